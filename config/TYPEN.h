@@ -1,0 +1,34 @@
+#pragma once
+// Shared records and settings: the source catalogue, the settings, version constants.
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace tervalo {
+
+inline constexpr const char* Version = "1.2b";
+inline constexpr const char* Datum = "M\xC3\xA4rz 2006";  // UTF-8 for display
+inline constexpr int MaxDateien = 250;
+
+// Source catalogue; entries 1..Anzahl, index 0 unused. A value: copying copies everything.
+struct TDateien {
+    uint8_t Anzahl = 0;
+    std::string KonfDatei;
+    std::array<std::string, MaxDateien + 1> Datei{};
+    std::array<double, MaxDateien + 1> Xmin{};
+    std::array<double, MaxDateien + 1> Xmax{};
+    std::array<double, MaxDateien + 1> Ymin{};
+    std::array<double, MaxDateien + 1> Ymax{};
+};
+
+// The program's settings with their initial values.
+struct TSettings {
+    double Rasterabstand = 5.0;
+    double Fangbreite = 50.0;
+    double Potenz = 2.0;
+    int32_t DBFVersion = 3;
+    int32_t GridBreiten[11] = {};
+    int32_t DateiGridBreiten[11] = {};
+};
+
+}  // namespace tervalo

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the peers need, when one is missing.
+set -euo pipefail
+PKGS=(build-essential cmake pkg-config clang libclang-rt-14-dev
+      qt6-base-dev qt6-translations-l10n libjpeg-dev
+      libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
+      fonts-dejavu-core xvfb xauth imagemagick gdal-bin python3-dbf shapelib locales)
+missing=()
+for p in "${PKGS[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

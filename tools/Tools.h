@@ -1,0 +1,69 @@
+#pragma once
+// Unit Tools: character filters, number conversions, path and grid helpers.
+// Texts are byte strings; positions reported to callers count from 1.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tervalo {
+
+// --- character filters -------------------------------------------------------
+std::string RemoveBlanks(std::string_view s);             // drops code 32 only
+std::string CommaToPoint(std::string_view s);             // "," -> "."
+std::string NumberChars(std::string_view s);              // keeps + , - . 0-9
+std::string CleanNumber(std::string_view s, bool withExponent);  // + - 0-9 [Ee], "," and "." -> "."
+std::string IntegerChars(std::string_view s);             // keeps + - 0-9
+std::string ToUpper(std::string_view s);                  // a-z only
+std::string TrimLeft(std::string_view s);                 // drops codes <= 32 at the start
+std::string Trim(std::string_view s);                     // drops codes <= 32 at both ends
+
+// --- number conversions --------------------------------------------------------
+// Decimal conversion: returns the error position (0 = success). On failure `value`
+// holds the mantissa digits met before the failing character as a whole number.
+int ValDouble(std::string_view text, double& value);
+// Integer conversion (signed 32-bit), same failure rule.
+int ValInt(std::string_view text, int32_t& value);
+// Fixed-point text: rounded to d decimals (halves away from zero, on the 18-significant-digit
+// decimal expansion), "." as point, right-aligned in w characters, never cut.
+std::string FixedText(double v, int w, int d);
+// Appends `fill` until the text has `length` characters.
+std::string PadRight(std::string_view s, std::size_t length, char fill = ' ');
+// Parses up to 11 integers separated by `sep` into target[0..10]; returns how many were stored.
+int ParseIntList(std::string_view text, char sep, int32_t (&target)[11]);
+
+// --- files and paths -----------------------------------------------------------
+bool IsFolderSeparator(char c);                           // "\", ":" and "/"
+bool IsValidFileName(std::string_view s);
+std::string FolderPart(std::string_view path);            // up to and including the last separator
+std::string FileNamePart(std::string_view path);
+std::string NameWithoutExt(std::string_view path);
+// Width in pixels of a text in the font concerned; supplied by the window.
+struct TextMeasure {
+    virtual ~TextMeasure() = default;
+    virtual int TextWidth(std::string_view text) const = 0;
+};
+std::string ShortenPath(std::string_view path, const TextMeasure& font, int maxWidth);
+// dBase signature test: readable, first byte 3 or 4, second byte 65..127. Needs read access only.
+bool IsDbaseFile(const std::string& path);
+
+// --- text grids ----------------------------------------------------------------
+// The small grid interface the result grid and the file grid implement.
+class TextGrid : public TextMeasure {
+public:
+    virtual int ColCount() const = 0;
+    virtual int RowCount() const = 0;
+    virtual void SetRowCount(int rows) = 0;
+    virtual std::string Cell(int col, int row) const = 0;
+    virtual void SetCell(int col, int row, const std::string& text) = 0;
+    virtual int ColWidth(int col) const = 0;
+    virtual void SetColWidth(int col, int width) = 0;
+};
+void InsertGridRow(TextGrid& grid, int row);
+void DeleteGridRow(TextGrid& grid, int row);
+void CenterCell(TextGrid& grid, int col, int row);
+
+// --- geometry and arithmetic ---------------------------------------------------
+bool InRect(double x, double y, double xmin, double xmax, double ymin, double ymax);
+double SafePower(double base, double exponent, int& error);
+
+}  // namespace tervalo
