@@ -28,7 +28,7 @@ public:
 
 // German text for a file error number ("Datei nicht gefunden", "E/A-Fehler %d", ...).
 std::string FileErrorText(int code);
-// Maps an errno value onto the file error numbers (ENOENT 2, EACCES 5, ENOSPC 101, ...).
+// Maps an errno value onto the file error numbers (ENOENT 2, EACCES 5, ENOSPC 101, ...); 0 when unmapped.
 int ErrnoToFileError(int err);
 // Throws EInOutError for the current errno.
 [[noreturn]] void ThrowFileError(int err);

@@ -1,0 +1,8 @@
+#include "cli/Commands.h"
+
+namespace tervalo::cli {
+
+// Placeholder until the command is built.
+void RegisterConvert(CLI::App& app) { (void)app; }
+
+}  // namespace tervalo::cli

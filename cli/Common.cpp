@@ -1,0 +1,34 @@
+#include <clocale>
+#include <climits>
+#include <unistd.h>
+
+#include "cli/Commands.h"
+
+namespace tervalo::cli {
+
+std::string ProgramFolder() {
+    char buf[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return "./";
+    std::string p(buf, static_cast<size_t>(n));
+    return p.substr(0, p.find_last_of('/') + 1);
+}
+
+std::string DefaultKonfPath() { return ProgramFolder() + "tervalo.KNF"; }
+
+char DecimalSeparator() {
+    const lconv* lc = std::localeconv();
+    return (lc && lc->decimal_point && lc->decimal_point[0]) ? lc->decimal_point[0] : '.';
+}
+
+char ThousandsSeparator() {
+    const lconv* lc = std::localeconv();
+    return (lc && lc->thousands_sep && lc->thousands_sep[0]) ? lc->thousands_sep[0] : '\0';
+}
+
+int& ExitCode() {
+    static int code = 0;
+    return code;
+}
+
+}  // namespace tervalo::cli

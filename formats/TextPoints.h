@@ -1,0 +1,54 @@
+#pragma once
+// XYZ and CSV text point files: block line reader, line readers, line writers.
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tervalo {
+
+// Reads a text file in large blocks. A line ends at LF or CR LF, a lone CR is dropped,
+// byte 0x1A ends the file. Lines of any length. Errors throw EInOutError.
+class TextLineReader {
+public:
+    explicit TextLineReader(const std::string& path);
+    ~TextLineReader();
+    TextLineReader(const TextLineReader&) = delete;
+    TextLineReader& operator=(const TextLineReader&) = delete;
+    // The next line, valid until the next call; false at the end.
+    bool ReadLine(std::string_view& line);
+    uint64_t BytesRead() const;
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Point line reader: the line has had its leading codes <= 32 removed and is not empty.
+bool ReadPointLine(std::string_view line, double& x, double& y, double& z);
+// Extent line reader: the line as read.
+bool ReadExtentLine(std::string_view line, double& x, double& y);
+
+// Buffered text output; every line ends with CR LF. Errors throw EInOutError.
+class TextPointWriter {
+public:
+    explicit TextPointWriter(const std::string& path);   // creates or replaces the file
+    ~TextPointWriter();
+    TextPointWriter(const TextPointWriter&) = delete;
+    TextPointWriter& operator=(const TextPointWriter&) = delete;
+    void WriteXyz(double x, double y, double z);
+    void WriteCsv(double x, double y, double z, char decimalSeparator);
+    void WriteCsvHeading();
+    void WriteLine(std::string_view text);
+    void Close();                                         // flushes; errors throw
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// The line texts themselves (without CR LF), for tests and callers with their own buffers.
+std::string XyzLine(double x, double y, double z);
+std::string CsvLine(double x, double y, double z, char decimalSeparator);
+
+}  // namespace tervalo
