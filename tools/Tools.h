@@ -25,7 +25,10 @@ int ValDouble(std::string_view text, double& value);
 int ValInt(std::string_view text, int32_t& value);
 // Fixed-point text: rounded to d decimals (halves away from zero, on the 18-significant-digit
 // decimal expansion), "." as point, right-aligned in w characters, never cut.
+// Non-finite values give "NAN", "INF" or "-INF"; a value that rounds to zero carries no "-".
 std::string FixedText(double v, int w, int d);
+// The same text appended to `out` (no temporary string; for writers of many values).
+void AppendFixedText(std::string& out, double v, int w, int d);
 // Appends `fill` until the text has `length` characters.
 std::string PadRight(std::string_view s, std::size_t length, char fill = ' ');
 // Parses up to 11 integers separated by `sep` into target[0..10]; returns how many were stored.
@@ -33,6 +36,7 @@ int ParseIntList(std::string_view text, char sep, int32_t (&target)[11]);
 
 // --- files and paths -----------------------------------------------------------
 bool IsFolderSeparator(char c);                           // "\", ":" and "/"
+// Not all blanks, codes 32..122 only, none of " * < > ? [ ] ("/" passes: it is the separator here).
 bool IsValidFileName(std::string_view s);
 std::string FolderPart(std::string_view path);            // up to and including the last separator
 std::string FileNamePart(std::string_view path);
@@ -58,6 +62,7 @@ public:
     virtual int ColWidth(int col) const = 0;
     virtual void SetColWidth(int col, int width) = 0;
 };
+// Row numbers outside the grid (insert: 0..RowCount, delete: 0..RowCount-1) change nothing.
 void InsertGridRow(TextGrid& grid, int row);
 void DeleteGridRow(TextGrid& grid, int row);
 void CenterCell(TextGrid& grid, int col, int row);

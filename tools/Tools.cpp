@@ -1,0 +1,470 @@
+#include "tools/Tools.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace tervalo {
+
+namespace {
+
+inline unsigned char U(char c) { return static_cast<unsigned char>(c); }
+inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+inline bool IsWhite(char c) { return U(c) <= 32; }
+
+template <typename Keep>
+std::string Filter(std::string_view s, Keep keep) {
+    std::string out;
+    out.reserve(s.size());
+    for (char c : s)
+        if (keep(c)) out.push_back(c);
+    return out;
+}
+
+// Whole number made of a digit string (leading zeros allowed); huge strings give +inf.
+double DigitsValue(std::string_view digits) {
+    if (digits.empty()) return 0.0;
+    double v = 0.0;
+    auto r = std::from_chars(digits.data(), digits.data() + digits.size(), v);
+    if (r.ec == std::errc::result_out_of_range) return std::numeric_limits<double>::infinity();
+    return v;
+}
+
+}  // namespace
+
+// --- character filters -------------------------------------------------------
+
+std::string RemoveBlanks(std::string_view s) {
+    return Filter(s, [](char c) { return c != ' '; });
+}
+
+std::string CommaToPoint(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c == ',') c = '.';
+    return out;
+}
+
+std::string NumberChars(std::string_view s) {
+    return Filter(s, [](char c) { return IsDigit(c) || c == '+' || c == ',' || c == '-' || c == '.'; });
+}
+
+std::string CleanNumber(std::string_view s, bool withExponent) {
+    std::string out;
+    out.reserve(s.size());
+    for (char c : s) {
+        if (IsDigit(c) || c == '+' || c == '-')
+            out.push_back(c);
+        else if (c == '.' || c == ',')
+            out.push_back('.');
+        else if (withExponent && (c == 'E' || c == 'e'))
+            out.push_back(c);
+    }
+    return out;
+}
+
+std::string IntegerChars(std::string_view s) {
+    return Filter(s, [](char c) { return IsDigit(c) || c == '+' || c == '-'; });
+}
+
+std::string ToUpper(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
+std::string TrimLeft(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size() && IsWhite(s[i])) ++i;
+    return std::string(s.substr(i));
+}
+
+std::string Trim(std::string_view s) {
+    std::size_t i = 0, j = s.size();
+    while (i < j && IsWhite(s[i])) ++i;
+    while (j > i && IsWhite(s[j - 1])) --j;
+    return std::string(s.substr(i, j - i));
+}
+
+// --- number conversions --------------------------------------------------------
+
+int ValDouble(std::string_view text, double& value) {
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    // On failure the value is the mantissa digits met so far, without sign, point or exponent.
+    std::string digits;
+    auto fail = [&](std::size_t pos) {
+        value = DigitsValue(digits);
+        return static_cast<int>(pos + 1);
+    };
+    if (n == 0) {
+        value = 0.0;
+        return 1;
+    }
+    while (i < n && text[i] == ' ') ++i;
+    bool negative = false;
+    if (i < n && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    const std::size_t intStart = i;
+    while (i < n && IsDigit(text[i])) ++i;
+    const std::size_t intEnd = i;
+    std::size_t fracStart = i, fracEnd = i;
+    bool point = false;
+    if (i < n && text[i] == '.') {
+        point = true;
+        ++i;
+        fracStart = i;
+        while (i < n && IsDigit(text[i])) ++i;
+        fracEnd = i;
+    }
+    digits.assign(text.substr(intStart, intEnd - intStart));
+    digits.append(text.substr(fracStart, fracEnd - fracStart));
+    if (digits.empty() && !point) return fail(i);  // no mantissa at all: a lone sign or blanks
+    long long exponent = 0;
+    if (i < n && (text[i] == 'E' || text[i] == 'e')) {
+        ++i;
+        bool expNegative = false;
+        if (i < n && (text[i] == '+' || text[i] == '-')) {
+            expNegative = text[i] == '-';
+            ++i;
+        }
+        if (i >= n || !IsDigit(text[i])) return fail(i);
+        while (i < n && IsDigit(text[i])) {
+            if (exponent < 100000000) exponent = exponent * 10 + (text[i] - '0');
+            ++i;
+        }
+        if (expNegative) exponent = -exponent;
+    }
+    if (i < n) return fail(i);
+
+    // Grammar checked; from_chars does the correctly rounded conversion.
+    double v = 0.0;
+    if (!digits.empty()) {
+        std::string num;
+        num.reserve(digits.size() + 16);
+        num.append(text.substr(intStart, intEnd - intStart));
+        if (intEnd == intStart) num.push_back('0');
+        num.push_back('.');
+        num.append(text.substr(fracStart, fracEnd - fracStart));
+        num.push_back('e');
+        num.append(std::to_string(exponent));
+        auto r = std::from_chars(num.data(), num.data() + num.size(), v);
+        if (r.ec == std::errc::result_out_of_range) {
+            // Decide overflow or underflow from the decimal magnitude of the value.
+            std::size_t k = intStart;
+            while (k < intEnd && text[k] == '0') ++k;
+            long long magnitude;
+            if (k < intEnd) {
+                magnitude = exponent + static_cast<long long>(intEnd - k);
+            } else {
+                std::size_t z = fracStart;
+                while (z < fracEnd && text[z] == '0') ++z;
+                magnitude = exponent - static_cast<long long>(z - fracStart);
+            }
+            v = magnitude > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+        }
+    }
+    value = negative ? -v : v;
+    return 0;
+}
+
+int ValInt(std::string_view text, int32_t& value) {
+    const std::size_t n = text.size();
+    if (n == 0) {
+        value = 0;
+        return 1;
+    }
+    std::size_t i = 0;
+    while (i < n && text[i] == ' ') ++i;
+    bool negative = false;
+    if (i < n && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    const std::size_t start = i;
+    int64_t acc = 0;
+    const int64_t limit = negative ? int64_t{2147483648} : int64_t{2147483647};
+    while (i < n && IsDigit(text[i])) {
+        int64_t next = acc * 10 + (text[i] - '0');
+        if (next > limit) {  // overflow: fails at the digit that does not fit
+            value = static_cast<int32_t>(acc);
+            return static_cast<int>(i + 1);
+        }
+        acc = next;
+        ++i;
+    }
+    if (i == start || i < n) {
+        value = static_cast<int32_t>(acc > 2147483647 ? 2147483647 : acc);
+        return static_cast<int>(i + 1);
+    }
+    value = static_cast<int32_t>(negative ? -acc : acc);
+    return 0;
+}
+
+void AppendFixedText(std::string& out, double v, int w, int d) {
+    if (d < 0) d = 0;
+    char buf[48];
+    if (!std::isfinite(v)) {
+        const char* t = std::isnan(v) ? "NAN" : (v < 0 ? "-INF" : "INF");
+        std::size_t len = std::strlen(t);
+        if (w > 0 && static_cast<std::size_t>(w) > len) out.append(static_cast<std::size_t>(w) - len, ' ');
+        out.append(t, len);
+        return;
+    }
+    // 18 significant digits: d.ddddddddddddddddde±x
+    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific, 17);
+    const char* p = buf;
+    bool negative = false;
+    if (*p == '-') {
+        negative = true;
+        ++p;
+    }
+    char dig[19];
+    int nd = 0;
+    for (; p < r.ptr && *p != 'e'; ++p)
+        if (*p != '.') dig[nd++] = *p;
+    int exp10 = 0;
+    std::from_chars(p + 1 + (p[1] == '+' ? 1 : 0), r.ptr, exp10);
+    // dig[0] stands at 10^exp10. Keep digits down to 10^-d.
+    int keep = exp10 + 1 + d;
+    if (keep < nd) {
+        if (keep < 0) {
+            nd = 0;
+        } else {
+            bool up = dig[keep] >= '5';
+            nd = keep;
+            if (up) {
+                int k = nd - 1;
+                while (k >= 0 && dig[k] == '9') dig[k--] = '0';
+                if (k >= 0) {
+                    ++dig[k];
+                } else {  // carry out of the first digit: 99.5 -> 100
+                    std::memmove(dig + 1, dig, static_cast<std::size_t>(nd));
+                    dig[0] = '1';
+                    ++nd;
+                    ++exp10;
+                }
+            }
+        }
+    }
+    bool nonzero = false;
+    for (int k = 0; k < nd; ++k)
+        if (dig[k] != '0') {
+            nonzero = true;
+            break;
+        }
+    if (!nonzero) {
+        nd = 0;
+        exp10 = 0;
+    }
+    auto digitAt = [&](int pos) -> char {  // digit standing at 10^pos
+        int idx = exp10 - pos;
+        return (idx >= 0 && idx < nd) ? dig[idx] : '0';
+    };
+    const int intDigits = exp10 >= 0 && nonzero ? exp10 + 1 : 1;
+    const std::size_t len = (negative && nonzero ? 1u : 0u) + static_cast<std::size_t>(intDigits) +
+                            (d > 0 ? 1u + static_cast<std::size_t>(d) : 0u);
+    if (w > 0 && static_cast<std::size_t>(w) > len) out.append(static_cast<std::size_t>(w) - len, ' ');
+    const std::size_t at = out.size();
+    out.resize(at + len);
+    char* q = out.data() + at;
+    if (negative && nonzero) *q++ = '-';
+    for (int pos = intDigits - 1; pos >= 0; --pos) *q++ = digitAt(pos);
+    if (d > 0) {
+        *q++ = '.';
+        for (int pos = -1; pos >= -d; --pos) *q++ = digitAt(pos);
+    }
+}
+
+std::string FixedText(double v, int w, int d) {
+    std::string out;
+    AppendFixedText(out, v, w, d);
+    return out;
+}
+
+std::string PadRight(std::string_view s, std::size_t length, char fill) {
+    std::string out(s);
+    if (out.size() < length) out.append(length - out.size(), fill);
+    return out;
+}
+
+int ParseIntList(std::string_view text, char sep, int32_t (&target)[11]) {
+    std::string rest = Trim(text);
+    int count = 0;
+    while (!rest.empty()) {
+        std::size_t found = rest.find(sep);
+        std::size_t p = found == std::string::npos ? 15 : found + 1;  // 1-based position
+        std::string item = rest.substr(0, std::min<std::size_t>(p - 1, 15));
+        for (char& c : item)
+            if (c == ',') c = '.';
+        double v = 0.0;
+        ValDouble(item, v);
+        // Surplus items beyond the 11 slots are ignored.
+        if (count < 11) {
+            double t = std::trunc(v);
+            int32_t iv;
+            if (std::isnan(t)) iv = 0;
+            else if (t >= 2147483647.0) iv = std::numeric_limits<int32_t>::max();
+            else if (t <= -2147483648.0) iv = std::numeric_limits<int32_t>::min();
+            else iv = static_cast<int32_t>(t);
+            target[count++] = iv;
+        }
+        rest.erase(0, std::min(p, rest.size()));
+        rest = TrimLeft(rest);
+    }
+    return count;
+}
+
+// --- files and paths -----------------------------------------------------------
+
+bool IsFolderSeparator(char c) { return c == '\\' || c == ':' || c == '/'; }
+
+bool IsValidFileName(std::string_view s) {
+    if (RemoveBlanks(s).empty()) return false;
+    for (char c : s) {
+        unsigned char u = U(c);
+        if (u < 32 || u > 122) return false;
+        if (std::strchr("\"*<>?[]", c) != nullptr) return false;
+    }
+    return true;
+}
+
+std::string FolderPart(std::string_view path) {
+    std::size_t i = path.size();
+    while (i > 0 && !IsFolderSeparator(path[i - 1])) --i;
+    return std::string(path.substr(0, i));
+}
+
+std::string FileNamePart(std::string_view path) {
+    std::size_t i = path.size();
+    while (i > 0 && !IsFolderSeparator(path[i - 1])) --i;
+    return std::string(path.substr(i));
+}
+
+std::string NameWithoutExt(std::string_view path) {
+    std::string name = FileNamePart(path);
+    std::size_t dot = name.rfind('.');
+    if (dot != std::string::npos) name.erase(dot);
+    return name;
+}
+
+namespace {
+
+inline bool IsSlash(char c) { return c == '\\' || c == '/'; }
+
+// Replaces the first folder of a folder part by "...\" (see ShortenPath).
+std::string CutFirstFolder(std::string f) {
+    if (f.size() == 1 && IsSlash(f[0])) return {};
+    char lead = 0;
+    if (!f.empty() && IsSlash(f[0])) {
+        lead = f[0];
+        f.erase(0, 1);
+    }
+    if (!f.empty() && f[0] == '.') f.erase(0, std::min<std::size_t>(4, f.size()));
+    std::size_t s = 0;
+    while (s < f.size() && !IsSlash(f[s])) ++s;
+    if (s < f.size()) {
+        char sepc = f[s];
+        f = std::string("...") + sepc + f.substr(s + 1);
+    } else {
+        f.clear();
+    }
+    if (lead) f.insert(f.begin(), lead);
+    return f;
+}
+
+}  // namespace
+
+std::string ShortenPath(std::string_view path, const TextMeasure& font, int maxWidth) {
+    std::string result(path);
+    std::string folder = FolderPart(path);
+    const std::string name = FileNamePart(path);
+    std::string drive;
+    if (folder.size() > 1 && folder[1] == ':') {
+        drive = folder.substr(0, 2);
+        folder.erase(0, 2);
+    }
+    while (!folder.empty() || !drive.empty()) {
+        if (font.TextWidth(result) <= maxWidth) break;
+        if (folder == "\\...\\" || folder == "/.../") {
+            drive.clear();
+            folder = folder.substr(1);
+        } else if (folder.empty()) {
+            drive.clear();
+        } else {
+            folder = CutFirstFolder(folder);
+        }
+        result = drive + folder + name;
+    }
+    return result;
+}
+
+bool IsDbaseFile(const std::string& path) {
+    // Read access only; non-blocking so a FIFO cannot hang the caller.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    unsigned char head[8] = {};
+    ssize_t got = ok ? ::read(fd, head, sizeof head) : -1;
+    ::close(fd);
+    return got >= 2 && (head[0] == 3 || head[0] == 4) && head[1] > 64 && head[1] < 128;
+}
+
+// --- text grids ----------------------------------------------------------------
+
+void InsertGridRow(TextGrid& grid, int row) {
+    const int rows = grid.RowCount();
+    if (row < 0 || row > rows) return;
+    grid.SetRowCount(rows + 1);
+    const int cols = grid.ColCount();
+    for (int r = rows; r > row; --r)
+        for (int c = 0; c < cols; ++c) grid.SetCell(c, r, grid.Cell(c, r - 1));
+    for (int c = 0; c < cols; ++c) grid.SetCell(c, row, std::string());
+}
+
+void DeleteGridRow(TextGrid& grid, int row) {
+    const int rows = grid.RowCount();
+    if (row < 0 || row >= rows) return;
+    const int cols = grid.ColCount();
+    for (int r = row; r <= rows - 2; ++r)
+        for (int c = 0; c < cols; ++c) grid.SetCell(c, r, grid.Cell(c, r + 1));
+    grid.SetRowCount(rows - 1);
+}
+
+void CenterCell(TextGrid& grid, int col, int row) {
+    std::string text = grid.Cell(col, row);
+    int free = grid.ColWidth(col) - 2 - grid.TextWidth(text);
+    int half = free / 2;
+    if (half <= 0) return;
+    int blank = grid.TextWidth(" ");
+    if (blank <= 0) return;
+    int n = half / blank;
+    if (n <= 0) return;
+    grid.SetCell(col, row, std::string(static_cast<std::size_t>(n), ' ') + text);
+}
+
+// --- geometry and arithmetic ---------------------------------------------------
+
+bool InRect(double x, double y, double xmin, double xmax, double ymin, double ymax) {
+    return xmin <= x && x <= xmax && ymin <= y && y <= ymax;
+}
+
+double SafePower(double base, double exponent, int& error) {
+    if (base > 0) {
+        error = 0;
+        return std::exp(exponent * std::log(base));
+    }
+    error = 1;
+    return 0.0;
+}
+
+}  // namespace tervalo
