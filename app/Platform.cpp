@@ -1,0 +1,182 @@
+#include "Platform.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCursor>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QMessageBox>
+
+namespace tervalo {
+
+namespace {
+
+// Notes Escape presses and swallows them, so that the key reaches no control while a
+// long run watches it.
+class TEscapeFilter : public QObject {
+public:
+    bool Pressed = false;
+    int Watches = 0;
+
+protected:
+    bool eventFilter(QObject* obj, QEvent* ev) override {
+        if (Watches > 0 && (ev->type() == QEvent::KeyPress || ev->type() == QEvent::ShortcutOverride)) {
+            auto* key = static_cast<QKeyEvent*>(ev);
+            if (key->key() == Qt::Key_Escape) {
+                if (ev->type() == QEvent::KeyPress && !key->isAutoRepeat()) Pressed = true;
+                return true;
+            }
+        }
+        return QObject::eventFilter(obj, ev);
+    }
+};
+
+class TQtPlatform : public TPlatform {
+public:
+    TMsgResult MessageBox(QWidget* parent, const QString& caption, const QString& text,
+                          TMsgIcon icon, TMsgButtons buttons) override {
+        QMessageBox box(parent);
+        box.setWindowTitle(caption);
+        box.setText(text);
+        box.setIcon(icon == TMsgIcon::Error      ? QMessageBox::Critical
+                    : icon == TMsgIcon::Question ? QMessageBox::Question
+                                                 : QMessageBox::Information);
+        if (buttons == TMsgButtons::YesNo) {
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            box.setDefaultButton(QMessageBox::Yes);
+        } else {
+            box.setStandardButtons(QMessageBox::Ok);
+        }
+        const int r = box.exec();
+        if (buttons == TMsgButtons::Ok) return TMsgResult::Ok;
+        return r == QMessageBox::Yes ? TMsgResult::Yes : TMsgResult::No;
+    }
+
+    QStringList OpenFiles(QWidget* parent, const TOpenDialog& dlg) override {
+        QFileDialog fd(parent, dlg.Title, dlg.InitialDir);
+        fd.setAcceptMode(QFileDialog::AcceptOpen);
+        fd.setFileMode(QFileDialog::ExistingFiles);
+        fd.setNameFilters(dlg.Filters);
+        if (fd.exec() != QDialog::Accepted) return {};
+        return fd.selectedFiles();
+    }
+
+    TSaveResult SaveFile(QWidget* parent, const TSaveDialog& dlg) override {
+        QFileDialog fd(parent, dlg.Title, dlg.InitialDir);
+        fd.setAcceptMode(QFileDialog::AcceptSave);
+        fd.setFileMode(QFileDialog::AnyFile);
+        fd.setNameFilters(dlg.Filters);
+        if (dlg.FilterIndex >= 1 && dlg.FilterIndex <= dlg.Filters.size())
+            fd.selectNameFilter(dlg.Filters[dlg.FilterIndex - 1]);
+        if (!dlg.FileName.isEmpty()) fd.selectFile(dlg.FileName);
+        fd.setOption(QFileDialog::DontConfirmOverwrite, !dlg.OverwritePrompt);
+        TSaveResult res;
+        res.FilterIndex = dlg.FilterIndex;
+        if (fd.exec() != QDialog::Accepted || fd.selectedFiles().isEmpty()) return res;
+        res.Accepted = true;
+        res.Path = fd.selectedFiles().first();
+        const int idx = dlg.Filters.indexOf(fd.selectedNameFilter());
+        if (idx >= 0) res.FilterIndex = idx + 1;
+        return res;
+    }
+
+    void Beep() override { QApplication::beep(); }
+
+    void SetClipboardText(const QString& text) override {
+        QApplication::clipboard()->setText(text, QClipboard::Clipboard);
+    }
+    QString ClipboardText() override { return QApplication::clipboard()->text(QClipboard::Clipboard); }
+
+    void SetBusyCursor(bool busy) override {
+        if (busy == busy_) return;
+        busy_ = busy;
+        if (busy)
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+        else
+            QApplication::restoreOverrideCursor();
+    }
+
+    void ProcessEvents() override { QCoreApplication::processEvents(); }
+
+    // Key presses do not sit in Qt's posted-event queue; the Escape watch has already
+    // kept the press from any control, so there is nothing left to drop.
+    void DropMessage() override {}
+
+    void BeginEscapeWatch() override {
+        if (!filter_) {
+            filter_ = new TEscapeFilter;
+            qApp->installEventFilter(filter_);
+        }
+        if (filter_->Watches++ == 0) filter_->Pressed = false;
+    }
+    void EndEscapeWatch() override {
+        if (filter_ && filter_->Watches > 0) --filter_->Watches;
+    }
+    bool EscapePressed() override {
+        if (!filter_ || !filter_->Pressed) return false;
+        filter_->Pressed = false;
+        return true;
+    }
+
+    bool IsActiveApplication() override {
+        return QGuiApplication::applicationState() == Qt::ApplicationActive;
+    }
+
+private:
+    bool busy_ = false;
+    TEscapeFilter* filter_ = nullptr;  // owned by nobody: lives as long as the program
+};
+
+TPlatform* g_platform = nullptr;
+
+}  // namespace
+
+TPlatform& Platform() {
+    static TQtPlatform qt;
+    return g_platform ? *g_platform : qt;
+}
+
+void SetPlatform(TPlatform* platform) { g_platform = platform; }
+
+TEscapeWatch::TEscapeWatch() { Platform().BeginEscapeWatch(); }
+TEscapeWatch::~TEscapeWatch() { Platform().EndEscapeWatch(); }
+
+TMsgResult TScriptedPlatform::MessageBox(QWidget*, const QString& caption, const QString& text,
+                                         TMsgIcon icon, TMsgButtons buttons) {
+    Messages.push_back({caption, text, icon, buttons});
+    if (!MessageAnswers.empty()) {
+        const TMsgResult r = MessageAnswers.front();
+        MessageAnswers.pop_front();
+        return r;
+    }
+    return buttons == TMsgButtons::Ok ? TMsgResult::Ok : TMsgResult::No;
+}
+
+QStringList TScriptedPlatform::OpenFiles(QWidget*, const TOpenDialog& dlg) {
+    OpenDialogs.push_back(dlg);
+    if (OpenAnswers.empty()) return {};
+    QStringList r = OpenAnswers.front();
+    OpenAnswers.pop_front();
+    return r;
+}
+
+TSaveResult TScriptedPlatform::SaveFile(QWidget*, const TSaveDialog& dlg) {
+    SaveDialogs.push_back(dlg);
+    if (SaveAnswers.empty()) return {};
+    TSaveResult r = SaveAnswers.front();
+    SaveAnswers.pop_front();
+    return r;
+}
+
+void TScriptedPlatform::ProcessEvents() {
+    ++ProcessCalls;
+    if (OnProcessEvents) OnProcessEvents();
+}
+
+bool TScriptedPlatform::EscapePressed() {
+    if (PendingEscapes <= 0) return false;
+    --PendingEscapes;
+    return true;
+}
+
+}  // namespace tervalo
