@@ -1,0 +1,171 @@
+#pragma once
+// The height query: capture square, catalogue walk, point filter, nearest point, Shepard height,
+// result labels and grid texts. No window here: the caller passes the user's decimal separator
+// and, for the file label, the label's font and width.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "config/TYPEN.h"
+#include "tools/Tools.h"
+
+namespace tervalo {
+
+inline constexpr int MaxPunkte = 15000;          // capacity of the point store
+inline constexpr int RanglisteGroesse = 20;      // rows of the result grid
+inline constexpr int BusyIntervall = 10000;      // lines or records per busy step
+inline constexpr double StartAbstand = 9999999.0;
+inline constexpr double TrefferGewicht = 10000.0;  // weight of a point at R <= 0
+
+// Label texts of the main window.
+inline constexpr const char* TextUnbekannt = "???";          // LB_Datei at start / nothing selected
+inline constexpr const char* TextKeinName = "---";           // LB_Datei1..4 at start
+inline constexpr const char* TextKeinWert = "-----";         // R, Z and Shepard labels at start
+inline constexpr const char* TextKeineAnzahl = "--";         // LB_ExtrapolnPoints at start
+inline constexpr const char* TextIOFehler = "I/O-Fehler: ";
+inline constexpr const char* TextKeineDatensaetze = "Fehler: Keine Datens\xC3\xA4tze!";  // UTF-8
+
+// Point store: positions 1..Anzahl are used, index 0 is unused (as in the catalogue).
+// About 480 KB: keep it on the heap (THoehenAbfrage does).
+struct TPunktSpeicher {
+    std::array<double, MaxPunkte + 1> X{};
+    std::array<double, MaxPunkte + 1> Y{};
+    std::array<double, MaxPunkte + 1> Z{};
+    std::array<double, MaxPunkte + 1> R{};
+    uint16_t Anzahl = 0;
+};
+
+// Outcome of the computation over the store.
+struct TBerechnung {
+    int Naechster = 0;                  // store position of the nearest point, 0 = none
+    int ShepardN = 0;                   // points within sqrt(50) m
+    double ShepardZ = 0.0;              // 0 when ShepardN == 0
+    std::array<int, RanglisteGroesse + 1> Rang{};  // slots 1..20: store positions, 0 = empty
+};
+
+// One selected catalogue entry, in selection order.
+struct TDateiZeile {
+    int Nr = 0;                 // selected-file number k, from 1
+    int Eintrag = 0;            // catalogue index i
+    std::string Datei;          // the entry's path as catalogued
+    std::string Name;           // row name label: file name, or "---" while/if not opened
+    bool DBase = false;         // read through the dBase layer
+    bool OeffnenFehler = false; // text file could not be opened
+    int32_t Gelesen = 0;        // lines or records read
+    int32_t Gefiltert = 0;      // points accepted from this file
+    // What went wrong with this file: "I/O-Fehler: " + path, "Fehler: Keine Datensätze!",
+    // or the message of the error that ended the run; empty otherwise.
+    std::string Fehler;
+};
+
+// Everything one run produces for the window and the CLI.
+struct TAbfrageErgebnis {
+    double X = 0, Y = 0, Fangbreite = 0, Potenz = 0;
+    double SqXmin = 0, SqXmax = 0, SqYmin = 0, SqYmax = 0;  // capture square
+
+    std::vector<TDateiZeile> Dateien;   // every selected file (the window shows the first four)
+    int LetzterEintrag = 0;             // last selected entry, 0 = none (read by ">>")
+    std::string LB_Datei = TextUnbekannt;      // file label, shortened when a font was given
+    std::string LB_DateiVoll = TextUnbekannt;  // the same with the path not shortened
+
+    bool Beendet = false;       // false while running and when an error ended the run
+    std::string Fehler;         // message of the error that ended the run
+
+    // Labels: start texts until the computation ran.
+    std::string LB_nextPointR = TextKeinWert;
+    std::string LB_nextPointZ = TextKeinWert;
+    std::string LB_ExtrapolnPoints = TextKeineAnzahl;
+    std::string LB_ExtrapolPointZ = TextKeinWert;
+
+    // Result grid cells, Grid[row-1][col-1] for data rows 1..20 and columns 1..4 (X, Y, Z, R);
+    // empty where the grid shows nothing.
+    std::array<std::array<std::string, 4>, RanglisteGroesse> Grid{};
+
+    bool Berechnet = false;     // the computation ran (count > 0 and no error)
+    TBerechnung Berechnung;
+};
+
+// Parameters of one run.
+struct TAbfrageParameter {
+    double X = 0, Y = 0;
+    double Fangbreite = 50.0;
+    double Potenz = 2.0;
+    char Dezimaltrenner = ',';               // the user's decimal separator
+    // Font and width of LB_Datei. Without a font the label texts hold the full path
+    // (the CLI); the window passes its label's font and current width.
+    const TextMeasure* LabelFont = nullptr;
+    int LabelBreite = 0;
+};
+
+// Progress of a run. All calls happen inside Run(), on the caller's thread.
+class TAbfrageBeobachter {
+public:
+    virtual ~TAbfrageBeobachter() = default;
+    // A selected file was opened, or its opening as text failed. `lbDatei` is LB_Datei's new text
+    // (shortened as the parameters say); row.Name is the row's name label ("---" after a failed
+    // opening). Not called when a dBase table fails to open: FileDone follows, then the error.
+    virtual void FileSelected(const TDateiZeile& row, const std::string& lbDatei) { (void)row; (void)lbDatei; }
+    // The file is finished, normally or by an error (counts reached); repaint now.
+    virtual void FileDone(const TDateiZeile& row) { (void)row; }
+    // One busy-icon step: once per catalogue entry before its overlap test and once per 10000
+    // lines or records read. `step` is the icon index 0..7 to show.
+    virtual void BusyStep(int step) { (void)step; }
+};
+
+// The query engine. Owns the point store for its lifetime; one Run at a time.
+class THoehenAbfrage {
+public:
+    THoehenAbfrage();
+    ~THoehenAbfrage();
+    THoehenAbfrage(const THoehenAbfrage&) = delete;
+    THoehenAbfrage& operator=(const THoehenAbfrage&) = delete;
+
+    // One height query over the catalogue. Returns the result (also kept in Ergebnis()).
+    // An error that ends the run (read error in a text file, a dBase table that will not open)
+    // is thrown after the file's row is complete and FileDone was called; Ergebnis() then holds
+    // what was reached, with the message in Fehler and on the file's row.
+    const TAbfrageErgebnis& Run(const TDateien& kat, const TAbfrageParameter& p,
+                                TAbfrageBeobachter* beobachter = nullptr);
+
+    const TAbfrageErgebnis& Ergebnis() const { return ergebnis_; }
+    const TPunktSpeicher& Speicher() const { return *speicher_; }
+
+private:
+    struct Impl;
+    std::unique_ptr<TPunktSpeicher> speicher_;
+    std::unique_ptr<Impl> impl_;
+    TAbfrageErgebnis ergebnis_;
+};
+
+// --- building blocks, shared with the batch ------------------------------------------------
+
+// Parses one line of a text point file the way the query does. Returns false when the line
+// yields no point (no blank after its first column); otherwise x, y, z hold what was read
+// (0 for what was not read, a failed conversion's value otherwise).
+bool ParseQueryLine(std::string_view line, double& x, double& y, double& z);
+
+// The distance the query stores in R.
+double Abstand(double x, double y, double px, double py);
+// Weight of a point at distance r for the Shepard height.
+double ShepardGewicht(double r, double potenz);
+// Whether a point at distance r takes part in the Shepard height (r <= sqrt(50), inclusive).
+bool ImShepardRadius(double r);
+
+// Fills R[1..Anzahl] and computes nearest point, Shepard height and ranking. Anzahl may be 0.
+void Berechne(TPunktSpeicher& s, double x, double y, double potenz, TBerechnung& out);
+
+// "0.00" pattern with the given decimal separator (result labels).
+std::string FormatErgebnis(double v, char dezimaltrenner);
+// Grid cell: two decimals, right-aligned to at least `breite` characters ("%10.2f", "%7.2f",
+// "%6.2f"), with the given decimal separator.
+std::string FormatZelle(double v, int breite, char dezimaltrenner);
+
+// LB_Datei's text for the ">>" button: the last selected entry's path shortened to the width,
+// "???" when the last query selected no file. Without a font the path is returned whole.
+std::string DateiLabelText(const TDateien& kat, int letzterEintrag, const TextMeasure* font,
+                           int breite);
+
+}  // namespace tervalo
