@@ -1,5 +1,14 @@
 #pragma once
 // The dBase table layer: levels 3, 4 and 7, numeric fields, physical record order.
+//
+// Sources are opened with OpenRead and are never written. Tables the program creates
+// (CreateTable) are opened with OpenShared to append; their header is kept in memory while
+// appending and written, with the record count, today's date and the closing 0x1A byte,
+// when the table is closed. Records are appended in batches; a write failure surfaces at
+// the next AppendRecord or at Close as "Error while writing occurred. (Disk full?)".
+//
+// Failures: EDbfError with the layer's English texts ("Invalid DBF file.", ...), EInOutError
+// for a file that cannot be opened or created, ESilentAbort for a header or record length of 0.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -19,7 +28,9 @@ struct TDbfFieldDef {
     int Size = 0;
     int Precision = 0;
     int Offset = 0;
-    // Sets type, size and precision with the normalisation for program-made definitions.
+    // Sets type, size and precision with the normalisation for program-made definitions:
+    // lower-case type letters become upper case; for 'N' and 'F' the length is forced into
+    // 1..20 and the decimals into 0..length-2.
     void Set(char type, int size, int precision);
 };
 
@@ -33,8 +44,19 @@ struct TLanguageSettings {
 };
 // Locale id from a POSIX locale name such as "de_DE.UTF-8" (0x0407 when unknown).
 int LocaleIdFromName(const std::string& name);
+// Code page 1252 and the locale id of the name.
+TLanguageSettings LanguageFromLocaleName(const std::string& name);
+// Process-wide settings that new TDbfFile objects start with. Taken from the environment's
+// locale (LC_ALL, LC_COLLATE, LANG) on first use; a program may overwrite them at start-up.
+TLanguageSettings& DefaultLanguage();
+// Language driver id for level-4 byte 29 (0 when the table knows none).
 uint8_t CreationLanguageDriver(int codePage, int localeId);
+// Level-7 language driver name for an id ("DBWINDE" for 0x61, "" for 0).
 std::string LanguageDriverName(uint8_t id);
+
+// Text of a value in a numeric field of the given length and decimals, exactly as stored
+// (right-aligned, blank-padded, '.' as point, cut to the length when too long).
+std::string NumericFieldText(double v, int length, int decimals);
 
 class TDbfFile {
 public:
@@ -43,14 +65,17 @@ public:
     TDbfFile(const TDbfFile&) = delete;
     TDbfFile& operator=(const TDbfFile&) = delete;
 
-    // Language settings used by CreateTable; the program sets them once from the user's locale.
-    TLanguageSettings Language;
+    // Language settings used by CreateTable.
+    TLanguageSettings Language = DefaultLanguage();
 
+    // Creates (or replaces) a table without records and leaves the object closed. A level
+    // other than 3, 4 or 7 keeps the previous level (4 at first).
     void CreateTable(const std::string& path, int tableLevel, std::vector<TDbfFieldDef> fields);
     // Opens a source for reading only; nothing is ever written to it.
     void OpenRead(const std::string& path);
     // Opens a table this program created, for appending.
     void OpenShared(const std::string& path);
+    // Writes the header back (shared tables only) and releases the file.
     void Close();
     bool IsOpen() const;
 
@@ -58,8 +83,10 @@ public:
     void First();
     void Next();
     bool AtEnd() const;
-    std::optional<double> FieldAsNumber(int index) const;  // nullopt: the field has no value
-    uint32_t RecordNumber() const;           // physical number, from 1
+    // nullopt: the field has no value (or there is no current record). A position outside
+    // the fields throws EDbfError.
+    std::optional<double> FieldAsNumber(int index) const;
+    uint32_t RecordNumber() const;           // physical number, from 1; 0 without a current record
     int FieldCount() const;
     const std::vector<TDbfFieldDef>& Fields() const;
     void AppendRecord(double x, double y, double z);
@@ -73,6 +100,8 @@ public:
 private:
     struct Impl;
     Impl* impl_ = nullptr;
+    int tableLevel_ = 4;
+    void Open(const std::string& path, bool readOnly);
 };
 
 std::string VersionName(TDbfVersion v);     // names shown in the information window
