@@ -1,0 +1,354 @@
+#include "query/Query.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "formats/DbfFile.h"
+#include "query/PunktSet.h"
+#include "query/TextScan.h"
+#include "tools/Errors.h"
+
+namespace tervalo {
+
+// --- line parsing -----------------------------------------------------------------------------
+
+namespace {
+
+inline bool IstWeiss(char c) { return static_cast<unsigned char>(c) <= 32; }
+inline bool IstZiffer(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+
+// The plain form [-]digits[(.|,)digits]: the cleaner keeps it as it is (a comma becoming a
+// point) and the decimal conversion accepts it, so from_chars gives the same value.
+bool SchnellWert(const char* p, const char* e, double& v) {
+    const std::ptrdiff_t n = e - p;
+    if (n <= 0 || n > 40) return false;
+    char buf[48];
+    const char* q = p;
+    char* o = buf;
+    if (*q == '-') *o++ = *q++;
+    const char* ziffernAnfang = q;
+    while (q < e && IstZiffer(*q)) *o++ = *q++;
+    if (q == ziffernAnfang) return false;
+    if (q < e && (*q == '.' || *q == ',')) {
+        *o++ = '.';
+        ++q;
+        const char* bruch = q;
+        while (q < e && IstZiffer(*q)) *o++ = *q++;
+        if (q == bruch) return false;  // "5." is rare; the exact way handles it
+    }
+    if (q != e) return false;
+    auto r = std::from_chars(buf, o, v);
+    return r.ec == std::errc() && r.ptr == o;
+}
+
+// Cleans and converts one column; returns whether the conversion succeeded.
+bool Spalte(std::string_view text, double& v) {
+    if (SchnellWert(text.data(), text.data() + text.size(), v)) return true;
+    return ValDouble(CleanNumber(text, true), v) == 0;
+}
+
+}  // namespace
+
+bool ParseQueryLine(std::string_view line, double& x, double& y, double& z) {
+    x = 0.0;
+    y = 0.0;
+    z = 0.0;
+    std::size_t i = 0;
+    const std::size_t n = line.size();
+    while (i < n && IstWeiss(line[i])) ++i;
+    std::size_t blank = line.find(' ', i);
+    if (blank == std::string_view::npos) return false;
+    const bool xOk = Spalte(line.substr(i, blank - i), x);
+    i = blank + 1;
+    while (i < n && IstWeiss(line[i])) ++i;
+    blank = line.find(' ', i);
+    if (blank != std::string_view::npos && xOk) {
+        Spalte(line.substr(i, blank - i), y);
+        i = blank + 1;
+    }
+    // The rest is Z; the cleaner drops blanks, so further columns join it.
+    const std::string_view rest = line.substr(i);
+    std::size_t a = 0, b = rest.size();
+    while (a < b && IstWeiss(rest[a])) ++a;
+    while (b > a && IstWeiss(rest[b - 1])) --b;
+    if (SchnellWert(rest.data() + a, rest.data() + b, z)) return true;
+    const std::string zText = CleanNumber(rest, true);
+    if (!zText.empty()) ValDouble(zText, z);
+    return true;
+}
+
+// --- computation --------------------------------------------------------------------------------
+
+double Abstand(double x, double y, double px, double py) {
+    const double dx = x - px;
+    const double dy = y - py;
+    return std::sqrt(dx * dx + dy * dy);
+}
+
+double ShepardGewicht(double r, double potenz) {
+    if (r <= 0) return TrefferGewicht;
+    int fehler = 0;
+    return SafePower(1.0 / r, potenz, fehler);
+}
+
+bool ImShepardRadius(double r) {
+    // Compared in double precision: R of a point exactly sqrt(50) m away is the rounded root of
+    // 50, which equals this radius, so the point takes part.
+    static const double radius = std::sqrt(50.0);
+    return r <= radius;
+}
+
+void Berechne(TPunktSpeicher& s, double x, double y, double potenz, TBerechnung& out) {
+    out = TBerechnung{};
+    const int n = s.Anzahl;
+    double best = StartAbstand;
+    for (int i = 1; i <= n; ++i) {
+        s.R[i] = Abstand(x, y, s.X[i], s.Y[i]);
+        if (s.R[i] < best) {
+            best = s.R[i];
+            out.Naechster = i;
+        }
+    }
+    double sumZW = 0.0, sumW = 0.0;
+    for (int i = 1; i <= n; ++i) {
+        if (!ImShepardRadius(s.R[i])) continue;
+        ++out.ShepardN;
+        const double w = ShepardGewicht(s.R[i], potenz);
+        sumZW += s.Z[i] * w;
+        sumW += w;
+    }
+    out.ShepardZ = sumW > 0 ? sumZW / sumW : 0.0;
+
+    // Insertion into 20 slots; equal distances keep store order. A point not below the last
+    // filled slot goes nowhere, so it is tested against that slot first.
+    auto& rang = out.Rang;
+    int gefuellt = 0;
+    for (int i = 1; i <= n; ++i) {
+        const double r = s.R[i];
+        if (gefuellt == RanglisteGroesse && !(r < s.R[rang[RanglisteGroesse]])) continue;
+        int slot = 1;
+        while (slot <= gefuellt && !(r < s.R[rang[slot]])) ++slot;
+        if (slot > RanglisteGroesse) continue;
+        const int bis = gefuellt < RanglisteGroesse ? gefuellt : RanglisteGroesse - 1;
+        for (int t = bis; t >= slot; --t) rang[t + 1] = rang[t];
+        rang[slot] = i;
+        if (gefuellt < RanglisteGroesse) ++gefuellt;
+    }
+}
+
+// --- texts ---------------------------------------------------------------------------------------
+
+namespace {
+std::string MitTrenner(std::string t, char trenner) {
+    for (char& c : t)
+        if (c == '.') c = trenner;
+    return t;
+}
+}  // namespace
+
+std::string FormatErgebnis(double v, char dezimaltrenner) {
+    return MitTrenner(FixedText(v, 0, 2), dezimaltrenner);
+}
+
+std::string FormatZelle(double v, int breite, char dezimaltrenner) {
+    return MitTrenner(FixedText(v, breite, 2), dezimaltrenner);
+}
+
+namespace {
+std::string Kuerzen(const std::string& path, const TextMeasure* font, int breite) {
+    if (!font) return path;
+    return ShortenPath(path, *font, breite);
+}
+}  // namespace
+
+std::string DateiLabelText(const TDateien& kat, int letzterEintrag, const TextMeasure* font,
+                           int breite) {
+    if (letzterEintrag < 1 || letzterEintrag > kat.Anzahl) return TextUnbekannt;
+    return Kuerzen(kat.Datei[static_cast<std::size_t>(letzterEintrag)], font, breite);
+}
+
+// --- the run -------------------------------------------------------------------------------------
+
+struct THoehenAbfrage::Impl {
+    TDbfFile dbf;
+    TPunktSet gesehen{MaxPunkte};
+    int busy = 0;
+};
+
+THoehenAbfrage::THoehenAbfrage()
+    : speicher_(std::make_unique<TPunktSpeicher>()), impl_(std::make_unique<Impl>()) {}
+
+THoehenAbfrage::~THoehenAbfrage() = default;
+
+namespace {
+
+// One run's working state.
+struct TLauf {
+    TPunktSpeicher& s;
+    TPunktSet& gesehen;
+    TAbfrageErgebnis& erg;
+    TAbfrageBeobachter* beob;
+    int& busy;
+
+    void BusyStep() {
+        busy = (busy + 1) % 8;
+        if (beob) beob->BusyStep(busy);
+    }
+
+    // The point filter: inside the square, room left, no point with the same X and Y yet.
+    void Filter(double x, double y, double z, TDateiZeile& row) {
+        if (!InRect(x, y, erg.SqXmin, erg.SqXmax, erg.SqYmin, erg.SqYmax)) return;
+        if (s.Anzahl >= MaxPunkte) return;
+        if (!gesehen.Insert(x, y)) return;
+        const int i = ++s.Anzahl;
+        s.X[i] = x;
+        s.Y[i] = y;
+        s.Z[i] = z;
+        ++row.Gefiltert;
+    }
+};
+
+}  // namespace
+
+const TAbfrageErgebnis& THoehenAbfrage::Run(const TDateien& kat, const TAbfrageParameter& p,
+                                            TAbfrageBeobachter* beob) {
+    TPunktSpeicher& s = *speicher_;
+    ergebnis_ = TAbfrageErgebnis{};
+    TAbfrageErgebnis& erg = ergebnis_;
+    erg.X = p.X;
+    erg.Y = p.Y;
+    erg.Fangbreite = p.Fangbreite;
+    erg.Potenz = p.Potenz;
+    erg.SqXmin = p.X - p.Fangbreite;
+    erg.SqXmax = p.X + p.Fangbreite;
+    erg.SqYmin = p.Y - p.Fangbreite;
+    erg.SqYmax = p.Y + p.Fangbreite;
+
+    s.X.fill(0.0);
+    s.Y.fill(0.0);
+    s.Z.fill(0.0);
+    s.Anzahl = 0;
+    impl_->gesehen.Clear();
+    impl_->busy = 0;
+
+    TLauf lauf{s, impl_->gesehen, erg, beob, impl_->busy};
+    const int anzahl = std::min<int>(kat.Anzahl, MaxDateien);
+    int k = 0;
+    for (int i = 1; i <= anzahl; ++i) {
+        lauf.BusyStep();
+        const std::size_t ix = static_cast<std::size_t>(i);
+        if (erg.SqXmin > kat.Xmax[ix] || erg.SqXmax < kat.Xmin[ix] || erg.SqYmin > kat.Ymax[ix] ||
+            erg.SqYmax < kat.Ymin[ix])
+            continue;
+        erg.LetzterEintrag = i;
+        TDateiZeile neu;
+        neu.Nr = ++k;
+        neu.Eintrag = i;
+        neu.Datei = kat.Datei[ix];
+        neu.Name = TextKeinName;
+        neu.DBase = IsDbaseFile(neu.Datei);
+        erg.Dateien.push_back(std::move(neu));
+        TDateiZeile& row = erg.Dateien.back();
+
+        auto gewaehlt = [&](std::string kurz, std::string voll) {
+            erg.LB_Datei = std::move(kurz);
+            erg.LB_DateiVoll = std::move(voll);
+            if (beob) beob->FileSelected(row, erg.LB_Datei);
+        };
+
+        try {
+            if (row.DBase) {
+                TDbfFile& dbf = impl_->dbf;
+                struct Schliessen {
+                    TDbfFile& d;
+                    ~Schliessen() {
+                        try {
+                            d.Close();
+                        } catch (...) {
+                        }
+                    }
+                } schliessen{dbf};
+                dbf.Close();
+                dbf.OpenRead(row.Datei);
+                const std::string pfad = dbf.Path();
+                row.Name = FileNamePart(pfad);
+                if (dbf.RecordCount() < 1) {
+                    row.Fehler = TextKeineDatensaetze;
+                    gewaehlt(TextKeineDatensaetze, TextKeineDatensaetze);
+                } else {
+                    gewaehlt(Kuerzen(pfad, p.LabelFont, p.LabelBreite), pfad);
+                }
+                for (dbf.First(); !dbf.AtEnd(); dbf.Next()) {
+                    ++row.Gelesen;
+                    const auto x = dbf.FieldAsNumber(0);
+                    const auto y = dbf.FieldAsNumber(1);
+                    const auto z = dbf.FieldAsNumber(2);
+                    // A record with a blank field is passed over like a refused text line.
+                    if (x && y && z) lauf.Filter(*x, *y, *z, row);
+                    if (row.Gelesen % BusyIntervall == 0) lauf.BusyStep();
+                }
+            } else {
+                TBlockDatei datei;
+                if (!datei.Open(row.Datei)) {
+                    row.OeffnenFehler = true;
+                    row.Fehler = TextIOFehler + row.Datei;
+                    int rest = p.LabelBreite;
+                    if (p.LabelFont) rest -= p.LabelFont->TextWidth(TextIOFehler);
+                    gewaehlt(TextIOFehler + Kuerzen(row.Datei, p.LabelFont, rest), row.Fehler);
+                } else {
+                    row.Name = FileNamePart(row.Datei);
+                    gewaehlt(Kuerzen(row.Datei, p.LabelFont, p.LabelBreite), row.Datei);
+                    const double xmin = erg.SqXmin, xmax = erg.SqXmax;
+                    const double ymin = erg.SqYmin, ymax = erg.SqYmax;
+                    ForEachLine(datei, [&](const char* b, const char* e) {
+                        if (++row.Gelesen % BusyIntervall == 0) lauf.BusyStep();
+                        // Most lines of a tile lie outside the square: decide that from the
+                        // first characters before converting anything.
+                        if (!KannImQuadratLiegen(b, e, xmin, xmax, ymin, ymax)) return;
+                        double x, y, z;
+                        if (ParseQueryLine(std::string_view(b, static_cast<std::size_t>(e - b)), x, y, z))
+                            lauf.Filter(x, y, z, row);
+                    });
+                }
+            }
+        } catch (const std::exception& ex) {
+            row.Fehler = ex.what();
+            erg.Fehler = ex.what();
+            if (beob) {
+                beob->FileDone(row);
+                beob->BusyStep(0);
+            }
+            throw;
+        }
+        if (beob) beob->FileDone(row);
+    }
+    if (beob) beob->BusyStep(0);
+
+    if (s.Anzahl > 0) {
+        Berechne(s, p.X, p.Y, p.Potenz, erg.Berechnung);
+        erg.Berechnet = true;
+        const TBerechnung& b = erg.Berechnung;
+        const char sep = p.Dezimaltrenner;
+        if (b.Naechster > 0) {
+            erg.LB_nextPointR = FormatErgebnis(s.R[static_cast<std::size_t>(b.Naechster)], sep);
+            erg.LB_nextPointZ = FormatErgebnis(s.Z[static_cast<std::size_t>(b.Naechster)], sep);
+        }
+        erg.LB_ExtrapolnPoints = std::to_string(b.ShepardN);
+        erg.LB_ExtrapolPointZ = FormatErgebnis(b.ShepardZ, sep);
+        for (int r = 1; r <= RanglisteGroesse; ++r) {
+            const int i = b.Rang[static_cast<std::size_t>(r)];
+            if (r > s.Anzahl || i == 0) continue;
+            const std::size_t ix = static_cast<std::size_t>(i);
+            auto& zeile = erg.Grid[static_cast<std::size_t>(r - 1)];
+            zeile[0] = FormatZelle(s.X[ix], 10, sep);
+            zeile[1] = FormatZelle(s.Y[ix], 10, sep);
+            zeile[2] = FormatZelle(s.Z[ix], 7, sep);
+            zeile[3] = FormatZelle(s.R[ix], 6, sep);
+        }
+    }
+    erg.Beendet = true;
+    return erg;
+}
+
+}  // namespace tervalo
