@@ -1,0 +1,197 @@
+#include "export/Export.h"
+
+#include <optional>
+
+#include "formats/DbfFile.h"
+#include "formats/TextPoints.h"
+#include "tools/Errors.h"
+#include "tools/Tools.h"
+
+namespace tervalo {
+
+TAusgabe ExportFormatFromFilter(int filterIndex, int dbfLevel) {
+    switch (filterIndex) {
+        case 2: return {TAusgabeFormat::Csv, dbfLevel};
+        case 3: return {TAusgabeFormat::DBase, dbfLevel};
+        default: return {TAusgabeFormat::Xyz, dbfLevel};
+    }
+}
+
+std::string ExportTargetPath(const std::string& chosen, int filterIndex) {
+    switch (filterIndex) {
+        case 1: return WithDefaultExtension(chosen, ".xyz");
+        case 2: return WithDefaultExtension(chosen, ".csv");
+        case 3: return WithDefaultExtension(chosen, ".dbf");
+        default: return chosen;
+    }
+}
+
+std::string OutWerteText(int32_t fileCount, int32_t total) {
+    return std::to_string(fileCount) + "/ " + std::to_string(total);
+}
+
+namespace {
+
+const char* FormatLine(TAusgabeFormat f) {
+    switch (f) {
+        case TAusgabeFormat::Csv: return "Ausgabeformat: Text-CSV";
+        case TAusgabeFormat::DBase: return "Ausgabeformat: dBase";
+        default: return "Ausgabeformat: Text-XYZ";
+    }
+}
+
+// One run's state; lives for the duration of ExportRun.
+class TExportRun {
+public:
+    TExportRun(const TExportBounds& b, const TRunOptions& opt, TExportObserver& obs)
+        : b_(b), opt_(opt), obs_(obs), memory_(opt.DuplicateLimit), poll_(opt.Poll) {}
+
+    TExportResult Run(const TDateien& cat, const std::string& outputPath, const TAusgabe& format) {
+        obs_.Counters(0, 0, 0);
+        Log("Beginn der Konvertierung");
+        Log(FormatLine(format.Format));
+        Log("Datei: " + outputPath);
+        {
+            TPointOutput out;
+            if (!out.Open(outputPath, format, opt_)) {
+                error_ = true;
+            } else {
+                out_ = &out;
+                for (int i = 1; i <= cat.Anzahl && i <= MaxDateien; ++i) {
+                    // Inclusive overlap: an extent that only touches the window is read.
+                    if (!(b_.Xmin <= cat.Xmax[i] && b_.Xmax >= cat.Xmin[i] &&
+                          b_.Ymin <= cat.Ymax[i] && b_.Ymax >= cat.Ymin[i]))
+                        continue;
+                    ReadEntry(i, cat.Datei[i]);
+                    if (cancelled_) break;
+                }
+                out_ = nullptr;
+                out.Close();
+            }
+        }
+        if (error_) {
+            Log("Fehler bei Konvertierung aufgetreten");
+        } else {
+            Log("Konvertierung abgeschlossen");
+            Log(std::to_string(total_) + " Werte insgesamt exportiert");
+            Log(std::to_string(duplicates_) + " doppelte Werte nicht exportiert");
+        }
+        return {total_, duplicates_, error_, cancelled_};
+    }
+
+private:
+    void Log(const std::string& line) {
+        Flush();
+        obs_.Log(line);
+    }
+    void Flush() { obs_.Counters(fileCount_, total_, duplicates_); }
+
+    // Returns true when the user confirmed cancelling.
+    bool Poll() {
+        if (!poll_.Due()) return false;
+        Flush();
+        if (obs_.CancelCheck()) cancelled_ = true;
+        return cancelled_;
+    }
+
+    void Take(double x, double y, double z) {
+        if (error_ || !InRect(x, y, b_.Xmin, b_.Xmax, b_.Ymin, b_.Ymax)) return;
+        if (!memory_.Insert(x, y)) {
+            ++duplicates_;
+            return;
+        }
+        out_->Write(x, y, z);
+        ++fileCount_;
+        ++total_;
+    }
+
+    void ReadEntry(int index, const std::string& path) {
+        // Sources are only ever read; the table is opened read-only.
+        TDbfFile dbf;
+        std::optional<TextLineReader> text;
+        bool openFailed = false;
+        if (IsDbaseFile(path)) {
+            dbf.OpenRead(path);
+            if (dbf.RecordCount() < 1) {
+                Log("Datei-Fehler: Keine Datens\xC3\xA4tze in: " + path);
+                error_ = true;
+            }
+        } else {
+            try {
+                text.emplace(path);
+            } catch (const EInOutError&) {
+                openFailed = true;
+            }
+        }
+        if (openFailed || error_) {
+            Log("!!! ABBRUCH !!!");
+            if (openFailed) {
+                Log("Datei I/O-Fehler: " + path);
+                error_ = true;
+            }
+            return;
+        }
+        Log("Lese Datei " + std::to_string(index) + ": " + path);
+        fileCount_ = 0;
+        int32_t lineNo = 0;
+        if (text) {
+            std::string_view line;
+            while (text->ReadLine(line)) {
+                ++lineNo;
+                std::string_view t = TrimLeading(line);
+                if (!t.empty()) {
+                    double x, y, z;
+                    if (ReadPointLine(t, x, y, z)) {
+                        Take(x, y, z);
+                    } else {
+                        Log("Fehler in Zeile: " + std::to_string(lineNo));
+                        error_ = true;
+                    }
+                }
+                if (Poll()) break;
+            }
+        } else {
+            dbf.First();
+            while (!dbf.AtEnd()) {
+                ++lineNo;
+                std::optional<double> x = dbf.FieldAsNumber(0);
+                std::optional<double> y = dbf.FieldAsNumber(1);
+                std::optional<double> z = dbf.FieldAsNumber(2);
+                uint32_t record = dbf.RecordNumber();
+                dbf.Next();
+                // A blank coordinate is a record the reader cannot take, like a refused line.
+                if (x && y && z) {
+                    Take(*x, *y, *z);
+                } else {
+                    Log("Fehler in Zeile: " + std::to_string(record));
+                    error_ = true;
+                }
+                if (Poll()) break;
+            }
+        }
+        Log(std::to_string(fileCount_) + " Werte aus Datei: " + FileNamePart(path) + " exportiert");
+    }
+
+    const TExportBounds b_;
+    const TRunOptions& opt_;
+    TExportObserver& obs_;
+    TDuplicateMemory memory_;
+    TPollTimer poll_;
+    TPointOutput* out_ = nullptr;
+    int32_t fileCount_ = 0;
+    int32_t total_ = 0;
+    int32_t duplicates_ = 0;
+    bool error_ = false;
+    bool cancelled_ = false;
+};
+
+}  // namespace
+
+TExportResult ExportRun(const TDateien& catalogue, const TExportBounds& bounds,
+                        const std::string& outputPath, const TAusgabe& format,
+                        const TRunOptions& options, TExportObserver& observer) {
+    TExportRun run(bounds, options, observer);
+    return run.Run(catalogue, outputPath, format);
+}
+
+}  // namespace tervalo

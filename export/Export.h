@@ -1,0 +1,56 @@
+#pragma once
+// The export run: every point of the catalogued files inside an X/Y window, written once
+// to one XYZ, CSV or dBase file, with the log the export window shows.
+#include <cstdint>
+#include <string>
+
+#include "config/TYPEN.h"
+#include "export/PointRun.h"
+
+namespace tervalo {
+
+// Captions of the save dialog; filter entries are numbered from 1.
+inline constexpr const char* ExportDialogTitle = "Koordinaten exportieren nach...";
+inline constexpr const char* ExportDialogFilter =
+    "XYZ-Textdatei-Datei (*.xyz)|*.xyz|CSV-Datei (*.csv)|*.csv|dBase-Datei (*.dbf)|*.dbf|"
+    "Alle Dateien (*.*)|*.*";
+
+// Output of the chosen filter entry: 2 CSV, 3 dBase (at `dbfLevel`), otherwise XYZ.
+TAusgabe ExportFormatFromFilter(int filterIndex, int dbfLevel);
+// The chosen name with the filter entry's extension when it has none (1 .xyz, 2 .csv, 3 .dbf).
+std::string ExportTargetPath(const std::string& chosen, int filterIndex);
+
+struct TExportBounds {
+    double Xmin = 0, Xmax = 0, Ymin = 0, Ymax = 0;
+};
+
+// The counter texts of the export window.
+std::string OutWerteText(int32_t fileCount, int32_t total);  // "120/ 5430"
+
+class TExportObserver {
+public:
+    virtual ~TExportObserver() = default;
+    virtual void Log(const std::string& line) = 0;
+    // Exported from the current file, exported in total, duplicates. Called at the start,
+    // before each log line, whenever the run polls and at the end.
+    virtual void Counters(int32_t fileCount, int32_t total, int32_t duplicates) {
+        (void)fileCount, (void)total, (void)duplicates;
+    }
+    // Lets the window handle its events; true when the user confirmed cancelling.
+    virtual bool CancelCheck() { return false; }
+};
+
+struct TExportResult {
+    int32_t Total = 0;
+    int32_t Duplicates = 0;
+    bool Error = false;      // the log ends with "Fehler bei Konvertierung aufgetreten"
+    bool Cancelled = false;
+};
+
+// Runs one export. The bounds are taken as given for the whole run. Failures of the table
+// layer and write failures throw after the output has been closed.
+TExportResult ExportRun(const TDateien& catalogue, const TExportBounds& bounds,
+                        const std::string& outputPath, const TAusgabe& format,
+                        const TRunOptions& options, TExportObserver& observer);
+
+}  // namespace tervalo

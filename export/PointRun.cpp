@@ -1,0 +1,162 @@
+#include "export/PointRun.h"
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+
+#include "formats/TextPoints.h"
+#include "tools/Errors.h"
+#include "tools/Tools.h"
+
+namespace tervalo {
+
+bool HasExtension(const std::string& path) {
+    return FileNamePart(path).find('.') != std::string::npos;
+}
+
+std::string WithDefaultExtension(const std::string& path, const std::string& ext) {
+    return HasExtension(path) ? path : path + ext;
+}
+
+// --- duplicate memory ------------------------------------------------------------------
+
+namespace {
+
+// A NaN pattern marks a free slot; NaN points are never stored, so it cannot clash.
+constexpr uint64_t kFreeBits = 0x7FF8'0000'DEAD'F00DULL;
+
+inline uint64_t Mix(uint64_t h) {
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDULL;
+    h ^= h >> 33;
+    h *= 0xC4CEB9FE1A85EC53ULL;
+    h ^= h >> 33;
+    return h;
+}
+
+inline uint64_t HashXY(double x, double y) {
+    // -0.0 equals 0.0, so both must hash alike.
+    if (x == 0.0) x = 0.0;
+    if (y == 0.0) y = 0.0;
+    return Mix(std::bit_cast<uint64_t>(x) ^ Mix(std::bit_cast<uint64_t>(y) + 0x9E3779B97F4A7C15ULL));
+}
+
+constexpr std::size_t kFirstCapacity = 1024;
+
+}  // namespace
+
+TDuplicateMemory::TDuplicateMemory(std::size_t limit) : limit_(limit) {
+    mask_ = kFirstCapacity - 1;
+    slots_ = std::make_unique<Slot[]>(kFirstCapacity);
+    for (std::size_t i = 0; i < kFirstCapacity; ++i) slots_[i] = {std::bit_cast<double>(kFreeBits), 0.0};
+}
+
+TDuplicateMemory::~TDuplicateMemory() = default;
+
+std::size_t TDuplicateMemory::Find(double x, double y, bool& found) const {
+    std::size_t i = HashXY(x, y) & mask_;
+    for (;;) {
+        const Slot& s = slots_[i];
+        if (std::bit_cast<uint64_t>(s.x) == kFreeBits) {
+            found = false;
+            return i;
+        }
+        if (s.x == x && s.y == y) {
+            found = true;
+            return i;
+        }
+        i = (i + 1) & mask_;
+    }
+}
+
+bool TDuplicateMemory::Contains(double x, double y) const {
+    if (std::isnan(x) || std::isnan(y)) return false;  // NaN equals nothing
+    bool found;
+    Find(x, y, found);
+    return found;
+}
+
+void TDuplicateMemory::Grow() {
+    std::size_t oldCap = mask_ + 1;
+    std::size_t cap = oldCap * 2;
+    auto old = std::move(slots_);
+    slots_ = std::make_unique<Slot[]>(cap);
+    for (std::size_t i = 0; i < cap; ++i) slots_[i] = {std::bit_cast<double>(kFreeBits), 0.0};
+    mask_ = cap - 1;
+    for (std::size_t i = 0; i < oldCap; ++i) {
+        if (std::bit_cast<uint64_t>(old[i].x) == kFreeBits) continue;
+        bool found;
+        std::size_t j = Find(old[i].x, old[i].y, found);
+        slots_[j] = old[i];
+    }
+}
+
+bool TDuplicateMemory::Insert(double x, double y) {
+    if (std::isnan(x) || std::isnan(y)) {
+        if (inserted_ < limit_) ++inserted_;
+        return true;
+    }
+    bool found;
+    std::size_t i = Find(x, y, found);
+    if (found) return false;
+    if (inserted_ < limit_) {
+        ++inserted_;
+        // Keep the table at most half full so probes stay short.
+        if ((stored_ + 1) * 2 > mask_ + 1) {
+            Grow();
+            i = Find(x, y, found);
+        }
+        slots_[i] = {x, y};
+        ++stored_;
+    }
+    return true;
+}
+
+// --- output -------------------------------------------------------------------------------
+
+TPointOutput::TPointOutput() = default;
+
+TPointOutput::~TPointOutput() {
+    try {
+        Close();
+    } catch (...) {
+        // The run is already failing; its own error is the one to report.
+    }
+}
+
+bool TPointOutput::Open(const std::string& path, const TAusgabe& format, const TRunOptions& opt) {
+    Close();
+    format_ = format.Format;
+    sep_ = opt.DecimalSeparator;
+    if (format_ == TAusgabeFormat::DBase) {
+        if (opt.Language) dbf_.Language = *opt.Language;
+        dbf_.CreateTable(path, format.DbfLevel, XyzFieldDefs());
+        dbf_.OpenShared(path);
+        return true;
+    }
+    try {
+        text_ = std::make_unique<TextPointWriter>(path);
+    } catch (const EInOutError&) {
+        return false;
+    }
+    if (format_ == TAusgabeFormat::Csv) text_->WriteCsvHeading();
+    return true;
+}
+
+void TPointOutput::Write(double x, double y, double z) {
+    switch (format_) {
+        case TAusgabeFormat::Xyz: text_->WriteXyz(x, y, z); break;
+        case TAusgabeFormat::Csv: text_->WriteCsv(x, y, z, sep_); break;
+        case TAusgabeFormat::DBase: dbf_.AppendRecord(x, y, z); break;
+    }
+}
+
+void TPointOutput::Close() {
+    if (text_) {
+        auto w = std::move(text_);
+        w->Close();
+    }
+    if (dbf_.IsOpen()) dbf_.Close();
+}
+
+}  // namespace tervalo

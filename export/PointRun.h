@@ -1,0 +1,126 @@
+#pragma once
+// Pieces shared by the conversion and the export run: the duplicate memory, the output file
+// in one of the three layouts, and the clock that decides when a run looks at its window.
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "formats/DbfFile.h"
+
+namespace tervalo {
+
+class TextPointWriter;
+
+enum class TAusgabeFormat { Xyz, Csv, DBase };
+
+// Output layout and, for dBase, the table level (3, 4 or 7).
+struct TAusgabe {
+    TAusgabeFormat Format = TAusgabeFormat::Xyz;
+    int DbfLevel = 3;
+    friend bool operator==(const TAusgabe&, const TAusgabe&) = default;
+};
+
+// True when the file name part of the path has an extension (a "." after the last separator).
+bool HasExtension(const std::string& path);
+// Appends the extension when the chosen name has none; an empty extension changes nothing.
+std::string WithDefaultExtension(const std::string& path, const std::string& ext);
+
+// Remembers the X/Y of the first `limit` points given to Insert and answers whether a point
+// repeats one of them (exact double equality; Z plays no part). Points after the limit are
+// still tested but no longer remembered.
+class TDuplicateMemory {
+public:
+    static constexpr std::size_t DefaultLimit = 500000;
+    explicit TDuplicateMemory(std::size_t limit = DefaultLimit);
+    ~TDuplicateMemory();
+    TDuplicateMemory(const TDuplicateMemory&) = delete;
+    TDuplicateMemory& operator=(const TDuplicateMemory&) = delete;
+
+    // False when (x, y) is a duplicate; otherwise true, and the point is remembered while
+    // fewer than `limit` points have been inserted.
+    bool Insert(double x, double y);
+    bool Contains(double x, double y) const;
+    std::size_t Inserted() const { return inserted_; }
+    std::size_t Limit() const { return limit_; }
+
+private:
+    struct Slot {
+        double x, y;
+    };
+    std::size_t Find(double x, double y, bool& found) const;
+    void Grow();
+
+    std::size_t limit_;
+    std::size_t inserted_ = 0;  // points offered while room was left (NaN ones included)
+    std::size_t stored_ = 0;    // slots in use
+    std::size_t mask_ = 0;
+    std::unique_ptr<Slot[]> slots_;
+};
+
+// How often a run hands control to its observer: the clock is read every `EveryLines`
+// lines and the observer is called when `Interval` has passed since the last call.
+// EveryLines 1 and Interval 0 call it after every line.
+struct TPollOptions {
+    uint32_t EveryLines = 256;
+    std::chrono::milliseconds Interval{15};
+};
+
+class TPollTimer {
+public:
+    explicit TPollTimer(const TPollOptions& o) : opt_(o), last_(std::chrono::steady_clock::now()) {}
+    bool Due() {
+        if (++n_ < opt_.EveryLines) return false;
+        n_ = 0;
+        auto now = std::chrono::steady_clock::now();
+        if (now - last_ < opt_.Interval) return false;
+        last_ = now;
+        return true;
+    }
+
+private:
+    TPollOptions opt_;
+    uint32_t n_ = 0;
+    std::chrono::steady_clock::time_point last_;
+};
+
+// What a run needs besides its files.
+struct TRunOptions {
+    char DecimalSeparator = '.';          // CSV layout only
+    std::optional<TLanguageSettings> Language;  // for new dBase tables; unset: DefaultLanguage()
+    std::size_t DuplicateLimit = TDuplicateMemory::DefaultLimit;
+    TPollOptions Poll;
+};
+
+// The output of a run. The destructor closes whatever is open without throwing, so an
+// abandoned run still leaves a complete file (a table gets its header and end byte).
+class TPointOutput {
+public:
+    TPointOutput();
+    ~TPointOutput();
+    TPointOutput(const TPointOutput&) = delete;
+    TPointOutput& operator=(const TPointOutput&) = delete;
+
+    // Text layouts: false when the file cannot be created. dBase: failures throw.
+    bool Open(const std::string& path, const TAusgabe& format, const TRunOptions& opt);
+    void Write(double x, double y, double z);
+    void Close();
+
+private:
+    TAusgabeFormat format_ = TAusgabeFormat::Xyz;
+    char sep_ = '.';
+    std::unique_ptr<TextPointWriter> text_;
+    TDbfFile dbf_;
+};
+
+// Removes the leading characters with codes up to 32.
+inline std::string_view TrimLeading(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size() && static_cast<unsigned char>(s[i]) <= 32) ++i;
+    return s.substr(i);
+}
+
+}  // namespace tervalo

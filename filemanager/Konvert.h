@@ -1,0 +1,58 @@
+#pragma once
+// Conversion of one point file into the other storage kind: a text file becomes a dBase
+// table, a dBase table becomes an XYZ or CSV text file. Repeated X/Y positions are left out.
+#include <cstdint>
+#include <string>
+
+#include "export/PointRun.h"
+
+namespace tervalo {
+
+// Save dialog of the conversion, by source kind. Filter entries are numbered from 1.
+inline constexpr const char* KonvertTitleToText = "Datei konvertieren nach ASCII/CSV";
+inline constexpr const char* KonvertFilterToText =
+    "XYZ-Textdatei-Datei (*.xyz)|*.xyz|CSV-Datei (*.csv)|*.csv|Alle Dateien (*.*)|*.*";
+inline constexpr const char* KonvertTitleToDbase = "Datei konvertieren nach dBase III/IV";
+inline constexpr const char* KonvertFilterToDbase =
+    "dBase 3-Datei (*.dbf)|*.dbf|dBase 4-Datei (*.dbf)|*.dbf|dBase 7-Datei (*.dbf)|*.dbf|"
+    "Alle Dateien (*.*)|*.*";
+
+// Target of the chosen filter entry. dBase source: 2 CSV, otherwise XYZ.
+// Text source: 2 level 4, 3 level 7, otherwise level 3.
+TAusgabe KonvertTargetFromFilter(bool sourceIsDbase, int filterIndex);
+// The chosen name with the target's default extension (.xyz, .csv, .dbf) when it has none.
+std::string KonvertTargetPath(const std::string& chosen, const TAusgabe& target);
+
+struct TKonvertProgress {
+    int32_t Taken = 0;     // "Werte übernommen:"
+    int32_t NotTaken = 0;  // "Werte nicht übernommen:"
+    int Picture = 0;       // progress picture 0..7
+};
+
+class TKonvertObserver {
+public:
+    virtual ~TKonvertObserver() = default;
+    // Target file name without folder; called before anything is written.
+    virtual void Start(const std::string& targetName) { (void)targetName; }
+    // Called at the start, whenever the run polls and at the end.
+    virtual void Progress(const TKonvertProgress& p) { (void)p; }
+    // Lets the window handle its events; true when the user confirmed cancelling.
+    virtual bool CancelCheck() { return false; }
+};
+
+struct TKonvertResult {
+    TKonvertProgress Counts;
+    bool SourceIsDbase = false;
+    bool TargetCreated = false;  // false: a text target could not be created, nothing done
+    bool SourceOpened = false;   // false: the text source could not be opened (empty table left)
+    bool Cancelled = false;
+};
+
+// Converts `source` (kind from its signature) into `target`. The target must be of the other
+// kind (throws std::invalid_argument otherwise). Failures of the table layer, read and write
+// errors throw after the target has been closed.
+TKonvertResult Konvertieren(const std::string& source, const std::string& target,
+                            const TAusgabe& format, const TRunOptions& options,
+                            TKonvertObserver& observer);
+
+}  // namespace tervalo

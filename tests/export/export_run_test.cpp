@@ -1,0 +1,298 @@
+// The export run: its log, counters, duplicates, cancelling and the files it leaves.
+#include <gtest/gtest.h>
+
+#include "tests/export/RunFixture.h"
+#include "tools/Errors.h"
+
+namespace tervalo::test {
+namespace {
+
+using Log = std::vector<std::string>;
+
+const TAusgabe kXyz{TAusgabeFormat::Xyz, 3};
+const TAusgabe kCsv{TAusgabeFormat::Csv, 3};
+const TAusgabe kDbf3{TAusgabeFormat::DBase, 3};
+
+class ExportRunTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    TDateien cat;
+    ScriptedExportObserver obs;
+
+    TExportResult Run(const TExportBounds& b, const std::string& out, const TAusgabe& f = kXyz,
+                      const TRunOptions& o = EveryLine()) {
+        return ExportRun(cat, b, out, f, o, obs);
+    }
+    std::string Tile(const std::string& name, const std::vector<Pt>& pts) {
+        std::string p = dir / name;
+        WriteXyzTile(p, pts);
+        AddEntry(cat, p, pts);
+        return p;
+    }
+};
+
+TEST_F(ExportRunTest, NormalRunLogsEveryStepAndWritesThePointsInside) {
+    std::string a = Tile("a.xyz", Grid(1000, 2000, 3));
+    std::string b = Tile("b.xyz", Grid(5000, 6000, 2));  // outside the window: no line at all
+    std::string c = Tile("c.xyz", Grid(1002, 2000, 3));  // shares the column x = 1002 with a
+    std::string out = dir / "out.xyz";
+    TExportResult r = Run({1000, 1003, 2000, 2001}, out);
+
+    Log expected = {"Beginn der Konvertierung", "Ausgabeformat: Text-XYZ", "Datei: " + out,
+                    "Lese Datei 1: " + a, "6 Werte aus Datei: a.xyz exportiert",
+                    "Lese Datei 3: " + c, "2 Werte aus Datei: c.xyz exportiert",
+                    "Konvertierung abgeschlossen", "8 Werte insgesamt exportiert",
+                    "2 doppelte Werte nicht exportiert"};
+    EXPECT_EQ(obs.log, expected);
+    EXPECT_EQ(r.Total, 8);
+    EXPECT_EQ(r.Duplicates, 2);
+    EXPECT_FALSE(r.Error);
+    EXPECT_FALSE(r.Cancelled);
+    EXPECT_EQ(obs.fileCount, 2);
+    EXPECT_EQ(obs.total, 8);
+    EXPECT_EQ(obs.duplicates, 2);
+    EXPECT_EQ(OutWerteText(obs.fileCount, obs.total), "2/ 8");
+
+    // Shared points come from the first tile, in reading order.
+    std::vector<Pt> pts = ReadXyz(out);
+    ASSERT_EQ(pts.size(), 8u);
+    EXPECT_EQ(pts[0].x, 1000);
+    EXPECT_EQ(pts[2].x, 1002);
+    EXPECT_EQ(pts[2].z, 101.0);    // z of tile a at i = 2
+    EXPECT_EQ(pts[6].x, 1003);
+    EXPECT_EQ(pts[6].z, 100.5);    // z of tile c at i = 1
+    EXPECT_EQ(Lines(ReadAll(out))[0], XyzLine(1000, 2000, 100));
+}
+
+TEST_F(ExportRunTest, BoundsAreInclusiveAndTouchingExtentsAreRead) {
+    std::vector<Pt> pts = {{10, 20, 1}, {15, 20, 2}, {10, 25, 3}, {15, 25, 4}, {16, 25, 5}, {12, 19.999, 6}};
+    std::string a = dir / "a.xyz";
+    WriteXyzTile(a, pts);
+    AddEntry(cat, a, 15, 30, 25, 40);  // only the corner (15, 25) touches the window
+    TExportResult r = Run({10, 15, 20, 25}, dir / "o.xyz");
+    EXPECT_EQ(r.Total, 4);
+    EXPECT_EQ(obs.log.at(3), "Lese Datei 1: " + a);
+}
+
+TEST_F(ExportRunTest, EmptyAndInvertedWindows) {
+    Tile("a.xyz", Grid(1000, 2000, 3));
+    // A freshly opened window (all bounds 0) far from the data reads no file.
+    Run({0, 0, 0, 0}, dir / "o.xyz");
+    EXPECT_EQ(obs.log, (Log{"Beginn der Konvertierung", "Ausgabeformat: Text-XYZ",
+                            "Datei: " + dir / "o.xyz", "Konvertierung abgeschlossen",
+                            "0 Werte insgesamt exportiert", "0 doppelte Werte nicht exportiert"}));
+    // Xmin > Xmax: the file overlaps by the extent test but no point lies inside.
+    obs.log.clear();
+    TExportResult r = Run({1002, 1001, 1999, 2005}, dir / "o.xyz");
+    EXPECT_EQ(r.Total, 0);
+    EXPECT_FALSE(r.Error);
+    EXPECT_EQ(obs.log.at(4), "0 Werte aus Datei: a.xyz exportiert");
+    EXPECT_EQ(obs.log.back(), "0 doppelte Werte nicht exportiert");
+    EXPECT_EQ(ReadAll(dir / "o.xyz"), "");
+}
+
+TEST_F(ExportRunTest, RefusedLinesAreLoggedAndStopAllFurtherWriting) {
+    std::string a = dir / "a.xyz";
+    WriteAll(a, "X Y Z\r\n1000.0 2000.0 5.0\r\n\r\n   \r\nbad line\r\n1001.0 2000.0 6.0\r\n");
+    AddEntry(cat, a, 1000, 1001, 2000, 2000);
+    std::string b = Tile("b.xyz", Grid(1000, 2000, 2));
+    TExportResult r = Run({0, 5000, 0, 5000}, dir / "o.xyz");
+    // Empty lines still count for the line numbers.
+    EXPECT_EQ(obs.log, (Log{"Beginn der Konvertierung", "Ausgabeformat: Text-XYZ",
+                            "Datei: " + dir / "o.xyz", "Lese Datei 1: " + a, "Fehler in Zeile: 1",
+                            "Fehler in Zeile: 5", "0 Werte aus Datei: a.xyz exportiert",
+                            "!!! ABBRUCH !!!", "Fehler bei Konvertierung aufgetreten"}));
+    EXPECT_TRUE(r.Error);
+    EXPECT_EQ(r.Total, 0);
+    EXPECT_EQ(ReadAll(dir / "o.xyz"), "");
+}
+
+TEST_F(ExportRunTest, EmptyLinesAreSkippedWithoutCounting) {
+    std::string a = dir / "a.xyz";
+    WriteAll(a, "\r\n1000.0 2000.0 5.0\r\n\t\r\n\r\n1001.0 2000.0 6.0\r\n1000.0 2000.0 7.0\r\n");
+    AddEntry(cat, a, 1000, 1001, 2000, 2000);
+    TExportResult r = Run({0, 5000, 0, 5000}, dir / "o.xyz");
+    EXPECT_FALSE(r.Error);
+    EXPECT_EQ(r.Total, 2);
+    EXPECT_EQ(r.Duplicates, 1);  // same X/Y, other Z
+    EXPECT_EQ(ReadXyz(dir / "o.xyz")[0].z, 5.0);
+}
+
+TEST_F(ExportRunTest, MissingSourceAndEmptyTableAreLoggedAndLaterFilesAbandoned) {
+    std::string missing = dir / "fehlt.xyz";
+    AddEntry(cat, missing, 0, 10, 0, 10);
+    std::string a = Tile("a.xyz", Grid(1, 1, 2));
+    TExportResult r = Run({0, 10, 0, 10}, dir / "o.xyz");
+    EXPECT_EQ(obs.log, (Log{"Beginn der Konvertierung", "Ausgabeformat: Text-XYZ",
+                            "Datei: " + dir / "o.xyz", "!!! ABBRUCH !!!",
+                            "Datei I/O-Fehler: " + missing, "!!! ABBRUCH !!!",
+                            "Fehler bei Konvertierung aufgetreten"}));
+    EXPECT_TRUE(r.Error);
+
+    TDateien cat2;
+    std::string empty = dir / "leer.dbf";
+    WriteDbfTable(empty, {});
+    AddEntry(cat2, empty, 0, 10, 0, 10);
+    AddEntry(cat2, missing, 0, 10, 0, 10);
+    obs.log.clear();
+    r = ExportRun(cat2, {0, 10, 0, 10}, dir / "o.dbf", kDbf3, EveryLine(), obs);
+    EXPECT_EQ(obs.log, (Log{"Beginn der Konvertierung", "Ausgabeformat: dBase",
+                            "Datei: " + dir / "o.dbf",
+                            "Datei-Fehler: Keine Datens\xC3\xA4tze in: " + empty, "!!! ABBRUCH !!!",
+                            "!!! ABBRUCH !!!", "Datei I/O-Fehler: " + missing,
+                            "Fehler bei Konvertierung aufgetreten"}));
+    EXPECT_EQ(ReadAll(dir / "o.dbf").size(), 130u);
+}
+
+TEST_F(ExportRunTest, OutputThatCannotBeCreatedEndsTheRunAtOnce) {
+    Tile("a.xyz", Grid(1, 1, 2));
+    std::string out = dir / "kein/ordner/o.csv";
+    TExportResult r = Run({0, 10, 0, 10}, out, kCsv);
+    EXPECT_EQ(obs.log, (Log{"Beginn der Konvertierung", "Ausgabeformat: Text-CSV", "Datei: " + out,
+                            "Fehler bei Konvertierung aufgetreten"}));
+    EXPECT_TRUE(r.Error);
+}
+
+TEST_F(ExportRunTest, DbaseSourcesAndOutputs) {
+    std::vector<Pt> pts = {{1, 1, 10}, {2, 1, 20}, {1, 1, 30}, {3, 1, 40}};
+    std::string t = dir / "t.dbf";
+    WriteDbfTable(t, pts, 4);
+    AddEntry(cat, t, pts);
+    std::string before = ReadAll(t);
+    std::string out = dir / "o.dbf";
+    TExportResult r = Run({0, 2.5, 0, 5}, out, {TAusgabeFormat::DBase, 7});
+    EXPECT_EQ(r.Total, 2);
+    EXPECT_EQ(r.Duplicates, 1);
+    EXPECT_EQ(obs.log.at(4), "2 Werte aus Datei: t.dbf exportiert");
+    // The source is only read: not even its date changes.
+    EXPECT_EQ(ReadAll(t), before);
+    std::string o = ReadAll(out);
+    ASSERT_EQ(o.size(), 214u + 2 * 43);
+    EXPECT_EQ(o[0], 0x04);
+    EXPECT_EQ(o.back(), 0x1A);
+    std::vector<Pt> back = ReadDbf(out);
+    ASSERT_EQ(back.size(), 2u);
+    EXPECT_EQ(back[1].x, 2);
+    EXPECT_EQ(back[1].z, 20);
+}
+
+// Clears the field bytes (or sets the deletion flag) of one record of a table we wrote.
+void PatchRecord(const std::string& path, int record, int offset, const std::string& bytes) {
+    std::string s = ReadAll(path);
+    s.replace(129 + (record - 1) * 43 + offset, bytes.size(), bytes);
+    WriteAll(path, s);
+}
+
+TEST_F(ExportRunTest, BlankDbaseFieldIsLoggedLikeARefusedLine) {
+    std::vector<Pt> pts = {{1, 1, 10}, {2, 1, 20}, {3, 1, 30}, {4, 1, 40}};
+    std::string t = dir / "t.dbf";
+    WriteDbfTable(t, pts);
+    PatchRecord(t, 1, 0, "*");                         // deleted: not read, still numbered
+    PatchRecord(t, 3, 29, std::string(14, ' '));      // Z of record 3 blank
+    AddEntry(cat, t, pts);
+    TExportResult r = Run({0, 10, 0, 10}, dir / "o.xyz");
+    EXPECT_TRUE(r.Error);
+    EXPECT_EQ(r.Total, 1);  // record 2 only
+    EXPECT_EQ(obs.log.at(4), "Fehler in Zeile: 3");
+    EXPECT_EQ(obs.log.at(5), "1 Werte aus Datei: t.dbf exportiert");
+    EXPECT_EQ(obs.log.back(), "Fehler bei Konvertierung aufgetreten");
+}
+
+TEST_F(ExportRunTest, TableWithOnlyDeletedRecordsExportsNothing) {
+    std::string t = dir / "t.dbf";
+    WriteDbfTable(t, {{1, 1, 1}, {2, 2, 2}});
+    PatchRecord(t, 1, 0, "*");
+    PatchRecord(t, 2, 0, "*");
+    AddEntry(cat, t, 0, 5, 0, 5);
+    TExportResult r = Run({0, 5, 0, 5}, dir / "o.xyz");
+    EXPECT_FALSE(r.Error);
+    EXPECT_EQ(obs.log.at(4), "0 Werte aus Datei: t.dbf exportiert");
+}
+
+TEST_F(ExportRunTest, CsvOutputUsesTheDecimalSeparator) {
+    Tile("a.xyz", {{4567890.123, 5678901.234, 123.456}, {1, 2, -3.25}});
+    std::string out = dir / "o.csv";
+    Run({0, 1e7, 0, 1e7}, out, kCsv, EveryLine(TDuplicateMemory::DefaultLimit, ','));
+    EXPECT_EQ(ReadAll(out), "X;Y;Z\r\n4567890,123;5678901,234;123,456\r\n1,000;2,000;-3,250\r\n");
+}
+
+TEST_F(ExportRunTest, CancelWithYesKeepsTheCountLineAndClosesAValidTable) {
+    std::string a = Tile("a.xyz", Grid(0, 0, 10));
+    Tile("b.xyz", Grid(0, 0, 10));
+    obs.cancelAt = 25;
+    std::string out = dir / "o.dbf";
+    TExportResult r = Run({0, 100, 0, 100}, out, kDbf3);
+    EXPECT_TRUE(r.Cancelled);
+    EXPECT_FALSE(r.Error);
+    EXPECT_EQ(obs.questions, 1);
+    EXPECT_EQ(r.Total, 25);
+    EXPECT_EQ(obs.log, (Log{"Beginn der Konvertierung", "Ausgabeformat: dBase", "Datei: " + out,
+                            "Lese Datei 1: " + a, "25 Werte aus Datei: a.xyz exportiert",
+                            "Konvertierung abgeschlossen", "25 Werte insgesamt exportiert",
+                            "0 doppelte Werte nicht exportiert"}));
+    std::string o = ReadAll(out);
+    ASSERT_EQ(o.size(), 130u + 25 * 43);
+    EXPECT_EQ(static_cast<unsigned char>(o[4]), 25);
+    EXPECT_EQ(o.back(), 0x1A);
+    EXPECT_EQ(ReadDbf(out).size(), 25u);
+}
+
+TEST_F(ExportRunTest, CancelAnsweredNoChangesNothing) {
+    Tile("a.xyz", Grid(0, 0, 10));
+    Tile("b.xyz", Grid(5, 5, 10));
+    Run({0, 100, 0, 100}, dir / "ref.xyz");
+    Log reference = obs.log;
+    obs.log.clear();
+    obs.polls = 0;
+    obs.cancelAt = 25;
+    obs.answerYes = false;
+    TExportResult r = Run({0, 100, 0, 100}, dir / "ref.xyz");
+    EXPECT_EQ(obs.questions, 1);
+    EXPECT_FALSE(r.Cancelled);
+    EXPECT_EQ(r.Total, 175);
+    EXPECT_EQ(r.Duplicates, 25);
+    EXPECT_EQ(obs.log, reference);
+}
+
+TEST_F(ExportRunTest, OnlyTheFirstExportedPointsAreRemembered) {
+    // Limit 3: points 1..3 are remembered, point 4 is written but forgotten.
+    Tile("a.xyz", {{1, 1, 1}, {2, 2, 2}, {3, 3, 3}, {4, 4, 4}, {4, 4, 5}, {1, 1, 6}, {3, 3, 7}});
+    TExportResult r = Run({0, 10, 0, 10}, dir / "o.xyz", kXyz, EveryLine(3));
+    EXPECT_EQ(r.Total, 5);
+    EXPECT_EQ(r.Duplicates, 2);
+    std::vector<Pt> pts = ReadXyz(dir / "o.xyz");
+    ASSERT_EQ(pts.size(), 5u);
+    EXPECT_EQ(pts[4].z, 5);
+}
+
+TEST_F(ExportRunTest, BrokenSourceTableEndsTheRunWithAClosedOutput) {
+    std::string a = Tile("a.xyz", Grid(0, 0, 3));
+    // Passes the signature test, but its header has a record length of 0.
+    std::string bad = dir / "bad.dbf";
+    std::string h(200, '\0');
+    h[0] = 3, h[1] = 100, h[2] = 1, h[3] = 1, h[8] = 65;
+    WriteAll(bad, h);
+    AddEntry(cat, bad, 0, 5, 0, 5);
+    std::string out = dir / "o.dbf";
+    EXPECT_ANY_THROW(Run({0, 5, 0, 5}, out, kDbf3));
+    std::string o = ReadAll(out);
+    ASSERT_EQ(o.size(), 130u + 9 * 43);
+    EXPECT_EQ(o.back(), 0x1A);
+    EXPECT_EQ(ReadDbf(out).size(), 9u);
+}
+
+TEST(ExportFilter, FormatAndExtensionFollowTheFilterEntry) {
+    EXPECT_EQ(ExportFormatFromFilter(1, 7).Format, TAusgabeFormat::Xyz);
+    EXPECT_EQ(ExportFormatFromFilter(2, 7).Format, TAusgabeFormat::Csv);
+    EXPECT_EQ(ExportFormatFromFilter(3, 7), (TAusgabe{TAusgabeFormat::DBase, 7}));
+    EXPECT_EQ(ExportFormatFromFilter(4, 7).Format, TAusgabeFormat::Xyz);
+    EXPECT_EQ(ExportTargetPath("/d/punkte", 2), "/d/punkte.csv");
+    EXPECT_EQ(ExportTargetPath("/d/punkte", 1), "/d/punkte.xyz");
+    EXPECT_EQ(ExportTargetPath("/d/punkte", 3), "/d/punkte.dbf");
+    EXPECT_EQ(ExportTargetPath("/d/punkte", 4), "/d/punkte");
+    EXPECT_EQ(ExportTargetPath("/d/punkte.csv", 1), "/d/punkte.csv");
+    EXPECT_EQ(ExportTargetPath("/d.x/punkte", 1), "/d.x/punkte.xyz");
+}
+
+}  // namespace
+}  // namespace tervalo::test

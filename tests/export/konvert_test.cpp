@@ -1,0 +1,182 @@
+// The conversion between text files and dBase tables.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "tests/export/RunFixture.h"
+#include "tools/Errors.h"
+
+namespace tervalo::test {
+namespace {
+
+class KonvertTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    ScriptedKonvertObserver obs;
+
+    TKonvertResult Run(const std::string& src, const std::string& dst, const TAusgabe& f,
+                       const TRunOptions& o = EveryLine()) {
+        return Konvertieren(src, dst, f, o, obs);
+    }
+};
+
+const TAusgabe kXyz{TAusgabeFormat::Xyz, 3};
+const TAusgabe kCsv{TAusgabeFormat::Csv, 3};
+
+TEST_F(KonvertTest, DbaseToTextLeavesOutRepeatedPositions) {
+    std::string src = dir / "t.dbf";
+    WriteDbfTable(src, {{1, 2, 3}, {1, 2, 4}, {5.5, 6.25, -7}});
+    std::string before = ReadAll(src);
+    TKonvertResult r = Run(src, dir / "t.xyz", kXyz);
+    EXPECT_TRUE(r.SourceIsDbase);
+    EXPECT_TRUE(r.TargetCreated);
+    EXPECT_FALSE(r.Cancelled);
+    EXPECT_EQ(r.Counts.Taken, 2);
+    EXPECT_EQ(r.Counts.NotTaken, 1);
+    EXPECT_EQ(obs.target, "t.xyz");
+    EXPECT_EQ(obs.progress.back().Taken, 2);
+    EXPECT_EQ(ReadAll(dir / "t.xyz"), XyzLine(1, 2, 3) + "\r\n" + XyzLine(5.5, 6.25, -7) + "\r\n");
+    EXPECT_EQ(ReadAll(src), before);  // the source is only read
+
+    Run(src, dir / "t.csv", kCsv, EveryLine(TDuplicateMemory::DefaultLimit, ','));
+    EXPECT_EQ(ReadAll(dir / "t.csv"), "X;Y;Z\r\n1,000;2,000;3,000\r\n5,500;6,250;-7,000\r\n");
+}
+
+TEST_F(KonvertTest, TextToDbaseSkipsHeadingAndEmptyLines) {
+    std::string src = dir / "t.xyz";
+    WriteAll(src, "X Y Z\r\n\r\n 1.0 2.0 3.0\r\n4.0 5.0 6.0\r\n7.0 8.0 9.0\r\nkaputt\r\n");
+    for (int level : {3, 4, 7}) {
+        std::string dst = dir / ("t" + std::to_string(level) + ".dbf");
+        TKonvertResult r = Run(src, dst, {TAusgabeFormat::DBase, level});
+        EXPECT_FALSE(r.SourceIsDbase);
+        EXPECT_EQ(r.Counts.Taken, 3);
+        EXPECT_EQ(r.Counts.NotTaken, 0);
+        std::vector<Pt> back = ReadDbf(dst);
+        ASSERT_EQ(back.size(), 3u);
+        EXPECT_EQ(back[2].z, 9.0);
+        std::string o = ReadAll(dst);
+        EXPECT_EQ(o[0], level == 7 ? 0x04 : 0x03);
+        EXPECT_EQ(o.size(), (level == 7 ? 214u : 130u) + 3 * 43);
+        EXPECT_EQ(o.back(), 0x1A);
+    }
+}
+
+TEST_F(KonvertTest, DbaseFieldsAreTakenByPosition) {
+    std::vector<TDbfFieldDef> f = XyzFieldDefs();
+    f[0].FieldName = "Y";
+    f[1].FieldName = "X";
+    std::string src = dir / "yx.dbf";
+    WriteDbfTable(src, {{10, 20, 30}}, 3, f);
+    Run(src, dir / "o.xyz", kXyz);
+    EXPECT_EQ(ReadAll(dir / "o.xyz"), XyzLine(10, 20, 30) + "\r\n");
+}
+
+TEST_F(KonvertTest, BlankDbaseRecordsArePassedOver) {
+    std::string src = dir / "t.dbf";
+    WriteDbfTable(src, {{1, 1, 1}, {2, 2, 2}, {3, 3, 3}});
+    std::string s = ReadAll(src);
+    s.replace(129 + 43 + 1, 14, std::string(14, ' '));  // X of record 2
+    WriteAll(src, s);
+    TKonvertResult r = Run(src, dir / "o.xyz", kXyz);
+    EXPECT_EQ(r.Counts.Taken, 2);
+    EXPECT_EQ(r.Counts.NotTaken, 0);
+    EXPECT_EQ(ReadXyz(dir / "o.xyz").back().x, 3);
+}
+
+TEST_F(KonvertTest, WrongDirectionIsRefused) {
+    std::string txt = dir / "t.xyz";
+    WriteAll(txt, "1 2 3\r\n");
+    EXPECT_THROW(Run(txt, dir / "o.xyz", kXyz), std::invalid_argument);
+    std::string tab = dir / "t.dbf";
+    WriteDbfTable(tab, {{1, 2, 3}});
+    EXPECT_THROW(Run(tab, dir / "o.dbf", {TAusgabeFormat::DBase, 3}), std::invalid_argument);
+    EXPECT_FALSE(fs::exists(dir / "o.xyz"));
+    EXPECT_FALSE(fs::exists(dir / "o.dbf"));
+}
+
+TEST_F(KonvertTest, UnopenableFilesLeaveNothingOrAnEmptyTable) {
+    std::string tab = dir / "t.dbf";
+    WriteDbfTable(tab, {{1, 2, 3}});
+    TKonvertResult r = Run(tab, dir / "kein/o.xyz", kXyz);
+    EXPECT_FALSE(r.TargetCreated);
+    EXPECT_EQ(r.Counts.Taken, 0);
+
+    r = Run(dir / "fehlt.xyz", dir / "o.dbf", {TAusgabeFormat::DBase, 4});
+    EXPECT_TRUE(r.TargetCreated);
+    EXPECT_FALSE(r.SourceOpened);
+    EXPECT_EQ(ReadAll(dir / "o.dbf").size(), 130u);
+
+    // A table without records gives a CSV file with its heading only.
+    std::string empty = dir / "leer.dbf";
+    WriteDbfTable(empty, {});
+    r = Run(empty, dir / "leer.csv", kCsv);
+    EXPECT_TRUE(r.SourceOpened);
+    EXPECT_EQ(ReadAll(dir / "leer.csv"), "X;Y;Z\r\n");
+}
+
+TEST_F(KonvertTest, CancelYesLeavesAClosedTargetAndNoRunsToTheEnd) {
+    std::string src = dir / "g.xyz";
+    WriteXyzTile(src, Grid(0, 0, 20));
+    obs.cancelAt = 50;
+    TKonvertResult r = Run(src, dir / "o.dbf", {TAusgabeFormat::DBase, 3});
+    EXPECT_TRUE(r.Cancelled);
+    EXPECT_EQ(r.Counts.Taken, 50);
+    std::string o = ReadAll(dir / "o.dbf");
+    EXPECT_EQ(o.size(), 130u + 50 * 43);
+    EXPECT_EQ(o.back(), 0x1A);
+    EXPECT_EQ(ReadDbf(dir / "o.dbf").size(), 50u);
+
+    obs = {};
+    obs.cancelAt = 50;
+    obs.answerYes = false;
+    r = Run(src, dir / "o.dbf", {TAusgabeFormat::DBase, 3});
+    EXPECT_FALSE(r.Cancelled);
+    EXPECT_EQ(r.Counts.Taken, 400);
+    EXPECT_EQ(ReadDbf(dir / "o.dbf").size(), 400u);
+}
+
+TEST_F(KonvertTest, PictureAdvancesPerThousandPointsFromText) {
+    std::string src = dir / "g.xyz";
+    WriteXyzTile(src, Grid(0, 0, 100));  // 10,000 points: ten steps, wrapping after 7
+    TKonvertResult r = Run(src, dir / "o.dbf", {TAusgabeFormat::DBase, 3});
+    EXPECT_EQ(r.Counts.Taken, 10000);
+    EXPECT_EQ(r.Counts.Picture, 10 % 8);
+}
+
+TEST_F(KonvertTest, PictureFollowsTheRecordPositionFromDbase) {
+    std::string src = dir / "t.dbf";
+    WriteDbfTable(src, Grid(0, 0, 5) /* 25 records */);
+    Run(src, dir / "o.xyz", kXyz);
+    // progress[0] is the start; progress[i] follows record i. The picture moves only
+    // when the taken count is a multiple of 10.
+    ASSERT_EQ(obs.progress.size(), 27u);
+    EXPECT_EQ(obs.progress[9].Picture, 0);
+    EXPECT_EQ(obs.progress[10].Picture, 3);   // 10 / 25 * 8 = 3.2
+    EXPECT_EQ(obs.progress[19].Picture, 3);
+    EXPECT_EQ(obs.progress[20].Picture, 6);   // 20 / 25 * 8 = 6.4
+    EXPECT_EQ(obs.progress[26].Picture, 6);
+}
+
+TEST_F(KonvertTest, RepeatsBeyondTheMemoryAreWrittenAgain) {
+    std::string src = dir / "t.xyz";
+    WriteAll(src, "1 1 1\r\n2 2 2\r\n3 3 3\r\n3 3 4\r\n1 1 5\r\n");
+    TKonvertResult r = Run(src, dir / "o.dbf", {TAusgabeFormat::DBase, 3}, EveryLine(2));
+    EXPECT_EQ(r.Counts.Taken, 4);
+    EXPECT_EQ(r.Counts.NotTaken, 1);
+}
+
+TEST(KonvertFilter, TargetFollowsSourceKindAndFilterEntry) {
+    EXPECT_EQ(KonvertTargetFromFilter(true, 1).Format, TAusgabeFormat::Xyz);
+    EXPECT_EQ(KonvertTargetFromFilter(true, 2).Format, TAusgabeFormat::Csv);
+    EXPECT_EQ(KonvertTargetFromFilter(true, 3).Format, TAusgabeFormat::Xyz);
+    EXPECT_EQ(KonvertTargetFromFilter(false, 1), (TAusgabe{TAusgabeFormat::DBase, 3}));
+    EXPECT_EQ(KonvertTargetFromFilter(false, 2), (TAusgabe{TAusgabeFormat::DBase, 4}));
+    EXPECT_EQ(KonvertTargetFromFilter(false, 3), (TAusgabe{TAusgabeFormat::DBase, 7}));
+    EXPECT_EQ(KonvertTargetFromFilter(false, 4), (TAusgabe{TAusgabeFormat::DBase, 3}));
+    EXPECT_EQ(KonvertTargetPath("/a/b", KonvertTargetFromFilter(true, 2)), "/a/b.csv");
+    EXPECT_EQ(KonvertTargetPath("/a/b.txt", KonvertTargetFromFilter(true, 1)), "/a/b.txt");
+    EXPECT_EQ(KonvertTargetPath("/a/b", KonvertTargetFromFilter(false, 4)), "/a/b.dbf");
+}
+
+}  // namespace
+}  // namespace tervalo::test
