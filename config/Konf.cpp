@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <climits>
 #include <cstdlib>
 #include <string_view>
@@ -120,6 +122,46 @@ int WriteAll(int fd, const std::string& text) {
 
 }  // namespace
 
+namespace {
+
+// Shortest text that reads back as the same double, at least one decimal, local separator.
+std::string ShowNumber(double v, char sep) {
+    char buf[40];
+    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    std::string t(buf, r.ptr);
+    if (std::isfinite(v) && t.find_first_of(".e") == std::string::npos) t += ".0";
+    for (char& c : t)
+        if (c == '.') c = sep;
+    return t;
+}
+
+std::string ShowWidths(const int32_t (&list)[11]) {
+    std::string t;
+    for (int32_t w : list) t += (t.empty() ? "" : " ") + std::to_string(w);
+    return t;
+}
+
+}  // namespace
+
+std::string KonfListing(const TSettings& settings, const TDateien& dateien, char sep) {
+    std::string out;
+    out += "Rasterabstand:    " + ShowNumber(settings.Rasterabstand, sep) + "\n";
+    out += "Fangbreite:       " + ShowNumber(settings.Fangbreite, sep) + "\n";
+    out += "Potenz:           " + ShowNumber(settings.Potenz, sep) + "\n";
+    out += "DBFVersion:       " + std::to_string(settings.DBFVersion) + "\n";
+    out += "GridBreiten:      " + ShowWidths(settings.GridBreiten) + "\n";
+    out += "DateiGridBreiten: " + ShowWidths(settings.DateiGridBreiten) + "\n";
+    const int n = std::min<int>(dateien.Anzahl, MaxDateien);
+    out += "Dateien:          " + std::to_string(n) + "\n";
+    for (int i = 1; i <= n; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        out += std::to_string(i) + ": " + dateien.Datei[k] + "  Xmin " + ShowNumber(dateien.Xmin[k], sep) +
+               "  Xmax " + ShowNumber(dateien.Xmax[k], sep) + "  Ymin " + ShowNumber(dateien.Ymin[k], sep) +
+               "  Ymax " + ShowNumber(dateien.Ymax[k], sep) + "\n";
+    }
+    return out;
+}
+
 GridWidthHooks GridHooksFor(TextGrid& grid) {
     GridWidthHooks h;
     h.colCount = grid.ColCount();
@@ -231,7 +273,7 @@ std::string KonfText(const TSettings& settings, const TDateien& dateien) {
     return out;
 }
 
-void KonfSave(const std::string& path, TSettings& settings, const TDateien& dateien,
+int KonfSave(const std::string& path, TSettings& settings, const TDateien& dateien,
               const GridWidthHooks* grid) {
     if (grid && grid->colWidth)
         for (int col = 0; col < grid->colCount && col < 11; ++col) settings.GridBreiten[col] = grid->colWidth(col);
@@ -252,9 +294,9 @@ void KonfSave(const std::string& path, TSettings& settings, const TDateien& date
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         temp = target + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(attempt);
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return;  // cannot be created: nothing saved, silent
+        if (fd < 0 && errno != EEXIST) return errno;  // cannot be created: nothing saved
     }
-    if (fd < 0) return;
+    if (fd < 0) return EEXIST;
 
     struct stat old {};
     if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(fd, old.st_mode & 07777);
@@ -267,6 +309,7 @@ void KonfSave(const std::string& path, TSettings& settings, const TDateien& date
         ::unlink(temp.c_str());
         ThrowFileError(err);
     }
+    return 0;
 }
 
 }  // namespace tervalo

@@ -36,12 +36,17 @@ void KonfLoad(const std::string& path, const std::string& programFolder, TSettin
 
 // Writes the whole file anew; the result grid's current widths go into GridBreiten first.
 // Written beside the target under a temporary name and renamed over it: when the temporary
-// file cannot be created nothing happens (silent); a later write or rename error throws
-// EInOutError and leaves the previous file intact.
-void KonfSave(const std::string& path, TSettings& settings, const TDateien& dateien,
+// file cannot be created nothing is written and the errno of that failure is returned (the
+// program passes over it silently); a later write or rename error throws EInOutError and
+// leaves the previous file intact. 0 when the file was written.
+int KonfSave(const std::string& path, TSettings& settings, const TDateien& dateien,
               const GridWidthHooks* grid);
 
 // The file's text exactly as KonfSave writes it (CR LF lines, Windows-1252).
 std::string KonfText(const TSettings& settings, const TDateien& dateien);
+
+// A short German listing of settings, widths and catalogue for people to read; numbers in
+// their shortest exact form with the given decimal separator.
+std::string KonfListing(const TSettings& settings, const TDateien& dateien, char decimalSeparator);
 
 }  // namespace tervalo
