@@ -1,8 +1,97 @@
+// tervalo-cli convert: a text point file into a dBase table, or a dBase table into an XYZ
+// or CSV file; the direction follows the source's content.
+#include <iostream>
+#include <memory>
+
 #include "cli/Commands.h"
+#include "cli/LongRun.h"
+#include "filemanager/Konvert.h"
+#include "tools/Errors.h"
+#include "tools/Tools.h"
 
 namespace tervalo::cli {
 
-// Placeholder until the command is built.
-void RegisterConvert(CLI::App& app) { (void)app; }
+namespace {
+
+struct ConvertArgs {
+    std::string source, output, format;
+    int level = 3;
+};
+
+class CliKonvertObserver : public TKonvertObserver {
+public:
+    explicit CliKonvertObserver(const InterruptGuard& g) : guard_(g) {}
+    void Start(const std::string& name) override { target_ = name; }
+    void Progress(const TKonvertProgress& p) override {
+        progress_.Show("Ziel: " + target_ + "   Werte \xC3\xBC" "bernommen: " + std::to_string(p.Taken) +
+                       "   Werte nicht \xC3\xBC" "bernommen: " + std::to_string(p.NotTaken));
+    }
+    bool CancelCheck() override { return guard_.Interrupted(); }
+    void Finish() { progress_.Clear(); }
+
+private:
+    const InterruptGuard& guard_;
+    std::string target_;
+    ProgressLine progress_;
+};
+
+int RunConvert(const ConvertArgs& a) {
+    bool fromDbase = IsDbaseFile(a.source);
+    TAusgabe target;
+    if (fromDbase) {
+        if (a.format == "dbf") {
+            std::cerr << "Eine dBase-Tabelle wird nur in eine Textdatei (xyz, csv) konvertiert.\n";
+            return 2;
+        }
+        target = {a.format == "csv" ? TAusgabeFormat::Csv : TAusgabeFormat::Xyz, 3};
+    } else {
+        if (!a.format.empty() && a.format != "dbf") {
+            std::cerr << "Eine Textdatei wird nur in eine dBase-Tabelle (dbf) konvertiert.\n";
+            return 2;
+        }
+        target = {TAusgabeFormat::DBase, a.level};
+    }
+    TRunOptions options;
+    options.DecimalSeparator = DecimalSeparator();
+    InterruptGuard guard;
+    CliKonvertObserver observer(guard);
+    TKonvertResult r;
+    try {
+        r = Konvertieren(a.source, a.output, target, options, observer);
+    } catch (const ESilentAbort&) {
+        return 1;
+    } catch (const std::exception& e) {
+        observer.Finish();
+        std::cerr << e.what() << "\n";
+        return 1;
+    }
+    observer.Finish();
+    if (!r.TargetCreated) {
+        std::cerr << "Datei kann nicht angelegt werden: " << a.output << "\n";
+        return 1;
+    }
+    if (!r.SourceOpened) {
+        std::cerr << "Datei kann nicht ge\xC3\xB6" "ffnet werden: " << a.source << "\n";
+        return 1;
+    }
+    std::cout << "Werte \xC3\xBC" "bernommen: " << r.Counts.Taken << "\n"
+              << "Werte nicht \xC3\xBC" "bernommen: " << r.Counts.NotTaken << "\n";
+    return r.Cancelled ? 130 : 0;
+}
+
+}  // namespace
+
+void RegisterConvert(CLI::App& app) {
+    auto a = std::make_shared<ConvertArgs>();
+    CLI::App* sub = app.add_subcommand(
+        "convert", "Convert a text point file to a dBase table or a dBase table to text");
+    sub->add_option("SOURCE", a->source, "Source file (text or dBase, by content)")->required();
+    sub->add_option("OUTPUT", a->output, "Target file")->required();
+    sub->add_option("--format", a->format, "Target layout: xyz or csv for a dBase source, dbf for text")
+        ->check(CLI::IsMember({"xyz", "csv", "dbf"}));
+    sub->add_option("--level", a->level, "dBase level of a table target")
+        ->check(CLI::IsMember({3, 4, 7}));
+    sub->callback([a] { ExitCode() = RunConvert(*a); });
+}
 
 }  // namespace tervalo::cli

@@ -1,8 +1,100 @@
+// tervalo-cli export: every catalogued point inside a window into one file, with the log
+// the export window shows.
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+
 #include "cli/Commands.h"
+#include "cli/LongRun.h"
+#include "config/Konf.h"
+#include "export/Export.h"
+#include "tools/Errors.h"
 
 namespace tervalo::cli {
 
-// Placeholder until the command is built.
-void RegisterExport(CLI::App& app) { (void)app; }
+namespace {
+
+struct ExportArgs {
+    double xmin = 0, xmax = 0, ymin = 0, ymax = 0;
+    std::string output;
+    std::string format = "xyz";
+    int level = 0;  // 0: the configured level
+    std::string konf;
+};
+
+class CliExportObserver : public TExportObserver {
+public:
+    explicit CliExportObserver(const InterruptGuard& g) : guard_(g) {}
+    void Log(const std::string& line) override {
+        progress_.Clear();
+        std::cout << line << std::endl;
+    }
+    void Counters(int32_t fileCount, int32_t total, int32_t duplicates) override {
+        progress_.Show("exportierte Werte: " + OutWerteText(fileCount, total) +
+                       "   doppelte Werte: " + std::to_string(duplicates));
+    }
+    bool CancelCheck() override { return guard_.Interrupted(); }
+    void Finish() { progress_.Clear(); }
+
+private:
+    const InterruptGuard& guard_;
+    ProgressLine progress_;
+};
+
+int RunExport(const ExportArgs& a) {
+    std::string konf = a.konf.empty() ? DefaultKonfPath() : a.konf;
+    if (!std::filesystem::exists(konf)) {
+        std::cerr << "Konfigurationsdatei nicht gefunden: " << konf << "\n";
+        return 1;
+    }
+    TSettings settings;
+    TDateien dateien;
+    KonfLoad(konf, ProgramFolder(), settings, dateien, nullptr);
+
+    int level = a.level != 0 ? a.level : settings.DBFVersion;
+    if (level != 4 && level != 7) level = 3;
+    TAusgabe format{a.format == "csv"   ? TAusgabeFormat::Csv
+                    : a.format == "dbf" ? TAusgabeFormat::DBase
+                                        : TAusgabeFormat::Xyz,
+                    level};
+    TRunOptions options;
+    options.DecimalSeparator = DecimalSeparator();
+
+    InterruptGuard guard;
+    CliExportObserver observer(guard);
+    std::string out = std::filesystem::absolute(a.output).string();
+    TExportResult r;
+    try {
+        r = ExportRun(dateien, {a.xmin, a.xmax, a.ymin, a.ymax}, out, format, options, observer);
+    } catch (const ESilentAbort&) {
+        return 1;
+    } catch (const std::exception& e) {
+        observer.Finish();
+        std::cerr << e.what() << "\n";
+        return 1;
+    }
+    if (r.Error) return 1;
+    return r.Cancelled ? 130 : 0;
+}
+
+}  // namespace
+
+void RegisterExport(CLI::App& app) {
+    auto a = std::make_shared<ExportArgs>();
+    CLI::App* sub = app.add_subcommand(
+        "export", "Export every catalogued point inside XMIN..XMAX, YMIN..YMAX, repeats left out");
+    sub->add_option("XMIN", a->xmin, "Lower X bound [m]")->required();
+    sub->add_option("XMAX", a->xmax, "Upper X bound [m]")->required();
+    sub->add_option("YMIN", a->ymin, "Lower Y bound [m]")->required();
+    sub->add_option("YMAX", a->ymax, "Upper Y bound [m]")->required();
+    sub->add_option("OUTPUT", a->output, "Output file")->required();
+    sub->add_option("--format", a->format, "Output layout")
+        ->check(CLI::IsMember({"xyz", "csv", "dbf"}));
+    sub->add_option("--level", a->level, "dBase level (default: the configured one)")
+        ->check(CLI::IsMember({3, 4, 7}));
+    sub->add_option("--konf", a->konf, "Configuration file (default: tervalo.KNF beside the program)");
+    sub->callback([a] { ExitCode() = RunExport(*a); });
+}
 
 }  // namespace tervalo::cli

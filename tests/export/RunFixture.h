@@ -2,6 +2,7 @@
 // Helpers shared by the export and conversion tests: temporary folders, tiles, tables,
 // scripted observers.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <cmath>
@@ -50,6 +51,24 @@ inline std::vector<std::string> Lines(const std::string& text) {
     }
     return out;
 }
+
+// Runs a shell command; its exit code and standard output with standard error.
+struct ShellResult {
+    int code = -1;
+    std::string out;
+};
+inline ShellResult Shell(const std::string& cmd) {
+    ShellResult r;
+    FILE* p = popen((cmd + " 2>&1").c_str(), "r");
+    if (!p) return r;
+    char buf[4096];
+    std::size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    int st = pclose(p);
+    r.code = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+inline std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
 // A fresh folder per test, removed afterwards.
 class TempDir {
