@@ -1,8 +1,80 @@
+// tervalo-cli scan FILE...: the extent scan of the file list for each file.
+#include <charconv>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
 #include "cli/Commands.h"
+#include "filemanager/Extent.h"
+#include "tools/Errors.h"
 
 namespace tervalo::cli {
 
-// Placeholder until the command is built.
-void RegisterScan(CLI::App& app) { (void)app; }
+namespace {
+
+// "%10.2f" with the user's decimal separator, as the file list shows it.
+std::string Number(double v, char sep) {
+    char buf[64];
+    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 2);
+    std::string s(buf, r.ptr);
+    for (char& c : s)
+        if (c == '.') c = sep;
+    if (s.size() < 10) s.insert(0, 10 - s.size(), ' ');
+    return s;
+}
+
+void PrintText(const std::string& path, const TExtremwerte& e, char sep) {
+    std::cout << "Datei: " << path << '\n'
+              << "  Typ:  " << (e.Dbase ? "dBase" : "Text") << " (" << e.Read
+              << (e.Dbase ? " Datens\xC3\xA4tze, " : " Zeilen, ") << e.Accepted << " Punkte)\n"
+              << "  Xmin: " << Number(e.Xmin, sep) << "   Xmax: " << Number(e.Xmax, sep) << '\n'
+              << "  Ymin: " << Number(e.Ymin, sep) << "   Ymax: " << Number(e.Ymax, sep) << '\n';
+    if (!e.Found) std::cout << "  Keine g\xC3\xBCltigen Punkte gefunden\n";
+}
+
+}  // namespace
+
+void RegisterScan(CLI::App& app) {
+    auto* cmd = app.add_subcommand("scan", "Ausdehnung (Xmin, Xmax, Ymin, Ymax) von Punktdateien");
+    static std::vector<std::string> files;
+    static bool json = false;
+    cmd->add_option("FILE", files, "XYZ-Datei oder dBase-Tabelle")->required();
+    cmd->add_flag("--json", json, "Ausgabe als JSON");
+    cmd->callback([] {
+        const char sep = DecimalSeparator();
+        nlohmann::json out = nlohmann::json::array();
+        int rc = 0;
+        for (const std::string& path : files) {
+            TExtremwerte e;
+            try {
+                e = ReadExtremwerte(path);
+            } catch (const ESilentAbort&) {
+                std::cerr << path << ": Tabelle kann nicht gelesen werden\n";
+                rc = 1;
+                continue;
+            } catch (const std::exception& ex) {
+                std::cerr << path << ": " << ex.what() << '\n';
+                rc = 1;
+                continue;
+            }
+            if (!e.Opened) {
+                // The file list adds such a file with the start values; here it is an error.
+                std::cerr << path << ": " << FileErrorText(e.OpenError) << '\n';
+                rc = 1;
+                continue;
+            }
+            if (json) {
+                out.push_back({{"datei", path}, {"dbase", e.Dbase}, {"xmin", e.Xmin}, {"xmax", e.Xmax},
+                               {"ymin", e.Ymin}, {"ymax", e.Ymax}, {"gefunden", e.Found}});
+            } else {
+                PrintText(path, e, sep);
+            }
+        }
+        if (json) std::cout << out.dump(2) << '\n';
+        ExitCode() = rc;
+    });
+}
 
 }  // namespace tervalo::cli

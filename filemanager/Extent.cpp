@@ -46,7 +46,8 @@ void ScanText(const std::string& path, TExtremwerte& e) {
     std::optional<TextLineReader> reader;
     try {
         reader.emplace(path);
-    } catch (const EInOutError&) {
+    } catch (const EInOutError& err) {
+        e.OpenError = err.Code();
         return;  // not readable: the file keeps the start values
     }
     e.Opened = true;

@@ -1,0 +1,75 @@
+// tervalo-cli scan: JSON and text output, exit codes.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+
+#include <nlohmann/json.hpp>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct CliRun {
+    int rc;
+    std::string out;
+};
+
+CliRun Cli(const std::string& args) {
+    std::string cmd = std::string(TERVALO_BIN_DIR) + "/tervalo-cli " + args + " 2>/dev/null";
+    CliRun r{-1, {}};
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return r;
+    std::array<char, 4096> buf;
+    size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
+    int st = pclose(p);
+    r.rc = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+class ScanCliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("tervalo_scan_cli_" + std::to_string(::getpid()));
+        fs::create_directories(dir_);
+        std::ofstream(P("a.xyz"), std::ios::binary) << "X Y Z\r\n3566000.5 5936000 1\r\n3566010 5935999.25 2\r\n";
+        std::ofstream(P("none.xyz"), std::ios::binary) << "1,5 2,5 3,5\r\n";
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    std::string P(const std::string& n) { return (dir_ / n).string(); }
+    fs::path dir_;
+};
+
+TEST_F(ScanCliTest, JsonListsEveryFile) {
+    CliRun r = Cli("scan --json " + P("a.xyz") + " " + P("none.xyz"));
+    ASSERT_EQ(r.rc, 0) << r.out;
+    auto j = nlohmann::json::parse(r.out);
+    ASSERT_EQ(j.size(), 2u);
+    EXPECT_EQ(j[0]["datei"], P("a.xyz"));
+    EXPECT_EQ(j[0]["dbase"], false);
+    EXPECT_EQ(j[0]["xmin"].get<double>(), 3566000.5);
+    EXPECT_EQ(j[0]["xmax"].get<double>(), 3566010.0);
+    EXPECT_EQ(j[0]["ymin"].get<double>(), 5935999.25);
+    EXPECT_EQ(j[0]["ymax"].get<double>(), 5936000.0);
+    EXPECT_EQ(j[1]["xmin"].get<double>(), 999999999.0);
+    EXPECT_EQ(j[1]["xmax"].get<double>(), -9999999.0);
+}
+
+TEST_F(ScanCliTest, TextOutputAndErrors) {
+    CliRun r = Cli("scan " + P("a.xyz"));
+    ASSERT_EQ(r.rc, 0);
+    EXPECT_NE(r.out.find("3566000"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("5935999"), std::string::npos) << r.out;
+    // A missing file is reported and ends with exit code 1; the other files are still listed.
+    r = Cli("scan --json " + P("missing.xyz") + " " + P("a.xyz"));
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(nlohmann::json::parse(r.out).size(), 1u);
+}
+
+}  // namespace
