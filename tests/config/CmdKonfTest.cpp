@@ -1,0 +1,212 @@
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+
+#include "config/Konf.h"
+#include "tools/Tools.h"
+
+using namespace tervalo;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+    int code = -1;
+    std::string out, err;
+};
+
+std::string Slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+class KonfCli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("tervalo_cli_konf_" + std::to_string(::getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        knf_ = (dir_ / "t.KNF").string();
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    Result Run(const std::string& args, const std::string& program = TERVALO_BIN_DIR "/tervalo-cli") {
+        const fs::path out = dir_ / "stdout.txt", err = dir_ / "stderr.txt";
+        const std::string cmd = "LC_ALL=C '" + program + "' " + args + " >'" + out.string() + "' 2>'" +
+                                err.string() + "'";
+        int status = std::system(cmd.c_str());
+        Result r;
+        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = Slurp(out);
+        r.err = Slurp(err);
+        fs::remove(out);
+        fs::remove(err);
+        return r;
+    }
+    void Write(const std::string& bytes) { std::ofstream(knf_, std::ios::binary) << bytes; }
+
+    fs::path dir_;
+    std::string knf_;
+};
+
+const char* const kExample =
+    "VERSION   1.2b\r\n"
+    " 5.0                ; Standard-Rasterabstand der Rohdaten [m]\r\n"
+    " 50.0               ; zu betrachtende Breite um den Messpunkt [m]\r\n"
+    "2.0                 ; Potenz f\xFCr Wichtung bei Extrapolation (Verfahren nach Shepard)\r\n"
+    "3                   ; dBase Export-Version\r\n"
+    "30\t70\t70\t45\t41\t0\t0\t0\t0\t0\t0\t\r\n"
+    "0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t\r\n"
+    "[DATEIEN]\r\n"
+    "#DATEI 1\r\n"
+    "D:\\Raster\\Daten\\blatt1.xyz\r\n"
+    "3566000.00          ; Xmin\r\n"
+    "3567000.00          ; Xmax\r\n"
+    "5936000.25          ; Ymin\r\n"
+    "5937000.00          ; Ymax\r\n";
+
+}  // namespace
+
+TEST_F(KonfCli, MissingFileGivesTheInitialValues) {
+    Result r = Run("konf --json --konf '" + (dir_ / "none.KNF").string() + "'");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "{\"rasterabstand\":5.0,\"fangbreite\":50.0,\"potenz\":2.0,\"dbfversion\":3,"
+              "\"gridbreiten\":[0,0,0,0,0,0,0,0,0,0,0],\"dateigridbreiten\":[0,0,0,0,0,0,0,0,0,0,0],"
+              "\"dateien\":[]}\n");
+    EXPECT_EQ(r.err, "");
+    r = Run("konf --konf '" + (dir_ / "none.KNF").string() + "'");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("(nicht vorhanden, Anfangswerte)"), std::string::npos);
+    EXPECT_NE(r.out.find("Fangbreite:       50.0\n"), std::string::npos);
+}
+
+TEST_F(KonfCli, PrintsTheExampleFileAndSavesItUnchanged) {
+    Write(kExample);
+    Result r = Run("konf --json --konf '" + knf_ + "' --save '" + (dir_ / "copy.KNF").string() + "'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "{\"rasterabstand\":5.0,\"fangbreite\":50.0,\"potenz\":2.0,\"dbfversion\":3,"
+              "\"gridbreiten\":[30,70,70,45,41,0,0,0,0,0,0],\"dateigridbreiten\":[0,0,0,0,0,0,0,0,0,0,0],"
+              "\"dateien\":[{\"datei\":\"D:\\\\Raster\\\\Daten\\\\blatt1.xyz\",\"xmin\":3566000.0,"
+              "\"xmax\":3567000.0,\"ymin\":5936000.25,\"ymax\":5937000.0}]}\n");
+    EXPECT_EQ(Slurp(dir_ / "copy.KNF"), kExample);
+
+    r = Run("konf --konf '" + knf_ + "'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "Konfigurationsdatei: " + knf_ +
+                         "\n"
+                         "Rasterabstand:    5.0\n"
+                         "Fangbreite:       50.0\n"
+                         "Potenz:           2.0\n"
+                         "DBFVersion:       3\n"
+                         "GridBreiten:      30 70 70 45 41 0 0 0 0 0 0\n"
+                         "DateiGridBreiten: 0 0 0 0 0 0 0 0 0 0 0\n"
+                         "Dateien:          1\n"
+                         "1: D:\\Raster\\Daten\\blatt1.xyz  Xmin 3566000.0  Xmax 3567000.0  Ymin 5936000.25"
+                         "  Ymax 5937000.0\n");
+}
+
+TEST_F(KonfCli, HandEditedAndDamagedFiles) {
+    std::string text =
+        "whatever\n5,5\n 1234.56\n\n   7x\n30\t200\n\n  [dateien]\n"
+        "#DATEI 9\nblatt1.xyz\n 100.5\n200\n#datei 2\n/a/lower.xyz\n"
+        "#DATEI\n/a/M\xFC" "ller.xyz\n1\n2\n3\n4\n#DATEI 3\nDaten\\b2.xyz\n1\n2\n3\n4\r\x1A#DATEI 4\n/z\n";
+    Write(text);
+    Result r = Run("konf --json --konf '" + knf_ + "' --save '" + (dir_ / "norm.KNF").string() + "'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    nlohmann::json j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["rasterabstand"], 5.0);
+    EXPECT_EQ(j["fangbreite"], 1234.0);
+    EXPECT_EQ(j["potenz"], 0.0);
+    EXPECT_EQ(j["dbfversion"], 7);
+    EXPECT_EQ(j["gridbreiten"], nlohmann::json({30, 200, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    ASSERT_EQ(j["dateien"].size(), 2u);
+    // A bare name lies in Daten beside the program.
+    EXPECT_EQ(j["dateien"][0]["datei"], std::string(TERVALO_BIN_DIR) + "/Daten/blatt1.xyz");
+    EXPECT_EQ(j["dateien"][0]["xmin"], 100.5);
+    EXPECT_EQ(j["dateien"][0]["xmax"], 200.0);
+    EXPECT_EQ(j["dateien"][0]["ymin"], 2.0);  // the lower-case header is read as Ymin
+    EXPECT_EQ(j["dateien"][0]["ymax"], 0.0);
+    EXPECT_EQ(j["dateien"][1]["datei"], "Daten\\b2.xyz");
+    EXPECT_EQ(j["dateien"][1]["ymax"], 4.0);
+    // The saved file is the writer's normal form and reads back the same.
+    const std::string norm = Slurp(dir_ / "norm.KNF");
+    EXPECT_NE(norm.find("\r\n" + std::string(TERVALO_BIN_DIR) + "/Daten/blatt1.xyz\r\n    100.50          ; Xmin\r\n"), std::string::npos);
+    EXPECT_NE(norm.find(" 5.0                ; Standard"), std::string::npos);
+    Result again = Run("konf --json --konf '" + (dir_ / "norm.KNF").string() + "'");
+    EXPECT_EQ(again.out, r.out);
+}
+
+TEST_F(KonfCli, SurplusEntriesAreIgnored) {
+    std::string text = std::string(kExample);
+    for (int i = 2; i <= 300; ++i)
+        text += "#DATEI " + std::to_string(i) + "\r\n/d/" + std::to_string(i) + ".xyz\r\n1\r\n2\r\n3\r\n4\r\n";
+    Write(text);
+    Result r = Run("konf --json --konf '" + knf_ + "'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    nlohmann::json j = nlohmann::json::parse(r.out);
+    ASSERT_EQ(j["dateien"].size(), 250u);
+    EXPECT_EQ(j["dateien"][249]["datei"], "/d/250.xyz");
+}
+
+TEST_F(KonfCli, FileErrorsAndUsageErrors) {
+    // A read error after opening.
+    Result r = Run("konf --konf /proc/self/mem");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "E/A-Fehler 5\n");
+    // A target that cannot be created, and a directory in place of the target.
+    Write(kExample);
+    r = Run("konf --konf '" + knf_ + "' --save '" + (dir_ / "no" / "x.KNF").string() + "'");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "Datei nicht gefunden\n");
+    fs::create_directory(dir_ / "d.KNF");
+    r = Run("konf --konf '" + knf_ + "' --save '" + (dir_ / "d.KNF").string() + "'");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "Dateizugriff verweigert\n");
+    EXPECT_TRUE(fs::is_directory(dir_ / "d.KNF"));
+    EXPECT_EQ(Slurp(knf_), kExample);
+    // Usage errors.
+    EXPECT_EQ(Run("konf --bogus").code, 2);
+    EXPECT_EQ(Run("konf --konf").code, 2);
+    EXPECT_EQ(Run("konf extra").code, 2);
+}
+
+TEST_F(KonfCli, DefaultFileLiesBesideTheProgram) {
+    const fs::path prog = dir_ / "tervalo-cli";
+    fs::copy_file(TERVALO_BIN_DIR "/tervalo-cli", prog);
+    Write(kExample);
+    fs::copy_file(knf_, dir_ / "tervalo.KNF");
+    std::ofstream(dir_ / "tervalo.KNF", std::ios::app) << "#DATEI 2\r\nbare.xyz\r\n";
+    Result r = Run("konf --json", prog.string());
+    ASSERT_EQ(r.code, 0) << r.err;
+    nlohmann::json j = nlohmann::json::parse(r.out);
+    ASSERT_EQ(j["dateien"].size(), 2u);
+    EXPECT_EQ(j["dateien"][1]["datei"], (dir_ / "Daten" / "bare.xyz").string());
+}
+
+TEST(KonfListing, UsesTheGivenDecimalSeparator) {
+    TSettings s;
+    s.Potenz = 1.25;
+    TDateien d;
+    d.Anzahl = 1;
+    d.Datei[1] = "/a/b.xyz";
+    d.Xmin[1] = 3566000.5;
+    d.Ymax[1] = -1e-7;
+    const std::string t = KonfListing(s, d, ',');
+    EXPECT_NE(t.find("Rasterabstand:    5,0\n"), std::string::npos);
+    EXPECT_NE(t.find("Potenz:           1,25\n"), std::string::npos);
+    EXPECT_NE(t.find("1: /a/b.xyz  Xmin 3566000,5  Xmax 0,0  Ymin 0,0  Ymax -1e-07\n"), std::string::npos);
+    EXPECT_EQ(t.find('.', t.find("Dateien")), t.find(".xyz"));
+}
