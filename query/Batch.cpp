@@ -1,0 +1,358 @@
+#include "query/Batch.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
+#include <numeric>
+#include <utility>
+
+#include "formats/DbfFile.h"
+#include "query/PunktSet.h"
+#include "query/TextScan.h"
+
+namespace tervalo {
+
+namespace {
+
+constexpr int64_t kZellGrenze = int64_t{1} << 30;
+
+// One source file as a single query would meet it, kept in memory.
+struct TGeladen {
+    bool dbase = false;
+    bool oeffnenFehler = false;
+    bool keineDatensaetze = false;
+    bool abbruch = false;        // an error ended the reading: a query selecting it ends there
+    std::string fehler;
+    std::string name = TextKeinName;
+    std::string lbVoll;          // what the file sets LB_Datei to; empty: leaves it
+    int32_t gelesen = 0;
+    // Points without repeats inside the file (a repeat can never be accepted: its first
+    // occurrence lies in the same square and comes before it), sorted by cell.
+    std::vector<double> x, y, z;
+    std::vector<uint32_t> idx;   // position in file order
+    std::vector<int64_t> key;    // cell key, ascending
+    double bxmin = std::numeric_limits<double>::infinity();
+    double bxmax = -std::numeric_limits<double>::infinity();
+    double bymin = std::numeric_limits<double>::infinity();
+    double bymax = -std::numeric_limits<double>::infinity();
+};
+
+struct TBox {
+    double xmin, xmax, ymin, ymax;
+    bool Enthaelt(double px, double py) const {
+        return xmin <= px && px <= xmax && ymin <= py && py <= ymax;
+    }
+};
+
+bool InEiner(const std::vector<TBox>& boxen, double px, double py) {
+    for (const TBox& b : boxen)
+        if (b.Enthaelt(px, py)) return true;
+    return false;
+}
+
+struct TShepardTeil {
+    uint64_t ordnung;  // selected file << 32 | position in the file: the store order
+    double r, z;
+};
+
+}  // namespace
+
+struct TBatchAbfrage::Impl {
+    TDateien kat;
+    double d, potenz;
+    double zelle;  // cell side of the index
+    std::map<std::string, std::unique_ptr<TGeladen>> dateien;
+    TPunktSet gesehen{4096};
+    std::unique_ptr<TPunktSpeicher> speicher;
+
+    int64_t Zelle(double v) const {
+        const double q = std::floor(v / zelle);
+        if (!(q >= static_cast<double>(-kZellGrenze))) return -kZellGrenze;
+        if (q > static_cast<double>(kZellGrenze - 1)) return kZellGrenze - 1;
+        return static_cast<int64_t>(q);
+    }
+    static int64_t Schluessel(int64_t cy, int64_t cx) {
+        return ((cy + kZellGrenze) << 31) | (cx + kZellGrenze);
+    }
+
+    TGeladen& Datei(const std::string& pfad) {
+        auto it = dateien.find(pfad);
+        if (it != dateien.end()) return *it->second;
+        auto f = std::make_unique<TGeladen>();
+        Laden(pfad, *f);
+        return *dateien.emplace(pfad, std::move(f)).first->second;
+    }
+
+    void Laden(const std::string& pfad, TGeladen& f) {
+        std::vector<double> px, py, pz;
+        std::vector<uint32_t> pos;
+        TPunktSet imDatei(1024);
+        uint32_t nr = 0;
+        auto neu = [&](double x, double y, double z) {
+            if (!imDatei.Insert(x, y)) return;
+            px.push_back(x);
+            py.push_back(y);
+            pz.push_back(z);
+            pos.push_back(nr++);
+        };
+        f.dbase = IsDbaseFile(pfad);
+        try {
+            if (f.dbase) {
+                TDbfFile dbf;
+                dbf.OpenRead(pfad);
+                const std::string offen = dbf.Path();
+                f.name = FileNamePart(offen);
+                if (dbf.RecordCount() < 1) {
+                    f.keineDatensaetze = true;
+                    f.lbVoll = TextKeineDatensaetze;
+                } else {
+                    f.lbVoll = offen;
+                }
+                for (dbf.First(); !dbf.AtEnd(); dbf.Next()) {
+                    ++f.gelesen;
+                    const auto x = dbf.FieldAsNumber(0);
+                    const auto y = dbf.FieldAsNumber(1);
+                    const auto z = dbf.FieldAsNumber(2);
+                    if (x && y && z) neu(*x, *y, *z);
+                }
+            } else {
+                TBlockDatei datei;
+                if (!datei.Open(pfad)) {
+                    f.oeffnenFehler = true;
+                    f.lbVoll = TextIOFehler + pfad;
+                } else {
+                    f.name = FileNamePart(pfad);
+                    f.lbVoll = pfad;
+                    ForEachLine(datei, [&](const char* b, const char* e) {
+                        ++f.gelesen;
+                        double x, y, z;
+                        if (ParseQueryLine(std::string_view(b, static_cast<std::size_t>(e - b)), x, y, z))
+                            neu(x, y, z);
+                    });
+                }
+            }
+        } catch (const std::exception& ex) {
+            f.abbruch = true;
+            f.fehler = ex.what();
+        }
+
+        // Index: points sorted by (cell row, cell column, file order).
+        const std::size_t n = px.size();
+        std::vector<std::pair<int64_t, uint32_t>> ordnung(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            ordnung[i] = {Schluessel(Zelle(py[i]), Zelle(px[i])), static_cast<uint32_t>(i)};
+            f.bxmin = std::min(f.bxmin, px[i]);
+            f.bxmax = std::max(f.bxmax, px[i]);
+            f.bymin = std::min(f.bymin, py[i]);
+            f.bymax = std::max(f.bymax, py[i]);
+        }
+        std::sort(ordnung.begin(), ordnung.end());
+        f.x.resize(n);
+        f.y.resize(n);
+        f.z.resize(n);
+        f.idx.resize(n);
+        f.key.resize(n);
+        for (std::size_t t = 0; t < n; ++t) {
+            const uint32_t i = ordnung[t].second;
+            f.x[t] = px[i];
+            f.y[t] = py[i];
+            f.z[t] = pz[i];
+            f.idx[t] = pos[i];
+            f.key[t] = ordnung[t].first;
+        }
+    }
+
+    // Calls fn(t) for every indexed point of f inside the square.
+    template <class Fn>
+    void ImQuadrat(const TGeladen& f, double xmin, double xmax, double ymin, double ymax, Fn&& fn) const {
+        const int64_t cy0 = Zelle(ymin), cy1 = Zelle(ymax);
+        const int64_t cx0 = Zelle(xmin), cx1 = Zelle(xmax);
+        const std::size_t n = f.x.size();
+        auto pruefe = [&](std::size_t t) {
+            if (InRect(f.x[t], f.y[t], xmin, xmax, ymin, ymax)) fn(t);
+        };
+        if (!(cy1 >= cy0) || !(cx1 >= cx0) || cy1 - cy0 > 4096) {
+            for (std::size_t t = 0; t < n; ++t) pruefe(t);  // no use for the index
+            return;
+        }
+        for (int64_t cy = cy0; cy <= cy1; ++cy) {
+            auto lo = std::lower_bound(f.key.begin(), f.key.end(), Schluessel(cy, cx0));
+            auto hi = std::upper_bound(lo, f.key.end(), Schluessel(cy, cx1));
+            for (auto t = static_cast<std::size_t>(lo - f.key.begin()),
+                      e = static_cast<std::size_t>(hi - f.key.begin());
+                 t < e; ++t)
+                pruefe(t);
+        }
+    }
+};
+
+TBatchAbfrage::TBatchAbfrage(const TDateien& kat, double fangbreite, double potenz)
+    : impl_(std::make_unique<Impl>()) {
+    impl_->kat = kat;
+    impl_->d = fangbreite;
+    impl_->potenz = potenz;
+    // About ten cell rows per square whatever the capture range.
+    impl_->zelle = (std::isfinite(fangbreite) && fangbreite > 0) ? fangbreite / 4 : 1.0;
+}
+
+TBatchAbfrage::~TBatchAbfrage() = default;
+
+int TBatchAbfrage::GeleseneDateien() const { return static_cast<int>(impl_->dateien.size()); }
+
+void TBatchAbfrage::Frage(double x, double y, TBatchAntwort& out) {
+    Impl& m = *impl_;
+    out = TBatchAntwort{};
+    out.X = x;
+    out.Y = y;
+    const double xmin = x - m.d, xmax = x + m.d, ymin = y - m.d, ymax = y + m.d;
+
+    // The files the query selects, in catalogue order, up to one whose reading ends the run.
+    std::vector<const TGeladen*> gewaehlt;
+    const int anzahl = std::min<int>(m.kat.Anzahl, MaxDateien);
+    for (int i = 1; i <= anzahl; ++i) {
+        const std::size_t ix = static_cast<std::size_t>(i);
+        if (xmin > m.kat.Xmax[ix] || xmax < m.kat.Xmin[ix] || ymin > m.kat.Ymax[ix] || ymax < m.kat.Ymin[ix])
+            continue;
+        const TGeladen& f = m.Datei(m.kat.Datei[ix]);
+        TDateiZeile row;
+        row.Nr = static_cast<int>(gewaehlt.size()) + 1;
+        row.Eintrag = i;
+        row.Datei = m.kat.Datei[ix];
+        row.Name = f.name;
+        row.DBase = f.dbase;
+        row.OeffnenFehler = f.oeffnenFehler;
+        row.Gelesen = f.gelesen;
+        if (f.oeffnenFehler || f.keineDatensaetze) row.Fehler = f.lbVoll;
+        if (!f.lbVoll.empty()) out.LB_DateiVoll = f.lbVoll;
+        out.LetzterEintrag = i;
+        out.Dateien.push_back(std::move(row));
+        gewaehlt.push_back(&f);
+        if (f.abbruch) {
+            out.Dateien.back().Fehler = f.fehler;
+            out.Fehler = f.fehler;
+            break;
+        }
+    }
+    const bool abbruch = !gewaehlt.empty() && gewaehlt.back()->abbruch;
+
+    // Point boxes of the selected files inside the square: only points inside another file's
+    // box can repeat a position of that file.
+    const std::size_t nf = gewaehlt.size();
+    std::vector<TBox> boxen(nf);
+    for (std::size_t j = 0; j < nf; ++j) {
+        const TGeladen& f = *gewaehlt[j];
+        boxen[j] = {std::max(f.bxmin, xmin), std::min(f.bxmax, xmax), std::max(f.bymin, ymin),
+                    std::min(f.bymax, ymax)};
+    }
+    auto ueberschneiden = [](const TBox& a, const TBox& b) {
+        return a.xmin <= b.xmax && b.xmin <= a.xmax && a.ymin <= b.ymax && b.ymin <= a.ymax;
+    };
+
+    // First way: take every point, as if the store had no limit; it has none in the usual case.
+    m.gesehen.Clear();
+    int anzahlPunkte = 0;
+    bool hatBest = false;
+    double bestR = StartAbstand;
+    uint64_t bestOrd = 0;
+    double bx = 0, by = 0, bz = 0;
+    std::vector<TShepardTeil> shepard;
+    std::vector<TBox> frueher, spaeter;
+    for (std::size_t j = 0; j < nf; ++j) {
+        const TGeladen& f = *gewaehlt[j];
+        frueher.clear();
+        spaeter.clear();
+        for (std::size_t o = 0; o < nf; ++o)
+            if (o != j && ueberschneiden(boxen[o], boxen[j])) (o < j ? frueher : spaeter).push_back(boxen[o]);
+        TDateiZeile& row = out.Dateien[j];
+        m.ImQuadrat(f, xmin, xmax, ymin, ymax, [&](std::size_t t) {
+            const double px = f.x[t], py = f.y[t];
+            if (!frueher.empty() && InEiner(frueher, px, py) && m.gesehen.Contains(px, py)) return;
+            if (!spaeter.empty() && InEiner(spaeter, px, py)) m.gesehen.Insert(px, py);
+            ++anzahlPunkte;
+            ++row.Gefiltert;
+            const double r = Abstand(x, y, px, py);
+            const uint64_t ord = (static_cast<uint64_t>(j) << 32) | f.idx[t];
+            if (r < bestR || (hatBest && r == bestR && ord < bestOrd)) {
+                hatBest = true;
+                bestR = r;
+                bestOrd = ord;
+                bx = px;
+                by = py;
+                bz = f.z[t];
+            }
+            if (ImShepardRadius(r)) shepard.push_back({ord, r, f.z[t]});
+        });
+    }
+
+    if (anzahlPunkte > MaxPunkte) {
+        // The store fills up: meet the points in file order as the query does and stop
+        // accepting at its capacity.
+        if (!m.speicher) m.speicher = std::make_unique<TPunktSpeicher>();
+        TPunktSpeicher& s = *m.speicher;
+        s.Anzahl = 0;
+        TPunktSet set(MaxPunkte);
+        std::vector<std::size_t> kand;
+        for (std::size_t j = 0; j < nf; ++j) {
+            const TGeladen& f = *gewaehlt[j];
+            TDateiZeile& row = out.Dateien[j];
+            row.Gefiltert = 0;
+            kand.clear();
+            m.ImQuadrat(f, xmin, xmax, ymin, ymax, [&](std::size_t t) { kand.push_back(t); });
+            std::sort(kand.begin(), kand.end(),
+                      [&](std::size_t a, std::size_t b) { return f.idx[a] < f.idx[b]; });
+            for (std::size_t t : kand) {
+                if (s.Anzahl >= MaxPunkte) break;
+                if (!set.Insert(f.x[t], f.y[t])) continue;
+                const int i = ++s.Anzahl;
+                s.X[static_cast<std::size_t>(i)] = f.x[t];
+                s.Y[static_cast<std::size_t>(i)] = f.y[t];
+                s.Z[static_cast<std::size_t>(i)] = f.z[t];
+                ++row.Gefiltert;
+            }
+        }
+        out.Anzahl = s.Anzahl;
+        if (abbruch) return;
+        out.Beendet = true;
+        TBerechnung b;
+        Berechne(s, x, y, m.potenz, b);
+        out.Berechnet = true;
+        if (b.Naechster > 0) {
+            const std::size_t i = static_cast<std::size_t>(b.Naechster);
+            out.HatNaechster = true;
+            out.NX = s.X[i];
+            out.NY = s.Y[i];
+            out.NZ = s.Z[i];
+            out.NR = s.R[i];
+        }
+        out.ShepardN = b.ShepardN;
+        out.ShepardZ = b.ShepardZ;
+        return;
+    }
+
+    out.Anzahl = anzahlPunkte;
+    if (abbruch) return;
+    out.Beendet = true;
+    if (anzahlPunkte == 0) return;
+    out.Berechnet = true;
+    if (hatBest) {
+        out.HatNaechster = true;
+        out.NX = bx;
+        out.NY = by;
+        out.NZ = bz;
+        out.NR = bestR;
+    }
+    // The sums in store order, as the query adds them.
+    std::sort(shepard.begin(), shepard.end(),
+              [](const TShepardTeil& a, const TShepardTeil& b) { return a.ordnung < b.ordnung; });
+    double sumZW = 0.0, sumW = 0.0;
+    for (const TShepardTeil& t : shepard) {
+        const double w = ShepardGewicht(t.r, m.potenz);
+        sumZW += t.z * w;
+        sumW += w;
+    }
+    out.ShepardN = static_cast<int>(shepard.size());
+    out.ShepardZ = sumW > 0 ? sumZW / sumW : 0.0;
+}
+
+}  // namespace tervalo

@@ -1,0 +1,45 @@
+#pragma once
+// Heights for many points: every catalogued file is read at most once (when a point first
+// needs it) and kept in memory with a cell index. Each answer equals what a single height
+// query at that point gives, bit for bit, store capacity and keep-the-first rule included.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config/TYPEN.h"
+#include "query/Query.h"
+
+namespace tervalo {
+
+struct TBatchAntwort {
+    double X = 0, Y = 0;
+    std::vector<TDateiZeile> Dateien;   // every selected file, as the query's rows
+    int LetzterEintrag = 0;
+    std::string LB_DateiVoll = TextUnbekannt;  // file label text, path not shortened
+    bool Beendet = false;               // false when an error ended the query
+    std::string Fehler;
+    int Anzahl = 0;                     // points accepted into the store
+    bool Berechnet = false;             // Anzahl > 0 and the query ran to its end
+    bool HatNaechster = false;
+    double NX = 0, NY = 0, NZ = 0, NR = 0;  // nearest point
+    int ShepardN = 0;
+    double ShepardZ = 0;
+};
+
+class TBatchAbfrage {
+public:
+    TBatchAbfrage(const TDateien& kat, double fangbreite, double potenz);
+    ~TBatchAbfrage();
+    TBatchAbfrage(const TBatchAbfrage&) = delete;
+    TBatchAbfrage& operator=(const TBatchAbfrage&) = delete;
+
+    void Frage(double x, double y, TBatchAntwort& out);
+    // Number of files read so far (each distinct path at most once).
+    int GeleseneDateien() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace tervalo
