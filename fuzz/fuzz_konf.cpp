@@ -1,0 +1,60 @@
+// The configuration reader on arbitrary file contents. Besides staying inside its records,
+// what it loads must survive a save: writing the loaded values and reading them back gives
+// the same file text again.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "config/Konf.h"
+#include "config/TYPEN.h"
+
+namespace {
+
+std::string TempPath() { return "/tmp/tervalo_fuzz_konf_" + std::to_string(::getpid()) + ".KNF"; }
+
+void WriteFile(const std::string& path, const void* data, size_t size) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) std::abort();
+    if (size) std::fwrite(data, 1, size, f);
+    std::fclose(f);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string path = TempPath();
+    WriteFile(path, data, size);
+
+    // A result grid of 11 columns whose headings are 20 pixels wide.
+    int widths[11] = {};
+    tervalo::GridWidthHooks grid;
+    grid.colCount = 11;
+    grid.headingWidth = [](int) { return 20; };
+    grid.setColWidth = [&](int col, int w) {
+        if (col < 0 || col >= 11) std::abort();
+        widths[col] = w;
+    };
+    grid.colWidth = [&](int col) { return (col >= 0 && col < 11) ? widths[col] : 0; };
+
+    tervalo::TSettings settings;
+    tervalo::TDateien dateien;
+    try {
+        tervalo::KonfLoad(path, "/prog/", settings, dateien, &grid);
+    } catch (const std::exception&) {
+        std::remove(path.c_str());
+        return 0;
+    }
+    if (dateien.Anzahl > tervalo::MaxDateien) std::abort();
+
+    const std::string first = tervalo::KonfText(settings, dateien);
+    WriteFile(path, first.data(), first.size());
+    tervalo::TSettings settings2;
+    tervalo::TDateien dateien2;
+    tervalo::KonfLoad(path, "/prog/", settings2, dateien2, nullptr);
+    if (tervalo::KonfText(settings2, dateien2) != first) std::abort();
+    std::remove(path.c_str());
+    return 0;
+}
