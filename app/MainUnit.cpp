@@ -1,0 +1,518 @@
+#include "MainUnit.h"
+
+#include "app/About.h"
+#include "app/BusyIcons.h"
+#include "app/ErrorReport.h"
+#include "app/Globals.h"
+#include "app/OptionFrm.h"
+#include "app/Platform.h"
+#include "config/Konf.h"
+#include "tools/Errors.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QLocale>
+#include <QPainter>
+#include <QPainterPath>
+#include <cmath>
+
+namespace tervalo {
+
+namespace {
+
+constexpr int GridLeft = 324;
+constexpr int GridTop = 48;
+constexpr int GridWidth = 265;
+constexpr int GridHeight = 389;
+constexpr int DefaultWidths[4] = {30, 70, 70, 45};
+
+QString U(const std::string& s) { return QString::fromStdString(s); }
+
+// Width of a text in a label's font, for the path shortener.
+class TLabelMeasure : public TextMeasure {
+public:
+    explicit TLabelMeasure(const QFont& f) : fm_(f) {}
+    int TextWidth(std::string_view text) const override {
+        return fm_.horizontalAdvance(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    }
+
+private:
+    QFontMetrics fm_;
+};
+
+QLabel* Caption(QWidget* parent, const QString& text, int x, int y) {
+    auto* l = new QLabel(text, parent);
+    l->move(x, y);
+    l->adjustSize();
+    return l;
+}
+
+QLabel* ValueLabel(QWidget* parent, const char* name, const QString& text, int x, int y, int w,
+                   Qt::Alignment align = Qt::AlignRight | Qt::AlignVCenter) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QString::fromLatin1(name));
+    l->setGeometry(x, y, w, 18);
+    l->setAlignment(align);
+    l->setTextFormat(Qt::PlainText);
+    return l;
+}
+
+void SetColour(QWidget* w, const QColor& c) {
+    QPalette p = w->palette();
+    p.setColor(QPalette::WindowText, c);
+    p.setColor(QPalette::Text, c);
+    w->setPalette(p);
+}
+
+// Small pictures of the top bar's buttons.
+QIcon ButtonIcon(int kind) {
+    QPixmap pm(18, 18);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    if (kind == 0) {  // options: three sliders
+        p.setPen(QPen(QColor(0x40, 0x40, 0x40), 1.6));
+        for (int i = 0; i < 3; ++i) p.drawLine(QPointF(2, 4.5 + i * 4.5), QPointF(16, 4.5 + i * 4.5));
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0x00, 0x00, 0x80));
+        const double knobs[3] = {11, 5, 13};
+        for (int i = 0; i < 3; ++i) p.drawRoundedRect(QRectF(knobs[i] - 2, 2.5 + i * 4.5, 4, 4), 1, 1);
+    } else if (kind == 1) {  // exit: door with an arrow leaving it
+        p.setPen(QPen(QColor(0x60, 0x40, 0x20), 1.4));
+        p.setBrush(QColor(0xD8, 0xB0, 0x70));
+        p.drawRect(QRectF(2.5, 2.5, 8, 13));
+        p.setPen(QPen(QColor(0xB0, 0x00, 0x00), 2.0, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(8, 9), QPointF(16, 9));
+        p.drawLine(QPointF(13, 6), QPointF(16, 9));
+        p.drawLine(QPointF(13, 12), QPointF(16, 9));
+    } else {  // info: blue disc with an "i"
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0x20, 0x50, 0xB0));
+        p.drawEllipse(QRectF(1, 1, 16, 16));
+        p.setBrush(Qt::white);
+        p.drawEllipse(QRectF(7.8, 3.5, 2.4, 2.4));
+        p.drawRoundedRect(QRectF(7.9, 7.2, 2.2, 7.5), 0.8, 0.8);
+    }
+    return QIcon(pm);
+}
+
+}  // namespace
+
+QString FangText(double v, const QLocale& loc) {
+    if (!std::isfinite(v)) return loc.toString(v);
+    if (v == 0.0) return loc.toString(0.0, 'f', 1);
+    // Round to 4 significant digits first.
+    const int mag = static_cast<int>(std::floor(std::log10(std::fabs(v))));
+    const double scale = std::pow(10.0, 3 - mag);
+    double r = std::round(v * scale) / scale;
+    if (std::fabs(r) >= 10000.0) {
+        // Mantissa with its trailing zeros dropped, then "E" and the exponent.
+        int e = static_cast<int>(std::floor(std::log10(std::fabs(r))));
+        double m = r / std::pow(10.0, e);
+        QString ms = QString::number(m, 'f', 3);
+        while (ms.endsWith(QLatin1Char('0'))) ms.chop(1);
+        if (ms.endsWith(QLatin1Char('.'))) ms.chop(1);
+        ms.replace(QLatin1Char('.'), loc.decimalPoint());
+        return ms + QLatin1Char('E') + QString::number(e);
+    }
+    QLocale grouped = loc;
+    grouped.setNumberOptions(grouped.numberOptions() & ~QLocale::OmitGroupSeparator);
+    return grouped.toString(r, 'f', 1);
+}
+
+QString GridBlockText(const TextGrid& grid, int left, int top, int right, int bottom) {
+    QString text;
+    for (int r = top; r <= bottom; ++r) {
+        for (int c = left; c <= right; ++c) {
+            text += QString::fromStdString(grid.Cell(c, r));
+            if (c != right) text += QLatin1Char('\t');
+        }
+        text += QLatin1Char('\r');
+    }
+    return text;
+}
+
+// Shows the run's progress: file rows, file label, busy icon, immediate repaint.
+class TForm1::Observer : public TAbfrageBeobachter {
+public:
+    explicit Observer(TForm1& f) : f_(f) {}
+    void FileSelected(const TDateiZeile& row, const std::string& lbDatei) override {
+        f_.LB_Datei->setText(U(lbDatei));
+        if (row.Nr >= 1 && row.Nr <= 4) f_.LB_DateiN[row.Nr - 1]->setText(U(row.Name));
+        f_.repaint();
+    }
+    void FileDone(const TDateiZeile& row) override {
+        if (row.Nr >= 1 && row.Nr <= 4) {
+            f_.LB_gelesen[row.Nr - 1]->setText(QString::number(row.Gelesen));
+            f_.LB_gefiltert[row.Nr - 1]->setText(QString::number(row.Gefiltert));
+        }
+        f_.repaint();
+    }
+    void BusyStep(int step) override { f_.ShowBusyIcon(step); }
+
+private:
+    TForm1& f_;
+};
+
+TForm1::TForm1(QWidget* parent)
+    : QDialog(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral(" Berechnung Tervalo"));
+    setSizeGripEnabled(false);
+    setModal(false);
+    const QColor navy(0x00, 0x00, 0x80);
+    const QColor maroon(0x80, 0x00, 0x00);
+
+    // Top bar.
+    TopBar = new QWidget(this);
+    TopBar->setObjectName(QStringLiteral("TopBar"));
+    TopBar->setAutoFillBackground(true);
+    StaticText11 = Caption(TopBar, QStringLiteral("Datei:"), 8, 9);
+    LB_Datei = ValueLabel(TopBar, "LB_Datei", QStringLiteral("???"), 48, 9, 300, Qt::AlignLeft | Qt::AlignVCenter);
+    SetColour(LB_Datei, navy);
+    auto makeButton = [this](const char* name, const QString& hint, int kind) {
+        auto* b = new QToolButton(TopBar);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setToolTip(hint);
+        b->setIcon(ButtonIcon(kind));
+        b->setIconSize(QSize(18, 18));
+        b->setAutoRaise(kind == 2);
+        b->setFocusPolicy(Qt::NoFocus);
+        return b;
+    };
+    SB_Optionen = makeButton("SB_Optionen", QStringLiteral("Optionen"), 0);
+    SpeedButton3 = makeButton("SpeedButton3", QStringLiteral("Ende"), 1);
+    SpeedButton1 = makeButton("SpeedButton1", QStringLiteral("Info"), 2);
+
+    // Coordinates.
+    GroupBox1 = new QGroupBox(QStringLiteral(" Koordinaten zum Anfragepunkt "), this);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    GroupBox1->setGeometry(8, 42, 282, 90);
+    GroupBox1->setStyleSheet(QStringLiteral("QGroupBox::title { color: maroon; }"));
+    auto makeCoord = [&](const char* name, const QString& caption, const QString& hint, int y) {
+        Caption(GroupBox1, caption, 14, y + 4);
+        auto* e = new TPBNumEdit(GroupBox1);
+        e->setObjectName(QString::fromLatin1(name));
+        e->SetDecimals(2);
+        e->SetMaxLength(12);
+        e->setGeometry(92, y, 130, 26);
+        QFont f = e->font();
+        f.setBold(true);
+        e->setFont(f);
+        SetColour(e, navy);
+        e->setToolTip(hint);
+        Caption(GroupBox1, QStringLiteral("[m]"), 230, y + 4);
+        return e;
+    };
+    PBN_X = makeCoord("PBN_X", QStringLiteral("X-Wert:"),
+                      QStringLiteral("X-Koordinate (Rechtswert)\nin Meter des Gauß-Krüger-Systems"), 24);
+    PBN_Y = makeCoord("PBN_Y", QStringLiteral("Y-Wert:"),
+                      QStringLiteral("Y-Koordinate (Hochwert)\nin Meter des Gauß-Krüger-Systems"), 56);
+
+    // Capture range.
+    const QString fangHint = QStringLiteral(
+        "Fangbereich um das Koordinatenpaar,\nfür den Gitterpunkte bei der Analyse \nberücksichtigt werden.");
+    QLabel* fangCaption = Caption(this, QStringLiteral("aktueller Fangbereich:"), 12, 142);
+    fangCaption->setToolTip(fangHint);
+    LB_Fang = ValueLabel(this, "LB_Fang", QString(), 150, 142, 80);
+    SetColour(LB_Fang, navy);
+    LB_Fang->setToolTip(fangHint);
+    Caption(this, QStringLiteral("[m]"), 238, 142);
+
+    // File rows.
+    auto colCaption = [this](const QString& text, int x) {
+        auto* l = new QLabel(text, this);
+        l->setGeometry(x, 166, 66, 34);
+        l->setAlignment(Qt::AlignRight | Qt::AlignBottom);
+        return l;
+    };
+    colCaption(QStringLiteral("gelesene\nZeilen"), 152);
+    colCaption(QStringLiteral("gefilterte\nWerte"), 222);
+    for (int k = 0; k < 4; ++k) {
+        const int y = 204 + k * 19;
+        const std::string n = std::to_string(k + 1);
+        LB_DateiN[k] = ValueLabel(this, ("LB_Datei" + n).c_str(), QStringLiteral("---"), 12, y, 136,
+                                  Qt::AlignLeft | Qt::AlignVCenter);
+        LB_gelesen[k] = ValueLabel(this, ("LB_gelesen" + n).c_str(), QStringLiteral("0"), 152, y, 66);
+        LB_gefiltert[k] = ValueLabel(this, ("LB_gefiltert" + n).c_str(), QStringLiteral("0"), 222, y, 66);
+    }
+
+    // Results.
+    auto resultRow = [&](const char* name, const QString& caption, const QString& start,
+                         const QString& unit, int y) {
+        Caption(this, caption, 12, y);
+        QLabel* v = ValueLabel(this, name, start, 176, y, 62);
+        SetColour(v, navy);
+        QFont f = v->font();
+        f.setBold(true);
+        v->setFont(f);
+        Caption(this, unit, 244, y);
+        return v;
+    };
+    LB_nextPointR = resultRow("LB_nextPointR", QStringLiteral("Abstand nächster Gridpunkt:"),
+                              QStringLiteral("-----"), QStringLiteral("[m]"), 294);
+    LB_nextPointZ = resultRow("LB_nextPointZ", QStringLiteral("mit Höhe:"), QStringLiteral("-----"),
+                              QStringLiteral("[mNN]"), 314);
+    LB_nextPointZ->setToolTip(QStringLiteral(
+        "Bessere Ergebnisse bei starken\nGeländesprüngen (z.B. Terassen, Mauern)."));
+    Caption(this, QStringLiteral("Extrapolation mit nächsten"), 12, 342);
+    LB_ExtrapolnPoints = ValueLabel(this, "LB_ExtrapolnPoints", QStringLiteral("--"), 176, 342, 26);
+    SetColour(LB_ExtrapolnPoints, navy);
+    Caption(this, QStringLiteral("Rasterpunkten"), 206, 342);
+    LB_ExtrapolPointZ = resultRow("LB_ExtrapolPointZ", QStringLiteral("Extrapolierte Höhe:"),
+                                  QStringLiteral("-----"), QStringLiteral("[mNN]"), 362);
+    LB_ExtrapolPointZ->setToolTip(QStringLiteral(
+        "Extrapolation bringt bessere Werte bei\nrelativ gleichmäßigem Gefälle."));
+
+    StartBtn = new QPushButton(QStringLiteral("&Suche && Berechnung starten"), this);
+    StartBtn->setObjectName(QStringLiteral("StartBtn"));
+    StartBtn->setToolTip(QStringLiteral("Höhe wird ermittelt"));
+    StartBtn->setGeometry(8, 396, 282, 34);
+    StartBtn->setDefault(true);
+    StartBtn->setAutoDefault(false);
+
+    // Result grid and its button.
+    Btn_GridShow = new QPushButton(QStringLiteral(">>"), this);
+    Btn_GridShow->setObjectName(QStringLiteral("Btn_GridShow"));
+    Btn_GridShow->setAutoDefault(false);
+    Btn_GridShow->setGeometry(GridLeft - 27 - 2, GridTop + (GridHeight - 318) / 2, 27, 318);
+    StringGrid1 = new TResultGrid(this);
+    StringGrid1->setGeometry(GridLeft, GridTop, GridWidth, GridHeight);
+    inZwischenablagekopieren1 = new QAction(QStringLiteral("in Zwischenablage kopieren"), StringGrid1);
+    inZwischenablagekopieren1->setObjectName(QStringLiteral("inZwischenablagekopieren1"));
+    StringGrid1->addAction(inZwischenablagekopieren1);
+    StringGrid1->setContextMenuPolicy(Qt::ActionsContextMenu);
+
+    // Handlers never let an error cross Qt's own frames: it is reported right here.
+    auto guard = [this](void (TForm1::*h)()) {
+        return [this, h] { Guarded([&] { (this->*h)(); }); };
+    };
+    connect(SB_Optionen, &QToolButton::clicked, this, guard(&TForm1::SB_OptionenClick));
+    connect(SpeedButton3, &QToolButton::clicked, this, guard(&TForm1::ExitBtnClick));
+    connect(SpeedButton1, &QToolButton::clicked, this, guard(&TForm1::AboutClick));
+    connect(StartBtn, &QPushButton::clicked, this, guard(&TForm1::StartBtnClick));
+    connect(Btn_GridShow, &QPushButton::clicked, this, guard(&TForm1::Btn_GridShowClick));
+    connect(StringGrid1, &TResultGrid::DblClick, this, guard(&TForm1::StringGrid1DblClick));
+    connect(inZwischenablagekopieren1, &QAction::triggered, this,
+            guard(&TForm1::inZwischenablagekopieren1Click));
+
+    setTabOrder(PBN_X, PBN_Y);
+    setTabOrder(PBN_Y, StartBtn);
+    SetWindowWidth(DesignWidth);
+    ShowBusyIcon(0);
+    SetMainWindow(this);
+    FormCreate();
+}
+
+TForm1::~TForm1() {
+    if (MainWindow() == this) SetMainWindow(nullptr);
+}
+
+void TForm1::FormCreate() {
+    const std::string exe = QCoreApplication::applicationFilePath().toStdString();
+    Dateien.KonfDatei = KonfFileFor(exe);
+    ProgramFolder = FolderPart(exe);
+    letzterEintrag_ = 0;
+}
+
+char TForm1::DecimalSeparator() const {
+    const QString p = QLocale().decimalPoint();
+    return p.size() == 1 && p[0].unicode() < 128 ? static_cast<char>(p[0].unicode()) : ',';
+}
+
+void TForm1::SetWindowWidth(int w) {
+    setFixedSize(w, DesignHeight);
+    PlaceTopBar();
+}
+
+void TForm1::PlaceTopBar() {
+    const int w = width();
+    TopBar->setGeometry(0, 0, w, 34);
+    SpeedButton1->setGeometry(w - 30, 5, 24, 24);
+    SpeedButton3->setGeometry(w - 58, 5, 26, 24);
+    SB_Optionen->setGeometry(w - 86, 5, 26, 24);
+}
+
+void TForm1::ShowBusyIcon(int step) {
+    busyStep_ = step;
+    setWindowIcon(QIcon(BusyFrame(step)));
+}
+
+void TForm1::ResetLabels() {
+    LB_Datei->setText(QString::fromLatin1(TextUnbekannt));
+    for (int k = 0; k < 4; ++k) {
+        LB_DateiN[k]->setText(QString::fromLatin1(TextKeinName));
+        LB_gelesen[k]->setText(QStringLiteral("0"));
+        LB_gefiltert[k]->setText(QStringLiteral("0"));
+    }
+    LB_nextPointR->setText(QString::fromLatin1(TextKeinWert));
+    LB_nextPointZ->setText(QString::fromLatin1(TextKeinWert));
+    LB_ExtrapolnPoints->setText(QString::fromLatin1(TextKeineAnzahl));
+    LB_ExtrapolPointZ->setText(QString::fromLatin1(TextKeinWert));
+}
+
+void TForm1::ClearGridData() {
+    for (int r = 1; r < StringGrid1->RowCount(); ++r)
+        for (int c = 1; c < StringGrid1->ColCount(); ++c) StringGrid1->SetCell(c, r, std::string());
+}
+
+void TForm1::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    if (!Activated) {
+        Activated = true;
+        Guarded([this] { FormActivate(); });
+        PBN_X->setFocus();
+    }
+}
+
+void TForm1::FormActivate() {
+    GridShown = false;
+    abfrage_ = std::make_unique<THoehenAbfrage>();
+
+    StringGrid1->SetUp();
+    static const char* heads[5] = {"Nr.", "X", "Y", "Z", "R"};
+    for (int c = 0; c < 5; ++c) {
+        StringGrid1->SetCell(c, 0, heads[c]);
+        CenterCell(*StringGrid1, c, 0);
+    }
+    for (int r = 1; r <= 20; ++r) {
+        StringGrid1->SetCell(0, r, std::to_string(r));
+        CenterCell(*StringGrid1, 0, r);
+    }
+    StringGrid1DblClick();  // the default widths
+
+    GridWidthHooks hooks = GridHooksFor(*StringGrid1);
+    KonfLoad(Dateien.KonfDatei, ProgramFolder, Settings, Dateien, &hooks);
+
+    PBN_X->SetValue(0.0);
+    PBN_Y->SetValue(0.0);
+    LB_Fang->setText(FangText(Settings.Fangbreite, QLocale()));
+
+    StringGrid1->setVisible(false);
+    Btn_GridShow->setText(QStringLiteral(">>"));
+    SetWindowWidth(width() - (StringGrid1->width() + 2));
+    LB_Datei->resize(width() - 155, LB_Datei->height());
+}
+
+bool TForm1::FormClose() {
+    const bool saved = Guarded([this] {
+        GridWidthHooks hooks = GridHooksFor(*StringGrid1);
+        KonfSave(Dateien.KonfDatei, Settings, Dateien, &hooks);
+    });
+    // A failed save keeps the window open (and the point store), so the user may try again.
+    if (saved) abfrage_.reset();
+    return saved;
+}
+
+void TForm1::closeEvent(QCloseEvent* e) {
+    if (!Activated || FormClose())
+        e->accept();
+    else
+        e->ignore();
+}
+
+void TForm1::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_Escape) {
+        e->accept();
+        return;
+    }
+    QDialog::keyPressEvent(e);
+}
+
+void TForm1::ExitBtnClick() { close(); }
+
+void TForm1::AboutClick() {
+    TAboutBox box(this);
+    box.exec();
+}
+
+void TForm1::SB_OptionenClick() {
+    TOptionForm dlg(this);
+    dlg.MyShowModal(Dateien);
+    LB_Fang->setText(FangText(Settings.Fangbreite, QLocale()));
+}
+
+void TForm1::StartBtnClick() {
+    if (!abfrage_) return;  // not activated yet
+    ClearGridData();
+    TAbfrageParameter p;
+    p.X = PBN_X->Value();
+    p.Y = PBN_Y->Value();
+    p.Fangbreite = Settings.Fangbreite;
+    p.Potenz = Settings.Potenz;
+    p.Dezimaltrenner = DecimalSeparator();
+    const TLabelMeasure measure(LB_Datei->font());
+    p.LabelFont = &measure;
+    p.LabelBreite = LB_Datei->width();
+
+    ResetLabels();
+    repaint();
+    letzterEintrag_ = 0;
+    busyStep_ = 0;
+
+    // Cursor and icon come back also when a file error ends the run.
+    struct Restore {
+        TForm1* f;
+        ~Restore() {
+            f->ShowBusyIcon(0);
+            Platform().SetBusyCursor(false);
+        }
+    } restore{this};
+    Platform().SetBusyCursor(true);
+    Observer obs(*this);
+    try {
+        abfrage_->Run(Dateien, p, &obs);
+    } catch (...) {
+        letzterEintrag_ = abfrage_->Ergebnis().LetzterEintrag;
+        throw;
+    }
+    const TAbfrageErgebnis& r = abfrage_->Ergebnis();
+    letzterEintrag_ = r.LetzterEintrag;
+    LB_Datei->setText(U(r.LB_Datei));
+    if (r.Berechnet) {
+        LB_nextPointR->setText(U(r.LB_nextPointR));
+        LB_nextPointZ->setText(U(r.LB_nextPointZ));
+        LB_ExtrapolnPoints->setText(U(r.LB_ExtrapolnPoints));
+        LB_ExtrapolPointZ->setText(U(r.LB_ExtrapolPointZ));
+        for (int row = 1; row <= RanglisteGroesse; ++row)
+            for (int c = 1; c <= 4; ++c)
+                StringGrid1->SetCell(c, row, r.Grid[static_cast<size_t>(row - 1)][static_cast<size_t>(c - 1)]);
+    }
+    if (PBN_X->isEnabled() && PBN_X->isVisible()) PBN_X->setFocus();
+}
+
+void TForm1::Btn_GridShowClick() {
+    GridShown = !StringGrid1->isVisible();
+    StringGrid1->setVisible(GridShown);
+    if (GridShown) {
+        Btn_GridShow->setText(QStringLiteral("<<"));
+        SetWindowWidth(width() + StringGrid1->width());
+    } else {
+        Btn_GridShow->setText(QStringLiteral(">>"));
+        SetWindowWidth(width() - StringGrid1->width());
+    }
+    LB_Datei->resize(width() - 155, LB_Datei->height());
+    const TLabelMeasure measure(LB_Datei->font());
+    LB_Datei->setText(U(DateiLabelText(Dateien, letzterEintrag_, &measure, LB_Datei->width())));
+    PBN_X->setFocus();
+}
+
+void TForm1::StringGrid1DblClick() {
+    int sum = 0;
+    for (int c = 0; c < 4; ++c) {
+        StringGrid1->SetColWidth(c, DefaultWidths[c]);
+        sum += DefaultWidths[c];
+    }
+    StringGrid1->SetColWidth(4, StringGrid1->width() - sum - 9);
+}
+
+void TForm1::inZwischenablagekopieren1Click() {
+    const TResultGrid::TBlock b = StringGrid1->Selection();
+    Platform().SetClipboardText(GridBlockText(*StringGrid1, b.Left, b.Top, b.Right, b.Bottom));
+}
+
+}  // namespace tervalo

@@ -1,0 +1,101 @@
+#pragma once
+// Main window: coordinate input, height query, result labels and the result grid.
+#include "app/PBNumEdit.h"
+#include "app/ResultGrid.h"
+#include "config/TYPEN.h"
+#include "query/Query.h"
+
+#include <QAction>
+#include <QDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QToolButton>
+#include <array>
+#include <memory>
+
+namespace tervalo {
+
+// Capture range as LB_Fang shows it: 4 significant digits, one decimal, digit grouping in the
+// given locale; exponent form from 10000 on.
+QString FangText(double fangbreite, const QLocale& loc);
+
+// Selected block of a text grid as clipboard text: tab between cells, CR after each row.
+QString GridBlockText(const TextGrid& grid, int left, int top, int right, int bottom);
+
+class TForm1 : public QDialog {
+    Q_OBJECT
+public:
+    // Design size; hiding the grid narrows the window by the grid's width + 2.
+    static constexpr int DesignWidth = 600;
+    static constexpr int DesignHeight = 446;
+
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // Handlers.
+    void FormCreate();
+    void FormActivate();
+    // Saves the configuration; false (after the error report) when that failed.
+    bool FormClose();
+    void ExitBtnClick();
+    void AboutClick();
+    void SB_OptionenClick();
+    void StartBtnClick();
+    void Btn_GridShowClick();
+    void StringGrid1DblClick();
+    void inZwischenablagekopieren1Click();
+
+    // State.
+    TDateien Dateien;
+    std::string ProgramFolder;          // with a trailing separator; bare names resolve below it
+    bool GridShown = false;
+    bool Activated = false;
+    const THoehenAbfrage* Abfrage() const { return abfrage_.get(); }
+    int LetzterEintrag() const { return letzterEintrag_; }
+    int BusyStep() const { return busyStep_; }
+
+    // Controls.
+    QWidget* TopBar;
+    QLabel* StaticText11;
+    QLabel* LB_Datei;
+    QToolButton* SB_Optionen;
+    QToolButton* SpeedButton3;
+    QToolButton* SpeedButton1;
+    QGroupBox* GroupBox1;
+    TPBNumEdit* PBN_X;
+    TPBNumEdit* PBN_Y;
+    QLabel* LB_Fang;
+    std::array<QLabel*, 4> LB_DateiN{};
+    std::array<QLabel*, 4> LB_gelesen{};
+    std::array<QLabel*, 4> LB_gefiltert{};
+    QLabel* LB_nextPointR;
+    QLabel* LB_nextPointZ;
+    QLabel* LB_ExtrapolnPoints;
+    QLabel* LB_ExtrapolPointZ;
+    QPushButton* StartBtn;
+    QPushButton* Btn_GridShow;
+    TResultGrid* StringGrid1;
+    QAction* inZwischenablagekopieren1;
+
+protected:
+    void showEvent(QShowEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void reject() override {}  // Escape never closes the main window
+
+private:
+    class Observer;
+    void SetWindowWidth(int w);
+    void PlaceTopBar();
+    void ShowBusyIcon(int step);
+    void ResetLabels();
+    void ClearGridData();
+    char DecimalSeparator() const;
+
+    std::unique_ptr<THoehenAbfrage> abfrage_;  // the point store lives here
+    int letzterEintrag_ = 0;
+    int busyStep_ = 0;
+};
+
+}  // namespace tervalo

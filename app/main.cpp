@@ -1,0 +1,25 @@
+// The desktop program tervalo: heights at Gauss-Krüger coordinates.
+#include "app/ErrorReport.h"
+#include "app/Globals.h"
+#include "app/MainUnit.h"
+
+#include <QLibraryInfo>
+#include <QTranslator>
+
+int main(int argc, char** argv) {
+    using namespace tervalo;
+    Admin = IsAdminSwitch(argc, argv);
+
+    TApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("tervalo"));
+
+    // The interface is German whatever the user's locale, Qt's own buttons and dialogs too.
+    QTranslator qtGerman;
+    if (qtGerman.load(QStringLiteral("qtbase_de"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+        qtGerman.load(QStringLiteral("qtbase_de"), QStringLiteral("/usr/share/qt6/translations")))
+        QApplication::installTranslator(&qtGerman);
+
+    TForm1 form;
+    form.show();
+    return QApplication::exec();
+}

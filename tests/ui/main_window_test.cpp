@@ -1,0 +1,367 @@
+#include "UiTestSupport.h"
+
+#include "app/Globals.h"
+#include "app/MainUnit.h"
+#include "config/Konf.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFontMetrics>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+
+using namespace tervalo;
+
+namespace {
+
+constexpr double X0 = 3566000.0;
+constexpr double Y0 = 5936000.0;
+
+double TileZ(double x, double y) { return 100.0 + 0.1 * (x - X0) + 0.2 * (y - Y0); }
+
+// n x n points at `step` metres from (x0, y0), one "X Y Z" line each.
+void WriteTile(const std::string& path, double x0, double y0, int n, double step) {
+    std::ofstream f(path, std::ios::binary);
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) {
+            const double x = x0 + i * step, y = y0 + j * step;
+            char line[96];
+            std::snprintf(line, sizeof line, "%.3f %.3f %.3f\r\n", x, y, TileZ(x, y));
+            f << line;
+        }
+}
+
+// A level-3 table with the fields X, Y, Z (N 14.5) and no record.
+void WriteEmptyDbf(const std::string& path) {
+    std::string h(32, '\0');
+    h[0] = 3;
+    h[1] = 126;
+    h[2] = 1;
+    h[3] = 1;
+    h[8] = static_cast<char>(129);
+    h[10] = 43;
+    for (const char* name : {"X", "Y", "Z"}) {
+        std::string d(32, '\0');
+        d[0] = name[0];
+        d[11] = 'N';
+        d[16] = 14;
+        d[17] = 5;
+        h += d;
+    }
+    h += '\x0D';
+    h += '\x1A';
+    std::ofstream(path, std::ios::binary) << h;
+}
+
+class MainWindowTest : public tervalo::test::UiTest {
+protected:
+    void SetUp() override {
+        UiTest::SetUp();
+        ASSERT_TRUE(dir.isValid());
+        Settings = TSettings{};
+        Admin = false;
+    }
+    void TearDown() override {
+        form.reset();
+        UiTest::TearDown();
+    }
+
+    std::string Path(const char* name) const { return QDir(dir.path()).filePath(QString::fromLatin1(name)).toStdString(); }
+
+    // A main window on a configuration file in the temporary folder, activated.
+    void Open() {
+        form = std::make_unique<TForm1>();
+        form->Dateien.KonfDatei = Path("tervalo.KNF");
+        form->ProgramFolder = dir.path().toStdString() + "/";
+        form->show();
+        QApplication::processEvents();
+    }
+
+    void AddFile(const std::string& path, double xmin, double xmax, double ymin, double ymax) {
+        TDateien& d = form->Dateien;
+        ++d.Anzahl;
+        d.Datei[d.Anzahl] = path;
+        d.Xmin[d.Anzahl] = xmin;
+        d.Xmax[d.Anzahl] = xmax;
+        d.Ymin[d.Anzahl] = ymin;
+        d.Ymax[d.Anzahl] = ymax;
+    }
+
+    void Query(double x, double y) {
+        form->PBN_X->SetValue(x);
+        form->PBN_Y->SetValue(y);
+        form->StartBtn->click();
+    }
+
+    QString Cell(int c, int r) const { return QString::fromStdString(form->StringGrid1->Cell(c, r)); }
+
+    QTemporaryDir dir;
+    std::unique_ptr<TForm1> form;
+};
+
+TEST_F(MainWindowTest, FirstActivationWithoutConfiguration) {
+    Open();
+    EXPECT_EQ(form->windowTitle(), QStringLiteral(" Berechnung Tervalo"));
+    EXPECT_EQ(form->LB_Fang->text(), QStringLiteral("50,0"));
+    EXPECT_EQ(form->PBN_X->text(), QStringLiteral("0,00"));
+    EXPECT_EQ(form->PBN_Y->text(), QStringLiteral("0,00"));
+    EXPECT_EQ(form->Btn_GridShow->text(), QStringLiteral(">>"));
+    EXPECT_FALSE(form->StringGrid1->isVisible());
+    EXPECT_FALSE(form->GridShown);
+    EXPECT_EQ(form->width(), TForm1::DesignWidth - (form->StringGrid1->width() + 2));
+    EXPECT_EQ(form->LB_Datei->width(), form->width() - 155);
+    EXPECT_EQ(form->LB_Datei->text(), QStringLiteral("???"));
+    EXPECT_TRUE(form->StartBtn->isDefault());
+    EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
+    // The grid's fixed texts are centred with leading blanks.
+    EXPECT_EQ(Cell(0, 0).trimmed(), QStringLiteral("Nr."));
+    EXPECT_TRUE(Cell(1, 0).startsWith(QLatin1Char(' ')));
+    EXPECT_EQ(Cell(1, 0).trimmed(), QStringLiteral("X"));
+    EXPECT_EQ(Cell(0, 20).trimmed(), QStringLiteral("20"));
+    EXPECT_EQ(form->StringGrid1->RowCount(), 21);
+    EXPECT_EQ(form->StringGrid1->ColCount(), 5);
+}
+
+TEST_F(MainWindowTest, QueryOnTextTileFillsLabelsAndGrid) {
+    const std::string tile = Path("kachel1.xyz");
+    WriteTile(tile, X0, Y0, 21, 5.0);
+    Open();
+    AddFile(tile, X0, X0 + 100, Y0, Y0 + 100);
+    Query(X0 + 12, Y0 + 13);
+
+    EXPECT_EQ(form->LB_DateiN[0]->text(), QStringLiteral("kachel1.xyz"));
+    EXPECT_EQ(form->LB_gelesen[0]->text(), QStringLiteral("441"));
+    // Square 3565962..3566062 x 5935963..5936063: 13 x 13 grid points.
+    EXPECT_EQ(form->LB_gefiltert[0]->text(), QStringLiteral("169"));
+    EXPECT_EQ(form->LB_DateiN[1]->text(), QStringLiteral("---"));
+    EXPECT_EQ(form->LB_gelesen[1]->text(), QStringLiteral("0"));
+    // Nearest point (X0+10, Y0+15), 2.83 m off, height 100 + 1 + 3.
+    EXPECT_EQ(form->LB_nextPointR->text(), QStringLiteral("2,83"));
+    EXPECT_EQ(form->LB_nextPointZ->text(), QStringLiteral("104,00"));
+    EXPECT_EQ(form->LB_ExtrapolnPoints->text(), QStringLiteral("4"));
+    EXPECT_FALSE(form->LB_Datei->text().isEmpty());
+    EXPECT_NE(form->LB_Datei->text(), QStringLiteral("???"));
+    EXPECT_EQ(form->LetzterEintrag(), 1);
+
+    // Grid: nearest first, fixed formats with the German separator.
+    EXPECT_EQ(Cell(1, 1), QStringLiteral("3566010,00"));
+    EXPECT_EQ(Cell(2, 1), QStringLiteral("5936015,00"));
+    EXPECT_EQ(Cell(3, 1), QStringLiteral(" 104,00"));
+    EXPECT_EQ(Cell(4, 1), QStringLiteral("  2,83"));
+    EXPECT_FALSE(Cell(1, 20).isEmpty());
+    // Cursor and icon are back, the focus is in X.
+    EXPECT_FALSE(platform.Busy);
+    EXPECT_EQ(platform.BusyChanges, 2);
+    EXPECT_EQ(form->BusyStep(), 0);
+    EXPECT_TRUE(platform.Messages.empty());
+}
+
+TEST_F(MainWindowTest, MissingFileEmptyTableAndFileOutsideTheSquare) {
+    const std::string missing = Path("fehlt.xyz");
+    const std::string empty = Path("leer.dbf");
+    const std::string far = Path("weit.xyz");
+    WriteEmptyDbf(empty);
+    WriteTile(far, X0 + 5000, Y0, 3, 5.0);
+    Open();
+    AddFile(missing, X0, X0 + 100, Y0, Y0 + 100);
+    AddFile(empty, X0, X0 + 100, Y0, Y0 + 100);
+    AddFile(far, X0 + 5000, X0 + 5010, Y0, Y0 + 10);
+    Query(X0 + 50, Y0 + 50);
+
+    EXPECT_EQ(form->LB_DateiN[0]->text(), QStringLiteral("---"));
+    EXPECT_EQ(form->LB_gelesen[0]->text(), QStringLiteral("0"));
+    EXPECT_EQ(form->LB_DateiN[1]->text(), QStringLiteral("leer.dbf"));
+    EXPECT_EQ(form->LB_gelesen[1]->text(), QStringLiteral("0"));
+    EXPECT_EQ(form->LB_gefiltert[1]->text(), QStringLiteral("0"));
+    EXPECT_EQ(form->LB_DateiN[2]->text(), QStringLiteral("---"));
+    EXPECT_EQ(form->LB_Datei->text(), QStringLiteral("Fehler: Keine Datensätze!"));
+    EXPECT_EQ(form->LB_nextPointR->text(), QStringLiteral("-----"));
+    EXPECT_EQ(form->LB_nextPointZ->text(), QStringLiteral("-----"));
+    EXPECT_EQ(form->LB_ExtrapolnPoints->text(), QStringLiteral("--"));
+    EXPECT_EQ(form->LB_ExtrapolPointZ->text(), QStringLiteral("-----"));
+    EXPECT_TRUE(Cell(1, 1).isEmpty());
+    EXPECT_TRUE(platform.Messages.empty());
+
+    // Showing the grid puts the last selected file's path into the label.
+    form->Btn_GridShow->click();
+    EXPECT_EQ(form->LB_Datei->text().right(8), QStringLiteral("leer.dbf"));
+
+    // A query that selects no file leaves "???", also after toggling.
+    Query(0, 0);
+    EXPECT_EQ(form->LB_Datei->text(), QStringLiteral("???"));
+    EXPECT_EQ(form->LB_DateiN[1]->text(), QStringLiteral("---"));
+    form->Btn_GridShow->click();
+    EXPECT_EQ(form->LB_Datei->text(), QStringLiteral("???"));
+}
+
+TEST_F(MainWindowTest, MissingFileShowsIoErrorThenPathOnToggle) {
+    const std::string missing = Path("fehlt.xyz");
+    Open();
+    AddFile(missing, X0, X0 + 100, Y0, Y0 + 100);
+    Query(X0 + 50, Y0 + 50);
+    EXPECT_TRUE(form->LB_Datei->text().startsWith(QStringLiteral("I/O-Fehler: ")));
+    form->Btn_GridShow->click();
+    EXPECT_FALSE(form->LB_Datei->text().startsWith(QStringLiteral("I/O-Fehler")));
+    EXPECT_TRUE(form->LB_Datei->text().endsWith(QStringLiteral("fehlt.xyz")));
+}
+
+TEST_F(MainWindowTest, ReadErrorEndsRunWithReportAndResetsCursorAndIcon) {
+    const std::string tile = Path("kachel1.xyz");
+    WriteTile(tile, X0, Y0, 21, 5.0);
+    // dBase signature, but the header claims more than the file holds.
+    const std::string broken = Path("kaputt.dbf");
+    {
+        std::string h(32, '\0');
+        h[0] = 3;
+        h[1] = 126;
+        h[2] = 1;
+        h[3] = 1;
+        h[4] = 5;
+        h[8] = static_cast<char>(129);
+        h[10] = 43;
+        std::ofstream(broken, std::ios::binary) << h;
+    }
+    Open();
+    AddFile(broken, X0, X0 + 100, Y0, Y0 + 100);
+    AddFile(tile, X0, X0 + 100, Y0, Y0 + 100);
+    Query(X0 + 12, Y0 + 13);
+
+    ASSERT_EQ(platform.Messages.size(), 1u);
+    EXPECT_EQ(platform.Messages[0].Caption, QStringLiteral("Interpolation von Tervalo"));
+    EXPECT_EQ(platform.Messages[0].Icon, TMsgIcon::Error);
+    EXPECT_FALSE(platform.Messages[0].Text.isEmpty());
+    // The run ended at the first file: the second was not read, results keep their start texts.
+    EXPECT_EQ(form->LB_DateiN[1]->text(), QStringLiteral("---"));
+    EXPECT_EQ(form->LB_nextPointR->text(), QStringLiteral("-----"));
+    EXPECT_TRUE(Cell(1, 1).isEmpty());
+    EXPECT_FALSE(platform.Busy);
+    EXPECT_EQ(form->BusyStep(), 0);
+}
+
+TEST_F(MainWindowTest, EnterInCoordinateFieldStartsQuery) {
+    const std::string tile = Path("kachel1.xyz");
+    WriteTile(tile, X0, Y0, 21, 5.0);
+    Open();
+    AddFile(tile, X0, X0 + 100, Y0, Y0 + 100);
+    form->PBN_X->SetValue(X0 + 12);
+    form->PBN_Y->SetValue(Y0 + 13);
+    tervalo::test::TypeKey(form->PBN_Y, Qt::Key_Return, QStringLiteral("\r"));
+    EXPECT_EQ(form->LB_DateiN[0]->text(), QStringLiteral("kachel1.xyz"));
+}
+
+TEST_F(MainWindowTest, CopiesSelectedBlockWithTabsAndCarriageReturns) {
+    const std::string tile = Path("kachel1.xyz");
+    WriteTile(tile, X0, Y0, 2, 5.0);  // four points only
+    Open();
+    AddFile(tile, X0, X0 + 5, Y0, Y0 + 5);
+    Query(X0 + 1, Y0 + 1);
+    form->Btn_GridShow->click();
+
+    form->StringGrid1->SelectBlock(1, 1, 2, 3);
+    form->inZwischenablagekopieren1->trigger();
+    const QString expected = Cell(1, 1) + '\t' + Cell(2, 1) + '\r' + Cell(1, 2) + '\t' + Cell(2, 2) + '\r' +
+                             Cell(1, 3) + '\t' + Cell(2, 3) + '\r';
+    EXPECT_EQ(platform.Clipboard, expected);
+    EXPECT_EQ(platform.Clipboard,
+              QStringLiteral("3566000,00\t5936000,00\r3566005,00\t5936000,00\r3566000,00\t5936005,00\r"));
+
+    // One cell: its text as shown, leading blanks kept, and one CR.
+    form->StringGrid1->SelectBlock(4, 1, 4, 1);
+    form->inZwischenablagekopieren1->trigger();
+    EXPECT_EQ(platform.Clipboard, QStringLiteral("  1,41\r"));
+
+    // Rows without a point give the separators only.
+    form->StringGrid1->SelectBlock(2, 5, 4, 6);
+    form->inZwischenablagekopieren1->trigger();
+    EXPECT_EQ(platform.Clipboard, QStringLiteral("\t\t\r\t\t\r"));
+    EXPECT_FALSE(platform.Clipboard.contains(QLatin1Char('\n')));
+}
+
+TEST_F(MainWindowTest, GridToggleAndDoubleClickWidths) {
+    Open();
+    const int narrow = form->width();
+    form->Btn_GridShow->click();
+    EXPECT_TRUE(form->GridShown);
+    EXPECT_TRUE(form->StringGrid1->isVisible());
+    EXPECT_EQ(form->Btn_GridShow->text(), QStringLiteral("<<"));
+    EXPECT_EQ(form->width(), narrow + form->StringGrid1->width());
+    EXPECT_EQ(form->LB_Datei->width(), form->width() - 155);
+    EXPECT_TRUE(form->PBN_X->hasFocus());
+    form->Btn_GridShow->click();
+    EXPECT_EQ(form->width(), narrow);
+    EXPECT_EQ(form->Btn_GridShow->text(), QStringLiteral(">>"));
+    EXPECT_EQ(form->LB_Datei->width(), narrow - 155);
+
+    TResultGrid& g = *form->StringGrid1;
+    g.SetColWidth(1, 120);
+    g.SetColWidth(4, 10);
+    form->StringGrid1DblClick();
+    EXPECT_EQ(g.ColWidth(0), 30);
+    EXPECT_EQ(g.ColWidth(1), 70);
+    EXPECT_EQ(g.ColWidth(2), 70);
+    EXPECT_EQ(g.ColWidth(3), 45);
+    EXPECT_EQ(g.ColWidth(4), 265 - 215 - 9);
+}
+
+TEST_F(MainWindowTest, StoredWidthsApplyWhenWiderThanHeadingAndAreSavedOnClose) {
+    TSettings s;
+    s.Fangbreite = 25.0;
+    s.GridBreiten[1] = 100;
+    s.GridBreiten[3] = 2;  // narrower than the heading text: ignored
+    TDateien d;
+    {
+        std::ofstream(Path("tervalo.KNF"), std::ios::binary) << KonfText(s, d);
+    }
+    Open();
+    EXPECT_EQ(form->LB_Fang->text(), QStringLiteral("25,0"));
+    EXPECT_EQ(form->StringGrid1->ColWidth(1), 100);
+    EXPECT_EQ(form->StringGrid1->ColWidth(3), 45);
+
+    form->StringGrid1->SetColWidth(2, 88);
+    form->SpeedButton3->click();  // "Ende"
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(Settings.GridBreiten[2], 88);
+    TSettings back;
+    TDateien backD;
+    KonfLoad(Path("tervalo.KNF"), dir.path().toStdString() + "/", back, backD, nullptr);
+    EXPECT_EQ(back.GridBreiten[1], 100);
+    EXPECT_EQ(back.GridBreiten[2], 88);
+    EXPECT_DOUBLE_EQ(back.Fangbreite, 25.0);
+    EXPECT_TRUE(platform.Messages.empty());
+}
+
+TEST_F(MainWindowTest, FailedSaveReportsAndKeepsWindowOpen) {
+    Open();
+    // A folder in place of the file: the new file cannot be moved over it.
+    const std::string blocked = Path("belegt.KNF");
+    QDir().mkpath(QString::fromStdString(blocked + "/inhalt"));
+    form->Dateien.KonfDatei = blocked;
+    form->close();
+    EXPECT_TRUE(form->isVisible());
+    ASSERT_EQ(platform.Messages.size(), 1u);
+    EXPECT_EQ(platform.Messages[0].Caption, QStringLiteral("Interpolation von Tervalo"));
+    EXPECT_NE(form->Abfrage(), nullptr);
+
+    // Closing again after the cause is gone saves and closes.
+    form->Dateien.KonfDatei = Path("tervalo.KNF");
+    form->close();
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(Path("tervalo.KNF"))));
+}
+
+TEST(FangText, GroupingRoundingAndExponent) {
+    tervalo::test::UiApp();
+    const QLocale de(QLocale::German, QLocale::Germany);
+    EXPECT_EQ(FangText(50.0, de), QStringLiteral("50,0"));
+    EXPECT_EQ(FangText(303.686, de), QStringLiteral("303,7"));
+    EXPECT_EQ(FangText(1234.5, de), QStringLiteral("1.235,0"));
+    EXPECT_EQ(FangText(12.345, de), QStringLiteral("12,3"));
+    EXPECT_EQ(FangText(12345.0, de), QStringLiteral("1,235E4"));
+    EXPECT_EQ(FangText(10000.0, de), QStringLiteral("1E4"));
+    EXPECT_EQ(FangText(0.0, de), QStringLiteral("0,0"));
+    EXPECT_EQ(FangText(1234.5, QLocale(QLocale::English, QLocale::UnitedStates)), QStringLiteral("1,235.0"));
+}
+
+}  // namespace
