@@ -1,0 +1,157 @@
+// The batch answers every point exactly as a single query there would.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <random>
+
+#include "QueryTestUtil.h"
+#include "query/Batch.h"
+#include "query/Query.h"
+
+using namespace tervalo;
+using qtest::AddEntry;
+using qtest::P;
+
+namespace {
+
+void Vergleiche(const TDateien& kat, double d, double potenz, const std::vector<std::pair<double, double>>& punkte,
+                TBatchAbfrage& batch) {
+    THoehenAbfrage q;
+    for (auto [x, y] : punkte) {
+        SCOPED_TRACE(testing::Message() << "at " << x << " " << y);
+        TAbfrageParameter p;
+        p.X = x;
+        p.Y = y;
+        p.Fangbreite = d;
+        p.Potenz = potenz;
+        bool fehler = false;
+        try {
+            q.Run(kat, p);
+        } catch (const std::exception&) {
+            fehler = true;
+        }
+        const TAbfrageErgebnis& e = q.Ergebnis();
+        TBatchAntwort a;
+        batch.Frage(x, y, a);
+        ASSERT_EQ(a.Beendet, !fehler);
+        EXPECT_EQ(a.Fehler, e.Fehler);
+        ASSERT_EQ(a.Dateien.size(), e.Dateien.size());
+        for (std::size_t k = 0; k < e.Dateien.size(); ++k) {
+            const TDateiZeile &r = e.Dateien[k], &b = a.Dateien[k];
+            EXPECT_EQ(b.Nr, r.Nr);
+            EXPECT_EQ(b.Eintrag, r.Eintrag);
+            EXPECT_EQ(b.Name, r.Name);
+            EXPECT_EQ(b.DBase, r.DBase);
+            EXPECT_EQ(b.Gelesen, r.Gelesen);
+            EXPECT_EQ(b.Gefiltert, r.Gefiltert) << "file " << k + 1;
+            EXPECT_EQ(b.Fehler, r.Fehler);
+        }
+        EXPECT_EQ(a.LB_DateiVoll, e.LB_DateiVoll);
+        EXPECT_EQ(a.Anzahl, q.Speicher().Anzahl);
+        ASSERT_EQ(a.Berechnet, e.Berechnet);
+        if (!e.Berechnet) continue;
+        const TBerechnung& b = e.Berechnung;
+        ASSERT_EQ(a.HatNaechster, b.Naechster > 0);
+        if (a.HatNaechster) {
+            const TPunktSpeicher& s = q.Speicher();
+            EXPECT_EQ(a.NX, s.X[b.Naechster]);
+            EXPECT_EQ(a.NY, s.Y[b.Naechster]);
+            EXPECT_EQ(a.NZ, s.Z[b.Naechster]);
+            EXPECT_EQ(a.NR, s.R[b.Naechster]);
+        }
+        EXPECT_EQ(a.ShepardN, b.ShepardN);
+        // Bit for bit: the same sums in the same order.
+        EXPECT_EQ(std::memcmp(&a.ShepardZ, &b.ShepardZ, sizeof(double)), 0) << a.ShepardZ << " " << b.ShepardZ;
+    }
+}
+
+}  // namespace
+
+TEST(QueryBatch, EqualsSingleQueriesOverOverlappingTiles) {
+    qtest::TempDir dir;
+    std::mt19937 rng(11);
+    // Four 200 m tiles at 5 m spacing sharing their edges, as text and dBase, plus a tile
+    // written in shuffled order with irregular heights.
+    auto kachel = [&](double x0, double y0) {
+        auto pts = qtest::Grid(x0, x0 + 200, y0, y0 + 200, 5);
+        for (P& p : pts) p.z += (rng() % 1000) / 100.0;
+        return pts;
+    };
+    TDateien kat;
+    auto a = kachel(1000, 1000), b = kachel(1200, 1000), c = kachel(1000, 1200), d = kachel(1200, 1200);
+    qtest::WriteFile(dir.File("a.xyz"), "X Y Z\r\n" + qtest::XyzText(a));
+    qtest::WriteDbf(dir.File("b.dbf"), b, 4);
+    qtest::WriteDbf(dir.File("c.dbf"), c, 7);
+    std::shuffle(d.begin(), d.end(), rng);
+    qtest::WriteFile(dir.File("d.xyz"), qtest::XyzText(d));
+    // An irregular cloud over everything, read last, repeating some grid points.
+    std::vector<P> wolke;
+    for (int i = 0; i < 3000; ++i) {
+        P p{1000 + (rng() % 40000) / 100.0, 1000 + (rng() % 40000) / 100.0, (rng() % 5000) / 10.0};
+        if (i % 10 == 0) p = a[rng() % a.size()];
+        wolke.push_back(p);
+    }
+    qtest::WriteFile(dir.File("wolke.xyz"), qtest::XyzText(wolke));
+    qtest::WriteDbf(dir.File("leer.dbf"), {});
+    AddEntry(kat, dir.File("a.xyz"), 1000, 1200, 1000, 1200);
+    AddEntry(kat, dir.File("b.dbf"), 1200, 1400, 1000, 1200);
+    AddEntry(kat, dir.File("fehlt.xyz"), 1300, 1400, 1300, 1400);
+    AddEntry(kat, dir.File("c.dbf"), 1000, 1200, 1200, 1400);
+    AddEntry(kat, dir.File("d.xyz"), 1200, 1400, 1200, 1400);
+    AddEntry(kat, dir.File("leer.dbf"), 1000, 1100, 1000, 1100);
+    AddEntry(kat, dir.File("wolke.xyz"), 1000, 1400, 1000, 1400);
+    AddEntry(kat, dir.File("a.xyz"), 1150, 1250, 1150, 1250);  // the same file twice
+    AddEntry(kat, dir.File("nie.xyz"), 9000, 9100, 9000, 9100);
+
+    std::vector<std::pair<double, double>> punkte = {
+        {1200, 1200}, {1000, 1000}, {1400, 1400}, {1202.5, 1197.5}, {1100, 1200}, {900, 900}, {1350, 1350}};
+    for (int i = 0; i < 150; ++i)
+        punkte.push_back({950 + (rng() % 50000) / 100.0, 950 + (rng() % 50000) / 100.0});
+    for (double dd : {50.0, 7.0, 0.0}) {
+        TBatchAbfrage batch(kat, dd, 2.0);
+        Vergleiche(kat, dd, 2.0, punkte, batch);
+        EXPECT_LE(batch.GeleseneDateien(), 7);  // each path once, the far one never
+    }
+    TBatchAbfrage batch(kat, 30, 3.5);
+    Vergleiche(kat, 30, 3.5, punkte, batch);
+}
+
+TEST(QueryBatch, EqualsSingleQueriesWhenTheStoreFills) {
+    qtest::TempDir dir;
+    std::mt19937 rng(5);
+    // 0.5 m spacing: a 50 m capture range meets about 40000 points.
+    auto dicht = qtest::Grid(0, 120, 0, 120, 0.5);
+    std::shuffle(dicht.begin(), dicht.end(), rng);
+    std::vector<P> erste(dicht.begin(), dicht.begin() + 9000);
+    std::vector<P> rest(dicht.begin() + 6000, dicht.end());  // 3000 repeats of the first file
+    qtest::WriteFile(dir.File("erste.xyz"), qtest::XyzText(erste));
+    qtest::WriteDbf(dir.File("rest.dbf"), rest, 4);
+    TDateien kat;
+    AddEntry(kat, dir.File("erste.xyz"), 0, 120, 0, 120);
+    AddEntry(kat, dir.File("rest.dbf"), 0, 120, 0, 120);
+    std::vector<std::pair<double, double>> punkte = {{60, 60}, {0, 0}, {120, 60}, {60.25, 59.75}};
+    for (int i = 0; i < 20; ++i) punkte.push_back({(rng() % 12000) / 100.0, (rng() % 12000) / 100.0});
+    TBatchAbfrage batch(kat, 50, 2);
+    Vergleiche(kat, 50, 2, punkte, batch);
+    TBatchAntwort a;
+    batch.Frage(60, 60, a);
+    EXPECT_EQ(a.Anzahl, MaxPunkte);
+    EXPECT_EQ(a.Dateien[0].Gefiltert + a.Dateien[1].Gefiltert, MaxPunkte);
+}
+
+TEST(QueryBatch, ReadErrorEndsOnlyTheQueriesThatMeetIt) {
+    qtest::TempDir dir;
+    qtest::WriteFile(dir.File("a.xyz"), qtest::XyzText(qtest::Grid(0, 100, 0, 100, 5)));
+    TDateien kat;
+    AddEntry(kat, dir.File("a.xyz"), 0, 100, 0, 100);
+    AddEntry(kat, "/proc/self/mem", 80, 100, 80, 100);
+    TBatchAbfrage batch(kat, 10, 2);
+    Vergleiche(kat, 10, 2, {{50, 50}, {95, 95}, {20, 20}}, batch);
+    TBatchAntwort a;
+    batch.Frage(95, 95, a);
+    EXPECT_FALSE(a.Beendet);
+    EXPECT_FALSE(a.Fehler.empty());
+    EXPECT_EQ(a.Dateien.back().Fehler, a.Fehler);
+}

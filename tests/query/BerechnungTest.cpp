@@ -1,0 +1,125 @@
+// Nearest point, Shepard height, ranking of the 20 nearest, and the number texts.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+#include "query/Query.h"
+
+using namespace tervalo;
+
+namespace {
+
+struct Store {
+    std::unique_ptr<TPunktSpeicher> s = std::make_unique<TPunktSpeicher>();
+    void Add(double x, double y, double z) {
+        const int i = ++s->Anzahl;
+        s->X[i] = x;
+        s->Y[i] = y;
+        s->Z[i] = z;
+    }
+    TBerechnung Run(double x, double y, double p) {
+        TBerechnung b;
+        Berechne(*s, x, y, p, b);
+        return b;
+    }
+};
+
+}  // namespace
+
+TEST(QueryBerechnung, SinglePointAndExponents) {
+    for (double p : {0.0, 1.0, 2.0, 5.5}) {
+        Store st;
+        st.Add(103, 100, 100);
+        TBerechnung b = st.Run(100, 100, p);
+        EXPECT_EQ(b.Naechster, 1);
+        EXPECT_EQ(st.s->R[1], 3.0);
+        EXPECT_EQ(b.ShepardN, 1);
+        EXPECT_DOUBLE_EQ(b.ShepardZ, 100.0) << p;
+        EXPECT_EQ(b.Rang[1], 1);
+        EXPECT_EQ(b.Rang[2], 0);
+    }
+    // Exponent 0: the plain mean of the points within the radius.
+    Store st;
+    st.Add(101, 100, 10);
+    st.Add(100, 102, 20);
+    st.Add(100, 95, 60);
+    EXPECT_DOUBLE_EQ(st.Run(100, 100, 0).ShepardZ, 30.0);
+}
+
+TEST(QueryBerechnung, TiesExactHitAndRadius) {
+    // Equal distances: the point accepted first is the nearest and ranks first.
+    Store st;
+    st.Add(102, 100, 1);
+    st.Add(100, 102, 2);
+    st.Add(98, 100, 3);
+    TBerechnung b = st.Run(100, 100, 2);
+    EXPECT_EQ(b.Naechster, 1);
+    EXPECT_EQ((std::vector<int>{b.Rang[1], b.Rang[2], b.Rang[3]}), (std::vector<int>{1, 2, 3}));
+
+    // An exact hit weighs 10000; the others still count with their own weights.
+    Store hit;
+    hit.Add(101, 100, 50);
+    hit.Add(100, 100, 10);
+    b = hit.Run(100, 100, 2);
+    EXPECT_EQ(b.Naechster, 2);
+    EXPECT_DOUBLE_EQ(b.ShepardZ, (10 * 10000.0 + 50 * 1.0) / 10001.0);
+
+    // Nothing within sqrt(50): n = 0 and height 0, the nearest point is still found.
+    Store weit;
+    weit.Add(108, 100, 70);
+    weit.Add(100, 92, 80);
+    b = weit.Run(100, 100, 2);
+    EXPECT_EQ(b.ShepardN, 0);
+    EXPECT_EQ(b.ShepardZ, 0.0);
+    EXPECT_EQ(b.Naechster, 1);
+    EXPECT_EQ(FormatErgebnis(b.ShepardZ, ','), "0,00");
+
+    // Exactly sqrt(50) away (5 m in X and in Y, and 1 m / 7 m) takes part; a hair more does not.
+    Store rand;
+    rand.Add(105, 105, 10);
+    rand.Add(101, 107, 20);
+    rand.Add(105, 105.000001, 30);
+    b = rand.Run(100, 100, 2);
+    EXPECT_EQ(b.ShepardN, 2);
+    EXPECT_DOUBLE_EQ(b.ShepardZ, 15.0);
+}
+
+TEST(QueryBerechnung, RankingOfTwentyWithTies) {
+    // 40 points at distances 1..8 m, many at equal distance, in a mixed order.
+    Store st;
+    std::vector<double> r;
+    for (int i = 0; i < 40; ++i) {
+        const double d = 1 + (i * 7) % 8;
+        st.Add(100 + d, 100, i);
+        r.push_back(d);
+    }
+    TBerechnung b = st.Run(100, 100, 2);
+    std::vector<int> pos(40);
+    std::iota(pos.begin(), pos.end(), 1);
+    std::stable_sort(pos.begin(), pos.end(), [&](int a, int c) { return r[a - 1] < r[c - 1]; });
+    for (int s = 1; s <= 20; ++s) EXPECT_EQ(b.Rang[s], pos[s - 1]) << s;
+    EXPECT_EQ(b.Naechster, pos[0]);
+
+    // Fewer points than slots: only the first count slots are filled.
+    Store wenig;
+    wenig.Add(103, 100, 1);
+    wenig.Add(101, 100, 2);
+    b = wenig.Run(100, 100, 2);
+    EXPECT_EQ(b.Rang[1], 2);
+    EXPECT_EQ(b.Rang[2], 1);
+    EXPECT_EQ(b.Rang[3], 0);
+}
+
+TEST(QueryBerechnung, NumberTexts) {
+    EXPECT_EQ(FormatErgebnis(3.0, ','), "3,00");
+    EXPECT_EQ(FormatErgebnis(0.125, '.'), "0.13");  // a half rounds away from zero
+    EXPECT_EQ(FormatErgebnis(-2.5, ','), "-2,50");
+    EXPECT_EQ(FormatErgebnis(1234567.891, ','), "1234567,89");
+    EXPECT_EQ(FormatZelle(3566000.5, 10, ','), "3566000,50");
+    EXPECT_EQ(FormatZelle(12345678.5, 10, ','), "12345678,50");  // never cut
+    EXPECT_EQ(FormatZelle(1234.5, 7, ','), "1234,50");
+    EXPECT_EQ(FormatZelle(98.991, 7, '.'), "  98.99");
+    EXPECT_EQ(FormatZelle(3, 6, ','), "  3,00");
+}
