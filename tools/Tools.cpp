@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -209,8 +211,114 @@ int ValInt(std::string_view text, int32_t& value) {
     return 0;
 }
 
+namespace {
+
+__extension__ typedef unsigned __int128 U128;
+
+constexpr uint64_t kPow10[20] = {1ull,
+                                 10ull,
+                                 100ull,
+                                 1000ull,
+                                 10000ull,
+                                 100000ull,
+                                 1000000ull,
+                                 10000000ull,
+                                 100000000ull,
+                                 1000000000ull,
+                                 10000000000ull,
+                                 100000000000ull,
+                                 1000000000000ull,
+                                 10000000000000ull,
+                                 100000000000000ull,
+                                 1000000000000000ull,
+                                 10000000000000000ull,
+                                 100000000000000000ull,
+                                 1000000000000000000ull,
+                                 10000000000000000000ull};
+
+U128 Pow10Wide(int q) {
+    return q < 20 ? U128{kPow10[q]} : U128{kPow10[q - 19]} * kPow10[19];
+}
+
+void AppendAligned(std::string& out, bool negative, uint64_t digits, int scale, int d, int w) {
+    // digits × 10^-scale, scale <= d: the decimals beyond `scale` are zeros.
+    char tmp[24];
+    int n = 0;
+    do {
+        tmp[n++] = static_cast<char>('0' + digits % 10);
+        digits /= 10;
+    } while (digits != 0);
+    while (n < scale + 1) tmp[n++] = '0';
+    const bool minus = negative && !(n == scale + 1 && std::all_of(tmp, tmp + n, [](char c) { return c == '0'; }));
+    const std::size_t len = (minus ? 1u : 0u) + static_cast<std::size_t>(n - scale) + (d > 0 ? 1u + static_cast<std::size_t>(d) : 0u);
+    if (w > 0 && static_cast<std::size_t>(w) > len) out.append(static_cast<std::size_t>(w) - len, ' ');
+    const std::size_t at = out.size();
+    out.resize(at + len);
+    char* q = out.data() + at;
+    if (minus) *q++ = '-';
+    int i = n - 1;
+    for (; i >= scale; --i) *q++ = tmp[i];
+    if (d > 0) {
+        *q++ = '.';
+        for (; i >= 0; --i) *q++ = tmp[i];
+        for (int k = scale; k < d; ++k) *q++ = '0';
+    }
+}
+
+// Exact integer path for the everyday range (1e-4 <= |v| < 1e15, d <= 40): the 18 significant
+// digits come from m·10^q / 2^s in 128-bit arithmetic. False when v lies outside that range.
+bool AppendFixedFast(std::string& out, double v, int w, int d) {
+    const double a = std::fabs(v);
+    if (!(a >= 1e-4 && a < 1e15) || d > 40) return false;  // keeps m·10^q below 2^127
+    // a is normal here: a = m·2^-s with the 53-bit significand m.
+    const uint64_t bits = std::bit_cast<uint64_t>(a);
+    const int e2 = static_cast<int>(bits >> 52) - 1022;  // a = f·2^e2, f in [0.5, 1)
+    const uint64_t m = (bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1} << 52);
+    const int s = 53 - e2;  // 3 <= s <= 66 in this range
+    int k = static_cast<int>(std::floor((e2 - 1) * 0.30102999566398120));  // log10(a), maybe 1 low
+    uint64_t n = 0;
+    int q = 0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        q = 17 - k;  // 3 <= q <= 23
+        const U128 prod = U128{m} * Pow10Wide(q);
+        U128 whole = prod >> s;
+        const U128 rest = prod & ((U128{1} << s) - 1);
+        const U128 half = U128{1} << (s - 1);
+        if (whole >= U128{kPow10[18]}) {  // 19 digits: the estimate was one low
+            ++k;
+            continue;
+        }
+        n = static_cast<uint64_t>(whole);
+        if (rest > half || (rest == half && (n & 1))) ++n;  // to 18 digits, ties to even
+        if (n == kPow10[18]) {
+            n = kPow10[17];
+            --q;
+        }
+        break;
+    }
+    if (q <= d) {
+        AppendAligned(out, v < 0, n, q, d, w);
+        return true;
+    }
+    // Round the 18-digit value to d decimals, halves away from zero.
+    const int drop = q - d;
+    uint64_t kept;
+    if (drop >= 19) {
+        kept = 0;  // n < 10^18 <= half of 10^drop
+    } else {
+        const uint64_t div = kPow10[drop];
+        kept = n / div;
+        if (n % div >= div - n % div) ++kept;
+    }
+    AppendAligned(out, v < 0, kept, d, d, w);
+    return true;
+}
+
+}  // namespace
+
 void AppendFixedText(std::string& out, double v, int w, int d) {
     if (d < 0) d = 0;
+    if (AppendFixedFast(out, v, w, d)) return;
     char buf[48];
     if (!std::isfinite(v)) {
         const char* t = std::isnan(v) ? "NAN" : (v < 0 ? "-INF" : "INF");

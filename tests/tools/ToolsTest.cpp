@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <unistd.h>
 
@@ -213,6 +214,60 @@ TEST(FixedText, AgreesWithPrintfOnOrdinaryValues) {
         if (expect.find_first_not_of("-0.") == std::string::npos && expect[0] == '-') expect.erase(0, 1);
         ASSERT_EQ(FixedText(x, 0, d), expect) << x << " d=" << d;
     }
+}
+
+namespace {
+
+// Independent reference: printf's 18 significant digits, then halves away from zero at d.
+std::string ReferenceFixed(double v, int d) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.17e", v);
+    const bool neg = buf[0] == '-';
+    std::string dig;
+    const char* p = buf + (neg ? 1 : 0);
+    for (; *p != 'e'; ++p)
+        if (*p != '.') dig += *p;
+    const int exp10 = std::atoi(p + 1);
+    // Place the digits on a fixed grid: 400 integer positions, d decimals.
+    std::string grid(400 + static_cast<size_t>(d) + 1, '0');
+    for (size_t i = 0; i < dig.size(); ++i) {
+        long pos = 399 - exp10 + static_cast<long>(i);  // index of 10^(exp10 - i)
+        if (pos >= 0 && pos < static_cast<long>(grid.size()) - 1) grid[static_cast<size_t>(pos)] = dig[i];
+        else if (pos == static_cast<long>(grid.size()) - 1) grid.back() = dig[i];
+    }
+    // grid.back() holds the digit after the last decimal (if it exists in the 18 digits).
+    long roundPos = 399 + d + 1;
+    bool up = roundPos - 399 + exp10 <= 17 && roundPos - 399 + exp10 >= 0 && grid.back() >= '5';
+    grid.pop_back();
+    if (up) {
+        long i = static_cast<long>(grid.size()) - 1;
+        while (grid[static_cast<size_t>(i)] == '9') grid[static_cast<size_t>(i--)] = '0';
+        ++grid[static_cast<size_t>(i)];
+    }
+    std::string ip = grid.substr(0, 400), fp = grid.substr(400);
+    ip.erase(0, std::min(ip.find_first_not_of('0'), ip.size() - 1));
+    std::string t = ip + (d > 0 ? "." + fp : "");
+    if (neg && t.find_first_not_of("0.") != std::string::npos) t = "-" + t;
+    return t;
+}
+
+}  // namespace
+
+TEST(FixedText, MatchesTheEighteenDigitReferenceEverywhere) {
+    std::mt19937_64 rng(11);
+    std::uniform_real_distribution<double> mant(1.0, 10.0);
+    std::uniform_int_distribution<int> expo(-8, 18);
+    std::vector<double> values = {1.005, 2.675, 0.045, 1.0005, 1234.5, 0.125, 99999.995, 1e-5, 9.999999e14,
+                                  1e15, 999999999999999.9, 4503599627370495.5, 0.00001, 0.000015};
+    for (int i = 0; i < 8000; ++i) {
+        double v = mant(rng) * std::pow(10.0, expo(rng));
+        values.push_back(i % 2 ? -v : v);
+    }
+    // Decimal halves such as 3566000.125 or 98.9915 sit right on the rounding point.
+    for (int i = 0; i < 8000; ++i) values.push_back((static_cast<double>(rng() % 100000000) + 0.5) / std::pow(10.0, i % 7));
+    for (double v : values)
+        for (int d : {0, 1, 2, 3, 5, 8, 12})
+            ASSERT_EQ(FixedText(v, 0, d), ReferenceFixed(v, d)) << std::hexfloat << v << " d=" << d;
 }
 
 TEST(PadRight, FillsButNeverShortens) {
