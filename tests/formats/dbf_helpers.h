@@ -106,7 +106,7 @@ inline std::string Rec3(const std::string& x, const std::string& y, const std::s
 inline std::vector<Field> Xyz() { return {{"X", 'N', 14, 5}, {"Y", 'N', 14, 5}, {"Z", 'N', 14, 5}}; }
 
 // Runs a shell command and returns its standard output; the exit status goes to `status`.
-inline std::string Run(const std::string& cmd, int* status = nullptr) {
+inline std::string RunCommand(const std::string& cmd, int* status = nullptr) {
     std::string out;
     FILE* p = popen(cmd.c_str(), "r");
     if (p == nullptr) return out;
