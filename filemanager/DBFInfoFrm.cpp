@@ -1,0 +1,123 @@
+#include "DBFInfoFrm.h"
+
+#include "app/Platform.h"
+#include "filemanager/DbfInfo.h"
+
+#include <QElapsedTimer>
+#include <QHBoxLayout>
+#include <QLocale>
+#include <QTextBlock>
+#include <QVBoxLayout>
+
+namespace tervalo {
+
+namespace {
+
+char UserDecimalSeparator() {
+    const QString p = QLocale().decimalPoint();
+    return p.size() == 1 && p[0].unicode() < 128 ? static_cast<char>(p[0].unicode()) : ',';
+}
+
+// Appends the lines as they come and offers cancelling the extent scan with Escape.
+class TInfoObserver : public DbfInfoObserver {
+public:
+    explicit TInfoObserver(TDBFInfoForm& f) : f_(f) {}
+
+    void AddLine(const std::string& line) override {
+        f_.Memo2->appendPlainText(QString::fromStdString(line));
+        f_.Memo2->repaint();
+    }
+
+    bool CancelNow() override {
+        TPlatform& p = Platform();
+        if (p.EscapePressed()) {
+            p.DropMessage();
+            return p.MessageBox(&f_, QStringLiteral("Best\u00E4tigen"), QStringLiteral("Wirklich abbrechen?"),
+                                TMsgIcon::Question, TMsgButtons::YesNo) == TMsgResult::Yes;
+        }
+        // Handling events after every record would cost more than reading it.
+        if (!timer_.isValid() || timer_.elapsed() >= 20) {
+            p.ProcessEvents();
+            timer_.start();
+        }
+        return false;
+    }
+
+private:
+    TDBFInfoForm& f_;
+    QElapsedTimer timer_;
+};
+
+}  // namespace
+
+TDBFInfoForm::TDBFInfoForm(QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                         Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint) {
+    setObjectName(QStringLiteral("DBFInfoForm"));
+    setWindowTitle(QStringLiteral("  DBF-Info"));
+    resize(537, 270);
+
+    Memo2 = new QPlainTextEdit(this);
+    Memo2->setObjectName(QStringLiteral("Memo2"));
+    Memo2->setReadOnly(true);
+    Memo2->setFrameShape(QFrame::NoFrame);
+    Memo2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo2->setLineWrapMode(QPlainTextEdit::NoWrap);
+
+    BottomBar = new QWidget(this);
+    BottomBar->setFixedHeight(33);
+    ENDEButton = new QPushButton(QStringLiteral("Ende"), BottomBar);
+    ENDEButton->setObjectName(QStringLiteral("ENDEButton"));
+    ENDEButton->setDefault(true);
+    ENDEButton->setAutoDefault(true);
+    auto* bar = new QHBoxLayout(BottomBar);
+    bar->setContentsMargins(8, 4, 8, 4);
+    bar->addStretch(1);
+    bar->addWidget(ENDEButton);
+    bar->addStretch(1);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+    outer->addWidget(Memo2, 1);
+    outer->addWidget(BottomBar);
+
+    connect(ENDEButton, &QPushButton::clicked, this, [this] { ENDEButtonClick(); });
+}
+
+int TDBFInfoForm::MyShowModal(const std::string& path) {
+    Path = path;
+    setWindowModality(Qt::ApplicationModal);
+    show();
+    try {
+        FormShow();
+    } catch (...) {
+        hide();
+        throw;
+    }
+    return exec();
+}
+
+void TDBFInfoForm::FormShow() {
+    Memo2->clear();
+    cancelled_ = false;
+    TInfoObserver obs(*this);
+    std::vector<std::string> lines;
+    {
+        // Escape belongs to the scan while it runs, not to the window's cancel button.
+        TEscapeWatch watch;
+        lines = DbfInfoLines(Path, &obs, UserDecimalSeparator());
+    }
+    cancelled_ = !lines.empty() && lines.back() == kDbfInfoCancelled;
+    ENDEButton->setFocus(Qt::OtherFocusReason);
+}
+
+void TDBFInfoForm::ENDEButtonClick() { done(QDialog::Accepted); }
+
+QStringList TDBFInfoForm::Lines() const {
+    QStringList out;
+    for (QTextBlock b = Memo2->document()->begin(); b.isValid(); b = b.next()) out << b.text();
+    return out;
+}
+
+}  // namespace tervalo

@@ -1,0 +1,35 @@
+#pragma once
+// dBase information window: what the table reader makes of one source table.
+#include <QDialog>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <string>
+
+namespace tervalo {
+
+class TDBFInfoForm : public QDialog {
+    Q_OBJECT
+public:
+    explicit TDBFInfoForm(QWidget* owner = nullptr);
+
+    // Shows the window modally for the table at `path`. The text is filled while the window
+    // is already visible; an error of the table layer hides it again and propagates.
+    int MyShowModal(const std::string& path);
+
+    void FormShow();
+    void ENDEButtonClick();
+
+    std::string Path;
+    bool Cancelled() const { return cancelled_; }
+    // The text area's lines as shown.
+    QStringList Lines() const;
+
+    QPlainTextEdit* Memo2;
+    QWidget* BottomBar;
+    QPushButton* ENDEButton;
+
+private:
+    bool cancelled_ = false;
+};
+
+}  // namespace tervalo

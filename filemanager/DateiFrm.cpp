@@ -1,0 +1,588 @@
+#include "DateiFrm.h"
+
+#include "app/ErrorReport.h"
+#include "app/Globals.h"
+#include "app/IDoFenster1.h"
+#include "app/KurzMeldung.h"
+#include "app/Platform.h"
+#include "filemanager/DBFInfoFrm.h"
+#include "filemanager/Extent.h"
+#include "filemanager/Konvert.h"
+
+#include <QAbstractButton>
+#include <QCloseEvent>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLocale>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+namespace tervalo {
+
+namespace {
+
+constexpr int BottomBarHeight = 49;
+constexpr int CreationWidths[6] = {30, 100, 67, 67, 67, 67};
+constexpr const char* Headers[7] = {"Nr.", "  Datei", "Xmin", "Xmax", "Ymin", "Ymax", "  Verzeichnis"};
+constexpr const char* OpenFilter =
+    "unterst\xC3\xBCtzte Formate|*.xyz;*.dbf;*.txt;*.asc|XYZ-Dateien (*.xyz)|*.xyz|"
+    "dBase-Dateien (*.dbf)|*.dbf|TXT-Dateien (*.txt)|*.txt|Alle Dateien (*.*)|*.*";
+constexpr int MessageMs = 400;
+
+QString U(const std::string& s) { return QString::fromStdString(s); }
+
+// "caption|patterns|caption|patterns" as the name filters of a Qt file dialog. A caption that
+// does not show its patterns gets them appended, for Qt reads the patterns from there.
+QStringList NameFilters(const char* filter) {
+    const QStringList parts = QString::fromUtf8(filter).split(u'|');
+    QStringList out;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString caption = parts[i];
+        if (!caption.contains(u'('))
+            caption += QStringLiteral(" (") + QString(parts[i + 1]).replace(u';', u' ') + u')';
+        out << caption;
+    }
+    return out;
+}
+
+char UserDecimalSeparator() {
+    const QString p = QLocale().decimalPoint();
+    return p.size() == 1 && p[0].unicode() < 128 ? static_cast<char>(p[0].unicode()) : ',';
+}
+
+// "%10.2f" with the user's decimal separator.
+std::string ExtentText(double v) {
+    char buf[400];
+    std::snprintf(buf, sizeof buf, "%10.2f", v);
+    std::string t = buf;
+    const char sep = UserDecimalSeparator();
+    if (sep != '.') std::replace(t.begin(), t.end(), '.', sep);
+    return t;
+}
+
+// The value a cell shows, read back with the separator it was written with.
+double ExtentValue(const std::string& cell) {
+    std::string t = NumberChars(cell);
+    const char sep = UserDecimalSeparator();
+    if (sep != '.') std::replace(t.begin(), t.end(), sep, '.');
+    double v = 0.0;
+    ValDouble(t, v);
+    return v;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    return std::filesystem::equivalent(std::filesystem::path(a), std::filesystem::path(b), ec);
+}
+
+// Shows the conversion's progress and offers cancelling it with Escape.
+class TKonvertWindow : public TKonvertObserver {
+public:
+    TKonvertWindow(QWidget* owner, TIDoFenster& w) : owner_(owner), w_(w) {}
+    void Start(const std::string& targetName) override {
+        w_.SetZiel(U(targetName));
+        w_.SetUebernommen(QStringLiteral("0"));
+        w_.SetNichtUebernommen(QStringLiteral("0"));
+        w_.SetFrame(0);
+        w_.repaint();
+    }
+    void Progress(const TKonvertProgress& p) override {
+        w_.SetUebernommen(QString::number(p.Taken));
+        w_.SetNichtUebernommen(QString::number(p.NotTaken));
+        if (p.Picture != w_.Frame()) w_.SetFrame(p.Picture);
+        w_.repaint();
+    }
+    bool CancelCheck() override {
+        TPlatform& p = Platform();
+        if (p.EscapePressed() && p.IsActiveApplication()) {
+            p.DropMessage();
+            return p.MessageBox(owner_, QStringLiteral("Best\u00E4tigen"), QStringLiteral("Wirklich abbrechen?"),
+                                TMsgIcon::Question, TMsgButtons::YesNo) == TMsgResult::Yes;
+        }
+        p.ProcessEvents();
+        return false;
+    }
+
+private:
+    QWidget* owner_;
+    TIDoFenster& w_;
+};
+
+}  // namespace
+
+// --- the grid ------------------------------------------------------------------
+
+TDateiGrid::TDateiGrid(QWidget* parent) : QTableWidget(parent) {
+    setObjectName(QStringLiteral("DateiGrid"));
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setWordWrap(false);
+    setColumnCount(6);
+
+    rowHeight_ = std::max(15, std::abs(QFontInfo(font()).pixelSize()) + 5);
+    QHeaderView* hh = horizontalHeader();
+    hh->setSectionsMovable(true);
+    hh->setSectionResizeMode(QHeaderView::Interactive);
+    hh->setStretchLastSection(false);
+    hh->setHighlightSections(false);
+    hh->setMinimumSectionSize(4);
+    hh->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    QHeaderView* vh = verticalHeader();
+    vh->setSectionsMovable(true);
+    vh->setSectionResizeMode(QHeaderView::Interactive);
+    vh->setMinimumSectionSize(4);
+    vh->setDefaultSectionSize(rowHeight_);
+    vh->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    for (int c = 0; c < columnCount(); ++c) {
+        auto* h = new QTableWidgetItem;
+        h->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        setHorizontalHeaderItem(c, h);
+    }
+
+    // The header cell of the number column sits on the corner button.
+    if (auto* button = findChild<QAbstractButton*>(QString(), Qt::FindDirectChildrenOnly)) {
+        corner_ = new QLabel(button);
+        corner_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        corner_->setAttribute(Qt::WA_TransparentForMouseEvents);
+        auto* l = new QHBoxLayout(button);
+        l->setContentsMargins(2, 0, 0, 0);
+        l->addWidget(corner_);
+    }
+    SetColWidth(0, 30);
+}
+
+void TDateiGrid::SetRowCount(int rows) {
+    const int data = std::max(rows - 1, 0);
+    while (rowCount() < data) {
+        const int r = rowCount();
+        insertRow(r);
+        auto* h = new QTableWidgetItem;
+        h->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        setVerticalHeaderItem(r, h);
+    }
+    // Rows go at the visual end, wherever earlier rows were dragged to.
+    while (rowCount() > data) removeRow(verticalHeader()->logicalIndex(rowCount() - 1));
+}
+
+QTableWidgetItem* TDateiGrid::ItemAt(int col, int row) const {
+    if (col < 0 || col >= ColCount() || row < 0 || row >= RowCount()) return nullptr;
+    const int lc = col > 0 ? horizontalHeader()->logicalIndex(col - 1) : -1;
+    const int lr = row > 0 ? verticalHeader()->logicalIndex(row - 1) : -1;
+    if (row == 0) return col > 0 ? horizontalHeaderItem(lc) : nullptr;
+    if (col == 0) return verticalHeaderItem(lr);
+    return item(lr, lc);
+}
+
+std::string TDateiGrid::Cell(int col, int row) const {
+    if (col == 0 && row == 0) return corner_ ? corner_->text().toStdString() : std::string();
+    const QTableWidgetItem* it = ItemAt(col, row);
+    return it ? it->text().toStdString() : std::string();
+}
+
+void TDateiGrid::SetCell(int col, int row, const std::string& text) {
+    if (col == 0 && row == 0) {
+        if (corner_) corner_->setText(U(text));
+        return;
+    }
+    if (col < 0 || col >= ColCount() || row < 0 || row >= RowCount()) return;
+    if (QTableWidgetItem* it = ItemAt(col, row)) {
+        it->setText(U(text));
+        return;
+    }
+    auto* it = new QTableWidgetItem(U(text));
+    it->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    it->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    const int lr = verticalHeader()->logicalIndex(row - 1);
+    if (col == 0) {
+        setVerticalHeaderItem(lr, it);
+    } else {
+        setItem(lr, horizontalHeader()->logicalIndex(col - 1), it);
+    }
+}
+
+int TDateiGrid::ColWidth(int col) const {
+    if (col == 0) return verticalHeader()->width();
+    if (col < 0 || col >= ColCount()) return 0;
+    return columnWidth(horizontalHeader()->logicalIndex(col - 1));
+}
+
+void TDateiGrid::SetColWidth(int col, int width) {
+    if (col == 0) {
+        verticalHeader()->setFixedWidth(width);
+        return;
+    }
+    if (col < 0 || col >= ColCount()) return;
+    setColumnWidth(horizontalHeader()->logicalIndex(col - 1), width);
+}
+
+int TDateiGrid::TextWidth(std::string_view text) const {
+    return QFontMetrics(font()).horizontalAdvance(
+        QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+int TDateiGrid::CursorRow() const {
+    const int r = currentRow();
+    return r < 0 ? 1 : verticalHeader()->visualIndex(r) + 1;
+}
+
+void TDateiGrid::SetCursorRow(int row) {
+    if (row < 1 || row >= RowCount()) return;
+    const int c = currentColumn() >= 0 ? currentColumn() : horizontalHeader()->logicalIndex(0);
+    setCurrentCell(verticalHeader()->logicalIndex(row - 1), c);
+}
+
+void TDateiGrid::MoveRow(int from, int to) {
+    if (from < 1 || to < 1 || from >= RowCount() || to >= RowCount()) return;
+    verticalHeader()->moveSection(from - 1, to - 1);
+}
+
+void TDateiGrid::MoveCol(int from, int to) {
+    if (from < 1 || to < 1 || from >= ColCount() || to >= ColCount()) return;
+    horizontalHeader()->moveSection(from - 1, to - 1);
+}
+
+// --- the window ----------------------------------------------------------------
+
+TDateiForm::TDateiForm(QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                         Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint) {
+    setObjectName(QStringLiteral("DateiForm"));
+    setWindowTitle(QStringLiteral("  Dateimanager"));
+    resize(DesignWidth, DesignHeight);
+
+    DateiGrid = new TDateiGrid(this);
+    BottomBar = new QWidget(this);
+    BottomBar->setFixedHeight(BottomBarHeight);
+    OKButton = new QPushButton(QStringLiteral("OK"), BottomBar);
+    OKButton->setObjectName(QStringLiteral("OKButton"));
+    OKButton->setDefault(true);
+    OKButton->setAutoDefault(true);
+    OKButton->setMinimumWidth(90);
+    auto* bar = new QHBoxLayout(BottomBar);
+    bar->setContentsMargins(8, 8, 8, 8);
+    bar->addStretch(1);
+    bar->addWidget(OKButton);
+    bar->addStretch(1);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+    outer->addWidget(DateiGrid, 1);
+    outer->addWidget(BottomBar);
+
+    // 7 columns, the header row and one data row.
+    DateiGrid->SetRowCount(2);
+    for (int c = 0; c < 6; ++c) DateiGrid->SetColWidth(c, CreationWidths[c]);
+    int used = 0;
+    for (int w : CreationWidths) used += w;
+    DateiGrid->SetColWidth(6, DesignWidth - used - 30);
+    for (int c = 0; c < 7; ++c) DateiGrid->SetCell(c, 0, Headers[c]);
+    for (int c : {0, 2, 3, 4, 5}) CenterCell(*DateiGrid, c, 0);
+    DateiGrid->SetCursorRow(1);
+
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setToolTipsVisible(true);
+    auto makeAction = [this](const char* name, const QString& caption, const QKeySequence& key,
+                             const QString& hint, void (TDateiForm::*handler)()) {
+        auto* a = new QAction(caption, this);
+        a->setObjectName(QString::fromLatin1(name));
+        a->setShortcut(key);
+        a->setShortcutContext(Qt::WindowShortcut);
+        a->setToolTip(hint);
+        a->setStatusTip(hint);
+        addAction(a);  // the shortcut works without the menu open
+        connect(a, &QAction::triggered, this, [this, handler] {
+            Guarded([&] { (this->*handler)(); });
+        });
+        return a;
+    };
+    Datei_einfuegen = makeAction("Datei_einfuegen", QStringLiteral("Datei einf\u00FCgen"),
+                                 QKeySequence(Qt::CTRL | Qt::Key_Insert),
+                                 QStringLiteral("Daten-Datei vor Cursor einf\u00FCgen"),
+                                 &TDateiForm::Datei_einfuegenClick);
+    Datei_loeschen = makeAction("Datei_loeschen", QStringLiteral("Datei l\u00F6schen"),
+                                QKeySequence(Qt::CTRL | Qt::Key_Delete),
+                                QStringLiteral("Markierte Datei aus Liste l\u00F6schen"),
+                                &TDateiForm::Datei_loeschenClick);
+    Datei_Info = makeAction("Datei_Info", QStringLiteral("Datei Info"), QKeySequence(Qt::CTRL | Qt::Key_I),
+                            QStringLiteral("Info zur dBase-Datei"), &TDateiForm::Datei_InfoClick);
+    Konvertieren1 = makeAction("Konvertieren1", QStringLiteral("Konvertieren"),
+                               QKeySequence(Qt::CTRL | Qt::Key_K),
+                               QStringLiteral("Konvertierung ASCII-dBase-ASCII"),
+                               &TDateiForm::Konvertieren1Click);
+    PopupMenu1->addAction(Datei_einfuegen);
+    PopupMenu1->addAction(Datei_loeschen);
+    PopupMenu1->addAction(Datei_Info);
+    PopupMenu1->addSeparator();
+    PopupMenu1->addAction(Konvertieren1);
+
+    DateiGrid->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(DateiGrid, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        PopupMenu1->popup(DateiGrid->viewport()->mapToGlobal(pos));
+    });
+    connect(OKButton, &QPushButton::clicked, this, [this] { Guarded([this] { OKButtonClick(); }); });
+}
+
+int TDateiForm::MyShowModal(TDateien& dateien) {
+    Dateien = dateien;
+    const int r = exec();
+    dateien = Dateien;
+    return r;
+}
+
+void TDateiForm::ReadExtremwerte(const std::string& path, double& Xmin, double& Xmax, double& Ymin,
+                                 double& Ymax) {
+    tervalo::ReadExtremwerte(path, Xmin, Xmax, Ymin, Ymax);
+}
+
+void TDateiForm::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    if (shown_) return;
+    shown_ = true;
+    FormShow();
+}
+
+void TDateiForm::FormShow() {
+    for (int i = 1; i <= Dateien.Anzahl; ++i) {
+        if (i >= DateiGrid->RowCount()) DateiGrid->SetRowCount(i + 1);
+        DateiGrid->SetCell(0, i, std::to_string(i));
+        CenterCell(*DateiGrid, 0, i);
+        FillRow(i, Dateien.Datei[i], Dateien.Xmin[i], Dateien.Xmax[i], Dateien.Ymin[i], Dateien.Ymax[i]);
+    }
+    for (int c = 0; c < DateiGrid->ColCount(); ++c) {
+        const int w = Settings.DateiGridBreiten[c];
+        if (w > DateiGrid->TextWidth(DateiGrid->Cell(c, 0))) DateiGrid->SetColWidth(c, w);
+    }
+}
+
+void TDateiForm::FormClose() {
+    for (int c = 0; c < DateiGrid->ColCount() && c < 11; ++c)
+        Settings.DateiGridBreiten[c] = DateiGrid->ColWidth(c);
+}
+
+void TDateiForm::FormCanResize() {
+    int used = 0;
+    for (int c = 0; c < 6; ++c) used += DateiGrid->ColWidth(c);
+    DateiGrid->SetColWidth(6, DateiGrid->width() - used - 30);
+}
+
+void TDateiForm::resizeEvent(QResizeEvent* e) {
+    QDialog::resizeEvent(e);
+    FormCanResize();
+}
+
+int TDateiForm::FindColumn(const std::string& header) const {
+    for (int c = 1; c < DateiGrid->ColCount(); ++c)
+        if (Trim(DateiGrid->Cell(c, 0)) == header) return c;
+    return -1;
+}
+
+std::string TDateiForm::RowFileName(int row) const {
+    const int c = FindColumn("Datei");
+    return c < 0 ? std::string() : Trim(DateiGrid->Cell(c, row));
+}
+
+std::string TDateiForm::RowFolder(int row) const {
+    const int c = FindColumn("Verzeichnis");
+    return c < 0 ? std::string() : Trim(DateiGrid->Cell(c, row));
+}
+
+int TDateiForm::NamedRows() const {
+    int n = 0;
+    for (int r = 1; r < DateiGrid->RowCount(); ++r)
+        if (!RowFileName(r).empty()) ++n;
+    return n;
+}
+
+void TDateiForm::FillRow(int row, const std::string& path, double xmin, double xmax, double ymin,
+                         double ymax) {
+    const std::pair<const char*, std::string> cells[] = {
+        {"Datei", FileNamePart(path)},  {"Xmin", ExtentText(xmin)}, {"Xmax", ExtentText(xmax)},
+        {"Ymin", ExtentText(ymin)},     {"Ymax", ExtentText(ymax)}, {"Verzeichnis", FolderPart(path)},
+    };
+    for (const auto& [header, text] : cells)
+        if (const int c = FindColumn(header); c >= 0) DateiGrid->SetCell(c, row, text);
+}
+
+void TDateiForm::Renumber(int from) {
+    for (int r = std::max(from, 1); r < DateiGrid->RowCount(); ++r) {
+        DateiGrid->SetCell(0, r, std::to_string(r));
+        CenterCell(*DateiGrid, 0, r);
+    }
+}
+
+void TDateiForm::Datei_einfuegenClick() {
+    if (running_) return;
+    TOpenDialog dlg;
+    dlg.Title = QStringLiteral("Koordinatendatei \u00F6ffnen");
+    dlg.Filters = NameFilters(OpenFilter);
+    const QStringList paths = Platform().OpenFiles(this, dlg);
+    for (const QString& qpath : paths) {
+        const std::string path = qpath.toStdString();
+        const std::string name = FileNamePart(path);
+        if (!IsValidFileName(path)) {
+            ShowShortMessage(QStringLiteral("Dateiname nicht OK: ") + U(name), MessageMs);
+            continue;
+        }
+        bool present = false;
+        for (int r = 1; r < DateiGrid->RowCount() && !present; ++r) present = RowFileName(r) == name;
+        if (present) {
+            ShowShortMessage(QStringLiteral("Datei: ") + U(name) + QStringLiteral(" schon vorhanden!"), MessageMs);
+            continue;
+        }
+        // The catalogue holds 250 entries; a further row would be lost on OK.
+        if (NamedRows() >= MaxDateien) {
+            ShowShortMessage(QStringLiteral("Die Liste ist voll: h\u00F6chstens %1 Dateien!").arg(MaxDateien),
+                             MessageMs);
+            break;
+        }
+        const int row = DateiGrid->CursorRow();
+        InsertGridRow(*DateiGrid, row);
+        Renumber(row);
+
+        double xmin, xmax, ymin, ymax;
+        {
+            struct Busy {
+                Busy() { Platform().SetBusyCursor(true); }
+                ~Busy() { Platform().SetBusyCursor(false); }
+            } busy;
+            ReadExtremwerte(path, xmin, xmax, ymin, ymax);
+        }
+        FillRow(row, path, xmin, xmax, ymin, ymax);
+        DateiGrid->SetCursorRow(row);
+        DateiGrid->viewport()->repaint();
+    }
+}
+
+void TDateiForm::Datei_loeschenClick() {
+    if (running_) return;
+    const int row = DateiGrid->CursorRow();
+    if (DateiGrid->RowCount() <= 2) {
+        for (int c = 0; c < DateiGrid->ColCount(); ++c) DateiGrid->SetCell(c, 1, std::string());
+    } else {
+        DeleteGridRow(*DateiGrid, row);
+    }
+    Renumber(row);
+}
+
+void TDateiForm::Datei_InfoClick() {
+    if (running_) return;
+    const int row = DateiGrid->CursorRow();
+    const std::string name = RowFileName(row);
+    if (name.empty()) return;
+    const std::string path = RowFolder(row) + name;
+    if (!IsValidFileName(path) || !IsDbaseFile(path)) return;
+    TDBFInfoForm info(this);
+    info.MyShowModal(path);
+}
+
+void TDateiForm::SetRunning(bool running) {
+    running_ = running;
+    for (QAction* a : {Datei_einfuegen, Datei_loeschen, Datei_Info, Konvertieren1}) a->setEnabled(!running);
+    OKButton->setEnabled(!running);
+}
+
+void TDateiForm::Konvertieren1Click() {
+    if (running_) return;
+    const int row = DateiGrid->CursorRow();
+    const std::string name = RowFileName(row);
+    if (name.empty()) return;
+    const std::string folder = RowFolder(row);
+    const std::string source = folder + name;
+    if (!IsValidFileName(source)) return;
+    const bool dbase = IsDbaseFile(source);
+
+    TSaveDialog dlg;
+    dlg.Title = QString::fromUtf8(dbase ? KonvertTitleToText : KonvertTitleToDbase);
+    dlg.Filters = NameFilters(dbase ? KonvertFilterToText : KonvertFilterToDbase);
+    dlg.FilterIndex = 1;
+    dlg.InitialDir = U(folder);
+    dlg.FileName = U(NameWithoutExt(name));
+    dlg.OverwritePrompt = true;
+    const TSaveResult chosen = Platform().SaveFile(this, dlg);
+    if (!chosen.Accepted || chosen.Path.isEmpty()) return;
+
+    const TAusgabe format = KonvertTargetFromFilter(dbase, chosen.FilterIndex);
+    const std::string typed = chosen.Path.toStdString();
+    const std::string target = KonvertTargetPath(typed, format);
+    // Replacing the source would destroy it while it is being read.
+    if (SameFile(source, target)) {
+        Platform().MessageBox(this, QStringLiteral("Fehler"),
+                              QStringLiteral("Ziel und Quelle sind dieselbe Datei:\r") + U(target),
+                              TMsgIcon::Error, TMsgButtons::Ok);
+        return;
+    }
+    // The dialog asked about the name as typed, not about the one with the extension added.
+    if (target != typed && std::filesystem::exists(std::filesystem::path(target))) {
+        if (Platform().MessageBox(this, QStringLiteral("Best\u00E4tigen"),
+                                  U(FileNamePart(target)) + QStringLiteral(" existiert bereits.\rErsetzen?"),
+                                  TMsgIcon::Question, TMsgButtons::YesNo) != TMsgResult::Yes)
+            return;
+    }
+
+    SetRunning(true);
+    struct Idle {
+        TDateiForm* f;
+        ~Idle() { f->SetRunning(false); }
+    } idle{this};
+    TIDoFenster progress(this);
+    progress.SetZiel(U(FileNamePart(target)));
+    progress.ShowCentred();
+    TKonvertWindow observer(this, progress);
+    TRunOptions options;
+    options.DecimalSeparator = UserDecimalSeparator();
+    options.Poll = Poll;
+    TEscapeWatch watch;
+    Konvertieren(source, target, format, options, observer);
+}
+
+void TDateiForm::OKButtonClick() {
+    if (running_) return;
+    const int cDatei = FindColumn("Datei");
+    const int cVerz = FindColumn("Verzeichnis");
+    const int cXmin = FindColumn("Xmin"), cXmax = FindColumn("Xmax");
+    const int cYmin = FindColumn("Ymin"), cYmax = FindColumn("Ymax");
+    auto value = [this](int col, int row) {
+        return col < 0 ? 0.0 : ExtentValue(DateiGrid->Cell(col, row));
+    };
+    int n = 0;
+    for (int r = 1; r < DateiGrid->RowCount() && n < MaxDateien; ++r) {
+        const std::string name = cDatei < 0 ? std::string() : Trim(DateiGrid->Cell(cDatei, r));
+        if (name.empty()) continue;
+        ++n;
+        const std::string folder = cVerz < 0 ? std::string() : Trim(DateiGrid->Cell(cVerz, r));
+        Dateien.Datei[n] = folder + name;
+        Dateien.Xmin[n] = value(cXmin, r);
+        Dateien.Xmax[n] = value(cXmax, r);
+        Dateien.Ymin[n] = value(cYmin, r);
+        Dateien.Ymax[n] = value(cYmax, r);
+    }
+    Dateien.Anzahl = static_cast<uint8_t>(n);
+    done(QDialog::Accepted);
+}
+
+void TDateiForm::done(int r) {
+    // The window stays while a conversion runs; it ends with the run.
+    if (running_) return;
+    FormClose();
+    QDialog::done(r);
+}
+
+// Escape presses OK, as the OK button is also the window's cancel button.
+void TDateiForm::reject() { Guarded([this] { OKButtonClick(); }); }
+
+void TDateiForm::closeEvent(QCloseEvent* e) {
+    if (running_) {
+        e->ignore();
+        return;
+    }
+    if (isVisible()) done(QDialog::Rejected);
+    e->accept();
+}
+
+}  // namespace tervalo
