@@ -98,17 +98,11 @@ std::string Trim(std::string_view s) {
 
 int ValDouble(std::string_view text, double& value) {
     const std::size_t n = text.size();
-    std::size_t i = 0;
-    // On failure the value is the mantissa digits met so far, without sign, point or exponent.
-    std::string digits;
-    auto fail = [&](std::size_t pos) {
-        value = DigitsValue(digits);
-        return static_cast<int>(pos + 1);
-    };
     if (n == 0) {
         value = 0.0;
         return 1;
     }
+    std::size_t i = 0;
     while (i < n && text[i] == ' ') ++i;
     bool negative = false;
     if (i < n && (text[i] == '+' || text[i] == '-')) {
@@ -127,9 +121,15 @@ int ValDouble(std::string_view text, double& value) {
         while (i < n && IsDigit(text[i])) ++i;
         fracEnd = i;
     }
-    digits.assign(text.substr(intStart, intEnd - intStart));
-    digits.append(text.substr(fracStart, fracEnd - fracStart));
-    if (digits.empty() && !point) return fail(i);  // no mantissa at all: a lone sign or blanks
+    const bool noDigits = intEnd == intStart && fracEnd == fracStart;
+    // On failure the value is the mantissa digits met so far, without sign, point or exponent.
+    auto fail = [&](std::size_t pos) {
+        std::string digits(text.substr(intStart, intEnd - intStart));
+        digits.append(text.substr(fracStart, fracEnd - fracStart));
+        value = DigitsValue(digits);
+        return static_cast<int>(pos + 1);
+    };
+    if (noDigits && !point) return fail(i);  // no mantissa at all: a lone sign or blanks
     long long exponent = 0;
     if (i < n && (text[i] == 'E' || text[i] == 'e')) {
         ++i;
@@ -147,18 +147,10 @@ int ValDouble(std::string_view text, double& value) {
     }
     if (i < n) return fail(i);
 
-    // Grammar checked; from_chars does the correctly rounded conversion.
+    // Grammar checked; from_chars does the correctly rounded conversion of the rest.
     double v = 0.0;
-    if (!digits.empty()) {
-        std::string num;
-        num.reserve(digits.size() + 16);
-        num.append(text.substr(intStart, intEnd - intStart));
-        if (intEnd == intStart) num.push_back('0');
-        num.push_back('.');
-        num.append(text.substr(fracStart, fracEnd - fracStart));
-        num.push_back('e');
-        num.append(std::to_string(exponent));
-        auto r = std::from_chars(num.data(), num.data() + num.size(), v);
+    if (!noDigits) {
+        auto r = std::from_chars(text.data() + intStart, text.data() + n, v);
         if (r.ec == std::errc::result_out_of_range) {
             // Decide overflow or underflow from the decimal magnitude of the value.
             std::size_t k = intStart;
@@ -172,6 +164,8 @@ int ValDouble(std::string_view text, double& value) {
                 magnitude = exponent - static_cast<long long>(z - fracStart);
             }
             v = magnitude > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+        } else if (r.ec != std::errc() || r.ptr != text.data() + n) {
+            v = 0.0;  // not reached: the grammar above is a subset of from_chars'
         }
     }
     value = negative ? -v : v;
