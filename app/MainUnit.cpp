@@ -374,6 +374,7 @@ void TForm1::FormActivate() {
     abfrage_ = std::make_unique<THoehenAbfrage>();
 
     StringGrid1->SetUp();
+    StringGrid1DblClick();  // the default widths, before the texts are centred in them
     static const char* heads[5] = {"Nr.", "X", "Y", "Z", "R"};
     for (int c = 0; c < 5; ++c) {
         StringGrid1->SetCell(c, 0, heads[c]);
@@ -383,7 +384,6 @@ void TForm1::FormActivate() {
         StringGrid1->SetCell(0, r, std::to_string(r));
         CenterCell(*StringGrid1, 0, r);
     }
-    StringGrid1DblClick();  // the default widths
 
     GridWidthHooks hooks = GridHooksFor(*StringGrid1);
     KonfLoad(Dateien.KonfDatei, ProgramFolder, Settings, Dateien, &hooks);
@@ -432,8 +432,14 @@ void TForm1::AboutClick() {
 
 void TForm1::SB_OptionenClick() {
     TOptionForm dlg(this);
-    dlg.MyShowModal(Dateien);
-    LB_Fang->setText(FangText(Settings.Fangbreite, QLocale()));
+    dlg.PBN_Fangbreite->SetValue(Settings.Fangbreite);
+    dlg.PBN_Potenz1->SetValue(Settings.Potenz);
+    // The catalogue comes back in any case; the two settings only with OK.
+    if (dlg.MyShowModal(Dateien) == QDialog::Accepted) {
+        Settings.Fangbreite = dlg.PBN_Fangbreite->Value();
+        Settings.Potenz = dlg.PBN_Potenz1->Value();
+        LB_Fang->setText(FangText(Settings.Fangbreite, QLocale()));
+    }
 }
 
 void TForm1::StartBtnClick() {

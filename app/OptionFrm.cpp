@@ -1,16 +1,234 @@
 #include "OptionFrm.h"
 
+#include "app/ErrorReport.h"
+#include "app/Globals.h"
+#include "app/Platform.h"
+#include "filemanager/DateiFrm.h"
+
+#if __has_include("export/ExportFrm.h")
+#include "export/ExportFrm.h"
+#define TERVALO_HAS_EXPORTFORM 1
+#endif
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLocale>
+#include <QPointer>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <cmath>
+
 namespace tervalo {
 
-TOptionForm::TOptionForm(QWidget* owner) : QDialog(owner) {
+namespace {
+
+constexpr double PotenzMax = 500.0;
+constexpr int PointStoreCapacity = 15000;
+
+void SetTextColour(QWidget* w, const QColor& c) {
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::Text, c);
+    pal.setColor(QPalette::WindowText, c);
+    w->setPalette(pal);
+}
+
+bool OutOfRange(const TPBNumEdit* f, double v) {
+    const bool ranged = f->MinValue() != 0.0 || f->MaxValue() != 0.0;
+    return ranged && (v < f->MinValue() || v > f->MaxValue());
+}
+
+}  // namespace
+
+double FangbreiteMax(double rasterabstand) {
+    return (std::sqrt(static_cast<double>(PointStoreCapacity)) - 1.0) * rasterabstand / 2.0;
+}
+
+QString RangeMessage(double lower, double upper, QChar decimalPoint) {
+    QString range = QString::asprintf("Bereich %8.3f bis %8.3f", lower, upper);
+    range.replace(u'.', decimalPoint);
+    // A bare CR breaks no line in Qt's message box; LF is the line break here.
+    return QStringLiteral("Eingabe nicht zul\u00E4ssig.\n") + range;
+}
+
+int DbfVersionButton(int level) { return level == 4 ? 2 : level == 7 ? 3 : 1; }
+
+int DbfVersionOfButton(int button) { return button == 2 ? 4 : button == 3 ? 7 : 3; }
+
+TOptionForm::TOptionForm(QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                         Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
+    setObjectName(QStringLiteral("OptionForm"));
     setWindowTitle(QStringLiteral("  Optionen"));
+    const QColor navy(0x00, 0x00, 0x80);
+
+    const QString fangHint = QStringLiteral(
+        "Definiert den Bereich um das Koordinatenpaar,\nf\u00FCr den Gitterpunkte bei der Analyse \n"
+        "ber\u00FCcksichtigt werden.");
+    const QString potenzHint = QStringLiteral(
+        "Exponent f\u00FCr die Wichtung des Punktabstandes\nbeim Extrapolationsverfahren nach SHEPARD.");
+
+    auto* fields = new QGridLayout;
+    fields->setHorizontalSpacing(8);
+    fields->setVerticalSpacing(10);
+    auto addRow = [&](int row, QLabel*& label, const QString& caption, TPBNumEdit*& field, const char* name,
+                      int decimals, int maxLength, int width, const QString& unit, const QString& hint) {
+        label = new QLabel(caption, this);
+        auto* eq = new QLabel(QStringLiteral("="), this);
+        field = new TPBNumEdit(this);
+        field->setObjectName(QString::fromLatin1(name));
+        field->SetDecimals(decimals);
+        field->SetMaxLength(maxLength);
+        field->setFixedWidth(width);
+        SetTextColour(field, navy);
+        auto* u = new QLabel(unit, this);
+        for (QWidget* w : {static_cast<QWidget*>(label), static_cast<QWidget*>(eq), static_cast<QWidget*>(field),
+                           static_cast<QWidget*>(u)})
+            w->setToolTip(hint);
+        fields->addWidget(label, row, 0);
+        fields->addWidget(eq, row, 1);
+        fields->addWidget(field, row, 2);
+        fields->addWidget(u, row, 3);
+    };
+    addRow(0, Label1, QStringLiteral("Fangbereich um Koordinaten "), PBN_Fangbreite, "PBN_Fangbreite", 1, 5, 70,
+           QStringLiteral("[m]"), fangHint);
+    addRow(1, Label2, QStringLiteral("Exponent f\u00FCr Extrapolation"), PBN_Potenz1, "PBN_Potenz1", 1, 3, 70,
+           QStringLiteral("[-]"), potenzHint);
+    fields->setColumnStretch(4, 1);
+    PBN_Potenz1->SetMinValue(0.0);
+    PBN_Potenz1->SetMaxValue(PotenzMax);
+    PBN_Fangbreite->SetMinValue(0.0);
+    PBN_Fangbreite->OnInvalidEntry = [this](TPBNumEdit* f) { Guarded([&] { PBNumEditInvalidEntry(f); }); };
+
+    GroupBox1 = new QGroupBox(QStringLiteral(" Zugriff mit Administratorrechten "), this);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    GroupBox1->setStyleSheet(QStringLiteral("QGroupBox::title { color: maroon; }"));
+    GroupBox1->setToolTip(QStringLiteral(
+        "Zugriff nur mit Administratorrechten.\n \nDATEIMANAGEMENT zur Verwaltung der Quelldaten.\n"
+        "DATENEXPORT zum Export von XYZ-Quelldaten nach ASCII oder dBase."));
+    DateiButton = new QPushButton(QStringLiteral("Dateimanagement"), GroupBox1);
+    DateiButton->setObjectName(QStringLiteral("DateiButton"));
+    DateiButton->setToolTip(QStringLiteral("Definition der Quelldaten.\nZugriff nur mit Administratorrechten."));
+    ExportButton = new QPushButton(QStringLiteral("Datenexport"), GroupBox1);
+    ExportButton->setObjectName(QStringLiteral("ExportButton"));
+    ExportButton->setToolTip(
+        QStringLiteral("Export von XYZ-Quelldaten nach ASCII oder dBase.\nZugriff nur mit Administratorrechten."));
+    for (QPushButton* b : {DateiButton, ExportButton}) {
+        b->setAutoDefault(false);
+        b->setMinimumWidth(140);
+    }
+    auto* tools = new QHBoxLayout(GroupBox1);
+    tools->setContentsMargins(12, 18, 12, 12);
+    tools->setSpacing(12);
+    tools->addWidget(DateiButton);
+    tools->addWidget(ExportButton);
+
+    CancelButton = new QPushButton(QStringLiteral("Abbruch"), this);
+    CancelButton->setObjectName(QStringLiteral("CancelButton"));
+    CancelButton->setAutoDefault(false);
+    OKButton = new QPushButton(QStringLiteral("OK"), this);
+    OKButton->setObjectName(QStringLiteral("OKButton"));
+    OKButton->setDefault(true);
+    for (QPushButton* b : {CancelButton, OKButton}) b->setMinimumWidth(90);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(CancelButton);
+    buttons->addWidget(OKButton);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(14, 14, 14, 12);
+    outer->setSpacing(14);
+    outer->addLayout(fields);
+    outer->addWidget(GroupBox1);
+    outer->addLayout(buttons);
+    outer->setSizeConstraint(QLayout::SetFixedSize);
+
+    auto guard = [this](void (TOptionForm::*h)()) {
+        return [this, h] { Guarded([&] { (this->*h)(); }); };
+    };
+    connect(DateiButton, &QPushButton::clicked, this, guard(&TOptionForm::DateiButtonClick));
+    connect(ExportButton, &QPushButton::clicked, this, guard(&TOptionForm::ExportButtonClick));
+    connect(OKButton, &QPushButton::clicked, this, guard(&TOptionForm::OKButtonClick));
+    connect(CancelButton, &QPushButton::clicked, this, guard(&TOptionForm::CancelButtonClick));
+    PBN_Fangbreite->setFocus(Qt::OtherFocusReason);
 }
 
 int TOptionForm::MyShowModal(TDateien& dateien) {
-    TDateien copy = dateien;
-    const int r = exec();
-    dateien = copy;
-    return r;
+    Dateien = dateien;
+    activated_ = false;
+    struct CopyBack {
+        TDateien& to;
+        const TDateien& from;
+        ~CopyBack() { to = from; }
+    } back{dateien, Dateien};
+    return exec();
 }
+
+void TOptionForm::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    if (activated_) return;
+    activated_ = true;
+    FormActivate();
+}
+
+void TOptionForm::FormActivate() {
+    PBN_Fangbreite->SetMinValue(0.0);
+    PBN_Fangbreite->SetMaxValue(FangbreiteMax(Settings.Rasterabstand));
+    DateiButton->setEnabled(Admin);
+    ExportButton->setEnabled(Admin);
+    openedFang_ = PBN_Fangbreite->Value();
+    openedPotenz_ = PBN_Potenz1->Value();
+}
+
+void TOptionForm::PBNumEditInvalidEntry(TPBNumEdit* field) {
+    const QString sep = QLocale().decimalPoint();
+    Platform().MessageBox(this, QStringLiteral("Fehler"),
+                          RangeMessage(field->MinValue(), field->MaxValue(), sep.isEmpty() ? u'.' : sep[0]),
+                          TMsgIcon::Error, TMsgButtons::Ok);
+    // Inside the leave of the field the focus change is still under way: take it back after.
+    QPointer<TPBNumEdit> f(field);
+    QTimer::singleShot(0, this, [f] {
+        if (f && f->isEnabled() && f->isVisible()) f->setFocus(Qt::OtherFocusReason);
+    });
+}
+
+void TOptionForm::DateiButtonClick() {
+    TDateiForm frm(this);
+    frm.MyShowModal(Dateien);
+}
+
+void TOptionForm::ExportButtonClick() {
+#ifdef TERVALO_HAS_EXPORTFORM
+    TExportForm frm(this);
+    QRadioButton* radio[] = {frm.RB1_DBFVersion, frm.RB2_DBFVersion, frm.RB3_DBFVersion};
+    radio[DbfVersionButton(Settings.DBFVersion) - 1]->setChecked(true);
+    // The level is taken back however the window closed.
+    struct StoreLevel {
+        QRadioButton* rb2;
+        QRadioButton* rb3;
+        ~StoreLevel() {
+            Settings.DBFVersion = DbfVersionOfButton(rb2->isChecked() ? 2 : rb3->isChecked() ? 3 : 1);
+        }
+    } store{frm.RB2_DBFVersion, frm.RB3_DBFVersion};
+    frm.MyShowModal(Dateien);
+#endif
+}
+
+void TOptionForm::OKButtonClick() {
+    // A value typed out of range and confirmed with Enter never left its field: check it now.
+    // A stored value the user did not touch is taken over as it is.
+    const double fang = PBN_Fangbreite->Value();
+    if (fang != openedFang_ && OutOfRange(PBN_Fangbreite, fang)) {
+        PBNumEditInvalidEntry(PBN_Fangbreite);
+        return;
+    }
+    const double potenz = PBN_Potenz1->Value();
+    if (potenz != openedPotenz_ && OutOfRange(PBN_Potenz1, potenz)) {
+        PBN_Potenz1->CheckRange();
+        return;
+    }
+    accept();
+}
+
+void TOptionForm::CancelButtonClick() { reject(); }
 
 }  // namespace tervalo

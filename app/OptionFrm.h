@@ -1,17 +1,64 @@
 #pragma once
-// Options dialog (placeholder until the dialog itself is written).
+// Options dialog: capture range and Shepard exponent, and the door to the administrator
+// tools (file manager, data export), which work on the dialog's copy of the catalogue.
+#include "app/PBNumEdit.h"
 #include "config/TYPEN.h"
 
 #include <QDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
 
 namespace tervalo {
+
+// Upper bound of the capture range: a square of side 2 d on a grid of the given spacing then
+// holds at most 15000 points, the capacity of the point store.
+double FangbreiteMax(double rasterabstand);
+
+// "Eingabe nicht zulässig." and the range, three decimals in 8 characters each, with the
+// given decimal separator.
+QString RangeMessage(double lower, double upper, QChar decimalPoint);
+
+// The export window's radio button (1, 2, 3) for a stored dBase level and the level stored
+// back for a selected button.
+int DbfVersionButton(int level);
+int DbfVersionOfButton(int button);
 
 class TOptionForm : public QDialog {
     Q_OBJECT
 public:
     explicit TOptionForm(QWidget* owner = nullptr);
-    // Works on a copy of the catalogue and copies it back when it closes.
+
+    // Works on a copy of the catalogue and copies it back whatever closed the dialog.
     int MyShowModal(TDateien& dateien);
+
+    // Handlers.
+    void FormActivate();
+    void PBNumEditInvalidEntry(TPBNumEdit* field);
+    void DateiButtonClick();
+    void ExportButtonClick();
+    void OKButtonClick();
+    void CancelButtonClick();
+
+    TDateien Dateien;
+
+    QLabel* Label1;
+    TPBNumEdit* PBN_Fangbreite;
+    QLabel* Label2;
+    TPBNumEdit* PBN_Potenz1;
+    QGroupBox* GroupBox1;
+    QPushButton* DateiButton;
+    QPushButton* ExportButton;
+    QPushButton* CancelButton;
+    QPushButton* OKButton;
+
+protected:
+    void showEvent(QShowEvent* e) override;
+
+private:
+    bool activated_ = false;
+    double openedFang_ = 0.0;
+    double openedPotenz_ = 0.0;
 };
 
 }  // namespace tervalo
