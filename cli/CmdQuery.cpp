@@ -1,8 +1,104 @@
+// tervalo-cli query: one height query at X, Y over the catalogue, as the start button runs it.
+#include <cstdio>
+#include <iostream>
+#include <optional>
+#include <string>
+
 #include "cli/Commands.h"
+#include "config/Konf.h"
+#include "query/Query.h"
+#include "query/QueryJson.h"
 
 namespace tervalo::cli {
 
-// Placeholder until the command is built.
-void RegisterQuery(CLI::App& app) { (void)app; }
+namespace {
+
+struct QueryOptions {
+    double x = 0, y = 0;
+    std::string konf;
+    std::optional<double> fangbreite, potenz;
+    bool json = false;
+};
+
+void PrintText(const TAbfrageErgebnis& e, bool vollstaendig) {
+    std::printf("%-4s %-30s %15s %16s\n", "Nr.", "Datei", "gelesene Zeilen", "gefilterte Werte");
+    for (const TDateiZeile& r : e.Dateien) {
+        std::printf("%-4d %-30s %15d %16d", r.Nr, r.Name.c_str(), r.Gelesen, r.Gefiltert);
+        if (!r.Fehler.empty()) std::printf("  %s", r.Fehler.c_str());
+        std::printf("\n");
+    }
+    std::printf("Datei: %s\n", e.LB_DateiVoll.c_str());
+    if (!vollstaendig) return;
+    std::printf("Abstand n\xC3\xA4" "chster Gridpunkt: %s [m]\n", e.LB_nextPointR.c_str());
+    std::printf("mit H\xC3\xB6he: %s [mNN]\n", e.LB_nextPointZ.c_str());
+    std::printf("Extrapolation mit n\xC3\xA4" "chsten %s Rasterpunkten\n", e.LB_ExtrapolnPoints.c_str());
+    std::printf("Extrapolierte H\xC3\xB6he: %s [mNN]\n", e.LB_ExtrapolPointZ.c_str());
+    std::printf("%4s  %10s  %10s  %7s  %6s\n", "Nr.", "X", "Y", "Z", "R");
+    for (int r = 0; r < RanglisteGroesse; ++r) {
+        const auto& z = e.Grid[static_cast<std::size_t>(r)];
+        if (z[0].empty())
+            std::printf("%4d\n", r + 1);
+        else
+            std::printf("%4d  %10s  %10s  %7s  %6s\n", r + 1, z[0].c_str(), z[1].c_str(), z[2].c_str(), z[3].c_str());
+    }
+}
+
+int Run(const QueryOptions& o) {
+    const std::string path = o.konf.empty() ? DefaultKonfPath() : o.konf;
+    TSettings settings;
+    TDateien kat;
+    kat.KonfDatei = path;
+    KonfLoad(path, ProgramFolder(), settings, kat, nullptr);
+
+    TAbfrageParameter p;
+    p.X = o.x;
+    p.Y = o.y;
+    p.Fangbreite = o.fangbreite.value_or(settings.Fangbreite);
+    p.Potenz = o.potenz.value_or(settings.Potenz);
+    p.Dezimaltrenner = DecimalSeparator();
+
+    THoehenAbfrage q;
+    std::string fehler;
+    try {
+        q.Run(kat, p);
+    } catch (const std::exception& ex) {
+        fehler = ex.what();
+    }
+    const TAbfrageErgebnis& e = q.Ergebnis();
+    if (o.json)
+        std::cout << JsonText(AbfrageJson(e, q.Speicher())) << '\n';
+    else
+        PrintText(e, e.Beendet);
+    std::cout.flush();
+    std::fflush(stdout);
+    if (!e.Beendet) {
+        std::cerr << fehler << '\n';
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+void RegisterQuery(CLI::App& app) {
+    static QueryOptions opts;
+    auto* cmd = app.add_subcommand(
+        "query", "H\xC3\xB6he an einem Punkt ermitteln (n\xC3\xA4" "chster Gridpunkt und Extrapolation nach Shepard)");
+    cmd->add_option("X", opts.x, "Rechtswert [m]")->required();
+    cmd->add_option("Y", opts.y, "Hochwert [m]")->required();
+    cmd->add_option("--konf", opts.konf, "Konfigurationsdatei (Standard: tervalo.KNF neben dem Programm)");
+    cmd->add_option("--fangbreite", opts.fangbreite, "halbe Seite des Suchquadrats [m] (statt der Konfiguration)");
+    cmd->add_option("--potenz", opts.potenz, "Potenz f\xC3\xBCr die Wichtung nach Shepard (statt der Konfiguration)");
+    cmd->add_flag("--json", opts.json, "Ausgabe als JSON");
+    cmd->callback([] {
+        try {
+            ExitCode() = Run(opts);
+        } catch (const std::exception& e) {
+            std::cout.flush();
+            std::cerr << e.what() << '\n';
+            ExitCode() = 1;
+        }
+    });
+}
 
 }  // namespace tervalo::cli
