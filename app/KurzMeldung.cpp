@@ -42,7 +42,10 @@ TKurzMeldgFrm::TKurzMeldgFrm()
 void TKurzMeldgFrm::MyShow(const QString& text) {
     Label1->setText(text);
     const QFontMetrics fm(Label1->font());
-    int w = std::clamp(fm.horizontalAdvance(text) + 2 * Margin, MinWidth, MaxWidth);
+    const int textWidth = fm.horizontalAdvance(text) + 2;
+    // Only a text too wide for the widest window is wrapped.
+    Label1->setWordWrap(textWidth > MaxWidth - 2 * Margin);
+    const int w = std::clamp(textWidth + 2 * Margin, MinWidth, MaxWidth);
     const QRect textRect = fm.boundingRect(QRect(0, 0, w - 2 * Margin, 10000),
                                            Qt::AlignCenter | Qt::TextWordWrap, text);
     const int h = std::min(textRect.height() + 2 * Margin, MaxHeight);

@@ -1,6 +1,8 @@
 #include "ResultGrid.h"
 
 #include <QFontInfo>
+#include <QPainter>
+#include <QStyledItemDelegate>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QMouseEvent>
@@ -8,8 +10,47 @@
 
 namespace tervalo {
 
+namespace {
+
+// Cells draw their text 2 pixels from the left edge, clipped rather than elided: the centring
+// blanks and the fixed-width numbers are laid out for exactly that.
+class TCellDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QStyleOptionViewItem opt = option;
+        initStyleOption(&opt, index);
+        p->save();
+        p->setClipRect(opt.rect);
+        const bool selected = opt.state & QStyle::State_Selected;
+        if (selected)
+            p->fillRect(opt.rect, opt.palette.brush(QPalette::Highlight));
+        else if (opt.backgroundBrush.style() != Qt::NoBrush)
+            p->fillRect(opt.rect, opt.backgroundBrush);
+        p->setFont(opt.font);
+        p->setPen(opt.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+        p->drawText(opt.rect.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                    opt.text);
+        p->restore();
+    }
+};
+
+}  // namespace
+
 TResultGrid::TResultGrid(QWidget* parent) : QTableWidget(parent) {
     setObjectName(QStringLiteral("StringGrid1"));
+    // A narrow face keeps "3566512,30" inside the 70-pixel columns.
+    QFont f = font();
+    f.setFamilies({QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("Liberation Sans Narrow"),
+                   QStringLiteral("Arial Narrow"), QStringLiteral("Nimbus Sans Narrow"), f.family()});
+    f.setPixelSize(11);
+    setFont(f);
+    setItemDelegate(new TCellDelegate(this));
+    setTextElideMode(Qt::ElideNone);
+    horizontalHeader()->setStyleSheet(QStringLiteral(
+        "QHeaderView::section { padding: 0px 0px 0px 2px; border: none;"
+        " border-right: 1px solid palette(mid); border-bottom: 1px solid palette(mid);"
+        " background: palette(button); }"));
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setEditTriggers(QAbstractItemView::NoEditTriggers);

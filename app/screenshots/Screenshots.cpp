@@ -1,0 +1,91 @@
+// Writes pictures of the program's windows for the documentation:
+//   tervalo-screenshots FOLDER KNF-FILE
+// The main window works on the given catalogue and queries the middle of its first file.
+#include "app/About.h"
+#include "app/ErrorReport.h"
+#include "app/Globals.h"
+#include "app/IDoFenster1.h"
+#include "app/KurzMeldung.h"
+#include "app/MainUnit.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLibraryInfo>
+#include <QTranslator>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+bool Save(QWidget& w, const QString& folder, const char* name) {
+    QApplication::processEvents();
+    const QString path = QDir(folder).filePath(QString::fromLatin1(name));
+    if (!w.grab().save(path, "PNG")) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(path));
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace tervalo;
+    TApplication app(argc, argv);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: tervalo-screenshots FOLDER KNF-FILE\n");
+        return 2;
+    }
+    const QString folder = QString::fromLocal8Bit(argv[1]);
+    const QString knf = QFileInfo(QString::fromLocal8Bit(argv[2])).absoluteFilePath();
+    QDir().mkpath(folder);
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    QTranslator qtGerman;
+    if (qtGerman.load(QStringLiteral("qtbase_de"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtGerman);
+
+    TForm1 form;
+    form.Dateien.KonfDatei = knf.toStdString();
+    form.ProgramFolder = QFileInfo(knf).absolutePath().toStdString() + "/";
+    form.show();
+    QApplication::processEvents();
+
+    bool ok = true;
+    if (form.Dateien.Anzahl > 0) {
+        const TDateien& d = form.Dateien;
+        form.PBN_X->SetValue(std::round((d.Xmin[1] + d.Xmax[1]) / 2.0) + 12.3);
+        form.PBN_Y->SetValue(std::round((d.Ymin[1] + d.Ymax[1]) / 2.0) + 7.6);
+        form.StartBtn->click();
+    }
+    ok &= Save(form, folder, "hauptfenster.png");
+    form.Btn_GridShow->click();
+    form.StringGrid1->SelectBlock(1, 1, 3, 2);
+    ok &= Save(form, folder, "hauptfenster-raster.png");
+
+    {
+        TAboutBox box(&form);
+        box.show();
+        ok &= Save(box, folder, "info.png");
+        box.hide();
+    }
+    {
+        TKurzMeldgFrm msg;
+        msg.MyShow(QStringLiteral("Datei: kachel_3566.xyz schon vorhanden!"));
+        ok &= Save(msg, folder, "kurzmeldung.png");
+        msg.hide();
+    }
+    {
+        TIDoFenster busy(&form);
+        busy.SetZiel(QStringLiteral("/daten/kachel_3566_5936.dbf"));
+        busy.SetUebernommen(QStringLiteral("250000"));
+        busy.SetNichtUebernommen(QStringLiteral("12"));
+        busy.SetFrame(3);
+        busy.ShowCentred();
+        ok &= Save(busy, folder, "fortschritt.png");
+        busy.hide();
+    }
+    // Leave without saving the catalogue's file.
+    form.hide();
+    return ok ? 0 : 1;
+}

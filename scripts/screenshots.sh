@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Writes pictures of the desktop program's windows into FOLDER (default screenshots/):
+# hauptfenster.png, hauptfenster-raster.png, info.png, kurzmeldung.png, fortschritt.png.
+# Builds what it needs in the Release build folder "build", creates the demo terrain when no
+# catalogue exists yet, and runs the windows under a virtual X server.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+OUT=${1:-screenshots}
+case "$OUT" in /*) ;; *) OUT="$ROOT/$OUT" ;; esac
+BUILD=${BUILD_DIR:-build}
+
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
+targets=(tervalo tervalo-screenshots)
+if cmake --build "$BUILD" --target help | grep -q 'tervalo-demo'; then
+  targets+=(tervalo-demo)
+fi
+cmake --build "$BUILD" -j"$(nproc)" --target "${targets[@]}"
+
+BIN="$BUILD/bin"
+if [ ! -f "$BIN/tervalo.KNF" ]; then
+  if [ -x "$BIN/tervalo-demo" ]; then
+    (cd "$BIN" && ./tervalo-demo)
+  else
+    echo "tervalo-demo is not built: the pictures show an empty catalogue" >&2
+  fi
+fi
+
+mkdir -p "$OUT"
+# German numbers and Qt texts whatever the caller's locale.
+export LANG=de_DE.UTF-8 LC_ALL=
+if command -v xvfb-run >/dev/null; then
+  xvfb-run -a -s "-screen 0 1280x1024x24" "$BIN/tervalo-screenshots" "$OUT" "$BIN/tervalo.KNF"
+else
+  QT_QPA_PLATFORM=offscreen "$BIN/tervalo-screenshots" "$OUT" "$BIN/tervalo.KNF"
+fi
