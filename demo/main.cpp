@@ -1,0 +1,123 @@
+// tervalo-demo: writes a demo terrain of four overlapping 1 km tiles into <folder>/Daten/ and a
+// catalogue tervalo.KNF pointing at them. An existing tervalo.KNF is never overwritten.
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <string>
+
+#include "config/Konf.h"
+#include "config/TYPEN.h"
+#include "filemanager/Extent.h"
+#include "formats/DbfFile.h"
+#include "formats/TextPoints.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace tervalo;
+
+constexpr double kX0 = 3566000.0, kY0 = 5935000.0;  // south-west corner, zone 3
+constexpr double kSeite = 1000.0, kRaster = 5.0;
+
+// Hills, a winding valley and a terrace edge, between 150 and 450 mNN.
+double Hoehe(double x, double y) {
+    const double u = (x - kX0) / 2000.0, v = (y - kY0) / 2000.0;
+    auto glocke = [](double du, double dv, double breite) { return std::exp(-(du * du + dv * dv) / breite); };
+    double h = 250.0 + 60.0 * u - 30.0 * v;
+    h += 140.0 * glocke(u - 0.30, v - 0.70, 0.020);
+    h += 90.0 * glocke(u - 0.75, v - 0.30, 0.015);
+    const double tal = v - (0.45 + 0.10 * std::sin(6.0 * u));
+    h -= 80.0 * std::exp(-tal * tal / 0.004);
+    if (v > 0.85 - 0.20 * u) h += 35.0;  // terrace edge
+    h = std::clamp(h, 150.0, 450.0);
+    return std::round(h * 1000.0) / 1000.0;  // millimetres, as both file kinds store them
+}
+
+template <class Fn>
+void Kachel(double x0, double y0, Fn&& punkt) {
+    const int n = static_cast<int>(kSeite / kRaster);
+    for (int j = 0; j <= n; ++j)  // both edges: neighbours share a row or column of points
+        for (int i = 0; i <= n; ++i) {
+            const double x = x0 + i * kRaster, y = y0 + j * kRaster;
+            punkt(x, y, Hoehe(x, y));
+        }
+}
+
+std::string ProgrammOrdner() {
+    char buf[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return ".";
+    return fs::path(std::string(buf, static_cast<std::size_t>(n))).parent_path().string();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        const fs::path ordner = fs::absolute(argc > 1 ? fs::path(argv[1]) : fs::path(ProgrammOrdner()));
+        const fs::path konf = ordner / "tervalo.KNF";
+        if (fs::exists(konf)) {
+            std::printf("%s ist schon vorhanden und bleibt unver\xC3\xA4ndert.\n", konf.string().c_str());
+            return 0;
+        }
+        const fs::path daten = ordner / "Daten";
+        fs::create_directories(daten);
+
+        struct Blatt {
+            const char* name;
+            double x0, y0;
+            int art;  // 0 XYZ text, else dBase level
+        };
+        const Blatt blaetter[] = {{"blatt_sw.xyz", kX0, kY0, 0},
+                                  {"blatt_so.dbf", kX0 + kSeite, kY0, 4},
+                                  {"blatt_nw.dbf", kX0, kY0 + kSeite, 7},
+                                  {"blatt_no.xyz", kX0 + kSeite, kY0 + kSeite, 0}};
+        TDateien kat;
+        kat.KonfDatei = konf.string();
+        for (const Blatt& b : blaetter) {
+            const std::string pfad = (daten / b.name).string();
+            if (b.art == 0) {
+                TextPointWriter w(pfad);
+                Kachel(b.x0, b.y0, [&](double x, double y, double z) { w.WriteXyz(x, y, z); });
+                w.Close();
+            } else {
+                TDbfFile dbf;
+                dbf.CreateTable(pfad, b.art, XyzFieldDefs());
+                dbf.OpenShared(pfad);
+                Kachel(b.x0, b.y0, [&](double x, double y, double z) { dbf.AppendRecord(x, y, z); });
+                dbf.Close();
+            }
+            const TExtremwerte e = ReadExtremwerte(pfad);
+            const std::size_t i = ++kat.Anzahl;
+            kat.Datei[i] = pfad;
+            kat.Xmin[i] = e.Xmin;
+            kat.Xmax[i] = e.Xmax;
+            kat.Ymin[i] = e.Ymin;
+            kat.Ymax[i] = e.Ymax;
+            std::printf("%s: %llu Punkte, X %.2f bis %.2f, Y %.2f bis %.2f\n", pfad.c_str(),
+                        static_cast<unsigned long long>(e.Accepted), e.Xmin, e.Xmax, e.Ymin, e.Ymax);
+        }
+
+        TSettings settings;
+        const int32_t breiten[5] = {30, 70, 70, 45, 41};  // the result grid's start widths
+        std::copy(std::begin(breiten), std::end(breiten), settings.GridBreiten);
+        if (int err = KonfSave(konf.string(), settings, kat, nullptr)) {
+            std::fprintf(stderr, "%s kann nicht angelegt werden (%s).\n", konf.string().c_str(),
+                         std::strerror(err));
+            return 1;
+        }
+        std::printf("Katalog geschrieben: %s\n", konf.string().c_str());
+        std::printf("Zum Ausprobieren, an der Ecke aller vier Bl\xC3\xA4tter: Rechtswert 3567002.5, Hochwert 5936002.5\n"
+                    "  tervalo-cli query 3567002.5 5936002.5\n");
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
+}
