@@ -1,0 +1,177 @@
+// tervalo-cli query / batch and tervalo-demo, run as programs.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "QueryTestUtil.h"
+#include "config/Konf.h"
+
+namespace {
+
+struct Ausgabe {
+    int rc;
+    std::string out, err;
+};
+
+Ausgabe Starte(const std::string& args, const std::string& errDatei) {
+    const std::string cmd = "LC_ALL=C " + args + " 2>" + errDatei;
+    Ausgabe a{};
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (!p) return {-1, "", ""};
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) a.out.append(buf, n);
+    const int st = ::pclose(p);
+    a.rc = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    std::ifstream e(errDatei);
+    std::stringstream ss;
+    ss << e.rdbuf();
+    a.err = ss.str();
+    return a;
+}
+
+std::string Lies(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+const std::string kCli = std::string(TERVALO_BIN_DIR) + "/tervalo-cli";
+const std::string kDemo = std::string(TERVALO_BIN_DIR) + "/tervalo-demo";
+
+// One demo terrain for all tests of this file.
+class QueryCli : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = new qtest::TempDir;
+        Ausgabe a = Starte(kDemo + " " + dir_->Path().string(), dir_->File("err"));
+        ASSERT_EQ(a.rc, 0) << a.err;
+        demoAusgabe_ = a.out;
+    }
+    static void TearDownTestSuite() {
+        delete dir_;
+        dir_ = nullptr;
+    }
+    static std::string Konf() { return dir_->File("tervalo.KNF"); }
+    static Ausgabe Cli(const std::string& args) { return Starte(kCli + " " + args, dir_->File("err")); }
+
+    static qtest::TempDir* dir_;
+    static std::string demoAusgabe_;
+};
+qtest::TempDir* QueryCli::dir_ = nullptr;
+std::string QueryCli::demoAusgabe_;
+
+}  // namespace
+
+TEST_F(QueryCli, DemoWritesTilesAndCatalogueOnce) {
+    for (const char* n : {"blatt_sw.xyz", "blatt_so.dbf", "blatt_nw.dbf", "blatt_no.xyz"})
+        EXPECT_TRUE(std::filesystem::is_regular_file(dir_->Path() / "Daten" / n)) << n;
+    EXPECT_NE(demoAusgabe_.find("3567002.5"), std::string::npos);
+    const std::string vorher = Lies(Konf());
+    EXPECT_NE(vorher.find("[DATEIEN]"), std::string::npos);
+    Ausgabe a = Starte(kDemo + " " + dir_->Path().string(), dir_->File("err"));
+    EXPECT_EQ(a.rc, 0);
+    EXPECT_NE(a.out.find("unver"), std::string::npos);
+    EXPECT_EQ(Lies(Konf()), vorher);
+}
+
+TEST_F(QueryCli, QueryJsonOverTheFourTiles) {
+    Ausgabe a = Cli("query 3567002.5 5936002.5 --json --konf " + Konf());
+    ASSERT_EQ(a.rc, 0) << a.err;
+    const std::string anfang =
+        "{\"x\":3567002.5,\"y\":5936002.5,\"fangbreite\":50.0,\"potenz\":2.0,\"dateien\":[{\"nr\":1,";
+    EXPECT_EQ(a.out.rfind(anfang, 0), 0u) << a.out;
+    const auto j = nlohmann::json::parse(a.out);
+    ASSERT_EQ(j["dateien"].size(), 4u);
+    int summe = 0;
+    for (const auto& d : j["dateien"]) {
+        EXPECT_EQ(d["gelesen"], 40401);
+        EXPECT_TRUE(d["fehler"].is_null());
+        summe += d["gefiltert"].get<int>();
+    }
+    EXPECT_EQ(summe, 400);
+    EXPECT_EQ(j["anzahl"], 400);
+    EXPECT_TRUE(j["dateien"][1]["dbase"].get<bool>());
+    EXPECT_EQ(j["naechster"]["x"], 3567000.0);
+    EXPECT_EQ(j["naechster"]["r"], std::sqrt(12.5));
+    EXPECT_EQ(j["shepard"]["n"], 4);
+    ASSERT_EQ(j["rangliste"].size(), 20u);
+    for (std::size_t i = 1; i < 20; ++i)
+        EXPECT_LE(j["rangliste"][i - 1]["r"].get<double>(), j["rangliste"][i]["r"].get<double>());
+    EXPECT_EQ(j["lb_datei"], (dir_->Path() / "Daten" / "blatt_no.xyz").string());
+
+    // The capture range from the command line replaces the configured one.
+    const auto k = nlohmann::json::parse(Cli("query 3567002.5 5936002.5 --json --fangbreite 3 --potenz 1 --konf " + Konf()).out);
+    EXPECT_EQ(k["anzahl"], 4);
+    EXPECT_EQ(k["potenz"], 1.0);
+    // Nowhere near a tile: no file, null results.
+    const auto n = nlohmann::json::parse(Cli("query 100 100 --json --konf " + Konf()).out);
+    EXPECT_TRUE(n["dateien"].empty());
+    EXPECT_TRUE(n["naechster"].is_null());
+    EXPECT_TRUE(n["shepard"].is_null());
+    EXPECT_EQ(n["lb_datei"], "???");
+}
+
+TEST_F(QueryCli, QueryText) {
+    Ausgabe a = Cli("query 3567002.5 5936002.5 --konf " + Konf());
+    ASSERT_EQ(a.rc, 0) << a.err;
+    for (const char* zeile : {"Abstand n\xC3\xA4" "chster Gridpunkt: 3.54 [m]\n", "Extrapolation mit n\xC3\xA4" "chsten 4 Rasterpunkten\n",
+                              "   1  3567000.00  5936000.00   209.69    3.54\n", "  20  ", "blatt_nw.dbf"})
+        EXPECT_NE(a.out.find(zeile), std::string::npos) << zeile << "\n" << a.out;
+    EXPECT_NE(a.out.find("Datei: " + (dir_->Path() / "Daten" / "blatt_no.xyz").string() + "\n"), std::string::npos);
+}
+
+TEST_F(QueryCli, ErrorsAndMissingFiles) {
+    tervalo::TDateien kat;
+    qtest::AddEntry(kat, dir_->File("fehlt.xyz"), 0, 10, 0, 10);
+    qtest::AddEntry(kat, "/proc/self/mem", 0, 10, 0, 10);
+    qtest::AddEntry(kat, (dir_->Path() / "Daten" / "blatt_sw.xyz").string(), 0, 10, 0, 10);
+    tervalo::TSettings s;
+    const std::string konf = dir_->File("fehler.KNF");
+    ASSERT_EQ(tervalo::KonfSave(konf, s, kat, nullptr), 0);
+    Ausgabe a = Cli("query 5 5 --json --konf " + konf);
+    EXPECT_EQ(a.rc, 1);
+    EXPECT_FALSE(a.err.empty());
+    const auto j = nlohmann::json::parse(a.out);
+    ASSERT_EQ(j["dateien"].size(), 2u);  // the run ended at the second file
+    EXPECT_EQ(j["dateien"][0]["fehler"], "I/O-Fehler: " + dir_->File("fehlt.xyz"));
+    EXPECT_EQ(j["dateien"][1]["fehler"].get<std::string>() + "\n", a.err);
+    EXPECT_TRUE(j["naechster"].is_null());
+
+    // A missing file alone does not end the run.
+    tervalo::TDateien nurFehlt;
+    qtest::AddEntry(nurFehlt, dir_->File("fehlt.xyz"), 0, 10, 0, 10);
+    ASSERT_EQ(tervalo::KonfSave(konf, s, nurFehlt, nullptr), 0);
+    a = Cli("query 5 5 --konf " + konf);
+    EXPECT_EQ(a.rc, 0);
+    EXPECT_NE(a.out.find("Datei: I/O-Fehler: " + dir_->File("fehlt.xyz")), std::string::npos);
+    EXPECT_NE(a.out.find("Abstand n\xC3\xA4" "chster Gridpunkt: ----- [m]"), std::string::npos);
+}
+
+TEST_F(QueryCli, BatchMatchesQueryPerLine) {
+    const std::string ein = dir_->File("punkte.txt");
+    qtest::WriteFile(ein, "3567002.5 5936002.5\n3566600;5936400\nkeine Zahlen\n3567500.25\t5935600,75\n100 100\n");
+    Ausgabe a = Cli("batch " + ein + " --json --konf " + Konf());
+    EXPECT_EQ(a.rc, 1);  // the bad line
+    std::istringstream zeilen(a.out);
+    std::string zeile;
+    std::vector<nlohmann::json> js;
+    while (std::getline(zeilen, zeile)) js.push_back(nlohmann::json::parse(zeile));
+    ASSERT_EQ(js.size(), 5u);
+    EXPECT_EQ(js[2]["fehler"], "Fehler in Zeile: 3");
+    const char* punkte[] = {"3567002.5 5936002.5", "3566600 5936400", "", "3567500.25 5935600.75", "100 100"};
+    for (int i : {0, 1, 3, 4}) {
+        auto q = nlohmann::json::parse(Cli(std::string("query ") + punkte[i] + " --json --konf " + Konf()).out);
+        q.erase("rangliste");
+        EXPECT_EQ(js[static_cast<std::size_t>(i)], q) << punkte[i];
+    }
+
+    Ausgabe t = Starte("printf '3567002.5 5936002.5\\nx\\n' | " + kCli + " batch --konf " + Konf(), dir_->File("err"));
+    EXPECT_EQ(t.out, "X\tY\tAbstand\tH\xC3\xB6he\tn\tShepard\n3567002.50\t5936002.50\t3.54\t209.69\t4\t211.82\nFehler in Zeile: 2\n");
+}
