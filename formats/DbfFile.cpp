@@ -437,7 +437,8 @@ void TDbfFile::OpenShared(const std::string& path) { Open(path, false); }
 
 void TDbfFile::Open(const std::string& path, bool readOnly) {
     Close();
-    int fd = ::open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
+    // O_NONBLOCK: a FIFO given as table must not hang the program; it is refused below.
+    int fd = ::open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) ThrowFileError(errno);
     auto* d = new Impl;
     d->fd = fd;
@@ -446,6 +447,7 @@ void TDbfFile::Open(const std::string& path, bool readOnly) {
         struct stat st {};
         if (::fstat(fd, &st) != 0) ThrowFileError(errno);
         if (S_ISDIR(st.st_mode)) ThrowFileError(EISDIR);
+        if (!S_ISREG(st.st_mode)) ThrowInvalid();
         uint64_t size = static_cast<uint64_t>(st.st_size);
         if (size < kMainHeader || PreadFull(fd, d->header, kMainHeader, 0) < kMainHeader) ThrowInvalid();
         const uint8_t* h = d->header;
@@ -589,6 +591,7 @@ void TDbfFile::First() {
 
 void TDbfFile::Next() {
     if (!IsOpen() || impl_->cur > impl_->count) return;
+    impl_->Flush();  // records still held back must be in the file before they are read
     impl_->Seek(impl_->cur + 1);
 }
 

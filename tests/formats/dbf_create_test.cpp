@@ -280,6 +280,23 @@ TEST(DbfCreate, AppendingAfterReopenContinuesTheTable) {
     EXPECT_EQ(Get32(b, 4), 2u);
 }
 
+TEST(DbfCreate, WalkingWhileAppendingSeesEveryRecord) {
+    TempDir dir;
+    std::string path = dir / "t.dbf";
+    TDbfFile dbf;
+    dbf.CreateTable(path, 3, XyzFieldDefs());
+    dbf.OpenShared(path);
+    dbf.AppendRecord(1, 1, 1);
+    dbf.First();
+    for (int i = 2; i <= 3000; ++i) dbf.AppendRecord(i, i, i);
+    int seen = 1;
+    for (dbf.Next(); !dbf.AtEnd(); dbf.Next()) EXPECT_EQ(*dbf.FieldAsNumber(0), ++seen);
+    EXPECT_EQ(seen, 3000);
+    EXPECT_EQ(dbf.RecordCount(), 3000u);
+    dbf.Close();
+    EXPECT_EQ(ReadBytes(path).size(), 130u + 43u * 3000u);
+}
+
 TEST(DbfCreate, AppendNeedsATableOpenForWriting) {
     TempDir dir;
     TDbfFile dbf;

@@ -307,3 +307,17 @@ TEST(DbfRead, VersionAndOpenModeNames) {
     EXPECT_EQ(OpenModeName(TDbfOpenMode::CreateExclusive), "ExclusiveCreate");
     EXPECT_EQ(OpenModeName(TDbfOpenMode::NotOpen), "None");
 }
+
+TEST(DbfRead, OnlyRegularFilesAreTables) {
+    TempDir dir;
+    std::string fifo = dir / "pipe.dbf";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    TDbfFile dbf;
+    try {
+        dbf.OpenRead(fifo);  // must neither hang nor read
+        FAIL() << "opened a FIFO";
+    } catch (const EDbfError& e) {
+        EXPECT_STREQ(e.what(), "Invalid DBF file.");
+    }
+    EXPECT_THROW(dbf.OpenRead("/dev/null"), EDbfError);
+}
