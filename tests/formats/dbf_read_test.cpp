@@ -296,18 +296,6 @@ TEST(DbfRead, RelativePathIsReportedInFull) {
     EXPECT_EQ(dbf.Path(), dir / "t.dbf");
 }
 
-TEST(DbfRead, VersionAndOpenModeNames) {
-    EXPECT_EQ(VersionName(TDbfVersion::NotOpen), "unbekannt");
-    EXPECT_EQ(VersionName(TDbfVersion::DBase3), "dBase 3");
-    EXPECT_EQ(VersionName(TDbfVersion::DBase4), "dBase 4");
-    EXPECT_EQ(VersionName(TDbfVersion::DBase7), "dBase 7");
-    EXPECT_EQ(VersionName(TDbfVersion::FoxPro), "FoxPro");
-    EXPECT_EQ(OpenModeName(TDbfOpenMode::OpenShared), "ReadWriteOpen");
-    EXPECT_EQ(OpenModeName(TDbfOpenMode::OpenReadOnly), "ReadOnly");
-    EXPECT_EQ(OpenModeName(TDbfOpenMode::CreateExclusive), "ExclusiveCreate");
-    EXPECT_EQ(OpenModeName(TDbfOpenMode::NotOpen), "None");
-}
-
 TEST(DbfRead, OnlyRegularFilesAreTables) {
     TempDir dir;
     std::string fifo = dir / "pipe.dbf";
