@@ -386,7 +386,9 @@ void TForm1::FormActivate() {
     }
 
     GridWidthHooks hooks = GridHooksFor(*StringGrid1);
+    konfLoadFailed_ = true;
     KonfLoad(Dateien.KonfDatei, ProgramFolder, Settings, Dateien, &hooks);
+    konfLoadFailed_ = false;
 
     PBN_X->SetValue(0.0);
     PBN_Y->SetValue(0.0);
@@ -399,6 +401,12 @@ void TForm1::FormActivate() {
 }
 
 bool TForm1::FormClose() {
+    // After a failed read the catalogue in memory is not the file's: writing it would
+    // replace the user's catalogue with an empty one.
+    if (konfLoadFailed_) {
+        abfrage_.reset();
+        return true;
+    }
     const bool saved = Guarded([this] {
         GridWidthHooks hooks = GridHooksFor(*StringGrid1);
         KonfSave(Dateien.KonfDatei, Settings, Dateien, &hooks);

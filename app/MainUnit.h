@@ -95,6 +95,7 @@ private:
 
     std::unique_ptr<THoehenAbfrage> abfrage_;  // the point store lives here
     int letzterEintrag_ = 0;
+    bool konfLoadFailed_ = false;
     int busyStep_ = 0;
 };
 

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <cmath>
 #include <cstdio>
@@ -349,6 +350,21 @@ TEST_F(MainWindowTest, FailedSaveReportsAndKeepsWindowOpen) {
     form->close();
     EXPECT_FALSE(form->isVisible());
     EXPECT_TRUE(QFile::exists(QString::fromStdString(Path("tervalo.KNF"))));
+}
+
+TEST_F(MainWindowTest, ReadErrorOnLoadIsReportedAndTheFileIsNotOverwritten) {
+    // Reading /proc/self/mem from its start fails with an I/O error.
+    const QString link = QString::fromStdString(Path("tervalo.KNF"));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/proc/self/mem"), link));
+    Open();
+    ASSERT_EQ(platform.Messages.size(), 1u);
+    EXPECT_EQ(platform.Messages[0].Caption, QStringLiteral("Interpolation von Tervalo"));
+    // The rest of the activation is left out: the grid stays shown, the label empty.
+    EXPECT_TRUE(form->LB_Fang->text().isEmpty());
+    form->close();
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(platform.Messages.size(), 1u);
 }
 
 TEST(FangText, GroupingRoundingAndExponent) {
