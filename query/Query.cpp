@@ -299,13 +299,12 @@ const TAbfrageErgebnis& THoehenAbfrage::Run(const TDateien& kat, const TAbfrageP
                 } else {
                     row.Name = FileNamePart(row.Datei);
                     gewaehlt(Kuerzen(row.Datei, p.LabelFont, p.LabelBreite), row.Datei);
-                    const double xmin = erg.SqXmin, xmax = erg.SqXmax;
-                    const double ymin = erg.SqYmin, ymax = erg.SqYmax;
+                    const TQuadratTest quadrat(erg.SqXmin, erg.SqXmax, erg.SqYmin, erg.SqYmax);
                     ForEachLine(datei, [&](const char* b, const char* e) {
                         if (++row.Gelesen % BusyIntervall == 0) lauf.BusyStep();
                         // Most lines of a tile lie outside the square: decide that from the
                         // first characters before converting anything.
-                        if (!KannImQuadratLiegen(b, e, xmin, xmax, ymin, ymax)) return;
+                        if (!quadrat.KannEnthalten(b, e)) return;
                         double x, y, z;
                         if (ParseQueryLine(std::string_view(b, static_cast<std::size_t>(e - b)), x, y, z))
                             lauf.Filter(x, y, z, row);

@@ -137,28 +137,39 @@ TEST(QueryParse, FastPathsAgreeWithTheRules) {
 TEST(QueryParse, QuickSquareTestNeverDropsAPointInside) {
     std::mt19937 rng(7);
     const char* formen[] = {"%.3f %.3f %.3f", "%.0f %.0f %.1f", "%.2f  %.2f", "%.1f,%.1f %.1f",
-                            " %.3f\t%.3f %.3f", "%+.2f %.2f %.2f", "%.2e %.2f %.2f", "%.3f %.3fx %.3f"};
-    for (int n = 0; n < 20000; ++n) {
-        const double x = 100.0 + (rng() % 20000) / 100.0, y = 50.0 + (rng() % 20000) / 100.0;
-        char line[128];
-        std::snprintf(line, sizeof line, formen[rng() % 8], x, y, 1.0);
-        std::string s = line;
-        if (rng() % 4 == 0) {
-            for (char& c : s) if (c == '.' && rng() % 2) c = ',';
-        }
-        const double cx = 100.0 + (rng() % 200), cy = 50.0 + (rng() % 200), d = (rng() % 3000) / 100.0;
-        Xyz r = Parse(s);
-        const bool drin = r.punkt && InRect(r.x, r.y, cx - d, cx + d, cy - d, cy + d);
-        if (drin) {
-            EXPECT_TRUE(KannImQuadratLiegen(s.data(), s.data() + s.size(), cx - d, cx + d, cy - d, cy + d))
-                << s << " square " << cx << " " << cy << " " << d;
+                            " %.3f\t%.3f %.3f", "%+.2f %.2f %.2f", "%.2e %.2f %.2f", "%.3f %.3fx %.3f",
+                            "%012.3f %012.3f %9.3f", "%.9f %.9f %.3f", "%12.3f %12.3f %9.3f"};
+    // Small and Gauss-Krueger sized coordinates; squares with whole and broken bounds.
+    for (double basis : {0.0, 100.0, 3566000.0, 99999990.0}) {
+        for (int n = 0; n < 20000; ++n) {
+            const double x = basis + (rng() % 20000) / 100.0, y = basis + (rng() % 20000) / 100.0;
+            char line[160];
+            std::snprintf(line, sizeof line, formen[rng() % 11], x, y, 1.0);
+            std::string s = line;
+            if (rng() % 4 == 0) {
+                for (char& c : s) if (c == '.' && rng() % 2) c = ',';
+            }
+            const double cx = basis + (rng() % 200), cy = basis + (rng() % 200);
+            const double d = (rng() % 2 ? (rng() % 3000) / 100.0 : static_cast<double>(rng() % 30));
+            Xyz r = Parse(s);
+            const bool drin = r.punkt && InRect(r.x, r.y, cx - d, cx + d, cy - d, cy + d);
+            if (drin) {
+                EXPECT_TRUE(KannImQuadratLiegen(s.data(), s.data() + s.size(), cx - d, cx + d, cy - d, cy + d))
+                    << s << " square " << cx << " " << cy << " " << d;
+            }
         }
     }
     // And it does drop plain lines outside, which is what makes the query fast.
     const std::string weit = " 3566000.000  5936000.000    98.991";
-    EXPECT_FALSE(KannImQuadratLiegen(weit.data(), weit.data() + weit.size(), 3567000, 3567100, 5936000, 5936100));
-    EXPECT_FALSE(KannImQuadratLiegen(weit.data(), weit.data() + weit.size(), 3565000, 3566100, 5937000, 5937100));
-    EXPECT_TRUE(KannImQuadratLiegen(weit.data(), weit.data() + weit.size(), 3566000.5, 3566100, 5935000, 5937100));
+    const char* b = weit.data();
+    const char* e = b + weit.size();
+    EXPECT_FALSE(KannImQuadratLiegen(b, e, 3567000, 3567100, 5936000, 5936100));
+    EXPECT_FALSE(KannImQuadratLiegen(b, e, 3565000, 3566100, 5937000, 5937100));
+    EXPECT_FALSE(KannImQuadratLiegen(b, e, 3566001.0001, 3566100, 5935000, 5937100));
+    EXPECT_TRUE(KannImQuadratLiegen(b, e, 3566001, 3566100, 5935000, 5937100));
+    EXPECT_TRUE(KannImQuadratLiegen(b, e, 3566000.5, 3566100, 5935000, 5937100));
+    EXPECT_TRUE(KannImQuadratLiegen(b, e, 3565000, 3566000, 5936000, 5936000));
+    EXPECT_FALSE(KannImQuadratLiegen(b, e, 3565000, 3565999.99, 5935000, 5937100));
 }
 
 namespace {
