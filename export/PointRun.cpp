@@ -1,5 +1,6 @@
 #include "export/PointRun.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -42,13 +43,19 @@ inline uint64_t HashXY(double x, double y) {
 }
 
 constexpr std::size_t kFirstCapacity = 1024;
+// Beyond this a huge limit grows the table as it fills instead of allocating it up front.
+constexpr std::size_t kMaxCapacity = std::size_t{1} << 22;
 
 }  // namespace
 
 TDuplicateMemory::TDuplicateMemory(std::size_t limit) : limit_(limit) {
-    mask_ = kFirstCapacity - 1;
-    slots_ = std::make_unique<Slot[]>(kFirstCapacity);
-    for (std::size_t i = 0; i < kFirstCapacity; ++i) slots_[i] = {std::bit_cast<double>(kFreeBits), 0.0};
+    // Sized for the whole limit at once (at most half full): growing by rehashing costs
+    // more than the allocation.
+    std::size_t cap = kFirstCapacity;
+    while (cap < 2 * limit_ && cap < kMaxCapacity) cap *= 2;
+    mask_ = cap - 1;
+    slots_ = std::make_unique<Slot[]>(cap);
+    for (std::size_t i = 0; i < cap; ++i) slots_[i] = {std::bit_cast<double>(kFreeBits), 0.0};
 }
 
 TDuplicateMemory::~TDuplicateMemory() = default;
@@ -70,7 +77,7 @@ std::size_t TDuplicateMemory::Find(double x, double y, bool& found) const {
 }
 
 bool TDuplicateMemory::Contains(double x, double y) const {
-    if (std::isnan(x) || std::isnan(y)) return false;  // NaN equals nothing
+    if (std::isnan(x) || std::isnan(y) || !InBox(x, y)) return false;  // NaN equals nothing
     bool found;
     Find(x, y, found);
     return found;
@@ -96,19 +103,30 @@ bool TDuplicateMemory::Insert(double x, double y) {
         if (inserted_ < limit_) ++inserted_;
         return true;
     }
+    if (inserted_ >= limit_) {
+        if (!InBox(x, y)) return true;
+        bool found;
+        Find(x, y, found);
+        return !found;
+    }
     bool found;
     std::size_t i = Find(x, y, found);
     if (found) return false;
-    if (inserted_ < limit_) {
-        ++inserted_;
-        // Keep the table at most half full so probes stay short.
-        if ((stored_ + 1) * 2 > mask_ + 1) {
-            Grow();
-            i = Find(x, y, found);
-        }
-        slots_[i] = {x, y};
-        ++stored_;
+    ++inserted_;
+    // Keep the table at most half full so probes stay short.
+    if ((stored_ + 1) * 2 > mask_ + 1) {
+        Grow();
+        i = Find(x, y, found);
     }
+    slots_[i] = {x, y};
+    if (stored_ == 0) {
+        minX_ = maxX_ = x;
+        minY_ = maxY_ = y;
+    } else {
+        minX_ = std::min(minX_, x), maxX_ = std::max(maxX_, x);
+        minY_ = std::min(minY_, y), maxY_ = std::max(maxY_, y);
+    }
+    ++stored_;
     return true;
 }
 

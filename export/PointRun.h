@@ -59,6 +59,12 @@ private:
     std::size_t stored_ = 0;    // slots in use
     std::size_t mask_ = 0;
     std::unique_ptr<Slot[]> slots_;
+    // Bounding box of the stored points: a point outside it cannot be a duplicate, which
+    // spares the table look-up for most points once the memory is full.
+    double minX_ = 0, maxX_ = 0, minY_ = 0, maxY_ = 0;
+    bool InBox(double x, double y) const {
+        return stored_ > 0 && x >= minX_ && x <= maxX_ && y >= minY_ && y <= maxY_;
+    }
 };
 
 // How often a run hands control to its observer: the clock is read every `EveryLines`

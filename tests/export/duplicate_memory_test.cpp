@@ -50,7 +50,7 @@ TEST(DuplicateMemory, AgreesWithALinearScan) {
     TDuplicateMemory m(limit);
     std::vector<std::pair<double, double>> remembered;
     for (int i = 0; i < 5000; ++i) {
-        double x = coord(rng) * 0.5, y = coord(rng) * 0.25;
+        double x = (coord(rng) - 30) * 0.5, y = (coord(rng) - 30) * 0.25;
         bool dup = false;
         for (auto& p : remembered) dup = dup || (p.first == x && p.second == y);
         ASSERT_EQ(m.Insert(x, y), !dup) << i;
