@@ -25,6 +25,10 @@ constexpr uint64_t kPow10[20] = {
     10000000000000ull, 100000000000000ull, 1000000000000000ull, 10000000000000000ull,
     100000000000000000ull, 1000000000000000000ull, 10000000000000000000ull};
 
+constexpr double kPow10d[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                 1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
 inline bool IsWhite(char c) { return static_cast<unsigned char>(c) <= 32; }
 
 inline std::string_view SkipWhite(std::string_view s) {
@@ -42,36 +46,55 @@ inline bool IsNumberChar(char c) {
 // functions themselves, so both paths accept exactly the same texts.
 bool FilteredNumber(std::string_view text, double& value) {
     std::array<char, 96> buf;
-    std::size_t n = 0;
-    for (char c : text) {
-        if (!IsNumberChar(c)) continue;
-        if (n == buf.size()) return ValDouble(NumberChars(text), value) == 0;
-        buf[n++] = c;
+    std::string_view kept = text;
+    std::size_t first = 0;
+    while (first < text.size() && IsNumberChar(text[first])) ++first;
+    if (first < text.size()) {  // something to drop: filter into the local buffer
+        std::size_t n = first;
+        if (n > buf.size()) return ValDouble(NumberChars(text), value) == 0;
+        std::memcpy(buf.data(), text.data(), n);
+        for (std::size_t i = first + 1; i < text.size(); ++i) {
+            const char c = text[i];
+            if (!IsNumberChar(c)) continue;
+            if (n == buf.size()) return ValDouble(NumberChars(text), value) == 0;
+            buf[n++] = c;
+        }
+        kept = std::string_view(buf.data(), n);
     }
-    const char* p = buf.data();
-    const char* end = p + n;
+    const char* p = kept.data();
+    const char* end = p + kept.size();
     bool negative = false;
     if (p < end && (*p == '+' || *p == '-')) {
         negative = *p == '-';
         ++p;
     }
     const char* digitsStart = p;
-    bool digit = false;
+    // One pass checks the shape and gathers the digits: [digits][.digits], nothing else.
+    uint64_t m = 0;
+    int digits = 0;
+    int fraction = 0;
     bool point = false;
     for (const char* q = p; q < end; ++q) {
-        char c = *q;
+        const char c = *q;
         if (c >= '0' && c <= '9') {
-            digit = true;
+            m = m * 10 + static_cast<uint64_t>(c - '0');  // wraps only beyond 19 digits
+            ++digits;
+            fraction += point;
         } else if (c == '.' && !point) {
             point = true;
         } else {
             return false;  // a comma, a second point or a sign inside the number
         }
     }
-    if (!digit) return ValDouble(std::string_view(buf.data(), n), value) == 0;
+    if (digits == 0) return ValDouble(kept, value) == 0;
     double v = 0.0;
-    auto r = std::from_chars(digitsStart, end, v, std::chars_format::fixed);
-    if (r.ec != std::errc() || r.ptr != end) return ValDouble(std::string_view(buf.data(), n), value) == 0;
+    if (digits <= 19 && m <= (uint64_t{1} << 53) && fraction <= 22) {
+        // Both operands are exact doubles, so the one division rounds correctly.
+        v = static_cast<double>(m) / kPow10d[fraction];
+    } else {
+        auto r = std::from_chars(digitsStart, end, v, std::chars_format::fixed);
+        if (r.ec != std::errc() || r.ptr != end) return ValDouble(kept, value) == 0;
+    }
     value = negative ? -v : v;
     return true;
 }
