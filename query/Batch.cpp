@@ -88,6 +88,7 @@ struct TBatchAbfrage::Impl {
         std::vector<double> px, py, pz;
         std::vector<uint32_t> pos;
         TPunktSet imDatei(1024);
+        std::size_t erwartet = 0;
         uint32_t nr = 0;
         auto neu = [&](double x, double y, double z) {
             if (!imDatei.Insert(x, y)) return;
@@ -103,6 +104,8 @@ struct TBatchAbfrage::Impl {
                 dbf.OpenRead(pfad);
                 const std::string offen = dbf.Path();
                 f.name = FileNamePart(offen);
+                erwartet = std::min<std::size_t>(dbf.RecordCount(), std::size_t{1} << 24);
+                imDatei.Reserve(erwartet);
                 if (dbf.RecordCount() < 1) {
                     f.keineDatensaetze = true;
                     f.lbVoll = TextKeineDatensaetze;
@@ -124,6 +127,13 @@ struct TBatchAbfrage::Impl {
                 } else {
                     f.name = FileNamePart(pfad);
                     f.lbVoll = pfad;
+                    // About 36 bytes a line; only a hint, so a huge file of anything else costs no memory.
+                    erwartet = static_cast<std::size_t>(std::min<uint64_t>(datei.Groesse() / 32, uint64_t{1} << 24));
+                    imDatei.Reserve(erwartet);
+                    px.reserve(erwartet);
+                    py.reserve(erwartet);
+                    pz.reserve(erwartet);
+                    pos.reserve(erwartet);
                     ForEachLine(datei, [&](const char* b, const char* e) {
                         ++f.gelesen;
                         double x, y, z;
@@ -170,7 +180,8 @@ struct TBatchAbfrage::Impl {
         const int64_t cx0 = Zelle(xmin), cx1 = Zelle(xmax);
         const std::size_t n = f.x.size();
         auto pruefe = [&](std::size_t t) {
-            if (InRect(f.x[t], f.y[t], xmin, xmax, ymin, ymax)) fn(t);
+            const double px = f.x[t], py = f.y[t];
+            if (xmin <= px && px <= xmax && ymin <= py && py <= ymax) fn(t);  // InRect
         };
         if (!(cy1 >= cy0) || !(cx1 >= cx0) || cy1 - cy0 > 4096) {
             for (std::size_t t = 0; t < n; ++t) pruefe(t);  // no use for the index

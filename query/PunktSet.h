@@ -10,7 +10,7 @@ namespace tervalo {
 
 class TPunktSet {
 public:
-    explicit TPunktSet(std::size_t erwartet = 16) { Reserve(erwartet); }
+    explicit TPunktSet(std::size_t erwartet = 16) { Neu(erwartet); }
 
     // Empties the set; costs the number of entries, not the table size.
     void Clear() {
@@ -19,6 +19,11 @@ public:
     }
 
     std::size_t Size() const { return benutzt_.size(); }
+
+    // Makes room for n positions; only while the set is empty.
+    void Reserve(std::size_t n) {
+        if (benutzt_.empty() && n * 2 > belegt_.size()) Neu(n);
+    }
 
     bool Contains(double x, double y) const {
         std::size_t i = Hash(x, y) & maske_;
@@ -57,7 +62,7 @@ private:
         h ^= h >> 32;
         return static_cast<std::size_t>(h);
     }
-    void Reserve(std::size_t n) {
+    void Neu(std::size_t n) {
         std::size_t size = 16;
         while (size < n * 2) size *= 2;
         belegt_.assign(size, 0);
@@ -75,7 +80,7 @@ private:
             ax.push_back(xs_[slot]);
             ay.push_back(ys_[slot]);
         }
-        Reserve(belegt_.size());  // doubles the table
+        Neu(belegt_.size());  // doubles the table
         for (std::size_t k = 0; k < ax.size(); ++k) Insert(ax[k], ay[k]);
     }
 

@@ -80,23 +80,10 @@ bool ParseQueryLine(std::string_view line, double& x, double& y, double& z) {
 
 // --- computation --------------------------------------------------------------------------------
 
-double Abstand(double x, double y, double px, double py) {
-    const double dx = x - px;
-    const double dy = y - py;
-    return std::sqrt(dx * dx + dy * dy);
-}
-
 double ShepardGewicht(double r, double potenz) {
     if (r <= 0) return TrefferGewicht;
     int fehler = 0;
     return SafePower(1.0 / r, potenz, fehler);
-}
-
-bool ImShepardRadius(double r) {
-    // Compared in double precision: R of a point exactly sqrt(50) m away is the rounded root of
-    // 50, which equals this radius, so the point takes part.
-    static const double radius = std::sqrt(50.0);
-    return r <= radius;
 }
 
 void Berechne(TPunktSpeicher& s, double x, double y, double potenz, TBerechnung& out) {
@@ -198,7 +185,8 @@ struct TLauf {
 
     // The point filter: inside the square, room left, no point with the same X and Y yet.
     void Filter(double x, double y, double z, TDateiZeile& row) {
-        if (!InRect(x, y, erg.SqXmin, erg.SqXmax, erg.SqYmin, erg.SqYmax)) return;
+        // InRect, inlined: this runs for every line near the square.
+        if (!(erg.SqXmin <= x && x <= erg.SqXmax && erg.SqYmin <= y && y <= erg.SqYmax)) return;
         if (s.Anzahl >= MaxPunkte) return;
         if (!gesehen.Insert(x, y)) return;
         const int i = ++s.Anzahl;

@@ -3,6 +3,7 @@
 // result labels and grid texts. No window here: the caller passes the user's decimal separator
 // and, for the file label, the label's font and width.
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -147,12 +148,20 @@ private:
 // (0 for what was not read, a failed conversion's value otherwise).
 bool ParseQueryLine(std::string_view line, double& x, double& y, double& z);
 
+// The Shepard radius sqrt(50) m, rounded to double.
+inline constexpr double ShepardRadius = 7.0710678118654752440;
+
 // The distance the query stores in R.
-double Abstand(double x, double y, double px, double py);
+inline double Abstand(double x, double y, double px, double py) {
+    const double dx = x - px;
+    const double dy = y - py;
+    return std::sqrt(dx * dx + dy * dy);
+}
 // Weight of a point at distance r for the Shepard height.
 double ShepardGewicht(double r, double potenz);
-// Whether a point at distance r takes part in the Shepard height (r <= sqrt(50), inclusive).
-bool ImShepardRadius(double r);
+// Whether a point at distance r takes part in the Shepard height. Compared in double: R of a
+// point exactly sqrt(50) m away is the rounded root of 50, equal to the radius, so it counts.
+inline bool ImShepardRadius(double r) { return r <= ShepardRadius; }
 
 // Fills R[1..Anzahl] and computes nearest point, Shepard height and ranking. Anzahl may be 0.
 void Berechne(TPunktSpeicher& s, double x, double y, double potenz, TBerechnung& out);

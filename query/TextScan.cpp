@@ -25,6 +25,7 @@ bool TBlockDatei::Open(const std::string& path) {
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
     fd_ = fd;
+    groesse_ = static_cast<uint64_t>(st.st_size);
     return true;
 }
 

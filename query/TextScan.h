@@ -25,11 +25,13 @@ public:
     // False when the file cannot be opened as a text file (missing, a folder, no access).
     bool Open(const std::string& path);
     void Close();
+    uint64_t Groesse() const { return groesse_; }  // bytes, as found on opening
     // Reads up to `max` bytes to `dst`; 0 at the end of the file.
     std::size_t Read(char* dst, std::size_t max);
 
 private:
     int fd_ = -1;
+    uint64_t groesse_ = 0;
 };
 
 namespace scan_detail {

@@ -76,6 +76,7 @@ TEST(QueryBerechnung, TiesExactHitAndRadius) {
     EXPECT_EQ(b.Naechster, 1);
     EXPECT_EQ(FormatErgebnis(b.ShepardZ, ','), "0,00");
 
+    EXPECT_EQ(ShepardRadius, std::sqrt(50.0));
     // Exactly sqrt(50) away (5 m in X and in Y, and 1 m / 7 m) takes part; a hair more does not.
     Store rand;
     rand.Add(105, 105, 10);
