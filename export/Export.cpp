@@ -190,6 +190,7 @@ private:
 TExportResult ExportRun(const TDateien& catalogue, const TExportBounds& bounds,
                         const std::string& outputPath, const TAusgabe& format,
                         const TRunOptions& options, TExportObserver& observer) {
+    for (int i = 1; i <= catalogue.Anzahl && i <= MaxDateien; ++i) CheckNotASource(outputPath, catalogue.Datei[i]);
     TExportRun run(bounds, options, observer);
     return run.Run(catalogue, outputPath, format);
 }

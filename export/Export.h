@@ -47,8 +47,9 @@ struct TExportResult {
     bool Cancelled = false;
 };
 
-// Runs one export. The bounds are taken as given for the whole run. Failures of the table
-// layer and write failures throw after the output has been closed.
+// Runs one export. The bounds are taken as given for the whole run. An output that is one of
+// the catalogued files is refused before anything is written (std::runtime_error). Failures
+// of the table layer and write failures throw after the output has been closed.
 TExportResult ExportRun(const TDateien& catalogue, const TExportBounds& bounds,
                         const std::string& outputPath, const TAusgabe& format,
                         const TRunOptions& options, TExportObserver& observer);

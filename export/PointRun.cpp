@@ -4,6 +4,8 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <stdexcept>
 
 #include "formats/TextPoints.h"
 #include "tools/Errors.h"
@@ -17,6 +19,16 @@ bool HasExtension(const std::string& path) {
 
 std::string WithDefaultExtension(const std::string& path, const std::string& ext) {
     return HasExtension(path) ? path : path + ext;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+void CheckNotASource(const std::string& output, const std::string& source) {
+    if (SameFile(output, source))
+        throw std::runtime_error("Die Ausgabedatei ist zugleich Quelldatei: " + output);
 }
 
 // --- duplicate memory ------------------------------------------------------------------

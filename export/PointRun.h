@@ -122,6 +122,12 @@ private:
     TDbfFile dbf_;
 };
 
+// True when both paths name one existing file (links and different spellings included).
+bool SameFile(const std::string& a, const std::string& b);
+// Refuses an output that is one of the files a run reads: creating it would destroy the
+// source before it is read. Throws std::runtime_error with the text the user sees.
+void CheckNotASource(const std::string& output, const std::string& source);
+
 // Removes the leading characters with codes up to 32.
 inline std::string_view TrimLeading(std::string_view s) {
     std::size_t i = 0;

@@ -120,6 +120,7 @@ TKonvertResult Konvertieren(const std::string& source, const std::string& target
     if (r.SourceIsDbase == (format.Format == TAusgabeFormat::DBase))
         throw std::invalid_argument(r.SourceIsDbase ? "dBase tables convert to text only"
                                                     : "text files convert to dBase only");
+    CheckNotASource(target, source);
     TKonvertRun run(options, observer);
     observer.Start(FileNamePart(target));
     observer.Progress(run.Progress());

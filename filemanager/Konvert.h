@@ -49,7 +49,8 @@ struct TKonvertResult {
 };
 
 // Converts `source` (kind from its signature) into `target`. The target must be of the other
-// kind (throws std::invalid_argument otherwise). Failures of the table layer, read and write
+// kind (throws std::invalid_argument otherwise) and must not be the source itself
+// (std::runtime_error, nothing written). Failures of the table layer, read and write
 // errors throw after the target has been closed.
 TKonvertResult Konvertieren(const std::string& source, const std::string& target,
                             const TAusgabe& format, const TRunOptions& options,

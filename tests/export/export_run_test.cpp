@@ -281,6 +281,17 @@ TEST_F(ExportRunTest, BrokenSourceTableEndsTheRunWithAClosedOutput) {
     EXPECT_EQ(ReadDbf(out).size(), 9u);
 }
 
+TEST_F(ExportRunTest, OutputThatIsASourceIsRefusedBeforeWriting) {
+    Tile("a.xyz", Grid(0, 0, 3));
+    std::string b = Tile("b.xyz", Grid(10, 10, 3));  // not even in the window
+    std::string before = ReadAll(b);
+    fs::create_symlink(b, dir / "link.xyz");
+    EXPECT_THROW(Run({0, 5, 0, 5}, dir / "link.xyz"), std::runtime_error);
+    EXPECT_THROW(Run({0, 5, 0, 5}, dir.Path() + "/./b.xyz"), std::runtime_error);
+    EXPECT_TRUE(obs.log.empty());
+    EXPECT_EQ(ReadAll(b), before);
+}
+
 TEST(ExportFilter, FormatAndExtensionFollowTheFilterEntry) {
     EXPECT_EQ(ExportFormatFromFilter(1, 7).Format, TAusgabeFormat::Xyz);
     EXPECT_EQ(ExportFormatFromFilter(2, 7).Format, TAusgabeFormat::Csv);

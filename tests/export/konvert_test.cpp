@@ -94,6 +94,14 @@ TEST_F(KonvertTest, WrongDirectionIsRefused) {
     EXPECT_FALSE(fs::exists(dir / "o.dbf"));
 }
 
+TEST_F(KonvertTest, TargetThatIsTheSourceIsRefused) {
+    std::string tab = dir / "t.dbf";
+    WriteDbfTable(tab, {{1, 2, 3}});
+    std::string before = ReadAll(tab);
+    EXPECT_THROW(Run(tab, dir.Path() + "//t.dbf", kXyz), std::runtime_error);
+    EXPECT_EQ(ReadAll(tab), before);
+}
+
 TEST_F(KonvertTest, UnopenableFilesLeaveNothingOrAnEmptyTable) {
     std::string tab = dir / "t.dbf";
     WriteDbfTable(tab, {{1, 2, 3}});
