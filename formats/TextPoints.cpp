@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -402,13 +403,19 @@ TextLineReader::TextLineReader(const std::string& path) : impl_(std::make_unique
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) ThrowFileError(errno);
     impl_->fd = fd;
+    std::size_t cap = kBlockSize;
     struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) ThrowFileError(EISDIR);
+    if (::fstat(fd, &st) == 0) {
+        if (S_ISDIR(st.st_mode)) ThrowFileError(EISDIR);
+        // Small files need no full block; the buffer still grows for longer lines.
+        if (S_ISREG(st.st_mode) && st.st_size >= 0 && static_cast<uint64_t>(st.st_size) < kBlockSize)
+            cap = std::max<std::size_t>(static_cast<std::size_t>(st.st_size) + 1, 4096);
+    }
 #ifdef POSIX_FADV_SEQUENTIAL
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
-    impl_->cap = kBlockSize;
-    impl_->buf.reset(new char[kBlockSize]);
+    impl_->cap = cap;
+    impl_->buf.reset(new char[cap]);
 }
 
 TextLineReader::~TextLineReader() = default;
