@@ -113,7 +113,7 @@ struct TBatchAbfrage::Impl {
                     f.lbVoll = offen;
                 }
                 for (dbf.First(); !dbf.AtEnd(); dbf.Next()) {
-                    ++f.gelesen;
+                    Zaehle(f.gelesen);
                     const auto x = dbf.FieldAsNumber(0);
                     const auto y = dbf.FieldAsNumber(1);
                     const auto z = dbf.FieldAsNumber(2);
@@ -135,7 +135,7 @@ struct TBatchAbfrage::Impl {
                     pz.reserve(erwartet);
                     pos.reserve(erwartet);
                     ForEachLine(datei, [&](const char* b, const char* e) {
-                        ++f.gelesen;
+                        Zaehle(f.gelesen);
                         double x, y, z;
                         if (ParseQueryLine(std::string_view(b, static_cast<std::size_t>(e - b)), x, y, z))
                             neu(x, y, z);

@@ -268,7 +268,7 @@ const TAbfrageErgebnis& THoehenAbfrage::Run(const TDateien& kat, const TAbfrageP
                     gewaehlt(Kuerzen(pfad, p.LabelFont, p.LabelBreite), pfad);
                 }
                 for (dbf.First(); !dbf.AtEnd(); dbf.Next()) {
-                    ++row.Gelesen;
+                    Zaehle(row.Gelesen);
                     const auto x = dbf.FieldAsNumber(0);
                     const auto y = dbf.FieldAsNumber(1);
                     const auto z = dbf.FieldAsNumber(2);
@@ -289,7 +289,7 @@ const TAbfrageErgebnis& THoehenAbfrage::Run(const TDateien& kat, const TAbfrageP
                     gewaehlt(Kuerzen(row.Datei, p.LabelFont, p.LabelBreite), row.Datei);
                     const TQuadratTest quadrat(erg.SqXmin, erg.SqXmax, erg.SqYmin, erg.SqYmax);
                     ForEachLine(datei, [&](const char* b, const char* e) {
-                        if (++row.Gelesen % BusyIntervall == 0) lauf.BusyStep();
+                        if (Zaehle(row.Gelesen) % BusyIntervall == 0) lauf.BusyStep();
                         // Most lines of a tile lie outside the square: decide that from the
                         // first characters before converting anything.
                         if (!quadrat.KannEnthalten(b, e)) return;

@@ -4,6 +4,7 @@
 // and, for the file label, the label's font and width.
 #include <array>
 #include <cmath>
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -142,6 +143,13 @@ private:
 };
 
 // --- building blocks, shared with the batch ------------------------------------------------
+
+// Adds one line or record to a row's counter; stops at the largest 32-bit value instead of
+// overflowing on a file of more than two thousand million lines.
+inline int32_t Zaehle(int32_t& n) {
+    if (n < INT32_MAX) ++n;
+    return n;
+}
 
 // Parses one line of a text point file the way the query does. Returns false when the line
 // yields no point (no blank after its first column); otherwise x, y, z hold what was read
