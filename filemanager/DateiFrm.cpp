@@ -75,7 +75,7 @@ double ExtentValue(const std::string& cell) {
     return v;
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
+bool SameFileOnDisk(const std::string& a, const std::string& b) {
     std::error_code ec;
     return std::filesystem::equivalent(std::filesystem::path(a), std::filesystem::path(b), ec);
 }
@@ -511,16 +511,16 @@ void TDateiForm::Konvertieren1Click() {
     const std::string typed = chosen.Path.toStdString();
     const std::string target = KonvertTargetPath(typed, format);
     // Replacing the source would destroy it while it is being read.
-    if (SameFile(source, target)) {
+    if (SameFileOnDisk(source, target)) {
         Platform().MessageBox(this, QStringLiteral("Fehler"),
-                              QStringLiteral("Ziel und Quelle sind dieselbe Datei:\r") + U(target),
+                              QStringLiteral("Ziel und Quelle sind dieselbe Datei:\n") + U(target),
                               TMsgIcon::Error, TMsgButtons::Ok);
         return;
     }
     // The dialog asked about the name as typed, not about the one with the extension added.
     if (target != typed && std::filesystem::exists(std::filesystem::path(target))) {
         if (Platform().MessageBox(this, QStringLiteral("Best\u00E4tigen"),
-                                  U(FileNamePart(target)) + QStringLiteral(" existiert bereits.\rErsetzen?"),
+                                  U(FileNamePart(target)) + QStringLiteral(" existiert bereits.\nErsetzen?"),
                                   TMsgIcon::Question, TMsgButtons::YesNo) != TMsgResult::Yes)
             return;
     }

@@ -1,0 +1,307 @@
+#include "admin_support.h"
+
+#include "filemanager/DBFInfoFrm.h"
+#include "filemanager/DateiFrm.h"
+#include "tools/Tools.h"
+
+#include <QHeaderView>
+#include <filesystem>
+
+using namespace tervalo;
+using namespace tervalo::test;
+
+namespace {
+
+class FileManagerTest : public AdminTest {
+protected:
+    // A window filled from a catalogue of the given files, as when it is opened.
+    void Open(TDateiForm& f, const std::vector<std::string>& paths) {
+        f.Dateien.Anzahl = static_cast<uint8_t>(paths.size());
+        for (size_t i = 0; i < paths.size(); ++i) {
+            f.Dateien.Datei[i + 1] = paths[i];
+            f.Dateien.Xmin[i + 1] = 1000.0 * (i + 1) + 0.126;
+            f.Dateien.Xmax[i + 1] = 1000.0 * (i + 1) + 500.0;
+            f.Dateien.Ymin[i + 1] = -3.0;
+            f.Dateien.Ymax[i + 1] = 7.5;
+        }
+        f.FormShow();
+    }
+    void Choose(std::initializer_list<std::string> paths) {
+        QStringList l;
+        for (const std::string& p : paths) l << QString::fromStdString(p);
+        platform.OpenAnswers.push_back(l);
+    }
+    static std::vector<std::string> Names(const TDateiForm& f) {
+        std::vector<std::string> n;
+        for (int r = 1; r < f.DateiGrid->RowCount(); ++r) n.push_back(f.RowFileName(r));
+        return n;
+    }
+    std::string Dir() const { return dir.path().toStdString() + "/"; }
+};
+
+TEST_F(FileManagerTest, EmptyCatalogueShowsOneEmptyRowAndAddingGoesAboveIt) {
+    TDateiForm f;
+    Open(f, {});
+    ASSERT_EQ(f.DateiGrid->RowCount(), 2);
+    EXPECT_EQ(f.DateiGrid->Cell(0, 1), "");
+    EXPECT_EQ(Trim(f.DateiGrid->Cell(0, 0)), "Nr.");
+    EXPECT_EQ(f.DateiGrid->ColWidth(6), TDateiForm::DesignWidth - 398 - 30);
+
+    // Heading line and a line of two columns are no points.
+    const std::string a = WriteText(dir, "a.xyz", "X Y Z\n3500000.5 5600000 10\n3500100 5600200.25 12\n1 2\n");
+    Choose({a});
+    f.Datei_einfuegenClick();
+    ASSERT_EQ(platform.OpenDialogs.size(), 1u);
+    EXPECT_EQ(platform.OpenDialogs[0].Title, QStringLiteral("Koordinatendatei \u00F6ffnen"));
+    EXPECT_EQ(platform.OpenDialogs[0].Filters.first(),
+              QStringLiteral("unterst\u00FCtzte Formate (*.xyz *.dbf *.txt *.asc)"));
+    EXPECT_EQ(platform.BusyChanges, 2);
+    EXPECT_FALSE(platform.Busy);
+    EXPECT_EQ(Names(f), (std::vector<std::string>{"a.xyz", ""}));
+    EXPECT_EQ(Trim(f.DateiGrid->Cell(0, 2)), "2");
+    EXPECT_EQ(f.DateiGrid->Cell(f.FindColumn("Xmin"), 1), "3500000,50");
+    EXPECT_EQ(f.DateiGrid->Cell(f.FindColumn("Verzeichnis"), 1), Dir());
+
+    f.OKButtonClick();
+    ASSERT_EQ(f.Dateien.Anzahl, 1);
+    EXPECT_EQ(f.Dateien.Datei[1], a);
+    EXPECT_EQ(f.Dateien.Xmin[1], 3500000.5);
+    EXPECT_EQ(f.Dateien.Ymax[1], 5600200.25);
+}
+
+TEST_F(FileManagerTest, SeveralFilesGoInReverseAtTheCursorAndRefusalsAreTold) {
+    const std::string old = WriteText(dir, "old.xyz", "1 1 1\n");
+    TDateiForm f;
+    Open(f, {old});
+    std::filesystem::create_directory(Dir() + "other");
+    const std::string first = WriteText(dir, "first.xyz", "1 2 3\n");
+    const std::string second = WriteText(dir, "second.txt", "only two\n");
+    const std::string third = WriteText(dir, "Old.xyz", "5 6 7\n");  // other letter case: allowed
+    const std::string dup = WriteText(dir, "other/old.xyz", "5 6 7\n");
+    const std::string bad = WriteText(dir, "tile[1].xyz", "5 6 7\n");
+    Choose({first, dup, second, bad, third});
+    ShortMessageSpy spy;
+    f.DateiGrid->SetCursorRow(1);
+    f.Datei_einfuegenClick();
+    EXPECT_EQ(Names(f), (std::vector<std::string>{"Old.xyz", "second.txt", "first.xyz", "old.xyz"}));
+    EXPECT_EQ(spy.Texts, (std::vector<QString>{QStringLiteral("Datei: old.xyz schon vorhanden!"),
+                                               QStringLiteral("Dateiname nicht OK: tile[1].xyz")}));
+    for (int r = 1; r <= 4; ++r) EXPECT_EQ(Trim(f.DateiGrid->Cell(0, r)), std::to_string(r));
+    // No accepted line: the start values.
+    EXPECT_EQ(Trim(f.DateiGrid->Cell(f.FindColumn("Xmin"), 2)), "999999999,00");
+    EXPECT_EQ(Trim(f.DateiGrid->Cell(f.FindColumn("Xmax"), 2)), "-9999999,00");
+    f.OKButtonClick();
+    ASSERT_EQ(f.Dateien.Anzahl, 4);
+    EXPECT_EQ(f.Dateien.Datei[4], old);
+    EXPECT_EQ(f.Dateien.Xmin[2], 999999999.0);
+    EXPECT_EQ(f.Dateien.Xmax[2], -9999999.0);
+}
+
+TEST_F(FileManagerTest, RemovingRenumbersAndTheOnlyRowIsEmptied) {
+    TDateiForm f;
+    Open(f, {"/d/a.xyz", "/d/b.xyz", "/d/c.xyz"});
+    f.DateiGrid->SetCursorRow(2);
+    f.Datei_loeschenClick();
+    EXPECT_EQ(Names(f), (std::vector<std::string>{"a.xyz", "c.xyz"}));
+    EXPECT_EQ(Trim(f.DateiGrid->Cell(0, 2)), "2");
+    f.Datei_loeschenClick();
+    f.Datei_loeschenClick();
+    ASSERT_EQ(f.DateiGrid->RowCount(), 2);
+    EXPECT_EQ(f.RowFileName(1), "");
+    EXPECT_EQ(Trim(f.DateiGrid->Cell(0, 1)), "1");
+    f.OKButtonClick();
+    EXPECT_EQ(f.Dateien.Anzahl, 0);
+}
+
+TEST_F(FileManagerTest, OkTakesRowsInShownOrderAndColumnsByHeader) {
+    TDateiForm f;
+    Open(f, {"/d/a.xyz", "/d/b.xyz", "/d/c.xyz"});
+    f.DateiGrid->MoveRow(3, 1);                                   // c to the top
+    f.DateiGrid->MoveCol(f.FindColumn("Xmin"), 6);                // Xmin after Verzeichnis
+    f.DateiGrid->MoveCol(f.FindColumn("Datei"), f.FindColumn("Ymax"));
+    EXPECT_EQ(f.FindColumn("Xmin"), 6);
+    EXPECT_EQ(Names(f), (std::vector<std::string>{"c.xyz", "a.xyz", "b.xyz"}));
+
+    // Adding and removing work on what is shown, too.
+    const std::string n = WriteText(dir, "n.xyz", "7 8 9\n");
+    Choose({n});
+    f.DateiGrid->SetCursorRow(2);
+    f.Datei_einfuegenClick();
+    f.DateiGrid->SetCursorRow(4);
+    f.Datei_loeschenClick();
+    EXPECT_EQ(Names(f), (std::vector<std::string>{"c.xyz", "n.xyz", "a.xyz"}));
+
+    f.OKButtonClick();
+    ASSERT_EQ(f.Dateien.Anzahl, 3);
+    EXPECT_EQ(f.Dateien.Datei[1], "/d/c.xyz");
+    EXPECT_EQ(f.Dateien.Datei[2], n);
+    EXPECT_EQ(f.Dateien.Xmin[2], 7.0);
+    EXPECT_EQ(f.Dateien.Datei[3], "/d/a.xyz");
+    // Extents come back as shown: two decimals.
+    EXPECT_EQ(f.Dateien.Xmin[1], 3000.13);
+    EXPECT_EQ(f.Dateien.Xmax[3], 1500.0);
+    EXPECT_EQ(f.Dateien.Ymin[3], -3.0);
+}
+
+TEST_F(FileManagerTest, A251stFileIsRefused) {
+    std::vector<std::string> paths;
+    for (int i = 1; i <= MaxDateien; ++i) paths.push_back("/d/t" + std::to_string(i) + ".xyz");
+    TDateiForm f;
+    Open(f, paths);
+    Choose({WriteText(dir, "more.xyz", "1 2 3\n")});
+    ShortMessageSpy spy;
+    f.Datei_einfuegenClick();
+    EXPECT_EQ(f.NamedRows(), MaxDateien);
+    ASSERT_EQ(spy.Texts.size(), 1u);
+    EXPECT_TRUE(spy.Texts[0].contains(QStringLiteral("250")));
+    f.OKButtonClick();
+    EXPECT_EQ(f.Dateien.Anzahl, MaxDateien);
+    EXPECT_EQ(f.Dateien.Datei[MaxDateien], "/d/t250.xyz");
+}
+
+TEST_F(FileManagerTest, ColumnWidthsAreRememberedAndVerzeichnisFollowsTheWindow) {
+    {
+        TDateiForm f;
+        f.FormShow();
+        f.DateiGrid->SetColWidth(1, 180);
+        f.DateiGrid->SetColWidth(2, 5);
+        f.FormClose();
+    }
+    EXPECT_EQ(Settings.DateiGridBreiten[1], 180);
+    EXPECT_EQ(Settings.DateiGridBreiten[0], 30);
+    TDateiForm g;
+    g.FormShow();
+    EXPECT_EQ(g.DateiGrid->ColWidth(1), 180);
+    EXPECT_EQ(g.DateiGrid->ColWidth(2), 67);  // not wider than its header text
+    g.show();
+    g.resize(900, 500);
+    QApplication::processEvents();
+    int used = 0;
+    for (int c = 0; c < 6; ++c) used += g.DateiGrid->ColWidth(c);
+    EXPECT_EQ(g.DateiGrid->ColWidth(6), g.DateiGrid->width() - used - 30);
+    g.OKButtonClick();
+}
+
+TEST_F(FileManagerTest, CloseBoxKeepsTheCatalogueEscapeStoresTheList) {
+    const std::string a = WriteText(dir, "a.xyz", "1 2 3\n");
+    for (bool escape : {false, true}) {
+        TDateien cat;
+        Choose({a});
+        TDateiForm f;
+        OnModal<TDateiForm>([escape](TDateiForm* w) {
+            w->Datei_einfuegen->trigger();
+            if (escape)
+                TypeKey(w, Qt::Key_Escape);
+            else
+                w->close();
+        });
+        f.MyShowModal(cat);
+        EXPECT_EQ(cat.Anzahl, escape ? 1 : 0);
+    }
+}
+
+TEST_F(FileManagerTest, InfoOnlyForDbaseRows) {
+    const std::string t = WriteTable(dir, "t.dbf", 4, {{1, 2, 3}});
+    const std::string x = WriteText(dir, "x.xyz", "1 2 3\n");
+    TDateiForm f;
+    Open(f, {x, t});
+    QStringList shown;
+    OnModal<TDBFInfoForm>([&shown](TDBFInfoForm* i) {
+        shown = i->Lines();
+        i->ENDEButton->click();
+    });
+    f.DateiGrid->SetCursorRow(1);
+    f.Datei_InfoClick();  // a text file: returns at once
+    EXPECT_TRUE(shown.isEmpty());
+    f.DateiGrid->SetCursorRow(2);
+    f.Datei_InfoClick();
+    ASSERT_FALSE(shown.isEmpty());
+    EXPECT_EQ(shown[0], QStringLiteral("Datenbank-Datei: ") + QString::fromStdString(t));
+}
+
+class ConvertTest : public FileManagerTest {
+protected:
+    void SetUp() override {
+        FileManagerTest::SetUp();
+        f.Poll = {1, std::chrono::milliseconds(0)};
+    }
+    void Save(const std::string& path, int filter) {
+        platform.SaveAnswers.push_back({true, QString::fromStdString(path), filter});
+    }
+    TDateiForm f;
+};
+
+TEST_F(ConvertTest, TextBecomesATableOfTheChosenLevel) {
+    const std::string src = WriteText(dir, "src.xyz", "X Y Z\n1 2 3\n4 5 6\n1 2 9\n7 8 9\n");
+    Open(f, {src});
+    Save(Dir() + "out", 2);
+    f.Konvertieren1Click();
+    ASSERT_EQ(platform.SaveDialogs.size(), 1u);
+    EXPECT_EQ(platform.SaveDialogs[0].Title, QStringLiteral("Datei konvertieren nach dBase III/IV"));
+    EXPECT_EQ(platform.SaveDialogs[0].FileName, QStringLiteral("src"));
+    EXPECT_EQ(platform.SaveDialogs[0].InitialDir.toStdString(), Dir());
+    EXPECT_EQ(platform.SaveDialogs[0].Filters.size(), 4);
+    TDbfFile dbf;
+    dbf.OpenRead(Dir() + "out.dbf");
+    EXPECT_EQ(dbf.TableVersion(), TDbfVersion::DBase4);
+    EXPECT_EQ(dbf.RecordCount(), 3u);
+    EXPECT_FALSE(f.Running());
+    EXPECT_EQ(f.NamedRows(), 1);  // the new file is not listed
+}
+
+TEST_F(ConvertTest, TableBecomesCsvAndEscapeWithYesLeavesAValidPart) {
+    const std::string src = WriteTable(dir, "src.dbf", 3, {{1, 2, 3}, {1, 2, 4}, {5, 6, 7}, {8, 9, 10}});
+    Open(f, {src});
+    Save(Dir() + "out", 2);
+    f.Konvertieren1Click();
+    std::ifstream in(Dir() + "out.csv");
+    std::string head;
+    std::getline(in, head);
+    EXPECT_EQ(head.substr(0, 5), "X;Y;Z");
+
+    // Escape after the first record; the run keeps the window from closing meanwhile.
+    Save(Dir() + "part.xyz", 1);
+    platform.MessageAnswers.push_back(TMsgResult::Yes);
+    bool refused = false;
+    platform.OnProcessEvents = [&] {
+        f.OKButtonClick();
+        refused = f.isVisible() || f.result() != QDialog::Accepted;
+        platform.PendingEscapes = 1;
+        platform.OnProcessEvents = nullptr;
+    };
+    f.Konvertieren1Click();
+    EXPECT_TRUE(refused);
+    EXPECT_EQ(f.result(), 0);
+    ASSERT_EQ(platform.Messages.size(), 1u);
+    EXPECT_EQ(platform.Messages[0].Text, QStringLiteral("Wirklich abbrechen?"));
+    EXPECT_EQ(platform.Messages[0].Buttons, TMsgButtons::YesNo);
+    std::ifstream part(Dir() + "part.xyz");
+    std::string line;
+    int lines = 0;
+    while (std::getline(part, line)) ++lines;
+    EXPECT_GE(lines, 1);
+    EXPECT_LT(lines, 3);
+}
+
+TEST_F(ConvertTest, TheSourceIsNeverOverwritten) {
+    const std::string content = "1 2 3\n4 5 6\n";
+    const std::string src = WriteText(dir, "src.xyz", content);
+    Open(f, {src});
+    Save(src, 1);  // typed with its extension
+    f.Konvertieren1Click();
+    ASSERT_EQ(platform.Messages.size(), 1u);
+    EXPECT_EQ(platform.Messages[0].Icon, TMsgIcon::Error);
+    std::ifstream in(src, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), content);
+
+    // A name whose added extension meets an existing file is asked about; No leaves it.
+    WriteText(dir, "old.dbf", "keep");
+    Save(Dir() + "old", 1);
+    platform.MessageAnswers.push_back(TMsgResult::No);
+    f.Konvertieren1Click();
+    ASSERT_EQ(platform.Messages.size(), 2u);
+    EXPECT_EQ(platform.Messages[1].Buttons, TMsgButtons::YesNo);
+    EXPECT_EQ(std::filesystem::file_size(Dir() + "old.dbf"), 4u);
+}
+
+}  // namespace
