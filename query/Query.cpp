@@ -267,13 +267,25 @@ const TAbfrageErgebnis& THoehenAbfrage::Run(const TDateien& kat, const TAbfrageP
                 } else {
                     gewaehlt(Kuerzen(pfad, p.LabelFont, p.LabelBreite), pfad);
                 }
+                const bool zuWenigFelder = dbf.FieldCount() < 3;
                 for (dbf.First(); !dbf.AtEnd(); dbf.Next()) {
                     Zaehle(row.Gelesen);
-                    const auto x = dbf.FieldAsNumber(0);
-                    const auto y = dbf.FieldAsNumber(1);
-                    const auto z = dbf.FieldAsNumber(2);
+                    if (zuWenigFelder) {
+                        // Fails the way reading all three fields does.
+                        dbf.FieldAsNumber(0);
+                        dbf.FieldAsNumber(1);
+                        dbf.FieldAsNumber(2);
+                    }
                     // A record with a blank field is passed over like a refused text line.
-                    if (x && y && z) lauf.Filter(*x, *y, *z, row);
+                    // Y and Z are only converted while the point can still lie in the square.
+                    const auto x = dbf.FieldAsNumber(0);
+                    if (x && erg.SqXmin <= *x && *x <= erg.SqXmax) {
+                        const auto y = dbf.FieldAsNumber(1);
+                        if (y && erg.SqYmin <= *y && *y <= erg.SqYmax) {
+                            const auto z = dbf.FieldAsNumber(2);
+                            if (z) lauf.Filter(*x, *y, *z, row);
+                        }
+                    }
                     if (row.Gelesen % BusyIntervall == 0) lauf.BusyStep();
                 }
             } else {

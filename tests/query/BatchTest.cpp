@@ -9,6 +9,7 @@
 #include "QueryTestUtil.h"
 #include "query/Batch.h"
 #include "query/Query.h"
+#include "tools/Errors.h"
 
 using namespace tervalo;
 using qtest::AddEntry;
@@ -147,8 +148,28 @@ TEST(QueryBatch, ReadErrorEndsOnlyTheQueriesThatMeetIt) {
     TDateien kat;
     AddEntry(kat, dir.File("a.xyz"), 0, 100, 0, 100);
     AddEntry(kat, "/proc/self/mem", 80, 100, 80, 100);
+    // A table of two fields fails at its first record, wherever that record lies.
+    const std::string zwei = dir.File("zwei.dbf");
+    {
+        std::vector<TDbfFieldDef> felder = XyzFieldDefs();
+        felder.pop_back();
+        TDbfFile dbf;
+        dbf.CreateTable(zwei, 4, felder);
+        dbf.OpenShared(zwei);
+        dbf.AppendRecord(500, 500, 0);
+        dbf.AppendRecord(5, 5, 0);
+        dbf.Close();
+    }
+    AddEntry(kat, zwei, 0, 10, 0, 10);
     TBatchAbfrage batch(kat, 10, 2);
-    Vergleiche(kat, 10, 2, {{50, 50}, {95, 95}, {20, 20}}, batch);
+    Vergleiche(kat, 10, 2, {{50, 50}, {95, 95}, {20, 20}, {5, 5}}, batch);
+    THoehenAbfrage q;
+    TAbfrageParameter p;
+    p.X = 5;
+    p.Y = 5;
+    p.Fangbreite = 10;
+    EXPECT_THROW(q.Run(kat, p), EDbfError);
+    EXPECT_EQ(q.Ergebnis().Dateien.back().Gelesen, 1);
     TBatchAntwort a;
     batch.Frage(95, 95, a);
     EXPECT_FALSE(a.Beendet);
