@@ -58,7 +58,11 @@ private:
     std::size_t inserted_ = 0;  // points offered while room was left (NaN ones included)
     std::size_t stored_ = 0;    // slots in use
     std::size_t mask_ = 0;
-    std::unique_ptr<Slot[]> slots_;
+    struct FreeSlots {
+        void operator()(Slot* p) const;
+    };
+    std::unique_ptr<Slot[], FreeSlots> slots_;
+    static std::unique_ptr<Slot[], FreeSlots> AllocateSlots(std::size_t count);
     // Bounding box of the stored points: a point outside it cannot be a duplicate, which
     // spares the table look-up for most points once the memory is full.
     double minX_ = 0, maxX_ = 0, minY_ = 0, maxY_ = 0;
