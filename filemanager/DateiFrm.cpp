@@ -135,6 +135,7 @@ TDateiGrid::TDateiGrid(QWidget* parent) : QTableWidget(parent) {
     hh->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     QHeaderView* vh = verticalHeader();
     vh->setSectionsMovable(true);
+    vh->setHighlightSections(false);
     vh->setSectionResizeMode(QHeaderView::Interactive);
     vh->setMinimumSectionSize(4);
     vh->setDefaultSectionSize(rowHeight_);
@@ -277,9 +278,15 @@ TDateiForm::TDateiForm(QWidget* owner)
 
     // 7 columns, the header row and one data row.
     DateiGrid->SetRowCount(2);
-    for (int c = 0; c < 6; ++c) DateiGrid->SetColWidth(c, CreationWidths[c]);
+    // The widths were chosen for a smaller font; an extent column must still show a whole
+    // Gauss-Krueger value.
+    const int extentWidth = std::max(CreationWidths[2], DateiGrid->TextWidth(ExtentText(5936000.0)) + 12);
     int used = 0;
-    for (int w : CreationWidths) used += w;
+    for (int c = 0; c < 6; ++c) {
+        const int w = c >= 2 ? extentWidth : CreationWidths[c];
+        DateiGrid->SetColWidth(c, w);
+        used += w;
+    }
     DateiGrid->SetColWidth(6, DesignWidth - used - 30);
     for (int c = 0; c < 7; ++c) DateiGrid->SetCell(c, 0, Headers[c]);
     for (int c : {0, 2, 3, 4, 5}) CenterCell(*DateiGrid, c, 0);

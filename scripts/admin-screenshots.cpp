@@ -1,0 +1,104 @@
+// Pictures of the administrator windows for the documentation:
+//   admin-screenshots FOLDER KNF-FILE
+// optionen.png (with administrator rights), optionen-ohne-admin.png, dateimanager.png (the
+// catalogue of KNF-FILE), dateimanager-menue.png (with its context menu) and dbf-info.png
+// (the first dBase table of the catalogue).
+#include "app/ErrorReport.h"
+#include "app/Globals.h"
+#include "app/OptionFrm.h"
+#include "config/Konf.h"
+#include "filemanager/DBFInfoFrm.h"
+#include "filemanager/DateiFrm.h"
+#include "tools/Tools.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLibraryInfo>
+#include <QPainter>
+#include <QTranslator>
+#include <cstdio>
+
+namespace {
+
+bool Save(const QPixmap& pic, const QString& folder, const char* name) {
+    const QString path = QDir(folder).filePath(QString::fromLatin1(name));
+    if (!pic.save(path, "PNG")) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(path));
+    return true;
+}
+
+bool Save(QWidget& w, const QString& folder, const char* name) {
+    QApplication::processEvents();
+    return Save(w.grab(), folder, name);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace tervalo;
+    TApplication app(argc, argv);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: admin-screenshots FOLDER KNF-FILE\n");
+        return 2;
+    }
+    const QString folder = QString::fromLocal8Bit(argv[1]);
+    const QString knf = QFileInfo(QString::fromLocal8Bit(argv[2])).absoluteFilePath();
+    QDir().mkpath(folder);
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    QTranslator qtGerman;
+    if (qtGerman.load(QStringLiteral("qtbase_de"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtGerman);
+
+    TDateien dateien;
+    KonfLoad(knf.toStdString(), QFileInfo(knf).absolutePath().toStdString() + "/", Settings, dateien, nullptr);
+
+    bool ok = true;
+    for (bool admin : {true, false}) {
+        Admin = admin;
+        TOptionForm dlg;
+        dlg.PBN_Fangbreite->SetValue(Settings.Fangbreite);
+        dlg.PBN_Potenz1->SetValue(Settings.Potenz);
+        dlg.show();
+        ok &= Save(dlg, folder, admin ? "optionen.png" : "optionen-ohne-admin.png");
+        dlg.hide();
+    }
+
+    {
+        TDateiForm frm;
+        frm.Dateien = dateien;
+        frm.show();
+        frm.DateiGrid->SetCursorRow(dateien.Anzahl > 1 ? 2 : 1);
+        ok &= Save(frm, folder, "dateimanager.png");
+
+        // The context menu drawn into a picture of the window where it opens.
+        QPixmap pic = frm.grab();
+        frm.PopupMenu1->popup(frm.mapToGlobal(QPoint(200, 90)));
+        QApplication::processEvents();
+        const QPixmap menu = frm.PopupMenu1->grab();
+        frm.PopupMenu1->hide();
+        QPainter p(&pic);
+        p.drawPixmap(frm.mapFromGlobal(frm.PopupMenu1->pos()), menu);
+        p.end();
+        ok &= Save(pic, folder, "dateimanager-menue.png");
+        frm.hide();
+    }
+
+    std::string table;
+    for (int i = 1; i <= dateien.Anzahl && table.empty(); ++i)
+        if (IsDbaseFile(dateien.Datei[i])) table = dateien.Datei[i];
+    if (table.empty()) {
+        std::fprintf(stderr, "the catalogue holds no dBase table: no dbf-info.png\n");
+        ok = false;
+    } else {
+        TDBFInfoForm info;
+        info.Path = table;
+        info.show();
+        info.FormShow();
+        ok &= Save(info, folder, "dbf-info.png");
+        info.hide();
+    }
+    return ok ? 0 : 1;
+}
