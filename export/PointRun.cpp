@@ -5,12 +5,12 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <new>
+#include <stdexcept>
 #ifdef __linux__
 #include <sys/mman.h>
 #endif
-#include <filesystem>
-#include <stdexcept>
 
 #include "formats/TextPoints.h"
 #include "tools/Errors.h"
