@@ -3,12 +3,8 @@
 #include "app/ErrorReport.h"
 #include "app/Globals.h"
 #include "app/Platform.h"
-#include "filemanager/DateiFrm.h"
-
-#if __has_include("export/ExportFrm.h")
 #include "export/ExportFrm.h"
-#define TERVALO_HAS_EXPORTFORM 1
-#endif
+#include "filemanager/DateiFrm.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -197,7 +193,6 @@ void TOptionForm::DateiButtonClick() {
 }
 
 void TOptionForm::ExportButtonClick() {
-#ifdef TERVALO_HAS_EXPORTFORM
     TExportForm frm(this);
     QRadioButton* radio[] = {frm.RB1_DBFVersion, frm.RB2_DBFVersion, frm.RB3_DBFVersion};
     radio[DbfVersionButton(Settings.DBFVersion) - 1]->setChecked(true);
@@ -210,7 +205,6 @@ void TOptionForm::ExportButtonClick() {
         }
     } store{frm.RB2_DBFVersion, frm.RB3_DBFVersion};
     frm.MyShowModal(Dateien);
-#endif
 }
 
 void TOptionForm::OKButtonClick() {

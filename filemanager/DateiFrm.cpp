@@ -5,6 +5,7 @@
 #include "app/IDoFenster1.h"
 #include "app/KurzMeldung.h"
 #include "app/Platform.h"
+#include "export/ExportFrm.h"
 #include "filemanager/DBFInfoFrm.h"
 #include "filemanager/Extent.h"
 #include "filemanager/Konvert.h"
@@ -97,16 +98,7 @@ public:
         if (p.Picture != w_.Frame()) w_.SetFrame(p.Picture);
         w_.repaint();
     }
-    bool CancelCheck() override {
-        TPlatform& p = Platform();
-        if (p.EscapePressed() && p.IsActiveApplication()) {
-            p.DropMessage();
-            return p.MessageBox(owner_, QStringLiteral("Best\u00E4tigen"), QStringLiteral("Wirklich abbrechen?"),
-                                TMsgIcon::Question, TMsgButtons::YesNo) == TMsgResult::Yes;
-        }
-        p.ProcessEvents();
-        return false;
-    }
+    bool CancelCheck() override { return EscapeCancelCheck(owner_); }
 
 private:
     QWidget* owner_;

@@ -4,10 +4,7 @@
 #include "app/OptionFrm.h"
 #include "filemanager/DateiFrm.h"
 
-#if __has_include("export/ExportFrm.h")
 #include "export/ExportFrm.h"
-#define HAVE_EXPORTFORM 1
-#endif
 
 using namespace tervalo;
 using namespace tervalo::test;
@@ -144,7 +141,6 @@ TEST(OptionsLevel, PresetAndStoredLevels) {
     for (int other : {0, 3, 5, -1}) EXPECT_EQ(DbfVersionOfButton(DbfVersionButton(other)), 3) << other;
 }
 
-#ifdef HAVE_EXPORTFORM
 TEST_F(OptionsTest, ExportWindowShowsAndStoresTheLevelWhateverCloses) {
     Admin = true;
     struct Case {
@@ -166,6 +162,5 @@ TEST_F(OptionsTest, ExportWindowShowsAndStoresTheLevelWhateverCloses) {
         EXPECT_EQ(Settings.DBFVersion, c.expectStored) << c.stored;
     }
 }
-#endif
 
 }  // namespace
