@@ -29,6 +29,8 @@ public:
     }
 
     bool CancelNow() override {
+        // Closed meanwhile ("Ende" or the title bar): nobody waits for the rest.
+        if (f_.ClosedDuringScan()) return true;
         TPlatform& p = Platform();
         if (p.EscapePressed()) {
             p.DropMessage();
@@ -95,12 +97,19 @@ int TDBFInfoForm::MyShowModal(const std::string& path) {
         hide();
         throw;
     }
+    if (ClosedDuringScan()) return result();
     return exec();
 }
 
 void TDBFInfoForm::FormShow() {
     Memo2->clear();
     cancelled_ = false;
+    closed_ = false;
+    struct Scanning {
+        bool& flag;
+        Scanning(bool& f) : flag(f) { flag = true; }
+        ~Scanning() { flag = false; }
+    } scanning{scanning_};
     TInfoObserver obs(*this);
     std::vector<std::string> lines;
     {
@@ -113,6 +122,11 @@ void TDBFInfoForm::FormShow() {
 }
 
 void TDBFInfoForm::ENDEButtonClick() { done(QDialog::Accepted); }
+
+void TDBFInfoForm::done(int r) {
+    if (scanning_) closed_ = true;
+    QDialog::done(r);
+}
 
 QStringList TDBFInfoForm::Lines() const {
     QStringList out;

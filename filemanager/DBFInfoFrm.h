@@ -21,6 +21,8 @@ public:
 
     std::string Path;
     bool Cancelled() const { return cancelled_; }
+    // The window was closed while the scan still ran; the scan then stops.
+    bool ClosedDuringScan() const { return closed_; }
     // The text area's lines as shown.
     QStringList Lines() const;
 
@@ -28,8 +30,13 @@ public:
     QWidget* BottomBar;
     QPushButton* ENDEButton;
 
+public slots:
+    void done(int r) override;
+
 private:
     bool cancelled_ = false;
+    bool scanning_ = false;
+    bool closed_ = false;
 };
 
 }  // namespace tervalo

@@ -81,6 +81,28 @@ TEST_F(DbfInfoTest, EscapeAsksAndYesCancelsTheScanNoGoesOn) {
     }
 }
 
+TEST_F(DbfInfoTest, EndeDuringTheScanStopsItAndTheWindowStaysClosed) {
+    std::vector<Pt> pts(200, Pt{1, 2, 3});
+    const std::string t = WriteTable(dir, "long.dbf", 3, pts);
+    TDBFInfoForm w;
+    platform.OnProcessEvents = [&] {
+        w.ENDEButton->click();
+        platform.OnProcessEvents = nullptr;
+    };
+    bool reopened = false;
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&] {
+        reopened = true;
+        w.done(0);
+    });
+    guard.start(3000);
+    w.MyShowModal(t);
+    EXPECT_FALSE(reopened);
+    EXPECT_TRUE(w.ClosedDuringScan());
+    EXPECT_FALSE(w.isVisible());
+}
+
 TEST_F(DbfInfoTest, BadNamesAndBrokenTables) {
     TDBFInfoForm w;
     w.Path = dir.path().toStdString() + "/H\xC3\xB6he.dbf";
