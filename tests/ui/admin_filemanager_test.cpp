@@ -231,6 +231,7 @@ protected:
     void Save(const std::string& path, int filter) {
         platform.SaveAnswers.push_back({true, QString::fromStdString(path), filter});
     }
+    bool app_ = (UiApp(), true);  // the window below needs the application first
     TDateiForm f;
 };
 
