@@ -100,6 +100,19 @@ TEST_F(FileManagerTest, SeveralFilesGoInReverseAtTheCursorAndRefusalsAreTold) {
     EXPECT_EQ(f.Dateien.Xmax[2], -9999999.0);
 }
 
+TEST_F(FileManagerTest, ABrokenTableEndsAddingWithItsRowEmptyAndTheCursorBack) {
+    TDateiForm f;
+    Open(f, {});
+    const std::string broken = WriteText(dir, "broken.dbf", std::string("\x03\x7A\x01\x01\xFF\xFF\xFF\x00", 8));
+    Choose({WriteText(dir, "a.xyz", "1 2 3\n"), broken, WriteText(dir, "b.xyz", "1 2 3\n")});
+    EXPECT_ANY_THROW(f.Datei_einfuegenClick());
+    EXPECT_FALSE(platform.Busy);
+    EXPECT_EQ(Names(f), (std::vector<std::string>{"", "a.xyz", ""}));
+    f.OKButtonClick();
+    ASSERT_EQ(f.Dateien.Anzahl, 1);
+    EXPECT_EQ(FileNamePart(f.Dateien.Datei[1]), "a.xyz");
+}
+
 TEST_F(FileManagerTest, RemovingRenumbersAndTheOnlyRowIsEmptied) {
     TDateiForm f;
     Open(f, {"/d/a.xyz", "/d/b.xyz", "/d/c.xyz"});
