@@ -10,7 +10,8 @@
 namespace tervalo {
 
 // Reads a text file in large blocks. A line ends at LF or CR LF, a lone CR is dropped,
-// byte 0x1A ends the file. Lines of any length. Errors throw EInOutError.
+// byte 0x1A ends the file. Lines of any length. Errors throw EInOutError; a file that
+// cannot be opened (a folder included) throws from the constructor.
 class TextLineReader {
 public:
     explicit TextLineReader(const std::string& path);
@@ -19,6 +20,7 @@ public:
     TextLineReader& operator=(const TextLineReader&) = delete;
     // The next line, valid until the next call; false at the end.
     bool ReadLine(std::string_view& line);
+    // Bytes of the file taken up by the lines delivered so far (for progress counters).
     uint64_t BytesRead() const;
 private:
     struct Impl;
@@ -30,7 +32,9 @@ bool ReadPointLine(std::string_view line, double& x, double& y, double& z);
 // Extent line reader: the line as read.
 bool ReadExtentLine(std::string_view line, double& x, double& y);
 
-// Buffered text output; every line ends with CR LF. Errors throw EInOutError.
+// Buffered text output; every line ends with CR LF. Errors throw EInOutError: the
+// constructor when the file cannot be created, a write when a full block cannot be
+// written, Close for the rest. The destructor writes what is buffered and never throws.
 class TextPointWriter {
 public:
     explicit TextPointWriter(const std::string& path);   // creates or replaces the file
@@ -48,6 +52,9 @@ private:
 };
 
 // The line texts themselves (without CR LF), for tests and callers with their own buffers.
+// XYZ: FixedText(x, 12, 3) " " FixedText(y, 12, 3) " " FixedText(z, 9, 3).
+// CSV: 12 / 12 / 9 significant digits, 3 decimals, ";" between; scientific ("1,5E13") when
+// more digits stand before the point than significant digits are allowed.
 std::string XyzLine(double x, double y, double z);
 std::string CsvLine(double x, double y, double z, char decimalSeparator);
 
