@@ -2,6 +2,7 @@
 // Global values of the desktop program, shared by its windows.
 #include "config/TYPEN.h"
 
+class QTranslator;
 class QWidget;
 
 namespace tervalo {
@@ -14,6 +15,9 @@ extern bool Admin;           // started with the administrator switch
 // The main window, for centring small windows over it; nullptr before it exists.
 QWidget* MainWindow();
 void SetMainWindow(QWidget* w);
+
+// Loads Qt's German texts (standard buttons, file dialogs) into the translator and installs it.
+bool InstallQtGerman(QTranslator& translator);
 
 // True when the first command-line argument, blanks removed and upper-cased, is "/MAINT".
 bool IsAdminSwitch(int argc, const char* const* argv);

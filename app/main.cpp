@@ -3,7 +3,6 @@
 #include "app/Globals.h"
 #include "app/MainUnit.h"
 
-#include <QLibraryInfo>
 #include <QTranslator>
 
 int main(int argc, char** argv) {
@@ -15,9 +14,7 @@ int main(int argc, char** argv) {
 
     // The interface is German whatever the user's locale, Qt's own buttons and dialogs too.
     QTranslator qtGerman;
-    if (qtGerman.load(QStringLiteral("qtbase_de"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
-        qtGerman.load(QStringLiteral("qtbase_de"), QStringLiteral("/usr/share/qt6/translations")))
-        QApplication::installTranslator(&qtGerman);
+    InstallQtGerman(qtGerman);
 
     TForm1 form;
     form.show();

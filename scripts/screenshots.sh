@@ -9,10 +9,13 @@ ROOT=$(pwd)
 OUT=${1:-screenshots}
 case "$OUT" in /*) ;; *) OUT="$ROOT/$OUT" ;; esac
 BUILD=${BUILD_DIR:-build}
+# The demo coordinate run.sh prints: where the demo tiles overlap.
+DEMO_X=3567002.5
+DEMO_Y=5936002.5
 
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
 targets=(tervalo tervalo-screenshots)
-if cmake --build "$BUILD" --target help | grep -q 'tervalo-demo'; then
+if cmake --build "$BUILD" --target help | grep 'tervalo-demo' >/dev/null; then
   targets+=(tervalo-demo)
 fi
 cmake --build "$BUILD" -j"$(nproc)" --target "${targets[@]}"
@@ -30,7 +33,7 @@ mkdir -p "$OUT"
 # German numbers and Qt texts whatever the caller's locale.
 export LANG=de_DE.UTF-8 LC_ALL=
 if command -v xvfb-run >/dev/null; then
-  xvfb-run -a -s "-screen 0 1280x1024x24" "$BIN/tervalo-screenshots" "$OUT" "$BIN/tervalo.KNF"
+  xvfb-run -a -s "-screen 0 1280x1024x24" "$BIN/tervalo-screenshots" "$OUT" "$BIN/tervalo.KNF" "$DEMO_X" "$DEMO_Y"
 else
-  QT_QPA_PLATFORM=offscreen "$BIN/tervalo-screenshots" "$OUT" "$BIN/tervalo.KNF"
+  QT_QPA_PLATFORM=offscreen "$BIN/tervalo-screenshots" "$OUT" "$BIN/tervalo.KNF" "$DEMO_X" "$DEMO_Y"
 fi

@@ -1,6 +1,7 @@
 // Writes pictures of the program's windows for the documentation:
-//   tervalo-screenshots FOLDER KNF-FILE
-// The main window works on the given catalogue and queries the middle of its first file.
+//   tervalo-screenshots FOLDER KNF-FILE [X Y]
+// The main window works on the given catalogue and queries X, Y (default: near the middle of
+// its first file).
 #include "app/About.h"
 #include "app/ErrorReport.h"
 #include "app/Globals.h"
@@ -10,10 +11,10 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QLibraryInfo>
 #include <QTranslator>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -42,8 +43,7 @@ int main(int argc, char** argv) {
     QDir().mkpath(folder);
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     QTranslator qtGerman;
-    if (qtGerman.load(QStringLiteral("qtbase_de"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtGerman);
+    InstallQtGerman(qtGerman);
 
     TForm1 form;
     form.Dateien.KonfDatei = knf.toStdString();
@@ -52,7 +52,11 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
 
     bool ok = true;
-    if (form.Dateien.Anzahl > 0) {
+    if (argc >= 5) {
+        form.PBN_X->SetValue(std::atof(argv[3]));
+        form.PBN_Y->SetValue(std::atof(argv[4]));
+        form.StartBtn->click();
+    } else if (form.Dateien.Anzahl > 0) {
         const TDateien& d = form.Dateien;
         form.PBN_X->SetValue(std::round((d.Xmin[1] + d.Xmax[1]) / 2.0) + 12.3);
         form.PBN_Y->SetValue(std::round((d.Ymin[1] + d.Ymax[1]) / 2.0) + 7.6);

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QObject>
+#include <QTranslator>
 #include <stdexcept>
 
 using namespace tervalo;
@@ -76,6 +77,16 @@ TEST_F(ErrorReportTest, GuardedReportsAndTellsTheCaller) {
     EXPECT_FALSE(Guarded([] { throw ESilentAbort(); }));
     ASSERT_EQ(platform.Messages.size(), 1u);
     EXPECT_EQ(platform.Messages[0].Text, QStringLiteral("Field X not found."));
+}
+
+TEST(QtTexts, StandardButtonsReadGerman) {
+    tervalo::test::UiApp();
+    QTranslator translator;
+    ASSERT_TRUE(InstallQtGerman(translator));
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), QStringLiteral("&Ja"));
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&No"), QStringLiteral("&Nein"));
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Abbrechen"));
+    QCoreApplication::removeTranslator(&translator);
 }
 
 TEST(AdminSwitch, OnlyFirstArgumentWithBlanksAndAnyCase) {
