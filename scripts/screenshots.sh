@@ -37,3 +37,4 @@ if command -v xvfb-run >/dev/null; then
 else
   QT_QPA_PLATFORM=offscreen "$BIN/tervalo-screenshots" "$OUT" "$BIN/tervalo.KNF" "$DEMO_X" "$DEMO_Y"
 fi
+BUILD_DIR="$BUILD" "$ROOT/scripts/screenshots-admin.sh" "$OUT"  # options, file manager, dBase info
