@@ -137,7 +137,10 @@ std::string ShowNumber(double v, char sep) {
 
 std::string ShowWidths(const int32_t (&list)[11]) {
     std::string t;
-    for (int32_t w : list) t += (t.empty() ? "" : " ") + std::to_string(w);
+    for (int32_t w : list) {
+        if (!t.empty()) t += ' ';
+        t += std::to_string(w);
+    }
     return t;
 }
 
