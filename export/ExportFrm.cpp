@@ -5,6 +5,7 @@
 #include "export/Export.h"
 
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QLocale>
 #include <QPainter>
 #include <QScrollBar>
@@ -33,7 +34,13 @@ protected:
         p.setPen(QPen(QColor(0x80, 0x00, 0x00), 1, Qt::DashLine));
         p.drawRect(rect().adjusted(0, 0, -1, -1));
         p.setPen(palette().color(QPalette::WindowText));
-        p.drawText(rect(), Qt::AlignCenter, QStringLiteral("Bereich"));
+        // Shrink the label until it fits inside the frame.
+        const QString text = QStringLiteral("Bereich");
+        QFont f = font();
+        while (f.pointSizeF() > 5 && QFontMetrics(f).horizontalAdvance(text) > width() - 4)
+            f.setPointSizeF(f.pointSizeF() - 0.5);
+        p.setFont(f);
+        p.drawText(rect(), Qt::AlignCenter, text);
     }
 };
 
@@ -109,7 +116,7 @@ TExportForm::TExportForm(QWidget* owner)
     PBN_Xmax = makeBound("PBN_Xmax", QStringLiteral("Xmax:"), xHint, 236, 56);
     PBN_Ymin = makeBound("PBN_Ymin", QStringLiteral("Ymin:"), yHint, 130, 90);
     auto* sketch = new TBereichSketch(GroupBox1);
-    sketch->setGeometry(200, 50, 30, 36);
+    sketch->setGeometry(186, 50, 48, 36);
 
     GroupBox2 = new QGroupBox(QStringLiteral("dBase-Version (Export)   "), this);
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));

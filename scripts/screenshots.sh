@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Writes pictures of the desktop program's windows into FOLDER (default screenshots/):
-# hauptfenster.png, hauptfenster-raster.png, info.png, kurzmeldung.png, fortschritt.png.
-# Builds what it needs in the Release build folder "build", creates the demo terrain when no
-# catalogue exists yet, and runs the windows under a virtual X server.
+# hauptfenster.png, hauptfenster-raster.png, info.png, kurzmeldung.png, fortschritt.png,
+# optionen.png, optionen-ohne-admin.png, dateimanager.png, dateimanager-menue.png, dbf-info.png
+# and the export window. Builds what it needs in the Release build folder "build", creates the
+# demo terrain when no catalogue exists yet, and runs the windows under a virtual X server.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -14,27 +15,23 @@ DEMO_X=3567002.5
 DEMO_Y=5936002.5
 
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
-targets=(tervalo tervalo-screenshots)
-if cmake --build "$BUILD" --target help | grep 'tervalo-demo' >/dev/null; then
-  targets+=(tervalo-demo)
-fi
-cmake --build "$BUILD" -j"$(nproc)" --target "${targets[@]}"
+cmake --build "$BUILD" -j"$(nproc)" --target tervalo tervalo-demo tervalo-screenshots tervalo-admin-screenshots
 
 BIN="$BUILD/bin"
 if [ ! -f "$BIN/tervalo.KNF" ]; then
-  if [ -x "$BIN/tervalo-demo" ]; then
-    (cd "$BIN" && ./tervalo-demo)
-  else
-    echo "tervalo-demo is not built: the pictures show an empty catalogue" >&2
-  fi
+  (cd "$BIN" && ./tervalo-demo)
 fi
 
 mkdir -p "$OUT"
 # German numbers and Qt texts whatever the caller's locale.
 export LANG=de_DE.UTF-8 LC_ALL=
-if command -v xvfb-run >/dev/null; then
-  xvfb-run -a -s "-screen 0 1280x1024x24" "$BIN/tervalo-screenshots" "$OUT" "$BIN/tervalo.KNF" "$DEMO_X" "$DEMO_Y"
-else
-  QT_QPA_PLATFORM=offscreen "$BIN/tervalo-screenshots" "$OUT" "$BIN/tervalo.KNF" "$DEMO_X" "$DEMO_Y"
-fi
-BUILD_DIR="$BUILD" "$ROOT/scripts/screenshots-admin.sh" "$OUT"  # options, file manager, dBase info
+run() {
+  if command -v xvfb-run >/dev/null; then
+    xvfb-run -a -s "-screen 0 1280x1024x24" "$@"
+  else
+    QT_QPA_PLATFORM=offscreen "$@"
+  fi
+}
+run "$BIN/tervalo-screenshots" "$OUT" "$BIN/tervalo.KNF" "$DEMO_X" "$DEMO_Y"
+run "$BIN/tervalo-admin-screenshots" "$OUT" "$BIN/tervalo.KNF"
+echo "Bilder in $OUT"

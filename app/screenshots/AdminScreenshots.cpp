@@ -2,20 +2,25 @@
 //   admin-screenshots FOLDER KNF-FILE
 // optionen.png (with administrator rights), optionen-ohne-admin.png, dateimanager.png (the
 // catalogue of KNF-FILE), dateimanager-menue.png (with its context menu) and dbf-info.png
-// (the first dBase table of the catalogue).
+// (the first dBase table of the catalogue), export.png (the export window after a run over
+// the middle of the catalogue, written to a temporary file).
 #include "app/ErrorReport.h"
 #include "app/Globals.h"
 #include "app/OptionFrm.h"
+#include "app/Platform.h"
+#include "export/ExportFrm.h"
 #include "config/Konf.h"
 #include "filemanager/DBFInfoFrm.h"
 #include "filemanager/DateiFrm.h"
 #include "tools/Tools.h"
 
 #include <QDir>
+#include <QTemporaryDir>
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QPainter>
 #include <QTranslator>
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -99,6 +104,35 @@ int main(int argc, char** argv) {
         info.FormShow();
         ok &= Save(info, folder, "dbf-info.png");
         info.hide();
+    }
+
+    if (dateien.Anzahl > 0) {
+        // The save dialog is answered by script so the picture shows a finished run.
+        QTemporaryDir tmp;
+        TScriptedPlatform scripted;
+        TPlatform* previous = &Platform();
+        SetPlatform(&scripted);
+        scripted.SaveAnswers.push_back({true, tmp.filePath(QStringLiteral("ausschnitt.xyz")), 1});
+        double xmin = dateien.Xmin[1], xmax = dateien.Xmax[1], ymin = dateien.Ymin[1], ymax = dateien.Ymax[1];
+        for (int i = 2; i <= dateien.Anzahl; ++i) {
+            xmin = std::min(xmin, dateien.Xmin[i]);
+            xmax = std::max(xmax, dateien.Xmax[i]);
+            ymin = std::min(ymin, dateien.Ymin[i]);
+            ymax = std::max(ymax, dateien.Ymax[i]);
+        }
+        const double cx = (xmin + xmax) / 2, cy = (ymin + ymax) / 2;
+        TExportForm frm;
+        frm.Dateien = dateien;
+        frm.SetDBFVersion(Settings.DBFVersion);
+        frm.show();
+        frm.PBN_Xmin->SetValue(cx - 250);
+        frm.PBN_Xmax->SetValue(cx + 250);
+        frm.PBN_Ymin->SetValue(cy - 250);
+        frm.PBN_Ymax->SetValue(cy + 250);
+        frm.DoExportBtnClick();
+        ok &= Save(frm, folder, "export.png");
+        frm.hide();
+        SetPlatform(previous);
     }
     return ok ? 0 : 1;
 }
