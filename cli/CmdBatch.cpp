@@ -126,15 +126,7 @@ void RegisterBatch(CLI::App& app) {
     cmd->add_option("--fangbreite", opts.fangbreite, "halbe Seite des Suchquadrats [m] (statt der Konfiguration)");
     cmd->add_option("--potenz", opts.potenz, "Potenz f\xC3\xBCr die Wichtung nach Shepard (statt der Konfiguration)");
     cmd->add_flag("--json", opts.json, "je Punkt eine Zeile JSON");
-    cmd->callback([] {
-        try {
-            ExitCode() = Run(opts);
-        } catch (const std::exception& e) {
-            std::cout.flush();
-            std::cerr << e.what() << '\n';
-            ExitCode() = 1;
-        }
-    });
+    cmd->callback([] { RunCommand([] { return Run(opts); }); });
 }
 
 }  // namespace tervalo::cli

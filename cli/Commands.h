@@ -1,6 +1,7 @@
 #pragma once
 // Each command of tervalo-cli registers its sub-command and sets the exit code it ends with.
 #include <CLI/CLI.hpp>
+#include <functional>
 #include <string>
 
 namespace tervalo::cli {
@@ -15,6 +16,9 @@ char ThousandsSeparator();
 
 // Shared exit code: set by a command's callback.
 int& ExitCode();
+// Runs a command body: its result becomes the exit code; an error is printed on stderr
+// after what was already written to stdout, and gives exit code 1.
+void RunCommand(const std::function<int()>& body);
 
 void RegisterKonf(CLI::App& app);
 void RegisterScan(CLI::App& app);

@@ -1,5 +1,7 @@
 #include <clocale>
 #include <climits>
+#include <exception>
+#include <iostream>
 #include <unistd.h>
 
 #include "cli/Commands.h"
@@ -24,6 +26,16 @@ char DecimalSeparator() {
 char ThousandsSeparator() {
     const lconv* lc = std::localeconv();
     return (lc && lc->thousands_sep && lc->thousands_sep[0]) ? lc->thousands_sep[0] : '\0';
+}
+
+void RunCommand(const std::function<int()>& body) {
+    try {
+        ExitCode() = body();
+    } catch (const std::exception& e) {
+        std::cout.flush();
+        std::cerr << e.what() << '\n';
+        ExitCode() = 1;
+    }
 }
 
 int& ExitCode() {
