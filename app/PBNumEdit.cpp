@@ -139,6 +139,17 @@ void TPBNumEdit::CheckRange() {
     checking_ = false;
 }
 
+void TPBNumEdit::focusInEvent(QFocusEvent* e) {
+    QLineEdit::focusInEvent(e);
+    // Entered by keyboard or by the program (Tab, Enter's query handing the focus back):
+    // the whole value is selected, so typing replaces it. A mouse click places the cursor.
+    if (e->reason() == Qt::MouseFocusReason) return;
+    QPointer<TPBNumEdit> self(this);
+    QTimer::singleShot(0, this, [self] {
+        if (self && self->hasFocus()) self->selectAll();
+    });
+}
+
 void TPBNumEdit::focusOutEvent(QFocusEvent* e) {
     QLineEdit::focusOutEvent(e);
     // Only leaving the field for another control counts; a message box or another window

@@ -172,3 +172,23 @@ TEST_F(NumEditTest, BothBoundsZeroAcceptAnyValue) {
 }
 
 }  // namespace
+
+namespace {
+
+// Entering the field by Tab (or by the program, as after a query) selects the whole value,
+// so the next coordinate replaces the old one instead of being appended to it.
+TEST_F(NumEditTest, EnteringByKeyboardSelectsTheValueForRetyping) {
+    edit->SetValue(3567002.5);
+    Leave();
+    edit->setFocus(Qt::TabFocusReason);
+    QApplication::processEvents();
+    EXPECT_EQ(edit->selectedText(), edit->text());
+    TypeText(edit, QStringLiteral("5936002,5"));
+    EXPECT_EQ(edit->text(), QStringLiteral("5936002,5"));
+    Leave();
+    edit->setFocus(Qt::MouseFocusReason);
+    QApplication::processEvents();
+    EXPECT_FALSE(edit->hasSelectedText());
+}
+
+}  // namespace
