@@ -8,25 +8,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz/FuzzInput.h"
 #include "formats/DbfFile.h"
 #include "tools/Errors.h"
 
-namespace {
-
-std::string TempPath() { return "/tmp/tervalo_fuzz_dbf_" + std::to_string(::getpid()) + ".dbf"; }
-
-void WriteFile(const std::string& path, const void* data, size_t size) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) std::abort();
-    if (size) std::fwrite(data, 1, size, f);
-    std::fclose(f);
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string path = TempPath();
-    WriteFile(path, data, size);
+    const std::string path = WriteFuzzInput("dbf", ".dbf", data, size);
     try {
         tervalo::TDbfFile dbf;
         dbf.OpenRead(path);

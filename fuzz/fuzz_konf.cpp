@@ -8,25 +8,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz/FuzzInput.h"
 #include "config/Konf.h"
 #include "config/TYPEN.h"
 
-namespace {
-
-std::string TempPath() { return "/tmp/tervalo_fuzz_konf_" + std::to_string(::getpid()) + ".KNF"; }
-
-void WriteFile(const std::string& path, const void* data, size_t size) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) std::abort();
-    if (size) std::fwrite(data, 1, size, f);
-    std::fclose(f);
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string path = TempPath();
-    WriteFile(path, data, size);
+    const std::string path = WriteFuzzInput("konf", ".KNF", data, size);
 
     // A result grid of 11 columns whose headings are 20 pixels wide.
     int widths[11] = {};
@@ -50,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (dateien.Anzahl > tervalo::MaxDateien) std::abort();
 
     const std::string first = tervalo::KonfText(settings, dateien);
-    WriteFile(path, first.data(), first.size());
+    WriteFuzzInput("konf", ".KNF", first.data(), first.size());
     tervalo::TSettings settings2;
     tervalo::TDateien dateien2;
     tervalo::KonfLoad(path, "/prog/", settings2, dateien2, nullptr);

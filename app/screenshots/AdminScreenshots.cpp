@@ -5,6 +5,7 @@
 // (the first dBase table of the catalogue), export.png (the export window after a run over
 // the middle of the catalogue, written to a temporary file).
 #include "app/ErrorReport.h"
+#include "app/screenshots/ShotSupport.h"
 #include "app/Globals.h"
 #include "app/OptionFrm.h"
 #include "app/Platform.h"
@@ -23,24 +24,7 @@
 #include <algorithm>
 #include <cstdio>
 
-namespace {
-
-bool Save(const QPixmap& pic, const QString& folder, const char* name) {
-    const QString path = QDir(folder).filePath(QString::fromLatin1(name));
-    if (!pic.save(path, "PNG")) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-        return false;
-    }
-    std::printf("%s\n", qPrintable(path));
-    return true;
-}
-
-bool Save(QWidget& w, const QString& folder, const char* name) {
-    QApplication::processEvents();
-    return Save(w.grab(), folder, name);
-}
-
-}  // namespace
+using tervalo::shots::Save;
 
 int main(int argc, char** argv) {
     using namespace tervalo;

@@ -8,6 +8,7 @@
 #include "app/IDoFenster1.h"
 #include "app/KurzMeldung.h"
 #include "app/MainUnit.h"
+#include "app/screenshots/ShotSupport.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -16,20 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
-
-bool Save(QWidget& w, const QString& folder, const char* name) {
-    QApplication::processEvents();
-    const QString path = QDir(folder).filePath(QString::fromLatin1(name));
-    if (!w.grab().save(path, "PNG")) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-        return false;
-    }
-    std::printf("%s\n", qPrintable(path));
-    return true;
-}
-
-}  // namespace
+using tervalo::shots::Save;
 
 int main(int argc, char** argv) {
     using namespace tervalo;
