@@ -399,7 +399,8 @@ struct TextLineReader::Impl {
 TextLineReader::TextLineReader(const std::string& path) : impl_(std::make_unique<Impl>()) {
     int fd;
     do {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        // Non-blocking open: a named pipe must not stall the run waiting for a writer.
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) ThrowFileError(errno);
     impl_->fd = fd;
@@ -407,6 +408,9 @@ TextLineReader::TextLineReader(const std::string& path) : impl_(std::make_unique
     struct stat st;
     if (::fstat(fd, &st) == 0) {
         if (S_ISDIR(st.st_mode)) ThrowFileError(EISDIR);
+        // Pipes and devices are no point files; reading them could block or never end.
+        if (!S_ISREG(st.st_mode)) ThrowFileError(EACCES);
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         // Small files need no full block; the buffer still grows for longer lines.
         if (S_ISREG(st.st_mode) && st.st_size >= 0 && static_cast<uint64_t>(st.st_size) < kBlockSize)
             cap = std::max<std::size_t>(static_cast<std::size_t>(st.st_size) + 1, 4096);

@@ -1,5 +1,6 @@
 // Block line reader: line ends, lone CR, Ctrl-Z, long lines, block boundaries, errors.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -141,6 +142,15 @@ TEST_F(TextReaderTest, OpenAndReadFailuresAreFileErrors) {
     try {
         TextLineReader r(dir_.string());
         FAIL() << "no error for a folder";
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.Code(), 5);
+    }
+    // A named pipe without a writer would block a blocking open for ever.
+    const std::string fifo = (dir_ / "pipe.xyz").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    try {
+        TextLineReader r(fifo);
+        FAIL() << "no error for a named pipe";
     } catch (const EInOutError& e) {
         EXPECT_EQ(e.Code(), 5);
     }
