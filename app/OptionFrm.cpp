@@ -145,7 +145,9 @@ TOptionForm::TOptionForm(QWidget* owner)
     connect(ExportButton, &QPushButton::clicked, this, guard(&TOptionForm::ExportButtonClick));
     connect(OKButton, &QPushButton::clicked, this, guard(&TOptionForm::OKButtonClick));
     connect(CancelButton, &QPushButton::clicked, this, guard(&TOptionForm::CancelButtonClick));
-    PBN_Fangbreite->setFocus(Qt::OtherFocusReason);
+    // Not the capture range field: leaving it checks its value, and a stored value beyond the
+    // bound must not be refused when the user never entered the field.
+    OKButton->setFocus(Qt::OtherFocusReason);
 }
 
 int TOptionForm::MyShowModal(TDateien& dateien) {

@@ -163,4 +163,34 @@ TEST_F(OptionsTest, ExportWindowShowsAndStoresTheLevelWhateverCloses) {
     }
 }
 
+void ClickWithMouse(QWidget* w) {
+    const QPointF at(w->width() / 2.0, w->height() / 2.0);
+    QMouseEvent press(QEvent::MouseButtonPress, at, w->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    // A synthetic press moves no focus; a real one gives it to the button first.
+    w->setFocus(Qt::MouseFocusReason);
+    QApplication::sendEvent(w, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, w->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(w, &release);
+}
+
+TEST_F(OptionsTest, StoredRangeAboveTheBoundIsOnlyCheckedWhenTheFieldIsEntered) {
+    enum Way { Ok, Cancel, EnterFieldThenOk };
+    for (Way way : {Ok, Cancel, EnterFieldThenOk}) {
+        platform.Messages.clear();
+        TOptionForm dlg;
+        dlg.PBN_Fangbreite->SetValue(500.0);
+        dlg.PBN_Potenz1->SetValue(2.0);
+        TDateien cat;
+        OnModal<TOptionForm>([way](TOptionForm* d) {
+            if (way == EnterFieldThenOk) d->PBN_Fangbreite->setFocus(Qt::MouseFocusReason);
+            ClickWithMouse(way == Cancel ? d->CancelButton : d->OKButton);
+        });
+        EXPECT_EQ(dlg.MyShowModal(cat), way == Cancel ? QDialog::Rejected : QDialog::Accepted);
+        EXPECT_EQ(platform.Messages.size(), way == EnterFieldThenOk ? 1u : 0u) << way;
+        EXPECT_EQ(dlg.PBN_Fangbreite->Value(), 500.0);
+    }
+}
+
 }  // namespace
