@@ -144,6 +144,15 @@ void TResultGrid::SelectBlock(int left, int top, int right, int bottom) {
     setRangeSelected(QTableWidgetSelectionRange(top - 1, left, bottom - 1, right), true);
 }
 
+void TResultGrid::mousePressEvent(QMouseEvent* e) {
+    // The right button only opens the context menu: the dragged block is what gets copied.
+    if (e->button() == Qt::RightButton) {
+        e->accept();
+        return;
+    }
+    QTableWidget::mousePressEvent(e);
+}
+
 void TResultGrid::mouseDoubleClickEvent(QMouseEvent* e) {
     QTableWidget::mouseDoubleClickEvent(e);
     emit DblClick();

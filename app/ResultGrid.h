@@ -39,6 +39,7 @@ signals:
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
 
 private:
     QTableWidgetItem* ItemAt(int col, int row) const;

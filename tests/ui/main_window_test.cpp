@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFontMetrics>
+#include <QMouseEvent>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -278,6 +279,35 @@ TEST_F(MainWindowTest, CopiesSelectedBlockWithTabsAndCarriageReturns) {
     form->inZwischenablagekopieren1->trigger();
     EXPECT_EQ(platform.Clipboard, QStringLiteral("\t\t\r\t\t\r"));
     EXPECT_FALSE(platform.Clipboard.contains(QLatin1Char('\n')));
+}
+
+// Right-clicking a cell to reach the context menu must not replace the dragged block.
+TEST_F(MainWindowTest, RightClickKeepsTheSelectionForCopying) {
+    const std::string tile = Path("kachel1.xyz");
+    WriteTile(tile, X0, Y0, 2, 5.0);
+    Open();
+    AddFile(tile, X0, X0 + 5, Y0, Y0 + 5);
+    Query(X0 + 1, Y0 + 1);
+    form->Btn_GridShow->click();
+    TResultGrid* g = form->StringGrid1;
+    g->SelectBlock(1, 1, 2, 3);
+
+    const QRect cell = g->visualRect(g->model()->index(9, 4));  // row 10, column R
+    QWidget* vp = g->viewport();
+    QMouseEvent press(QEvent::MouseButtonPress, cell.center(), vp->mapToGlobal(cell.center()),
+                      Qt::RightButton, Qt::RightButton, Qt::NoModifier);
+    QApplication::sendEvent(vp, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, cell.center(), vp->mapToGlobal(cell.center()),
+                        Qt::RightButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(vp, &release);
+
+    const TResultGrid::TBlock b = g->Selection();
+    EXPECT_EQ(b.Left, 1);
+    EXPECT_EQ(b.Top, 1);
+    EXPECT_EQ(b.Right, 2);
+    EXPECT_EQ(b.Bottom, 3);
+    form->inZwischenablagekopieren1->trigger();
+    EXPECT_EQ(platform.Clipboard.count(QLatin1Char('\r')), 3);
 }
 
 TEST_F(MainWindowTest, GridToggleAndDoubleClickWidths) {
