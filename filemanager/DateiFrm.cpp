@@ -529,15 +529,25 @@ void TDateiForm::Konvertieren1Click() {
         TDateiForm* f;
         ~Idle() { f->SetRunning(false); }
     } idle{this};
-    TIDoFenster progress(this);
-    progress.SetZiel(U(FileNamePart(target)));
-    progress.ShowCentred();
-    TKonvertWindow observer(this, progress);
-    TRunOptions options;
-    options.DecimalSeparator = UserDecimalSeparator();
-    options.Poll = Poll;
-    TEscapeWatch watch;
-    Konvertieren(source, target, format, options, observer);
+    TKonvertResult result;
+    {
+        TIDoFenster progress(this);
+        progress.SetZiel(U(FileNamePart(target)));
+        progress.ShowCentred();
+        TKonvertWindow observer(this, progress);
+        TRunOptions options;
+        options.DecimalSeparator = UserDecimalSeparator();
+        options.Poll = Poll;
+        TEscapeWatch watch;
+        result = Konvertieren(source, target, format, options, observer);
+    }
+    // Without a word the user would take the missing or empty target for a finished conversion.
+    if (!result.TargetCreated || !result.SourceOpened)
+        Platform().MessageBox(this, QStringLiteral("Fehler"),
+                              !result.TargetCreated
+                                  ? QStringLiteral("Datei kann nicht angelegt werden:\n") + U(target)
+                                  : QStringLiteral("Datei kann nicht ge\u00F6ffnet werden:\n") + U(source),
+                              TMsgIcon::Error, TMsgButtons::Ok);
 }
 
 void TDateiForm::OKButtonClick() {

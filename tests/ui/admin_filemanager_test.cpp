@@ -321,4 +321,31 @@ TEST_F(ConvertTest, TheSourceIsNeverOverwritten) {
     EXPECT_EQ(std::filesystem::file_size(Dir() + "old.dbf"), 4u);
 }
 
+TEST_F(ConvertTest, ATargetNotCreatedOrASourceNotOpenedIsTold) {
+    const std::string table = WriteTable(dir, "t.dbf", 3, {{1, 2, 3}});
+    const std::string gone = Dir() + "fehlt.xyz";
+    Open(f, {table, gone});
+
+    f.DateiGrid->SetCursorRow(1);
+    Save(Dir() + "kein/out", 1);  // a folder that does not exist
+    f.Konvertieren1Click();
+    ASSERT_EQ(platform.Messages.size(), 1u);
+    EXPECT_EQ(platform.Messages[0].Icon, TMsgIcon::Error);
+    EXPECT_TRUE(platform.Messages[0].Text.contains(QStringLiteral("kein/out.xyz")));
+
+    f.DateiGrid->SetCursorRow(2);
+    Save(Dir() + "leer", 1);
+    f.Konvertieren1Click();
+    ASSERT_EQ(platform.Messages.size(), 2u);
+    EXPECT_TRUE(platform.Messages[1].Text.endsWith(QString::fromStdString(gone)));
+    EXPECT_TRUE(std::filesystem::exists(Dir() + "leer.dbf"));
+
+    // A conversion that went through says nothing.
+    f.DateiGrid->SetCursorRow(1);
+    Save(Dir() + "gut", 1);
+    f.Konvertieren1Click();
+    EXPECT_EQ(platform.Messages.size(), 2u);
+    EXPECT_FALSE(f.Running());
+}
+
 }  // namespace
