@@ -84,12 +84,12 @@ int RunConvert(const ConvertArgs& a) {
 void RegisterConvert(CLI::App& app) {
     auto a = std::make_shared<ConvertArgs>();
     CLI::App* sub = app.add_subcommand(
-        "convert", "Convert a text point file to a dBase table or a dBase table to text");
-    sub->add_option("SOURCE", a->source, "Source file (text or dBase, by content)")->required();
-    sub->add_option("OUTPUT", a->output, "Target file")->required();
-    sub->add_option("--format", a->format, "Target layout: xyz or csv for a dBase source, dbf for text")
+        "convert", "Textpunktdatei in eine dBase-Tabelle oder dBase-Tabelle in eine Textdatei umwandeln");
+    sub->add_option("SOURCE", a->source, "Quelldatei (Text oder dBase, nach Inhalt)")->required();
+    sub->add_option("OUTPUT", a->output, "Zieldatei")->required();
+    sub->add_option("--format", a->format, "Zielformat: xyz oder csv bei dBase-Quelle, dbf bei Textquelle")
         ->check(CLI::IsMember({"xyz", "csv", "dbf"}));
-    sub->add_option("--level", a->level, "dBase level of a table target")
+    sub->add_option("--level", a->level, "dBase-Version einer Zieltabelle")
         ->check(CLI::IsMember({3, 4, 7}));
     sub->callback([a] { ExitCode() = RunConvert(*a); });
 }

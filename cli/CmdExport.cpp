@@ -83,17 +83,17 @@ int RunExport(const ExportArgs& a) {
 void RegisterExport(CLI::App& app) {
     auto a = std::make_shared<ExportArgs>();
     CLI::App* sub = app.add_subcommand(
-        "export", "Export every catalogued point inside XMIN..XMAX, YMIN..YMAX, repeats left out");
-    sub->add_option("XMIN", a->xmin, "Lower X bound [m]")->required();
-    sub->add_option("XMAX", a->xmax, "Upper X bound [m]")->required();
-    sub->add_option("YMIN", a->ymin, "Lower Y bound [m]")->required();
-    sub->add_option("YMAX", a->ymax, "Upper Y bound [m]")->required();
-    sub->add_option("OUTPUT", a->output, "Output file")->required();
-    sub->add_option("--format", a->format, "Output layout")
+        "export", "Alle Punkte der Katalogdateien in XMIN..XMAX, YMIN..YMAX in eine Datei exportieren, doppelte ausgelassen");
+    sub->add_option("XMIN", a->xmin, "untere X-Grenze [m]")->required();
+    sub->add_option("XMAX", a->xmax, "obere X-Grenze [m]")->required();
+    sub->add_option("YMIN", a->ymin, "untere Y-Grenze [m]")->required();
+    sub->add_option("YMAX", a->ymax, "obere Y-Grenze [m]")->required();
+    sub->add_option("OUTPUT", a->output, "Ausgabedatei")->required();
+    sub->add_option("--format", a->format, "Ausgabeformat")
         ->check(CLI::IsMember({"xyz", "csv", "dbf"}));
-    sub->add_option("--level", a->level, "dBase level (default: the configured one)")
+    sub->add_option("--level", a->level, "dBase-Version (Standard: die der Konfiguration)")
         ->check(CLI::IsMember({3, 4, 7}));
-    sub->add_option("--konf", a->konf, "Configuration file (default: tervalo.KNF beside the program)");
+    sub->add_option("--konf", a->konf, "Konfigurationsdatei (Standard: tervalo.KNF neben dem Programm)");
     sub->callback([a] { ExitCode() = RunExport(*a); });
 }
 
