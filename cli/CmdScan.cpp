@@ -44,7 +44,8 @@ void RegisterScan(CLI::App& app) {
     cmd->add_flag("--json", json, "Ausgabe als JSON");
     cmd->callback([] {
         const char sep = DecimalSeparator();
-        nlohmann::json out = nlohmann::json::array();
+        // Keys in the documented order, one compact array like the other commands.
+        nlohmann::ordered_json out = nlohmann::ordered_json::array();
         int rc = 0;
         for (const std::string& path : files) {
             TExtremwerte e;
@@ -72,7 +73,7 @@ void RegisterScan(CLI::App& app) {
                 PrintText(path, e, sep);
             }
         }
-        if (json) std::cout << out.dump(2) << '\n';
+        if (json) std::cout << out.dump() << '\n';
         ExitCode() = rc;
     });
 }

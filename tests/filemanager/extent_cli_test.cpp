@@ -59,6 +59,15 @@ TEST_F(ScanCliTest, JsonListsEveryFile) {
     EXPECT_EQ(j[0]["ymax"].get<double>(), 5936000.0);
     EXPECT_EQ(j[1]["xmin"].get<double>(), 999999999.0);
     EXPECT_EQ(j[1]["xmax"].get<double>(), -9999999.0);
+    // Scripts may read the array positionally: keys in the documented order.
+    EXPECT_EQ(r.out.rfind("[{\"datei\":", 0), 0u) << r.out;
+    const auto order = {"\"datei\"", "\"dbase\"", "\"xmin\"", "\"xmax\"", "\"ymin\"", "\"ymax\""};
+    std::size_t at = 0;
+    for (const char* key : order) {
+        const std::size_t next = r.out.find(key, at);
+        ASSERT_NE(next, std::string::npos) << key;
+        at = next;
+    }
 }
 
 TEST_F(ScanCliTest, TextOutputAndErrors) {
