@@ -18,7 +18,6 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QFileInfo>
-#include <QLibraryInfo>
 #include <QPainter>
 #include <QTranslator>
 #include <algorithm>
@@ -29,17 +28,9 @@ using tervalo::shots::Save;
 int main(int argc, char** argv) {
     using namespace tervalo;
     TApplication app(argc, argv);
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: admin-screenshots FOLDER KNF-FILE\n");
-        return 2;
-    }
-    const QString folder = QString::fromLocal8Bit(argv[1]);
-    const QString knf = QFileInfo(QString::fromLocal8Bit(argv[2])).absoluteFilePath();
-    QDir().mkpath(folder);
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    QString folder, knf;
     QTranslator qtGerman;
-    if (qtGerman.load(QStringLiteral("qtbase_de"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtGerman);
+    if (!shots::Prepare(argc, argv, folder, knf, qtGerman)) return 2;
 
     TDateien dateien;
     KonfLoad(knf.toStdString(), QFileInfo(knf).absolutePath().toStdString() + "/", Settings, dateien, nullptr);

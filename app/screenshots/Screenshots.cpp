@@ -22,16 +22,9 @@ using tervalo::shots::Save;
 int main(int argc, char** argv) {
     using namespace tervalo;
     TApplication app(argc, argv);
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: tervalo-screenshots FOLDER KNF-FILE\n");
-        return 2;
-    }
-    const QString folder = QString::fromLocal8Bit(argv[1]);
-    const QString knf = QFileInfo(QString::fromLocal8Bit(argv[2])).absoluteFilePath();
-    QDir().mkpath(folder);
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    QString folder, knf;
     QTranslator qtGerman;
-    InstallQtGerman(qtGerman);
+    if (!shots::Prepare(argc, argv, folder, knf, qtGerman)) return 2;
 
     TForm1 form;
     form.Dateien.KonfDatei = knf.toStdString();
