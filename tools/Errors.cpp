@@ -33,13 +33,19 @@ int ErrnoToFileError(int err) {
     }
 }
 
-void ThrowFileError(int err) {
-    int code = ErrnoToFileError(err);
-    if (code != 0) throw EInOutError(code, FileErrorText(code));
+std::string ErrnoText(int err) {
+    const int code = ErrnoToFileError(err);
+    if (code != 0) return FileErrorText(code);
     // Unmapped errno values keep their own number, so EIO (5) is no "access denied".
     char buf[32];
     std::snprintf(buf, sizeof buf, "E/A-Fehler %d", err);
-    throw EInOutError(err, buf);
+    return buf;
+}
+
+void ThrowFileError(int err) { throw EInOutError(ErrnoToFileError(err), ErrnoText(err), err); }
+
+void ThrowFileError(int err, const std::string& path) {
+    throw EInOutError(ErrnoToFileError(err), ErrnoText(err) + ": " + path, err);
 }
 
 }  // namespace tervalo

@@ -1,0 +1,225 @@
+#include "tools/SafeWriter.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "tools/Errors.h"
+
+namespace tervalo {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Absolute(const std::string& p) {
+    std::error_code ec;
+    fs::path a = fs::absolute(fs::path(p), ec);
+    if (ec) return p;
+    return a.lexically_normal().string();
+}
+
+std::string DirOf(const std::string& p) {
+    const std::size_t s = p.find_last_of('/');
+    if (s == std::string::npos) return ".";
+    return s == 0 ? "/" : p.substr(0, s);
+}
+
+// Temporary files still open, for the signal cleanup: fixed slots, no allocation there.
+constexpr int kSlots = 8;
+char g_tempPaths[kSlots][PATH_MAX];
+std::atomic<bool> g_inUse[kSlots];  // slot taken
+std::atomic<bool> g_ready[kSlots];  // path complete: the signal cleanup may use it
+
+int Register(const std::string& path) {
+    if (path.size() >= PATH_MAX) return -1;
+    for (int i = 0; i < kSlots; ++i) {
+        bool expected = false;
+        if (g_inUse[i].compare_exchange_strong(expected, true)) {
+            std::memcpy(g_tempPaths[i], path.c_str(), path.size() + 1);
+            g_ready[i].store(true);
+            return i;
+        }
+    }
+    return -1;
+}
+
+void Unregister(int slot) {
+    if (slot < 0) return;
+    g_ready[slot].store(false);
+    g_inUse[slot].store(false);
+}
+
+// The usual mode of a new file: 0666 under the process's umask.
+mode_t NewFileMode() {
+    if (FILE* f = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, f)) {
+            unsigned mask = 0;
+            if (std::sscanf(line, "Umask: %o", &mask) == 1) {
+                std::fclose(f);
+                return static_cast<mode_t>(0666 & ~mask);
+            }
+        }
+        std::fclose(f);
+    }
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+bool SameInode(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// True when `p` names the file `finalPath` (existing: same inode; else the same absolute path).
+bool IsSameFile(const std::string& finalPath, bool finalExists, const struct stat& finalSt, const std::string& p) {
+    if (p.empty()) return false;
+    struct stat st {};
+    if (finalExists && ::stat(p.c_str(), &st) == 0) return SameInode(finalSt, st);
+    return TSafeFile::Resolve(p) == finalPath;
+}
+
+}  // namespace
+
+bool& TSafeFile::SyncEnabled() {
+    static bool on = true;
+    return on;
+}
+
+std::string TSafeFile::Resolve(const std::string& target) {
+    std::string p = Absolute(target);
+    // Follow a chain of links by hand: a dangling link names the file to be created.
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st {};
+        if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+        std::string link(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX), '\0');
+        const ssize_t n = ::readlink(p.c_str(), link.data(), link.size());
+        if (n <= 0) break;
+        link.resize(static_cast<std::size_t>(n));
+        p = Absolute(link[0] == '/' ? link : DirOf(p) + "/" + link);
+    }
+    // The folders on the way may be links as well; the file itself is what counts.
+    std::error_code ec;
+    const fs::path dir = fs::weakly_canonical(fs::path(DirOf(p)), ec);
+    if (!ec) p = (dir / fs::path(p).filename()).string();
+    return p;
+}
+
+void TSafeFile::Check(const std::string& target, const TSchutz& schutz) {
+    const std::string finalPath = Resolve(target);
+    struct stat st {};
+    const bool exists = ::stat(finalPath.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) throw EZielAbgelehnt(TextZielKeineDatei + target);
+    if (IsSameFile(finalPath, exists, st, schutz.Konfiguration)) throw EZielAbgelehnt(TextZielIstKonfiguration + target);
+    for (const std::string& q : schutz.Quellen)
+        if (IsSameFile(finalPath, exists, st, q)) throw EZielAbgelehnt(TextZielIstQuelle + target);
+    // A rename would go round the owner's protection; only who may write in place may replace.
+    if (exists && ::faccessat(AT_FDCWD, finalPath.c_str(), W_OK, AT_EACCESS) != 0)
+        throw EZielAbgelehnt(TextZielSchreibgeschuetzt + target, errno);
+    struct stat dst {};
+    const std::string dir = DirOf(finalPath);
+    if (::stat(dir.c_str(), &dst) != 0 || !S_ISDIR(dst.st_mode)) throw EZielAbgelehnt(TextOrdnerFehlt + dir, ENOENT);
+    if (::faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+        throw EZielAbgelehnt(ErrnoText(EACCES) + ": " + target, EACCES);
+}
+
+TSafeFile::TSafeFile(const std::string& target, const TSchutz& schutz) : target_(target) {
+    Check(target, schutz);
+    final_ = Resolve(target);
+    const std::string dir = DirOf(final_);
+    std::string name = final_.substr(final_.find_last_of('/') + 1);
+    if (name.size() > 200) name.resize(200);  // room for the suffix within NAME_MAX
+    std::string pattern = (dir == "/" ? std::string() : dir) + "/." + name + ".tervalo-XXXXXX";
+    int fd;
+    do {
+        fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        const int err = errno;
+        throw EZielAbgelehnt(ErrnoText(err) + ": " + target, err);
+    }
+    fd_ = fd;
+    temp_ = pattern;
+    slot_ = Register(temp_);
+}
+
+TSafeFile::~TSafeFile() {
+    if (!committed_) Discard();
+}
+
+void TSafeFile::Write(const void* data, std::size_t n) {
+    const char* p = static_cast<const char*>(data);
+    while (n > 0) {
+        const ssize_t w = ::write(fd_, p, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            ThrowFileError(errno, target_);
+        }
+        p += w;
+        n -= static_cast<std::size_t>(w);
+    }
+}
+
+void TSafeFile::Commit() {
+    if (committed_) return;
+    if (fd_ < 0) ThrowFileError(EBADF, target_);
+    try {
+        // The target may have changed since the check: never rename over anything but a file.
+        struct stat st {};
+        const bool exists = ::stat(final_.c_str(), &st) == 0;
+        if (exists && !S_ISREG(st.st_mode)) throw EZielAbgelehnt(TextZielKeineDatei + target_);
+        if (exists) {
+            if (::geteuid() == 0) {
+                if (::fchown(fd_, st.st_uid, st.st_gid) != 0) ThrowFileError(errno, target_);
+            } else {
+                [[maybe_unused]] int ignored = ::fchown(fd_, static_cast<uid_t>(-1), st.st_gid);  // keep the group where allowed
+            }
+        }
+        // After fchown, which may clear set-id bits.
+        if (::fchmod(fd_, exists ? (st.st_mode & 07777) : NewFileMode()) != 0) ThrowFileError(errno, target_);
+        if (SyncEnabled() && ::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) ThrowFileError(errno, target_);
+        const int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0 && errno != EINTR) ThrowFileError(errno, target_);
+        if (::rename(temp_.c_str(), final_.c_str()) != 0) ThrowFileError(errno, target_);
+    } catch (...) {
+        Discard();
+        throw;
+    }
+    committed_ = true;
+    Unregister(slot_);
+    slot_ = -1;
+    if (SyncEnabled()) {
+        // The rename itself reaches the disk with the folder.
+        const int dfd = ::open(DirOf(final_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dfd >= 0) {
+            [[maybe_unused]] int ignored = ::fsync(dfd);
+            ::close(dfd);
+        }
+    }
+}
+
+void TSafeFile::Discard() noexcept {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!temp_.empty() && !committed_) ::unlink(temp_.c_str());
+    Unregister(slot_);
+    slot_ = -1;
+    temp_.clear();
+}
+
+void RemoveSafeFileTemporaries() noexcept {
+    for (int i = 0; i < kSlots; ++i)
+        if (g_ready[i].load()) ::unlink(g_tempPaths[i]);
+}
+
+}  // namespace tervalo

@@ -1,0 +1,85 @@
+#pragma once
+// The one way the program writes a file (exports, conversions, the configuration).
+//
+// The target is checked before anything is written: it must be a regular file or not exist
+// yet (a symbolic link counts as the file it points to, which is what gets replaced); it must
+// not be one of the protected files (the sources of the run, the configuration file; same
+// device and inode, or the same path for files that do not exist); an existing target the
+// user may not write in place is refused (the owner's protection holds; root aside). The data
+// then goes into a temporary file in the target's folder. Commit() syncs it, gives it the
+// existing target's mode (and owner, as root) or the usual mode under the umask, and renames
+// it over the target. Without Commit() the temporary file is removed and an existing target
+// stays exactly as it was. Nothing the program did not create is truncated or deleted.
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tervalo {
+
+// The output was refused or could not be created; nothing was written. what() is the user's
+// German text naming the path; Errno() the system's error number behind it, 0 for a refusal.
+class EZielAbgelehnt : public std::runtime_error {
+public:
+    explicit EZielAbgelehnt(const std::string& text, int err = 0) : std::runtime_error(text), errno_(err) {}
+    int Errno() const { return errno_; }
+private:
+    int errno_;
+};
+
+// Files an output must never replace.
+struct TSchutz {
+    std::vector<std::string> Quellen;  // sources of the run ("zugleich Quelldatei")
+    std::string Konfiguration;         // the configuration file, empty when none
+};
+
+// Refusal texts (each followed by the path).
+inline constexpr const char* TextZielIstQuelle = "Die Ausgabedatei ist zugleich Quelldatei: ";
+inline constexpr const char* TextZielIstKonfiguration = "Die Ausgabedatei ist die Konfigurationsdatei: ";
+inline constexpr const char* TextZielKeineDatei = "Die Ausgabedatei ist keine gew\xC3\xB6hnliche Datei: ";
+inline constexpr const char* TextZielSchreibgeschuetzt = "Die Ausgabedatei ist schreibgesch\xC3\xBCtzt: ";
+inline constexpr const char* TextOrdnerFehlt = "Ordner nicht gefunden: ";
+
+class TSafeFile {
+public:
+    // Checks the target (Check) and creates the temporary file beside it. Throws
+    // EZielAbgelehnt when the target is refused or the temporary file cannot be created.
+    explicit TSafeFile(const std::string& target, const TSchutz& schutz = {});
+    ~TSafeFile();  // removes the temporary file unless committed
+    TSafeFile(const TSafeFile&) = delete;
+    TSafeFile& operator=(const TSafeFile&) = delete;
+
+    // The checks alone, for callers that refuse a target before a run starts.
+    static void Check(const std::string& target, const TSchutz& schutz = {});
+    // The path that will be replaced: the target with symbolic links followed, absolute.
+    static std::string Resolve(const std::string& target);
+
+    int Fd() const { return fd_; }
+    const std::string& TempPath() const { return temp_; }
+    const std::string& Target() const { return target_; }  // as given
+    const std::string& FinalPath() const { return final_; }
+    bool Committed() const { return committed_; }
+
+    // Writes all bytes at the current position; errors throw EInOutError naming the target.
+    void Write(const void* data, std::size_t n);
+    // Syncs, sets mode and owner, renames over the target and syncs the folder. Throws
+    // EInOutError (the temporary file is then removed and the target left as it was).
+    void Commit();
+    // Removes the temporary file; the target stays as it was.
+    void Discard() noexcept;
+
+    // Whether Commit syncs file and folder (benchmarks switch it off to measure its cost).
+    static bool& SyncEnabled();
+
+private:
+    std::string target_;
+    std::string final_;
+    std::string temp_;
+    int fd_ = -1;
+    int slot_ = -1;
+    bool committed_ = false;
+};
+
+// Removes every temporary file still open. Async-signal-safe: for a signal that ends the process.
+void RemoveSafeFileTemporaries() noexcept;
+
+}  // namespace tervalo
