@@ -1,13 +1,40 @@
 // tervalo-cli: the program's jobs without a window.
+#include <poll.h>
+#include <unistd.h>
+
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <iostream>
 
 #include "cli/Commands.h"
 
+namespace {
+
+// True when standard output is a pipe whose reader has gone (`... | head -1`).
+bool ReaderGone() {
+    pollfd p{STDOUT_FILENO, 0, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & POLLERR) != 0;
+}
+
+// A command whose standard output could not be written did not do what it was asked. A reader
+// that went away on purpose needs no message; any other failure (a full disk) gets one.
+int CheckStdout(int rc) {
+    std::cout.flush();
+    const bool failed = std::fflush(stdout) != 0 || std::ferror(stdout) || !std::cout;
+    if (!failed) return rc;
+    if (!ReaderGone()) std::cerr << "Fehler beim Schreiben der Standardausgabe\n";
+    return rc == 0 ? 1 : rc;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
+    // A closed standard output must not end a run (an export would leave a broken file):
+    // writes to it just fail.
+    std::signal(SIGPIPE, SIG_IGN);
     CLI::App app{"Tervalo: terrain heights from XYZ and dBase point tiles"};
     app.require_subcommand(1);
     tervalo::cli::RegisterKonf(app);
@@ -26,5 +53,8 @@ int main(int argc, char** argv) {
         std::cerr << e.what() << "\n";
         return 1;
     }
-    return tervalo::cli::ExitCode();
+    const int rc = tervalo::cli::ExitCode();
+    // Export and convert judge their run by its output file; their log is secondary.
+    if (app.got_subcommand("export") || app.got_subcommand("convert")) return rc;
+    return CheckStdout(rc);
 }
