@@ -1,6 +1,7 @@
 // tervalo-cli konf: the configuration as the program reads it at start-up.
+#include <sys/stat.h>
+
 #include <algorithm>
-#include <filesystem>
 #include <iostream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -8,7 +9,7 @@
 
 #include "cli/Commands.h"
 #include "config/Konf.h"
-#include "tools/Errors.h"
+#include "tools/SafeWriter.h"
 #include "tools/Tools.h"
 
 namespace tervalo::cli {
@@ -52,14 +53,21 @@ struct KonfOptions {
     bool json = false;
 };
 
+// True when both paths name one file (same device and inode, or the same path resolved).
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa {}, sb {};
+    if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0)
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    return TSafeFile::Resolve(a) == TSafeFile::Resolve(b);
+}
+
 void Run(const KonfOptions& o) {
-    const std::string path = o.file.empty() ? DefaultKonfPath() : o.file;
-    TSettings settings;
-    TDateien dateien;
-    dateien.KonfDatei = path;
     EstimatedResultGrid grid;
     GridWidthHooks hooks = GridHooksFor(grid);
-    KonfLoad(path, ProgramFolder(), settings, dateien, &hooks);
+    TKonfCli k = LoadKonf(o.file, &hooks);
+    const std::string& path = k.Dateien.KonfDatei;
+    TSettings& settings = k.Settings;
+    const TDateien& dateien = k.Dateien;
 
     if (o.json) {
         nlohmann::ordered_json j;  // keys in the documented order
@@ -81,15 +89,18 @@ void Run(const KonfOptions& o) {
         j["dateien"] = list;
         std::cout << j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
     } else {
-        std::error_code ec;
-        const bool present = std::filesystem::is_regular_file(path, ec);
-        std::cout << "Konfigurationsdatei: " << path << (present ? "" : " (nicht vorhanden, Anfangswerte)") << '\n'
+        std::cout << "Konfigurationsdatei: " << path << (k.Gelesen.Vorhanden ? "" : " (nicht vorhanden, Anfangswerte)")
+                  << '\n'
                   << KonfListing(settings, dateien, DecimalSeparator());
     }
 
     if (!o.save.empty()) {
+        // Written over itself, a file with surplus entries would lose them.
+        if (k.NichtUeberschreiben() && SameFile(o.save, path))
+            throw EZielAbgelehnt("Die Konfigurationsdatei enth\xC3\xA4lt mehr als " + std::to_string(MaxDateien) +
+                                 " Dateieintr\xC3\xA4ge und wird nicht \xC3\xBC" "berschrieben: " + o.save);
         // The stored widths are written as read: the estimated grid is no real window.
-        if (int err = KonfSave(o.save, settings, dateien, nullptr)) ThrowFileError(err);
+        KonfSave(o.save, settings, dateien, nullptr);
     }
 }
 
@@ -106,14 +117,10 @@ void RegisterKonf(CLI::App& app) {
     cmd->add_flag("--json", opts.json, "Ausgabe als JSON");
     cmd->add_option("--save", opts.save, "gelesene Konfiguration in diese Datei schreiben");
     cmd->callback([] {
-        try {
+        RunCommand([] {
             Run(opts);
-            ExitCode() = 0;
-        } catch (const EInOutError& e) {
-            std::cout.flush();
-            std::cerr << e.what() << '\n';
-            ExitCode() = 1;
-        }
+            return 0;
+        });
     });
 }
 

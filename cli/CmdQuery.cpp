@@ -44,11 +44,9 @@ void PrintText(const TAbfrageErgebnis& e, bool vollstaendig) {
 }
 
 int Run(const QueryOptions& o) {
-    const std::string path = o.konf.empty() ? DefaultKonfPath() : o.konf;
-    TSettings settings;
-    TDateien kat;
-    kat.KonfDatei = path;
-    KonfLoad(path, ProgramFolder(), settings, kat, nullptr);
+    const TKonfCli k = LoadKonf(o.konf);
+    const TSettings& settings = k.Settings;
+    const TDateien& kat = k.Dateien;
 
     TAbfrageParameter p;
     p.X = o.x;

@@ -4,6 +4,8 @@
 #include <functional>
 #include <string>
 
+#include "config/Konf.h"
+
 namespace tervalo::cli {
 
 // Folder of the running executable, ending in "/".
@@ -13,6 +15,19 @@ std::string DefaultKonfPath();
 // The user's decimal and thousands separators (from the C library's locale, "." / "" fallback).
 char DecimalSeparator();
 char ThousandsSeparator();
+
+// The configuration as every command reads it.
+struct TKonfCli {
+    TSettings Settings;
+    TDateien Dateien;        // KonfDatei is the file read (the export and conversion protect it)
+    TKonfGelesen Gelesen;
+    // The file holds more entries than the catalogue takes: writing it would drop the rest.
+    bool NichtUeberschreiben() const { return Gelesen.ZuVieleEintraege; }
+};
+// Reads the configuration (path: the --konf option, empty for tervalo.KNF beside the
+// program). A missing file gives the initial values, silently; a file that exists but cannot
+// be read throws EInOutError naming it; more than 250 entries give a German warning on stderr.
+TKonfCli LoadKonf(const std::string& path, const GridWidthHooks* grid = nullptr);
 
 // Shared exit code: set by a command's callback.
 int& ExitCode();

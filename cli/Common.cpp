@@ -18,6 +18,19 @@ std::string ProgramFolder() {
 
 std::string DefaultKonfPath() { return ProgramFolder() + "tervalo.KNF"; }
 
+TKonfCli LoadKonf(const std::string& path, const GridWidthHooks* grid) {
+    TKonfCli k;
+    k.Dateien.KonfDatei = path.empty() ? DefaultKonfPath() : path;
+    k.Gelesen = KonfLoad(k.Dateien.KonfDatei, ProgramFolder(), k.Settings, k.Dateien, grid);
+    if (k.Gelesen.ZuVieleEintraege) {
+        std::cout.flush();
+        std::cerr << "Warnung: Die Konfigurationsdatei enth\xC3\xA4lt " << k.Gelesen.Eintraege
+                  << " Dateieintr\xC3\xA4ge, nur die ersten " << MaxDateien
+                  << " werden verwendet: " << k.Dateien.KonfDatei << '\n';
+    }
+    return k;
+}
+
 char DecimalSeparator() {
     const lconv* lc = std::localeconv();
     return (lc && lc->decimal_point && lc->decimal_point[0]) ? lc->decimal_point[0] : '.';

@@ -1,76 +1,52 @@
 #include "config/Konf.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <climits>
-#include <cstdlib>
+#include <optional>
 #include <string_view>
-#include <vector>
 
+#include "formats/TextPoints.h"
 #include "tools/Errors.h"
+#include "tools/SafeWriter.h"
 #include "tools/Tools.h"
 
 namespace tervalo {
 
 namespace {
 
-// The file's lines: LF or CR LF ends a line, stray CRs are dropped, 0x1A ends the file.
+// The file's lines through the block reader, one line ahead so that the end is known before
+// a line is taken. LF or CR LF ends a line, stray CRs are dropped, 0x1A ends the file.
 class LineSource {
 public:
-    explicit LineSource(std::string_view data) {
-        std::size_t eof = data.find('\x1A');
-        if (eof != std::string_view::npos) data = data.substr(0, eof);
-        std::size_t start = 0;
-        while (start < data.size()) {
-            std::size_t lf = data.find('\n', start);
-            std::size_t end = lf == std::string_view::npos ? data.size() : lf;
-            std::string line;
-            line.reserve(end - start);
-            for (std::size_t i = start; i < end; ++i)
-                if (data[i] != '\r') line.push_back(data[i]);
-            lines_.push_back(std::move(line));
-            start = end + 1;
-        }
-    }
-    bool Eof() const { return next_ >= lines_.size(); }
+    explicit LineSource(const std::string& path) : reader_(path) { Advance(); }
+    bool Eof() const { return !has_; }
     // At the end an empty line.
-    std::string Read() { return Eof() ? std::string() : lines_[next_++]; }
+    std::string Read() {
+        if (!has_) return std::string();
+        std::string line = std::move(next_);
+        Advance();
+        return line;
+    }
 
 private:
-    std::vector<std::string> lines_;
-    std::size_t next_ = 0;
+    void Advance() {
+        std::string_view v;
+        has_ = reader_.ReadLine(v);
+        next_.assign(has_ ? v : std::string_view());
+    }
+    TextLineReader reader_;
+    std::string next_;
+    bool has_ = false;
 };
 
-// Reads a whole file. False when it cannot be opened (missing, no access, not a file);
-// a read error after opening throws.
-bool ReadWholeFile(const std::string& path, std::string& out) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return false;
-    }
-    out.clear();
-    char buf[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            int err = errno;
-            ::close(fd);
-            ThrowFileError(err);
-        }
-        if (n == 0) break;
-        out.append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return true;
+// The reader's error again, with the configuration's path in its text.
+[[noreturn]] void ThrowWithPath(const EInOutError& e, const std::string& path) {
+    if (e.Errno() != 0) ThrowFileError(e.Errno(), path);
+    std::string text = e.what();
+    if (text.find(path) == std::string::npos) text += ": " + path;
+    throw EInOutError(e.Code(), text);
 }
 
 double SettingValue(const std::string& line, std::size_t chars) {
@@ -102,22 +78,6 @@ void AppendWidths(std::string& out, const int32_t (&list)[11]) {
         out.push_back('\t');
     }
     out.append("\r\n");
-}
-
-// 0 or the errno of the failed write.
-int WriteAll(int fd, const std::string& text) {
-    const char* p = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return 0;
 }
 
 }  // namespace
@@ -178,76 +138,98 @@ std::string KonfFileFor(const std::string& programPath) {
     return FolderPart(programPath) + NameWithoutExt(programPath) + ".KNF";
 }
 
-void KonfLoad(const std::string& path, const std::string& programFolder, TSettings& settings,
-              TDateien& dateien, const GridWidthHooks* grid) {
-    std::string data;
-    if (!ReadWholeFile(path, data)) return;
-    LineSource in(data);
+TKonfGelesen KonfLoad(const std::string& path, const std::string& programFolder, TSettings& settings,
+                      TDateien& dateien, const GridWidthHooks* grid) {
+    TKonfGelesen result;
+    std::optional<LineSource> source;
+    try {
+        source.emplace(path);
+    } catch (const EInOutError& e) {
+        // Only a file that is not there counts as missing; anything else must not be taken
+        // for an empty configuration, which the next save would write over the user's file.
+        if (e.Errno() == ENOENT || e.Errno() == ENOTDIR) return result;
+        ThrowWithPath(e, path);
+    }
+    LineSource& in = *source;
 
-    std::string s = in.Read();  // version line, never looked at
-    double* values[] = {&settings.Rasterabstand, &settings.Fangbreite, &settings.Potenz};
-    for (double* v : values) {
-        if (in.Eof()) continue;
-        s = in.Read();
-        *v = SettingValue(s, 5);
-    }
-    if (!in.Eof()) {
-        s = in.Read();
-        int32_t v = 0;
-        ValInt(IntegerChars(std::string_view(s).substr(0, std::min<std::size_t>(5, s.size()))), v);
-        settings.DBFVersion = v;
-    }
-    if (!in.Eof()) {
-        s = in.Read();
-        if (ParseIntList(s, '\t', settings.GridBreiten) > 0 && grid) {
-            // Only widen: a stored width below the heading's own width is not applied.
-            for (int col = 0; col < grid->colCount && col < 11; ++col) {
-                const int stored = settings.GridBreiten[col];
-                if (grid->headingWidth && grid->setColWidth && grid->headingWidth(col) < stored)
-                    grid->setColWidth(col, stored);
+    // Read into copies: a read error midway leaves every value as it was.
+    TSettings set = settings;
+    TDateien dat = dateien;
+    bool widths = false;
+    uint64_t found = 0;
+    try {
+        std::string s = in.Read();  // version line, never looked at
+        double* values[] = {&set.Rasterabstand, &set.Fangbreite, &set.Potenz};
+        for (double* v : values) {
+            if (in.Eof()) continue;
+            s = in.Read();
+            *v = SettingValue(s, 5);
+        }
+        if (!in.Eof()) {
+            s = in.Read();
+            int32_t v = 0;
+            ValInt(IntegerChars(std::string_view(s).substr(0, std::min<std::size_t>(5, s.size()))), v);
+            set.DBFVersion = v;
+        }
+        if (!in.Eof()) {
+            s = in.Read();
+            widths = ParseIntList(s, '\t', set.GridBreiten) > 0;
+        }
+        if (!in.Eof()) {
+            s = in.Read();
+            ParseIntList(s, '\t', set.DateiGridBreiten);
+        }
+
+        // Catalogue section: the first line whose first four characters read "[DAT" in any case.
+        for (;;) {
+            if (ToUpper(std::string_view(s).substr(0, std::min<std::size_t>(4, s.size()))) == "[DAT") break;
+            if (in.Eof()) break;
+            s = TrimLeft(in.Read());
+        }
+        if (!s.empty() && s[0] == '[') {
+            std::string folder = programFolder;
+            if (!folder.empty() && !IsFolderSeparator(folder.back())) folder.push_back('/');
+            dat.Anzahl = 0;
+            while (!in.Eof()) {
+                while (!s.starts_with("#D") && !in.Eof()) s = in.Read();
+                if (s.empty() || s[0] != '#') continue;
+                s = in.Read();
+                std::string entry = Trim(s);
+                if (!IsValidFileName(entry)) continue;
+                ++found;
+                // Entries beyond the record's room are counted and their lines passed over.
+                const bool keep = found <= MaxDateien;
+                const auto i = static_cast<std::size_t>(found);
+                if (keep) {
+                    dat.Datei[i] = HasFolderPart(entry) ? entry : folder + "Daten/" + entry;
+                    dat.Anzahl = static_cast<uint8_t>(found);
+                }
+                for (int k = 0; k < 4 && !in.Eof(); ++k) {
+                    s = in.Read();
+                    if (!keep) continue;
+                    double* extents[] = {&dat.Xmin[i], &dat.Xmax[i], &dat.Ymin[i], &dat.Ymax[i]};
+                    *extents[k] = SettingValue(s, 12);
+                }
             }
         }
-    }
-    if (!in.Eof()) {
-        s = in.Read();
-        ParseIntList(s, '\t', settings.DateiGridBreiten);
+    } catch (const EInOutError& e) {
+        ThrowWithPath(e, path);
     }
 
-    // Catalogue section: the first line whose first four characters read "[DAT" in any case.
-    for (;;) {
-        if (ToUpper(std::string_view(s).substr(0, std::min<std::size_t>(4, s.size()))) == "[DAT") break;
-        if (in.Eof()) break;
-        s = TrimLeft(in.Read());
-    }
-    if (s.empty() || s[0] != '[') return;
-
-    std::string folder = programFolder;
-    if (!folder.empty() && !IsFolderSeparator(folder.back())) folder.push_back('/');
-
-    int count = 0;
-    dateien.Anzahl = 0;
-    while (!in.Eof()) {
-        while (!s.starts_with("#D") && !in.Eof()) s = in.Read();
-        if (s.empty() || s[0] != '#') continue;
-        if (count >= MaxDateien) break;  // the record holds no more; the rest is ignored
-        ++count;
-        s = in.Read();
-        std::string entry = Trim(s);
-        if (!IsValidFileName(entry)) {
-            --count;
-            continue;
+    settings = set;
+    dateien = dat;
+    if (widths && grid) {
+        // Only widen: a stored width below the heading's own width is not applied.
+        for (int col = 0; col < grid->colCount && col < 11; ++col) {
+            const int stored = settings.GridBreiten[col];
+            if (grid->headingWidth && grid->setColWidth && grid->headingWidth(col) < stored)
+                grid->setColWidth(col, stored);
         }
-        dateien.Datei[count] = HasFolderPart(entry) ? entry : folder + "Daten/" + entry;
-        double* extents[] = {&dateien.Xmin[count], &dateien.Xmax[count], &dateien.Ymin[count],
-                             &dateien.Ymax[count]};
-        for (double* e : extents) {
-            if (in.Eof()) break;
-            s = in.Read();
-            *e = SettingValue(s, 12);
-        }
-        dateien.Anzahl = static_cast<uint8_t>(count);
     }
-    dateien.Anzahl = static_cast<uint8_t>(count);
+    result.Vorhanden = true;
+    result.Eintraege = found;
+    result.ZuVieleEintraege = found > MaxDateien;
+    return result;
 }
 
 std::string KonfText(const TSettings& settings, const TDateien& dateien) {
@@ -276,43 +258,18 @@ std::string KonfText(const TSettings& settings, const TDateien& dateien) {
     return out;
 }
 
-int KonfSave(const std::string& path, TSettings& settings, const TDateien& dateien,
+void KonfSave(const std::string& path, TSettings& settings, const TDateien& dateien,
               const GridWidthHooks* grid) {
     if (grid && grid->colWidth)
         for (int col = 0; col < grid->colCount && col < 11; ++col) settings.GridBreiten[col] = grid->colWidth(col);
     const std::string text = KonfText(settings, dateien);
 
-    // A symbolic link stays a link: the file it points to is replaced.
-    std::string target = path;
-    struct stat lst {};
-    if (::lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
-        if (char* real = ::realpath(path.c_str(), nullptr)) {
-            target = real;
-            std::free(real);
-        }
-    }
-
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = target + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(attempt);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return errno;  // cannot be created: nothing saved
-    }
-    if (fd < 0) return EEXIST;
-
-    struct stat old {};
-    if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(fd, old.st_mode & 07777);
-
-    int err = WriteAll(fd, text);
-    if (err == 0 && ::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) err = errno;
-    if (::close(fd) != 0 && err == 0 && errno != EINTR) err = errno;
-    if (err == 0 && ::rename(temp.c_str(), target.c_str()) != 0) err = errno;
-    if (err != 0) {
-        ::unlink(temp.c_str());
-        ThrowFileError(err);
-    }
-    return 0;
+    TSchutz schutz;
+    const int n = std::min<int>(dateien.Anzahl, MaxDateien);
+    for (int i = 1; i <= n; ++i) schutz.Quellen.push_back(dateien.Datei[static_cast<std::size_t>(i)]);
+    TSafeFile out(path, schutz);
+    out.Write(text.data(), text.size());
+    out.Commit();
 }
 
 }  // namespace tervalo

@@ -1,5 +1,6 @@
 #pragma once
 // The configuration file (.KNF): settings, two column-width lists and the source catalogue.
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -26,20 +27,28 @@ GridWidthHooks GridHooksFor(TextGrid& grid);
 // programFolder + name without extension + ".KNF" for the given program file path.
 std::string KonfFileFor(const std::string& programPath);
 
-// Reads the file into settings, width lists and catalogue and widens the result grid's
-// columns whose heading is narrower than the stored width. A file that cannot be opened is
-// passed over silently (every value stays). A read error after opening throws EInOutError
-// (values unchanged). Bare catalogue names resolve to programFolder + "Daten/" + name.
-// Entries beyond 250 and widths beyond 11 are ignored.
-void KonfLoad(const std::string& path, const std::string& programFolder, TSettings& settings,
-              TDateien& dateien, const GridWidthHooks* grid);
+// What KonfLoad found.
+struct TKonfGelesen {
+    bool Vorhanden = false;          // the file existed and was read
+    uint64_t Eintraege = 0;          // valid catalogue entries in the file, the surplus included
+    bool ZuVieleEintraege = false;   // more than MaxDateien: only the first were taken
+};
 
-// Writes the whole file anew; the result grid's current widths go into GridBreiten first.
-// Written beside the target under a temporary name and renamed over it: when the temporary
-// file cannot be created nothing is written and the errno of that failure is returned (the
-// program passes over it silently); a later write or rename error throws EInOutError and
-// leaves the previous file intact. 0 when the file was written.
-int KonfSave(const std::string& path, TSettings& settings, const TDateien& dateien,
+// Reads the file into settings, width lists and catalogue and widens the result grid's
+// columns whose heading is narrower than the stored width. Only a missing file (ENOENT, or
+// ENOTDIR on the way) is passed over silently: every value stays. A file that exists but
+// cannot be read (no permission, a folder, a pipe, a read error midway) throws EInOutError
+// naming the path, and no value changes. Bare catalogue names resolve to programFolder +
+// "Daten/" + name. Entries beyond 250 are counted but not taken; widths beyond 11 ignored.
+TKonfGelesen KonfLoad(const std::string& path, const std::string& programFolder, TSettings& settings,
+                      TDateien& dateien, const GridWidthHooks* grid);
+
+// Writes the whole file anew through the safe writer (the catalogued sources are protected);
+// the result grid's current widths go into GridBreiten first. Throws EZielAbgelehnt when the
+// file cannot be created (refused: not a regular file, write-protected for this user, folder
+// not writable, ...; nothing written) and EInOutError for a later failure (the previous file
+// stays as it was). An existing file keeps its mode (and owner, as root).
+void KonfSave(const std::string& path, TSettings& settings, const TDateien& dateien,
               const GridWidthHooks* grid);
 
 // The file's text exactly as KonfSave writes it (CR LF lines, Windows-1252).

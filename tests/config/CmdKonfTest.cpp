@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,9 +11,13 @@
 #include <string>
 
 #include "config/Konf.h"
+#include "support/Nobody.h"
+#include "tools/SafeWriter.h"
 #include "tools/Tools.h"
 
 using namespace tervalo;
+using tervalo::test::NobodyResult;
+using tervalo::test::NobodyRun;
 namespace fs = std::filesystem;
 
 namespace {
@@ -159,28 +164,92 @@ TEST_F(KonfCli, SurplusEntriesAreIgnored) {
     nlohmann::json j = nlohmann::json::parse(r.out);
     ASSERT_EQ(j["dateien"].size(), 250u);
     EXPECT_EQ(j["dateien"][249]["datei"], "/d/250.xyz");
+    EXPECT_EQ(r.err, "Warnung: Die Konfigurationsdatei enth\xC3\xA4lt 300 Dateieintr\xC3\xA4ge, nur die ersten 250 "
+                     "werden verwendet: " + knf_ + "\n");
+
+    // Saved over itself (by name or through a link) the file would lose 50 entries: refused.
+    fs::create_symlink(knf_, dir_ / "link.KNF");
+    for (const std::string& target : {knf_, (dir_ / "link.KNF").string()}) {
+        r = Run("konf --konf '" + knf_ + "' --save '" + target + "'");
+        EXPECT_EQ(r.code, 1);
+        EXPECT_NE(r.err.find("wird nicht \xC3\xBC" "berschrieben: " + target + "\n"), std::string::npos) << r.err;
+        EXPECT_EQ(Slurp(knf_), text);
+    }
+    // Another file takes the first 250.
+    r = Run("konf --konf '" + knf_ + "' --save '" + (dir_ / "copy.KNF").string() + "'");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(Slurp(dir_ / "copy.KNF").find("#DATEI 250\r\n/d/250.xyz\r\n"), std::string::npos);
+    EXPECT_EQ(Slurp(dir_ / "copy.KNF").find("#DATEI 251"), std::string::npos);
 }
 
 TEST_F(KonfCli, FileErrorsAndUsageErrors) {
     // A read error after opening.
     Result r = Run("konf --konf /proc/self/mem");
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "E/A-Fehler 5\n");
+    EXPECT_EQ(r.err, "E/A-Fehler 5: /proc/self/mem\n");
     // A target that cannot be created, and a directory in place of the target.
     Write(kExample);
     r = Run("konf --konf '" + knf_ + "' --save '" + (dir_ / "no" / "x.KNF").string() + "'");
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "Datei nicht gefunden\n");
+    EXPECT_EQ(r.err, "Ordner nicht gefunden: " + (dir_ / "no").string() + "\n");
     fs::create_directory(dir_ / "d.KNF");
     r = Run("konf --konf '" + knf_ + "' --save '" + (dir_ / "d.KNF").string() + "'");
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "Dateizugriff verweigert\n");
+    EXPECT_EQ(r.err, std::string(TextZielKeineDatei) + (dir_ / "d.KNF").string() + "\n");
     EXPECT_TRUE(fs::is_directory(dir_ / "d.KNF"));
     EXPECT_EQ(Slurp(knf_), kExample);
     // Usage errors.
     EXPECT_EQ(Run("konf --bogus").code, 2);
     EXPECT_EQ(Run("konf --konf").code, 2);
     EXPECT_EQ(Run("konf extra").code, 2);
+}
+
+// A configuration that exists but cannot be read is no missing one: konf and query end with
+// exit 1 and the path, and nothing is written over it.
+TEST_F(KonfCli, UnreadableConfigurationEndsTheCommand) {
+    auto expectRefused = [](const NobodyResult& r, const std::string& path) {
+        EXPECT_EQ(r.code, 1) << r.out;
+        EXPECT_NE(r.out.find("Dateizugriff verweigert: " + path + "\n"), std::string::npos) << r.out;
+    };
+    const std::string cli = TERVALO_BIN_DIR "/tervalo-cli";
+    fs::create_directory(dir_ / "ordner.KNF");
+    const std::string fifo = (dir_ / "pipe.KNF").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    for (const std::string& p : {(dir_ / "ordner.KNF").string(), fifo}) {
+        Result r = Run("konf --konf '" + p + "' --save '" + p + "'");
+        expectRefused({r.code, r.err}, p);
+        r = Run("query 3566500 5936500 --konf '" + p + "'");
+        expectRefused({r.code, r.err}, p);
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_TRUE(fs::is_directory(dir_ / "ordner.KNF"));
+    EXPECT_TRUE(fs::is_fifo(fifo));
+
+    // No read permission, as a user: the file keeps its bytes and mode.
+    NobodyRun nobody;
+    const std::string knf = nobody.Work() + "/t.KNF";
+    std::ofstream(knf, std::ios::binary) << kExample;
+    NobodyRun::GiveAway(knf);
+    ::chmod(knf.c_str(), 0);
+    expectRefused(nobody.Run(nobody.Bin() + "/tervalo-cli konf --konf t.KNF --save t.KNF"), "t.KNF");
+    expectRefused(nobody.Run(nobody.Bin() + "/tervalo-cli query 3566500 5936500 --konf t.KNF"), "t.KNF");
+    struct stat st {};
+    ASSERT_EQ(::stat(knf.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0u);
+    EXPECT_EQ(Slurp(knf), kExample);
+
+    // A write-protected file is not replaced by --save (the rename would go round it).
+    const std::string ro = nobody.Work() + "/ro.KNF";
+    std::ofstream(ro, std::ios::binary) << "alt";
+    ::chmod(ro.c_str(), 0444);
+    ::chmod(knf.c_str(), 0644);
+    const NobodyResult r = nobody.Run(nobody.Bin() + "/tervalo-cli konf --konf t.KNF --save ro.KNF");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.out.find(std::string(TextZielSchreibgeschuetzt) + "ro.KNF"), std::string::npos) << r.out;
+    EXPECT_EQ(Slurp(ro), "alt");
+    ASSERT_EQ(::stat(ro.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0444u);
+    EXPECT_EQ(st.st_uid, ::geteuid());
 }
 
 TEST_F(KonfCli, DefaultFileLiesBesideTheProgram) {

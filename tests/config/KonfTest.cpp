@@ -15,6 +15,7 @@
 
 #include "config/Konf.h"
 #include "tools/Errors.h"
+#include "tools/SafeWriter.h"
 #include "tools/Tools.h"
 
 using namespace tervalo;
@@ -202,11 +203,77 @@ TEST_F(KonfFile, MissingEmptyOrShortFilesKeepTheValues) {
     EXPECT_EQ(set_.Rasterabstand, 1.5);
     EXPECT_EQ(set_.Fangbreite, 20.0);
     EXPECT_EQ(set_.Potenz, 3.5);
-    // A directory in place of the file cannot be opened: silent.
-    fs::remove(path_);
-    fs::create_directory(path_);
-    Load();
+    // A file on the way instead of a folder (ENOTDIR) is missing as well.
+    EXPECT_FALSE(KonfLoad(path_ + "/t.KNF", "/", set_, dat_, nullptr).Vorhanden);
     EXPECT_EQ(set_.Fangbreite, 20.0);
+    EXPECT_TRUE(KonfLoad(path_, "/", set_, dat_, nullptr).Vorhanden);
+}
+
+// Only a missing file counts as missing: anything else that cannot be read is reported with
+// the path, and no value changes (the next save would replace the user's file).
+TEST_F(KonfFile, UnreadableFilesAreReportedAndChangeNothing) {
+    set_.Fangbreite = 77;
+    dat_.Anzahl = 1;
+    dat_.Datei[1] = "/a/keep.xyz";
+    auto expectRefused = [&](const std::string& p, const std::string& text) {
+        try {
+            KonfLoad(p, "/", set_, dat_, nullptr);
+            ADD_FAILURE() << "no error for " << p;
+        } catch (const EInOutError& e) {
+            EXPECT_EQ(std::string(e.what()), text + ": " + p);
+        }
+        EXPECT_EQ(set_.Fangbreite, 77);
+        EXPECT_EQ(dat_.Anzahl, 1);
+        EXPECT_EQ(dat_.Datei[1], "/a/keep.xyz");
+    };
+    fs::create_directory(path_);  // a folder in place of the file
+    expectRefused(path_, "Dateizugriff verweigert");
+    const std::string fifo = (dir_ / "pipe.KNF").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    expectRefused(fifo, "Dateizugriff verweigert");  // and does not wait for a writer
+    // /proc/self/mem opens but fails on reading at offset 0 (EIO, which is no access error).
+    expectRefused("/proc/self/mem", "E/A-Fehler 5");
+}
+
+TEST_F(KonfFile, SurplusEntriesAreCountedNotTaken) {
+    std::string text = Head() + "[DATEIEN]\r\n";
+    for (int i = 1; i <= 250; ++i) text += Entry(i, "/d/b" + std::to_string(i) + ".xyz", i);
+    Write(text);
+    TKonfGelesen r = KonfLoad(path_, "/", set_, dat_, nullptr);
+    EXPECT_TRUE(r.Vorhanden);
+    EXPECT_EQ(r.Eintraege, 250u);
+    EXPECT_FALSE(r.ZuVieleEintraege);
+    // Beyond the record: valid entries are counted, invalid paths are not.
+    for (int i = 251; i <= 300; ++i) text += Entry(i, i % 10 == 0 ? "/d/b?.xyz" : "/d/b" + std::to_string(i) + ".xyz", i);
+    Write(text);
+    r = KonfLoad(path_, "/", set_, dat_, nullptr);
+    EXPECT_EQ(r.Eintraege, 295u);
+    EXPECT_TRUE(r.ZuVieleEintraege);
+    ASSERT_EQ(dat_.Anzahl, 250);
+    EXPECT_EQ(dat_.Datei[250], "/d/b250.xyz");
+    EXPECT_EQ(dat_.Ymax[250], 4.0);
+}
+
+// A line's length decides neither memory nor correctness: the reader keeps a prefix.
+TEST_F(KonfFile, VeryLongLines) {
+    std::string widths = "30\t200\t70";
+    widths.reserve(4'000'000);
+    for (int i = 3; i < 500'000; ++i) widths += "\t" + std::to_string(i % 1000);
+    Write(Head(widths, "7\t8") + "[DATEIEN]\r\n" + Entry(1, "/a/one.xyz", 5) + std::string(10'000'000, 'x'));
+    TKonfGelesen r = KonfLoad(path_, "/", set_, dat_, nullptr);
+    EXPECT_EQ(r.Eintraege, 1u);
+    EXPECT_EQ(set_.GridBreiten[1], 200);
+    EXPECT_EQ(set_.GridBreiten[3], 3);
+    EXPECT_EQ(set_.GridBreiten[10], 10);
+    EXPECT_EQ(set_.DateiGridBreiten[1], 8);
+    ASSERT_EQ(dat_.Anzahl, 1);
+    EXPECT_EQ(dat_.Xmin[1], 5.0);
+    // A file that is one line without a break: only the version line, nothing else changes.
+    set_.Fangbreite = 33;
+    Write("VERSION " + std::string(10'000'000, '7'));
+    EXPECT_TRUE(KonfLoad(path_, "/", set_, dat_, nullptr).Vorhanden);
+    EXPECT_EQ(set_.Fangbreite, 33);
+    EXPECT_EQ(dat_.Anzahl, 1);
 }
 
 TEST_F(KonfFile, SettingsLinesReadOnlyTheirFirstCharacters) {
@@ -380,26 +447,25 @@ TEST_F(KonfFile, ReadErrorAfterOpeningReachesTheCaller) {
         KonfLoad("/proc/self/mem", "/", set_, dat_, nullptr);
         FAIL() << "no error";
     } catch (const EInOutError& e) {
-        EXPECT_STREQ(e.what(), "E/A-Fehler 5");
+        EXPECT_STREQ(e.what(), "E/A-Fehler 5: /proc/self/mem");
     }
     EXPECT_EQ(set_.Fangbreite, 42);
 }
 
 TEST_F(KonfFile, SaveIsAtomic) {
-    // Nothing can be created in a missing folder or under /proc: silent, nothing written.
-    EXPECT_EQ(KonfSave((dir_ / "missing" / "t.KNF").string(), set_, dat_, nullptr), ENOENT);
-    EXPECT_NE(KonfSave("/proc/tervalo.KNF", set_, dat_, nullptr), 0);
+    // Nothing can be created in a missing folder or under /proc: refused, nothing written.
+    EXPECT_THROW(KonfSave((dir_ / "missing" / "t.KNF").string(), set_, dat_, nullptr), EZielAbgelehnt);
+    EXPECT_THROW(KonfSave("/proc/tervalo.KNF", set_, dat_, nullptr), EZielAbgelehnt);
     EXPECT_FALSE(fs::exists(dir_ / "missing"));
 
-    // A directory in place of the file: the rename fails, reported, nothing left behind.
+    // A directory in place of the file is refused before anything is written.
     fs::create_directory(path_);
     std::ofstream(fs::path(path_) / "keep") << "x";
     try {
         KonfSave(path_, set_, dat_, nullptr);
         FAIL() << "no error";
-    } catch (const EInOutError& e) {
-        EXPECT_EQ(e.Code(), 5);
-        EXPECT_STREQ(e.what(), "Dateizugriff verweigert");
+    } catch (const EZielAbgelehnt& e) {
+        EXPECT_EQ(std::string(e.what()), std::string(TextZielKeineDatei) + path_);
     }
     EXPECT_TRUE(fs::exists(fs::path(path_) / "keep"));
     EXPECT_EQ(Leftovers(), std::vector<std::string>{"tervalo.KNF"});
@@ -408,7 +474,7 @@ TEST_F(KonfFile, SaveIsAtomic) {
     // Replacing a file keeps its permissions; a link stays a link.
     Write("old");
     fs::permissions(path_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    EXPECT_EQ(KonfSave(path_, set_, dat_, nullptr), 0);
+    EXPECT_NO_THROW(KonfSave(path_, set_, dat_, nullptr));
     EXPECT_EQ(Read(), KonfText(set_, dat_));
     EXPECT_EQ(fs::status(path_).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
@@ -418,6 +484,13 @@ TEST_F(KonfFile, SaveIsAtomic) {
     KonfSave(link.string(), set_, dat_, nullptr);
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_NE(Read().find("4.0                 ; Potenz"), std::string::npos);
+
+    // A catalogued source is never replaced by the configuration, also not through a link.
+    dat_.Anzahl = 1;
+    dat_.Datei[1] = link.string();
+    const std::string before = Read();
+    EXPECT_THROW(KonfSave(path_, set_, dat_, nullptr), EZielAbgelehnt);
+    EXPECT_EQ(Read(), before);
 }
 
 TEST_F(KonfFile, WriteErrorLeavesThePreviousFileIntact) {
@@ -436,7 +509,7 @@ TEST_F(KonfFile, WriteErrorLeavesThePreviousFileIntact) {
         try {
             KonfSave(path_, set_, dat_, nullptr);
         } catch (const EInOutError& e) {
-            rc = std::string(e.what()) == "E/A-Fehler 27" ? 0 : 4;  // EFBIG
+            rc = std::string(e.what()) == "E/A-Fehler 27: " + path_ ? 0 : 4;  // EFBIG
         } catch (...) {
             rc = 5;
         }
