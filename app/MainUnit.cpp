@@ -8,6 +8,7 @@
 #include "app/Platform.h"
 #include "config/Konf.h"
 #include "tools/Errors.h"
+#include "tools/SafeWriter.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -17,6 +18,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <cmath>
+#include <exception>
 
 namespace tervalo {
 
@@ -385,10 +387,17 @@ void TForm1::FormActivate() {
         CenterCell(*StringGrid1, 0, r);
     }
 
+    // A file that cannot be read leaves the initial values; the window still comes up whole
+    // and the report follows once it is set up.
     GridWidthHooks hooks = GridHooksFor(*StringGrid1);
-    konfLoadFailed_ = true;
-    KonfLoad(Dateien.KonfDatei, ProgramFolder, Settings, Dateien, &hooks);
-    konfLoadFailed_ = false;
+    std::exception_ptr ladeFehler;
+    TKonfGelesen gelesen;
+    try {
+        gelesen = KonfLoad(Dateien.KonfDatei, ProgramFolder, Settings, Dateien, &hooks);
+    } catch (const std::exception&) {
+        ladeFehler = std::current_exception();
+    }
+    konfGesperrt_ = ladeFehler || gelesen.ZuVieleEintraege;
 
     PBN_X->SetValue(0.0);
     PBN_Y->SetValue(0.0);
@@ -398,29 +407,40 @@ void TForm1::FormActivate() {
     Btn_GridShow->setText(QStringLiteral(">>"));
     SetWindowWidth(width() - (StringGrid1->width() + 2));
     LB_Datei->resize(width() - 155, LB_Datei->height());
+
+    if (ladeFehler) {
+        Guarded([&] { std::rethrow_exception(ladeFehler); });
+    } else if (gelesen.ZuVieleEintraege) {
+        Platform().MessageBox(
+            MainWindow(), QString::fromUtf8(ApplicationTitle),
+            QStringLiteral("Die Konfigurationsdatei enthält %1 Dateieinträge; nur die ersten %2 werden "
+                           "verwendet. Änderungen werden nicht in diese Datei gespeichert:\n%3")
+                .arg(gelesen.Eintraege)
+                .arg(MaxDateien)
+                .arg(U(Dateien.KonfDatei)),
+            TMsgIcon::Info, TMsgButtons::Ok);
+    }
 }
 
-bool TForm1::FormClose() {
-    // After a failed read the catalogue in memory is not the file's: writing it would
-    // replace the user's catalogue with an empty one.
-    if (konfLoadFailed_) {
-        abfrage_.reset();
-        return true;
+void TForm1::FormClose() {
+    // A configuration that was not read whole is the user's, not ours to replace.
+    if (!konfGesperrt_) {
+        try {
+            GridWidthHooks hooks = GridHooksFor(*StringGrid1);
+            KonfSave(Dateien.KonfDatei, Settings, Dateien, &hooks);
+        } catch (const EZielAbgelehnt&) {
+            // The file cannot be created (refused, write-protected, no folder): nothing saved.
+        } catch (const std::exception& e) {
+            ShowErrorReport(e);
+        }
     }
-    const bool saved = Guarded([this] {
-        GridWidthHooks hooks = GridHooksFor(*StringGrid1);
-        KonfSave(Dateien.KonfDatei, Settings, Dateien, &hooks);
-    });
-    // A failed save keeps the window open (and the point store), so the user may try again.
-    if (saved) abfrage_.reset();
-    return saved;
+    abfrage_.reset();
 }
 
 void TForm1::closeEvent(QCloseEvent* e) {
-    if (!Activated || FormClose())
-        e->accept();
-    else
-        e->ignore();
+    // Closing is never refused: the program can always be ended.
+    if (Activated && abfrage_) FormClose();
+    e->accept();
 }
 
 void TForm1::keyPressEvent(QKeyEvent* e) {

@@ -36,8 +36,9 @@ public:
     // Handlers.
     void FormCreate();
     void FormActivate();
-    // Saves the configuration; false (after the error report) when that failed.
-    bool FormClose();
+    // Saves the configuration (unless it must not be written) and releases the point store.
+    // Never keeps the window open: a failed save is reported at most once.
+    void FormClose();
     void ExitBtnClick();
     void AboutClick();
     void SB_OptionenClick();
@@ -95,7 +96,9 @@ private:
 
     std::unique_ptr<THoehenAbfrage> abfrage_;  // the point store lives here
     int letzterEintrag_ = 0;
-    bool konfLoadFailed_ = false;
+    // The configuration file could not be read or holds more entries than the catalogue
+    // takes: it is never written while the program runs.
+    bool konfGesperrt_ = false;
     int busyStep_ = 0;
 };
 

@@ -3,6 +3,7 @@
 #include "app/Globals.h"
 #include "app/MainUnit.h"
 #include "config/Konf.h"
+#include "support/Nobody.h"
 
 #include <QApplication>
 #include <QDir>
@@ -10,9 +11,19 @@
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QMouseEvent>
+#include <grp.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <vector>
 
 using namespace tervalo;
 
@@ -57,6 +68,37 @@ void WriteEmptyDbf(const std::string& path) {
     std::ofstream(path, std::ios::binary) << h;
 }
 
+std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Runs a block with the unprivileged user's effective ids when the tests run as root, so the
+// window meets file permissions as a user would (the real ids stay, to come back).
+class AsNobody {
+public:
+    explicit AsNobody(bool on) {
+        if (!on || ::geteuid() != 0) return;
+        root_ = true;
+        groups_.resize(static_cast<std::size_t>(std::max(0, ::getgroups(0, nullptr))));
+        if (::getgroups(static_cast<int>(groups_.size()), groups_.data()) < 0) groups_.clear();
+        const bool active = ::setgroups(0, nullptr) == 0 && ::setegid(tervalo::test::NobodyRun::kGid) == 0 &&
+                            ::seteuid(tervalo::test::NobodyRun::kUid) == 0;
+        EXPECT_TRUE(active);
+    }
+    ~AsNobody() {
+        if (!root_) return;
+        if (::seteuid(0) != 0 || ::setegid(0) != 0 || ::setgroups(groups_.size(), groups_.data()) != 0)
+            std::abort();  // the rest of the run must not go on as another user
+    }
+    AsNobody(const AsNobody&) = delete;
+    AsNobody& operator=(const AsNobody&) = delete;
+
+private:
+    std::vector<gid_t> groups_;
+    bool root_ = false;
+};
+
 class MainWindowTest : public tervalo::test::UiTest {
 protected:
     void SetUp() override {
@@ -72,10 +114,10 @@ protected:
 
     std::string Path(const char* name) const { return QDir(dir.path()).filePath(QString::fromLatin1(name)).toStdString(); }
 
-    // A main window on a configuration file in the temporary folder, activated.
-    void Open() {
+    // A main window on a configuration file (by default in the temporary folder), activated.
+    void Open(const std::string& konf = {}) {
         form = std::make_unique<TForm1>();
-        form->Dateien.KonfDatei = Path("tervalo.KNF");
+        form->Dateien.KonfDatei = konf.empty() ? Path("tervalo.KNF") : konf;
         form->ProgramFolder = dir.path().toStdString() + "/";
         form->show();
         QApplication::processEvents();
@@ -363,23 +405,41 @@ TEST_F(MainWindowTest, StoredWidthsApplyWhenWiderThanHeadingAndAreSavedOnClose) 
     EXPECT_TRUE(platform.Messages.empty());
 }
 
-TEST_F(MainWindowTest, FailedSaveReportsAndKeepsWindowOpen) {
+// Closing is never blocked: a save that cannot even be created is silent, a later failure is
+// reported once, and the window closes either way.
+TEST_F(MainWindowTest, FailedSaveOnClosingNeverKeepsTheWindowOpen) {
     Open();
-    // A folder in place of the file: the new file cannot be moved over it.
+    // The save path became a folder.
     const std::string blocked = Path("belegt.KNF");
     QDir().mkpath(QString::fromStdString(blocked + "/inhalt"));
     form->Dateien.KonfDatei = blocked;
     form->close();
-    EXPECT_TRUE(form->isVisible());
-    ASSERT_EQ(platform.Messages.size(), 1u);
-    EXPECT_EQ(platform.Messages[0].Caption, QStringLiteral("Interpolation von Tervalo"));
-    EXPECT_NE(form->Abfrage(), nullptr);
-
-    // Closing again after the cause is gone saves and closes.
-    form->Dateien.KonfDatei = Path("tervalo.KNF");
-    form->close();
     EXPECT_FALSE(form->isVisible());
-    EXPECT_TRUE(QFile::exists(QString::fromStdString(Path("tervalo.KNF"))));
+    EXPECT_TRUE(platform.Messages.empty());
+    EXPECT_EQ(form->Abfrage(), nullptr);
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(blocked + "/inhalt")).isDir());
+
+    // A write that fails midway (file size limit): one report, the old file kept whole.
+    Open();
+    const std::string konf = Path("tervalo.KNF");
+    std::ofstream(konf, std::ios::binary) << "alt";
+    for (int i = 0; i < 100; ++i) AddFile("/d/" + std::string(100, 'p') + std::to_string(i), 0, 1, 0, 1);
+    auto* previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = old;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    form->close();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_FALSE(form->isVisible());
+    ASSERT_EQ(platform.Messages.size(), 1u);
+    EXPECT_EQ(platform.Messages[0].Text, QString::fromStdString("E/A-Fehler 27: " + konf + "."));
+    EXPECT_EQ(ReadBytes(konf), "alt");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("tervalo.KNF")});
+    form->close();
+    EXPECT_EQ(platform.Messages.size(), 1u);
 }
 
 TEST_F(MainWindowTest, ReadErrorOnLoadIsReportedAndTheFileIsNotOverwritten) {
@@ -389,11 +449,108 @@ TEST_F(MainWindowTest, ReadErrorOnLoadIsReportedAndTheFileIsNotOverwritten) {
     Open();
     ASSERT_EQ(platform.Messages.size(), 1u);
     EXPECT_EQ(platform.Messages[0].Caption, QStringLiteral("Interpolation von Tervalo"));
-    // The rest of the activation is left out: the grid stays shown, the label empty.
-    EXPECT_TRUE(form->LB_Fang->text().isEmpty());
+    EXPECT_EQ(platform.Messages[0].Text, QStringLiteral("E/A-Fehler 5: ") + link + QStringLiteral("."));
     form->close();
     EXPECT_FALSE(form->isVisible());
     EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(platform.Messages.size(), 1u);
+}
+
+// A configuration that exists but cannot be read is reported at start-up; the window still comes
+// up whole with the initial values, and closing leaves the file exactly as it was.
+TEST_F(MainWindowTest, UnreadableConfigurationIsReportedAndNeverWritten) {
+    tervalo::test::NobodyRun nobody;
+    const std::string folder = Path("ordner.KNF");
+    QDir().mkpath(QString::fromStdString(folder + "/inhalt"));
+    const std::string fifo = Path("pipe.KNF");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    TSettings s;
+    s.Fangbreite = 25.0;
+    const std::string text = KonfText(s, TDateien{});
+    const std::string locked = nobody.Work() + "/tervalo.KNF";  // no read permission for the user
+    std::ofstream(locked, std::ios::binary) << text;
+    tervalo::test::NobodyRun::GiveAway(locked);
+    ::chmod(locked.c_str(), 0);
+
+    for (const std::string& konf : {folder, fifo, locked}) {
+        SCOPED_TRACE(konf);
+        platform.Messages.clear();
+        Settings = TSettings{};
+        {
+            AsNobody user(konf == locked);
+            Open(konf);
+            Settings.Potenz = 7;  // a change that must not reach the file
+            ASSERT_EQ(platform.Messages.size(), 1u);
+            EXPECT_EQ(platform.Messages[0].Icon, TMsgIcon::Error);
+            EXPECT_EQ(platform.Messages[0].Text, QString::fromStdString("Dateizugriff verweigert: " + konf + "."));
+            EXPECT_EQ(form->LB_Fang->text(), QStringLiteral("50,0"));
+            EXPECT_EQ(form->PBN_X->text(), QStringLiteral("0,00"));
+            EXPECT_FALSE(form->StringGrid1->isVisible());
+            EXPECT_EQ(form->width(), TForm1::DesignWidth - (form->StringGrid1->width() + 2));
+            form->SpeedButton3->click();
+            EXPECT_FALSE(form->isVisible());
+        }
+        EXPECT_EQ(platform.Messages.size(), 1u);
+    }
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(folder + "/inhalt")).isDir());
+    struct stat st {};
+    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    ASSERT_EQ(::stat(locked.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0u);
+    EXPECT_EQ(ReadBytes(locked), text);
+}
+
+// A write-protected configuration stays protected: closing does not go round it by a rename.
+TEST_F(MainWindowTest, WriteProtectedConfigurationIsNotReplacedOnClosing) {
+    tervalo::test::NobodyRun nobody;
+    TSettings s;
+    s.Fangbreite = 25.0;
+    const std::string text = KonfText(s, TDateien{});
+    const std::string konf = nobody.Work() + "/tervalo.KNF";
+    std::ofstream(konf, std::ios::binary) << text;
+    ::chmod(konf.c_str(), 0444);
+    struct stat before {};
+    ASSERT_EQ(::stat(konf.c_str(), &before), 0);
+    {
+        AsNobody user(true);
+        Open(konf);
+        EXPECT_EQ(form->LB_Fang->text(), QStringLiteral("25,0"));
+        Settings.Fangbreite = 30.0;
+        form->close();
+        EXPECT_FALSE(form->isVisible());
+    }
+    EXPECT_TRUE(platform.Messages.empty());
+    struct stat after {};
+    ASSERT_EQ(::stat(konf.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(ReadBytes(konf), text);
+}
+
+// More entries than the catalogue holds: the first 250 are used, the user is told, and the file
+// is not saved over (that would drop the rest).
+TEST_F(MainWindowTest, SurplusEntriesAreAnnouncedAndTheFileKept) {
+    std::string text = KonfText(TSettings{}, TDateien{});
+    for (int i = 1; i <= 300; ++i)
+        text += "#DATEI " + std::to_string(i) + "\r\n/d/b" + std::to_string(i) + ".xyz\r\n1\r\n2\r\n3\r\n4\r\n";
+    const std::string konf = Path("tervalo.KNF");
+    std::ofstream(konf, std::ios::binary) << text;
+    Open();
+    EXPECT_EQ(form->Dateien.Anzahl, 250);
+    EXPECT_EQ(form->Dateien.Datei[250], "/d/b250.xyz");
+    ASSERT_EQ(platform.Messages.size(), 1u);
+    const QString m = platform.Messages[0].Text;
+    EXPECT_EQ(platform.Messages[0].Icon, TMsgIcon::Info);
+    EXPECT_TRUE(m.contains(QStringLiteral("300")) && m.contains(QStringLiteral("250"))) << m.toStdString();
+    EXPECT_TRUE(m.contains(QStringLiteral("nicht in diese Datei gespeichert"))) << m.toStdString();
+    EXPECT_TRUE(m.contains(QString::fromStdString(konf)));
+    Settings.Fangbreite = 30.0;
+    form->StringGrid1->SetColWidth(2, 88);
+    form->close();
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(ReadBytes(konf), text);
     EXPECT_EQ(platform.Messages.size(), 1u);
 }
 
