@@ -209,23 +209,9 @@ TEST_F(KonfCli, FileErrorsAndUsageErrors) {
 TEST_F(KonfCli, UnreadableConfigurationEndsTheCommand) {
     auto expectRefused = [](const NobodyResult& r, const std::string& path) {
         EXPECT_EQ(r.code, 1) << r.out;
-        EXPECT_NE(r.out.find("Dateizugriff verweigert: " + path + "\n"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out, "Dateizugriff verweigert: " + path + "\n");
     };
-    const std::string cli = TERVALO_BIN_DIR "/tervalo-cli";
-    fs::create_directory(dir_ / "ordner.KNF");
-    const std::string fifo = (dir_ / "pipe.KNF").string();
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
-    for (const std::string& p : {(dir_ / "ordner.KNF").string(), fifo}) {
-        Result r = Run("konf --konf '" + p + "' --save '" + p + "'");
-        expectRefused({r.code, r.err}, p);
-        r = Run("query 3566500 5936500 --konf '" + p + "'");
-        expectRefused({r.code, r.err}, p);
-        EXPECT_EQ(r.out, "");
-    }
-    EXPECT_TRUE(fs::is_directory(dir_ / "ordner.KNF"));
-    EXPECT_TRUE(fs::is_fifo(fifo));
-
-    // No read permission, as a user: the file keeps its bytes and mode.
+    // No read permission: the file keeps its bytes and mode.
     NobodyRun nobody;
     const std::string knf = nobody.Work() + "/t.KNF";
     std::ofstream(knf, std::ios::binary) << kExample;
