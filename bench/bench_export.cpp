@@ -64,7 +64,7 @@ void BM_ConvertTile(benchmark::State& state) {
     int64_t points = 0;
     for (auto _ : state) {
         TKonvertObserver obs;
-        TKonvertResult r = Konvertieren(src, out, format, TRunOptions{}, obs);
+        TKonvertResult r = Konvertieren(src, out, format, TRunOptions{}, TSchutz{}, obs);
         points += r.Counts.Taken + r.Counts.NotTaken;
     }
     std::filesystem::remove(out);

@@ -7,6 +7,7 @@
 #include "cli/LongRun.h"
 #include "filemanager/Konvert.h"
 #include "tools/Errors.h"
+#include "config/TYPEN.h"
 #include "tools/Tools.h"
 
 namespace tervalo::cli {
@@ -16,6 +17,7 @@ namespace {
 struct ConvertArgs {
     std::string source, output, format;
     int level = 3;
+    std::string konf;
 };
 
 class CliKonvertObserver : public TKonvertObserver {
@@ -36,6 +38,13 @@ private:
 };
 
 int RunConvert(const ConvertArgs& a) {
+    // The source first: its kind decides the direction, and a missing one is no text file.
+    try {
+        CheckKonvertSource(a.source);
+    } catch (const EKonvertQuelle& e) {
+        std::cerr << e.what() << "\n";
+        return 1;
+    }
     bool fromDbase = IsDbaseFile(a.source);
     TAusgabe target;
     if (fromDbase) {
@@ -51,14 +60,22 @@ int RunConvert(const ConvertArgs& a) {
         }
         target = {TAusgabeFormat::DBase, a.level};
     }
+    // Neither a catalogued file nor the configuration may become the target.
+    const TKonfCli k = LoadKonf(a.konf);
+    TSchutz schutz;
+    schutz.Konfiguration = k.Dateien.KonfDatei;
+    for (int i = 1; i <= k.Dateien.Anzahl && i <= MaxDateien; ++i) schutz.Quellen.push_back(k.Dateien.Datei[i]);
+
     TRunOptions options;
     options.DecimalSeparator = DecimalSeparator();
     InterruptGuard guard;
     CliKonvertObserver observer(guard);
     TKonvertResult r;
     try {
-        r = Konvertieren(a.source, a.output, target, options, observer);
-    } catch (const ESilentAbort&) {
+        r = Konvertieren(a.source, a.output, target, options, schutz, observer);
+    } catch (const ESilentAbort& e) {
+        observer.Finish();
+        if (!e.Detail().empty()) std::cerr << e.Detail() << "\n";
         return 1;
     } catch (const std::exception& e) {
         observer.Finish();
@@ -66,17 +83,10 @@ int RunConvert(const ConvertArgs& a) {
         return 1;
     }
     observer.Finish();
-    if (!r.TargetCreated) {
-        std::cerr << "Datei kann nicht angelegt werden: " << a.output << "\n";
-        return 1;
-    }
-    if (!r.SourceOpened) {
-        std::cerr << "Datei kann nicht ge\xC3\xB6" "ffnet werden: " << a.source << "\n";
-        return 1;
-    }
     std::cout << "Werte \xC3\xBC" "bernommen: " << r.Counts.Taken << "\n"
               << "Werte nicht \xC3\xBC" "bernommen: " << r.Counts.NotTaken << "\n";
-    return r.Cancelled ? 130 : 0;
+    // A signal ended the run like "Ja" to the cancel question: the output is complete.
+    return guard.Signal() != 0 ? 128 + guard.Signal() : 0;
 }
 
 }  // namespace
@@ -91,7 +101,10 @@ void RegisterConvert(CLI::App& app) {
         ->check(CLI::IsMember({"xyz", "csv", "dbf"}));
     sub->add_option("--level", a->level, "dBase-Version einer Zieltabelle")
         ->check(CLI::IsMember({3, 4, 7}));
-    sub->callback([a] { ExitCode() = RunConvert(*a); });
+    sub->add_option("--konf", a->konf,
+                    "Konfigurationsdatei; sie und ihre Katalogdateien werden nie \xC3\xBC" "berschrieben "
+                    "(Standard: tervalo.KNF neben dem Programm)");
+    sub->callback([a] { RunCommand([a] { return RunConvert(*a); }); });
 }
 
 }  // namespace tervalo::cli

@@ -7,7 +7,6 @@
 
 #include "cli/Commands.h"
 #include "cli/LongRun.h"
-#include "config/Konf.h"
 #include "export/Export.h"
 #include "tools/Errors.h"
 
@@ -43,14 +42,13 @@ private:
 };
 
 int RunExport(const ExportArgs& a) {
-    std::string konf = a.konf.empty() ? DefaultKonfPath() : a.konf;
-    if (!std::filesystem::exists(konf)) {
-        std::cerr << "Konfigurationsdatei nicht gefunden: " << konf << "\n";
+    const TKonfCli k = LoadKonf(a.konf);
+    if (!k.Gelesen.Vorhanden) {
+        std::cerr << "Konfigurationsdatei nicht gefunden: " << k.Dateien.KonfDatei << "\n";
         return 1;
     }
-    TSettings settings;
-    TDateien dateien;
-    KonfLoad(konf, ProgramFolder(), settings, dateien, nullptr);
+    const TSettings& settings = k.Settings;
+    const TDateien& dateien = k.Dateien;
 
     int level = a.level != 0 ? a.level : settings.DBFVersion;
     if (level != 4 && level != 7) level = 3;
@@ -67,15 +65,19 @@ int RunExport(const ExportArgs& a) {
     TExportResult r;
     try {
         r = ExportRun(dateien, {a.xmin, a.xmax, a.ymin, a.ymax}, out, format, options, observer);
-    } catch (const ESilentAbort&) {
+    } catch (const ESilentAbort& e) {
+        observer.Finish();
+        if (!e.Detail().empty()) std::cerr << e.Detail() << "\n";
         return 1;
     } catch (const std::exception& e) {
         observer.Finish();
         std::cerr << e.what() << "\n";
         return 1;
     }
-    if (r.Error) return 1;
-    return r.Cancelled ? 130 : 0;
+    observer.Finish();
+    // A signal ended the run like "Ja" to the cancel question: the output is complete.
+    if (guard.Signal() != 0) return 128 + guard.Signal();
+    return r.Error ? 1 : 0;
 }
 
 }  // namespace
@@ -94,7 +96,7 @@ void RegisterExport(CLI::App& app) {
     sub->add_option("--level", a->level, "dBase-Version (Standard: die der Konfiguration)")
         ->check(CLI::IsMember({3, 4, 7}));
     sub->add_option("--konf", a->konf, "Konfigurationsdatei (Standard: tervalo.KNF neben dem Programm)");
-    sub->callback([a] { ExitCode() = RunExport(*a); });
+    sub->callback([a] { RunCommand([a] { return RunExport(*a); }); });
 }
 
 }  // namespace tervalo::cli

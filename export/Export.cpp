@@ -5,6 +5,7 @@
 #include "formats/DbfFile.h"
 #include "formats/TextPoints.h"
 #include "tools/Errors.h"
+#include "tools/SafeWriter.h"
 #include "tools/Tools.h"
 
 namespace tervalo {
@@ -46,16 +47,26 @@ public:
     TExportRun(const TExportBounds& b, const TRunOptions& opt, TExportObserver& obs)
         : b_(b), opt_(opt), obs_(obs), memory_(opt.DuplicateLimit), poll_(opt.Poll) {}
 
-    TExportResult Run(const TDateien& cat, const std::string& outputPath, const TAusgabe& format) {
+    TExportResult Run(const TDateien& cat, const std::string& outputPath, const TAusgabe& format,
+                      const TSchutz& schutz) {
         obs_.Counters(0, 0, 0);
         Log("Beginn der Konvertierung");
         Log(FormatLine(format.Format));
         Log("Datei: " + outputPath);
         {
             TPointOutput out;
-            if (!out.Open(outputPath, format, opt_)) {
+            bool opened = false;
+            try {
+                out.Open(outputPath, format, opt_, schutz);
+                opened = true;
+            } catch (const EZielAbgelehnt& e) {
+                // A table that cannot be created ends the run through the error report; a
+                // text output says why in the log.
+                if (format.Format == TAusgabeFormat::DBase) throw;
+                Log(e.what());
                 error_ = true;
-            } else {
+            }
+            if (opened) {
                 out_ = &out;
                 for (int i = 1; i <= cat.Anzahl && i <= MaxDateien; ++i) {
                     // Inclusive overlap: an extent that only touches the window is read.
@@ -190,9 +201,18 @@ private:
 TExportResult ExportRun(const TDateien& catalogue, const TExportBounds& bounds,
                         const std::string& outputPath, const TAusgabe& format,
                         const TRunOptions& options, TExportObserver& observer) {
-    for (int i = 1; i <= catalogue.Anzahl && i <= MaxDateien; ++i) CheckNotASource(outputPath, catalogue.Datei[i]);
+    TSchutz schutz;
+    schutz.Konfiguration = catalogue.KonfDatei;
+    for (int i = 1; i <= catalogue.Anzahl && i <= MaxDateien; ++i) schutz.Quellen.push_back(catalogue.Datei[i]);
+    try {
+        TSafeFile::Check(outputPath, schutz);
+    } catch (const EZielAbgelehnt& e) {
+        // A target that may never be written is refused before the run starts; one that
+        // cannot be created is reported by the run, as the export describes it.
+        if (e.Errno() == 0) throw;
+    }
     TExportRun run(bounds, options, observer);
-    return run.Run(catalogue, outputPath, format);
+    return run.Run(catalogue, outputPath, format, schutz);
 }
 
 }  // namespace tervalo

@@ -48,8 +48,12 @@ struct TExportResult {
 };
 
 // Runs one export. The bounds are taken as given for the whole run. An output that is one of
-// the catalogued files is refused before anything is written (std::runtime_error). Failures
-// of the table layer and write failures throw after the output has been closed.
+// the catalogued files or the configuration file (catalogue.KonfDatei), or no regular file,
+// is refused before the first log line (EZielAbgelehnt). A text output that cannot be created
+// logs the reason and ends with the error flag; a table that cannot be created throws
+// EZielAbgelehnt naming the path. The output replaces the target when the run ends normally,
+// with the error flag or cancelled; failures of the table layer, read and write failures
+// throw and leave the target as it was.
 TExportResult ExportRun(const TDateien& catalogue, const TExportBounds& bounds,
                         const std::string& outputPath, const TAusgabe& format,
                         const TRunOptions& options, TExportObserver& observer);

@@ -26,16 +26,6 @@ std::string WithDefaultExtension(const std::string& path, const std::string& ext
     return HasExtension(path) ? path : path + ext;
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-    std::error_code ec;
-    return std::filesystem::equivalent(a, b, ec) && !ec;
-}
-
-void CheckNotASource(const std::string& output, const std::string& source) {
-    if (SameFile(output, source))
-        throw std::runtime_error("Die Ausgabedatei ist zugleich Quelldatei: " + output);
-}
-
 // --- duplicate memory ------------------------------------------------------------------
 
 namespace {
@@ -172,30 +162,30 @@ bool TDuplicateMemory::Insert(double x, double y) {
 TPointOutput::TPointOutput() = default;
 
 TPointOutput::~TPointOutput() {
+    // Not closed: the run failed. Its own error is the one to report; the file goes.
+    text_.reset();
     try {
-        Close();
+        dbf_.Close();
     } catch (...) {
-        // The run is already failing; its own error is the one to report.
     }
+    file_.reset();
 }
 
-bool TPointOutput::Open(const std::string& path, const TAusgabe& format, const TRunOptions& opt) {
-    Close();
+void TPointOutput::Open(const std::string& path, const TAusgabe& format, const TRunOptions& opt,
+                        const TSchutz& schutz) {
+    text_.reset();
+    dbf_.Close();
+    file_ = std::make_unique<TSafeFile>(path, schutz);
     format_ = format.Format;
     sep_ = opt.DecimalSeparator;
     if (format_ == TAusgabeFormat::DBase) {
         if (opt.Language) dbf_.Language = *opt.Language;
-        dbf_.CreateTable(path, format.DbfLevel, XyzFieldDefs());
-        dbf_.OpenShared(path);
-        return true;
+        dbf_.CreateTable(*file_, format.DbfLevel, XyzFieldDefs());
+        dbf_.OpenShared(*file_);
+        return;
     }
-    try {
-        text_ = std::make_unique<TextPointWriter>(path);
-    } catch (const EInOutError&) {
-        return false;
-    }
+    text_ = std::make_unique<TextPointWriter>(*file_);
     if (format_ == TAusgabeFormat::Csv) text_->WriteCsvHeading();
-    return true;
 }
 
 void TPointOutput::Write(double x, double y, double z) {
@@ -207,11 +197,12 @@ void TPointOutput::Write(double x, double y, double z) {
 }
 
 void TPointOutput::Close() {
-    if (text_) {
-        auto w = std::move(text_);
-        w->Close();
-    }
+    if (!file_) return;
+    if (text_) text_->Close();
     if (dbf_.IsOpen()) dbf_.Close();
+    text_.reset();
+    std::unique_ptr<TSafeFile> file = std::move(file_);
+    file->Commit();
 }
 
 }  // namespace tervalo

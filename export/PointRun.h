@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "formats/DbfFile.h"
+#include "tools/SafeWriter.h"
 
 namespace tervalo {
 
@@ -105,8 +106,10 @@ struct TRunOptions {
     TPollOptions Poll;
 };
 
-// The output of a run. The destructor closes whatever is open without throwing, so an
-// abandoned run still leaves a complete file (a table gets its header and end byte).
+// The output of a run, written into a temporary file beside the target (TSafeFile). Close
+// finishes the file (a table gets its header, count and end byte) and replaces the target
+// with it; an output destroyed without Close (an exception ended the run) is removed and the
+// target stays exactly as it was.
 class TPointOutput {
 public:
     TPointOutput();
@@ -114,23 +117,20 @@ public:
     TPointOutput(const TPointOutput&) = delete;
     TPointOutput& operator=(const TPointOutput&) = delete;
 
-    // Text layouts: false when the file cannot be created. dBase: failures throw.
-    bool Open(const std::string& path, const TAusgabe& format, const TRunOptions& opt);
+    // Checks the target against `schutz` and creates the output. Throws EZielAbgelehnt when
+    // the target is refused or cannot be created; failures of the table layer as they come.
+    void Open(const std::string& path, const TAusgabe& format, const TRunOptions& opt, const TSchutz& schutz);
     void Write(double x, double y, double z);
+    // Errors throw; the temporary file is then gone and the target as it was.
     void Close();
 
 private:
     TAusgabeFormat format_ = TAusgabeFormat::Xyz;
     char sep_ = '.';
+    std::unique_ptr<TSafeFile> file_;
     std::unique_ptr<TextPointWriter> text_;
     TDbfFile dbf_;
 };
-
-// True when both paths name one existing file (links and different spellings included).
-bool SameFile(const std::string& a, const std::string& b);
-// Refuses an output that is one of the files a run reads: creating it would destroy the
-// source before it is read. Throws std::runtime_error with the text the user sees.
-void CheckNotASource(const std::string& output, const std::string& source);
 
 // Removes the leading characters with codes up to 32.
 inline std::string_view TrimLeading(std::string_view s) {

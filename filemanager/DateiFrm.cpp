@@ -529,8 +529,15 @@ void TDateiForm::Konvertieren1Click() {
         TDateiForm* f;
         ~Idle() { f->SetRunning(false); }
     } idle{this};
-    TKonvertResult result;
-    {
+    // Neither the catalogue (the one the window was opened with and the rows shown now) nor
+    // the configuration may be overwritten.
+    TSchutz schutz;
+    schutz.Konfiguration = Dateien.KonfDatei;
+    for (int i = 1; i <= Dateien.Anzahl && i <= MaxDateien; ++i) schutz.Quellen.push_back(Dateien.Datei[i]);
+    for (int r = 1; r < DateiGrid->RowCount(); ++r)
+        if (!RowFileName(r).empty()) schutz.Quellen.push_back(RowFolder(r) + RowFileName(r));
+    QString fehler;
+    try {
         TIDoFenster progress(this);
         progress.SetZiel(U(FileNamePart(target)));
         progress.ShowCentred();
@@ -539,15 +546,22 @@ void TDateiForm::Konvertieren1Click() {
         options.DecimalSeparator = UserDecimalSeparator();
         options.Poll = Poll;
         TEscapeWatch watch;
-        result = Konvertieren(source, target, format, options, observer);
+        Konvertieren(source, target, format, options, schutz, observer);
+    } catch (const EZielAbgelehnt& e) {
+        // A refusal names the target itself; a missing folder names the folder, so the
+        // target is added.
+        const std::string grund = e.what();
+        if (e.Errno() == 0)
+            fehler = U(grund);
+        else
+            fehler = QStringLiteral("Datei kann nicht angelegt werden:\n") +
+                     U(grund.find(target) == std::string::npos ? target + "\n" + grund : grund);
+    } catch (const EKonvertQuelle& e) {
+        fehler = QStringLiteral("Datei kann nicht ge\u00F6ffnet werden:\n") + U(e.what());
     }
-    // Without a word the user would take the missing or empty target for a finished conversion.
-    if (!result.TargetCreated || !result.SourceOpened)
-        Platform().MessageBox(this, QStringLiteral("Fehler"),
-                              !result.TargetCreated
-                                  ? QStringLiteral("Datei kann nicht angelegt werden:\n") + U(target)
-                                  : QStringLiteral("Datei kann nicht ge\u00F6ffnet werden:\n") + U(source),
-                              TMsgIcon::Error, TMsgButtons::Ok);
+    // Without a word the user would take the missing target for a finished conversion.
+    if (!fehler.isEmpty())
+        Platform().MessageBox(this, QStringLiteral("Fehler"), fehler, TMsgIcon::Error, TMsgButtons::Ok);
 }
 
 void TDateiForm::OKButtonClick() {

@@ -1,5 +1,10 @@
 #include "filemanager/Konvert.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <optional>
 #include <stdexcept>
 
@@ -34,11 +39,8 @@ public:
     TKonvertRun(const TRunOptions& opt, TKonvertObserver& obs)
         : obs_(obs), memory_(opt.DuplicateLimit), poll_(opt.Poll) {}
 
-    void FromDbase(const std::string& source, TPointOutput& out) {
+    void FromDbase(TDbfFile& dbf, TPointOutput& out) {
         out_ = &out;
-        // Sources are only ever read; the table is opened read-only.
-        TDbfFile dbf;
-        dbf.OpenRead(source);
         if (dbf.RecordCount() < 1) return;
         dbf.First();
         const double count = dbf.RecordCount();
@@ -60,24 +62,16 @@ public:
         }
     }
 
-    // False when the source cannot be opened.
-    bool FromText(const std::string& source, TPointOutput& out) {
+    void FromText(TextLineReader& text, TPointOutput& out) {
         out_ = &out;
-        std::optional<TextLineReader> text;
-        try {
-            text.emplace(source);
-        } catch (const EInOutError&) {
-            return false;
-        }
         std::string_view line;
-        while (text->ReadLine(line)) {
+        while (text.ReadLine(line)) {
             std::string_view t = TrimLeading(line);
             double x, y, z;
             if (!t.empty() && ReadPointLine(t, x, y, z) && Take(x, y, z) && p_.Taken % 1000 == 0)
                 p_.Picture = (p_.Picture + 1) % 8;
             if (Poll()) break;
         }
-        return true;
     }
 
     const TKonvertProgress& Progress() const { return p_; }
@@ -112,31 +106,57 @@ private:
 
 }  // namespace
 
+void CheckKonvertSource(const std::string& source) {
+    int fd;
+    do {
+        fd = ::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // a FIFO must not block
+    } while (fd < 0 && errno == EINTR);
+    int err = fd < 0 ? errno : 0;
+    if (fd >= 0) {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0) err = errno;
+        else if (S_ISDIR(st.st_mode)) err = EISDIR;
+        else if (!S_ISREG(st.st_mode)) err = EACCES;  // pipes and devices hold no points
+        ::close(fd);
+    }
+    if (err != 0) throw EKonvertQuelle(ErrnoToFileError(err), ErrnoText(err) + ": " + source, err);
+}
+
 TKonvertResult Konvertieren(const std::string& source, const std::string& target,
-                            const TAusgabe& format, const TRunOptions& options,
+                            const TAusgabe& format, const TRunOptions& options, const TSchutz& schutz,
                             TKonvertObserver& observer) {
+    CheckKonvertSource(source);
     TKonvertResult r;
     r.SourceIsDbase = IsDbaseFile(source);
     if (r.SourceIsDbase == (format.Format == TAusgabeFormat::DBase))
         throw std::invalid_argument(r.SourceIsDbase ? "dBase tables convert to text only"
                                                     : "text files convert to dBase only");
-    CheckNotASource(target, source);
+    TSchutz geschuetzt = schutz;
+    geschuetzt.Quellen.push_back(source);
+
+    // The source is open before anything happens to the target. Sources are only ever read.
+    TDbfFile dbf;
+    std::optional<TextLineReader> text;
+    try {
+        if (r.SourceIsDbase)
+            dbf.OpenRead(source);
+        else
+            text.emplace(source);
+    } catch (const EInOutError& e) {
+        throw EKonvertQuelle(e.Code(), (e.Errno() != 0 ? ErrnoText(e.Errno()) : std::string(e.what())) + ": " + source,
+                             e.Errno());
+    }
+    TPointOutput out;
+    out.Open(target, format, options, geschuetzt);
+
     TKonvertRun run(options, observer);
     observer.Start(FileNamePart(target));
     observer.Progress(run.Progress());
-    {
-        TPointOutput out;
-        r.TargetCreated = out.Open(target, format, options);
-        if (r.TargetCreated) {
-            if (r.SourceIsDbase) {
-                run.FromDbase(source, out);
-                r.SourceOpened = true;
-            } else {
-                r.SourceOpened = run.FromText(source, out);
-            }
-            out.Close();
-        }
-    }
+    if (r.SourceIsDbase)
+        run.FromDbase(dbf, out);
+    else
+        run.FromText(*text, out);
+    out.Close();
     r.Counts = run.Progress();
     r.Cancelled = run.Cancelled();
     observer.Progress(r.Counts);

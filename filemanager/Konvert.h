@@ -5,6 +5,8 @@
 #include <string>
 
 #include "export/PointRun.h"
+#include "tools/Errors.h"
+#include "tools/SafeWriter.h"
 
 namespace tervalo {
 
@@ -43,17 +45,26 @@ public:
 struct TKonvertResult {
     TKonvertProgress Counts;
     bool SourceIsDbase = false;
-    bool TargetCreated = false;  // false: a text target could not be created, nothing done
-    bool SourceOpened = false;   // false: the text source could not be opened (empty table left)
     bool Cancelled = false;
 };
 
-// Converts `source` (kind from its signature) into `target`. The target must be of the other
-// kind (throws std::invalid_argument otherwise) and must not be the source itself
-// (std::runtime_error, nothing written). Failures of the table layer, read and write
-// errors throw after the target has been closed.
+// The source of a conversion cannot be opened or read: "<file error>: <source path>".
+class EKonvertQuelle : public EInOutError {
+public:
+    using EInOutError::EInOutError;
+};
+
+// Throws EKonvertQuelle when the source is missing, no regular file or not readable.
+void CheckKonvertSource(const std::string& source);
+
+// Converts `source` (kind from its signature) into `target`. The source is checked first
+// (EKonvertQuelle), then the direction: the target must be of the other kind
+// (std::invalid_argument). The target is refused when it is the source, a file of `schutz`
+// or no regular file, and when it cannot be created (EZielAbgelehnt); nothing is written then.
+// The new file replaces the target when the run ends or is cancelled; failures of the table
+// layer, read and write errors throw and leave the target exactly as it was.
 TKonvertResult Konvertieren(const std::string& source, const std::string& target,
-                            const TAusgabe& format, const TRunOptions& options,
+                            const TAusgabe& format, const TRunOptions& options, const TSchutz& schutz,
                             TKonvertObserver& observer);
 
 }  // namespace tervalo

@@ -435,10 +435,17 @@ void TDbfFile::Close() {
 void TDbfFile::OpenRead(const std::string& path) { Open(path, true); }
 void TDbfFile::OpenShared(const std::string& path) { Open(path, false); }
 
-void TDbfFile::Open(const std::string& path, bool readOnly) {
+void TDbfFile::OpenShared(TSafeFile& file) {
+    // A descriptor of its own, so that closing the table leaves the caller's file open.
+    const int fd = ::fcntl(file.Fd(), F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) ThrowFileError(errno, file.Target());
+    Open(file.Target(), false, fd);
+}
+
+void TDbfFile::Open(const std::string& path, bool readOnly, int fd) {
     Close();
     // O_NONBLOCK: a FIFO given as table must not hang the program; it is refused below.
-    int fd = ::open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) fd = ::open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) ThrowFileError(errno);
     auto* d = new Impl;
     d->fd = fd;
@@ -526,8 +533,8 @@ void TDbfFile::Open(const std::string& path, bool readOnly) {
     }
 }
 
-void TDbfFile::CreateTable(const std::string& path, int tableLevel, std::vector<TDbfFieldDef> fields) {
-    Close();
+// Header, descriptors, 0x0D and the end byte of a new table without records.
+std::vector<uint8_t> TDbfFile::NewTableBytes(int tableLevel, std::vector<TDbfFieldDef> fields) {
     if (tableLevel == 3 || tableLevel == 4 || tableLevel == 7) tableLevel_ = tableLevel;
     bool level7 = tableLevel_ == 7;
     uint32_t base = level7 ? kLevel7Header : kMainHeader;
@@ -570,15 +577,22 @@ void TDbfFile::CreateTable(const std::string& path, int tableLevel, std::vector<
     }
     bytes[headerLen - 1] = 0x0D;
     bytes[headerLen] = 0x1A;
+    return bytes;
+}
 
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) ThrowFileError(errno);
-    bool ok = PwriteFull(fd, bytes.data(), bytes.size(), 0);
-    ok = ::close(fd) == 0 && ok;
-    if (!ok) {
-        ::unlink(path.c_str());  // no half-written table is left behind
-        throw EDbfError(kWriteError);
-    }
+void TDbfFile::CreateTable(const std::string& path, int tableLevel, std::vector<TDbfFieldDef> fields,
+                           const TSchutz& schutz) {
+    Close();
+    std::vector<uint8_t> bytes = NewTableBytes(tableLevel, std::move(fields));
+    TSafeFile file(path, schutz);  // removed again unless committed
+    if (!PwriteFull(file.Fd(), bytes.data(), bytes.size(), 0)) throw EDbfError(kWriteError);
+    file.Commit();
+}
+
+void TDbfFile::CreateTable(TSafeFile& file, int tableLevel, std::vector<TDbfFieldDef> fields) {
+    Close();
+    std::vector<uint8_t> bytes = NewTableBytes(tableLevel, std::move(fields));
+    if (!PwriteFull(file.Fd(), bytes.data(), bytes.size(), 0)) throw EDbfError(kWriteError);
 }
 
 uint32_t TDbfFile::RecordCount() const { return IsOpen() ? impl_->count : 0; }

@@ -1,18 +1,23 @@
 #pragma once
 // The dBase table layer: levels 3, 4 and 7, numeric fields, physical record order.
 //
-// Sources are opened with OpenRead and are never written. Tables the program creates
-// (CreateTable) are opened with OpenShared to append; their header is kept in memory while
-// appending and written, with the record count, today's date and the closing 0x1A byte,
-// when the table is closed. Records are appended in batches; a write failure surfaces at
+// Sources are opened with OpenRead and are never written. Tables the program creates go
+// through the safe writer: a run creates its table in the temporary file of a TSafeFile
+// (CreateTable, OpenShared on the TSafeFile), appends, closes and then commits, so the target
+// is replaced only by a complete table. The header is kept in memory while appending and
+// written, with the record count, today's date and the closing 0x1A byte, when the table is
+// closed. Records are appended in batches; a write failure surfaces at
 // the next AppendRecord or at Close as "Error while writing occurred. (Disk full?)".
 //
 // Failures: EDbfError with the layer's English texts ("Invalid DBF file.", ...), EInOutError
-// for a file that cannot be opened or created, ESilentAbort for a header or record length of 0.
+// for a file that cannot be opened, EZielAbgelehnt for a table that may not or cannot be
+// created, ESilentAbort for a header or record length of 0.
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "tools/SafeWriter.h"
 
 namespace tervalo {
 
@@ -68,13 +73,21 @@ public:
     // Language settings used by CreateTable.
     TLanguageSettings Language = DefaultLanguage();
 
-    // Creates (or replaces) a table without records and leaves the object closed. A level
+    // Creates a table without records through the safe writer (the target is checked against
+    // `schutz` and replaced whole, or left as it was) and leaves the object closed. A level
     // other than 3, 4 or 7 keeps the previous level (4 at first).
-    void CreateTable(const std::string& path, int tableLevel, std::vector<TDbfFieldDef> fields);
+    void CreateTable(const std::string& path, int tableLevel, std::vector<TDbfFieldDef> fields,
+                     const TSchutz& schutz = {});
+    // The same into the caller's new, empty temporary file; the caller commits it later.
+    void CreateTable(TSafeFile& file, int tableLevel, std::vector<TDbfFieldDef> fields);
     // Opens a source for reading only; nothing is ever written to it.
     void OpenRead(const std::string& path);
-    // Opens a table this program created, for appending.
+    // Opens a table this program created, for appending. Only for files the program made
+    // itself: appending may cut off the bytes of a failed batch.
     void OpenShared(const std::string& path);
+    // Opens the table in the caller's temporary file (made by CreateTable) for appending.
+    // Close writes header and end byte; the caller then commits the file.
+    void OpenShared(TSafeFile& file);
     // Writes the header back (shared tables only) and releases the file.
     void Close();
     bool IsOpen() const;
@@ -101,7 +114,9 @@ private:
     struct Impl;
     Impl* impl_ = nullptr;
     int tableLevel_ = 4;
-    void Open(const std::string& path, bool readOnly);
+    std::vector<uint8_t> NewTableBytes(int tableLevel, std::vector<TDbfFieldDef> fields);
+    // fd >= 0: a descriptor of the table's file to take over instead of opening the path.
+    void Open(const std::string& path, bool readOnly, int fd = -1);
 };
 
 std::string VersionName(TDbfVersion v);     // names shown in the information window

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/SafeWriter.h"
+
 namespace tervalo {
 
 // Reads a text file in large blocks. A line ends at LF or CR LF, a lone CR is dropped,
@@ -32,12 +34,16 @@ bool ReadPointLine(std::string_view line, double& x, double& y, double& z);
 // Extent line reader: the line as read.
 bool ReadExtentLine(std::string_view line, double& x, double& y);
 
-// Buffered text output; every line ends with CR LF. Errors throw EInOutError: the
-// constructor when the file cannot be created, a write when a full block cannot be
-// written, Close for the rest. The destructor writes what is buffered and never throws.
+// Buffered text output through the safe writer; every line ends with CR LF.
+// The path constructor checks the target and writes into a temporary file beside it (throws
+// EZielAbgelehnt when the target is refused or cannot be created); Close flushes and replaces
+// the target. A writer destroyed without Close leaves the target as it was. Given the caller's
+// TSafeFile instead, Close only flushes and the caller commits. Write errors throw EInOutError
+// naming the path; after one, the writer refuses every further line and Close.
 class TextPointWriter {
 public:
-    explicit TextPointWriter(const std::string& path);   // creates or replaces the file
+    explicit TextPointWriter(const std::string& path, const TSchutz& schutz = {});
+    explicit TextPointWriter(TSafeFile& file);
     ~TextPointWriter();
     TextPointWriter(const TextPointWriter&) = delete;
     TextPointWriter& operator=(const TextPointWriter&) = delete;
@@ -45,7 +51,7 @@ public:
     void WriteCsv(double x, double y, double z, char decimalSeparator);
     void WriteCsvHeading();
     void WriteLine(std::string_view text);
-    void Close();                                         // flushes; errors throw
+    void Close();
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;

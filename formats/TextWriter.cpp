@@ -1,9 +1,5 @@
 #include "formats/TextPoints.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -223,27 +219,31 @@ std::string SlowXyzLine(double x, double y, double z) {
 // --- TextPointWriter ---------------------------------------------------------------
 
 struct TextPointWriter::Impl {
-    int fd = -1;
+    std::unique_ptr<TSafeFile> own;  // set when the writer made the file itself
+    TSafeFile* file = nullptr;       // null once closed
     std::unique_ptr<char[]> buf;
     std::size_t used = 0;
+    std::string failure;             // the first write error: nothing after it may count as written
+    int failureErr = 0;
+
+    [[noreturn]] void Fail() const { throw EInOutError(ErrnoToFileError(failureErr), failure, failureErr); }
 
     void Flush() {
-        std::size_t done = 0;
-        while (done < used) {
-            ssize_t n = ::write(fd, buf.get() + done, used - done);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                int err = errno;
-                used = 0;  // what is lost is lost; do not write it again on close
-                ThrowFileError(err);
-            }
-            done += static_cast<std::size_t>(n);
+        if (used == 0) return;
+        const std::size_t n = used;
+        used = 0;  // what is lost is lost; do not write it again
+        try {
+            file->Write(buf.get(), n);
+        } catch (const EInOutError& e) {
+            failure = e.what();
+            failureErr = e.Errno();
+            throw;
         }
-        used = 0;
     }
     // Room for at least `n` more bytes.
     char* Reserve(std::size_t n) {
-        if (fd < 0) throw EInOutError(103, FileErrorText(103));
+        if (!failure.empty()) Fail();
+        if (file == nullptr) throw EInOutError(103, FileErrorText(103));
         if (kBlockSize - used < n) Flush();
         return buf.get() + used;
     }
@@ -264,27 +264,20 @@ struct TextPointWriter::Impl {
     }
 };
 
-TextPointWriter::TextPointWriter(const std::string& path) : impl_(std::make_unique<Impl>()) {
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) ThrowFileError(errno);
-    impl_->fd = fd;
+TextPointWriter::TextPointWriter(const std::string& path, const TSchutz& schutz)
+    : impl_(std::make_unique<Impl>()) {
+    impl_->own = std::make_unique<TSafeFile>(path, schutz);
+    impl_->file = impl_->own.get();
     impl_->buf.reset(new char[kBlockSize]);
 }
 
-TextPointWriter::~TextPointWriter() {
-    // Keeps what was written when a run ends early; errors can no longer be reported here.
-    if (impl_ && impl_->fd >= 0) {
-        try {
-            impl_->Flush();
-        } catch (...) {
-        }
-        ::close(impl_->fd);
-        impl_->fd = -1;
-    }
+TextPointWriter::TextPointWriter(TSafeFile& file) : impl_(std::make_unique<Impl>()) {
+    impl_->file = &file;
+    impl_->buf.reset(new char[kBlockSize]);
 }
+
+// Without Close an own temporary file goes with `own`; a caller's file is the caller's.
+TextPointWriter::~TextPointWriter() = default;
 
 void TextPointWriter::WriteXyz(double x, double y, double z) {
     char* out = impl_->Reserve(3 * 24 + 2);
@@ -309,17 +302,23 @@ void TextPointWriter::WriteLine(std::string_view text) {
 
 void TextPointWriter::Close() {
     Impl& w = *impl_;
-    if (w.fd < 0) return;
+    if (!w.failure.empty()) w.Fail();
+    if (w.file == nullptr) return;
+    w.Flush();
+    TSafeFile* f = w.file;
+    w.file = nullptr;
+    if (!w.own) return;
     try {
-        w.Flush();
-    } catch (...) {
-        ::close(w.fd);
-        w.fd = -1;
+        f->Commit();
+    } catch (const EInOutError& e) {
+        w.failure = e.what();
+        w.failureErr = e.Errno();
+        throw;
+    } catch (const EZielAbgelehnt& e) {
+        w.failure = e.what();
+        w.failureErr = e.Errno();
         throw;
     }
-    const int fd = w.fd;
-    w.fd = -1;
-    if (::close(fd) != 0 && errno != EINTR) ThrowFileError(errno);
 }
 
 std::string XyzLine(double x, double y, double z) {

@@ -20,11 +20,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Absolute, but not normalised: "link/.." must mean what the system makes of it.
 std::string Absolute(const std::string& p) {
+    if (!p.empty() && p[0] == '/') return p;
     std::error_code ec;
     fs::path a = fs::absolute(fs::path(p), ec);
-    if (ec) return p;
-    return a.lexically_normal().string();
+    return ec ? p : a.string();
 }
 
 std::string DirOf(const std::string& p) {
@@ -114,8 +115,19 @@ std::string TSafeFile::Resolve(const std::string& target) {
 
 void TSafeFile::Check(const std::string& target, const TSchutz& schutz) {
     const std::string finalPath = Resolve(target);
+    const std::string name = finalPath.substr(finalPath.find_last_of('/') + 1);
+    struct stat lst {};
+    // A name that cannot be a file, or a chain of links that never ends: renaming over it
+    // would replace a folder entry the program did not make.
+    if (name.empty() || name == "." || name == ".." ||
+        (::lstat(finalPath.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)))
+        throw EZielAbgelehnt(TextZielKeineDatei + target);
     struct stat st {};
     const bool exists = ::stat(finalPath.c_str(), &st) == 0;
+    if (!exists && errno != ENOENT) {
+        const int err = errno;
+        throw EZielAbgelehnt(ErrnoText(err) + ": " + target, err);
+    }
     if (exists && !S_ISREG(st.st_mode)) throw EZielAbgelehnt(TextZielKeineDatei + target);
     if (IsSameFile(finalPath, exists, st, schutz.Konfiguration)) throw EZielAbgelehnt(TextZielIstKonfiguration + target);
     for (const std::string& q : schutz.Quellen)
@@ -127,6 +139,11 @@ void TSafeFile::Check(const std::string& target, const TSchutz& schutz) {
     const std::string dir = DirOf(finalPath);
     if (::stat(dir.c_str(), &dst) != 0 || !S_ISDIR(dst.st_mode)) throw EZielAbgelehnt(TextOrdnerFehlt + dir, ENOENT);
     if (::faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+        throw EZielAbgelehnt(ErrnoText(EACCES) + ": " + target, EACCES);
+    // In a sticky folder (/tmp) only the owner of a file or of the folder may replace it: find
+    // that out now, not at the end of a long run.
+    const uid_t me = ::geteuid();
+    if (exists && (dst.st_mode & S_ISVTX) && me != 0 && st.st_uid != me && dst.st_uid != me)
         throw EZielAbgelehnt(ErrnoText(EACCES) + ": " + target, EACCES);
 }
 
@@ -175,6 +192,8 @@ void TSafeFile::Commit() {
         struct stat st {};
         const bool exists = ::stat(final_.c_str(), &st) == 0;
         if (exists && !S_ISREG(st.st_mode)) throw EZielAbgelehnt(TextZielKeineDatei + target_);
+        if (exists && ::faccessat(AT_FDCWD, final_.c_str(), W_OK, AT_EACCESS) != 0)
+            throw EZielAbgelehnt(TextZielSchreibgeschuetzt + target_, errno);
         if (exists) {
             if (::geteuid() == 0) {
                 if (::fchown(fd_, st.st_uid, st.st_gid) != 0) ThrowFileError(errno, target_);

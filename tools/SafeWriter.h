@@ -5,7 +5,8 @@
 // yet (a symbolic link counts as the file it points to, which is what gets replaced); it must
 // not be one of the protected files (the sources of the run, the configuration file; same
 // device and inode, or the same path for files that do not exist); an existing target the
-// user may not write in place is refused (the owner's protection holds; root aside). The data
+// user may not write in place is refused (the owner's protection holds; root aside), and so is
+// one in a folder the user may not write or, in a sticky folder, may not replace. The data
 // then goes into a temporary file in the target's folder. Commit() syncs it, gives it the
 // existing target's mode (and owner, as root) or the usual mode under the umask, and renames
 // it over the target. Without Commit() the temporary file is removed and an existing target
@@ -17,7 +18,9 @@
 namespace tervalo {
 
 // The output was refused or could not be created; nothing was written. what() is the user's
-// German text naming the path; Errno() the system's error number behind it, 0 for a refusal.
+// German text naming the path. Errno() is 0 when the target itself may never be written (a
+// protected file, not a regular file) and the system's error number when it cannot be created
+// (write-protected, folder missing or not writable, no room for the temporary file, ...).
 class EZielAbgelehnt : public std::runtime_error {
 public:
     explicit EZielAbgelehnt(const std::string& text, int err = 0) : std::runtime_error(text), errno_(err) {}
@@ -62,7 +65,8 @@ public:
     // Writes all bytes at the current position; errors throw EInOutError naming the target.
     void Write(const void* data, std::size_t n);
     // Syncs, sets mode and owner, renames over the target and syncs the folder. Throws
-    // EInOutError (the temporary file is then removed and the target left as it was).
+    // EInOutError, or EZielAbgelehnt when the target became a folder, device or protected file
+    // meanwhile; the temporary file is then removed and the target left as it was.
     void Commit();
     // Removes the temporary file; the target stays as it was.
     void Discard() noexcept;

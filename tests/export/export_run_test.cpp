@@ -1,6 +1,8 @@
 // The export run: its log, counters, duplicates, cancelling and the files it leaves.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "tests/export/RunFixture.h"
 #include "tools/Errors.h"
 
@@ -149,8 +151,18 @@ TEST_F(ExportRunTest, OutputThatCannotBeCreatedEndsTheRunAtOnce) {
     std::string out = dir / "kein/ordner/o.csv";
     TExportResult r = Run({0, 10, 0, 10}, out, kCsv);
     EXPECT_EQ(obs.log, (Log{"Beginn der Konvertierung", "Ausgabeformat: Text-CSV", "Datei: " + out,
+                            "Ordner nicht gefunden: " + dir / "kein/ordner",
                             "Fehler bei Konvertierung aufgetreten"}));
     EXPECT_TRUE(r.Error);
+    // A table that cannot be created goes to the error report, its path named.
+    obs = {};
+    try {
+        Run({0, 10, 0, 10}, dir / "kein/o.dbf", kDbf3);
+        ADD_FAILURE() << "no error";
+    } catch (const EZielAbgelehnt& e) {
+        EXPECT_EQ(std::string(e.what()), "Ordner nicht gefunden: " + dir / "kein");
+    }
+    EXPECT_EQ(obs.log.size(), 3u);
 }
 
 TEST_F(ExportRunTest, DbaseSourcesAndOutputs) {
@@ -265,7 +277,7 @@ TEST_F(ExportRunTest, OnlyTheFirstExportedPointsAreRemembered) {
     EXPECT_EQ(pts[4].z, 5);
 }
 
-TEST_F(ExportRunTest, BrokenSourceTableEndsTheRunWithAClosedOutput) {
+TEST_F(ExportRunTest, BrokenSourceTableEndsTheRunAndKeepsThePreviousOutput) {
     std::string a = Tile("a.xyz", Grid(0, 0, 3));
     // Passes the signature test, but its header has a record length of 0.
     std::string bad = dir / "bad.dbf";
@@ -274,11 +286,13 @@ TEST_F(ExportRunTest, BrokenSourceTableEndsTheRunWithAClosedOutput) {
     WriteAll(bad, h);
     AddEntry(cat, bad, 0, 5, 0, 5);
     std::string out = dir / "o.dbf";
+    WriteAll(out, "voriger Export");
     EXPECT_ANY_THROW(Run({0, 5, 0, 5}, out, kDbf3));
-    std::string o = ReadAll(out);
-    ASSERT_EQ(o.size(), 130u + 9 * 43);
-    EXPECT_EQ(o.back(), 0x1A);
-    EXPECT_EQ(ReadDbf(out).size(), 9u);
+    // The run failed: the previous output stays as it was, no temporary file is left.
+    EXPECT_EQ(ReadAll(out), "voriger Export");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), 3);
+    EXPECT_ANY_THROW(Run({0, 5, 0, 5}, dir / "neu.xyz", kXyz));
+    EXPECT_FALSE(fs::exists(dir / "neu.xyz"));
 }
 
 TEST_F(ExportRunTest, OutputThatIsASourceIsRefusedBeforeWriting) {
@@ -288,8 +302,23 @@ TEST_F(ExportRunTest, OutputThatIsASourceIsRefusedBeforeWriting) {
     fs::create_symlink(b, dir / "link.xyz");
     EXPECT_THROW(Run({0, 5, 0, 5}, dir / "link.xyz"), std::runtime_error);
     EXPECT_THROW(Run({0, 5, 0, 5}, dir.Path() + "/./b.xyz"), std::runtime_error);
+    try {
+        Run({0, 5, 0, 5}, b, kDbf3);
+        ADD_FAILURE() << "source overwritten";
+    } catch (const EZielAbgelehnt& e) {
+        EXPECT_EQ(std::string(e.what()), "Die Ausgabedatei ist zugleich Quelldatei: " + b);
+    }
+    // Nor the configuration, nor anything but a regular file (a FIFO would block).
+    cat.KonfDatei = dir / "tervalo.KNF";
+    WriteAll(cat.KonfDatei, "Konfiguration");
+    fs::create_hard_link(cat.KonfDatei, dir / "hart.KNF");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+    for (const std::string& out : {cat.KonfDatei, dir / "hart.KNF", dir / "fifo", dir.Path()})
+        for (const TAusgabe& f : {kXyz, kDbf3}) EXPECT_THROW(Run({0, 5, 0, 5}, out, f), EZielAbgelehnt) << out;
     EXPECT_TRUE(obs.log.empty());
     EXPECT_EQ(ReadAll(b), before);
+    EXPECT_EQ(ReadAll(cat.KonfDatei), "Konfiguration");
+    EXPECT_EQ(fs::status(dir / "fifo").type(), fs::file_type::fifo);
 }
 
 TEST(ExportFilter, FormatAndExtensionFollowTheFilterEntry) {

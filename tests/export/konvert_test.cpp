@@ -16,7 +16,7 @@ protected:
 
     TKonvertResult Run(const std::string& src, const std::string& dst, const TAusgabe& f,
                        const TRunOptions& o = EveryLine()) {
-        return Konvertieren(src, dst, f, o, obs);
+        return Konvertieren(src, dst, f, o, TSchutz{}, obs);
     }
 };
 
@@ -29,7 +29,6 @@ TEST_F(KonvertTest, DbaseToTextLeavesOutRepeatedPositions) {
     std::string before = ReadAll(src);
     TKonvertResult r = Run(src, dir / "t.xyz", kXyz);
     EXPECT_TRUE(r.SourceIsDbase);
-    EXPECT_TRUE(r.TargetCreated);
     EXPECT_FALSE(r.Cancelled);
     EXPECT_EQ(r.Counts.Taken, 2);
     EXPECT_EQ(r.Counts.NotTaken, 1);
@@ -102,23 +101,54 @@ TEST_F(KonvertTest, TargetThatIsTheSourceIsRefused) {
     EXPECT_EQ(ReadAll(tab), before);
 }
 
-TEST_F(KonvertTest, UnopenableFilesLeaveNothingOrAnEmptyTable) {
+// Whatever ends a conversion early leaves an existing target byte for byte and no
+// temporary file beside it.
+TEST_F(KonvertTest, RefusalsAndFailuresLeaveTheTargetAsItWas) {
     std::string tab = dir / "t.dbf";
     WriteDbfTable(tab, {{1, 2, 3}});
-    TKonvertResult r = Run(tab, dir / "kein/o.xyz", kXyz);
-    EXPECT_FALSE(r.TargetCreated);
-    EXPECT_EQ(r.Counts.Taken, 0);
+    const std::string keep = dir / "keep.dbf";
+    WriteAll(keep, "nicht anfassen");
+    auto expectUntouched = [&] {
+        EXPECT_EQ(ReadAll(keep), "nicht anfassen");
+        for (const auto& e : fs::directory_iterator(dir.Path()))
+            EXPECT_EQ(e.path().filename().string().find(".tervalo-"), std::string::npos) << e.path();
+    };
+    // The source is looked at before the target: a missing one is no empty table.
+    try {
+        Run(dir / "fehlt.xyz", keep, {TAusgabeFormat::DBase, 4});
+        ADD_FAILURE() << "missing source converted";
+    } catch (const EKonvertQuelle& e) {
+        EXPECT_EQ(std::string(e.what()), "Datei nicht gefunden: " + dir / "fehlt.xyz");
+        EXPECT_EQ(e.Code(), 2);
+    }
+    EXPECT_THROW(Run(dir.Path(), keep, {TAusgabeFormat::DBase, 3}), EKonvertQuelle);
+    expectUntouched();
 
-    r = Run(dir / "fehlt.xyz", dir / "o.dbf", {TAusgabeFormat::DBase, 4});
-    EXPECT_TRUE(r.TargetCreated);
-    EXPECT_FALSE(r.SourceOpened);
-    EXPECT_EQ(ReadAll(dir / "o.dbf").size(), 130u);
+    EXPECT_THROW(Run(tab, dir / "kein/o.xyz", kXyz), EZielAbgelehnt);
+    EXPECT_FALSE(fs::exists(dir / "kein"));
+    TSchutz schutz{{dir / "katalog.xyz"}, keep};
+    try {
+        Konvertieren(tab, keep, kXyz, EveryLine(), schutz, obs);
+        ADD_FAILURE() << "configuration overwritten";
+    } catch (const EZielAbgelehnt& e) {
+        EXPECT_EQ(std::string(e.what()), TextZielIstKonfiguration + keep);
+    }
+    schutz = {{keep}, ""};
+    EXPECT_THROW(Konvertieren(tab, keep, kXyz, EveryLine(), schutz, obs), EZielAbgelehnt);
+    expectUntouched();
+
+    // A read error in the middle (too few fields) discards what was written.
+    std::vector<TDbfFieldDef> two = XyzFieldDefs();
+    two.pop_back();
+    std::string narrow = dir / "zwei.dbf";
+    WriteDbfTable(narrow, {{1, 2, 0}, {3, 4, 0}}, 3, two);
+    EXPECT_THROW(Run(narrow, keep, kXyz), EDbfError);
+    expectUntouched();
 
     // A table without records gives a CSV file with its heading only.
     std::string empty = dir / "leer.dbf";
     WriteDbfTable(empty, {});
-    r = Run(empty, dir / "leer.csv", kCsv);
-    EXPECT_TRUE(r.SourceOpened);
+    Run(empty, dir / "leer.csv", kCsv);
     EXPECT_EQ(ReadAll(dir / "leer.csv"), "X;Y;Z\r\n");
 }
 

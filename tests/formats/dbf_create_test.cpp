@@ -9,6 +9,7 @@
 #include "dbf_helpers.h"
 #include "formats/DbfFile.h"
 #include "tools/Errors.h"
+#include "tools/SafeWriter.h"
 
 using namespace tervalo;
 using namespace dbftest;
@@ -314,9 +315,9 @@ TEST(DbfCreate, FileErrorsCarryTheFileErrorText) {
     try {
         dbf.CreateTable(dir / "missing/t.dbf", 3, XyzFieldDefs());
         FAIL() << "no error";
-    } catch (const EInOutError& e) {
-        EXPECT_EQ(e.Code(), 2);
-        EXPECT_STREQ(e.what(), "Datei nicht gefunden");
+    } catch (const EZielAbgelehnt& e) {
+        EXPECT_EQ(e.Errno(), ENOENT);
+        EXPECT_EQ(std::string(e.what()), "Ordner nicht gefunden: " + dir / "missing");
     }
     try {
         dbf.OpenShared(dir / "none.dbf");
@@ -355,16 +356,49 @@ private:
 TEST(DbfCreate, FailedCreateLeavesNoFile) {
     TempDir dir;
     TDbfFile dbf;
+    WriteBytes(dir / "old.dbf", {'o', 'l', 'd'});
     {
         FileSizeLimit limit(100);
-        try {
-            dbf.CreateTable(dir / "t.dbf", 3, XyzFieldDefs());
-            FAIL() << "no error";
-        } catch (const EDbfError& e) {
-            EXPECT_STREQ(e.what(), "Error while writing occurred. (Disk full?)");
+        for (const char* name : {"t.dbf", "old.dbf"}) {
+            try {
+                dbf.CreateTable(dir / name, 3, XyzFieldDefs());
+                FAIL() << "no error";
+            } catch (const EDbfError& e) {
+                EXPECT_STREQ(e.what(), "Error while writing occurred. (Disk full?)");
+            }
         }
     }
-    EXPECT_FALSE(std::filesystem::exists(dir / "t.dbf"));
+    // Neither a new file nor a half table replaced the old one; no temporary file is left.
+    EXPECT_EQ(ReadBytes(dir / "old.dbf"), (Bytes{'o', 'l', 'd'}));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
+
+    // Only regular files are replaced: a FIFO stays and nothing blocks.
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+    EXPECT_THROW(dbf.CreateTable(dir / "fifo", 3, XyzFieldDefs()), EZielAbgelehnt);
+    struct stat st {};
+    EXPECT_TRUE(::stat((dir / "fifo").c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+}
+
+TEST(DbfCreate, TableInASafeFileReplacesTheTargetOnlyWhenCommitted) {
+    TempDir dir;
+    const std::string path = dir / "t.dbf";
+    WriteBytes(path, {'a', 'l', 't'});
+    TDbfFile dbf;
+    for (bool commit : {false, true}) {
+        TSafeFile file(path);
+        dbf.CreateTable(file, 7, XyzFieldDefs());
+        dbf.OpenShared(file);
+        EXPECT_EQ(dbf.Path(), path);
+        for (int i = 0; i < 2000; ++i) dbf.AppendRecord(i, i, i);
+        dbf.Close();
+        EXPECT_EQ(ReadBytes(path), (Bytes{'a', 'l', 't'}));
+        if (commit) file.Commit();
+    }
+    Bytes b = ReadBytes(path);
+    ASSERT_EQ(b.size(), 214u + 43u * 2000u);
+    EXPECT_EQ(Get32(b, 4), 2000u);
+    EXPECT_EQ(b.back(), 0x1A);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 }
 
 TEST(DbfCreate, FailedAppendTakesTheCountBackAndLeavesAConsistentTable) {

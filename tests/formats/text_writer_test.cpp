@@ -1,5 +1,8 @@
 // XYZ and CSV layouts byte for byte, the buffered writer, write errors, read-back.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -138,39 +141,73 @@ TEST_F(TextWriterTest, XyzRoundTripOverManyBlocks) {
     EXPECT_EQ(i, pts.size() + 1);
 }
 
-TEST_F(TextWriterTest, LongLinesAndDestructorFlush) {
+TEST_F(TextWriterTest, LongLinesAndAbandonedWriters) {
     const std::string text(3 * 1024 * 1024 + 5, 'a');
     {
         TextPointWriter w(P("long.txt"));
         w.WriteXyz(1, 2, 3);
         w.WriteLine(text);
         w.WriteLine("");
-        // no Close: the destructor keeps what was written
+        w.Close();
     }
-    EXPECT_EQ(Slurp(P("long.txt")), "       1.000        2.000     3.000\r\n" + text + "\r\n\r\n");
+    const std::string whole = "       1.000        2.000     3.000\r\n" + text + "\r\n\r\n";
+    EXPECT_EQ(Slurp(P("long.txt")), whole);
+    {
+        TextPointWriter w(P("long.txt"));
+        w.WriteLine(text);  // more than a block reaches the temporary file
+        // no Close: an abandoned run leaves the old file as it was
+    }
+    EXPECT_EQ(Slurp(P("long.txt")), whole);
+    // Into a caller's file: Close only flushes, the caller decides.
+    TSafeFile file(P("long.txt"));
+    {
+        TextPointWriter w(file);
+        w.WriteCsvHeading();
+        w.Close();
+    }
+    EXPECT_EQ(Slurp(P("long.txt")), whole);
+    file.Commit();
+    EXPECT_EQ(Slurp(P("long.txt")), "X;Y;Z\r\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1);
 }
 
 TEST_F(TextWriterTest, CreateAndWriteFailuresAreFileErrors) {
-    EXPECT_THROW(TextPointWriter w(P("no/such/folder/x.xyz")), EInOutError);
-    EXPECT_THROW(TextPointWriter w(dir_.string()), EInOutError);
-
-    // /dev/full accepts the open and fails every write with "no space".
-    if (!fs::exists("/dev/full")) GTEST_SKIP() << "/dev/full missing";
-    TextPointWriter w("/dev/full");
-    w.WriteXyz(1, 2, 3);
+    EXPECT_THROW(TextPointWriter w(P("no/such/folder/x.xyz")), EZielAbgelehnt);
+    EXPECT_THROW(TextPointWriter w(dir_.string()), EZielAbgelehnt);
+    ASSERT_EQ(::mkfifo(P("fifo").c_str(), 0644), 0);
     try {
-        w.Close();
-        FAIL() << "a failed write was reported as success";
-    } catch (const EInOutError& e) {
-        EXPECT_EQ(e.Code(), 101);
+        TextPointWriter w(P("fifo"));  // refused at once, never opened
+        ADD_FAILURE() << "a FIFO taken as output";
+    } catch (const EZielAbgelehnt& e) {
+        EXPECT_EQ(std::string(e.what()), TextZielKeineDatei + P("fifo"));
     }
-    EXPECT_NO_THROW(w.Close());  // closed now
-    EXPECT_THROW(w.WriteXyz(1, 2, 3), EInOutError);
 
-    // A full buffer fails while writing, not only at the end.
-    TextPointWriter w2("/dev/full");
-    EXPECT_THROW(
-        for (int i = 0; i < 100000; ++i) w2.WriteCsv(1, 2, 3, '.'), EInOutError);
+    // A full disk (here: a file size limit) fails while writing, not only at the end, and
+    // leaves the old file.
+    const std::string old = P("old.xyz");
+    { std::ofstream(old) << "alt"; }
+    struct rlimit saved {};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 100000;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    {
+        TextPointWriter w(old);
+        try {
+            for (int i = 0; i < 100000; ++i) w.WriteCsv(1, 2, 3, '.');
+            ADD_FAILURE() << "a failed write was reported as success";
+        } catch (const EInOutError& e) {
+            EXPECT_EQ(e.Errno(), EFBIG);
+            EXPECT_NE(std::string(e.what()).find(": " + old), std::string::npos) << e.what();
+        }
+        EXPECT_THROW(w.WriteXyz(1, 2, 3), EInOutError);
+        EXPECT_THROW(w.Close(), EInOutError);  // never committed after a lost block
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(Slurp(old), "alt");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 2);  // fifo and old.xyz
 }
 
 }  // namespace

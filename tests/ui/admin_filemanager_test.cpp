@@ -338,7 +338,7 @@ TEST_F(ConvertTest, ATargetNotCreatedOrASourceNotOpenedIsTold) {
     f.Konvertieren1Click();
     ASSERT_EQ(platform.Messages.size(), 2u);
     EXPECT_TRUE(platform.Messages[1].Text.endsWith(QString::fromStdString(gone)));
-    EXPECT_TRUE(std::filesystem::exists(Dir() + "leer.dbf"));
+    EXPECT_FALSE(std::filesystem::exists(Dir() + "leer.dbf"));  // no empty table for a missing source
 
     // A conversion that went through says nothing.
     f.DateiGrid->SetCursorRow(1);
