@@ -28,13 +28,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     tervalo::TSettings settings;
     tervalo::TDateien dateien;
+    tervalo::TKonfGelesen read;
     try {
-        tervalo::KonfLoad(path, "/prog/", settings, dateien, &grid);
+        read = tervalo::KonfLoad(path, "/prog/", settings, dateien, &grid);
     } catch (const std::exception&) {
         std::remove(path.c_str());
         return 0;
     }
     if (dateien.Anzahl > tervalo::MaxDateien) std::abort();
+    // Every entry taken was counted; surplus ones only when the record is full.
+    if (read.Eintraege < dateien.Anzahl || read.ZuVieleEintraege != (read.Eintraege > tervalo::MaxDateien) ||
+        (read.ZuVieleEintraege && dateien.Anzahl != tervalo::MaxDateien))
+        std::abort();
 
     const std::string first = tervalo::KonfText(settings, dateien);
     WriteFuzzInput("konf", ".KNF", first.data(), first.size());
