@@ -17,6 +17,7 @@
 #include <QLocale>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTimer>
 #include <cmath>
 #include <exception>
 
@@ -408,17 +409,20 @@ void TForm1::FormActivate() {
     SetWindowWidth(width() - (StringGrid1->width() + 2));
     LB_Datei->resize(width() - 155, LB_Datei->height());
 
+    // Reported once the window is on the screen, so the box stands over it.
     if (ladeFehler) {
-        Guarded([&] { std::rethrow_exception(ladeFehler); });
+        QTimer::singleShot(0, this, [ladeFehler] { Guarded([&] { std::rethrow_exception(ladeFehler); }); });
     } else if (gelesen.ZuVieleEintraege) {
-        Platform().MessageBox(
-            MainWindow(), QString::fromUtf8(ApplicationTitle),
+        const QString text =
             QStringLiteral("Die Konfigurationsdatei enthält %1 Dateieinträge; nur die ersten %2 werden "
                            "verwendet. Änderungen werden nicht in diese Datei gespeichert:\n%3")
                 .arg(gelesen.Eintraege)
                 .arg(MaxDateien)
-                .arg(U(Dateien.KonfDatei)),
-            TMsgIcon::Info, TMsgButtons::Ok);
+                .arg(U(Dateien.KonfDatei));
+        QTimer::singleShot(0, this, [text] {
+            Platform().MessageBox(MainWindow(), QString::fromUtf8(ApplicationTitle), text, TMsgIcon::Info,
+                                  TMsgButtons::Ok);
+        });
     }
 }
 

@@ -468,7 +468,7 @@ void TDbfFile::Open(const std::string& path, bool readOnly, int fd) {
 
         d->headerLen = Get16(h + 8);
         d->recordLen = Get16(h + 10);
-        if (d->headerLen == 0 || d->recordLen == 0) throw ESilentAbort();
+        if (d->headerLen == 0 || d->recordLen == 0) throw ESilentAbort("Ung\xC3\xBCltige dBase-Tabelle (Kopf- oder Satzl\xC3\xA4nge 0): " + path);
 
         // Every length is checked against the file before it is used.
         bool level7 = d->version == TDbfVersion::DBase7;
