@@ -1,13 +1,14 @@
 // tervalo-cli convert: a text point file into a dBase table, or a dBase table into an XYZ
 // or CSV file; the direction follows the source's content.
+#include <csignal>
 #include <iostream>
 #include <memory>
 
 #include "cli/Commands.h"
 #include "cli/LongRun.h"
+#include "config/TYPEN.h"
 #include "filemanager/Konvert.h"
 #include "tools/Errors.h"
-#include "config/TYPEN.h"
 #include "tools/Tools.h"
 
 namespace tervalo::cli {
@@ -68,6 +69,8 @@ int RunConvert(const ConvertArgs& a) {
 
     TRunOptions options;
     options.DecimalSeparator = DecimalSeparator();
+    // A file size limit fails the write like a full disk, so the run can clean up after itself.
+    std::signal(SIGXFSZ, SIG_IGN);
     InterruptGuard guard;
     CliKonvertObserver observer(guard);
     TKonvertResult r;

@@ -1,5 +1,6 @@
 // tervalo-cli export: every catalogued point inside a window into one file, with the log
 // the export window shows.
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -59,6 +60,8 @@ int RunExport(const ExportArgs& a) {
     TRunOptions options;
     options.DecimalSeparator = DecimalSeparator();
 
+    // A file size limit fails the write like a full disk, so the run can clean up after itself.
+    std::signal(SIGXFSZ, SIG_IGN);
     InterruptGuard guard;
     CliExportObserver observer(guard);
     std::string out = std::filesystem::absolute(a.output).string();

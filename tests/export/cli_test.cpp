@@ -1,8 +1,16 @@
 // tervalo-cli export and convert, run as a separate program.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include "config/Konf.h"
+#include "support/Nobody.h"
 #include "tests/export/RunFixture.h"
+#include "tools/SafeWriter.h"
 
 namespace tervalo::test {
 namespace {
@@ -89,6 +97,193 @@ TEST_F(CliTest, ConvertBothWays) {
     EXPECT_EQ(Cli("convert " + Q(dir / "t.dbf") + " " + Q(dir / "x.dbf") + " --format dbf").code, 2);
     EXPECT_EQ(Cli("convert " + Q(src) + " " + Q(dir / "x.xyz") + " --format xyz").code, 2);
     EXPECT_EQ(Cli("convert " + Q(dir / "fehlt.xyz") + " " + Q(dir / "x.dbf")).code, 1);
+}
+
+// --- the output is written safely --------------------------------------------------------
+
+// A catalogue of one large tile, so that a run lasts long enough to be interrupted.
+class CliSafeTest : public CliTest {
+protected:
+    std::string tile;
+    void SetUp() override {
+        tile = dir / "gross.xyz";
+        const std::vector<Pt> pts = Grid(0, 0, 400);
+        WriteXyzTile(tile, pts);
+        TDateien cat;
+        AddEntry(cat, tile, pts);
+        SaveKonf(cat);
+    }
+    std::string Export(const std::string& out, const std::string& format = "dbf") const {
+        return "export 0 1000 0 1000 " + Q(out) + " --format " + format + " --konf " + Q(konf);
+    }
+    // Nothing but the given names in the folder: no temporary file was left.
+    void ExpectOnly(std::vector<std::string> names) const {
+        names.insert(names.end(), {"gross.xyz", "t.KNF"});
+        std::vector<std::string> found;
+        for (const auto& e : fs::directory_iterator(dir.Path())) found.push_back(e.path().filename().string());
+        std::sort(found.begin(), found.end());
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(found, names);
+    }
+    // A complete table: header count = records in the file, last byte 0x1A.
+    static uint32_t ValidTable(const std::string& path) {
+        const std::string t = ReadAll(path);
+        if (t.size() < 130 || t.back() != 0x1A) {
+            ADD_FAILURE() << path << " is no closed table";
+            return 0;
+        }
+        const uint32_t n = static_cast<uint8_t>(t[4]) | static_cast<uint8_t>(t[5]) << 8 |
+                           static_cast<uint8_t>(t[6]) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(t[7])) << 24;
+        EXPECT_EQ(t.size(), 130u + 43u * n) << path;
+        return n;
+    }
+};
+
+TEST_F(CliSafeTest, ProtectedFilesSourcesAndOddTargetsAreRefusedAtOnce) {
+    const std::string konfBefore = ReadAll(konf);
+    ShellResult r = Cli(Export(konf, "xyz"));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, TextZielIstKonfiguration + konf + "\n");
+    r = Cli("convert " + Q(tile) + " " + Q(konf) + " --konf " + Q(konf));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, TextZielIstKonfiguration + konf + "\n");
+    // A catalogued file is no target of a conversion either.
+    WriteDbfTable(dir / "t.dbf", {{1, 2, 3}});
+    r = Cli("convert " + Q(dir / "t.dbf") + " " + Q(tile) + " --konf " + Q(konf));
+    EXPECT_EQ(r.out, TextZielIstQuelle + tile + "\n");
+    EXPECT_EQ(ReadAll(konf), konfBefore);
+
+    // A missing source is named before anything happens to the target.
+    WriteAll(dir / "p.dbf", "voriges Ergebnis");
+    for (const char* format : {"", " --format xyz"}) {
+        r = Cli("convert " + Q(dir / "nosuch.xyz") + " " + Q(dir / "p.dbf") + format + " --konf " + Q(konf));
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.out, "Datei nicht gefunden: " + dir / "nosuch.xyz" + "\n");
+    }
+    EXPECT_EQ(ReadAll(dir / "p.dbf"), "voriges Ergebnis");
+
+    // A FIFO is refused without being opened (no reader: an open would block), a folder too.
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+    r = Shell("timeout 60 " + std::string(TERVALO_BIN_DIR) + "/tervalo-cli " + Export(dir / "fifo", "xyz"));
+    EXPECT_EQ(r.out, TextZielKeineDatei + dir / "fifo" + "\n");
+    fs::create_directory(dir / "ordner");
+    r = Cli("convert " + Q(dir / "t.dbf") + " " + Q(dir / "ordner") + " --konf " + Q(konf));
+    EXPECT_EQ(r.out, TextZielKeineDatei + dir / "ordner" + "\n");
+    EXPECT_EQ(fs::status(dir / "fifo").type(), fs::file_type::fifo);
+    ExpectOnly({"t.dbf", "p.dbf", "fifo", "ordner"});
+}
+
+TEST_F(CliSafeTest, AFullDiskLeavesTheTargetAndNoTemporaryFile) {
+    WriteAll(dir / "o.dbf", "voriger Export");
+    WriteAll(dir / "o.xyz", "voriger Export");
+    WriteAll(dir / "k.dbf", "voriges Ergebnis");
+    const std::string limit = "prlimit --fsize=100000 -- " + std::string(TERVALO_BIN_DIR) + "/tervalo-cli ";
+    ShellResult r = Shell(limit + Export(dir / "o.dbf"));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.out.find("Error while writing occurred. (Disk full?)"), std::string::npos) << r.out;
+    r = Shell(limit + Export(dir / "o.xyz", "xyz"));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.out.find(": " + dir / "o.xyz"), std::string::npos) << r.out;
+    r = Shell(limit + "convert " + Q(tile) + " " + Q(dir / "k.dbf") + " --konf " + Q(konf));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(ReadAll(dir / "o.dbf"), "voriger Export");
+    EXPECT_EQ(ReadAll(dir / "o.xyz"), "voriger Export");
+    EXPECT_EQ(ReadAll(dir / "k.dbf"), "voriges Ergebnis");
+    ExpectOnly({"o.dbf", "o.xyz", "k.dbf"});
+}
+
+TEST_F(CliSafeTest, ConcurrentRunsAndAClosedLogLeaveWholeOutputs) {
+    const std::string cli = std::string(TERVALO_BIN_DIR) + "/tervalo-cli ";
+    ASSERT_EQ(Cli(Export(dir / "ref.dbf")).code, 0);
+    const std::string ref = ReadAll(dir / "ref.dbf");
+    ShellResult r = Shell("(" + cli + Export(dir / "o.dbf") + " >/dev/null; echo a$?) & (" + cli +
+                          Export(dir / "o.dbf") + " >/dev/null; echo b$?) & wait");
+    EXPECT_NE(r.out.find("a0"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("b0"), std::string::npos) << r.out;
+    EXPECT_EQ(ReadAll(dir / "o.dbf"), ref);
+    // The reader of the log goes away after one line: the run still completes its file.
+    Shell(cli + Export(dir / "head.dbf") + " | head -1");
+    EXPECT_EQ(ReadAll(dir / "head.dbf"), ref);
+    ExpectOnly({"ref.dbf", "o.dbf", "head.dbf"});
+}
+
+TEST_F(CliSafeTest, ASignalEndsTheRunWithAClosedTableAndItsNumber) {
+    // The tile over and over: a run far longer than the wait for its first record.
+    TDateien cat;
+    for (int i = 0; i < MaxDateien; ++i) AddEntry(cat, tile, 0, 399, 0, 399);
+    SaveKonf(cat);
+    const std::string out = dir / "o.dbf";
+    for (int sig : {SIGTERM, SIGHUP, SIGINT}) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            std::freopen("/dev/null", "w", stdout);
+            const std::string cli = std::string(TERVALO_BIN_DIR) + "/tervalo-cli";
+            ::execl(cli.c_str(), cli.c_str(), "export", "0", "1000", "0", "1000", out.c_str(), "--format", "dbf",
+                    "--konf", konf.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        // Signal once the run writes its temporary file.
+        bool writing = false;
+        for (int i = 0; i < 30000 && !writing; ++i) {
+            for (const auto& e : fs::directory_iterator(dir.Path()))
+                writing = writing || e.path().filename().string().find(".tervalo-") != std::string::npos;
+            if (!writing) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        EXPECT_TRUE(writing);
+        ::kill(pid, sig);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status)) << "signal " << sig;
+        EXPECT_EQ(WEXITSTATUS(status), 128 + sig);
+        const uint32_t n = ValidTable(out);
+        EXPECT_GT(n, 0u);
+        EXPECT_EQ(ReadDbf(out).size(), n);
+    }
+    ExpectOnly({"o.dbf"});
+}
+
+TEST_F(CliSafeTest, TheTargetKeepsModeAndLinkAndTheOwnersProtection) {
+    const std::string cli = std::string(TERVALO_BIN_DIR) + "/tervalo-cli ";
+    ASSERT_EQ(Shell("umask 027; " + cli + Export(dir / "neu.xyz", "xyz")).code, 0);
+    struct stat st {};
+    ::stat((dir / "neu.xyz").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    WriteAll(dir / "alt.xyz", "alt");
+    ::chmod((dir / "alt.xyz").c_str(), 0604);
+    fs::create_symlink("alt.xyz", dir / "link.xyz");
+    ASSERT_EQ(Cli(Export(dir / "link.xyz", "xyz")).code, 0);
+    EXPECT_TRUE(fs::is_symlink(dir / "link.xyz"));
+    EXPECT_EQ(ReadAll(dir / "alt.xyz"), ReadAll(dir / "neu.xyz"));
+    ::stat((dir / "alt.xyz").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0604u);
+
+    // As an ordinary user: a write-protected file and a folder of someone else stay closed.
+    NobodyRun nobody;
+    const std::string work = nobody.Work();
+    fs::copy_file(tile, work + "/gross.xyz");
+    TDateien cat;
+    AddEntry(cat, work + "/gross.xyz", 0, 399, 0, 399);
+    TSettings settings;
+    KonfSave(work + "/t.KNF", settings, cat, nullptr);
+    WriteAll(work + "/fest.dbf", "geschuetzt");
+    ::chmod((work + "/fest.dbf").c_str(), 0444);
+    fs::create_directory(work + "/fremd");
+    for (const char* name : {"gross.xyz", "t.KNF", "fest.dbf"}) NobodyRun::GiveAway(work + "/" + name);
+    const std::string run = nobody.Bin() + "/tervalo-cli export 0 1000 0 1000 ";
+    NobodyResult r = nobody.Run(run + Q(work + "/fest.dbf") + " --format dbf --konf " + Q(work + "/t.KNF"));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out.substr(r.out.find("\nDie ") + 1), TextZielSchreibgeschuetzt + work + "/fest.dbf\n") << r.out;
+    EXPECT_EQ(ReadAll(work + "/fest.dbf"), "geschuetzt");
+    ::stat((work + "/fest.dbf").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+    EXPECT_EQ(st.st_uid, NobodyRun::Root() ? NobodyRun::kUid : ::geteuid());
+    if (NobodyRun::Root()) {
+        r = nobody.Run(run + Q(work + "/fremd/o.dbf") + " --format dbf --konf " + Q(work + "/t.KNF"));
+        EXPECT_EQ(r.code, 1);
+        EXPECT_NE(r.out.find("Dateizugriff verweigert: " + work + "/fremd/o.dbf\n"), std::string::npos) << r.out;
+        EXPECT_TRUE(fs::is_empty(work + "/fremd"));
+    }
 }
 
 }  // namespace
