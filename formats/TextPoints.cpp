@@ -139,12 +139,13 @@ bool ReadExtentLine(std::string_view line, double& x, double& y) {
 
 struct TextLineReader::Impl {
     int fd = -1;
+    std::string path;
     std::unique_ptr<char[]> buf;
     std::size_t cap = 0;
     std::size_t begin = 0;   // start of the unconsumed data
     std::size_t scan = 0;    // LF search goes on from here
     std::size_t end = 0;     // end of valid data
-    uint64_t base = 0;       // file offset of buf[0]
+    uint64_t base = 0;       // file offset of buf[0] (past the prefix of a cut line: see Fill)
     bool eof = false;
     std::string side;        // a line with a lone CR, without its CRs
 
@@ -155,14 +156,23 @@ struct TextLineReader::Impl {
     // Reads the next block behind the unconsumed data; false at the end of the file.
     bool Fill() {
         if (eof) return false;
-        if (begin > 0) {
+        if (end - begin > LinePrefixBytes) {
+            // The unfinished line is longer than its prefix: keep the prefix, pass over the
+            // rest. Only the line's end is looked for from here on, so the offsets of the
+            // bytes after the prefix are all that has to stay right.
+            const std::size_t dropped = end - begin - LinePrefixBytes;
+            std::memmove(buf.get(), buf.get() + begin, LinePrefixBytes);
+            base += begin + dropped;
+            end = scan = LinePrefixBytes;
+            begin = 0;
+        } else if (begin > 0) {
             std::memmove(buf.get(), buf.get() + begin, end - begin);
             base += begin;
             scan -= begin;
             end -= begin;
             begin = 0;
         }
-        if (end == cap) {  // a line longer than the buffer
+        if (end == cap) {  // a small file's buffer, too short for a line that kept growing
             std::size_t ncap = cap * 2;
             std::unique_ptr<char[]> nb(new char[ncap]);
             std::memcpy(nb.get(), buf.get(), end);
@@ -173,7 +183,7 @@ struct TextLineReader::Impl {
         do {
             n = ::read(fd, buf.get() + end, cap - end);
         } while (n < 0 && errno == EINTR);
-        if (n < 0) ThrowFileError(errno);
+        if (n < 0) ThrowFileError(errno, path);
         if (n == 0) {
             eof = true;
             return false;
@@ -187,7 +197,9 @@ struct TextLineReader::Impl {
         return true;
     }
 
+    // The line [p, p + len) as delivered: its prefix, without CRs.
     std::string_view Finish(const char* p, std::size_t len) {
+        if (len > LinePrefixBytes) len = LinePrefixBytes;
         if (len > 0 && p[len - 1] == '\r') --len;
         const char* cr = static_cast<const char*>(std::memchr(p, '\r', len));
         if (!cr) return std::string_view(p, len);
@@ -206,6 +218,7 @@ TextLineReader::TextLineReader(const std::string& path) : impl_(std::make_unique
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) ThrowFileError(errno);
     impl_->fd = fd;
+    impl_->path = path;
     std::size_t cap = kBlockSize;
     struct stat st;
     if (::fstat(fd, &st) == 0) {
@@ -213,7 +226,8 @@ TextLineReader::TextLineReader(const std::string& path) : impl_(std::make_unique
         // Pipes and devices are no point files; reading them could block or never end.
         if (!S_ISREG(st.st_mode)) ThrowFileError(EACCES);
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-        // Small files need no full block; the buffer still grows for longer lines.
+        // Small files need no full block; the buffer still grows (up to the line prefix) when
+        // the file grows while it is read.
         if (S_ISREG(st.st_mode) && st.st_size >= 0 && static_cast<uint64_t>(st.st_size) < kBlockSize)
             cap = std::max<std::size_t>(static_cast<std::size_t>(st.st_size) + 1, 4096);
     }

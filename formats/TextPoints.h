@@ -12,8 +12,10 @@
 namespace tervalo {
 
 // Reads a text file in large blocks. A line ends at LF or CR LF, a lone CR is dropped,
-// byte 0x1A ends the file. Lines of any length. Errors throw EInOutError; a file that
-// cannot be opened (a folder included) throws from the constructor.
+// byte 0x1A ends the file. A line is delivered up to its first LinePrefixBytes bytes (Tools.h);
+// the rest of a longer line is passed over, so memory does not depend on line length.
+// Errors throw EInOutError; a file that cannot be opened (a folder included) throws from the
+// constructor, a read error names the path.
 class TextLineReader {
 public:
     explicit TextLineReader(const std::string& path);

@@ -1,6 +1,7 @@
 // The block line reader and the extent line reader. The input is written to a file and read
 // back line by line; the lines must equal a plain split (LF ends a line, CR is dropped,
-// Ctrl-Z ends the file), and each line must be judged like the step-by-step rules do.
+// Ctrl-Z ends the file, a long line keeps its prefix), and each line must be judged like the
+// step-by-step rules do.
 #include <unistd.h>
 
 #include <cstdint>
@@ -26,19 +27,23 @@ bool Reference(std::string_view raw, double& x, double& y) {
     return tervalo::ValDouble(tervalo::NumberChars(s.substr(0, b)), y) == 0;
 }
 
+// A line is delivered up to its first LinePrefixBytes bytes (CRs counted), without CRs.
 std::vector<std::string> Split(std::string_view bytes) {
     std::vector<std::string> out;
     std::string cur;
+    std::size_t raw = 0;
     bool open = false;
     for (char c : bytes) {
         if (c == 0x1A) break;
         if (c == '\n') {
             out.push_back(cur);
             cur.clear();
+            raw = 0;
             open = false;
         } else {
             open = true;
-            if (c != '\r') cur.push_back(c);
+            if (c != '\r' && raw < tervalo::LinePrefixBytes) cur.push_back(c);
+            ++raw;
         }
     }
     if (open) out.push_back(cur);

@@ -1,12 +1,16 @@
 #pragma once
 // Fast line scanning of text point files for the height query and the batch.
 // Lines end at LF (a CR before it stays in the line: the query's parsing ignores it), byte 0x1A
-// ends the file, the last line counts when it holds at least one byte.
+// ends the file, the last line counts when it holds at least one byte. A line is delivered up
+// to its first LinePrefixBytes bytes; the rest of a longer line is passed over.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "tools/Tools.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -22,16 +26,22 @@ public:
     TBlockDatei(const TBlockDatei&) = delete;
     TBlockDatei& operator=(const TBlockDatei&) = delete;
 
-    // False when the file cannot be opened as a text file (missing, a folder, no access).
+    // False when the file cannot be opened as a text file (missing, a folder, no access);
+    // OpenErrno() then tells why.
     bool Open(const std::string& path);
     void Close();
     uint64_t Groesse() const { return groesse_; }  // bytes, as found on opening
-    // Reads up to `max` bytes to `dst`; 0 at the end of the file.
+    // The system's error number of the last failed Open (EISDIR for a folder, EACCES for a
+    // pipe or device, which are no point files).
+    int OpenErrno() const { return openErrno_; }
+    // Reads up to `max` bytes to `dst`; 0 at the end of the file. Errors name the path.
     std::size_t Read(char* dst, std::size_t max);
 
 private:
     int fd_ = -1;
+    int openErrno_ = 0;
     uint64_t groesse_ = 0;
+    std::string path_;
 };
 
 namespace scan_detail {
@@ -57,21 +67,25 @@ inline uint64_t LineEndMask64(const char* p) {
 
 }  // namespace scan_detail
 
-// Calls fn(begin, end) for every line of the open file, in file order.
+// Calls fn(begin, end) for every line of the open file, in file order: at most the line's first
+// LinePrefixBytes bytes. The buffer never grows, whatever the length of a line.
 template <class LineFn>
 void ForEachLine(TBlockDatei& f, LineFn&& fn) {
     constexpr std::size_t kBlock = std::size_t{1} << 19;  // stays in L2 while it is scanned
+    static_assert(kBlock > 2 * LinePrefixBytes);
     std::vector<char> buf(kBlock + 64);
-    std::size_t have = 0;  // bytes of an unfinished line at the buffer's start
+    char* const b = buf.data();
+    auto zeile = [&](std::size_t anfang, std::size_t ende) {
+        fn(b + anfang, b + std::min(ende, anfang + LinePrefixBytes));
+    };
+    std::size_t have = 0;  // bytes of an unfinished line at the buffer's start, at most the prefix
     for (;;) {
-        if (have == buf.size() - 64) buf.resize(buf.size() * 2 + 64);  // a line longer than a block
-        const std::size_t got = f.Read(buf.data() + have, buf.size() - 64 - have);
+        const std::size_t got = f.Read(b + have, kBlock - have);
         if (got == 0) {
-            if (have > 0) fn(buf.data(), buf.data() + have);
+            if (have > 0) zeile(0, have);
             return;
         }
         const std::size_t total = have + got;
-        char* const b = buf.data();
         std::size_t lineStart = 0;
         std::size_t pos = have;
         // Whole 64-byte groups through the bit mask, the rest byte by byte.
@@ -81,24 +95,25 @@ void ForEachLine(TBlockDatei& f, LineFn&& fn) {
                 const std::size_t at = pos + static_cast<std::size_t>(__builtin_ctzll(m));
                 m &= m - 1;
                 if (b[at] == 0x1A) {
-                    if (at > lineStart) fn(b + lineStart, b + at);
+                    if (at > lineStart) zeile(lineStart, at);
                     return;
                 }
-                fn(b + lineStart, b + at);
+                zeile(lineStart, at);
                 lineStart = at + 1;
             }
         }
         for (; pos < total; ++pos) {
             const char c = b[pos];
             if (c == '\n') {
-                fn(b + lineStart, b + pos);
+                zeile(lineStart, pos);
                 lineStart = pos + 1;
             } else if (c == 0x1A) {
-                if (pos > lineStart) fn(b + lineStart, b + pos);
+                if (pos > lineStart) zeile(lineStart, pos);
                 return;
             }
         }
-        have = total - lineStart;
+        // Keep the unfinished line, or just its prefix: the bytes after it are never delivered.
+        have = std::min(total - lineStart, LinePrefixBytes);
         if (have > 0 && lineStart > 0) std::memmove(b, b + lineStart, have);
     }
 }

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <limits>
 
+#include "tools/Errors.h"
+
 namespace tervalo {
 
 namespace {
@@ -399,18 +401,25 @@ std::string PadRight(std::string_view s, std::size_t length, char fill) {
 }
 
 int ParseIntList(std::string_view text, char sep, int32_t (&target)[11]) {
-    std::string rest = Trim(text);
+    // Views instead of erasing from the front: a long list costs linear time.
+    std::string_view rest = text;
+    std::size_t a = 0, b = rest.size();
+    while (a < b && IsWhite(rest[a])) ++a;
+    while (b > a && IsWhite(rest[b - 1])) --b;
+    rest = rest.substr(a, b - a);
     int count = 0;
+    bool noSep = false;  // once no separator is left, none is searched for again
     while (!rest.empty()) {
-        std::size_t found = rest.find(sep);
-        std::size_t p = found == std::string::npos ? 15 : found + 1;  // 1-based position
-        std::string item = rest.substr(0, std::min<std::size_t>(p - 1, 15));
-        for (char& c : item)
-            if (c == ',') c = '.';
-        double v = 0.0;
-        ValDouble(item, v);
+        const std::size_t found = noSep ? std::string_view::npos : rest.find(sep);
+        if (found == std::string_view::npos) noSep = true;
+        const std::size_t p = found == std::string_view::npos ? 15 : found + 1;  // 1-based position
         // Surplus items beyond the 11 slots are ignored.
         if (count < 11) {
+            char item[15];
+            const std::size_t n = std::min<std::size_t>(p - 1, std::min<std::size_t>(15, rest.size()));
+            for (std::size_t i = 0; i < n; ++i) item[i] = rest[i] == ',' ? '.' : rest[i];
+            double v = 0.0;
+            ValDouble(std::string_view(item, n), v);
             double t = std::trunc(v);
             int32_t iv;
             if (std::isnan(t)) iv = 0;
@@ -419,10 +428,27 @@ int ParseIntList(std::string_view text, char sep, int32_t (&target)[11]) {
             else iv = static_cast<int32_t>(t);
             target[count++] = iv;
         }
-        rest.erase(0, std::min(p, rest.size()));
-        rest = TrimLeft(rest);
+        rest.remove_prefix(std::min(p, rest.size()));
+        std::size_t w = 0;
+        while (w < rest.size() && IsWhite(rest[w])) ++w;
+        rest.remove_prefix(w);
     }
     return count;
+}
+
+std::string NamePath(std::string text, std::string_view path) {
+    if (path.empty() || text.find(path) != std::string::npos) return text;
+    if (!text.empty()) text += ": ";
+    text += path;
+    return text;
+}
+
+std::string ReadErrorMessage(const std::exception& e, std::string_view path) {
+    if (const auto* abort = dynamic_cast<const ESilentAbort*>(&e)) {
+        if (!abort->Detail().empty()) return NamePath(abort->Detail(), path);
+        return NamePath("Die Datei kann nicht gelesen werden", path);
+    }
+    return NamePath(e.what(), path);
 }
 
 // --- files and paths -----------------------------------------------------------

@@ -1,7 +1,9 @@
 #pragma once
 // Unit Tools: character filters, number conversions, path and grid helpers.
 // Texts are byte strings; positions reported to callers count from 1.
+#include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <string_view>
 
@@ -16,6 +18,12 @@ std::string IntegerChars(std::string_view s);             // keeps + - 0-9
 std::string ToUpper(std::string_view s);                  // a-z only
 std::string TrimLeft(std::string_view s);                 // drops codes <= 32 at the start
 std::string Trim(std::string_view s);                     // drops codes <= 32 at both ends
+
+// --- text lines ----------------------------------------------------------------
+// Text lines are read up to this many bytes (far more than any point line needs); the rest of
+// a longer line is passed over and the line still counts once, so memory never depends on the
+// length of a line.
+inline constexpr std::size_t LinePrefixBytes = std::size_t{64} * 1024;
 
 // --- number conversions --------------------------------------------------------
 // Decimal conversion: returns the error position (0 = success). On failure `value`
@@ -32,7 +40,13 @@ void AppendFixedText(std::string& out, double v, int w, int d);
 // Appends `fill` until the text has `length` characters.
 std::string PadRight(std::string_view s, std::size_t length, char fill = ' ');
 // Parses up to 11 integers separated by `sep` into target[0..10]; returns how many were stored.
+// Linear in the length of the text; items beyond the eleventh are passed over.
 int ParseIntList(std::string_view text, char sep, int32_t (&target)[11]);
+// A message naming a file: the text followed by ": " and the path, unless it names it already.
+std::string NamePath(std::string text, std::string_view path);
+// The message for an error met while reading the file at `path`, for callers that must not
+// stay silent: a silent abort gives its detail, every other error its text; both name the path.
+std::string ReadErrorMessage(const std::exception& e, std::string_view path);
 
 // --- files and paths -----------------------------------------------------------
 bool IsFolderSeparator(char c);                           // "\", ":" and "/"

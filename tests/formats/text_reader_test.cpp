@@ -12,6 +12,7 @@
 
 #include "formats/TextPoints.h"
 #include "tools/Errors.h"
+#include "tools/Tools.h"
 
 namespace fs = std::filesystem;
 using namespace tervalo;
@@ -74,35 +75,84 @@ TEST_F(TextReaderTest, CtrlZEndsTheFile) {
 }
 
 TEST_F(TextReaderTest, LinesLongerThanTheBlockAndAcrossBlockBoundaries) {
+    // Longer than a block: delivered as its prefix, counted once, the next line intact.
     const std::string longLine(3 * 1024 * 1024 + 17, '7');
-    EXPECT_EQ(LinesOf("a\n" + longLine + "\r\nb"), (V{"a", longLine, "b"}));
-    EXPECT_EQ(LinesOf(longLine), V{longLine});
+    const std::string prefix = longLine.substr(0, LinePrefixBytes);
+    EXPECT_EQ(LinesOf("a\n" + longLine + "\r\nb"), (V{"a", prefix, "b"}));
+    EXPECT_EQ(LinesOf(longLine), V{prefix});
 
     // A CR LF split exactly at the 1 MiB block boundary, and a Ctrl-Z in the second block.
     std::string first(1024 * 1024 - 1, 'x');
     std::string bytes = first + "\r\nnext\r\n\x1Agone\n";
-    EXPECT_EQ(LinesOf(bytes), (V{first, "next"}));
+    EXPECT_EQ(LinesOf(bytes), (V{first.substr(0, LinePrefixBytes), "next"}));
+    // The same split after lines of ordinary length.
+    V lines;
+    bytes.clear();
+    while (bytes.size() + 1002 < 1024 * 1024 - 1) {
+        lines.push_back(std::string(1000, 'y'));
+        bytes += lines.back() + "\r\n";
+    }
+    lines.push_back(std::string(1024 * 1024 - 1 - bytes.size(), 'z'));
+    bytes += lines.back() + "\r\nnext\r\n\x1Agone\n";
+    lines.push_back("next");
+    EXPECT_EQ(LinesOf(bytes), lines);
+}
+
+TEST_F(TextReaderTest, LongLinesKeepTheirPrefixAndCountOnce) {
+    const std::size_t P = LinePrefixBytes;
+    // A 10 MB line with CR LF, then a point line: the point is read as ever, and BytesRead
+    // still counts every byte of the passed-over rest.
+    std::string huge(10 * 1000 * 1000, '1');
+    huge[5] = ' ';
+    const std::string bytes = "x\r\n" + huge + "\r\n3566000.5 5936000.5 98.1\r\n";
+    TextLineReader r(Write(bytes));
+    std::string_view line;
+    ASSERT_TRUE(r.ReadLine(line));
+    ASSERT_TRUE(r.ReadLine(line));
+    EXPECT_EQ(line, huge.substr(0, P));
+    EXPECT_EQ(r.BytesRead(), 3 + huge.size() + 2);
+    ASSERT_TRUE(r.ReadLine(line));
+    EXPECT_EQ(line, "3566000.5 5936000.5 98.1");
+    EXPECT_FALSE(r.ReadLine(line));
+    EXPECT_EQ(r.BytesRead(), bytes.size());
+
+    // Around the prefix: a line of exactly P bytes is whole (its CR LF is the line end);
+    // lone CRs inside the prefix are dropped; a Ctrl-Z behind a cut line ends the file.
+    const std::string exact(P, 'e');
+    EXPECT_EQ(LinesOf(exact + "\r\nz"), (V{exact, "z"}));
+    EXPECT_EQ(LinesOf(exact + "f\nz"), (V{exact, "z"}));
+    EXPECT_EQ(LinesOf("\r" + exact + "\rf\n"), (V{exact.substr(0, P - 1)}));
+    EXPECT_EQ(LinesOf(exact + std::string(P, 'g') + "\x1A" "\nnie\n"), V{exact});
+    // A file that is one long line without line end.
+    EXPECT_EQ(LinesOf(std::string(3 * P, 'k')), V{std::string(P, 'k')});
 }
 
 TEST_F(TextReaderTest, RandomContentMatchesASimpleSplit) {
     std::mt19937 rng(4711);
     const char alphabet[] = {'1', ' ', '.', '\r', '\n', '\t', 'x'};
-    for (int round = 0; round < 4; ++round) {
+    for (int round = 0; round < 5; ++round) {
         std::string bytes;
-        std::size_t size = round < 3 ? 3000 : 2'300'000;  // the last one spans three blocks
+        std::size_t size = round < 3 ? 3000 : 2'300'000;  // the last ones span three blocks
         std::uniform_int_distribution<int> pick(0, 6);
-        for (std::size_t i = 0; i < size; ++i) bytes.push_back(alphabet[pick(rng)]);
+        for (std::size_t i = 0; i < size; ++i) {
+            char c = alphabet[pick(rng)];
+            if (round == 4 && c == '\n' && rng() % 20000 != 0) c = '1';  // lines beyond the prefix
+            bytes.push_back(c);
+        }
         V expect;
         std::string cur;
+        std::size_t raw = 0;  // bytes of the line so far; only the prefix is delivered
         bool open = false;
         for (char c : bytes) {
             if (c == '\n') {
                 expect.push_back(cur);
                 cur.clear();
+                raw = 0;
                 open = false;
             } else {
                 open = true;
-                if (c != '\r') cur.push_back(c);
+                if (c != '\r' && raw < LinePrefixBytes) cur.push_back(c);
+                ++raw;
             }
         }
         if (open) expect.push_back(cur);

@@ -4,6 +4,7 @@
 #include <random>
 
 #include "formats/TextPoints.h"
+#include "query/Batch.h"
 #include "query/Query.h"
 #include "query/TextScan.h"
 #include "QueryTestUtil.h"
@@ -229,12 +230,49 @@ TEST(QueryScan, LongLinesAndBlockBorders) {
     std::string text;
     for (int n = 0; n < 3000; ++n) {
         std::size_t len = rng() % 700;
-        if (n == 1500) len = 1500000;  // longer than a block
+        if (n == 1500) len = 1500000;  // longer than a block: only its prefix is delivered
         std::string z(len, 'x');
         for (char& c : z) c = static_cast<char>('0' + rng() % 10);
-        erwartet.push_back(z);
+        erwartet.push_back(z.substr(0, LinePrefixBytes));
         text += z + "\n";
     }
     qtest::WriteFile(f, text);
     EXPECT_EQ(Zeilen(f), erwartet);
+}
+
+TEST(QueryScan, LongLinesKeepTheirPrefixAndCountOnce) {
+    qtest::TempDir dir;
+    const std::string f = dir.File("lang.xyz");
+    const std::size_t P = LinePrefixBytes;
+    // A 10 MB line between two point lines: delivered as its prefix (CRs kept), counted once.
+    std::string huge(10 * 1000 * 1000, '7');
+    huge[3] = ' ';
+    qtest::WriteFile(f, "10 20 30\r\n" + huge + "\r\n11 21 31\r\n");
+    EXPECT_EQ(Zeilen(f), (std::vector<std::string>{"10 20 30\r", huge.substr(0, P), "11 21 31\r"}));
+    EXPECT_EQ(ZeilenDesLesers(f), 3u);
+
+    // Exactly the prefix is whole; a Ctrl-Z behind a cut line ends the file after it.
+    const std::string exact(P, 'e');
+    qtest::WriteFile(f, exact + "\n" + exact + "x\n" + exact + exact + "\x1A" "\nnie\n");
+    EXPECT_EQ(Zeilen(f), (std::vector<std::string>{exact, exact, exact}));
+    EXPECT_EQ(ZeilenDesLesers(f), 3u);
+
+    // The query and the batch read both points and count three lines.
+    TDateien kat;
+    qtest::WriteFile(f, "10 20 30\r\n" + huge + "\r\n11 21 31\r\n");
+    qtest::AddEntry(kat, f);
+    THoehenAbfrage q;
+    TAbfrageParameter p;
+    p.X = 10;
+    p.Y = 20;
+    p.Fangbreite = 5;
+    const TAbfrageErgebnis& e = q.Run(kat, p);
+    ASSERT_EQ(e.Dateien.size(), 1u);
+    EXPECT_EQ(e.Dateien[0].Gelesen, 3);
+    EXPECT_EQ(e.Dateien[0].Gefiltert, 2);
+    TBatchAbfrage batch(kat, 5, 2);
+    TBatchAntwort a;
+    batch.Frage(10, 20, a);
+    EXPECT_EQ(a.Dateien[0].Gelesen, 3);
+    EXPECT_EQ(a.Anzahl, 2);
 }
