@@ -1,5 +1,6 @@
 // tervalo-cli batch: heights for many points, one "X Y" per input line. Every catalogued file
 // is read at most once; each answer equals that of `query` at the same point.
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -13,6 +14,8 @@
 #include "config/Konf.h"
 #include "query/Batch.h"
 #include "query/QueryJson.h"
+#include "tools/Errors.h"
+#include "tools/Tools.h"
 
 namespace tervalo::cli {
 
@@ -25,14 +28,33 @@ struct BatchOptions {
     bool json = false;
 };
 
+// One input line without its LF: at most its first LinePrefixBytes bytes, the rest passed
+// over, so a line without end costs no memory. False at the end of the input.
+bool LiesZeile(std::istream& in, std::string& line) {
+    line.clear();
+    std::streambuf* sb = in.rdbuf();
+    bool etwas = false;
+    for (;;) {
+        const int c = sb->sbumpc();
+        if (c == std::char_traits<char>::eof()) {
+            in.setstate(std::ios::eofbit);
+            return etwas;
+        }
+        etwas = true;
+        if (c == '\n') return true;
+        if (line.size() < LinePrefixBytes) line.push_back(static_cast<char>(c));
+    }
+}
+
 // Two numbers separated by blanks, tabs or ";"; a decimal comma reads like a point.
-bool ZweiZahlen(std::string line, double& x, double& y) {
+bool ZweiZahlen(const std::string& line, double& x, double& y) {
     std::vector<std::string> teile;
     std::string teil;
     for (char c : line) {
         if (c == ' ' || c == '\t' || c == ';' || c == '\r') {
             if (!teil.empty()) teile.push_back(teil);
             teil.clear();
+            if (teile.size() > 2) return false;
         } else {
             teil += c == ',' ? '.' : c;
         }
@@ -52,11 +74,9 @@ bool ZweiZahlen(std::string line, double& x, double& y) {
 std::string Zahl(double v, char sep) { return FormatErgebnis(v, sep); }
 
 int Run(const BatchOptions& o) {
-    const std::string path = o.konf.empty() ? DefaultKonfPath() : o.konf;
-    TSettings settings;
-    TDateien kat;
-    kat.KonfDatei = path;
-    KonfLoad(path, ProgramFolder(), settings, kat, nullptr);
+    const TKonfCli k = LoadKonf(o.konf);
+    const TSettings& settings = k.Settings;
+    const TDateien& kat = k.Dateien;
     const double d = o.fangbreite.value_or(settings.Fangbreite);
     const double potenz = o.potenz.value_or(settings.Potenz);
     const char sep = DecimalSeparator();
@@ -64,9 +84,10 @@ int Run(const BatchOptions& o) {
     std::ifstream datei;
     std::istream* in = &std::cin;
     if (o.input != "-") {
+        errno = 0;
         datei.open(o.input, std::ios::binary);
         if (!datei) {
-            std::cerr << "I/O-Fehler: " << o.input << '\n';
+            std::cerr << NamePath(errno != 0 ? ErrnoText(errno) : std::string("I/O-Fehler"), o.input) << '\n';
             return 1;
         }
         in = &datei;
@@ -77,7 +98,8 @@ int Run(const BatchOptions& o) {
     int rc = 0;
     if (!o.json) std::cout << "X\tY\tAbstand\tH\xC3\xB6he\tn\tShepard\n";
     std::string line;
-    for (long nr = 1; std::getline(*in, line); ++nr) {
+    // Stops when standard output fails (its reader went away): nobody reads the answers.
+    for (long nr = 1; std::cout && LiesZeile(*in, line); ++nr) {
         double x = 0, y = 0;
         if (!ZweiZahlen(line, x, y)) {
             rc = 1;
@@ -93,6 +115,13 @@ int Run(const BatchOptions& o) {
             continue;
         }
         batch.Frage(x, y, a);
+        // Every tile that could not be opened or read, once, before the first answer it
+        // shaped; the run still answers every point and ends with exit code 1.
+        for (const std::string& m : batch.NeueMeldungen()) {
+            std::cout.flush();
+            std::cerr << m << '\n';
+            rc = 1;
+        }
         if (!a.Beendet) rc = 1;
         if (o.json) {
             std::cout << JsonText(BatchJson(a, d, potenz)) << '\n';

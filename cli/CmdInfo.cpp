@@ -4,7 +4,7 @@
 
 #include "cli/Commands.h"
 #include "filemanager/DbfInfo.h"
-#include "tools/Errors.h"
+#include "tools/Tools.h"
 
 namespace tervalo::cli {
 
@@ -27,12 +27,10 @@ void RegisterInfo(CLI::App& app) {
             std::vector<std::string> lines = DbfInfoLines(table, &out, DecimalSeparator());
             // Lines are complete only when the table was opened and read.
             ExitCode() = lines.size() > 4 ? 0 : 1;
-        } catch (const ESilentAbort&) {
-            std::cout.flush();
-            ExitCode() = 1;
         } catch (const std::exception& e) {
+            // The window stays silent on an abort; here the detail is the only answer.
             std::cout.flush();
-            std::cerr << e.what() << '\n';
+            std::cerr << ReadErrorMessage(e, table) << '\n';
             ExitCode() = 1;
         }
     });

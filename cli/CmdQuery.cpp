@@ -70,7 +70,8 @@ int Run(const QueryOptions& o) {
     std::cout.flush();
     std::fflush(stdout);
     if (!e.Beendet) {
-        std::cerr << fehler << '\n';
+        // The result's text names the file (a silent abort's detail included).
+        std::cerr << (e.Fehler.empty() ? fehler : e.Fehler) << '\n';
         return 1;
     }
     return 0;

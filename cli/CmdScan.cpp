@@ -8,7 +8,7 @@
 
 #include "cli/Commands.h"
 #include "filemanager/Extent.h"
-#include "tools/Errors.h"
+#include "tools/Tools.h"
 
 namespace tervalo::cli {
 
@@ -51,18 +51,14 @@ void RegisterScan(CLI::App& app) {
             TExtremwerte e;
             try {
                 e = ReadExtremwerte(path);
-            } catch (const ESilentAbort&) {
-                std::cerr << path << ": Tabelle kann nicht gelesen werden\n";
-                rc = 1;
-                continue;
             } catch (const std::exception& ex) {
-                std::cerr << path << ": " << ex.what() << '\n';
+                std::cerr << ReadErrorMessage(ex, path) << '\n';
                 rc = 1;
                 continue;
             }
             if (!e.Opened) {
                 // The file list adds such a file with the start values; here it is an error.
-                std::cerr << path << ": " << FileErrorText(e.OpenError) << '\n';
+                std::cerr << NamePath(e.OpenError, path) << '\n';
                 rc = 1;
                 continue;
             }

@@ -47,7 +47,8 @@ void ScanText(const std::string& path, TExtremwerte& e) {
     try {
         reader.emplace(path);
     } catch (const EInOutError& err) {
-        e.OpenError = err.Code();
+        // The text for the system's error number: EIO stays an I/O error, not "access denied".
+        e.OpenError = err.Errno() != 0 ? ErrnoText(err.Errno()) : err.what();
         return;  // not readable: the file keeps the start values
     }
     e.Opened = true;

@@ -17,7 +17,7 @@ struct TExtremwerte {
     bool Found = false;     // at least one point was taken
     bool Dbase = false;     // read as dBase table (signature test)
     bool Opened = false;    // the file could be opened
-    int OpenError = 0;      // file error number when a text file could not be opened
+    std::string OpenError;  // German file-error text when a text file could not be opened
     uint64_t Read = 0;      // lines or live records looked at
     uint64_t Accepted = 0;  // of them, points taken into the extent
 };

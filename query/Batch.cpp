@@ -10,12 +10,17 @@
 #include "formats/DbfFile.h"
 #include "query/PunktSet.h"
 #include "query/TextScan.h"
+#include "tools/Errors.h"
 
 namespace tervalo {
 
 namespace {
 
 constexpr int64_t kZellGrenze = int64_t{1} << 30;
+// Room made ahead for a file's points, at most: the set of positions is filled at once, so a
+// large file of anything but points (one line of 2 GB) must not cost memory by its size.
+// Larger tiles grow their room as they are read.
+constexpr std::size_t kHoechstensVorab = std::size_t{1} << 20;
 
 // One source file as a single query would meet it, kept in memory.
 struct TGeladen {
@@ -24,6 +29,7 @@ struct TGeladen {
     bool keineDatensaetze = false;
     bool abbruch = false;        // an error ended the reading: a query selecting it ends there
     std::string fehler;
+    std::string meldung;         // why the file could not be opened or read, naming it; or empty
     std::string name = TextKeinName;
     std::string lbVoll;          // what the file sets LB_Datei to; empty: leaves it
     int32_t gelesen = 0;
@@ -65,6 +71,7 @@ struct TBatchAbfrage::Impl {
     std::map<std::string, std::unique_ptr<TGeladen>> dateien;
     TPunktSet gesehen{4096};
     std::unique_ptr<TPunktSpeicher> speicher;
+    std::vector<std::string> meldungen;  // not yet fetched by NeueMeldungen
 
     int64_t Zelle(double v) const {
         const double q = std::floor(v / zelle);
@@ -81,6 +88,7 @@ struct TBatchAbfrage::Impl {
         if (it != dateien.end()) return *it->second;
         auto f = std::make_unique<TGeladen>();
         Laden(pfad, *f);
+        if (!f->meldung.empty()) meldungen.push_back(f->meldung);
         return *dateien.emplace(pfad, std::move(f)).first->second;
     }
 
@@ -104,7 +112,7 @@ struct TBatchAbfrage::Impl {
                 dbf.OpenRead(pfad);
                 const std::string offen = dbf.Path();
                 f.name = FileNamePart(offen);
-                erwartet = std::min<std::size_t>(dbf.RecordCount(), std::size_t{1} << 24);
+                erwartet = std::min<std::size_t>(dbf.RecordCount(), kHoechstensVorab);
                 imDatei.Reserve(erwartet);
                 if (dbf.RecordCount() < 1) {
                     f.keineDatensaetze = true;
@@ -124,11 +132,12 @@ struct TBatchAbfrage::Impl {
                 if (!datei.Open(pfad)) {
                     f.oeffnenFehler = true;
                     f.lbVoll = TextIOFehler + pfad;
+                    f.meldung = NamePath(ErrnoText(datei.OpenErrno()), pfad);
                 } else {
                     f.name = FileNamePart(pfad);
                     f.lbVoll = pfad;
-                    // About 36 bytes a line; only a hint, so a huge file of anything else costs no memory.
-                    erwartet = static_cast<std::size_t>(std::min<uint64_t>(datei.Groesse() / 32, uint64_t{1} << 24));
+                    // About 36 bytes a line; only a hint.
+                    erwartet = static_cast<std::size_t>(std::min<uint64_t>(datei.Groesse() / 32, kHoechstensVorab));
                     imDatei.Reserve(erwartet);
                     px.reserve(erwartet);
                     py.reserve(erwartet);
@@ -144,7 +153,8 @@ struct TBatchAbfrage::Impl {
             }
         } catch (const std::exception& ex) {
             f.abbruch = true;
-            f.fehler = ex.what();
+            f.fehler = ReadErrorMessage(ex, pfad);
+            f.meldung = f.fehler;
         }
 
         // Index: points sorted by (cell row, cell column, file order).
@@ -210,6 +220,12 @@ TBatchAbfrage::TBatchAbfrage(const TDateien& kat, double fangbreite, double pote
 TBatchAbfrage::~TBatchAbfrage() = default;
 
 int TBatchAbfrage::GeleseneDateien() const { return static_cast<int>(impl_->dateien.size()); }
+
+std::vector<std::string> TBatchAbfrage::NeueMeldungen() {
+    std::vector<std::string> out;
+    out.swap(impl_->meldungen);
+    return out;
+}
 
 void TBatchAbfrage::Frage(double x, double y, TBatchAntwort& out) {
     Impl& m = *impl_;
@@ -356,14 +372,13 @@ void TBatchAbfrage::Frage(double x, double y, TBatchAntwort& out) {
     // The sums in store order, as the query adds them.
     std::sort(shepard.begin(), shepard.end(),
               [](const TShepardTeil& a, const TShepardTeil& b) { return a.ordnung < b.ordnung; });
-    double sumZW = 0.0, sumW = 0.0;
-    for (const TShepardTeil& t : shepard) {
-        const double w = ShepardGewicht(t.r, m.potenz);
-        sumZW += t.z * w;
-        sumW += w;
-    }
-    out.ShepardN = static_cast<int>(shepard.size());
-    out.ShepardZ = sumW > 0 ? sumZW / sumW : 0.0;
+    const TShepard sh = ShepardHoehe(
+        [&](auto&& f) {
+            for (const TShepardTeil& t : shepard) f(t.r, t.z);
+        },
+        m.potenz);
+    out.ShepardN = sh.N;
+    out.ShepardZ = sh.Z;
 }
 
 }  // namespace tervalo

@@ -36,6 +36,9 @@ public:
     void Frage(double x, double y, TBatchAntwort& out);
     // Number of files read so far (each distinct path at most once).
     int GeleseneDateien() const;
+    // One message for each file that could not be opened or read (a missing one too), naming
+    // its path, since the last call; every file is reported once, when a point first needs it.
+    std::vector<std::string> NeueMeldungen();
 
 private:
     struct Impl;

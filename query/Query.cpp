@@ -80,12 +80,6 @@ bool ParseQueryLine(std::string_view line, double& x, double& y, double& z) {
 
 // --- computation --------------------------------------------------------------------------------
 
-double ShepardGewicht(double r, double potenz) {
-    if (r <= 0) return TrefferGewicht;
-    int fehler = 0;
-    return SafePower(1.0 / r, potenz, fehler);
-}
-
 void Berechne(TPunktSpeicher& s, double x, double y, double potenz, TBerechnung& out) {
     out = TBerechnung{};
     const int n = s.Anzahl;
@@ -97,15 +91,13 @@ void Berechne(TPunktSpeicher& s, double x, double y, double potenz, TBerechnung&
             out.Naechster = i;
         }
     }
-    double sumZW = 0.0, sumW = 0.0;
-    for (int i = 1; i <= n; ++i) {
-        if (!ImShepardRadius(s.R[i])) continue;
-        ++out.ShepardN;
-        const double w = ShepardGewicht(s.R[i], potenz);
-        sumZW += s.Z[i] * w;
-        sumW += w;
-    }
-    out.ShepardZ = sumW > 0 ? sumZW / sumW : 0.0;
+    const TShepard sh = ShepardHoehe(
+        [&](auto&& f) {
+            for (int i = 1; i <= n; ++i) f(s.R[i], s.Z[i]);
+        },
+        potenz);
+    out.ShepardN = sh.N;
+    out.ShepardZ = sh.Z;
 
     // Insertion into 20 slots; equal distances keep store order. A point not below the last
     // filled slot goes nowhere, so it is tested against that slot first.
@@ -312,8 +304,10 @@ const TAbfrageErgebnis& THoehenAbfrage::Run(const TDateien& kat, const TAbfrageP
                 }
             }
         } catch (const std::exception& ex) {
-            row.Fehler = ex.what();
-            erg.Fehler = ex.what();
+            // The window shows the error itself (or nothing for a silent abort); the row and the
+            // result keep a text naming the file for the command line.
+            row.Fehler = ReadErrorMessage(ex, row.Datei);
+            erg.Fehler = row.Fehler;
             if (beob) {
                 beob->FileDone(row);
                 beob->BusyStep(0);

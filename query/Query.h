@@ -59,7 +59,8 @@ struct TDateiZeile {
     int32_t Gelesen = 0;        // lines or records read
     int32_t Gefiltert = 0;      // points accepted from this file
     // What went wrong with this file: "I/O-Fehler: " + path, "Fehler: Keine Datensätze!",
-    // or the message of the error that ended the run; empty otherwise.
+    // or the message of the error that ended the run, naming the path (a silent abort's detail
+    // included); empty otherwise.
     std::string Fehler;
 };
 
@@ -128,7 +129,8 @@ public:
     // One height query over the catalogue. Returns the result (also kept in Ergebnis()).
     // An error that ends the run (read error in a text file, a dBase table that will not open)
     // is thrown after the file's row is complete and FileDone was called; Ergebnis() then holds
-    // what was reached, with the message in Fehler and on the file's row.
+    // what was reached, with a message naming the file in Fehler and on the file's row. The
+    // error thrown is the original one, so the window stays silent on a silent abort.
     const TAbfrageErgebnis& Run(const TDateien& kat, const TAbfrageParameter& p,
                                 TAbfrageBeobachter* beobachter = nullptr);
 
@@ -165,11 +167,49 @@ inline double Abstand(double x, double y, double px, double py) {
     const double dy = y - py;
     return std::sqrt(dx * dx + dy * dy);
 }
-// Weight of a point at distance r for the Shepard height.
-double ShepardGewicht(double r, double potenz);
 // Whether a point at distance r takes part in the Shepard height. Compared in double: R of a
 // point exactly sqrt(50) m away is the rounded root of 50, equal to the radius, so it counts.
 inline bool ImShepardRadius(double r) { return r <= ShepardRadius; }
+
+// The natural logarithm of a point's Shepard weight: r^-p, or 10000 for an exact hit (r <= 0).
+inline double ShepardLogGewicht(double r, double potenz) {
+    static const double treffer = std::log(TrefferGewicht);
+    return r <= 0 ? treffer : -potenz * std::log(r);
+}
+
+struct TShepard {
+    int N = 0;          // points within the radius
+    double Z = 0.0;     // their weighted mean height, 0 when N is 0
+};
+
+// The Shepard height of the points that `punkte(f)` hands to f(r, z), in store order (it is
+// called twice). The weights are taken relative to the largest one, in the log domain, so no
+// exponent (the options allow 0 to 500) overflows or underflows into a wrong height: at 0.14 m
+// and exponent 500, r^-p alone is far beyond the double range. The query and the batch both
+// compute it here, so their answers agree bit for bit.
+template <class Punkte>
+TShepard ShepardHoehe(Punkte&& punkte, double potenz) {
+    TShepard out;
+    double groesste = -HUGE_VAL;
+    punkte([&](double r, double) {
+        if (!ImShepardRadius(r)) return;
+        ++out.N;
+        const double lw = ShepardLogGewicht(r, potenz);
+        if (out.N == 1 || lw > groesste) groesste = lw;
+    });
+    if (out.N == 0) return out;
+    double sumZW = 0.0, sumW = 0.0;
+    punkte([&](double r, double z) {
+        if (!ImShepardRadius(r)) return;
+        const double lw = ShepardLogGewicht(r, potenz);
+        // Equal log-weights give exactly 1, also when both are infinite.
+        const double w = lw == groesste ? 1.0 : std::exp(lw - groesste);
+        sumZW += z * w;
+        sumW += w;
+    });
+    out.Z = sumW > 0 ? sumZW / sumW : 0.0;
+    return out;
+}
 
 // Fills R[1..Anzahl] and computes nearest point, Shepard height and ranking. Anzahl may be 0.
 void Berechne(TPunktSpeicher& s, double x, double y, double potenz, TBerechnung& out);

@@ -161,8 +161,8 @@ TEST(DbfInfo, CommandLine) {
     WriteBytes(dir / "bad.dbf", {0x07, 100, 1, 1, 0, 0, 0, 0, 0x41, 0, 1, 0});
     out = RunCommand(cli + " info " + (dir / "bad.dbf") + " 2>&1 >/dev/null", &rc);
     EXPECT_EQ(rc, 1);
-    EXPECT_EQ(out, "Invalid DBF file.\n");
+    EXPECT_EQ(out, "Invalid DBF file.: " + (dir / "bad.dbf") + "\n");
     out = RunCommand(cli + " info " + (dir / "none.dbf") + " 2>&1 >/dev/null", &rc);
     EXPECT_EQ(rc, 1);
-    EXPECT_EQ(out, "Datei nicht gefunden\n");
+    EXPECT_EQ(out, "Datei nicht gefunden: " + (dir / "none.dbf") + "\n");
 }

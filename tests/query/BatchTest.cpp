@@ -117,6 +117,9 @@ TEST(QueryBatch, EqualsSingleQueriesOverOverlappingTiles) {
     }
     TBatchAbfrage batch(kat, 30, 3.5);
     Vergleiche(kat, 30, 3.5, punkte, batch);
+    // The steepest exponent the options allow: still the same weights in both.
+    TBatchAbfrage steil(kat, 30, 500);
+    Vergleiche(kat, 30, 500, punkte, steil);
 }
 
 TEST(QueryBatch, EqualsSingleQueriesWhenTheStoreFills) {
@@ -175,4 +178,35 @@ TEST(QueryBatch, ReadErrorEndsOnlyTheQueriesThatMeetIt) {
     EXPECT_FALSE(a.Beendet);
     EXPECT_FALSE(a.Fehler.empty());
     EXPECT_EQ(a.Dateien.back().Fehler, a.Fehler);
+}
+
+TEST(QueryBatch, ReportsEachFileItCannotOpenOrReadOnce) {
+    qtest::TempDir dir;
+    qtest::WriteFile(dir.File("gut.xyz"), qtest::XyzText(qtest::Grid(0, 100, 0, 100, 5)));
+    // A table whose header length is 0: the window stays silent, the batch must not.
+    qtest::WriteFile(dir.File("null.dbf"), std::string("\x03\x7E\x01\x01\x01\0\0\0\0\0\x2B\0", 12) +
+                                               std::string(120, '\0'));
+    TDateien kat;
+    AddEntry(kat, dir.File("gut.xyz"), 0, 100, 0, 100);
+    AddEntry(kat, dir.File("fehlt.xyz"), 0, 50, 0, 50);
+    AddEntry(kat, dir.Path().string(), 0, 50, 0, 50);  // a folder is no point file
+    AddEntry(kat, "/proc/self/mem", 50, 100, 50, 100);  // opens, but reading fails with EIO
+    AddEntry(kat, dir.File("null.dbf"), 90, 100, 0, 10);
+    TBatchAbfrage batch(kat, 5, 2);
+    TBatchAntwort a;
+    batch.Frage(20, 20, a);
+    EXPECT_TRUE(a.Beendet);  // missing files do not end a query
+    EXPECT_EQ(a.ShepardN, 9);
+    EXPECT_EQ(batch.NeueMeldungen(), (std::vector<std::string>{"Datei nicht gefunden: " + dir.File("fehlt.xyz"),
+                                                               "Dateizugriff verweigert: " + dir.Path().string()}));
+    batch.Frage(25, 25, a);
+    EXPECT_TRUE(batch.NeueMeldungen().empty());  // once per file
+    batch.Frage(80, 80, a);
+    EXPECT_FALSE(a.Beendet);
+    EXPECT_EQ(a.Fehler, "E/A-Fehler 5: /proc/self/mem");
+    EXPECT_EQ(batch.NeueMeldungen(), std::vector<std::string>{a.Fehler});
+    batch.Frage(95, 5, a);
+    EXPECT_FALSE(a.Beendet);
+    EXPECT_EQ(a.Fehler, "Ung\xC3\xBCltige dBase-Tabelle (Kopf- oder Satzl\xC3\xA4nge 0): " + dir.File("null.dbf"));
+    EXPECT_EQ(batch.NeueMeldungen(), std::vector<std::string>{a.Fehler});
 }

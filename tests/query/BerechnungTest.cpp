@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
+#include <random>
+#include <vector>
 
 #include "query/Query.h"
 
@@ -123,4 +125,54 @@ TEST(QueryBerechnung, NumberTexts) {
     EXPECT_EQ(FormatZelle(1234.5, 7, ','), "1234,50");
     EXPECT_EQ(FormatZelle(98.991, 7, '.'), "  98.99");
     EXPECT_EQ(FormatZelle(3, 6, ','), "  3,00");
+}
+
+TEST(QueryBerechnung, ShepardWeightsForEveryAllowedExponent) {
+    // The weights as written: r^-p (computed through 1/r as ever), 10000 for an exact hit.
+    auto alt = [](const Store& st, double p) {
+        double zw = 0, w = 0;
+        for (int i = 1; i <= st.s->Anzahl; ++i) {
+            const double r = st.s->R[i];
+            if (!ImShepardRadius(r)) continue;
+            const double g = r <= 0 ? TrefferGewicht : std::exp(p * std::log(1.0 / r));
+            zw += st.s->Z[i] * g;
+            w += g;
+        }
+        return w > 0 ? zw / w : 0.0;
+    };
+    // Ordinary exponents on random point sets: the old formula's height to 1e-12.
+    std::mt19937 rng(99);
+    for (int n = 0; n < 300; ++n) {
+        Store st;
+        const int anzahl = 1 + static_cast<int>(rng() % 40);
+        for (int i = 0; i < anzahl; ++i)
+            st.Add(100 + (rng() % 1500) / 100.0 - 7.5, 100 + (rng() % 1500) / 100.0 - 7.5, 50 + (rng() % 100000) / 100.0);
+        if (n % 10 == 0) st.Add(100, 100, 77);  // an exact hit now and then
+        const double p = std::vector<double>{0, 0.5, 1, 2, 3, 5.5, 10, 20}[n % 8];
+        const TBerechnung b = st.Run(100, 100, p);
+        const double erwartet = alt(st, p);
+        EXPECT_NEAR(b.ShepardZ, erwartet, 1e-12 * std::fabs(erwartet)) << "p " << p << " set " << n;
+    }
+
+    // Exponent 500 at 0.14 m from a grid point: r^-p overflows (the old height was 0); now the
+    // nearest point decides, as it should. All points beyond 4.2 m used to underflow to 0.
+    Store nah;
+    for (int i = -2; i <= 2; ++i)
+        for (int j = -2; j <= 2; ++j) nah.Add(100 + i, 100 + j, 200 + 10 * i + j);
+    TBerechnung b = nah.Run(100.14, 100, 500);
+    EXPECT_EQ(b.ShepardN, 25);
+    EXPECT_DOUBLE_EQ(b.ShepardZ, 200.0);
+    EXPECT_EQ(FormatErgebnis(b.ShepardZ, ','), "200,00");
+    Store weit;
+    weit.Add(105, 105, 10);
+    weit.Add(100, 106, 20);
+    b = weit.Run(100, 100, 500);
+    EXPECT_EQ(b.ShepardN, 2);
+    EXPECT_DOUBLE_EQ(b.ShepardZ, 20.0);
+    // Exponent 0: every weight is 1, an exact hit still weighs 10000.
+    Store null;
+    null.Add(101, 100, 10);
+    null.Add(100, 100, 40);
+    null.Add(100, 103, 70);
+    EXPECT_DOUBLE_EQ(null.Run(100, 100, 0).ShepardZ, (10 + 70 + 40 * 10000.0) / 10002.0);
 }

@@ -1,5 +1,6 @@
 // tervalo-cli query / batch and tervalo-demo, run as programs.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cmath>
@@ -10,6 +11,7 @@
 
 #include "QueryTestUtil.h"
 #include "config/Konf.h"
+#include "support/Nobody.h"
 
 namespace {
 
@@ -174,4 +176,65 @@ TEST_F(QueryCli, BatchMatchesQueryPerLine) {
 
     Ausgabe t = Starte("printf '3567002.5 5936002.5\\nx\\n' | " + kCli + " batch --konf " + Konf(), dir_->File("err"));
     EXPECT_EQ(t.out, "X\tY\tAbstand\tH\xC3\xB6he\tn\tShepard\n3567002.50\t5936002.50\t3.54\t209.69\t4\t211.82\nFehler in Zeile: 2\n");
+}
+
+TEST_F(QueryCli, BatchNamesEveryTileItCannotReadAndAnswersAllPoints) {
+    tervalo::test::NobodyRun nr;
+    const std::string w = nr.Work();
+    qtest::WriteFile(w + "/gut.xyz", qtest::XyzText(qtest::Grid(0, 100, 0, 100, 5)));
+    qtest::WriteFile(w + "/gesperrt.xyz", qtest::XyzText(qtest::Grid(400, 500, 400, 500, 5)));
+    ASSERT_EQ(::chmod((w + "/gesperrt.xyz").c_str(), 0), 0);  // the unprivileged user may not read it
+    tervalo::TDateien kat;
+    qtest::AddEntry(kat, w + "/gut.xyz", 0, 100, 0, 100);
+    qtest::AddEntry(kat, w + "/fehlt.xyz", 200, 300, 200, 300);
+    qtest::AddEntry(kat, w + "/gesperrt.xyz", 400, 500, 400, 500);
+    tervalo::TSettings s;
+    ASSERT_NO_THROW(tervalo::KonfSave(w + "/k.KNF", s, kat, nullptr));
+    qtest::WriteFile(w + "/punkte.txt", "20 20\n250 250\n450 450\n260 260\n470 470\n");
+    const auto r = nr.Run("LC_ALL=C " + nr.Bin() + "/tervalo-cli batch punkte.txt --konf k.KNF 2>err.txt");
+    EXPECT_EQ(r.code, 1);
+    const std::string leer = "\t-----\t-----\t--\t-----\n";
+    EXPECT_EQ(r.out, "X\tY\tAbstand\tH\xC3\xB6he\tn\tShepard\n20.00\t20.00\t0.00\t100.60\t9\t100.60\n"
+                     "250.00\t250.00" + leer + "450.00\t450.00" + leer + "260.00\t260.00" + leer +
+                     "470.00\t470.00" + leer);
+    EXPECT_EQ(Lies(w + "/err.txt"), "Datei nicht gefunden: " + w + "/fehlt.xyz\nDateizugriff verweigert: " + w +
+                                        "/gesperrt.xyz\n");
+}
+
+TEST_F(QueryCli, TableWithHeaderLengthZeroIsNamedByEveryCommand) {
+    const std::string t = dir_->File("kopf0.dbf");
+    qtest::WriteFile(t, std::string("\x03\x7E\x01\x01\x01\0\0\0\0\0\x2B\0", 12) + std::string(120, '\0'));
+    const std::string meldung = "Ung\xC3\xBCltige dBase-Tabelle (Kopf- oder Satzl\xC3\xA4nge 0): " + t + "\n";
+    tervalo::TDateien kat;
+    qtest::AddEntry(kat, t, 0, 10, 0, 10);
+    tervalo::TSettings s;
+    const std::string konf = dir_->File("kopf0.KNF");
+    ASSERT_NO_THROW(tervalo::KonfSave(konf, s, kat, nullptr));
+    qtest::WriteFile(dir_->File("p.txt"), "5 5\n");
+    for (const std::string& args : {"scan " + t, "info " + t, "query 5 5 --konf " + konf,
+                                   "batch " + dir_->File("p.txt") + " --konf " + konf}) {
+        const Ausgabe a = Cli(args);
+        EXPECT_EQ(a.rc, 1) << args;
+        EXPECT_EQ(a.err, meldung) << args;
+    }
+}
+
+TEST_F(QueryCli, ClosedStandardOutputEndsQueryAndBatchQuietly) {
+    const std::string err = dir_->File("err_pipe"), rc = dir_->File("rc_pipe");
+    // "true;" first: Starte puts a variable assignment before the command line.
+    Ausgabe a = Starte("true; { " + kCli + " query 3567002.5 5936002.5 --konf " + Konf() + " 2>" + err + "; echo $? >" + rc +
+                           "; } | head -1",
+                       dir_->File("err"));
+    EXPECT_EQ(a.out, "Nr.  Datei                          gelesene Zeilen gefilterte Werte\n");
+    EXPECT_EQ(Lies(err), "");
+    const std::string code = Lies(rc);
+    EXPECT_TRUE(code == "0\n" || code == "1\n") << code;  // 1 when the output was cut, never a signal
+
+    // Endless input: the batch stops once nobody reads its answers.
+    a = Starte("true; yes '3567002.5 5936002.5' | { timeout 300 " + kCli + " batch --konf " + Konf() + " 2>" + err +
+                   "; echo $? >" + rc + "; } | head -1",
+               dir_->File("err"));
+    EXPECT_EQ(a.out, "X\tY\tAbstand\tH\xC3\xB6he\tn\tShepard\n");
+    EXPECT_EQ(Lies(err), "");
+    EXPECT_EQ(Lies(rc), "1\n");
 }

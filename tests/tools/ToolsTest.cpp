@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/Errors.h"
 #include "tools/Tools.h"
 
 using namespace tervalo;
@@ -314,6 +316,35 @@ TEST(ParseIntList, NeverWritesPastElevenSlots) {
     EXPECT_EQ(ParseIntList(line, '\t', mem.list), 11);
     EXPECT_EQ(mem.list[10], 11);
     for (auto g : mem.guard) EXPECT_EQ(g, -777);
+}
+
+TEST(ParseIntList, LongListsInLinearTime) {
+    // Half a million items (a width line of the configuration file): the first eleven count.
+    std::string line;
+    for (int i = 1; i <= 500000; ++i) line += std::to_string(i % 1000) + "\t";
+    int32_t t[11] = {};
+    EXPECT_EQ(ParseIntList(line, '\t', t), 11);
+    for (int i = 0; i < 11; ++i) EXPECT_EQ(t[i], i + 1);
+    // Two million digits without a separator: items of 14 digits, one digit dropped after each.
+    std::string digits;
+    for (int i = 0; i < 2000000; ++i) digits += static_cast<char>('0' + i % 15 % 10);
+    EXPECT_EQ(ParseIntList(digits, ';', t), 11);
+    EXPECT_EQ(t[0], 2147483647);  // 01234567890123 clamped
+    EXPECT_EQ(t[1], 2147483647);
+}
+
+TEST(ErrorTexts, NamePathAndTheSystemsErrorNumbers) {
+    // EIO keeps its own number; it is no "access denied" (code 5 of the error table).
+    EXPECT_EQ(ErrnoText(EIO), "E/A-Fehler 5");
+    EXPECT_EQ(ErrnoText(EACCES), "Dateizugriff verweigert");
+    EXPECT_EQ(ErrnoText(ENOENT), "Datei nicht gefunden");
+    EXPECT_EQ(NamePath("Datei nicht gefunden", "/d/a.xyz"), "Datei nicht gefunden: /d/a.xyz");
+    EXPECT_EQ(NamePath("E/A-Fehler 5: /d/a.xyz", "/d/a.xyz"), "E/A-Fehler 5: /d/a.xyz");
+    EXPECT_EQ(NamePath("", "/d/a.xyz"), "/d/a.xyz");
+    // A silent abort says nothing in the window but names the file for the command line.
+    EXPECT_EQ(ReadErrorMessage(ESilentAbort("Kaputt: /d/t.dbf"), "/d/t.dbf"), "Kaputt: /d/t.dbf");
+    EXPECT_EQ(ReadErrorMessage(ESilentAbort(), "/d/t.dbf"), "Die Datei kann nicht gelesen werden: /d/t.dbf");
+    EXPECT_EQ(ReadErrorMessage(std::runtime_error("Invalid DBF file."), "/d/t.dbf"), "Invalid DBF file.: /d/t.dbf");
 }
 
 TEST(FileNames, AcceptanceTest) {
