@@ -79,6 +79,12 @@ TEST_F(ScanCliTest, TextOutputAndErrors) {
     r = Cli("scan --json " + P("missing.xyz") + " " + P("a.xyz"));
     EXPECT_EQ(r.rc, 1);
     EXPECT_EQ(nlohmann::json::parse(r.out).size(), 1u);
+    // Each message is the German file-error text and the path; EIO is no "access denied".
+    const std::string drei = "scan " + P("missing.xyz") + " " + dir_.string() + " /proc/self/mem";
+    EXPECT_EQ(Cli(drei).rc, 1);
+    r = Cli(drei + " 2>&1 >/dev/null | cat");  // standard error alone, through the pipe
+    EXPECT_EQ(r.out, "Datei nicht gefunden: " + P("missing.xyz") + "\nDateizugriff verweigert: " + dir_.string() +
+                         "\nE/A-Fehler 5: /proc/self/mem\n");
 }
 
 }  // namespace

@@ -96,7 +96,10 @@ TEST_F(ExtentTest, FilesWithoutAcceptedLinesKeepTheStartValues) {
     TExtremwerte missing = ReadExtremwerte(P("missing.xyz"));
     ExpectStart(missing);
     EXPECT_FALSE(missing.Opened);
-    ExpectStart(ReadExtremwerte(dir_.string()));  // a folder does not open as a file either
+    EXPECT_EQ(missing.OpenError, "Datei nicht gefunden");
+    TExtremwerte folder = ReadExtremwerte(dir_.string());  // a folder does not open as a file either
+    ExpectStart(folder);
+    EXPECT_EQ(folder.OpenError, "Dateizugriff verweigert");
 }
 
 TEST_F(ExtentTest, LineEndRulesApply) {
