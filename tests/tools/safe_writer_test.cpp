@@ -1,7 +1,5 @@
 // The safe writer: checked targets, temporary file, modes, links, failures.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,7 +8,6 @@
 #include <iterator>
 #include <string>
 
-#include "tools/Errors.h"
 #include "tools/SafeWriter.h"
 
 namespace fs = std::filesystem;
@@ -31,35 +28,18 @@ protected:
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
     static void Put(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-    static void Replace(const std::string& target, const std::string& text, const TSchutz& schutz = {}) {
-        TSafeFile f(target, schutz);
+    static void Replace(const std::string& target, const std::string& text) {
+        TSafeFile f(target);
         f.Write(text.data(), text.size());
         f.Commit();
     }
-    static mode_t Mode(const std::string& path) {
-        struct stat st {};
-        ::stat(path.c_str(), &st);
-        return st.st_mode & 07777;
-    }
-    // Names in the folder besides the given ones: leftover temporary files.
+    // Entries of the folder; a leftover temporary file shows as one more.
     std::size_t Entries() const { return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), {})); }
     std::string dir_;
 };
 
-TEST_F(SafeWriterTest, NewFilesFollowTheUmaskReplacedOnesKeepTheirMode) {
-    const mode_t old = ::umask(027);
-    Replace(P("neu.xyz"), "eins");
-    ::umask(old);
-    EXPECT_EQ(Mode(P("neu.xyz")), 0640u);  // not the temporary file's 0600
-    Put(P("alt.xyz"), "alt");
-    ::chmod(P("alt.xyz").c_str(), 0604);
-    Replace(P("alt.xyz"), "neu");
-    EXPECT_EQ(Slurp(P("alt.xyz")), "neu");
-    EXPECT_EQ(Mode(P("alt.xyz")), 0604u);
-    EXPECT_EQ(Entries(), 2u);
-}
-
-TEST_F(SafeWriterTest, WithoutCommitOrAfterAWriteErrorTheTargetStays) {
+// Modes, concurrent writers and full disks are tried with the programs (export CLI tests).
+TEST_F(SafeWriterTest, WithoutCommitTheTargetStays) {
     Put(P("t.dbf"), "alt");
     {
         TSafeFile f(P("t.dbf"));
@@ -68,26 +48,11 @@ TEST_F(SafeWriterTest, WithoutCommitOrAfterAWriteErrorTheTargetStays) {
     }
     EXPECT_EQ(Slurp(P("t.dbf")), "alt");
     EXPECT_EQ(Entries(), 1u);
-
-    // A full disk, simulated by a file size limit.
-    struct rlimit saved {};
-    ::getrlimit(RLIMIT_FSIZE, &saved);
-    auto handler = ::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved;
-    small.rlim_cur = 4096;
-    ::setrlimit(RLIMIT_FSIZE, &small);
-    try {
-        TSafeFile f(P("t.dbf"));
-        const std::string block(8192, 'x');
-        f.Write(block.data(), block.size());
-        f.Write(block.data(), block.size());
-        ADD_FAILURE() << "the write did not fail";
-    } catch (const EInOutError& e) {
-        EXPECT_EQ(std::string(e.what()), "E/A-Fehler 27: " + P("t.dbf"));
-    }
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    ::signal(SIGXFSZ, handler);
-    EXPECT_EQ(Slurp(P("t.dbf")), "alt");
+    // What a second signal does: every temporary file still open goes.
+    TSafeFile c(P("u.xyz")), d(P("t.dbf"));
+    RemoveSafeFileTemporaries();
+    EXPECT_FALSE(fs::exists(c.TempPath()));
+    EXPECT_FALSE(fs::exists(d.TempPath()));
     EXPECT_EQ(Entries(), 1u);
 }
 
@@ -144,25 +109,6 @@ TEST_F(SafeWriterTest, RefusalsComeAtOnceAndNameThePath) {
     }
     EXPECT_EQ(Slurp(P("quelle.xyz")), "q");
     EXPECT_EQ(Entries(), 4u);
-}
-
-TEST_F(SafeWriterTest, TwoWritersOfOneTargetLeaveOneWholeOutput) {
-    TSafeFile a(P("t.xyz")), b(P("t.xyz"));
-    const std::string one(300000, '1'), two(200000, '2');
-    a.Write(one.data(), one.size());
-    b.Write(two.data(), two.size());
-    a.Commit();
-    EXPECT_EQ(Slurp(P("t.xyz")), one);
-    b.Commit();
-    EXPECT_EQ(Slurp(P("t.xyz")), two);
-    EXPECT_EQ(Entries(), 1u);
-
-    // What a second signal does: every temporary file still open goes.
-    TSafeFile c(P("u.xyz")), d(P("v.xyz"));
-    RemoveSafeFileTemporaries();
-    EXPECT_FALSE(fs::exists(c.TempPath()));
-    EXPECT_FALSE(fs::exists(d.TempPath()));
-    EXPECT_EQ(Entries(), 1u);
 }
 
 }  // namespace
