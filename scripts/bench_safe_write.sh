@@ -3,9 +3,10 @@
 # current commit, both built Release in git worktrees outside the repository, their tervalo-cli
 # timed alternately on the same data: the export of the 2 x 2 mosaic (4,008,004 points read)
 # to XYZ and to dBase, and the conversion of one tile (1,002,001 points) both ways. Prints the
-# median of RUNS runs each (at least 5) in points/s, then the sync's own cost measured by
-# tervalo-bench (BM_CommitOutput: Commit of a file of the export's size with and without the
-# sync; BM_ExportMosaicSync: the whole export both ways).
+# median of RUNS runs each (at least 5) in points/s, the new code with and without the time its
+# fsync calls took (timed with strace), and before that tervalo-bench's figures of the sync
+# (BM_CommitOutput: Commit of a file of the export's size with and without the sync;
+# BM_ExportMosaicSync: the whole export both ways, in process).
 # Usage: scripts/bench_safe_write.sh [RUNS]
 # Worktrees: $BENCH_OLD_TREE (default /tmp/tervalo-old), $BENCH_NEW_TREE (/tmp/tervalo-new);
 # tiles in $TERVALO_BENCH_DIR (default /tmp/tervalo-bench-cache), made on first use.
@@ -78,13 +79,16 @@ CASES=(
   "convert-xyz-to-dbf|1002001|convert $DATA/tile_0_0.xyz OUT --level 3"
   "convert-dbf-to-xyz|1002001|convert $DATA/tile_0_0_l3.dbf OUT --format xyz"
 )
-timed() {  # binary args... ; prints nanoseconds
+# Runs a command; prints its wall time and the time it spent in fsync, in nanoseconds. strace
+# stops the program at fsync only (seccomp filter), so the other calls run at full speed.
+timed() {
   local t0 t1
   sync
   t0=$(date +%s%N)
-  "$@" >/dev/null
+  strace -f -qq --seccomp-bpf -e trace=fsync,fdatasync -T -o "$WORK/strace.txt" "$@" >/dev/null
   t1=$(date +%s%N)
-  echo $((t1 - t0))
+  echo "$((t1 - t0)) $(grep -o '<[0-9.]*>$' "$WORK/strace.txt" | tr -d '<>' |
+                       awk '{ s += $1 } END { printf "%d", s * 1e9 }')"
 }
 
 : >"$WORK/times.txt"
@@ -97,14 +101,15 @@ for c in "${CASES[@]}"; do
       [ "$which" = new ] && cli=$NEW_CLI
       rm -f "$out"
       # shellcheck disable=SC2086
-      s=$(timed "$cli" ${args//OUT/$out})
-      echo "$name $which $points $s" >>"$WORK/times.txt"
+      t=$(timed "$cli" ${args//OUT/$out})
+      echo "$name $which $points $t" >>"$WORK/times.txt"
     done
   done
 done
 
 echo
-echo "tervalo-cli, median of $RUNS alternating runs (points/s; sync included in new):"
+echo "tervalo-cli, median of $RUNS alternating runs; the new code's fsync (file and folder) timed"
+echo "separately; points/s of the new code without and with it:"
 python3 - "$WORK/times.txt" <<'EOF'
 import statistics, sys
 rows = [l.split() for l in open(sys.argv[1])]
@@ -112,10 +117,17 @@ names = []
 for n, *_ in rows:
     if n not in names:
         names.append(n)
-print(f"{'case':22} {'old s':>8} {'new s':>8} {'old pts/s':>12} {'new pts/s':>12} {'new/old':>8}")
+def med(n, w, f):
+    return statistics.median(f(r) for r in rows if r[0] == n and r[1] == w)
+print(f"{'case':20} {'old s':>7} {'new s':>7} {'sync s':>7} {'old pts/s':>11} {'new-sync':>11} {'new':>11}"
+      f" {'ratio':>6}")
 for n in names:
-    med = {w: statistics.median(int(r[3]) / 1e9 for r in rows if r[0] == n and r[1] == w) for w in ("old", "new")}
     pts = int(next(r[2] for r in rows if r[0] == n))
-    print(f"{n:22} {med['old']:8.3f} {med['new']:8.3f} {pts / med['old']:12,.0f} {pts / med['new']:12,.0f}"
-          f" {med['old'] / med['new']:8.3f}")
+    old = med(n, "old", lambda r: int(r[3]) / 1e9)
+    new = med(n, "new", lambda r: int(r[3]) / 1e9)
+    sync = med(n, "new", lambda r: int(r[4]) / 1e9)
+    rest = med(n, "new", lambda r: (int(r[3]) - int(r[4])) / 1e9)
+    print(f"{n:20} {old:7.3f} {new:7.3f} {sync:7.3f} {pts / old:11,.0f} {pts / rest:11,.0f} {pts / new:11,.0f}"
+          f" {old / rest:6.3f}")
+print("ratio: old time / new time without the sync (1.0 = equal, below 0.9 = more than 10 % slower)")
 EOF
