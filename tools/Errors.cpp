@@ -28,7 +28,7 @@ int ErrnoToFileError(int err) {
         case ENOTDIR: case ENAMETOOLONG: case EINVAL: return 3;
         case EMFILE: case ENFILE: return 4;
         case EACCES: case EPERM: case EROFS: case EISDIR: return 5;
-        case ENOSPC: case EDQUOT: return 101;
+        case ENOSPC: case EDQUOT: case EFBIG: return 101;
         default: return 0;
     }
 }

@@ -498,7 +498,7 @@ TEST_F(KonfFile, WriteErrorLeavesThePreviousFileIntact) {
         try {
             KonfSave(path_, set_, dat_, nullptr);
         } catch (const EInOutError& e) {
-            rc = std::string(e.what()) == "E/A-Fehler 27: " + path_ ? 0 : 4;  // EFBIG
+            rc = std::string(e.what()) == "Zu wenig Speicherplatz: " + path_ ? 0 : 4;  // EFBIG
         } catch (...) {
             rc = 5;
         }

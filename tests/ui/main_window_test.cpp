@@ -435,7 +435,7 @@ TEST_F(MainWindowTest, FailedSaveOnClosingNeverKeepsTheWindowOpen) {
     std::signal(SIGXFSZ, previous);
     EXPECT_FALSE(form->isVisible());
     ASSERT_EQ(platform.Messages.size(), 1u);
-    EXPECT_EQ(platform.Messages[0].Text, QString::fromStdString("E/A-Fehler 27: " + konf + "."));
+    EXPECT_EQ(platform.Messages[0].Text, QString::fromStdString("Zu wenig Speicherplatz: " + konf + "."));
     EXPECT_EQ(ReadBytes(konf), "alt");
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("tervalo.KNF")});
     form->close();
