@@ -2,6 +2,7 @@
 // The height query: capture square, catalogue walk, point filter, nearest point, Shepard height,
 // result labels and grid texts. No window here: the caller passes the user's decimal separator
 // and, for the file label, the label's font and width.
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <climits>
@@ -173,8 +174,8 @@ inline bool ImShepardRadius(double r) { return r <= ShepardRadius; }
 
 // The natural logarithm of a point's Shepard weight: r^-p, or 10000 for an exact hit (r <= 0).
 inline double ShepardLogGewicht(double r, double potenz) {
-    static const double treffer = std::log(TrefferGewicht);
-    return r <= 0 ? treffer : -potenz * std::log(r);
+    constexpr double lnTreffer = 9.2103403719761827360719658187375;  // ln 10000
+    return r <= 0 ? lnTreffer : -potenz * std::log(r);
 }
 
 struct TShepard {
@@ -190,14 +191,27 @@ struct TShepard {
 template <class Punkte>
 TShepard ShepardHoehe(Punkte&& punkte, double potenz) {
     TShepard out;
-    double groesste = -HUGE_VAL;
+    // The log-weight is monotonic in r, so the largest one belongs to the nearest or the
+    // farthest point (by the sign of the exponent) or to an exact hit: no logarithm per point.
+    double rMin = HUGE_VAL, rMax = 0.0;
+    bool treffer = false;
     punkte([&](double r, double) {
         if (!ImShepardRadius(r)) return;
         ++out.N;
-        const double lw = ShepardLogGewicht(r, potenz);
-        if (out.N == 1 || lw > groesste) groesste = lw;
+        if (r <= 0) {
+            treffer = true;
+        } else {
+            rMin = std::min(rMin, r);
+            rMax = std::max(rMax, r);
+        }
     });
     if (out.N == 0) return out;
+    double groesste = treffer ? ShepardLogGewicht(0.0, potenz) : -HUGE_VAL;
+    if (rMax > 0) {
+        const double a = ShepardLogGewicht(rMin, potenz), b = ShepardLogGewicht(rMax, potenz);
+        groesste = std::max({groesste, a, b});
+        if (std::isnan(a)) groesste = a;  // a NaN exponent gives NaN, as r^NaN did
+    }
     double sumZW = 0.0, sumW = 0.0;
     punkte([&](double r, double z) {
         if (!ImShepardRadius(r)) return;
