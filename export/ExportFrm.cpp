@@ -74,12 +74,19 @@ private:
 
 }  // namespace
 
-bool EscapeCancelCheck(QWidget* parent) {
+bool EscapeCancelCheck(QWidget* parent, QWidget* keepAbove) {
     TPlatform& p = Platform();
     if (p.EscapePressed() && p.IsActiveApplication()) {
         p.DropMessage();
-        return p.MessageBox(parent, QStringLiteral("Best\u00E4tigen"), QStringLiteral("Wirklich abbrechen?"),
-                            TMsgIcon::Question, TMsgButtons::YesNo) == TMsgResult::Yes;
+        const bool yes = p.MessageBox(parent, QStringLiteral("Best\u00E4tigen"), QStringLiteral("Wirklich abbrechen?"),
+                                      TMsgIcon::Question, TMsgButtons::YesNo) == TMsgResult::Yes;
+        // Closing the question activates its parent, which the window manager raises over
+        // a progress window of its own.
+        if (!yes && keepAbove) {
+            keepAbove->show();
+            keepAbove->raise();
+        }
+        return yes;
     }
     p.ProcessEvents();
     return false;
@@ -90,11 +97,11 @@ TExportForm::TExportForm(QWidget* owner)
                          Qt::WindowCloseButtonHint | Qt::WindowTitleHint) {
     setObjectName(QStringLiteral("ExportForm"));
     setWindowTitle(QStringLiteral("  Datenexport"));
-    resize(452, 420);
+    resize(560, 428);
 
     GroupBox1 = new QGroupBox(QStringLiteral(" Koordinatenbereich zum Export "), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-    GroupBox1->setGeometry(8, 8, 436, 124);
+    GroupBox1->setGeometry(8, 8, 544, 132);
     const QString xHint = QStringLiteral("X-Koordinate in Meter\ndes Gau\u00DF-Kr\u00FCger-Systems");
     const QString yHint = QStringLiteral("Y-Koordinate in Meter\ndes Gau\u00DF-Kr\u00FCger-Systems");
     auto makeBound = [this](const char* name, const QString& caption, const QString& hint, int x, int y) {
@@ -110,17 +117,19 @@ TExportForm::TExportForm(QWidget* owner)
         Caption(GroupBox1, QStringLiteral("[m]"), x + 154, y + 4);
         return e;
     };
-    // Xmin left and Xmax right of the sketch, Ymax above and Ymin below it.
-    PBN_Ymax = makeBound("PBN_Ymax", QStringLiteral("Ymax:"), yHint, 130, 22);
-    PBN_Xmin = makeBound("PBN_Xmin", QStringLiteral("Xmin:"), xHint, 8, 56);
-    PBN_Xmax = makeBound("PBN_Xmax", QStringLiteral("Xmax:"), xHint, 236, 56);
-    PBN_Ymin = makeBound("PBN_Ymin", QStringLiteral("Ymin:"), yHint, 130, 90);
+    // Xmin left and Xmax right of the sketch, Ymax above and Ymin below it, each field
+    // centred on its side; the sketch fills the room between them.
+    PBN_Ymax = makeBound("PBN_Ymax", QStringLiteral("Ymax:"), yHint, 177, 22);
+    PBN_Xmin = makeBound("PBN_Xmin", QStringLiteral("Xmin:"), xHint, 8, 60);
+    PBN_Xmax = makeBound("PBN_Xmax", QStringLiteral("Xmax:"), xHint, 362, 60);
+    PBN_Ymin = makeBound("PBN_Ymin", QStringLiteral("Ymin:"), yHint, 177, 98);
     auto* sketch = new TBereichSketch(GroupBox1);
-    sketch->setGeometry(186, 50, 48, 36);
+    sketch->setObjectName(QStringLiteral("Bereich"));
+    sketch->setGeometry(192, 50, 164, 44);
 
     GroupBox2 = new QGroupBox(QStringLiteral("dBase-Version (Export)   "), this);
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
-    GroupBox2->setGeometry(8, 140, 200, 48);
+    GroupBox2->setGeometry(8, 148, 200, 48);
     auto makeRadio = [this](const char* name, const QString& caption, int x) {
         auto* r = new QRadioButton(caption, GroupBox2);
         r->setObjectName(QString::fromLatin1(name));
@@ -135,30 +144,30 @@ TExportForm::TExportForm(QWidget* owner)
     DoExportBtn = new QPushButton(QStringLiteral("Export"), this);
     DoExportBtn->setObjectName(QStringLiteral("DoExportBtn"));
     DoExportBtn->setToolTip(QStringLiteral("Export als dBase oder ASCII-Datei"));
-    DoExportBtn->setGeometry(220, 148, 100, 34);
+    DoExportBtn->setGeometry(336, 156, 100, 34);
     DoExportBtn->setDefault(true);
 
     const QString outHint = QStringLiteral("Werte aus aktueller Datei/ Gesamtwerte.");
     const QString dupHint = QStringLiteral("Werte, die doppelt vorkommen.");
-    Caption(this, QStringLiteral("---> exportierte Werte:"), 12, 198)->setToolTip(outHint);
+    Caption(this, QStringLiteral("---> exportierte Werte:"), 12, 206)->setToolTip(outHint);
     ST_nOutWerte = new QLabel(QStringLiteral("0/ 0"), this);
     ST_nOutWerte->setObjectName(QStringLiteral("ST_nOutWerte"));
-    ST_nOutWerte->setGeometry(160, 198, 160, 18);
+    ST_nOutWerte->setGeometry(160, 206, 160, 18);
     ST_nOutWerte->setToolTip(outHint);
-    Caption(this, QStringLiteral("---> doppelte Werte:"), 12, 218)->setToolTip(dupHint);
+    Caption(this, QStringLiteral("---> doppelte Werte:"), 12, 226)->setToolTip(dupHint);
     ST_nDoppelt = new QLabel(QStringLiteral("0"), this);
     ST_nDoppelt->setObjectName(QStringLiteral("ST_nDoppelt"));
-    ST_nDoppelt->setGeometry(160, 218, 160, 18);
+    ST_nDoppelt->setGeometry(160, 226, 160, 18);
     ST_nDoppelt->setToolTip(dupHint);
 
     OKButton = new QPushButton(QStringLiteral("Ende"), this);
     OKButton->setObjectName(QStringLiteral("OKButton"));
-    OKButton->setGeometry(336, 148, 100, 34);
+    OKButton->setGeometry(452, 156, 100, 34);
     OKButton->setAutoDefault(false);
 
     Memo1 = new QPlainTextEdit(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));
-    Memo1->setGeometry(8, 244, 436, 168);
+    Memo1->setGeometry(8, 252, 544, 168);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
 

@@ -15,8 +15,9 @@ namespace tervalo {
 
 // The cancel check of long runs: after an Escape press while the program is active, drops
 // one pending event and asks "Wirklich abbrechen?" (true for Yes); otherwise lets the
-// application handle its pending events. Used with a TEscapeWatch in force.
-bool EscapeCancelCheck(QWidget* parent);
+// application handle its pending events. Used with a TEscapeWatch in force. `keepAbove`, a
+// progress window, is raised again after the answer No.
+bool EscapeCancelCheck(QWidget* parent, QWidget* keepAbove = nullptr);
 
 class TExportForm : public QDialog {
     Q_OBJECT

@@ -17,9 +17,9 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLocale>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -56,11 +56,10 @@ char UserDecimalSeparator() {
     return p.size() == 1 && p[0].unicode() < 128 ? static_cast<char>(p[0].unicode()) : ',';
 }
 
-// "%10.2f" with the user's decimal separator.
+// An extent as the configuration file stores it, with the user's decimal separator: the
+// value shown is the value OK keeps.
 std::string ExtentText(double v) {
-    char buf[400];
-    std::snprintf(buf, sizeof buf, "%10.2f", v);
-    std::string t = buf;
+    std::string t = FixedText(v, 10, 2);
     const char sep = UserDecimalSeparator();
     if (sep != '.') std::replace(t.begin(), t.end(), '.', sep);
     return t;
@@ -93,12 +92,12 @@ public:
         w_.repaint();
     }
     void Progress(const TKonvertProgress& p) override {
-        w_.SetUebernommen(QString::number(p.Taken));
-        w_.SetNichtUebernommen(QString::number(p.NotTaken));
+        w_.SetUebernommen(QString::number(p.ShownTaken));
+        w_.SetNichtUebernommen(QString::number(p.ShownNotTaken));
         if (p.Picture != w_.Frame()) w_.SetFrame(p.Picture);
         w_.repaint();
     }
-    bool CancelCheck() override { return EscapeCancelCheck(owner_); }
+    bool CancelCheck() override { return EscapeCancelCheck(owner_, &w_); }
 
 private:
     QWidget* owner_;
@@ -219,6 +218,18 @@ int TDateiGrid::TextWidth(std::string_view text) const {
         QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
 }
 
+int TDateiGrid::CellWidthFor(std::string_view text) const {
+    // The item view keeps the focus-frame margin plus one pixel on either side of a cell's
+    // text, and the grid line takes one pixel of the column.
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    return TextWidth(text) + 2 * margin + (showGrid() ? 1 : 0);
+}
+
+int TDateiGrid::PlaceOfColumn(int number) const {
+    if (number <= 0 || number >= ColCount()) return number == 0 ? 0 : -1;
+    return horizontalHeader()->visualIndex(number - 1) + 1;
+}
+
 int TDateiGrid::CursorRow() const {
     const int r = currentRow();
     return r < 0 ? 1 : verticalHeader()->visualIndex(r) + 1;
@@ -270,9 +281,10 @@ TDateiForm::TDateiForm(QWidget* owner)
 
     // 7 columns, the header row and one data row.
     DateiGrid->SetRowCount(2);
-    // The widths were chosen for a smaller font; an extent column must still show a whole
-    // Gauss-Krueger value.
-    const int extentWidth = std::max(CreationWidths[2], DateiGrid->TextWidth(ExtentText(5936000.0)) + 12);
+    // An extent column shows the start values of an empty scan in full, the widest texts it
+    // holds, and is no wider.
+    const int extentWidth =
+        std::max(DateiGrid->CellWidthFor(ExtentText(999999999.0)), DateiGrid->CellWidthFor(ExtentText(-9999999.0)));
     int used = 0;
     for (int c = 0; c < 6; ++c) {
         const int w = c >= 2 ? extentWidth : CreationWidths[c];
@@ -353,21 +365,24 @@ void TDateiForm::FormShow() {
         CenterCell(*DateiGrid, 0, i);
         FillRow(i, Dateien.Datei[i], Dateien.Xmin[i], Dateien.Xmax[i], Dateien.Ymin[i], Dateien.Ymax[i]);
     }
+    // Widths belong to the columns, whatever place a column was dragged to.
     for (int c = 0; c < DateiGrid->ColCount(); ++c) {
+        const int place = DateiGrid->PlaceOfColumn(c);
         const int w = Settings.DateiGridBreiten[c];
-        if (w > DateiGrid->TextWidth(DateiGrid->Cell(c, 0))) DateiGrid->SetColWidth(c, w);
+        if (w > DateiGrid->TextWidth(DateiGrid->Cell(place, 0))) DateiGrid->SetColWidth(place, w);
     }
 }
 
 void TDateiForm::FormClose() {
     for (int c = 0; c < DateiGrid->ColCount() && c < 11; ++c)
-        Settings.DateiGridBreiten[c] = DateiGrid->ColWidth(c);
+        Settings.DateiGridBreiten[c] = DateiGrid->ColWidth(DateiGrid->PlaceOfColumn(c));
 }
 
 void TDateiForm::FormCanResize() {
+    // "Verzeichnis" takes what the other columns leave, wherever it stands.
     int used = 0;
-    for (int c = 0; c < 6; ++c) used += DateiGrid->ColWidth(c);
-    DateiGrid->SetColWidth(6, DateiGrid->width() - used - 30);
+    for (int c = 0; c < 6; ++c) used += DateiGrid->ColWidth(DateiGrid->PlaceOfColumn(c));
+    DateiGrid->SetColWidth(DateiGrid->PlaceOfColumn(6), DateiGrid->width() - used - 30);
 }
 
 void TDateiForm::resizeEvent(QResizeEvent* e) {
@@ -503,25 +518,30 @@ void TDateiForm::Konvertieren1Click() {
     dlg.InitialDir = U(folder);
     dlg.FileName = U(NameWithoutExt(name));
     dlg.OverwritePrompt = true;
-    const TSaveResult chosen = Platform().SaveFile(this, dlg);
-    if (!chosen.Accepted || chosen.Path.isEmpty()) return;
-
-    const TAusgabe format = KonvertTargetFromFilter(dbase, chosen.FilterIndex);
-    const std::string typed = chosen.Path.toStdString();
-    const std::string target = KonvertTargetPath(typed, format);
-    // Replacing the source would destroy it while it is being read.
-    if (SameFileOnDisk(source, target)) {
-        Platform().MessageBox(this, QStringLiteral("Fehler"),
-                              QStringLiteral("Ziel und Quelle sind dieselbe Datei:\n") + U(target),
-                              TMsgIcon::Error, TMsgButtons::Ok);
-        return;
-    }
-    // The dialog asked about the name as typed, not about the one with the extension added.
-    if (target != typed && std::filesystem::exists(std::filesystem::path(target))) {
-        if (Platform().MessageBox(this, QStringLiteral("Best\u00E4tigen"),
-                                  U(FileNamePart(target)) + QStringLiteral(" existiert bereits.\nErsetzen?"),
-                                  TMsgIcon::Question, TMsgButtons::YesNo) != TMsgResult::Yes)
+    TAusgabe format;
+    std::string target;
+    for (;;) {
+        const TSaveResult chosen = Platform().SaveFile(this, dlg);
+        if (!chosen.Accepted || chosen.Path.isEmpty()) return;
+        format = KonvertTargetFromFilter(dbase, chosen.FilterIndex);
+        const std::string typed = chosen.Path.toStdString();
+        target = KonvertTargetPath(typed, format);
+        // Replacing the source would destroy it while it is being read.
+        if (SameFileOnDisk(source, target)) {
+            Platform().MessageBox(this, QStringLiteral("Fehler"), QString::fromUtf8(TextZielIstQuelle) + U(target),
+                                  TMsgIcon::Error, TMsgButtons::Ok);
             return;
+        }
+        // The dialog asked about the name as typed, not about the one with the extension
+        // added. "Nein" lets the user choose another name, as the dialog's own question does.
+        if (target == typed || !std::filesystem::exists(std::filesystem::path(target)) ||
+            Platform().MessageBox(this, QStringLiteral("Best\u00E4tigen"),
+                                  U(FileNamePart(target)) + QStringLiteral(" existiert bereits.\nErsetzen?"),
+                                  TMsgIcon::Question, TMsgButtons::YesNo) == TMsgResult::Yes)
+            break;
+        dlg.InitialDir = U(FolderPart(typed));
+        dlg.FileName = U(FileNamePart(typed));
+        dlg.FilterIndex = chosen.FilterIndex;
     }
 
     SetRunning(true);

@@ -33,6 +33,10 @@ public:
     int ColWidth(int col) const override;
     void SetColWidth(int col, int width) override;
     int TextWidth(std::string_view text) const override;
+    // Column width that shows `text` in a cell without cutting it.
+    int CellWidthFor(std::string_view text) const;
+    // Where the column of a creation number (0 the number column) stands now.
+    int PlaceOfColumn(int number) const;
 
     // Grid row (1-based data row) of the cursor; 1 when no cell is current.
     int CursorRow() const;

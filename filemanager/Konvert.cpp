@@ -52,6 +52,7 @@ public:
             if (x && y && z) {
                 Take(*x, *y, *z);
                 if (p_.Taken % 10 == 0) {
+                    Shown();
                     int picture = static_cast<int>(dbf.RecordNumber() / count * 8);
                     if (picture > 7) picture = 7;
                     if (picture > p_.Picture) p_.Picture = picture;
@@ -68,16 +69,23 @@ public:
         while (text.ReadLine(line)) {
             std::string_view t = TrimLeading(line);
             double x, y, z;
-            if (!t.empty() && ReadPointLine(t, x, y, z) && Take(x, y, z) && p_.Taken % 1000 == 0)
-                p_.Picture = (p_.Picture + 1) % 8;
+            if (!t.empty() && ReadPointLine(t, x, y, z) && Take(x, y, z) && p_.Taken % 10 == 0) {
+                Shown();
+                if (p_.Taken % 1000 == 0) p_.Picture = (p_.Picture + 1) % 8;
+            }
             if (Poll()) break;
         }
     }
 
     const TKonvertProgress& Progress() const { return p_; }
+    void Finish() { Shown(); }
     bool Cancelled() const { return cancelled_; }
 
 private:
+    void Shown() {
+        p_.ShownTaken = p_.Taken;
+        p_.ShownNotTaken = p_.NotTaken;
+    }
     // True when the point was written.
     bool Take(double x, double y, double z) {
         if (!memory_.Insert(x, y)) {
@@ -157,6 +165,7 @@ TKonvertResult Konvertieren(const std::string& source, const std::string& target
     else
         run.FromText(*text, out);
     out.Close();
+    run.Finish();
     r.Counts = run.Progress();
     r.Cancelled = run.Cancelled();
     observer.Progress(r.Counts);

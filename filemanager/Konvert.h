@@ -29,6 +29,10 @@ struct TKonvertProgress {
     int32_t Taken = 0;     // "Werte übernommen:"
     int32_t NotTaken = 0;  // "Werte nicht übernommen:"
     int Picture = 0;       // progress picture 0..7
+    // The counters as the progress window shows them: taken when it last reached a multiple
+    // of 10 and not taken at that moment; at the end of the run the final counts.
+    int32_t ShownTaken = 0;
+    int32_t ShownNotTaken = 0;
 };
 
 class TKonvertObserver {

@@ -1,11 +1,14 @@
 #include "admin_support.h"
 
 #include "filemanager/DBFInfoFrm.h"
+#include "app/IDoFenster1.h"
 #include "filemanager/DateiFrm.h"
 #include "tools/Tools.h"
 
 #include <QHeaderView>
+#include <QStyle>
 #include <filesystem>
+#include <set>
 
 using namespace tervalo;
 using namespace tervalo::test;
@@ -198,6 +201,42 @@ TEST_F(FileManagerTest, ColumnWidthsAreRememberedAndVerzeichnisFollowsTheWindow)
     g.OKButtonClick();
 }
 
+TEST_F(FileManagerTest, WidthsStayWithTheirColumnsAfterADrag) {
+    {
+        TDateiForm f;
+        f.FormShow();
+        f.DateiGrid->MoveCol(f.FindColumn("Verzeichnis"), 1);
+        f.DateiGrid->SetColWidth(f.FindColumn("Verzeichnis"), 211);
+        f.DateiGrid->SetColWidth(f.FindColumn("Datei"), 123);
+        f.FormClose();
+    }
+    TDateiForm g;
+    g.FormShow();
+    EXPECT_EQ(g.FindColumn("Verzeichnis"), 6);
+    EXPECT_EQ(g.DateiGrid->ColWidth(g.FindColumn("Verzeichnis")), 211);
+    EXPECT_EQ(g.DateiGrid->ColWidth(g.FindColumn("Datei")), 123);
+}
+
+TEST_F(FileManagerTest, ExtentsShowInFullWhatOkStores) {
+    TDateiForm f;
+    Open(f, {"/d/a.xyz", "/d/b.xyz"});
+    f.Dateien.Xmin[1] = 3566000.125;  // "%10.2f" would round this one down
+    f.Dateien.Xmin[2] = 999999999.0, f.Dateien.Xmax[2] = -9999999.0;
+    f.FormShow();
+    EXPECT_EQ(f.DateiGrid->Cell(f.FindColumn("Xmin"), 1), "3566000,13");
+    EXPECT_EQ(f.DateiGrid->Cell(f.FindColumn("Xmin"), 2), "999999999,00");
+    EXPECT_EQ(f.DateiGrid->Cell(f.FindColumn("Xmax"), 2), "-9999999,00");
+    // Room for the widest value between the cell margins the item view keeps, and no more.
+    const int margins = 2 * (f.DateiGrid->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1) + 1;
+    const int need = std::max(f.DateiGrid->TextWidth("999999999,00"), f.DateiGrid->TextWidth("-9999999,00"));
+    for (const char* h : {"Xmin", "Xmax", "Ymin", "Ymax"}) {
+        EXPECT_GE(f.DateiGrid->ColWidth(f.FindColumn(h)) - margins, need) << h;
+        EXPECT_LE(f.DateiGrid->ColWidth(f.FindColumn(h)) - margins, need + 2) << h;
+    }
+    f.OKButtonClick();
+    EXPECT_EQ(f.Dateien.Xmin[1], 3566000.13);
+}
+
 TEST_F(FileManagerTest, CloseBoxKeepsTheCatalogueEscapeStoresTheList) {
     const std::string a = WriteText(dir, "a.xyz", "1 2 3\n");
     for (bool escape : {false, true}) {
@@ -300,6 +339,35 @@ TEST_F(ConvertTest, TableBecomesCsvAndEscapeWithYesLeavesAValidPart) {
     EXPECT_LT(lines, 3);
 }
 
+TEST_F(ConvertTest, CountersShowTheLastMultipleOfTenAndTheWindowStaysOnTop) {
+    std::string text;
+    for (int i = 0; i < 12; ++i) text += std::to_string(i) + " 1 1\n";
+    text += "0 1 5\n1 1 5\n2 1 5\n";  // repeated positions
+    for (int i = 12; i < 25; ++i) text += std::to_string(i) + " 1 1\n";
+    Open(f, {WriteText(dir, "src.xyz", text)});
+    Save(Dir() + "out", 1);
+    platform.MessageAnswers.push_back(TMsgResult::No);
+    std::set<std::pair<QString, QString>> shown;
+    TIDoFenster* progress = nullptr;
+    int raised = 0, hidden = 0;
+    EventCounter zorder(QEvent::ZOrderChange, raised);
+    platform.OnProcessEvents = [&] {
+        if (!progress) {
+            progress = f.findChild<TIDoFenster*>();
+            ASSERT_NE(progress, nullptr);
+            progress->installEventFilter(&zorder);
+            platform.PendingEscapes = 1;  // asked at the next look, answered No
+        }
+        if (!progress->isVisible()) ++hidden;
+        shown.insert({progress->Label2->text(), progress->Label3->text()});
+    };
+    f.Konvertieren1Click();
+    EXPECT_EQ(shown, (std::set<std::pair<QString, QString>>{{"0", "0"}, {"10", "0"}, {"20", "3"}}));
+    ASSERT_EQ(platform.Messages.size(), 1u);
+    EXPECT_GE(raised, 1);
+    EXPECT_EQ(hidden, 0);
+}
+
 TEST_F(ConvertTest, TheSourceIsNeverOverwritten) {
     const std::string content = "1 2 3\n4 5 6\n";
     const std::string src = WriteText(dir, "src.xyz", content);
@@ -308,17 +376,27 @@ TEST_F(ConvertTest, TheSourceIsNeverOverwritten) {
     f.Konvertieren1Click();
     ASSERT_EQ(platform.Messages.size(), 1u);
     EXPECT_EQ(platform.Messages[0].Icon, TMsgIcon::Error);
+    EXPECT_EQ(platform.Messages[0].Text, QString::fromUtf8(TextZielIstQuelle) + QString::fromStdString(src));
     std::ifstream in(src, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), content);
 
-    // A name whose added extension meets an existing file is asked about; No leaves it.
+    // A name whose added extension meets an existing file is asked about; No leaves it and
+    // goes back to the dialog, with the name as typed and the filter as chosen.
     WriteText(dir, "old.dbf", "keep");
-    Save(Dir() + "old", 1);
+    Save(Dir() + "old", 2);
+    Save(Dir() + "neu", 2);
     platform.MessageAnswers.push_back(TMsgResult::No);
     f.Konvertieren1Click();
     ASSERT_EQ(platform.Messages.size(), 2u);
+    EXPECT_EQ(platform.Messages[1].Text, QStringLiteral("old.dbf existiert bereits.\nErsetzen?"));
     EXPECT_EQ(platform.Messages[1].Buttons, TMsgButtons::YesNo);
     EXPECT_EQ(std::filesystem::file_size(Dir() + "old.dbf"), 4u);
+    ASSERT_EQ(platform.SaveDialogs.size(), 3u);
+    EXPECT_EQ(platform.SaveDialogs[2].FileName, QStringLiteral("old"));
+    EXPECT_EQ(platform.SaveDialogs[2].FilterIndex, 2);
+    TDbfFile dbf;
+    dbf.OpenRead(Dir() + "neu.dbf");
+    EXPECT_EQ(dbf.TableVersion(), TDbfVersion::DBase4);
 }
 
 TEST_F(ConvertTest, ATargetNotCreatedOrASourceNotOpenedIsTold) {

@@ -51,6 +51,20 @@ private:
     QTimer timer_;
 };
 
+// Counts the events of one type that reach the objects it watches.
+class EventCounter : public QObject {
+public:
+    EventCounter(QEvent::Type type, int& count) : type_(type), count_(count) {}
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (e->type() == type_) ++count_;
+        return QObject::eventFilter(o, e);
+    }
+
+private:
+    QEvent::Type type_;
+    int& count_;
+};
+
 // Leaves a field as the user's Tab would.
 inline void LeaveField(QWidget* w) {
     QFocusEvent ev(QEvent::FocusOut, Qt::TabFocusReason);
