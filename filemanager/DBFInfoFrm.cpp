@@ -4,10 +4,12 @@
 #include "filemanager/DbfInfo.h"
 
 #include <QElapsedTimer>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLocale>
 #include <QTextBlock>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace tervalo {
 
@@ -65,6 +67,15 @@ TDBFInfoForm::TDBFInfoForm(QWidget* owner)
     Memo2->setFrameShape(QFrame::NoFrame);
     Memo2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo2->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // One tab stop beyond the longest label, so that every value starts at the same place.
+    {
+        const QFontMetrics fm(Memo2->font());
+        int widest = 0;
+        for (const char* label : {"Dateiformat: ", "Anzahl Datens\xC3\xA4tze: ", "Anzahl der Spalten: ",
+                                  "Datei exclusiv offen: ", "Dateistatus: ", "Xmin =", "Xmax =", "Ymin =", "Ymax ="})
+            widest = std::max(widest, fm.horizontalAdvance(QString::fromUtf8(label)));
+        Memo2->setTabStopDistance(widest + fm.horizontalAdvance(QStringLiteral("  ")));
+    }
 
     BottomBar = new QWidget(this);
     BottomBar->setFixedHeight(33);
@@ -90,12 +101,14 @@ TDBFInfoForm::TDBFInfoForm(QWidget* owner)
 int TDBFInfoForm::MyShowModal(const std::string& path) {
     Path = path;
     setWindowModality(Qt::ApplicationModal);
-    show();
-    try {
+    // The text is complete before the window appears: a table the reader refuses ends here
+    // with the error and without a window.
+    {
+        struct Busy {
+            Busy() { Platform().SetBusyCursor(true); }
+            ~Busy() { Platform().SetBusyCursor(false); }
+        } busy;
         FormShow();
-    } catch (...) {
-        hide();
-        throw;
     }
     if (ClosedDuringScan()) return result();
     return exec();

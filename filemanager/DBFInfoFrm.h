@@ -12,8 +12,8 @@ class TDBFInfoForm : public QDialog {
 public:
     explicit TDBFInfoForm(QWidget* owner = nullptr);
 
-    // Shows the window modally for the table at `path`. The text is filled while the window
-    // is already visible; an error of the table layer hides it again and propagates.
+    // Shows the window modally for the table at `path` once its text is filled; an error of
+    // the table layer propagates and the window is never shown.
     int MyShowModal(const std::string& path);
 
     void FormShow();

@@ -2,6 +2,10 @@
 
 #include "filemanager/DBFInfoFrm.h"
 
+#include <QTextBlock>
+#include <QTextLayout>
+#include <set>
+
 using namespace tervalo;
 using namespace tervalo::test;
 
@@ -9,13 +13,23 @@ namespace {
 
 using DbfInfoTest = AdminTest;
 
+// Where the text after the tab of each line starts, in pixels.
+std::set<int> ValueStarts(const TDBFInfoForm& w) {
+    std::set<int> starts;
+    for (QTextBlock b = w.Memo2->document()->begin(); b.isValid(); b = b.next())
+        if (const int tab = b.text().indexOf(u'\t'); tab >= 0 && b.layout()->lineCount() > 0)
+            starts.insert(qRound(b.layout()->lineAt(0).cursorToX(tab + 1)));
+    return starts;
+}
+
 // Shows the window for a table and gives its text when the window opened.
-QStringList ShowInfo(const std::string& path) {
+QStringList ShowInfo(const std::string& path, std::set<int>* starts = nullptr) {
     TDBFInfoForm w;
     QStringList lines;
     bool endFocused = false;
     OnModal<TDBFInfoForm>([&](TDBFInfoForm* i) {
         lines = i->Lines();
+        if (starts) *starts = ValueStarts(*i);
         endFocused = i->focusWidget() == i->ENDEButton;
         TypeKey(i, Qt::Key_Escape);  // Esc closes like "Ende"
     });
@@ -28,7 +42,9 @@ QStringList ShowInfo(const std::string& path) {
 TEST_F(DbfInfoTest, Level4TableShowsItsFactsAndExtent) {
     const std::string t = WriteTable(dir, "t4.dbf", 4, {{3500000.25, 5600000, 1}, {3499000, 5601000.5, 2}, {3500500, 5600500, 3}});
     const QString p = QString::fromStdString(t);
-    const QStringList lines = ShowInfo(t);
+    std::set<int> starts;
+    const QStringList lines = ShowInfo(t, &starts);
+    EXPECT_EQ(starts.size(), 1u);  // every value at one tab stop
     const QStringList expected = {
         QStringLiteral("Datenbank-Datei: ") + p,
         QStringLiteral("Moment bitte ... Ermittlung von Informationen"),
@@ -105,7 +121,7 @@ TEST_F(DbfInfoTest, EndeDuringTheScanStopsItAndTheWindowStaysClosed) {
 
 TEST_F(DbfInfoTest, BadNamesAndBrokenTables) {
     TDBFInfoForm w;
-    w.Path = dir.path().toStdString() + "/H\xC3\xB6he.dbf";
+    w.Path = dir.path().toStdString() + "/H?he.dbf";
     w.FormShow();
     const QStringList lines = w.Lines();
     ASSERT_EQ(lines.size(), 4);
@@ -115,8 +131,11 @@ TEST_F(DbfInfoTest, BadNamesAndBrokenTables) {
     // A header that does not fit the file: the error propagates and the window is gone.
     const std::string broken = WriteText(dir, "broken.dbf", std::string("\x03\x7A\x01\x01\xFF\xFF\xFF\x00", 8));
     TDBFInfoForm b;
+    int shows = 0;
+    EventCounter counter(QEvent::Show, shows);
+    b.installEventFilter(&counter);
     EXPECT_ANY_THROW(b.MyShowModal(broken));
-    EXPECT_FALSE(b.isVisible());
+    EXPECT_EQ(shows, 0);  // not even for a moment
 }
 
 }  // namespace
