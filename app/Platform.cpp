@@ -4,6 +4,8 @@
 #include <QClipboard>
 #include <QCursor>
 #include <QFileDialog>
+#include <QFileIconProvider>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMessageBox>
 
@@ -31,6 +33,21 @@ protected:
     }
 };
 
+// Qt's own provider asks the MIME database, which reads a file's first bytes when its name
+// says too little, and a read of /proc/kmsg never returns.
+class TNameOnlyIconProvider : public QFileIconProvider {
+public:
+    using QFileIconProvider::icon;
+    QIcon icon(const QFileInfo& info) const override {
+        return icon(info.isDir() ? QAbstractFileIconProvider::Folder : QAbstractFileIconProvider::File);
+    }
+    QString type(const QFileInfo& info) const override {
+        if (info.isDir()) return QStringLiteral("Ordner");
+        const QString ext = info.suffix();
+        return ext.isEmpty() ? QStringLiteral("Datei") : ext.toUpper() + QStringLiteral("-Datei");
+    }
+};
+
 class TQtPlatform : public TPlatform {
 public:
     TMsgResult MessageBox(QWidget* parent, const QString& caption, const QString& text,
@@ -54,6 +71,7 @@ public:
 
     QStringList OpenFiles(QWidget* parent, const TOpenDialog& dlg) override {
         QFileDialog fd(parent, dlg.Title, dlg.InitialDir);
+        fd.setIconProvider(NameOnlyIconProvider());
         fd.setAcceptMode(QFileDialog::AcceptOpen);
         fd.setFileMode(QFileDialog::ExistingFiles);
         fd.setNameFilters(dlg.Filters);
@@ -63,6 +81,7 @@ public:
 
     TSaveResult SaveFile(QWidget* parent, const TSaveDialog& dlg) override {
         QFileDialog fd(parent, dlg.Title, dlg.InitialDir);
+        fd.setIconProvider(NameOnlyIconProvider());
         fd.setAcceptMode(QFileDialog::AcceptSave);
         fd.setFileMode(QFileDialog::AnyFile);
         fd.setNameFilters(dlg.Filters);
@@ -130,6 +149,12 @@ private:
 TPlatform* g_platform = nullptr;
 
 }  // namespace
+
+QFileIconProvider* NameOnlyIconProvider() {
+    // Never destroyed: its cached icons must not be freed after the application has gone.
+    static auto* provider = new TNameOnlyIconProvider;
+    return provider;
+}
 
 TPlatform& Platform() {
     static TQtPlatform qt;

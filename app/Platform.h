@@ -9,6 +9,7 @@
 #include <vector>
 
 class QWidget;
+class QFileIconProvider;
 
 namespace tervalo {
 
@@ -71,6 +72,10 @@ public:
     TEscapeWatch(const TEscapeWatch&) = delete;
     TEscapeWatch& operator=(const TEscapeWatch&) = delete;
 };
+
+// Icons and type names of the program's file dialogs, decided by a name's type and
+// extension alone: no file is opened to show it, so folders like /proc/ cannot stall a dialog.
+QFileIconProvider* NameOnlyIconProvider();
 
 // The platform in use: the Qt one unless a test has installed another (nullptr restores it).
 TPlatform& Platform();

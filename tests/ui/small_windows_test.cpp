@@ -3,9 +3,14 @@
 #include "app/BusyIcons.h"
 #include "app/IDoFenster1.h"
 #include "app/KurzMeldung.h"
+#include "app/Platform.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileIconProvider>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QLineEdit>
 #include <QWidget>
 
@@ -69,6 +74,25 @@ TEST_F(SmallWindowsTest, ProgressWindowTextsAndFrames) {
     w.SetFrame(9);
     EXPECT_EQ(w.Frame(), 1);
     EXPECT_EQ(w.Image1->pixmap().toImage(), w.ImageList1[1].toImage());
+}
+
+TEST_F(SmallWindowsTest, FileDialogIconsAndTypesComeFromTheNameAlone) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    // Contents the MIME database would recognise, under names that say little or otherwise.
+    for (const char* name : {"bericht", "punkte.xyz"}) {
+        QFile f(dir.filePath(QString::fromLatin1(name)));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
+    }
+    QFileIconProvider* p = NameOnlyIconProvider();
+    EXPECT_EQ(p->type(QFileInfo(dir.filePath(QStringLiteral("bericht")))), QStringLiteral("Datei"));
+    EXPECT_EQ(p->type(QFileInfo(dir.filePath(QStringLiteral("punkte.xyz")))), QStringLiteral("XYZ-Datei"));
+    EXPECT_EQ(p->type(QFileInfo(dir.path())), QStringLiteral("Ordner"));
+    auto image = [](const QIcon& i) { return i.pixmap(16).toImage(); };
+    EXPECT_EQ(image(p->icon(QFileInfo(dir.filePath(QStringLiteral("bericht"))))),
+              image(p->icon(QAbstractFileIconProvider::File)));
+    EXPECT_EQ(image(p->icon(QFileInfo(dir.path()))), image(p->icon(QAbstractFileIconProvider::Folder)));
 }
 
 TEST(BusyIcons, EightDistinctFramesThatWrap) {
