@@ -5,6 +5,7 @@
 #include "formats/DbfFile.h"
 #include "formats/TextPoints.h"
 
+#include <QFontMetrics>
 #include <QTimer>
 #include <fstream>
 #include <memory>
@@ -86,6 +87,35 @@ TEST_F(ExportWindowTest, CaptionsHintsAndStartValues) {
         EXPECT_EQ(e->Decimals(), 2);
         EXPECT_EQ(e->MaxLength(), 12);
     }
+}
+
+TEST_F(ExportWindowTest, BereichSketchFillsTheRoomBetweenTheFourBounds) {
+    auto* sketch = form->GroupBox1->findChild<QWidget*>(QStringLiteral("Bereich"));
+    ASSERT_NE(sketch, nullptr);
+    const QRect r = sketch->geometry();
+    for (QWidget* w : form->GroupBox1->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        if (w != sketch) {
+            EXPECT_FALSE(r.intersects(w->geometry())) << w->objectName().toStdString();
+        }
+    EXPECT_GT(r.top(), form->PBN_Ymax->geometry().bottom());
+    EXPECT_LT(r.bottom(), form->PBN_Ymin->geometry().top());
+    EXPECT_GT(r.left(), form->PBN_Xmin->geometry().right());
+    EXPECT_LT(r.right(), form->PBN_Xmax->geometry().left());
+    // The label fits in the window's own font, with room to spare.
+    const QFontMetrics fm(sketch->font());
+    EXPECT_GE(r.width(), 2 * fm.horizontalAdvance(QStringLiteral("Bereich")));
+    EXPECT_GE(r.height(), 2 * fm.height());
+}
+
+TEST_F(ExportWindowTest, ATableThatCannotBeCreatedIsNamed) {
+    const std::string target = "/proc/tervalo-export.dbf";  // a folder nobody can create files in
+    Answer(target, 3);
+    form->DoExportBtn->click();
+    ASSERT_EQ(platform.Messages.size(), 1u);
+    EXPECT_EQ(platform.Messages[0].Icon, TMsgIcon::Error);
+    EXPECT_TRUE(platform.Messages[0].Text.contains(QString::fromStdString(target)))
+        << platform.Messages[0].Text.toStdString();
+    EXPECT_TRUE(form->DoExportBtn->isEnabled());
 }
 
 TEST_F(ExportWindowTest, LevelPresetAndReadBack) {
