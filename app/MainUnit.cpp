@@ -281,7 +281,8 @@ TForm1::TForm1(QWidget* parent)
     // Result grid and its button.
     Btn_GridShow = new QPushButton(QStringLiteral(">>"), this);
     Btn_GridShow->setObjectName(QStringLiteral("Btn_GridShow"));
-    Btn_GridShow->setAutoDefault(false);
+    // Enter on the focused button presses it, as a click would; elsewhere it starts the query.
+    Btn_GridShow->setAutoDefault(true);
     Btn_GridShow->setGeometry(GridLeft - 27 - 2, GridTop + (GridHeight - 318) / 2, 27, 318);
     StringGrid1 = new TResultGrid(this);
     StringGrid1->setGeometry(GridLeft, GridTop, GridWidth, GridHeight);
@@ -476,6 +477,13 @@ void TForm1::SB_OptionenClick() {
 
 void TForm1::StartBtnClick() {
     if (!abfrage_) return;  // not activated yet
+    // The query runs on the coordinate as shown: a text that does not convert stops it.
+    for (TPBNumEdit* f : {PBN_X, PBN_Y}) {
+        if (!f->Commit()) {
+            f->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
     ClearGridData();
     TAbfrageParameter p;
     p.X = PBN_X->Value();

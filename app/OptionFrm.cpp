@@ -51,8 +51,10 @@ int DbfVersionButton(int level) { return level == 4 ? 2 : level == 7 ? 3 : 1; }
 int DbfVersionOfButton(int button) { return button == 2 ? 4 : button == 3 ? 7 : 3; }
 
 TOptionForm::TOptionForm(QWidget* owner)
-    : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                         Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint |
+                         Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
+    // A fixed dialog: title and close button only; the layout fixes its size, so the window
+    // manager offers no maximising either.
     setObjectName(QStringLiteral("OptionForm"));
     setWindowTitle(QStringLiteral("  Optionen"));
     const QColor navy(0x00, 0x00, 0x80);
@@ -108,10 +110,7 @@ TOptionForm::TOptionForm(QWidget* owner)
     ExportButton->setObjectName(QStringLiteral("ExportButton"));
     ExportButton->setToolTip(
         QStringLiteral("Export von XYZ-Quelldaten nach ASCII oder dBase.\nZugriff nur mit Administratorrechten."));
-    for (QPushButton* b : {DateiButton, ExportButton}) {
-        b->setAutoDefault(false);
-        b->setMinimumWidth(140);
-    }
+    for (QPushButton* b : {DateiButton, ExportButton}) b->setMinimumWidth(140);
     auto* tools = new QHBoxLayout(GroupBox1);
     tools->setContentsMargins(12, 18, 12, 12);
     tools->setSpacing(12);
@@ -120,10 +119,11 @@ TOptionForm::TOptionForm(QWidget* owner)
 
     CancelButton = new QPushButton(QStringLiteral("Abbruch"), this);
     CancelButton->setObjectName(QStringLiteral("CancelButton"));
-    CancelButton->setAutoDefault(false);
     OKButton = new QPushButton(QStringLiteral("OK"), this);
     OKButton->setObjectName(QStringLiteral("OKButton"));
     OKButton->setDefault(true);
+    // Enter on a focused button presses that button; anywhere else it is OK.
+    for (QPushButton* b : {DateiButton, ExportButton, CancelButton, OKButton}) b->setAutoDefault(true);
     for (QPushButton* b : {CancelButton, OKButton}) b->setMinimumWidth(90);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -210,6 +210,13 @@ void TOptionForm::ExportButtonClick() {
 }
 
 void TOptionForm::OKButtonClick() {
+    // The values are taken as shown: a text that does not convert keeps the dialog open.
+    for (TPBNumEdit* f : {PBN_Fangbreite, PBN_Potenz1}) {
+        if (!f->Commit()) {
+            f->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
     // A value typed out of range and confirmed with Enter never left its field: check it now.
     // A stored value the user did not touch is taken over as it is.
     const double fang = PBN_Fangbreite->Value();

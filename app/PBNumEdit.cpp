@@ -4,7 +4,9 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QLocale>
 #include <QPointer>
 #include <QTimer>
@@ -53,6 +55,75 @@ void TPBNumEdit::SetValue(double v) {
     setText(Format(v));
 }
 
+bool TPBNumEdit::Commit() {
+    double v;
+    if (!Parse(text(), v)) {
+        Platform().Beep();
+        setText(Format(value_));
+        return false;
+    }
+    SetValue(v);
+    return true;
+}
+
+void TPBNumEdit::PasteText(const QString& pasted) {
+    if (isReadOnly()) return;
+    QString s = pasted.trimmed();
+    if (s.isEmpty()) return;
+    const QString sep = QLocale().decimalPoint();
+    const qsizetype points = s.count(QLatin1Char('.'));
+    const qsizetype commas = s.count(QLatin1Char(','));
+    bool refused = points > 0 && commas > 0;
+    // Copied numbers come with either mark, whatever the user's locale.
+    if (points + commas == 1) s.replace(QLatin1Char(points ? '.' : ','), sep);
+    for (QChar& c : s) {
+        if (c == QLatin1Char('e')) c = QLatin1Char('E');
+        const bool typeable = (c.isDigit() && c.unicode() < 128) || c == QLatin1Char('-') || c == QLatin1Char('E') ||
+                              (decimals_ > 0 && QString(c) == sep);
+        if (!typeable) refused = true;
+    }
+    QString t = text();
+    const int start = hasSelectedText() ? selectionStart() : cursorPosition();
+    const int len = hasSelectedText() ? static_cast<int>(selectedText().size()) : 0;
+    t.replace(start, len, s);
+    double v;
+    if (refused || t.size() > maxLength_ || !Parse(t, v)) {
+        Platform().Beep();
+        return;
+    }
+    insert(s);
+}
+
+QMenu* TPBNumEdit::CreateContextMenu() {
+    QMenu* menu = createStandardContextMenu();
+    // The paste entry is the one wired to QLineEdit::paste.
+    for (QAction* a : menu->actions()) {
+        if (!disconnect(a, &QAction::triggered, this, &QLineEdit::paste) &&
+            !disconnect(a, SIGNAL(triggered()), this, SLOT(paste())))
+            continue;
+        a->setObjectName(QStringLiteral("edit-paste"));
+        connect(a, &QAction::triggered, this, [this] { PasteText(QApplication::clipboard()->text()); });
+    }
+    return menu;
+}
+
+void TPBNumEdit::contextMenuEvent(QContextMenuEvent* e) {
+    QMenu* menu = CreateContextMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(e->globalPos());
+}
+
+void TPBNumEdit::mouseReleaseEvent(QMouseEvent* e) {
+    // The X11 middle-button paste of the selection is a paste like any other.
+    QClipboard* cb = QApplication::clipboard();
+    if (e->button() == Qt::MiddleButton && cb->supportsSelection()) {
+        if (rect().contains(e->position().toPoint())) PasteText(cb->text(QClipboard::Selection));
+        e->accept();
+        return;
+    }
+    QLineEdit::mouseReleaseEvent(e);
+}
+
 void TPBNumEdit::InsertChecked(const QString& s) {
     QString t = text();
     const int start = hasSelectedText() ? selectionStart() : cursorPosition();
@@ -87,7 +158,7 @@ void TPBNumEdit::ToggleSign() {
 
 void TPBNumEdit::keyPressEvent(QKeyEvent* e) {
     if (e->matches(QKeySequence::Paste)) {
-        if (!isReadOnly()) InsertChecked(QApplication::clipboard()->text().trimmed());
+        PasteText(QApplication::clipboard()->text());
         return;
     }
     const QString t = e->text();
@@ -117,11 +188,23 @@ void TPBNumEdit::keyPressEvent(QKeyEvent* e) {
     }
 }
 
+void TPBNumEdit::TakeFocusBack() {
+    // Taking the focus back inside the focus change would fight it; do it right after.
+    QPointer<TPBNumEdit> self(this);
+    QTimer::singleShot(0, this, [self] {
+        if (self) self->setFocus(Qt::OtherFocusReason);
+    });
+}
+
 void TPBNumEdit::CheckRange() {
     if (checking_) return;
     checking_ = true;
-    const double v = Value();
-    setText(Format(v));
+    if (!Commit()) {
+        TakeFocusBack();
+        checking_ = false;
+        return;
+    }
+    const double v = value_;
     const bool ranged = minValue_ != 0.0 || maxValue_ != 0.0;
     if (ranged && (v < minValue_ || v > maxValue_)) {
         if (OnInvalidEntry) {
@@ -129,11 +212,7 @@ void TPBNumEdit::CheckRange() {
         } else {
             SetValue(v < minValue_ ? minValue_ : maxValue_);
             Platform().Beep();
-            // Taking the focus back inside the focus change would fight it; do it right after.
-            QPointer<TPBNumEdit> self(this);
-            QTimer::singleShot(0, this, [self] {
-                if (self) self->setFocus(Qt::OtherFocusReason);
-            });
+            TakeFocusBack();
         }
     }
     checking_ = false;

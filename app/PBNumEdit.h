@@ -2,6 +2,7 @@
 // Numeric input field: a floating-point value shown right-aligned with a fixed number of
 // decimals and the user's decimal separator, without digit grouping.
 #include <QLineEdit>
+#include <QMenu>
 #include <functional>
 
 namespace tervalo {
@@ -25,6 +26,18 @@ public:
     double Value() const;
     void SetValue(double v);
 
+    // Takes the text as the value and shows it formatted, as leaving the field does. A text
+    // that does not convert is refused: a beep, the last valid value is shown again, false.
+    // Whoever reads the field for an action calls it first, so the action never runs on a
+    // value other than the one shown.
+    bool Commit();
+
+    // Pasted text: one "." or one "," (not both) is the decimal separator, then the key filter
+    // applies; what would not convert is refused with a beep and leaves the field as it was.
+    void PasteText(const QString& pasted);
+    // The standard context menu, its paste going through PasteText.
+    QMenu* CreateContextMenu();
+
     // Raised when the field is left with a value outside a bound that is not 0. Without a
     // handler the field takes the nearer bound, beeps and takes the focus back.
     std::function<void(TPBNumEdit*)> OnInvalidEntry;
@@ -36,12 +49,15 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
     void focusInEvent(QFocusEvent* e) override;
     void focusOutEvent(QFocusEvent* e) override;
+    void contextMenuEvent(QContextMenuEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
 
 private:
     QString Format(double v) const;
     bool Parse(const QString& text, double& v) const;
     void InsertChecked(const QString& s);
     void ToggleSign();
+    void TakeFocusBack();
 
     int decimals_ = 2;
     int maxLength_ = 32767;

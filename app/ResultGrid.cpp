@@ -59,6 +59,8 @@ TResultGrid::TResultGrid(QWidget* parent) : QTableWidget(parent) {
     setShowGrid(true);
     setWordWrap(false);
     setCornerButtonEnabled(false);
+    // One Tab enters the grid, the next leaves it; the arrow keys move between the cells.
+    setTabKeyNavigation(false);
     verticalHeader()->hide();
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     horizontalHeader()->setStretchLastSection(false);

@@ -163,12 +163,17 @@ TEST_F(OptionsTest, ExportWindowShowsAndStoresTheLevelWhateverCloses) {
     }
 }
 
+// A click as the user makes it: the field that holds the focus is left first. The focus
+// events are sent here rather than left to Qt, which delivers them only while the dialog is
+// the active window, and which window that is depends on the tests run before.
 void ClickWithMouse(QWidget* w) {
+    if (QWidget* from = w->window()->focusWidget(); from && from != w) {
+        QFocusEvent out(QEvent::FocusOut, Qt::MouseFocusReason);
+        QApplication::sendEvent(from, &out);
+    }
     const QPointF at(w->width() / 2.0, w->height() / 2.0);
     QMouseEvent press(QEvent::MouseButtonPress, at, w->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
                       Qt::NoModifier);
-    // A synthetic press moves no focus; a real one gives it to the button first.
-    w->setFocus(Qt::MouseFocusReason);
     QApplication::sendEvent(w, &press);
     QMouseEvent release(QEvent::MouseButtonRelease, at, w->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
                         Qt::NoModifier);
@@ -184,13 +189,80 @@ TEST_F(OptionsTest, StoredRangeAboveTheBoundIsOnlyCheckedWhenTheFieldIsEntered) 
         dlg.PBN_Potenz1->SetValue(2.0);
         TDateien cat;
         OnModal<TOptionForm>([way](TOptionForm* d) {
-            if (way == EnterFieldThenOk) d->PBN_Fangbreite->setFocus(Qt::MouseFocusReason);
-            ClickWithMouse(way == Cancel ? d->CancelButton : d->OKButton);
+            // The dialog opens with the focus away from the capture range.
+            EXPECT_NE(d->focusWidget(), d->PBN_Fangbreite);
+            if (way == EnterFieldThenOk) {
+                QFocusEvent in(QEvent::FocusIn, Qt::MouseFocusReason);
+                QApplication::sendEvent(d->PBN_Fangbreite, &in);
+                QFocusEvent out(QEvent::FocusOut, Qt::MouseFocusReason);
+                QApplication::sendEvent(d->PBN_Fangbreite, &out);
+                ClickWithMouse(d->OKButton);
+            } else {
+                ClickWithMouse(way == Cancel ? d->CancelButton : d->OKButton);
+            }
         });
         EXPECT_EQ(dlg.MyShowModal(cat), way == Cancel ? QDialog::Rejected : QDialog::Accepted);
         EXPECT_EQ(platform.Messages.size(), way == EnterFieldThenOk ? 1u : 0u) << way;
         EXPECT_EQ(dlg.PBN_Fangbreite->Value(), 500.0);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Enter on a focused button presses that button; in a field it is OK.
+TEST_F(OptionsTest, EnterPressesTheFocusedButtonAndOkElsewhere) {
+    Admin = true;
+    TDateien cat;
+    {
+        TOptionForm dlg;
+        OnModal<TOptionForm>([](TOptionForm* d) { TypeKey(d->CancelButton, Qt::Key_Return, QStringLiteral("\r")); });
+        EXPECT_EQ(dlg.MyShowModal(cat), QDialog::Rejected);
+    }
+    {
+        TOptionForm dlg;
+        bool managerOpened = false, stillOpen = false;
+        OnModal<TOptionForm>([&](TOptionForm* d) {
+            OnModal<TDateiForm>([&](TDateiForm* f) {
+                managerOpened = true;
+                f->close();
+            });
+            TypeKey(d->DateiButton, Qt::Key_Return, QStringLiteral("\r"));
+            stillOpen = d->isVisible();
+            d->PBN_Potenz1->SetValue(3.0);
+            TypeKey(d->PBN_Potenz1, Qt::Key_Return, QStringLiteral("\r"));
+        });
+        EXPECT_EQ(dlg.MyShowModal(cat), QDialog::Accepted);
+        EXPECT_TRUE(managerOpened);
+        EXPECT_TRUE(stillOpen);
+        EXPECT_EQ(dlg.PBN_Potenz1->Value(), 3.0);
+    }
+}
+
+// A fixed dialog: title and close button only, no minimise or maximise, no resizing.
+TEST_F(OptionsTest, FixedDialogWithOnlyACloseButton) {
+    TOptionForm dlg;
+    dlg.show();
+    QApplication::processEvents();
+    const Qt::WindowFlags f = dlg.windowFlags();
+    EXPECT_TRUE(f & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(f & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+    EXPECT_EQ(dlg.minimumSize(), dlg.maximumSize());
+    dlg.hide();
+}
+
+// A typed text that does not convert is never taken over by OK.
+TEST_F(OptionsTest, OkRefusesAFieldTextThatDoesNotConvert) {
+    TOptionForm dlg;
+    dlg.PBN_Potenz1->SetValue(2.0);
+    dlg.FormActivate();
+    dlg.PBN_Potenz1->setText(QStringLiteral("3E"));
+    dlg.OKButtonClick();
+    EXPECT_EQ(dlg.result(), 0);
+    EXPECT_EQ(platform.Beeps, 1);
+    EXPECT_EQ(dlg.PBN_Potenz1->text(), QStringLiteral("2,0"));
+    EXPECT_EQ(dlg.focusWidget(), dlg.PBN_Potenz1);
 }
 
 }  // namespace

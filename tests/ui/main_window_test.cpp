@@ -6,6 +6,7 @@
 #include "support/Nobody.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -293,6 +294,57 @@ TEST_F(MainWindowTest, EnterInCoordinateFieldStartsQuery) {
     form->PBN_Y->SetValue(Y0 + 13);
     tervalo::test::TypeKey(form->PBN_Y, Qt::Key_Return, QStringLiteral("\r"));
     EXPECT_EQ(form->LB_DateiN[0]->text(), QStringLiteral("kachel1.xyz"));
+}
+
+// The query runs on the coordinate the field shows, or not at all.
+TEST_F(MainWindowTest, QueryRunsOnPastedValueAndNeverOnAnotherThanTheOneShown) {
+    const std::string tile = Path("kachel1.xyz");
+    WriteTile(tile, X0, Y0, 21, 5.0);
+    Open();
+    AddFile(tile, X0, X0 + 100, Y0, Y0 + 100);
+    form->PBN_Y->SetValue(Y0 + 13);
+    form->PBN_X->selectAll();
+    QApplication::clipboard()->setText(QStringLiteral("3566011.5"));  // a point under a German locale
+    tervalo::test::TypeKey(form->PBN_X, Qt::Key_V, QStringLiteral("\x16"), Qt::ControlModifier);
+    EXPECT_EQ(form->PBN_X->text(), QStringLiteral("3566011,5"));
+    tervalo::test::TypeKey(form->PBN_X, Qt::Key_Return, QStringLiteral("\r"));
+    EXPECT_EQ(form->LB_nextPointR->text(), QStringLiteral("2,50"));  // from (X0+10, Y0+15)
+    EXPECT_EQ(form->PBN_X->text(), QStringLiteral("3566011,50"));
+    EXPECT_EQ(platform.BusyChanges, 2);
+
+    // Typed but incomplete: a beep, the last value shown again, no query.
+    form->PBN_Y->selectAll();
+    tervalo::test::TypeText(form->PBN_Y, QStringLiteral("5936013E"));
+    tervalo::test::TypeKey(form->PBN_Y, Qt::Key_Return, QStringLiteral("\r"));
+    EXPECT_EQ(platform.BusyChanges, 2);
+    EXPECT_EQ(platform.Beeps, 1);
+    EXPECT_EQ(form->PBN_Y->text(), QStringLiteral("5936013,00"));
+    EXPECT_EQ(form->focusWidget(), form->PBN_Y);
+}
+
+// One Tab enters the grid and the next leaves it; Enter on a focused button presses that
+// button, anywhere else it starts the query.
+TEST_F(MainWindowTest, TabPassesThroughTheGridAndEnterPressesTheFocusedButton) {
+    Open();
+    form->Btn_GridShow->click();
+    TResultGrid* g = form->StringGrid1;
+    const int column = g->currentColumn();
+    form->Btn_GridShow->setFocus(Qt::TabFocusReason);
+    tervalo::test::TypeKey(form->Btn_GridShow, Qt::Key_Tab, QStringLiteral("\t"));
+    EXPECT_EQ(form->focusWidget(), g);
+    tervalo::test::TypeKey(g, Qt::Key_Tab, QStringLiteral("\t"));
+    EXPECT_NE(form->focusWidget(), g);
+    EXPECT_EQ(g->currentColumn(), column);
+
+    tervalo::test::TypeKey(g, Qt::Key_Return, QStringLiteral("\r"));
+    EXPECT_EQ(platform.BusyChanges, 2);
+    form->Btn_GridShow->setFocus(Qt::TabFocusReason);
+    tervalo::test::TypeKey(form->Btn_GridShow, Qt::Key_Return, QStringLiteral("\r"));
+    EXPECT_FALSE(form->GridShown);
+    EXPECT_EQ(platform.BusyChanges, 2);
+    form->StartBtn->setFocus(Qt::TabFocusReason);
+    tervalo::test::TypeKey(form->StartBtn, Qt::Key_Return, QStringLiteral("\r"));
+    EXPECT_EQ(platform.BusyChanges, 4);
 }
 
 TEST_F(MainWindowTest, CopiesSelectedBlockWithTabsAndCarriageReturns) {

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QLineEdit>
+#include <QMenu>
 #include <QVBoxLayout>
 #include <QWidget>
 
@@ -125,6 +126,63 @@ TEST_F(NumEditTest, ReformatsWhenLeftAndKeepsLastValueForJunk) {
     edit->setText(QStringLiteral("abc"));
     Leave();
     EXPECT_EQ(edit->text(), QStringLiteral("3,14"));
+    EXPECT_EQ(platform.Beeps, 1);
+}
+
+// Numbers copied from elsewhere come with "." or ","; what would not convert never enters.
+TEST_F(NumEditTest, PasteTakesOnePointOrCommaAsSeparatorAndRefusesTheRest) {
+    auto paste = [&](const char* clip, const char* before) {
+        edit->setText(QString::fromLatin1(before));
+        edit->selectAll();
+        QApplication::clipboard()->setText(QString::fromLatin1(clip));
+        TypeKey(edit, Qt::Key_V, QStringLiteral("\x16"), Qt::ControlModifier);
+        return edit->text();
+    };
+    EXPECT_EQ(paste("3567502.5", "0,00"), QStringLiteral("3567502,5"));
+    EXPECT_EQ(paste(" -3567502,25 ", "0,00"), QStringLiteral("-3567502,25"));
+    EXPECT_EQ(paste("1.5e3", "0,00"), QStringLiteral("1,5E3"));
+    EXPECT_EQ(platform.Beeps, 0);
+    const char* refused[] = {"3567502E", "1.234,5", "1.234.567", "12 m", "5-3", "--5", "1E999", "+5"};
+    for (const char* clip : refused) EXPECT_EQ(paste(clip, "7,25"), QStringLiteral("7,25")) << clip;
+    EXPECT_EQ(platform.Beeps, 8);
+    // Pasted into the middle, the whole text must still convert.
+    edit->setText(QStringLiteral("12"));
+    edit->setCursorPosition(2);
+    QApplication::clipboard()->setText(QStringLiteral(",5"));
+    TypeKey(edit, Qt::Key_V, QStringLiteral("\x16"), Qt::ControlModifier);
+    EXPECT_EQ(edit->text(), QStringLiteral("12,5"));
+    TypeKey(edit, Qt::Key_V, QStringLiteral("\x16"), Qt::ControlModifier);
+    EXPECT_EQ(edit->text(), QStringLiteral("12,5"));
+    EXPECT_EQ(platform.Beeps, 9);
+
+    // The context menu's paste goes the same way.
+    QApplication::clipboard()->setText(QStringLiteral("8.5"));
+    edit->selectAll();
+    std::unique_ptr<QMenu> menu(edit->CreateContextMenu());
+    QAction* pasteAction = menu->findChild<QAction*>(QStringLiteral("edit-paste"));
+    ASSERT_NE(pasteAction, nullptr);
+    pasteAction->trigger();
+    EXPECT_EQ(edit->text(), QStringLiteral("8,5"));
+
+    edit->SetDecimals(0);
+    EXPECT_EQ(paste("12.5", "3"), QStringLiteral("3"));
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    edit->SetDecimals(2);
+    EXPECT_EQ(paste("12,5", "0.00"), QStringLiteral("12.5"));
+}
+
+// An action reads the field through Commit: the value shown is the value taken.
+TEST_F(NumEditTest, CommitFormatsTheTextOrRefusesItWithTheLastValueShown) {
+    edit->SetValue(12.5);
+    edit->selectAll();
+    TypeText(edit, QStringLiteral("3567502e"));  // the key filter lets an incomplete number through
+    EXPECT_FALSE(edit->Commit());
+    EXPECT_EQ(edit->text(), QStringLiteral("12,50"));
+    EXPECT_EQ(platform.Beeps, 1);
+    edit->setText(QStringLiteral("3,14159"));
+    EXPECT_TRUE(edit->Commit());
+    EXPECT_EQ(edit->text(), QStringLiteral("3,14"));
+    EXPECT_DOUBLE_EQ(edit->Value(), 3.14);
 }
 
 TEST_F(NumEditTest, OutOfRangeWithoutHandlerClampsBeepsAndTakesFocusBack) {
