@@ -489,7 +489,8 @@ void TDbfFile::Open(const std::string& path, bool readOnly, int fd) {
             size_t nameLen = zero ? static_cast<size_t>(zero - p) : nameMax;
             TDbfFieldDef f;
             for (size_t k = 0; k < nameLen; ++k) f.FieldName += UpperAscii(static_cast<char>(p[k]));
-            uint8_t type = level7 ? p[32] : p[11];
+            // A lower-case type letter reads as upper case ('n' is 'N').
+            const uint8_t type = static_cast<uint8_t>(UpperAscii(static_cast<char>(level7 ? p[32] : p[11])));
             // Length and decimals are taken as stored; peers write N fields longer than 20.
             f.NativeFieldType = static_cast<char>(type);
             f.Size = level7 ? p[33] : p[16];

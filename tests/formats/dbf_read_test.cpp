@@ -166,6 +166,24 @@ TEST(DbfRead, StoredFieldLengthsAreUsedAsTheyAre) {
     EXPECT_EQ(*dbf.FieldAsNumber(2), 98.991);
 }
 
+TEST(DbfRead, LowerCaseTypeLettersReadAsUpperCase) {
+    TempDir dir;
+    WriteBytes(dir / "t.dbf", MakeTable({{"x", 'n', 14, 5}, {"y", 'f', 14, 5}, {"z", 'n', 14, 5}},
+                                        {Rec3("3566000.125", "5936000.5", "98.25")}));
+    TDbfFile dbf;
+    dbf.OpenRead(dir / "t.dbf");
+    ASSERT_EQ(dbf.Fields().size(), 3u);
+    EXPECT_EQ(dbf.Fields()[0].NativeFieldType, 'N');
+    EXPECT_EQ(dbf.Fields()[1].NativeFieldType, 'F');
+    dbf.First();
+    EXPECT_EQ(*dbf.FieldAsNumber(0), 3566000.125);
+    EXPECT_EQ(*dbf.FieldAsNumber(2), 98.25);
+    // A letter that is no type in either case is still refused.
+    WriteBytes(dir / "q.dbf", MakeTable({{"X", 'q', 14, 5}}, {}));
+    TDbfFile bad;
+    EXPECT_THROW(bad.OpenRead(dir / "q.dbf"), EDbfError);
+}
+
 TEST(DbfRead, RecordCountComesFromTheFileSize) {
     TempDir dir;
     Bytes b = MakeTable(Xyz(), {Rec3("1", "1", "1"), Rec3("2", "2", "2"), Rec3("3", "3", "3")});
