@@ -459,7 +459,8 @@ bool IsValidFileName(std::string_view s) {
     if (RemoveBlanks(s).empty()) return false;
     for (char c : s) {
         unsigned char u = U(c);
-        if (u < 32 || u > 122) return false;
+        // Names are UTF-8 here: every byte from 128 up belongs to a letter such as "ü".
+        if (u < 32 || (u > 122 && u < 128)) return false;
         if (std::strchr("\"*<>?[]", c) != nullptr) return false;
     }
     return true;

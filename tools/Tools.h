@@ -50,7 +50,8 @@ std::string ReadErrorMessage(const std::exception& e, std::string_view path);
 
 // --- files and paths -----------------------------------------------------------
 bool IsFolderSeparator(char c);                           // "\", ":" and "/"
-// Not all blanks, codes 32..122 only, none of " * < > ? [ ] ("/" passes: it is the separator here).
+// Not all blanks; codes 32..122 and bytes from 128 up (UTF-8 names), none of " * < > ? [ ]
+// ("/" passes: it is the separator here).
 bool IsValidFileName(std::string_view s);
 std::string FolderPart(std::string_view path);            // up to and including the last separator
 std::string FileNamePart(std::string_view path);

@@ -127,7 +127,8 @@ TEST_F(KonfCli, HandEditedAndDamagedFiles) {
     std::string text =
         "whatever\n5,5\n 1234.56\n\n   7x\n30\t200\n\n  [dateien]\n"
         "#DATEI 9\nblatt1.xyz\n 100.5\n200\n#datei 2\n/a/lower.xyz\n"
-        "#DATEI\n/a/M\xFC" "ller.xyz\n1\n2\n3\n4\n#DATEI 3\nDaten\\b2.xyz\n1\n2\n3\n4\r\x1A#DATEI 4\n/z\n";
+        "#DATEI\n/a/x|y.xyz\n1\n2\n3\n4\n#DATEI\n/home/j\xC3\xBCrgen/H\xC3\xB6hendaten/t.xyz\n5\n6\n7\n8\n"
+        "#DATEI 3\nDaten\\b2.xyz\n1\n2\n3\n4\r\x1A#DATEI 4\n/z\n";
     Write(text);
     Result r = Run("konf --json --konf '" + knf_ + "' --save '" + (dir_ / "norm.KNF").string() + "'");
     ASSERT_EQ(r.code, 0) << r.err;
@@ -137,19 +138,23 @@ TEST_F(KonfCli, HandEditedAndDamagedFiles) {
     EXPECT_EQ(j["potenz"], 0.0);
     EXPECT_EQ(j["dbfversion"], 7);
     EXPECT_EQ(j["gridbreiten"], nlohmann::json({30, 200, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-    ASSERT_EQ(j["dateien"].size(), 2u);
+    ASSERT_EQ(j["dateien"].size(), 3u);
     // A bare name lies in Daten beside the program.
     EXPECT_EQ(j["dateien"][0]["datei"], std::string(TERVALO_BIN_DIR) + "/Daten/blatt1.xyz");
     EXPECT_EQ(j["dateien"][0]["xmin"], 100.5);
     EXPECT_EQ(j["dateien"][0]["xmax"], 200.0);
     EXPECT_EQ(j["dateien"][0]["ymin"], 2.0);  // the lower-case header is read as Ymin
     EXPECT_EQ(j["dateien"][0]["ymax"], 0.0);
-    EXPECT_EQ(j["dateien"][1]["datei"], "Daten\\b2.xyz");
-    EXPECT_EQ(j["dateien"][1]["ymax"], 4.0);
+    // A vertical bar drops its entry; UTF-8 letters are kept and saved byte for byte.
+    EXPECT_EQ(j["dateien"][1]["datei"], "/home/j\xC3\xBCrgen/H\xC3\xB6hendaten/t.xyz");
+    EXPECT_EQ(j["dateien"][1]["ymax"], 8.0);
+    EXPECT_EQ(j["dateien"][2]["datei"], "Daten\\b2.xyz");
+    EXPECT_EQ(j["dateien"][2]["ymax"], 4.0);
     // The saved file is the writer's normal form and reads back the same.
     const std::string norm = Slurp(dir_ / "norm.KNF");
     EXPECT_NE(norm.find("\r\n" + std::string(TERVALO_BIN_DIR) + "/Daten/blatt1.xyz\r\n    100.50          ; Xmin\r\n"), std::string::npos);
     EXPECT_NE(norm.find(" 5.0                ; Standard"), std::string::npos);
+    EXPECT_NE(norm.find("#DATEI 2\r\n/home/j\xC3\xBCrgen/H\xC3\xB6hendaten/t.xyz\r\n"), std::string::npos);
     Result again = Run("konf --json --konf '" + (dir_ / "norm.KNF").string() + "'");
     EXPECT_EQ(again.out, r.out);
 }

@@ -365,20 +365,31 @@ TEST_F(KonfFile, SectionLineAndEntryHeaders) {
 }
 
 TEST_F(KonfFile, PathsAreCheckedAndBareNamesResolved) {
+    // Names are UTF-8 here: a folder with umlauts is kept, byte for byte.
+    const std::string utf8 = "/home/j\xC3\xBCrgen/H\xC3\xB6hendaten/blatt3.xyz";
     Write(Head() + "[DATEIEN]\r\n" + Entry(1, "  blatt1.xyz \t") + Entry(2, "Daten\\blatt2.xyz") +
-          Entry(3, "/a/M\xFC" "ller.xyz") + Entry(4, "/a/x|y.xyz") + Entry(5, "/a/[x].xyz", 5) +
+          Entry(3, utf8, 3) + Entry(4, "/a/x|y.xyz") + Entry(5, "/a/[x].xyz", 5) +
           Entry(6, "C:blatt6.xyz", 6) + Entry(7, "") + Entry(8, "/a/eight.xyz", 8));
     Load();
-    ASSERT_EQ(dat_.Anzahl, 4);
+    ASSERT_EQ(dat_.Anzahl, 5);
     EXPECT_EQ(dat_.Datei[1], "/opt/tervalo/Daten/blatt1.xyz");
     EXPECT_EQ(dat_.Datei[2], "Daten\\blatt2.xyz");
-    EXPECT_EQ(dat_.Datei[3], "C:blatt6.xyz");
-    EXPECT_EQ(dat_.Xmin[3], 6.0);
-    EXPECT_EQ(dat_.Datei[4], "/a/eight.xyz");
-    EXPECT_EQ(dat_.Xmin[4], 8.0);
-    // The resolved name is saved as a full path.
+    EXPECT_EQ(dat_.Datei[3], utf8);
+    EXPECT_EQ(dat_.Xmin[3], 3.0);
+    EXPECT_EQ(dat_.Datei[4], "C:blatt6.xyz");
+    EXPECT_EQ(dat_.Xmin[4], 6.0);
+    EXPECT_EQ(dat_.Datei[5], "/a/eight.xyz");
+    EXPECT_EQ(dat_.Xmin[5], 8.0);
+    // The resolved name is saved as a full path; the UTF-8 path survives save and load.
     KonfSave(path_, set_, dat_, nullptr);
     EXPECT_NE(Read().find("\r\n/opt/tervalo/Daten/blatt1.xyz\r\n"), std::string::npos);
+    EXPECT_NE(Read().find("#DATEI 3\r\n" + utf8 + "\r\n"), std::string::npos);
+    const TDateien saved = dat_;
+    dat_ = TDateien{};
+    Load();
+    ASSERT_EQ(dat_.Anzahl, 5);
+    EXPECT_EQ(dat_.Datei[3], utf8);
+    EXPECT_EQ(dat_.Xmin[3], saved.Xmin[3]);
     // A program folder without a final separator gets one.
     Write(Head() + "[DATEIEN]\r\n" + Entry(1, "b.xyz"));
     KonfLoad(path_, "/opt/x", set_, dat_, nullptr);

@@ -117,7 +117,7 @@ TEST(DbfInfo, CancelReplacesTheExtentAndNoGoesOn) {
 
 TEST(DbfInfo, RefusedNameOpensNothing) {
     TempDir dir;
-    std::string path = dir / "h\xC3\xB6he.dbf";
+    std::string path = dir / "h?he.dbf";
     Lines lines = DbfInfoLines(path, nullptr);
     EXPECT_EQ(lines, (Lines{"Datenbank-Datei: " + path, "Moment bitte ... Ermittlung von Informationen", "",
                             "Ung\xC3\xBCltige Zeichen im Dateinamen: " + path}));

@@ -353,12 +353,15 @@ TEST(FileNames, AcceptanceTest) {
     EXPECT_TRUE(IsValidFileName("a:b\\c"));
     EXPECT_FALSE(IsValidFileName(""));
     EXPECT_FALSE(IsValidFileName("    "));
-    EXPECT_FALSE(IsValidFileName("D:\\M\xFC" "ller\\a.xyz"));  // umlaut (Windows-1252)
-    EXPECT_FALSE(IsValidFileName("D:\\M\xC3\xBCller\\a.xyz"));  // umlaut (UTF-8)
+    // Names are UTF-8 here: every byte from 128 up passes, whatever it encodes.
+    EXPECT_TRUE(IsValidFileName("/home/j\xC3\xBCrgen/H\xC3\xB6hendaten/stra\xC3\x9F" "e.xyz"));
+    EXPECT_TRUE(IsValidFileName("D:\\M\xFC" "ller\\a.xyz"));
+    EXPECT_TRUE(IsValidFileName("\x80\xFF"));
     EXPECT_FALSE(IsValidFileName("blatt[1].xyz"));
-    for (const char* bad : {"a\"b", "a*b", "a<b", "a>b", "a?b", "a]b", "a\tb", "a{b", "a|b", "a~b", "a\x7F"})
+    for (const char* bad : {"a\"b", "a*b", "a<b", "a>b", "a?b", "a]b", "a\tb", "a\x1F", "a{b", "a|b", "a}b", "a~b",
+                            "a\x7F", "\xC3\xBC|", "\xC3\xBC\x7F"})
         EXPECT_FALSE(IsValidFileName(bad)) << bad;
-    EXPECT_TRUE(IsValidFileName("z"));  // 122 is the last code accepted
+    EXPECT_TRUE(IsValidFileName("z"));  // 122 is the last ASCII code accepted
 }
 
 TEST(FileNames, PathParts) {
