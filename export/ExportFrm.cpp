@@ -3,12 +3,14 @@
 #include "app/ErrorReport.h"
 #include "app/Platform.h"
 #include "export/Export.h"
+#include "tools/Tools.h"
 
 #include <QCloseEvent>
 #include <QFontMetrics>
 #include <QLocale>
 #include <QPainter>
 #include <QScrollBar>
+#include <filesystem>
 
 namespace tervalo {
 
@@ -239,9 +241,25 @@ void TExportForm::DoExportBtnClick() {
     dlg.Filters = FilterCaptions(ExportDialogFilter);
     dlg.FilterIndex = 1;
     dlg.OverwritePrompt = true;
-    const TSaveResult chosen = Platform().SaveFile(this, dlg);
+    TSaveResult chosen;
+    std::string path;
+    for (;;) {
+        chosen = Platform().SaveFile(this, dlg);
+        if (!chosen.Accepted || chosen.Path.isEmpty()) break;
+        const std::string typed = chosen.Path.toStdString();
+        path = ExportTargetPath(typed, chosen.FilterIndex);
+        // The dialog asked about the name as typed, not about the one with the extension
+        // added; "Nein" goes back to the dialog.
+        if (path == typed || !std::filesystem::exists(std::filesystem::path(path)) ||
+            Platform().MessageBox(this, QStringLiteral("Best\u00E4tigen"),
+                                  U(FileNamePart(path)) + QStringLiteral(" existiert bereits.\nErsetzen?"),
+                                  TMsgIcon::Question, TMsgButtons::YesNo) == TMsgResult::Yes)
+            break;
+        dlg.InitialDir = U(FolderPart(typed));
+        dlg.FileName = U(FileNamePart(typed));
+        dlg.FilterIndex = chosen.FilterIndex;
+    }
     if (chosen.Accepted && !chosen.Path.isEmpty()) {
-        const std::string path = ExportTargetPath(chosen.Path.toStdString(), chosen.FilterIndex);
         const TAusgabe format = ExportFormatFromFilter(chosen.FilterIndex, DBFVersion());
         // The bounds are taken once; the fields cannot change during the run.
         const TExportBounds bounds{PBN_Xmin->Value(), PBN_Xmax->Value(), PBN_Ymin->Value(), PBN_Ymax->Value()};

@@ -118,6 +118,26 @@ TEST_F(ExportWindowTest, ATableThatCannotBeCreatedIsNamed) {
     EXPECT_TRUE(form->DoExportBtn->isEnabled());
 }
 
+TEST_F(ExportWindowTest, AnExistingFileBehindTheAddedExtensionIsAskedAbout) {
+    std::ofstream(Path("o.dbf"), std::ios::binary) << "voriger Export";
+    Answer(Path("o"), 3);
+    platform.MessageAnswers.push_back(TMsgResult::No);
+    form->DoExportBtnClick();
+    ASSERT_EQ(platform.Messages.size(), 1u);
+    EXPECT_EQ(platform.Messages[0].Text, QStringLiteral("o.dbf existiert bereits.\nErsetzen?"));
+    ASSERT_EQ(platform.SaveDialogs.size(), 2u);  // "Nein" went back to the dialog, then cancelled
+    EXPECT_EQ(platform.SaveDialogs[1].FileName, QStringLiteral("o"));
+    EXPECT_EQ(platform.SaveDialogs[1].FilterIndex, 3);
+    EXPECT_EQ(ReadFile(Path("o.dbf")), "voriger Export");
+
+    Answer(Path("o"), 3);
+    platform.MessageAnswers.push_back(TMsgResult::Yes);
+    form->DoExportBtnClick();
+    TDbfFile dbf;
+    dbf.OpenRead(Path("o.dbf"));
+    EXPECT_EQ(dbf.RecordCount(), 175u);
+}
+
 TEST_F(ExportWindowTest, LevelPresetAndReadBack) {
     form->SetDBFVersion(4);
     EXPECT_TRUE(form->RB2_DBFVersion->isChecked());
