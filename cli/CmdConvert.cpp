@@ -98,12 +98,14 @@ void RegisterConvert(CLI::App& app) {
     auto a = std::make_shared<ConvertArgs>();
     CLI::App* sub = app.add_subcommand(
         "convert", "Textpunktdatei in eine dBase-Tabelle oder dBase-Tabelle in eine Textdatei umwandeln");
-    sub->add_option("SOURCE", a->source, "Quelldatei (Text oder dBase, nach Inhalt)")->required();
-    sub->add_option("OUTPUT", a->output, "Zieldatei")->required();
+    sub->add_option("QUELLE", a->source, "Quelldatei (Text oder dBase, nach Inhalt)")->required();
+    sub->add_option("ZIEL", a->output, "Zieldatei")->required();
     sub->add_option("--format", a->format, "Zielformat: xyz oder csv bei dBase-Quelle, dbf bei Textquelle")
-        ->check(CLI::IsMember({"xyz", "csv", "dbf"}));
+        ->check(Auswahl({"xyz", "csv", "dbf"}))
+        ->type_name("FORMAT");
     sub->add_option("--level", a->level, "dBase-Version einer Zieltabelle")
-        ->check(CLI::IsMember({3, 4, 7}));
+        ->check(Auswahl({"3", "4", "7"}))
+        ->type_name("VERSION");
     sub->add_option("--konf", a->konf,
                     "Konfigurationsdatei; sie und ihre Katalogdateien werden nie \xC3\xBC" "berschrieben "
                     "(Standard: tervalo.KNF neben dem Programm)");

@@ -42,6 +42,20 @@ private:
     ProgressLine progress_;
 };
 
+// The target as the log shows it: absolute, without "." and "..". The folder is resolved as
+// the system resolves it (a ".." after a link leads out of the link's target), so the file
+// named is the file written.
+std::string ZielPfad(const std::string& typed) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path p = fs::absolute(typed, ec);
+    if (ec) return typed;
+    const fs::path name = p.filename();
+    if (name.empty() || name == "." || name == "..") return p.lexically_normal().string();
+    const fs::path folder = fs::weakly_canonical(p.parent_path(), ec);
+    return ec ? p.lexically_normal().string() : (folder / name).string();
+}
+
 int RunExport(const ExportArgs& a) {
     const TKonfCli k = LoadKonf(a.konf);
     if (!k.Gelesen.Vorhanden) {
@@ -64,7 +78,7 @@ int RunExport(const ExportArgs& a) {
     std::signal(SIGXFSZ, SIG_IGN);
     InterruptGuard guard;
     CliExportObserver observer(guard);
-    std::string out = std::filesystem::absolute(a.output).string();
+    std::string out = ZielPfad(a.output);
     TExportResult r;
     try {
         r = ExportRun(dateien, {a.xmin, a.xmax, a.ymin, a.ymax}, out, format, options, observer);
@@ -89,15 +103,17 @@ void RegisterExport(CLI::App& app) {
     auto a = std::make_shared<ExportArgs>();
     CLI::App* sub = app.add_subcommand(
         "export", "Alle Punkte der Katalogdateien in XMIN..XMAX, YMIN..YMAX in eine Datei exportieren, doppelte ausgelassen");
-    sub->add_option("XMIN", a->xmin, "untere X-Grenze [m]")->required();
-    sub->add_option("XMAX", a->xmax, "obere X-Grenze [m]")->required();
-    sub->add_option("YMIN", a->ymin, "untere Y-Grenze [m]")->required();
-    sub->add_option("YMAX", a->ymax, "obere Y-Grenze [m]")->required();
-    sub->add_option("OUTPUT", a->output, "Ausgabedatei")->required();
+    AddZahl(sub, "XMIN", a->xmin, "untere X-Grenze [m]")->required();
+    AddZahl(sub, "XMAX", a->xmax, "obere X-Grenze [m]")->required();
+    AddZahl(sub, "YMIN", a->ymin, "untere Y-Grenze [m]")->required();
+    AddZahl(sub, "YMAX", a->ymax, "obere Y-Grenze [m]")->required();
+    sub->add_option("ZIEL", a->output, "Ausgabedatei")->required();
     sub->add_option("--format", a->format, "Ausgabeformat")
-        ->check(CLI::IsMember({"xyz", "csv", "dbf"}));
+        ->check(Auswahl({"xyz", "csv", "dbf"}))
+        ->type_name("FORMAT");
     sub->add_option("--level", a->level, "dBase-Version (Standard: die der Konfiguration)")
-        ->check(CLI::IsMember({3, 4, 7}));
+        ->check(Auswahl({"3", "4", "7"}))
+        ->type_name("VERSION");
     sub->add_option("--konf", a->konf, "Konfigurationsdatei (Standard: tervalo.KNF neben dem Programm)");
     sub->callback([a] { RunCommand([a] { return RunExport(*a); }); });
 }

@@ -1,4 +1,4 @@
-// tervalo-cli info TABLE: the lines of the dBase information window.
+// tervalo-cli info TABELLE: the lines of the dBase information window.
 #include <iostream>
 #include <string>
 
@@ -20,7 +20,7 @@ public:
 void RegisterInfo(CLI::App& app) {
     auto* cmd = app.add_subcommand("info", "Informationen zu einer dBase-Tabelle");
     static std::string table;
-    cmd->add_option("TABLE", table, "dBase-Tabelle")->required();
+    cmd->add_option("TABELLE", table, "dBase-Tabelle")->required();
     cmd->callback([] {
         PrintLines out;
         try {

@@ -1,4 +1,4 @@
-// tervalo-cli scan FILE...: the extent scan of the file list for each file.
+// tervalo-cli scan DATEI...: the extent scan of the file list for each file.
 #include <charconv>
 #include <iostream>
 #include <string>
@@ -40,7 +40,7 @@ void RegisterScan(CLI::App& app) {
     auto* cmd = app.add_subcommand("scan", "Ausdehnung (Xmin, Xmax, Ymin, Ymax) von Punktdateien");
     static std::vector<std::string> files;
     static bool json = false;
-    cmd->add_option("FILE", files, "XYZ-Datei oder dBase-Tabelle")->required();
+    cmd->add_option("DATEI", files, "XYZ-Datei oder dBase-Tabelle")->required();
     cmd->add_flag("--json", json, "Ausgabe als JSON");
     cmd->callback([] {
         const char sep = DecimalSeparator();

@@ -2,7 +2,10 @@
 // Each command of tervalo-cli registers its sub-command and sets the exit code it ends with.
 #include <CLI/CLI.hpp>
 #include <functional>
+#include <initializer_list>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "config/Konf.h"
 
@@ -28,6 +31,23 @@ struct TKonfCli {
 // program). A missing file gives the initial values, silently; a file that exists but cannot
 // be read throws EInOutError naming it; more than 250 entries give a German warning on stderr.
 TKonfCli LoadKonf(const std::string& path, const GridWidthHooks* grid = nullptr);
+
+// A number typed as an argument: "." or "," as decimal point in every locale (at most one of
+// them), an optional sign and exponent; nothing else. Empty when the text is no finite number.
+std::optional<double> ArgumentZahl(std::string_view text);
+// An option or positional argument taking such a number; other text is a usage error.
+CLI::Option* AddZahl(CLI::App* cmd, const std::string& name, double& target, const std::string& description);
+CLI::Option* AddZahl(CLI::App* cmd, const std::string& name, std::optional<double>& target,
+                     const std::string& description);
+// Accepts only the listed words; a German usage error otherwise.
+CLI::Validator Auswahl(std::initializer_list<const char*> words);
+// German help texts, help flag and usage errors; called before the commands are registered,
+// which inherit them.
+void Deutsch(CLI::App& app);
+// Puts each registered command's help flag among its options; called after registering.
+void HilfeBeiOptionen(CLI::App& app);
+// The German text of a usage error as the program prints it (without the hint to --help).
+std::string UsageErrorText(const CLI::App& app, const CLI::Error& e);
 
 // Shared exit code: set by a command's callback.
 int& ExitCode();

@@ -1,8 +1,13 @@
-#include <clocale>
+#include <unistd.h>
+
+#include <charconv>
 #include <climits>
+#include <clocale>
+#include <cmath>
 #include <exception>
 #include <iostream>
-#include <unistd.h>
+#include <memory>
+#include <regex>
 
 #include "cli/Commands.h"
 
@@ -39,6 +44,179 @@ char DecimalSeparator() {
 char ThousandsSeparator() {
     const lconv* lc = std::localeconv();
     return (lc && lc->thousands_sep && lc->thousands_sep[0]) ? lc->thousands_sep[0] : '\0';
+}
+
+std::optional<double> ArgumentZahl(std::string_view t) {
+    std::string s;
+    std::size_t separators = 0;
+    for (char c : t) {
+        if (c == '.' || c == ',') {
+            ++separators;
+            c = '.';
+        }
+        s.push_back(c);
+    }
+    // Two separators could be grouping ("3.567.000,5"): no guess about which is meant.
+    if (s.empty() || separators > 1) return std::nullopt;
+    std::size_t from = 0;
+    if (s[0] == '+') {
+        from = 1;
+        if (s.size() == 1 || s[1] == '-' || s[1] == '+') return std::nullopt;
+    }
+    double v = 0;
+    const char* end = s.data() + s.size();
+    const auto r = std::from_chars(s.data() + from, end, v, std::chars_format::general);
+    if (r.ec != std::errc() || r.ptr != end || !std::isfinite(v)) return std::nullopt;
+    return v;
+}
+
+namespace {
+
+// Numbers are read by the program itself: the framework's conversion follows the C locale's
+// decimal point, so a German user could not type "3567000.5" (nor anyone "3567000,5").
+CLI::Validator ZahlPruefung() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            return ArgumentZahl(text) ? std::string() : text + " ist keine Zahl (Dezimaltrenner \".\" oder \",\")";
+        },
+        "");
+}
+
+}  // namespace
+
+CLI::Option* AddZahl(CLI::App* cmd, const std::string& name, double& target, const std::string& description) {
+    return cmd
+        ->add_option_function<std::string>(
+            name, [&target](const std::string& text) { target = ArgumentZahl(text).value_or(0.0); }, description)
+        ->check(ZahlPruefung())
+        ->type_name("ZAHL");
+}
+
+CLI::Option* AddZahl(CLI::App* cmd, const std::string& name, std::optional<double>& target,
+                     const std::string& description) {
+    return cmd
+        ->add_option_function<std::string>(
+            name, [&target](const std::string& text) { target = ArgumentZahl(text); }, description)
+        ->check(ZahlPruefung())
+        ->type_name("ZAHL");
+}
+
+CLI::Validator Auswahl(std::initializer_list<const char*> words) {
+    std::vector<std::string> list(words.begin(), words.end());
+    std::string shown;
+    for (const std::string& w : list) shown += (shown.empty() ? "" : ", ") + w;
+    return CLI::Validator(
+        [list, shown](std::string& text) -> std::string {
+            for (const std::string& w : list)
+                if (text == w) return std::string();
+            return text + " ist nicht erlaubt (erlaubt: " + shown + ")";
+        },
+        "{" + shown + "}");
+}
+
+namespace {
+
+class DeutscheHilfe : public CLI::Formatter {
+public:
+    DeutscheHilfe() {
+        label("Usage", "Aufruf");
+        label("OPTIONS", "OPTIONEN");
+        label("SUBCOMMAND", "BEFEHL");
+        label("SUBCOMMANDS", "BEFEHLE");
+        label("Positionals", "Argumente");
+        label("REQUIRED", "(Pflicht)");
+        label("TEXT", "TEXT");
+        label("INT", "GANZZAHL");
+        label("UINT", "GANZZAHL");
+        label("FLOAT", "ZAHL");
+        label("Needs", "braucht");
+        label("Excludes", "schlie\xC3\x9Ft aus");
+        label("Env", "Umgebung");
+    }
+};
+
+// The framework's usage errors, English text pattern first, German text second ($1, $2 ...:
+// the parts taken over).
+struct Uebersetzung {
+    std::regex muster;
+    const char* text;
+};
+
+const std::vector<Uebersetzung>& Uebersetzungen() {
+    static const std::vector<Uebersetzung> list = [] {
+        const std::pair<const char*, const char*> pairs[] = {
+            {"A subcommand is required", ""},  // filled in with the command names
+            {"Requires at least (\\d+) subcommands", "Mindestens $1 Befehle n\xC3\xB6tig"},
+            {"(.*) is required", "Angabe fehlt: $1"},
+            {"Could not convert: (.*)", "Ung\xC3\xBCltiger Wert: $1"},
+            {"The value (.*) is not an allowed value for (.*)", "$2: $1 ist nicht erlaubt"},
+            {"The following argument was not expected: (.*)", "Unerwartetes Argument: $1"},
+            {"The following arguments were not expected: (.*)", "Unerwartete Argumente: $1"},
+            {"(.*): \\d+ required .* missing", "$1: Wert fehlt"},
+            {"Expected exactly (\\d+) arguments to (.*), got (\\d+)", "$2 erwartet $1 Werte, angegeben: $3"},
+            {"Expected at least (\\d+) arguments to (.*), got (\\d+)",
+             "$2 erwartet mindestens $1 Werte, angegeben: $3"},
+            {"(.*): At least (\\d+) required but received (\\d+)", "$1 erwartet mindestens $2 Werte, angegeben: $3"},
+            {"(.*): At Most (\\d+) required but received (\\d+)", "$1 erwartet h\xC3\xB6" "chstens $2 Werte, angegeben: $3"},
+            {"(.*): too many inputs for a flag", "$1 ist ein Schalter und nimmt keinen Wert"},
+            {"(.*) was given a disallowed flag override", "$1 ist ein Schalter und nimmt keinen Wert"},
+            {"(.*): Should be true/false or a number", "$1 erwartet true/false oder eine Zahl"},
+            {"(.*) requires (.*)", "$1 braucht $2"},
+            {"(.*) excludes (.*)", "$1 schlie\xC3\x9Ft $2 aus"},
+            {"(.*): Too many positional arguments with unlimited expected args", "$1: zu viele Argumente"},
+        };
+        std::vector<Uebersetzung> v;
+        for (const auto& [m, t] : pairs) v.push_back({std::regex(m), t});
+        return v;
+    }();
+    return list;
+}
+
+}  // namespace
+
+std::string UsageErrorText(const CLI::App& app, const CLI::Error& e) {
+    const std::string what = e.what();
+    const auto& list = Uebersetzungen();
+    if (std::regex_match(what, list.front().muster)) {
+        std::string names;
+        for (const CLI::App* sub : app.get_subcommands({})) names += (names.empty() ? "" : ", ") + sub->get_name();
+        const std::vector<std::string> rest = app.remaining();
+        if (!rest.empty()) return "Unbekannter Befehl: " + rest.front() + " (bekannt: " + names + ")";
+        return "Kein Befehl angegeben (" + names + ")";
+    }
+    if (dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr) {
+        // The framework names them last first; here they come in the order typed.
+        const std::vector<std::string> rest = app.remaining(true);
+        std::string typed;
+        for (const std::string& a : rest) typed += (typed.empty() ? "" : " ") + a;
+        if (!rest.empty()) return (rest.size() > 1 ? "Unerwartete Argumente: " : "Unerwartetes Argument: ") + typed;
+    }
+    for (const Uebersetzung& u : list) {
+        std::smatch m;
+        if (std::regex_match(what, m, u.muster)) return m.format(u.text);
+    }
+    // Validators and number checks already speak German.
+    return what;
+}
+
+void Deutsch(CLI::App& app) {
+    app.formatter(std::make_shared<DeutscheHilfe>());
+    app.option_defaults()->group("Optionen");
+    app.group("Befehle");
+    app.set_help_flag("-h,--help", "Diese Hilfe anzeigen und beenden");
+    app.failure_message([](const CLI::App* root, const CLI::Error& e) {
+        // Point at the help of the command that was typed, when there was one.
+        std::string hilfe = root->get_name();
+        for (const CLI::App* sub : root->get_subcommands({}))
+            if (sub->parsed()) hilfe += " " + sub->get_name();
+        return UsageErrorText(*root, e) + "\nWeitere Informationen: " + hilfe + " --help\n";
+    });
+}
+
+void HilfeBeiOptionen(CLI::App& app) {
+    // A command makes its help flag before it takes over the option group's name.
+    for (CLI::App* sub : app.get_subcommands({}))
+        if (CLI::Option* h = sub->get_help_ptr()) h->group("Optionen");
 }
 
 void RunCommand(const std::function<int()>& body) {

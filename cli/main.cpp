@@ -35,7 +35,8 @@ int main(int argc, char** argv) {
     // A closed standard output must not end a run (an export would leave a broken file):
     // writes to it just fail.
     std::signal(SIGPIPE, SIG_IGN);
-    CLI::App app{"Tervalo: terrain heights from XYZ and dBase point tiles"};
+    CLI::App app{"Tervalo: Gel\xC3\xA4ndeh\xC3\xB6hen aus XYZ- und dBase-Punktdateien", "tervalo-cli"};
+    tervalo::cli::Deutsch(app);
     app.require_subcommand(1);
     tervalo::cli::RegisterKonf(app);
     tervalo::cli::RegisterScan(app);
@@ -44,6 +45,7 @@ int main(int argc, char** argv) {
     tervalo::cli::RegisterBatch(app);
     tervalo::cli::RegisterExport(app);
     tervalo::cli::RegisterConvert(app);
+    tervalo::cli::HilfeBeiOptionen(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -203,10 +203,20 @@ TEST_F(KonfCli, FileErrorsAndUsageErrors) {
     EXPECT_EQ(r.err, std::string(TextZielKeineDatei) + (dir_ / "d.KNF").string() + "\n");
     EXPECT_TRUE(fs::is_directory(dir_ / "d.KNF"));
     EXPECT_EQ(Slurp(knf_), kExample);
-    // Usage errors.
-    EXPECT_EQ(Run("konf --bogus").code, 2);
-    EXPECT_EQ(Run("konf --konf").code, 2);
-    EXPECT_EQ(Run("konf extra").code, 2);
+    // Usage errors, in German with the command's help named.
+    const std::string hint = "\nWeitere Informationen: tervalo-cli konf --help\n";
+    r = Run("konf --bogus");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, "Unerwartetes Argument: --bogus" + hint);
+    r = Run("konf --konf");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, "--konf: Wert fehlt" + hint);
+    r = Run("konf extra more");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, "Unerwartete Argumente: extra more" + hint);
+    r = Run("konf --json=vielleicht");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, "Ung\xC3\xBCltiger Wert: --json = vielleicht" + hint);
 }
 
 // A configuration that exists but cannot be read is no missing one: konf and query end with

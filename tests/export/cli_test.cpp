@@ -1,5 +1,6 @@
 // tervalo-cli export and convert, run as a separate program.
 #include <gtest/gtest.h>
+#include <locale.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -74,6 +75,37 @@ TEST_F(CliTest, ExportFailureGivesExitCodeOne) {
     EXPECT_EQ(r.code, 1);
     r = Cli("export 0 10 0 10 " + Q(dir / "o.xyz") + " --format shp --konf " + Q(konf));
     EXPECT_NE(r.code, 0);
+}
+
+// Bounds take "." or "," in every locale; the log names the target absolute and without
+// "..", resolved as the system resolves it.
+TEST_F(CliTest, ExportBoundsInEveryLocaleAndTheTargetInFull) {
+    locale_t de = ::newlocale(LC_ALL_MASK, "de_DE.UTF-8", nullptr);
+    if (de == nullptr) GTEST_SKIP() << "de_DE.UTF-8 is not installed (scripts/deps.sh generates it)";
+    ::freelocale(de);
+    TDateien cat;
+    const std::string a = dir / "a.xyz";
+    WriteXyzTile(a, Grid(-10, -10, 5));
+    AddEntry(cat, a, Grid(-10, -10, 5));
+    SaveKonf(cat);
+    fs::create_directories(dir / "sub/tief");
+    fs::create_directory_symlink(dir / "sub/tief", dir / "link");
+    for (const std::string lc : {"C", "de_DE.UTF-8"}) {
+        const std::string run = "cd " + Q(dir.Path()) + " && LC_ALL=" + lc + " " + TERVALO_BIN_DIR "/tervalo-cli export ";
+        fs::remove(dir / "o.xyz");
+        ShellResult r = Shell(run + "-10,0 -7.5 -10 -9,5 ./sub/../o.xyz --konf t.KNF");
+        EXPECT_EQ(r.code, 0) << r.out;
+        EXPECT_NE(r.out.find("\nDatei: " + dir / "o.xyz" + "\nLese Datei 1: " + a + "\n3 Werte aus Datei: a.xyz"),
+                  std::string::npos) << r.out;
+        EXPECT_EQ(ReadXyz(dir / "o.xyz").size(), 3u);
+        // ".." after a link leads out of the link's target, and the log says where.
+        r = Shell(run + "-10 -7 -10 -9 link/../l.xyz --konf t.KNF");
+        EXPECT_EQ(r.code, 0) << r.out;
+        EXPECT_NE(r.out.find("\nDatei: " + dir / "sub/l.xyz" + "\n"), std::string::npos) << r.out;
+        EXPECT_EQ(ReadXyz(dir / "sub/l.xyz").size(), 8u);
+        EXPECT_FALSE(fs::exists(dir / "l.xyz"));
+        fs::remove(dir / "sub/l.xyz");
+    }
 }
 
 TEST_F(CliTest, ConvertBothWays) {

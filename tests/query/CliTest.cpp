@@ -1,10 +1,12 @@
 // tervalo-cli query / batch and tervalo-demo, run as programs.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <locale.h>
 #include <sys/wait.h>
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -176,6 +178,75 @@ TEST_F(QueryCli, BatchMatchesQueryPerLine) {
 
     Ausgabe t = Starte("printf '3567002.5 5936002.5\\nx\\n' | " + kCli + " batch --konf " + Konf(), dir_->File("err"));
     EXPECT_EQ(t.out, "X\tY\tAbstand\tH\xC3\xB6he\tn\tShepard\n3567002.50\t5936002.50\t3.54\t209.69\t4\t211.82\nFehler in Zeile: 2\n");
+}
+
+// Coordinates may be typed with "." or "," whatever the locale; answers use the locale's.
+TEST_F(QueryCli, NumbersTakePointOrCommaInEveryLocale) {
+    locale_t de = ::newlocale(LC_ALL_MASK, "de_DE.UTF-8", nullptr);
+    if (de == nullptr) GTEST_SKIP() << "de_DE.UTF-8 is not installed (scripts/deps.sh generates it)";
+    ::freelocale(de);
+    for (const std::string lc : {"C", "de_DE.UTF-8"}) {
+        const std::string env = "LC_ALL=" + lc + " ";
+        for (const char* xy : {"3567002.5 5936002,5", "3567002,5 +5936002.5"}) {
+            Ausgabe a = Starte(env + kCli + " query " + xy + " --fangbreite 3,0 --potenz 1.0 --konf " + Konf(),
+                       dir_->File("err"));
+            ASSERT_EQ(a.rc, 0) << lc << " " << xy << ": " << a.err;
+            const std::string r = lc == "C" ? "3.54" : "3,54";
+            EXPECT_NE(a.out.find("Abstand n\xC3\xA4" "chster Gridpunkt: " + r + " [m]\n"), std::string::npos) << a.out;
+            EXPECT_NE(a.out.find("Extrapolation mit n\xC3\xA4" "chsten 4 Rasterpunkten\n"), std::string::npos);
+        }
+        Ausgabe b = Starte("printf '3567002.5 5936002.5\\n' | " + env + kCli + " batch --fangbreite 3,0 --potenz 1.5 --json --konf " +
+                               Konf(),
+                           dir_->File("err"));
+        ASSERT_EQ(b.rc, 0) << b.err;
+        const auto j = nlohmann::json::parse(b.out);
+        EXPECT_EQ(j["fangbreite"], 3.0);
+        EXPECT_EQ(j["potenz"], 1.5);
+        // Grouping, two separators, words and non-finite values are no numbers.
+        for (const char* bad : {"3.567.002 5936002", "3567002,5.0 5936002", "1e3x 5936002", "inf 5936002", "+-1 2", ". 2"}) {
+            Ausgabe f = Starte(env + kCli + " query " + bad + " --konf " + Konf(), dir_->File("err"));
+            EXPECT_EQ(f.rc, 2) << bad;
+            const std::string x = std::string(bad).substr(0, std::string(bad).find(' '));
+            EXPECT_EQ(f.err, "X: " + x + " ist keine Zahl (Dezimaltrenner \".\" oder \",\")\n"
+                             "Weitere Informationen: tervalo-cli query --help\n") << bad;
+        }
+    }
+}
+
+// Help texts and usage errors are German; the framework's English never shows.
+TEST_F(QueryCli, HelpAndUsageErrorsSpeakGerman) {
+    Ausgabe h = Cli("--help");
+    EXPECT_EQ(h.rc, 0);
+    EXPECT_NE(h.out.find("Aufruf: tervalo-cli [OPTIONEN] BEFEHL\n"), std::string::npos) << h.out;
+    EXPECT_NE(h.out.find("\nOptionen:\n  -h,--help                   Diese Hilfe anzeigen und beenden\n"), std::string::npos);
+    EXPECT_NE(h.out.find("\nBefehle:\n  konf  "), std::string::npos);
+    std::string alle = h.out;
+    for (const char* befehl : {"konf", "scan", "info", "query", "batch", "export", "convert"}) {
+        Ausgabe b = Cli(std::string(befehl) + " --help");
+        EXPECT_EQ(b.rc, 0) << befehl;
+        EXPECT_NE(b.out.find(std::string("Aufruf: tervalo-cli ") + befehl + " [OPTIONEN]"), std::string::npos) << b.out;
+        alle += b.out;
+    }
+    EXPECT_NE(alle.find("  X ZAHL (Pflicht)            Rechtswert [m]\n"), std::string::npos) << alle;
+    EXPECT_NE(alle.find("  --format FORMAT:{xyz, csv, dbf}\n"), std::string::npos);
+    for (const char* englisch : {"Usage", "Options", "OPTIONS", "Positionals", "REQUIRED", "SUBCOMMAND", "Subcommands",
+                                 "Print this", "TABLE", "FILE", "SOURCE", "OUTPUT", "FLOAT", "INT"})
+        EXPECT_EQ(alle.find(englisch), std::string::npos) << englisch << "\n" << alle;
+
+    const std::string mehr = "\nWeitere Informationen: tervalo-cli --help\n";
+    Ausgabe a = Cli("");
+    EXPECT_EQ(a.rc, 2);
+    EXPECT_EQ(a.err, "Kein Befehl angegeben (konf, scan, info, query, batch, export, convert)" + mehr);
+    a = Cli("hoehe 1 2");
+    EXPECT_EQ(a.rc, 2);
+    EXPECT_EQ(a.err, "Unbekannter Befehl: hoehe (bekannt: konf, scan, info, query, batch, export, convert)" + mehr);
+    a = Cli("query 3567002.5");
+    EXPECT_EQ(a.rc, 2);
+    EXPECT_EQ(a.err, "Angabe fehlt: Y\nWeitere Informationen: tervalo-cli query --help\n");
+    a = Cli("export 1 2 3 4 " + dir_->File("x.xyz") + " --level 5");
+    EXPECT_EQ(a.rc, 2);
+    EXPECT_EQ(a.err, "--level: 5 ist nicht erlaubt (erlaubt: 3, 4, 7)\nWeitere Informationen: tervalo-cli export --help\n");
+    EXPECT_FALSE(std::filesystem::exists(dir_->File("x.xyz")));
 }
 
 TEST_F(QueryCli, BatchNamesEveryTileItCannotReadAndAnswersAllPoints) {
