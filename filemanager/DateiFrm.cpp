@@ -95,6 +95,9 @@ public:
         w_.SetUebernommen(QString::number(p.ShownTaken));
         w_.SetNichtUebernommen(QString::number(p.ShownNotTaken));
         if (p.Picture != w_.Frame()) w_.SetFrame(p.Picture);
+        // A click on the file manager lets the window manager raise it over the progress
+        // window; while the program is in front, the progress window comes back on top.
+        if (Platform().IsActiveApplication()) w_.raise();
         w_.repaint();
     }
     bool CancelCheck() override { return EscapeCancelCheck(owner_, &w_); }

@@ -366,6 +366,15 @@ TEST_F(ConvertTest, CountersShowTheLastMultipleOfTenAndTheWindowStaysOnTop) {
     ASSERT_EQ(platform.Messages.size(), 1u);
     EXPECT_GE(raised, 1);
     EXPECT_EQ(hidden, 0);
+
+    // Another program in front keeps its place.
+    platform.Active = false;
+    progress = nullptr;
+    raised = 0;
+    Save(Dir() + "out2", 1);
+    f.Konvertieren1Click();
+    ASSERT_NE(progress, nullptr);
+    EXPECT_EQ(raised, 0);
 }
 
 TEST_F(ConvertTest, TheSourceIsNeverOverwritten) {
