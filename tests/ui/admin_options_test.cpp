@@ -240,21 +240,16 @@ TEST_F(OptionsTest, EnterPressesTheFocusedButtonAndOkElsewhere) {
     }
 }
 
-// A fixed dialog: title and close button only, no minimise or maximise, no resizing.
-TEST_F(OptionsTest, FixedDialogWithOnlyACloseButton) {
+// A fixed dialog with a close button only; a typed text that does not convert is never
+// taken over by OK.
+TEST_F(OptionsTest, FixedDialogAndOkRefusesAFieldTextThatDoesNotConvert) {
     TOptionForm dlg;
     dlg.show();
     QApplication::processEvents();
-    const Qt::WindowFlags f = dlg.windowFlags();
-    EXPECT_TRUE(f & Qt::WindowCloseButtonHint);
-    EXPECT_FALSE(f & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+    EXPECT_EQ(dlg.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
+              Qt::WindowCloseButtonHint);
     EXPECT_EQ(dlg.minimumSize(), dlg.maximumSize());
     dlg.hide();
-}
-
-// A typed text that does not convert is never taken over by OK.
-TEST_F(OptionsTest, OkRefusesAFieldTextThatDoesNotConvert) {
-    TOptionForm dlg;
     dlg.PBN_Potenz1->SetValue(2.0);
     dlg.FormActivate();
     dlg.PBN_Potenz1->setText(QStringLiteral("3E"));
