@@ -72,8 +72,8 @@ std::optional<double> ArgumentZahl(std::string_view t) {
 
 namespace {
 
-// Numbers are read by the program itself: the framework's conversion follows the C locale's
-// decimal point, so a German user could not type "3567000.5" (nor anyone "3567000,5").
+// Numbers are read by the program itself: the framework converts with strtold, which follows
+// the user's locale, so under de_DE "3567000.5" failed and under C "3567000,5".
 CLI::Validator ZahlPruefung() {
     return CLI::Validator(
         [](std::string& text) -> std::string {

@@ -55,7 +55,7 @@ TEST(DbfMalformed, HeaderValuesAreCheckedBeforeUse) {
         {"field beyond the record", [](Bytes& b) { b[96 + 16] = 200; }, invalid},
         {"empty field name", [](Bytes& b) { b[64] = 0; }, invalid},
         {"unknown type letter", [](Bytes& b) { b[32 + 11] = 'Q'; }, invalid},
-        {"lower-case type letter", [](Bytes& b) { b[32 + 11] = 'n'; }, invalid},
+        {"lower-case type letter reads as upper case", [](Bytes& b) { b[32 + 11] = 'n'; }, ""},
         {"absurd record length", [](Bytes& b) { Put16(b, 10, 0xFFFF); }, ""},
         {"huge record count", [](Bytes& b) { Put32(b, 4, 0xFFFFFFFF); }, ""},
         {"level-3 layout marked as level 7", [](Bytes& b) { b[0] = 0x04; }, invalid},
