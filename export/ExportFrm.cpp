@@ -236,6 +236,13 @@ void TExportForm::reject() {
 
 void TExportForm::DoExportBtnClick() {
     if (running_) return;
+    // The run uses the bounds as shown: a text that does not convert stops it here.
+    for (TPBNumEdit* f : {PBN_Xmin, PBN_Xmax, PBN_Ymin, PBN_Ymax}) {
+        if (!f->Commit()) {
+            f->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
     TSaveDialog dlg;
     dlg.Title = QString::fromUtf8(ExportDialogTitle);
     dlg.Filters = FilterCaptions(ExportDialogFilter);

@@ -192,6 +192,14 @@ TEST_F(ExportWindowTest, CancelledDialogWritesNothing) {
     EXPECT_EQ(form->Memo1->toPlainText(), QStringLiteral("alt"));
 }
 
+TEST_F(ExportWindowTest, ABoundThatDoesNotConvertStopsTheRunBeforeTheDialog) {
+    form->PBN_Xmax->setText(QStringLiteral("3E"));
+    form->DoExportBtnClick();
+    EXPECT_TRUE(platform.SaveDialogs.empty());
+    EXPECT_EQ(platform.Beeps, 1);
+    EXPECT_EQ(form->PBN_Xmax->Value(), 1000.0);
+}
+
 TEST_F(ExportWindowTest, ControlsAreLockedWhileRunning) {
     int calls = 0;
     bool locked = true;
