@@ -34,8 +34,9 @@ int main(int argc, char** argv) {
 
     bool ok = true;
     if (argc >= 5) {
-        form.PBN_X->SetValue(std::atof(argv[3]));
-        form.PBN_Y->SetValue(std::atof(argv[4]));
+        // The coordinates are written with "."; atof would follow the German locale.
+        form.PBN_X->SetValue(QString::fromLatin1(argv[3]).toDouble());
+        form.PBN_Y->SetValue(QString::fromLatin1(argv[4]).toDouble());
         form.StartBtn->click();
     } else if (form.Dateien.Anzahl > 0) {
         const TDateien& d = form.Dateien;
