@@ -1,7 +1,7 @@
 // The desktop program tervalo: heights at Gauss-Krüger coordinates.
-#include "app/ErrorReport.h"
-#include "app/Globals.h"
-#include "app/MainUnit.h"
+#include "ui/ErrorReport.h"
+#include "ui/Globals.h"
+#include "ui/MainUnit.h"
 
 #include <QTranslator>
 

@@ -4,16 +4,16 @@
 // catalogue of KNF-FILE), dateimanager-menue.png (with its context menu) and dbf-info.png
 // (the first dBase table of the catalogue), export.png (the export window after a run over
 // the middle of the catalogue, written to a temporary file).
-#include "app/ErrorReport.h"
 #include "app/screenshots/ShotSupport.h"
-#include "app/Globals.h"
-#include "app/OptionFrm.h"
-#include "app/Platform.h"
-#include "export/ExportFrm.h"
 #include "config/Konf.h"
-#include "filemanager/DBFInfoFrm.h"
-#include "filemanager/DateiFrm.h"
 #include "tools/Tools.h"
+#include "ui/DBFInfoFrm.h"
+#include "ui/DateiFrm.h"
+#include "ui/ErrorReport.h"
+#include "ui/ExportFrm.h"
+#include "ui/Globals.h"
+#include "ui/OptionFrm.h"
+#include "ui/Platform.h"
 
 #include <QDir>
 #include <QTemporaryDir>

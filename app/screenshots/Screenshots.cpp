@@ -2,13 +2,13 @@
 //   tervalo-screenshots FOLDER KNF-FILE [X Y]
 // The main window works on the given catalogue and queries X, Y (default: near the middle of
 // its first file).
-#include "app/About.h"
-#include "app/ErrorReport.h"
-#include "app/Globals.h"
-#include "app/IDoFenster1.h"
-#include "app/KurzMeldung.h"
-#include "app/MainUnit.h"
 #include "app/screenshots/ShotSupport.h"
+#include "ui/About.h"
+#include "ui/ErrorReport.h"
+#include "ui/Globals.h"
+#include "ui/IDoFenster1.h"
+#include "ui/KurzMeldung.h"
+#include "ui/MainUnit.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -9,7 +9,7 @@
 #include <QWidget>
 #include <cstdio>
 
-#include "app/Globals.h"
+#include "ui/Globals.h"
 
 namespace tervalo::shots {
 

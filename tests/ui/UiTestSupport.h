@@ -5,8 +5,8 @@
 // every ui test calls tervalo::test::UiApp() before it makes a widget (UiTest below does it
 // in SetUp). It runs Qt's offscreen platform, a German locale for numbers, and the program's
 // own TApplication, so the general error report is in force as in the program.
-#include "app/ErrorReport.h"
-#include "app/Platform.h"
+#include "ui/ErrorReport.h"
+#include "ui/Platform.h"
 
 #include <QApplication>
 #include <QKeyEvent>

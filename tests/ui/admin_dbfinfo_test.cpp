@@ -1,6 +1,6 @@
 #include "admin_support.h"
 
-#include "filemanager/DBFInfoFrm.h"
+#include "ui/DBFInfoFrm.h"
 
 #include <QTextBlock>
 #include <QTextLayout>

@@ -1,9 +1,9 @@
 #include "admin_support.h"
 
-#include "filemanager/DBFInfoFrm.h"
-#include "app/IDoFenster1.h"
-#include "filemanager/DateiFrm.h"
 #include "tools/Tools.h"
+#include "ui/DBFInfoFrm.h"
+#include "ui/DateiFrm.h"
+#include "ui/IDoFenster1.h"
 
 #include <QHeaderView>
 #include <QStyle>

@@ -1,10 +1,10 @@
 #include "admin_support.h"
 
-#include "app/MainUnit.h"
-#include "app/OptionFrm.h"
-#include "filemanager/DateiFrm.h"
+#include "ui/DateiFrm.h"
+#include "ui/MainUnit.h"
+#include "ui/OptionFrm.h"
 
-#include "export/ExportFrm.h"
+#include "ui/ExportFrm.h"
 
 using namespace tervalo;
 using namespace tervalo::test;

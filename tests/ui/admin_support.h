@@ -3,9 +3,9 @@
 // messages, writing point files and tables.
 #include "UiTestSupport.h"
 
-#include "app/Globals.h"
-#include "app/KurzMeldung.h"
 #include "formats/DbfFile.h"
+#include "ui/Globals.h"
+#include "ui/KurzMeldung.h"
 
 #include <QApplication>
 #include <QFocusEvent>

@@ -1,9 +1,9 @@
 // The export window driven by the scripted platform: dialog, log, counters, Escape, levels.
 #include "UiTestSupport.h"
 
-#include "export/ExportFrm.h"
 #include "formats/DbfFile.h"
 #include "formats/TextPoints.h"
+#include "ui/ExportFrm.h"
 
 #include <QFontMetrics>
 #include <QTimer>

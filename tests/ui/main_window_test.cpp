@@ -1,9 +1,9 @@
 #include "UiTestSupport.h"
 
-#include "app/Globals.h"
-#include "app/MainUnit.h"
 #include "config/Konf.h"
 #include "support/Nobody.h"
+#include "ui/Globals.h"
+#include "ui/MainUnit.h"
 
 #include <QApplication>
 #include <QClipboard>

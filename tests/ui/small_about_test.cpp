@@ -1,6 +1,6 @@
 #include "UiTestSupport.h"
 
-#include "app/About.h"
+#include "ui/About.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

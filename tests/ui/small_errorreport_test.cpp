@@ -1,8 +1,8 @@
 #include "UiTestSupport.h"
 
-#include "app/ErrorReport.h"
-#include "app/Globals.h"
 #include "tools/Errors.h"
+#include "ui/ErrorReport.h"
+#include "ui/Globals.h"
 
 #include <QApplication>
 #include <QEvent>

@@ -1,6 +1,6 @@
 #include "UiTestSupport.h"
 
-#include "app/PBNumEdit.h"
+#include "ui/PBNumEdit.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -1,9 +1,9 @@
 #include "UiTestSupport.h"
 
-#include "app/BusyIcons.h"
-#include "app/IDoFenster1.h"
-#include "app/KurzMeldung.h"
-#include "app/Platform.h"
+#include "ui/BusyIcons.h"
+#include "ui/IDoFenster1.h"
+#include "ui/KurzMeldung.h"
+#include "ui/Platform.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

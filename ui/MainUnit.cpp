@@ -1,14 +1,14 @@
 #include "MainUnit.h"
 
-#include "app/About.h"
-#include "app/BusyIcons.h"
-#include "app/ErrorReport.h"
-#include "app/Globals.h"
-#include "app/OptionFrm.h"
-#include "app/Platform.h"
 #include "config/Konf.h"
 #include "tools/Errors.h"
 #include "tools/SafeWriter.h"
+#include "ui/About.h"
+#include "ui/BusyIcons.h"
+#include "ui/ErrorReport.h"
+#include "ui/Globals.h"
+#include "ui/OptionFrm.h"
+#include "ui/Platform.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QWidget>
 
 namespace tervalo {
 
@@ -165,6 +166,24 @@ void SetPlatform(TPlatform* platform) { g_platform = platform; }
 
 TEscapeWatch::TEscapeWatch() { Platform().BeginEscapeWatch(); }
 TEscapeWatch::~TEscapeWatch() { Platform().EndEscapeWatch(); }
+
+bool EscapeCancelCheck(QWidget* parent, QWidget* keepAbove) {
+    TPlatform& p = Platform();
+    if (p.EscapePressed() && p.IsActiveApplication()) {
+        p.DropMessage();
+        const bool yes = p.MessageBox(parent, QStringLiteral("Best\u00E4tigen"), QStringLiteral("Wirklich abbrechen?"),
+                                      TMsgIcon::Question, TMsgButtons::YesNo) == TMsgResult::Yes;
+        // Closing the question activates its parent, which the window manager raises over
+        // a progress window of its own.
+        if (!yes && keepAbove) {
+            keepAbove->show();
+            keepAbove->raise();
+        }
+        return yes;
+    }
+    p.ProcessEvents();
+    return false;
+}
 
 TMsgResult TScriptedPlatform::MessageBox(QWidget*, const QString& caption, const QString& text,
                                          TMsgIcon icon, TMsgButtons buttons) {

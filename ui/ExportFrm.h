@@ -1,8 +1,8 @@
 #pragma once
 // Export window: the four bounds, the dBase level, the run log and its two counters.
-#include "app/PBNumEdit.h"
 #include "config/TYPEN.h"
 #include "export/PointRun.h"
+#include "ui/PBNumEdit.h"
 
 #include <QDialog>
 #include <QGroupBox>
@@ -12,12 +12,6 @@
 #include <QRadioButton>
 
 namespace tervalo {
-
-// The cancel check of long runs: after an Escape press while the program is active, drops
-// one pending event and asks "Wirklich abbrechen?" (true for Yes); otherwise lets the
-// application handle its pending events. Used with a TEscapeWatch in force. `keepAbove`, a
-// progress window, is raised again after the answer No.
-bool EscapeCancelCheck(QWidget* parent, QWidget* keepAbove = nullptr);
 
 class TExportForm : public QDialog {
     Q_OBJECT

@@ -1,10 +1,10 @@
 #include "OptionFrm.h"
 
-#include "app/ErrorReport.h"
-#include "app/Globals.h"
-#include "app/Platform.h"
-#include "export/ExportFrm.h"
-#include "filemanager/DateiFrm.h"
+#include "ui/DateiFrm.h"
+#include "ui/ErrorReport.h"
+#include "ui/ExportFrm.h"
+#include "ui/Globals.h"
+#include "ui/Platform.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

@@ -1,9 +1,9 @@
 #pragma once
 // Main window: coordinate input, height query, result labels and the result grid.
-#include "app/PBNumEdit.h"
-#include "app/ResultGrid.h"
 #include "config/TYPEN.h"
 #include "query/Query.h"
+#include "ui/PBNumEdit.h"
+#include "ui/ResultGrid.h"
 
 #include <QAction>
 #include <QDialog>

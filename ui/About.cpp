@@ -1,7 +1,7 @@
 #include "About.h"
 
-#include "app/Globals.h"
 #include "config/TYPEN.h"
+#include "ui/Globals.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -1,9 +1,9 @@
 #include "ExportFrm.h"
 
-#include "app/ErrorReport.h"
-#include "app/Platform.h"
 #include "export/Export.h"
 #include "tools/Tools.h"
+#include "ui/ErrorReport.h"
+#include "ui/Platform.h"
 
 #include <QCloseEvent>
 #include <QFontMetrics>
@@ -75,24 +75,6 @@ private:
 };
 
 }  // namespace
-
-bool EscapeCancelCheck(QWidget* parent, QWidget* keepAbove) {
-    TPlatform& p = Platform();
-    if (p.EscapePressed() && p.IsActiveApplication()) {
-        p.DropMessage();
-        const bool yes = p.MessageBox(parent, QStringLiteral("Best\u00E4tigen"), QStringLiteral("Wirklich abbrechen?"),
-                                      TMsgIcon::Question, TMsgButtons::YesNo) == TMsgResult::Yes;
-        // Closing the question activates its parent, which the window manager raises over
-        // a progress window of its own.
-        if (!yes && keepAbove) {
-            keepAbove->show();
-            keepAbove->raise();
-        }
-        return yes;
-    }
-    p.ProcessEvents();
-    return false;
-}
 
 TExportForm::TExportForm(QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |

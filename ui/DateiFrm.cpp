@@ -1,14 +1,13 @@
 #include "DateiFrm.h"
 
-#include "app/ErrorReport.h"
-#include "app/Globals.h"
-#include "app/IDoFenster1.h"
-#include "app/KurzMeldung.h"
-#include "app/Platform.h"
-#include "export/ExportFrm.h"
-#include "filemanager/DBFInfoFrm.h"
 #include "filemanager/Extent.h"
 #include "filemanager/Konvert.h"
+#include "ui/DBFInfoFrm.h"
+#include "ui/ErrorReport.h"
+#include "ui/Globals.h"
+#include "ui/IDoFenster1.h"
+#include "ui/KurzMeldung.h"
+#include "ui/Platform.h"
 
 #include <QAbstractButton>
 #include <QCloseEvent>

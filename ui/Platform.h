@@ -73,6 +73,12 @@ public:
     TEscapeWatch& operator=(const TEscapeWatch&) = delete;
 };
 
+// The cancel check of long runs: after an Escape press while the program is active, drops
+// one pending event and asks "Wirklich abbrechen?" (true for Yes); otherwise lets the
+// application handle its pending events. Used with a TEscapeWatch in force. `keepAbove`, a
+// progress window, is raised again after the answer No.
+bool EscapeCancelCheck(QWidget* parent, QWidget* keepAbove = nullptr);
+
 // Icons and type names of the program's file dialogs, decided by a name's type and
 // extension alone: no file is opened to show it, so folders like /proc/ cannot stall a dialog.
 QFileIconProvider* NameOnlyIconProvider();

@@ -1,7 +1,7 @@
 #include "DBFInfoFrm.h"
 
-#include "app/Platform.h"
 #include "filemanager/DbfInfo.h"
+#include "ui/Platform.h"
 
 #include <QElapsedTimer>
 #include <QFontMetrics>

@@ -1,8 +1,8 @@
 #pragma once
 // Options dialog: capture range and Shepard exponent, and the door to the administrator
 // tools (file manager, data export), which work on the dialog's copy of the catalogue.
-#include "app/PBNumEdit.h"
 #include "config/TYPEN.h"
+#include "ui/PBNumEdit.h"
 
 #include <QDialog>
 #include <QGroupBox>
