@@ -534,16 +534,7 @@ void TDateiForm::Konvertieren1Click() {
                                   TMsgIcon::Error, TMsgButtons::Ok);
             return;
         }
-        // The dialog asked about the name as typed, not about the one with the extension
-        // added. "Nein" lets the user choose another name, as the dialog's own question does.
-        if (target == typed || !std::filesystem::exists(std::filesystem::path(target)) ||
-            Platform().MessageBox(this, QStringLiteral("Best\u00E4tigen"),
-                                  U(FileNamePart(target)) + QStringLiteral(" existiert bereits.\nErsetzen?"),
-                                  TMsgIcon::Question, TMsgButtons::YesNo) == TMsgResult::Yes)
-            break;
-        dlg.InitialDir = U(FolderPart(typed));
-        dlg.FileName = U(FileNamePart(typed));
-        dlg.FilterIndex = chosen.FilterIndex;
+        if (ConfirmAppendedTarget(this, dlg, chosen, typed, target)) break;
     }
 
     SetRunning(true);

@@ -237,16 +237,7 @@ void TExportForm::DoExportBtnClick() {
         if (!chosen.Accepted || chosen.Path.isEmpty()) break;
         const std::string typed = chosen.Path.toStdString();
         path = ExportTargetPath(typed, chosen.FilterIndex);
-        // The dialog asked about the name as typed, not about the one with the extension
-        // added; "Nein" goes back to the dialog.
-        if (path == typed || !std::filesystem::exists(std::filesystem::path(path)) ||
-            Platform().MessageBox(this, QStringLiteral("Best\u00E4tigen"),
-                                  U(FileNamePart(path)) + QStringLiteral(" existiert bereits.\nErsetzen?"),
-                                  TMsgIcon::Question, TMsgButtons::YesNo) == TMsgResult::Yes)
-            break;
-        dlg.InitialDir = U(FolderPart(typed));
-        dlg.FileName = U(FileNamePart(typed));
-        dlg.FilterIndex = chosen.FilterIndex;
+        if (ConfirmAppendedTarget(this, dlg, chosen, typed, path)) break;
     }
     if (chosen.Accepted && !chosen.Path.isEmpty()) {
         const TAusgabe format = ExportFormatFromFilter(chosen.FilterIndex, DBFVersion());

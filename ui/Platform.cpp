@@ -1,5 +1,7 @@
 #include "Platform.h"
 
+#include "tools/Tools.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QCursor>
@@ -9,6 +11,7 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QWidget>
+#include <filesystem>
 
 namespace tervalo {
 
@@ -166,6 +169,20 @@ void SetPlatform(TPlatform* platform) { g_platform = platform; }
 
 TEscapeWatch::TEscapeWatch() { Platform().BeginEscapeWatch(); }
 TEscapeWatch::~TEscapeWatch() { Platform().EndEscapeWatch(); }
+
+bool ConfirmAppendedTarget(QWidget* owner, TSaveDialog& dlg, const TSaveResult& chosen,
+                           const std::string& typed, const std::string& target) {
+    if (target == typed || !std::filesystem::exists(std::filesystem::path(target)) ||
+        Platform().MessageBox(owner, QStringLiteral("Best\u00E4tigen"),
+                              QString::fromStdString(FileNamePart(target)) +
+                                  QStringLiteral(" existiert bereits.\nErsetzen?"),
+                              TMsgIcon::Question, TMsgButtons::YesNo) == TMsgResult::Yes)
+        return true;
+    dlg.InitialDir = QString::fromStdString(FolderPart(typed));
+    dlg.FileName = QString::fromStdString(FileNamePart(typed));
+    dlg.FilterIndex = chosen.FilterIndex;
+    return false;
+}
 
 bool EscapeCancelCheck(QWidget* parent, QWidget* keepAbove) {
     TPlatform& p = Platform();

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <deque>
 #include <functional>
+#include <string>
 #include <vector>
 
 class QWidget;
@@ -78,6 +79,12 @@ public:
 // application handle its pending events. Used with a TEscapeWatch in force. `keepAbove`, a
 // progress window, is raised again after the answer No.
 bool EscapeCancelCheck(QWidget* parent, QWidget* keepAbove = nullptr);
+
+// The save dialog asked about the name as typed, not about the one with the default extension
+// appended: when that one exists, asks "… existiert bereits. Ersetzen?". True to go on; false
+// ("Nein") after setting the dialog up to open again with the typed name and the chosen filter.
+bool ConfirmAppendedTarget(QWidget* owner, TSaveDialog& dlg, const TSaveResult& chosen,
+                           const std::string& typed, const std::string& target);
 
 // Icons and type names of the program's file dialogs, decided by a name's type and
 // extension alone: no file is opened to show it, so folders like /proc/ cannot stall a dialog.
