@@ -55,13 +55,15 @@ python3 - "$WORK" <<'PY'
 import glob, json, os, statistics, sys
 work = sys.argv[1]
 times = {}
+units = {}
 for f in glob.glob(os.path.join(work, "*.json")):
     which = os.path.basename(f).split(".")[0]
     for b in json.load(open(f)).get("benchmarks", []):
         if b.get("run_type") == "aggregate":
             continue
         times.setdefault(b["name"], {}).setdefault(which, []).append(b["real_time"])
-print(f"{'benchmark':48} {'old ms':>9} {'new ms':>9} {'new/old':>8}")
+        units[b["name"]] = b.get("time_unit", "")
+print(f"{'benchmark':48} {'old':>10} {'new':>10} {'unit':>4} {'new/old':>8}")
 worst = 0.0
 for name in sorted(times):
     t = times[name]
@@ -69,7 +71,7 @@ for name in sorted(times):
         continue
     o, n = statistics.median(t["old"]), statistics.median(t["new"])
     worst = max(worst, n / o)
-    print(f"{name:48} {o:9.2f} {n:9.2f} {n / o:8.3f}")
+    print(f"{name:48} {o:10.2f} {n:10.2f} {units[name]:>4} {n / o:8.3f}")
 print(f"medians of {min(len(v) for t in times.values() for v in t.values())} runs each; "
       f"largest new/old {worst:.3f} (above 1.10 = more than 10 % slower)")
 PY
