@@ -37,7 +37,7 @@ class Recorder : public DbfInfoObserver {
 public:
     explicit Recorder(int cancelAt = -1) : cancelAt_(cancelAt) {}
     void AddLine(const std::string& line) override { lines.push_back(line); }
-    bool CancelNow() override { return ++asked == cancelAt_; }
+    bool CancelCheck() override { return ++asked == cancelAt_; }
     Lines lines;
     int asked = 0;
 
