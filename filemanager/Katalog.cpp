@@ -28,6 +28,10 @@ void TKatalog::InsertAt(int row, TKatalogZeile z) {
     rows_.insert(rows_.begin() + (row - 1), std::move(z));
 }
 
+void TKatalog::SetRow(int row, TKatalogZeile z) {
+    if (row >= 1 && row <= Rows()) rows_[static_cast<std::size_t>(row - 1)] = std::move(z);
+}
+
 void TKatalog::Remove(int row) {
     if (row < 1 || row > Rows()) return;
     if (Rows() == 1)

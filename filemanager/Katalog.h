@@ -32,6 +32,8 @@ public:
 
     // Inserts before `row` (Rows() + 1 appends); outside that range nothing happens.
     void InsertAt(int row, TKatalogZeile z);
+    // Puts a file into an existing row.
+    void SetRow(int row, TKatalogZeile z);
     // Removes a row; the last one left is blanked instead.
     void Remove(int row);
     // Moves a row to another place, the others closing up, as dragging it does.

@@ -441,6 +441,8 @@ void TDateiForm::Datei_einfuegenClick() {
         }
         const int row = DateiGrid->CursorRow();
         InsertGridRow(*DateiGrid, row);
+        // The row stays, blank, when the scan fails.
+        katalog_.InsertAt(row, {});
         Renumber(row);
 
         double xmin, xmax, ymin, ymax;
@@ -451,7 +453,7 @@ void TDateiForm::Datei_einfuegenClick() {
             } busy;
             ReadExtremwerte(path, xmin, xmax, ymin, ymax);
         }
-        katalog_.InsertAt(row, {path, xmin, xmax, ymin, ymax});
+        katalog_.SetRow(row, {path, xmin, xmax, ymin, ymax});
         FillRow(row);
         DateiGrid->SetCursorRow(row);
         DateiGrid->viewport()->repaint();

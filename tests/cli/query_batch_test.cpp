@@ -11,7 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "QueryTestUtil.h"
+#include "query/QueryTestUtil.h"
 #include "config/Konf.h"
 #include "support/Nobody.h"
 #include "support/Shell.h"

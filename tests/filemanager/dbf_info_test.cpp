@@ -1,7 +1,7 @@
 // The lines of the dBase information window and the info command of tervalo-cli.
 #include <array>
 
-#include "dbf_helpers.h"
+#include "formats/dbf_helpers.h"
 #include "filemanager/DbfInfo.h"
 #include "formats/DbfFile.h"
 #include "tools/Errors.h"
