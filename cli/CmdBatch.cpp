@@ -13,7 +13,7 @@
 #include "cli/Commands.h"
 #include "config/Konf.h"
 #include "query/Batch.h"
-#include "query/QueryJson.h"
+#include "cli/QueryJson.h"
 #include "tools/Errors.h"
 #include "tools/Tools.h"
 

@@ -100,7 +100,7 @@ void Run(const KonfOptions& o) {
             throw EZielAbgelehnt("Die Konfigurationsdatei enth\xC3\xA4lt mehr als " + std::to_string(MaxDateien) +
                                  " Dateieintr\xC3\xA4ge und wird nicht \xC3\xBC" "berschrieben: " + o.save);
         // The stored widths are written as read: the estimated grid is no real window.
-        KonfSave(o.save, settings, dateien, nullptr);
+        KonfSave(o.save, settings, dateien);
     }
 }
 

@@ -7,7 +7,7 @@
 #include "cli/Commands.h"
 #include "config/Konf.h"
 #include "query/Query.h"
-#include "query/QueryJson.h"
+#include "cli/QueryJson.h"
 
 namespace tervalo::cli {
 

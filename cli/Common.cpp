@@ -26,7 +26,8 @@ std::string DefaultKonfPath() { return ProgramFolder() + "tervalo.KNF"; }
 TKonfCli LoadKonf(const std::string& path, const GridWidthHooks* grid) {
     TKonfCli k;
     k.Dateien.KonfDatei = path.empty() ? DefaultKonfPath() : path;
-    k.Gelesen = KonfLoad(k.Dateien.KonfDatei, ProgramFolder(), k.Settings, k.Dateien, grid);
+    k.Gelesen = KonfLoad(k.Dateien.KonfDatei, ProgramFolder(), k.Settings, k.Dateien);
+    if (grid) ApplyGridWidths(k.Gelesen, k.Settings, *grid);
     if (k.Gelesen.ZuVieleEintraege) {
         std::cout.flush();
         std::cerr << "Warnung: Die Konfigurationsdatei enth\xC3\xA4lt " << k.Gelesen.Eintraege

@@ -139,7 +139,7 @@ std::string KonfFileFor(const std::string& programPath) {
 }
 
 TKonfGelesen KonfLoad(const std::string& path, const std::string& programFolder, TSettings& settings,
-                      TDateien& dateien, const GridWidthHooks* grid) {
+                      TDateien& dateien) {
     TKonfGelesen result;
     std::optional<LineSource> source;
     try {
@@ -218,15 +218,8 @@ TKonfGelesen KonfLoad(const std::string& path, const std::string& programFolder,
 
     settings = set;
     dateien = dat;
-    if (widths && grid) {
-        // Only widen: a stored width below the heading's own width is not applied.
-        for (int col = 0; col < grid->colCount && col < 11; ++col) {
-            const int stored = settings.GridBreiten[col];
-            if (grid->headingWidth && grid->setColWidth && grid->headingWidth(col) < stored)
-                grid->setColWidth(col, stored);
-        }
-    }
     result.Vorhanden = true;
+    result.GridBreiten = widths;
     result.Eintraege = found;
     result.ZuVieleEintraege = found > MaxDateien;
     return result;
@@ -258,10 +251,21 @@ std::string KonfText(const TSettings& settings, const TDateien& dateien) {
     return out;
 }
 
-void KonfSave(const std::string& path, TSettings& settings, const TDateien& dateien,
-              const GridWidthHooks* grid) {
-    if (grid && grid->colWidth)
-        for (int col = 0; col < grid->colCount && col < 11; ++col) settings.GridBreiten[col] = grid->colWidth(col);
+void ApplyGridWidths(const TKonfGelesen& gelesen, const TSettings& settings, const GridWidthHooks& grid) {
+    if (!gelesen.GridBreiten || !grid.headingWidth || !grid.setColWidth) return;
+    // Only widen: a stored width below the heading's own width is not applied.
+    for (int col = 0; col < grid.colCount && col < 11; ++col) {
+        const int stored = settings.GridBreiten[col];
+        if (grid.headingWidth(col) < stored) grid.setColWidth(col, stored);
+    }
+}
+
+void TakeGridWidths(TSettings& settings, const GridWidthHooks& grid) {
+    if (!grid.colWidth) return;
+    for (int col = 0; col < grid.colCount && col < 11; ++col) settings.GridBreiten[col] = grid.colWidth(col);
+}
+
+void KonfSave(const std::string& path, const TSettings& settings, const TDateien& dateien) {
     const std::string text = KonfText(settings, dateien);
 
     TSchutz schutz;

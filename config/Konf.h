@@ -10,14 +10,14 @@ namespace tervalo {
 
 class TextGrid;
 
-// What the reader and writer need of the main window's result grid.
+// What the stored widths need of the main window's result grid.
 struct GridWidthHooks {
     int colCount = 0;
-    // Pixel width of a column's heading text (row 0) in the window's font (load).
+    // Pixel width of a column's heading text (row 0) in the window's font.
     std::function<int(int col)> headingWidth;
-    // Sets a column's width (load).
+    // Sets a column's width.
     std::function<void(int col, int width)> setColWidth;
-    // A column's current width (save).
+    // A column's current width.
     std::function<int(int col)> colWidth;
 };
 
@@ -32,24 +32,30 @@ struct TKonfGelesen {
     bool Vorhanden = false;          // the file existed and was read
     uint64_t Eintraege = 0;          // valid catalogue entries in the file, the surplus included
     bool ZuVieleEintraege = false;   // more than MaxDateien: only the first were taken
+    bool GridBreiten = false;        // the result grid's width line held numbers
 };
 
-// Reads the file into settings, width lists and catalogue and widens the result grid's
-// columns whose heading is narrower than the stored width. Only a missing file (ENOENT, or
+// Reads the file into settings, width lists and catalogue. Only a missing file (ENOENT, or
 // ENOTDIR on the way) is passed over silently: every value stays. A file that exists but
 // cannot be read (no permission, a folder, a pipe, a read error midway) throws EInOutError
 // naming the path, and no value changes. Bare catalogue names resolve to programFolder +
 // "Daten/" + name. Entries beyond 250 are counted but not taken; widths beyond 11 ignored.
 TKonfGelesen KonfLoad(const std::string& path, const std::string& programFolder, TSettings& settings,
-                      TDateien& dateien, const GridWidthHooks* grid);
+                      TDateien& dateien);
 
-// Writes the whole file anew through the safe writer (the catalogued sources are protected);
-// the result grid's current widths go into GridBreiten first. Throws EZielAbgelehnt when the
-// file cannot be created (refused: not a regular file, write-protected for this user, folder
-// not writable, ...; nothing written) and EInOutError for a later failure (the previous file
-// stays as it was). An existing file keeps its mode (and owner, as root).
-void KonfSave(const std::string& path, TSettings& settings, const TDateien& dateien,
-              const GridWidthHooks* grid);
+// After loading: widens the result grid's columns whose heading is narrower than the stored
+// width. Nothing when the file's width line held no numbers (earlier widths included).
+void ApplyGridWidths(const TKonfGelesen& gelesen, const TSettings& settings, const GridWidthHooks& grid);
+
+// Before saving: the result grid's current widths go into GridBreiten.
+void TakeGridWidths(TSettings& settings, const GridWidthHooks& grid);
+
+// Writes the whole file anew through the safe writer (the catalogued sources are protected).
+// Throws EZielAbgelehnt when the file cannot be created (refused: not a regular file,
+// write-protected for this user, folder not writable, ...; nothing written) and EInOutError
+// for a later failure (the previous file stays as it was). An existing file keeps its mode
+// (and owner, as root).
+void KonfSave(const std::string& path, const TSettings& settings, const TDateien& dateien);
 
 // The file's text exactly as KonfSave writes it (CR LF lines, Windows-1252).
 std::string KonfText(const TSettings& settings, const TDateien& dateien);

@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
         TSettings settings;
         const int32_t breiten[5] = {30, 70, 70, 45, 41};  // the result grid's start widths
         std::copy(std::begin(breiten), std::end(breiten), settings.GridBreiten);
-        KonfSave(konf.string(), settings, kat, nullptr);  // errors name the file
+        KonfSave(konf.string(), settings, kat);  // errors name the file
         std::printf("Katalog geschrieben: %s\n", konf.string().c_str());
         std::printf("Zum Ausprobieren, an der Ecke aller vier Bl\xC3\xA4tter: Rechtswert 3567002.5, Hochwert 5936002.5\n"
                     "  tervalo-cli query 3567002.5 5936002.5\n");

@@ -6,6 +6,7 @@
 
 #include "config/TYPEN.h"
 #include "export/PointRun.h"
+#include "tools/Rueckmeldung.h"
 
 namespace tervalo {
 
@@ -27,17 +28,15 @@ struct TExportBounds {
 // The counter texts of the export window.
 std::string OutWerteText(int32_t fileCount, int32_t total);  // "120/ 5430"
 
-class TExportObserver {
+// CancelCheck is asked whenever the run polls, after Counters.
+class TExportObserver : public TRueckmeldung {
 public:
-    virtual ~TExportObserver() = default;
     virtual void Log(const std::string& line) = 0;
     // Exported from the current file, exported in total, duplicates. Called at the start,
     // before each log line, whenever the run polls and at the end.
     virtual void Counters(int32_t fileCount, int32_t total, int32_t duplicates) {
         (void)fileCount, (void)total, (void)duplicates;
     }
-    // Lets the window handle its events; true when the user confirmed cancelling.
-    virtual bool CancelCheck() { return false; }
 };
 
 struct TExportResult {

@@ -67,7 +67,7 @@ std::vector<std::string> DbfInfoLines(const std::string& path, DbfInfoObserver* 
             if (*y < ymin) ymin = *y;
             if (*y > ymax) ymax = *y;
         }
-        if (obs && obs->CancelNow()) {
+        if (obs && obs->CancelCheck()) {
             cancelled = true;
             break;
         }

@@ -4,16 +4,15 @@
 #include <string>
 #include <vector>
 
+#include "tools/Rueckmeldung.h"
+
 namespace tervalo {
 
-class DbfInfoObserver {
+// CancelCheck is asked after each record of the extent scan; true ends the scan as cancelled.
+class DbfInfoObserver : public TRueckmeldung {
 public:
-    virtual ~DbfInfoObserver() = default;
     // Each line as soon as it is added (the window appends it to its text area).
     virtual void AddLine(const std::string& line) { (void)line; }
-    // Asked after each record of the extent scan. The window lets pending events run, and when
-    // Escape was pressed asks "Wirklich abbrechen?"; true (Yes) ends the scan as cancelled.
-    virtual bool CancelNow() { return false; }
 };
 
 inline constexpr const char* kDbfInfoCancelled = "Abbruch durch Anwender";

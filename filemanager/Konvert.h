@@ -6,6 +6,7 @@
 
 #include "export/PointRun.h"
 #include "tools/Errors.h"
+#include "tools/Rueckmeldung.h"
 #include "tools/SafeWriter.h"
 
 namespace tervalo {
@@ -35,15 +36,13 @@ struct TKonvertProgress {
     int32_t ShownNotTaken = 0;
 };
 
-class TKonvertObserver {
+// CancelCheck is asked whenever the run polls, after Progress.
+class TKonvertObserver : public TRueckmeldung {
 public:
-    virtual ~TKonvertObserver() = default;
     // Target file name without folder; called before anything is written.
     virtual void Start(const std::string& targetName) { (void)targetName; }
     // Called at the start, whenever the run polls and at the end.
     virtual void Progress(const TKonvertProgress& p) { (void)p; }
-    // Lets the window handle its events; true when the user confirmed cancelling.
-    virtual bool CancelCheck() { return false; }
 };
 
 struct TKonvertResult {

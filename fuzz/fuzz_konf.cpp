@@ -30,7 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     tervalo::TDateien dateien;
     tervalo::TKonfGelesen read;
     try {
-        read = tervalo::KonfLoad(path, "/prog/", settings, dateien, &grid);
+        read = tervalo::KonfLoad(path, "/prog/", settings, dateien);
+        tervalo::ApplyGridWidths(read, settings, grid);
     } catch (const std::exception&) {
         std::remove(path.c_str());
         return 0;
@@ -45,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     WriteFuzzInput("konf", ".KNF", first.data(), first.size());
     tervalo::TSettings settings2;
     tervalo::TDateien dateien2;
-    tervalo::KonfLoad(path, "/prog/", settings2, dateien2, nullptr);
+    tervalo::KonfLoad(path, "/prog/", settings2, dateien2);
     if (tervalo::KonfText(settings2, dateien2) != first) std::abort();
     std::remove(path.c_str());
     return 0;

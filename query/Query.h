@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "config/TYPEN.h"
+#include "tools/Rueckmeldung.h"
 #include "tools/Tools.h"
 
 namespace tervalo {
@@ -22,6 +23,12 @@ inline constexpr int RanglisteGroesse = 20;      // rows of the result grid
 inline constexpr int BusyIntervall = 10000;      // lines or records per busy step
 inline constexpr double StartAbstand = 9999999.0;
 inline constexpr double TrefferGewicht = 10000.0;  // weight of a point at R <= 0
+
+// Upper bound of the capture range: a square of side 2 d on a grid of the given spacing then
+// holds at most MaxPunkte points, the capacity of the point store.
+inline double FangbreiteMax(double rasterabstand) {
+    return (std::sqrt(static_cast<double>(MaxPunkte)) - 1.0) * rasterabstand / 2.0;
+}
 
 // Label texts of the main window.
 inline constexpr const char* TextUnbekannt = "???";          // LB_Datei at start / nothing selected
@@ -104,19 +111,17 @@ struct TAbfrageParameter {
     int LabelBreite = 0;
 };
 
-// Progress of a run. All calls happen inside Run(), on the caller's thread.
-class TAbfrageBeobachter {
+// Progress of a run. All calls happen inside Run(), on the caller's thread. The query is not
+// cancelled: BusyStep comes once per catalogue entry before its overlap test and once per 10000
+// lines or records read; CancelCheck is never asked.
+class TAbfrageBeobachter : public TRueckmeldung {
 public:
-    virtual ~TAbfrageBeobachter() = default;
     // A selected file was opened, or its opening as text failed. `lbDatei` is LB_Datei's new text
     // (shortened as the parameters say); row.Name is the row's name label ("---" after a failed
     // opening). Not called when a dBase table fails to open: FileDone follows, then the error.
     virtual void FileSelected(const TDateiZeile& row, const std::string& lbDatei) { (void)row; (void)lbDatei; }
     // The file is finished, normally or by an error (counts reached); repaint now.
     virtual void FileDone(const TDateiZeile& row) { (void)row; }
-    // One busy-icon step: once per catalogue entry before its overlap test and once per 10000
-    // lines or records read. `step` is the icon index 0..7 to show.
-    virtual void BusyStep(int step) { (void)step; }
 };
 
 // The query engine. Owns the point store for its lifetime; one Run at a time.

@@ -3,10 +3,8 @@
 #include "filemanager/DbfInfo.h"
 #include "ui/Platform.h"
 
-#include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QHBoxLayout>
-#include <QLocale>
 #include <QTextBlock>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -14,11 +12,6 @@
 namespace tervalo {
 
 namespace {
-
-char UserDecimalSeparator() {
-    const QString p = QLocale().decimalPoint();
-    return p.size() == 1 && p[0].unicode() < 128 ? static_cast<char>(p[0].unicode()) : ',';
-}
 
 // Appends the lines as they come and offers cancelling the extent scan with Escape.
 class TInfoObserver : public DbfInfoObserver {
@@ -30,26 +23,17 @@ public:
         f_.Memo2->repaint();
     }
 
-    bool CancelNow() override {
+    bool CancelCheck() override {
         // Closed meanwhile ("Ende" or the title bar): nobody waits for the rest.
         if (f_.ClosedDuringScan()) return true;
-        TPlatform& p = Platform();
-        if (p.EscapePressed()) {
-            p.DropMessage();
-            return p.MessageBox(&f_, QStringLiteral("Best\u00E4tigen"), QStringLiteral("Wirklich abbrechen?"),
-                                TMsgIcon::Question, TMsgButtons::YesNo) == TMsgResult::Yes;
-        }
-        // Handling events after every record would cost more than reading it.
-        if (!timer_.isValid() || timer_.elapsed() >= 20) {
-            p.ProcessEvents();
-            timer_.start();
-        }
+        if (Platform().EscapePressed()) return AskCancel(&f_);
+        events_.ProcessEvents();
         return false;
     }
 
 private:
     TDBFInfoForm& f_;
-    QElapsedTimer timer_;
+    TEventThrottle events_;
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "DateiFrm.h"
 
 #include "filemanager/Extent.h"
+#include "filemanager/Katalog.h"
 #include "filemanager/Konvert.h"
 #include "ui/DBFInfoFrm.h"
 #include "ui/ErrorReport.h"
@@ -15,7 +16,6 @@
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QLocale>
 #include <QStyle>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -50,11 +50,6 @@ QStringList NameFilters(const char* filter) {
     return out;
 }
 
-char UserDecimalSeparator() {
-    const QString p = QLocale().decimalPoint();
-    return p.size() == 1 && p[0].unicode() < 128 ? static_cast<char>(p[0].unicode()) : ',';
-}
-
 // An extent as the configuration file stores it, with the user's decimal separator: the
 // value shown is the value OK keeps.
 std::string ExtentText(double v) {
@@ -62,16 +57,6 @@ std::string ExtentText(double v) {
     const char sep = UserDecimalSeparator();
     if (sep != '.') std::replace(t.begin(), t.end(), '.', sep);
     return t;
-}
-
-// The value a cell shows, read back with the separator it was written with.
-double ExtentValue(const std::string& cell) {
-    std::string t = NumberChars(cell);
-    const char sep = UserDecimalSeparator();
-    if (sep != '.') std::replace(t.begin(), t.end(), sep, '.');
-    double v = 0.0;
-    ValDouble(t, v);
-    return v;
 }
 
 bool SameFileOnDisk(const std::string& a, const std::string& b) {
@@ -339,6 +324,9 @@ TDateiForm::TDateiForm(QWidget* owner)
         PopupMenu1->popup(DateiGrid->viewport()->mapToGlobal(pos));
     });
     connect(OKButton, &QPushButton::clicked, this, [this] { Guarded([this] { OKButtonClick(); }); });
+    // A row dragged to another place moves its catalogue entry with it.
+    connect(DateiGrid->verticalHeader(), &QHeaderView::sectionMoved, this,
+            [this](int, int from, int to) { katalog_.Move(from + 1, to + 1); });
 }
 
 int TDateiForm::MyShowModal(TDateien& dateien) {
@@ -361,11 +349,14 @@ void TDateiForm::showEvent(QShowEvent* e) {
 }
 
 void TDateiForm::FormShow() {
-    for (int i = 1; i <= Dateien.Anzahl; ++i) {
+    katalog_ = TKatalog::FromDateien(Dateien);
+    // An empty catalogue's blank row stays as the grid was set up.
+    const int filled = Dateien.Anzahl == 0 ? 0 : katalog_.Rows();
+    for (int i = 1; i <= filled; ++i) {
         if (i >= DateiGrid->RowCount()) DateiGrid->SetRowCount(i + 1);
         DateiGrid->SetCell(0, i, std::to_string(i));
         CenterCell(*DateiGrid, 0, i);
-        FillRow(i, Dateien.Datei[i], Dateien.Xmin[i], Dateien.Xmax[i], Dateien.Ymin[i], Dateien.Ymax[i]);
+        FillRow(i);
     }
     // Widths belong to the columns, whatever place a column was dragged to.
     for (int c = 0; c < DateiGrid->ColCount(); ++c) {
@@ -399,27 +390,20 @@ int TDateiForm::FindColumn(const std::string& header) const {
 }
 
 std::string TDateiForm::RowFileName(int row) const {
-    const int c = FindColumn("Datei");
-    return c < 0 ? std::string() : Trim(DateiGrid->Cell(c, row));
+    return row >= 1 && row <= katalog_.Rows() ? katalog_.Row(row).Name() : std::string();
 }
 
 std::string TDateiForm::RowFolder(int row) const {
-    const int c = FindColumn("Verzeichnis");
-    return c < 0 ? std::string() : Trim(DateiGrid->Cell(c, row));
+    return row >= 1 && row <= katalog_.Rows() ? katalog_.Row(row).Ordner() : std::string();
 }
 
-int TDateiForm::NamedRows() const {
-    int n = 0;
-    for (int r = 1; r < DateiGrid->RowCount(); ++r)
-        if (!RowFileName(r).empty()) ++n;
-    return n;
-}
+int TDateiForm::NamedRows() const { return katalog_.NamedRows(); }
 
-void TDateiForm::FillRow(int row, const std::string& path, double xmin, double xmax, double ymin,
-                         double ymax) {
+void TDateiForm::FillRow(int row) {
+    const TKatalogZeile& z = katalog_.Row(row);
     const std::pair<const char*, std::string> cells[] = {
-        {"Datei", FileNamePart(path)},  {"Xmin", ExtentText(xmin)}, {"Xmax", ExtentText(xmax)},
-        {"Ymin", ExtentText(ymin)},     {"Ymax", ExtentText(ymax)}, {"Verzeichnis", FolderPart(path)},
+        {"Datei", FileNamePart(z.Datei)}, {"Xmin", ExtentText(z.Xmin)}, {"Xmax", ExtentText(z.Xmax)},
+        {"Ymin", ExtentText(z.Ymin)},     {"Ymax", ExtentText(z.Ymax)}, {"Verzeichnis", FolderPart(z.Datei)},
     };
     for (const auto& [header, text] : cells)
         if (const int c = FindColumn(header); c >= 0) DateiGrid->SetCell(c, row, text);
@@ -445,20 +429,20 @@ void TDateiForm::Datei_einfuegenClick() {
             ShowShortMessage(QStringLiteral("Dateiname nicht OK: ") + U(name), MessageMs);
             continue;
         }
-        bool present = false;
-        for (int r = 1; r < DateiGrid->RowCount() && !present; ++r) present = RowFileName(r) == name;
-        if (present) {
+        if (katalog_.ContainsName(name)) {
             ShowShortMessage(QStringLiteral("Datei: ") + U(name) + QStringLiteral(" schon vorhanden!"), MessageMs);
             continue;
         }
         // The catalogue holds 250 entries; a further row would be lost on OK.
-        if (NamedRows() >= MaxDateien) {
+        if (katalog_.Full()) {
             ShowShortMessage(QStringLiteral("Die Liste ist voll: h\u00F6chstens %1 Dateien!").arg(MaxDateien),
                              MessageMs);
             break;
         }
         const int row = DateiGrid->CursorRow();
         InsertGridRow(*DateiGrid, row);
+        // The row stays, blank, when the scan fails.
+        katalog_.InsertAt(row, {});
         Renumber(row);
 
         double xmin, xmax, ymin, ymax;
@@ -469,7 +453,8 @@ void TDateiForm::Datei_einfuegenClick() {
             } busy;
             ReadExtremwerte(path, xmin, xmax, ymin, ymax);
         }
-        FillRow(row, path, xmin, xmax, ymin, ymax);
+        katalog_.SetRow(row, {path, xmin, xmax, ymin, ymax});
+        FillRow(row);
         DateiGrid->SetCursorRow(row);
         DateiGrid->viewport()->repaint();
     }
@@ -483,6 +468,7 @@ void TDateiForm::Datei_loeschenClick() {
     } else {
         DeleteGridRow(*DateiGrid, row);
     }
+    katalog_.Remove(row);
     Renumber(row);
 }
 
@@ -547,8 +533,8 @@ void TDateiForm::Konvertieren1Click() {
     TSchutz schutz;
     schutz.Konfiguration = Dateien.KonfDatei;
     for (int i = 1; i <= Dateien.Anzahl && i <= MaxDateien; ++i) schutz.Quellen.push_back(Dateien.Datei[i]);
-    for (int r = 1; r < DateiGrid->RowCount(); ++r)
-        if (!RowFileName(r).empty()) schutz.Quellen.push_back(RowFolder(r) + RowFileName(r));
+    for (int r = 1; r <= katalog_.Rows(); ++r)
+        if (!katalog_.Row(r).Name().empty()) schutz.Quellen.push_back(katalog_.Row(r).Pfad());
     QString fehler;
     try {
         TIDoFenster progress(this);
@@ -579,26 +565,7 @@ void TDateiForm::Konvertieren1Click() {
 
 void TDateiForm::OKButtonClick() {
     if (running_) return;
-    const int cDatei = FindColumn("Datei");
-    const int cVerz = FindColumn("Verzeichnis");
-    const int cXmin = FindColumn("Xmin"), cXmax = FindColumn("Xmax");
-    const int cYmin = FindColumn("Ymin"), cYmax = FindColumn("Ymax");
-    auto value = [this](int col, int row) {
-        return col < 0 ? 0.0 : ExtentValue(DateiGrid->Cell(col, row));
-    };
-    int n = 0;
-    for (int r = 1; r < DateiGrid->RowCount() && n < MaxDateien; ++r) {
-        const std::string name = cDatei < 0 ? std::string() : Trim(DateiGrid->Cell(cDatei, r));
-        if (name.empty()) continue;
-        ++n;
-        const std::string folder = cVerz < 0 ? std::string() : Trim(DateiGrid->Cell(cVerz, r));
-        Dateien.Datei[n] = folder + name;
-        Dateien.Xmin[n] = value(cXmin, r);
-        Dateien.Xmax[n] = value(cXmax, r);
-        Dateien.Ymin[n] = value(cYmin, r);
-        Dateien.Ymax[n] = value(cYmax, r);
-    }
-    Dateien.Anzahl = static_cast<uint8_t>(n);
+    katalog_.ToDateien(Dateien);
     done(QDialog::Accepted);
 }
 

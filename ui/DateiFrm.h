@@ -1,9 +1,11 @@
 #pragma once
 // File manager: the source catalogue as a list of files with their extents. Adds files
 // (scanning each once), removes and reorders them, shows dBase information and converts a
-// file between text and dBase; OK writes the list back into the catalogue.
+// file between text and dBase; OK writes the list back into the catalogue. The list being
+// edited is a TKatalog; the grid shows it.
 #include "config/TYPEN.h"
 #include "export/PointRun.h"
+#include "filemanager/Katalog.h"
 #include "tools/Tools.h"
 
 #include <QAction>
@@ -80,7 +82,7 @@ public:
 
     // Column of a header text (blanks at both ends ignored), -1 when there is none.
     int FindColumn(const std::string& header) const;
-    // File name and folder of a grid row, blanks removed at both ends.
+    // File name and folder of a row, blanks removed at both ends.
     std::string RowFileName(int row) const;
     std::string RowFolder(int row) const;
     int NamedRows() const;
@@ -109,9 +111,11 @@ protected:
     void closeEvent(QCloseEvent* e) override;
 
 private:
-    void FillRow(int row, const std::string& path, double xmin, double xmax, double ymin, double ymax);
+    // Shows the catalogue row in the grid row of the same number.
+    void FillRow(int row);
     void Renumber(int from);
     void SetRunning(bool running);
+    TKatalog katalog_;  // what the grid shows, row for row
     bool shown_ = false;
     bool running_ = false;
 };

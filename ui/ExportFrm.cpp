@@ -7,7 +7,6 @@
 
 #include <QCloseEvent>
 #include <QFontMetrics>
-#include <QLocale>
 #include <QPainter>
 #include <QScrollBar>
 #include <filesystem>
@@ -53,11 +52,6 @@ QStringList FilterCaptions(const char* filter) {
     QStringList captions;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) captions << parts[i];
     return captions;
-}
-
-char LocaleDecimalSeparator() {
-    const QString p = QLocale().decimalPoint();
-    return p.size() == 1 && p[0].unicode() < 128 ? static_cast<char>(p[0].unicode()) : ',';
 }
 
 class TFormObserver : public TExportObserver {
@@ -186,14 +180,17 @@ void TExportForm::FormShow() {
     Memo1->clear();
 }
 
+int DbfVersionButton(int level) { return level == 4 ? 2 : level == 7 ? 3 : 1; }
+
+int DbfVersionOfButton(int button) { return button == 2 ? 4 : button == 3 ? 7 : 3; }
+
 int TExportForm::DBFVersion() const {
-    if (RB2_DBFVersion->isChecked()) return 4;
-    if (RB3_DBFVersion->isChecked()) return 7;
-    return 3;
+    return DbfVersionOfButton(RB2_DBFVersion->isChecked() ? 2 : RB3_DBFVersion->isChecked() ? 3 : 1);
 }
 
 void TExportForm::SetDBFVersion(int level) {
-    (level == 4 ? RB2_DBFVersion : level == 7 ? RB3_DBFVersion : RB1_DBFVersion)->setChecked(true);
+    QRadioButton* const radio[] = {RB1_DBFVersion, RB2_DBFVersion, RB3_DBFVersion};
+    radio[DbfVersionButton(level) - 1]->setChecked(true);
 }
 
 // While a run is in progress nothing may start another run or close the window, and the
@@ -244,7 +241,7 @@ void TExportForm::DoExportBtnClick() {
         // The bounds are taken once; the fields cannot change during the run.
         const TExportBounds bounds{PBN_Xmin->Value(), PBN_Xmax->Value(), PBN_Ymin->Value(), PBN_Ymax->Value()};
         TRunOptions options;
-        options.DecimalSeparator = LocaleDecimalSeparator();
+        options.DecimalSeparator = UserDecimalSeparator();
         options.Poll = Poll;
 
         ST_nDoppelt->setText(QStringLiteral("0"));

@@ -13,6 +13,10 @@
 
 namespace tervalo {
 
+// The radio button (1, 2, 3) of a stored dBase level, and the level of a selected button.
+int DbfVersionButton(int level);
+int DbfVersionOfButton(int button);
+
 class TExportForm : public QDialog {
     Q_OBJECT
 public:

@@ -323,11 +323,6 @@ void TForm1::FormCreate() {
     letzterEintrag_ = 0;
 }
 
-char TForm1::DecimalSeparator() const {
-    const QString p = QLocale().decimalPoint();
-    return p.size() == 1 && p[0].unicode() < 128 ? static_cast<char>(p[0].unicode()) : ',';
-}
-
 void TForm1::SetWindowWidth(int w) {
     setFixedSize(w, DesignHeight);
     PlaceTopBar();
@@ -391,11 +386,11 @@ void TForm1::FormActivate() {
 
     // A file that cannot be read leaves the initial values; the window still comes up whole
     // and the report follows once it is set up.
-    GridWidthHooks hooks = GridHooksFor(*StringGrid1);
     std::exception_ptr ladeFehler;
     TKonfGelesen gelesen;
     try {
-        gelesen = KonfLoad(Dateien.KonfDatei, ProgramFolder, Settings, Dateien, &hooks);
+        gelesen = KonfLoad(Dateien.KonfDatei, ProgramFolder, Settings, Dateien);
+        ApplyGridWidths(gelesen, Settings, GridHooksFor(*StringGrid1));
     } catch (const std::exception&) {
         ladeFehler = std::current_exception();
     }
@@ -431,8 +426,8 @@ void TForm1::FormClose() {
     // A configuration that was not read whole is the user's, not ours to replace.
     if (!konfGesperrt_) {
         try {
-            GridWidthHooks hooks = GridHooksFor(*StringGrid1);
-            KonfSave(Dateien.KonfDatei, Settings, Dateien, &hooks);
+            TakeGridWidths(Settings, GridHooksFor(*StringGrid1));
+            KonfSave(Dateien.KonfDatei, Settings, Dateien);
         } catch (const EZielAbgelehnt&) {
             // The file cannot be created (refused, write-protected, no folder): nothing saved.
         } catch (const std::exception& e) {
@@ -490,7 +485,7 @@ void TForm1::StartBtnClick() {
     p.Y = PBN_Y->Value();
     p.Fangbreite = Settings.Fangbreite;
     p.Potenz = Settings.Potenz;
-    p.Dezimaltrenner = DecimalSeparator();
+    p.Dezimaltrenner = UserDecimalSeparator();
     const TLabelMeasure measure(LB_Datei->font());
     p.LabelFont = &measure;
     p.LabelBreite = LB_Datei->width();

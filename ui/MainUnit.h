@@ -92,7 +92,6 @@ private:
     void ShowBusyIcon(int step);
     void ResetLabels();
     void ClearGridData();
-    char DecimalSeparator() const;
 
     std::unique_ptr<THoehenAbfrage> abfrage_;  // the point store lives here
     int letzterEintrag_ = 0;

@@ -19,7 +19,6 @@ namespace tervalo {
 namespace {
 
 constexpr double PotenzMax = 500.0;
-constexpr int PointStoreCapacity = 15000;
 
 void SetTextColour(QWidget* w, const QColor& c) {
     QPalette pal = w->palette();
@@ -35,20 +34,12 @@ bool OutOfRange(const TPBNumEdit* f, double v) {
 
 }  // namespace
 
-double FangbreiteMax(double rasterabstand) {
-    return (std::sqrt(static_cast<double>(PointStoreCapacity)) - 1.0) * rasterabstand / 2.0;
-}
-
 QString RangeMessage(double lower, double upper, QChar decimalPoint) {
     QString range = QString::asprintf("Bereich %8.3f bis %8.3f", lower, upper);
     range.replace(u'.', decimalPoint);
     // A bare CR breaks no line in Qt's message box; LF is the line break here.
     return QStringLiteral("Eingabe nicht zul\u00E4ssig.\n") + range;
 }
-
-int DbfVersionButton(int level) { return level == 4 ? 2 : level == 7 ? 3 : 1; }
-
-int DbfVersionOfButton(int button) { return button == 2 ? 4 : button == 3 ? 7 : 3; }
 
 TOptionForm::TOptionForm(QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint |
@@ -196,16 +187,12 @@ void TOptionForm::DateiButtonClick() {
 
 void TOptionForm::ExportButtonClick() {
     TExportForm frm(this);
-    QRadioButton* radio[] = {frm.RB1_DBFVersion, frm.RB2_DBFVersion, frm.RB3_DBFVersion};
-    radio[DbfVersionButton(Settings.DBFVersion) - 1]->setChecked(true);
+    frm.SetDBFVersion(Settings.DBFVersion);
     // The level is taken back however the window closed.
     struct StoreLevel {
-        QRadioButton* rb2;
-        QRadioButton* rb3;
-        ~StoreLevel() {
-            Settings.DBFVersion = DbfVersionOfButton(rb2->isChecked() ? 2 : rb3->isChecked() ? 3 : 1);
-        }
-    } store{frm.RB2_DBFVersion, frm.RB3_DBFVersion};
+        const TExportForm& f;
+        ~StoreLevel() { Settings.DBFVersion = f.DBFVersion(); }
+    } store{frm};
     frm.MyShowModal(Dateien);
 }
 

@@ -2,6 +2,8 @@
 // Options dialog: capture range and Shepard exponent, and the door to the administrator
 // tools (file manager, data export), which work on the dialog's copy of the catalogue.
 #include "config/TYPEN.h"
+#include "query/Query.h"
+#include "ui/ExportFrm.h"
 #include "ui/PBNumEdit.h"
 
 #include <QDialog>
@@ -11,18 +13,9 @@
 
 namespace tervalo {
 
-// Upper bound of the capture range: a square of side 2 d on a grid of the given spacing then
-// holds at most 15000 points, the capacity of the point store.
-double FangbreiteMax(double rasterabstand);
-
 // "Eingabe nicht zulässig." and the range, three decimals in 8 characters each, with the
 // given decimal separator.
 QString RangeMessage(double lower, double upper, QChar decimalPoint);
-
-// The export window's radio button (1, 2, 3) for a stored dBase level and the level stored
-// back for a selected button.
-int DbfVersionButton(int level);
-int DbfVersionOfButton(int button);
 
 class TOptionForm : public QDialog {
     Q_OBJECT

@@ -9,6 +9,7 @@
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QLocale>
 #include <QMessageBox>
 #include <QWidget>
 #include <filesystem>
@@ -184,22 +185,36 @@ bool ConfirmAppendedTarget(QWidget* owner, TSaveDialog& dlg, const TSaveResult& 
     return false;
 }
 
+bool AskCancel(QWidget* parent, QWidget* keepAbove) {
+    TPlatform& p = Platform();
+    p.DropMessage();
+    const bool yes = p.MessageBox(parent, QStringLiteral("Best\u00E4tigen"), QStringLiteral("Wirklich abbrechen?"),
+                                  TMsgIcon::Question, TMsgButtons::YesNo) == TMsgResult::Yes;
+    // Closing the question activates its parent, which the window manager raises over
+    // a progress window of its own.
+    if (!yes && keepAbove) {
+        keepAbove->show();
+        keepAbove->raise();
+    }
+    return yes;
+}
+
 bool EscapeCancelCheck(QWidget* parent, QWidget* keepAbove) {
     TPlatform& p = Platform();
-    if (p.EscapePressed() && p.IsActiveApplication()) {
-        p.DropMessage();
-        const bool yes = p.MessageBox(parent, QStringLiteral("Best\u00E4tigen"), QStringLiteral("Wirklich abbrechen?"),
-                                      TMsgIcon::Question, TMsgButtons::YesNo) == TMsgResult::Yes;
-        // Closing the question activates its parent, which the window manager raises over
-        // a progress window of its own.
-        if (!yes && keepAbove) {
-            keepAbove->show();
-            keepAbove->raise();
-        }
-        return yes;
-    }
+    if (p.EscapePressed() && p.IsActiveApplication()) return AskCancel(parent, keepAbove);
     p.ProcessEvents();
     return false;
+}
+
+void TEventThrottle::ProcessEvents() {
+    if (timer_.isValid() && timer_.elapsed() < intervalMs_) return;
+    Platform().ProcessEvents();
+    timer_.start();
+}
+
+char UserDecimalSeparator() {
+    const QString p = QLocale().decimalPoint();
+    return p.size() == 1 && p[0].unicode() < 128 ? static_cast<char>(p[0].unicode()) : ',';
 }
 
 TMsgResult TScriptedPlatform::MessageBox(QWidget*, const QString& caption, const QString& text,

@@ -2,6 +2,7 @@
 // Platform services behind one small interface, so window code can be driven by a script
 // in tests: message boxes, file dialogs, beep, clipboard, busy cursor, event handling
 // inside long runs and the Escape key.
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 #include <deque>
@@ -74,11 +75,29 @@ public:
     TEscapeWatch& operator=(const TEscapeWatch&) = delete;
 };
 
-// The cancel check of long runs: after an Escape press while the program is active, drops
-// one pending event and asks "Wirklich abbrechen?" (true for Yes); otherwise lets the
-// application handle its pending events. Used with a TEscapeWatch in force. `keepAbove`, a
-// progress window, is raised again after the answer No.
+// The question of every long run: drops one pending event and asks "Wirklich abbrechen?"
+// (true for Yes). `keepAbove`, a progress window, is raised again after the answer No.
+bool AskCancel(QWidget* parent, QWidget* keepAbove = nullptr);
+
+// The cancel check of long runs: after an Escape press while the program is active, asks
+// (AskCancel); otherwise lets the application handle its pending events. Used with a
+// TEscapeWatch in force.
 bool EscapeCancelCheck(QWidget* parent, QWidget* keepAbove = nullptr);
+
+// Lets the application handle its pending events at most once per interval, for runs that
+// poll after every record: handling them each time would cost more than reading the record.
+class TEventThrottle {
+public:
+    explicit TEventThrottle(int intervalMs = 20) : intervalMs_(intervalMs) {}
+    void ProcessEvents();
+
+private:
+    int intervalMs_;
+    QElapsedTimer timer_;
+};
+
+// The user's decimal separator, as core takes it: a separator outside ASCII reads as ",".
+char UserDecimalSeparator();
 
 // The save dialog asked about the name as typed, not about the one with the default extension
 // appended: when that one exists, asks "… existiert bereits. Ersetzen?". True to go on; false

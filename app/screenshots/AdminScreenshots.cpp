@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
     if (!shots::Prepare(argc, argv, folder, knf, qtGerman)) return 2;
 
     TDateien dateien;
-    KonfLoad(knf.toStdString(), QFileInfo(knf).absolutePath().toStdString() + "/", Settings, dateien, nullptr);
+    KonfLoad(knf.toStdString(), QFileInfo(knf).absolutePath().toStdString() + "/", Settings, dateien);
 
     bool ok = true;
     for (bool admin : {true, false}) {

@@ -42,7 +42,11 @@ protected:
         ss << in.rdbuf();
         return ss.str();
     }
-    void Load(const GridWidthHooks* hooks = nullptr) { KonfLoad(path_, "/opt/tervalo/", set_, dat_, hooks); }
+    // Loads as the main window does: the stored widths go to its grid afterwards.
+    void Load(const GridWidthHooks* hooks = nullptr) {
+        const TKonfGelesen r = KonfLoad(path_, "/opt/tervalo/", set_, dat_);
+        if (hooks) ApplyGridWidths(r, set_, *hooks);
+    }
     std::vector<std::string> Leftovers() const {
         std::vector<std::string> names;
         for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
@@ -102,7 +106,8 @@ TEST_F(KonfFile, WritesTheDocumentedLayoutByteForByte) {
     dat_.Ymax[1] = -12.5;
     RecordingGrid grid{{10, 10, 10, 10, 10}, {30, 70, 70, 45, 41}, {}};
     GridWidthHooks hooks = grid.Hooks();
-    KonfSave(path_, set_, dat_, &hooks);
+    TakeGridWidths(set_, hooks);
+    KonfSave(path_, set_, dat_);
     const std::string expected =
         "VERSION   1.2b\r\n"
         " 5.0                ; Standard-Rasterabstand der Rohdaten [m]\r\n"
@@ -129,7 +134,7 @@ TEST_F(KonfFile, WritesTheDocumentedLayoutByteForByte) {
     TDateien d2;
     RecordingGrid g2{{10, 10, 10, 10, 10}, {1, 1, 1, 1, 1}, {}};
     GridWidthHooks h2 = g2.Hooks();
-    KonfLoad(path_, "/opt/tervalo/", s2, d2, &h2);
+    ApplyGridWidths(KonfLoad(path_, "/opt/tervalo/", s2, d2), s2, h2);
     EXPECT_EQ(s2.Rasterabstand, 5.0);
     EXPECT_EQ(s2.Fangbreite, 50.0);
     EXPECT_EQ(s2.Potenz, 2.0);
@@ -157,10 +162,10 @@ TEST_F(KonfFile, SaveAndLoadRoundsSettingsAndExtents) {
         dat_.Ymin[static_cast<size_t>(i)] = 5936000.0 + i;
         dat_.Ymax[static_cast<size_t>(i)] = -0.001;
     }
-    KonfSave(path_, set_, dat_, nullptr);
+    KonfSave(path_, set_, dat_);
     TSettings s;
     TDateien d;
-    KonfLoad(path_, "/x/", s, d, nullptr);
+    KonfLoad(path_, "/x/", s, d);
     EXPECT_EQ(s.Rasterabstand, 2.3);
     EXPECT_EQ(s.Fangbreite, 12.3);
     EXPECT_EQ(s.Potenz, 1.8);
@@ -176,7 +181,7 @@ TEST_F(KonfFile, SaveAndLoadRoundsSettingsAndExtents) {
     }
     // Writing what was read gives the same file again.
     std::string first = Read();
-    KonfSave(path_, s, d, nullptr);
+    KonfSave(path_, s, d);
     EXPECT_EQ(Read(), first);
 }
 
@@ -204,9 +209,9 @@ TEST_F(KonfFile, MissingEmptyOrShortFilesKeepTheValues) {
     EXPECT_EQ(set_.Fangbreite, 20.0);
     EXPECT_EQ(set_.Potenz, 3.5);
     // A file on the way instead of a folder (ENOTDIR) is missing as well.
-    EXPECT_FALSE(KonfLoad(path_ + "/t.KNF", "/", set_, dat_, nullptr).Vorhanden);
+    EXPECT_FALSE(KonfLoad(path_ + "/t.KNF", "/", set_, dat_).Vorhanden);
     EXPECT_EQ(set_.Fangbreite, 20.0);
-    EXPECT_TRUE(KonfLoad(path_, "/", set_, dat_, nullptr).Vorhanden);
+    EXPECT_TRUE(KonfLoad(path_, "/", set_, dat_).Vorhanden);
 }
 
 // Only a missing file counts as missing: anything else that cannot be read is reported with
@@ -217,7 +222,7 @@ TEST_F(KonfFile, UnreadableFilesAreReportedAndChangeNothing) {
     dat_.Datei[1] = "/a/keep.xyz";
     auto expectRefused = [&](const std::string& p, const std::string& text) {
         try {
-            KonfLoad(p, "/", set_, dat_, nullptr);
+            KonfLoad(p, "/", set_, dat_);
             ADD_FAILURE() << "no error for " << p;
         } catch (const EInOutError& e) {
             EXPECT_EQ(std::string(e.what()), text + ": " + p);
@@ -241,7 +246,7 @@ TEST_F(KonfFile, VeryLongLines) {
     widths.reserve(4'000'000);
     for (int i = 3; i < 500'000; ++i) widths += "\t" + std::to_string(i % 1000);
     Write(Head(widths, "7\t8") + "[DATEIEN]\r\n" + Entry(1, "/a/one.xyz", 5) + std::string(10'000'000, 'x'));
-    TKonfGelesen r = KonfLoad(path_, "/", set_, dat_, nullptr);
+    TKonfGelesen r = KonfLoad(path_, "/", set_, dat_);
     EXPECT_EQ(r.Eintraege, 1u);
     EXPECT_EQ(set_.GridBreiten[1], 200);
     EXPECT_EQ(set_.GridBreiten[3], 3);
@@ -252,7 +257,7 @@ TEST_F(KonfFile, VeryLongLines) {
     // A file that is one line without a break: only the version line, nothing else changes.
     set_.Fangbreite = 33;
     Write("VERSION " + std::string(10'000'000, '7'));
-    EXPECT_TRUE(KonfLoad(path_, "/", set_, dat_, nullptr).Vorhanden);
+    EXPECT_TRUE(KonfLoad(path_, "/", set_, dat_).Vorhanden);
     EXPECT_EQ(set_.Fangbreite, 33);
     EXPECT_EQ(dat_.Anzahl, 1);
 }
@@ -304,7 +309,7 @@ TEST_F(KonfFile, SurplusWidthsAndEntriesAreIgnored) {
     std::string text = Head(widths, widths) + "[DATEIEN]\r\n";
     for (int i = 1; i <= 250; ++i) text += Entry(i, "/d/b" + std::to_string(i) + ".xyz", i);
     Write(text);
-    TKonfGelesen r = KonfLoad(path_, "/", set_, dat_, nullptr);
+    TKonfGelesen r = KonfLoad(path_, "/", set_, dat_);
     EXPECT_EQ(r.Eintraege, 250u);
     EXPECT_FALSE(r.ZuVieleEintraege);
     // Valid entries beyond the record are counted (the caller must not save over them).
@@ -312,7 +317,8 @@ TEST_F(KonfFile, SurplusWidthsAndEntriesAreIgnored) {
     Write(text);
     RecordingGrid grid{std::vector<int>(14, 0), std::vector<int>(14, 0), {}};
     GridWidthHooks hooks = grid.Hooks();
-    r = KonfLoad(path_, "/opt/tervalo/", set_, dat_, &hooks);
+    r = KonfLoad(path_, "/opt/tervalo/", set_, dat_);
+    ApplyGridWidths(r, set_, hooks);
     EXPECT_EQ(r.Eintraege, 268u);
     EXPECT_TRUE(r.ZuVieleEintraege);
     EXPECT_EQ(set_.GridBreiten[10], 11);
@@ -381,7 +387,7 @@ TEST_F(KonfFile, PathsAreCheckedAndBareNamesResolved) {
     EXPECT_EQ(dat_.Datei[5], "/a/eight.xyz");
     EXPECT_EQ(dat_.Xmin[5], 8.0);
     // The resolved name is saved as a full path; the UTF-8 path survives save and load.
-    KonfSave(path_, set_, dat_, nullptr);
+    KonfSave(path_, set_, dat_);
     EXPECT_NE(Read().find("\r\n/opt/tervalo/Daten/blatt1.xyz\r\n"), std::string::npos);
     EXPECT_NE(Read().find("#DATEI 3\r\n" + utf8 + "\r\n"), std::string::npos);
     const TDateien saved = dat_;
@@ -392,7 +398,7 @@ TEST_F(KonfFile, PathsAreCheckedAndBareNamesResolved) {
     EXPECT_EQ(dat_.Xmin[3], saved.Xmin[3]);
     // A program folder without a final separator gets one.
     Write(Head() + "[DATEIEN]\r\n" + Entry(1, "b.xyz"));
-    KonfLoad(path_, "/opt/x", set_, dat_, nullptr);
+    KonfLoad(path_, "/opt/x", set_, dat_);
     EXPECT_EQ(dat_.Datei[1], "/opt/x/Daten/b.xyz");
 }
 
@@ -444,7 +450,7 @@ TEST_F(KonfFile, ReadErrorAfterOpeningReachesTheCaller) {
     // /proc/self/mem opens but fails on reading at offset 0.
     set_.Fangbreite = 42;
     try {
-        KonfLoad("/proc/self/mem", "/", set_, dat_, nullptr);
+        KonfLoad("/proc/self/mem", "/", set_, dat_);
         FAIL() << "no error";
     } catch (const EInOutError& e) {
         EXPECT_STREQ(e.what(), "E/A-Fehler 5: /proc/self/mem");
@@ -454,15 +460,15 @@ TEST_F(KonfFile, ReadErrorAfterOpeningReachesTheCaller) {
 
 TEST_F(KonfFile, SaveIsAtomic) {
     // Nothing can be created in a missing folder or under /proc: refused, nothing written.
-    EXPECT_THROW(KonfSave((dir_ / "missing" / "t.KNF").string(), set_, dat_, nullptr), EZielAbgelehnt);
-    EXPECT_THROW(KonfSave("/proc/tervalo.KNF", set_, dat_, nullptr), EZielAbgelehnt);
+    EXPECT_THROW(KonfSave((dir_ / "missing" / "t.KNF").string(), set_, dat_), EZielAbgelehnt);
+    EXPECT_THROW(KonfSave("/proc/tervalo.KNF", set_, dat_), EZielAbgelehnt);
     EXPECT_FALSE(fs::exists(dir_ / "missing"));
 
     // A directory in place of the file is refused before anything is written.
     fs::create_directory(path_);
     std::ofstream(fs::path(path_) / "keep") << "x";
     try {
-        KonfSave(path_, set_, dat_, nullptr);
+        KonfSave(path_, set_, dat_);
         FAIL() << "no error";
     } catch (const EZielAbgelehnt& e) {
         EXPECT_EQ(std::string(e.what()), std::string(TextZielKeineDatei) + path_);
@@ -474,14 +480,14 @@ TEST_F(KonfFile, SaveIsAtomic) {
     // Replacing a file keeps its permissions; a link stays a link.
     Write("old");
     fs::permissions(path_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    EXPECT_NO_THROW(KonfSave(path_, set_, dat_, nullptr));
+    EXPECT_NO_THROW(KonfSave(path_, set_, dat_));
     EXPECT_EQ(Read(), KonfText(set_, dat_));
     EXPECT_EQ(fs::status(path_).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     fs::path link = dir_ / "link.KNF";
     fs::create_symlink(path_, link);
     set_.Potenz = 4;
-    KonfSave(link.string(), set_, dat_, nullptr);
+    KonfSave(link.string(), set_, dat_);
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_NE(Read().find("4.0                 ; Potenz"), std::string::npos);
 
@@ -489,7 +495,7 @@ TEST_F(KonfFile, SaveIsAtomic) {
     dat_.Anzahl = 1;
     dat_.Datei[1] = link.string();
     const std::string before = Read();
-    EXPECT_THROW(KonfSave(path_, set_, dat_, nullptr), EZielAbgelehnt);
+    EXPECT_THROW(KonfSave(path_, set_, dat_), EZielAbgelehnt);
     EXPECT_EQ(Read(), before);
 }
 
@@ -507,7 +513,7 @@ TEST_F(KonfFile, WriteErrorLeavesThePreviousFileIntact) {
         ::setrlimit(RLIMIT_FSIZE, &lim);
         int rc = 3;
         try {
-            KonfSave(path_, set_, dat_, nullptr);
+            KonfSave(path_, set_, dat_);
         } catch (const EInOutError& e) {
             rc = std::string(e.what()) == "Zu wenig Speicherplatz: " + path_ ? 0 : 4;  // EFBIG
         } catch (...) {

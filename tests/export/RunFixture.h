@@ -19,6 +19,8 @@
 #include "filemanager/Konvert.h"
 #include "formats/DbfFile.h"
 #include "formats/TextPoints.h"
+#include "support/Files.h"
+#include "support/Shell.h"
 
 namespace tervalo::test {
 
@@ -27,18 +29,6 @@ namespace fs = std::filesystem;
 struct Pt {
     double x, y, z;
 };
-
-inline std::string ReadAll(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-inline void WriteAll(const std::string& path, const std::string& data) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f << data;
-}
 
 inline std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> out;
@@ -51,42 +41,6 @@ inline std::vector<std::string> Lines(const std::string& text) {
     }
     return out;
 }
-
-// Runs a shell command; its exit code and standard output with standard error.
-struct ShellResult {
-    int code = -1;
-    std::string out;
-};
-inline ShellResult Shell(const std::string& cmd) {
-    ShellResult r;
-    FILE* p = popen((cmd + " 2>&1").c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    std::size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    int st = pclose(p);
-    r.code = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
-}
-inline std::string Quote(const std::string& s) { return "'" + s + "'"; }
-
-// A fresh folder per test, removed afterwards.
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/tervalo-export-XXXXXX";
-        path_ = mkdtemp(tmpl);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 // An XYZ tile written with our own line writer.
 inline void WriteXyzTile(const std::string& path, const std::vector<Pt>& pts) {

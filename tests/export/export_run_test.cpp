@@ -301,7 +301,7 @@ TEST_F(ExportRunTest, OutputThatIsASourceIsRefusedBeforeWriting) {
     std::string before = ReadAll(b);
     fs::create_symlink(b, dir / "link.xyz");
     EXPECT_THROW(Run({0, 5, 0, 5}, dir / "link.xyz"), std::runtime_error);
-    EXPECT_THROW(Run({0, 5, 0, 5}, dir.Path() + "/./b.xyz"), std::runtime_error);
+    EXPECT_THROW(Run({0, 5, 0, 5}, dir.Path().string() + "/./b.xyz"), std::runtime_error);
     try {
         Run({0, 5, 0, 5}, b, kDbf3);
         ADD_FAILURE() << "source overwritten";
@@ -313,7 +313,7 @@ TEST_F(ExportRunTest, OutputThatIsASourceIsRefusedBeforeWriting) {
     WriteAll(cat.KonfDatei, "Konfiguration");
     fs::create_hard_link(cat.KonfDatei, dir / "hart.KNF");
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
-    for (const std::string& out : {cat.KonfDatei, dir / "hart.KNF", dir / "fifo", dir.Path()})
+    for (const std::string& out : {cat.KonfDatei, dir / "hart.KNF", dir / "fifo", dir.Path().string()})
         for (const TAusgabe& f : {kXyz, kDbf3}) EXPECT_THROW(Run({0, 5, 0, 5}, out, f), EZielAbgelehnt) << out;
     EXPECT_TRUE(obs.log.empty());
     EXPECT_EQ(ReadAll(b), before);

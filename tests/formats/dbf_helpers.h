@@ -13,38 +13,22 @@
 #include <string>
 #include <vector>
 
+#include "support/Files.h"
+#include "support/Shell.h"
+
 namespace dbftest {
 
 using Bytes = std::vector<uint8_t>;
 
-// A fresh folder removed with everything in it when the test ends.
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/dbftestXXXXXX";
-        char* p = mkdtemp(tmpl);
-        if (p == nullptr) throw std::runtime_error("mkdtemp failed");
-        dir_ = p;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-    std::string operator/(const std::string& name) const { return dir_ + "/" + name; }
-    const std::string& Path() const { return dir_; }
-
-private:
-    std::string dir_;
-};
+using tervalo::test::TempDir;
 
 inline Bytes ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    const std::string s = tervalo::test::ReadAll(path);
+    return Bytes(s.begin(), s.end());
 }
 
 inline void WriteBytes(const std::string& path, const Bytes& b) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+    tervalo::test::WriteAll(path, std::string(b.begin(), b.end()));
 }
 
 inline void Put16(Bytes& b, size_t at, uint32_t v) {
@@ -107,15 +91,9 @@ inline std::vector<Field> Xyz() { return {{"X", 'N', 14, 5}, {"Y", 'N', 14, 5}, 
 
 // Runs a shell command and returns its standard output; the exit status goes to `status`.
 inline std::string RunCommand(const std::string& cmd, int* status = nullptr) {
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (p == nullptr) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    int rc = pclose(p);
-    if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    return out;
+    tervalo::test::ShellResult r = tervalo::test::Shell(cmd, tervalo::test::TStderr::Passed);
+    if (status) *status = r.code;
+    return r.out;
 }
 
 }  // namespace dbftest

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "formats/TextPoints.h"
+#include "support/Files.h"
 #include "tools/Errors.h"
 #include "tools/Tools.h"
 
@@ -22,10 +23,7 @@ using namespace tervalo;
 
 namespace {
 
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using tervalo::test::ReadAll;
 
 TEST(XyzLayout, FieldsAndWidths) {
     EXPECT_EQ(XyzLine(4567890.123, 5678901.234, 123.456), " 4567890.123  5678901.234   123.456");
@@ -94,7 +92,7 @@ TEST_F(TextWriterTest, CsvFileWithHeadingAndCrLf) {
     w.WriteCsv(4567890.123, 5678901.234, 123.456, ',');
     w.WriteCsv(1, 2, 3, ',');
     w.Close();
-    EXPECT_EQ(Slurp(P("a.csv")), "X;Y;Z\r\n4567890,123;5678901,234;123,456\r\n1,000;2,000;3,000\r\n");
+    EXPECT_EQ(ReadAll(P("a.csv")), "X;Y;Z\r\n4567890,123;5678901,234;123,456\r\n1,000;2,000;3,000\r\n");
     // Read back as a source: no line holds a blank, so no reader accepts any.
     TextLineReader r(P("a.csv"));
     std::string_view line;
@@ -151,13 +149,13 @@ TEST_F(TextWriterTest, LongLinesAndAbandonedWriters) {
         w.Close();
     }
     const std::string whole = "       1.000        2.000     3.000\r\n" + text + "\r\n\r\n";
-    EXPECT_EQ(Slurp(P("long.txt")), whole);
+    EXPECT_EQ(ReadAll(P("long.txt")), whole);
     {
         TextPointWriter w(P("long.txt"));
         w.WriteLine(text);  // more than a block reaches the temporary file
         // no Close: an abandoned run leaves the old file as it was
     }
-    EXPECT_EQ(Slurp(P("long.txt")), whole);
+    EXPECT_EQ(ReadAll(P("long.txt")), whole);
     // Into a caller's file: Close only flushes, the caller decides.
     TSafeFile file(P("long.txt"));
     {
@@ -165,9 +163,9 @@ TEST_F(TextWriterTest, LongLinesAndAbandonedWriters) {
         w.WriteCsvHeading();
         w.Close();
     }
-    EXPECT_EQ(Slurp(P("long.txt")), whole);
+    EXPECT_EQ(ReadAll(P("long.txt")), whole);
     file.Commit();
-    EXPECT_EQ(Slurp(P("long.txt")), "X;Y;Z\r\n");
+    EXPECT_EQ(ReadAll(P("long.txt")), "X;Y;Z\r\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1);
 }
 
@@ -206,7 +204,7 @@ TEST_F(TextWriterTest, CreateAndWriteFailuresAreFileErrors) {
     }
     ::setrlimit(RLIMIT_FSIZE, &saved);
     ::signal(SIGXFSZ, oldHandler);
-    EXPECT_EQ(Slurp(old), "alt");
+    EXPECT_EQ(ReadAll(old), "alt");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 2);  // fifo and old.xyz
 }
 

@@ -9,36 +9,19 @@
 
 #include "config/TYPEN.h"
 #include "formats/DbfFile.h"
+#include "support/Files.h"
 
 namespace qtest {
 
 namespace fs = std::filesystem;
 
-// A fresh folder per test, removed afterwards.
-class TempDir {
+// A fresh folder per test, removed afterwards; File() names a file in it.
+class TempDir : public tervalo::test::TempDir {
 public:
-    TempDir() {
-        static int n = 0;
-        path_ = fs::temp_directory_path() /
-                ("tervalo_query_" + std::to_string(::getpid()) + "_" + std::to_string(++n));
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-    const fs::path& Path() const { return path_; }
-
-private:
-    fs::path path_;
+    std::string File(const std::string& name) const { return *this / name; }
 };
 
-inline void WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream f(path, std::ios::binary);
-    f << text;
-}
+inline constexpr auto& WriteFile = tervalo::test::WriteAll;
 
 struct P {
     double x, y, z;

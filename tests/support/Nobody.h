@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <string>
 
+#include "support/Shell.h"
+
 namespace tervalo::test {
 
 struct NobodyResult {
@@ -63,22 +65,11 @@ public:
     // Runs a shell command line as the unprivileged user.
     NobodyResult Run(const std::string& cmd) const {
         std::string line = cmd;
-        if (Root()) {
-            std::string quoted = "'";
-            for (char c : cmd) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-            quoted += "'";
+        if (Root())
             line = "setpriv --reuid=" + std::to_string(kUid) + " --regid=" + std::to_string(kGid) +
-                   " --clear-groups -- /bin/sh -c " + quoted;
-        }
-        NobodyResult r;
-        FILE* p = ::popen(("cd " + work_ + " && " + line + " 2>&1").c_str(), "r");
-        if (!p) return r;
-        char buf[4096];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-        const int st = ::pclose(p);
-        r.code = WIFEXITED(st) ? WEXITSTATUS(st) : (WIFSIGNALED(st) ? 128 + WTERMSIG(st) : -1);
-        return r;
+                   " --clear-groups -- /bin/sh -c " + Quote(cmd);
+        const ShellResult s = Shell("cd " + work_ + " && " + line);
+        return {s.code, s.out};
     }
 
 private:

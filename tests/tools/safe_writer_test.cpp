@@ -8,6 +8,7 @@
 #include <iterator>
 #include <string>
 
+#include "support/Files.h"
 #include "tools/SafeWriter.h"
 
 namespace fs = std::filesystem;
@@ -23,11 +24,8 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir_); }
     std::string P(const std::string& name) const { return dir_ + "/" + name; }
-    static std::string Slurp(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    static void Put(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+    static std::string Slurp(const std::string& path) { return test::ReadAll(path); }
+    static void Put(const std::string& path, const std::string& text) { test::WriteAll(path, text); }
     static void Replace(const std::string& target, const std::string& text) {
         TSafeFile f(target);
         f.Write(text.data(), text.size());

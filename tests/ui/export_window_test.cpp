@@ -1,4 +1,5 @@
 // The export window driven by the scripted platform: dialog, log, counters, Escape, levels.
+#include "support/Files.h"
 #include "UiTestSupport.h"
 
 #include "formats/DbfFile.h"
@@ -15,12 +16,7 @@ using namespace tervalo;
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
+using tervalo::test::ReadAll;
 
 class ExportWindowTest : public tervalo::test::UiTest {
 protected:
@@ -128,7 +124,7 @@ TEST_F(ExportWindowTest, AnExistingFileBehindTheAddedExtensionIsAskedAbout) {
     ASSERT_EQ(platform.SaveDialogs.size(), 2u);  // "Nein" went back to the dialog, then cancelled
     EXPECT_EQ(platform.SaveDialogs[1].FileName, QStringLiteral("o"));
     EXPECT_EQ(platform.SaveDialogs[1].FilterIndex, 3);
-    EXPECT_EQ(ReadFile(Path("o.dbf")), "voriger Export");
+    EXPECT_EQ(ReadAll(Path("o.dbf")), "voriger Export");
 
     Answer(Path("o"), 3);
     platform.MessageAnswers.push_back(TMsgResult::Yes);
@@ -174,14 +170,14 @@ TEST_F(ExportWindowTest, RunWritesTheChosenLayoutAndShowsLogAndCounters) {
     EXPECT_EQ(form->ST_nOutWerte->text(), QStringLiteral("75/ 175"));
     EXPECT_EQ(form->ST_nDoppelt->text(), QStringLiteral("25"));
     // German locale: decimal comma in the CSV layout.
-    EXPECT_EQ(ReadFile(out.toStdString()).substr(0, 31), "X;Y;Z\r\n100,000;200,000;50,000\r\n");
+    EXPECT_EQ(ReadAll(out.toStdString()).substr(0, 31), "X;Y;Z\r\n100,000;200,000;50,000\r\n");
     EXPECT_FALSE(form->Running());
     EXPECT_TRUE(form->DoExportBtn->isEnabled());
 
     // The XYZ entry with a typed .csv name writes the XYZ layout under that name.
     Answer(Path("x.csv"), 1);
     form->DoExportBtnClick();
-    EXPECT_EQ(ReadFile(Path("x.csv")).substr(0, 37), XyzLine(100, 200, 50) + "\r\n");
+    EXPECT_EQ(ReadAll(Path("x.csv")).substr(0, 37), XyzLine(100, 200, 50) + "\r\n");
     EXPECT_EQ(LogLines().at(1), QStringLiteral("Ausgabeformat: Text-XYZ"));
 }
 
@@ -244,7 +240,7 @@ TEST_F(ExportWindowTest, EscapeAsksAndYesEndsTheRunWithAClosedTable) {
     // Events were handled after lines 1..30, Escape seen after line 31.
     EXPECT_EQ(LogLines().at(4), QStringLiteral("31 Werte aus Datei: a.xyz exportiert"));
     EXPECT_EQ(LogLines().at(5), QStringLiteral("Konvertierung abgeschlossen"));
-    const std::string t = ReadFile(Path("o.dbf"));
+    const std::string t = ReadAll(Path("o.dbf"));
     ASSERT_EQ(t.size(), 214u + 31 * 43);
     EXPECT_EQ(t[0], 0x04);
     EXPECT_EQ(t.back(), 0x1A);
@@ -289,7 +285,7 @@ TEST_F(ExportWindowTest, TableFailureReachesTheErrorReportAndUnlocksTheWindow) {
     EXPECT_TRUE(form->DoExportBtn->isEnabled());
     EXPECT_FALSE(form->Running());
     // The failed run leaves the previous output as it was.
-    EXPECT_EQ(ReadFile(Path("o.dbf")), "voriger Export");
+    EXPECT_EQ(ReadAll(Path("o.dbf")), "voriger Export");
 }
 
 TEST_F(ExportWindowTest, ShowModalWorksOnACopyAndEmptiesTheLog) {

@@ -450,7 +450,7 @@ TEST_F(MainWindowTest, StoredWidthsApplyWhenWiderThanHeadingAndAreSavedOnClose) 
     EXPECT_EQ(Settings.GridBreiten[2], 88);
     TSettings back;
     TDateien backD;
-    KonfLoad(Path("tervalo.KNF"), dir.path().toStdString() + "/", back, backD, nullptr);
+    KonfLoad(Path("tervalo.KNF"), dir.path().toStdString() + "/", back, backD);
     EXPECT_EQ(back.GridBreiten[1], 100);
     EXPECT_EQ(back.GridBreiten[2], 88);
     EXPECT_DOUBLE_EQ(back.Fangbreite, 25.0);

@@ -97,7 +97,7 @@ TEST_F(KonvertTest, TargetThatIsTheSourceIsRefused) {
     std::string tab = dir / "t.dbf";
     WriteDbfTable(tab, {{1, 2, 3}});
     std::string before = ReadAll(tab);
-    EXPECT_THROW(Run(tab, dir.Path() + "//t.dbf", kXyz), std::runtime_error);
+    EXPECT_THROW(Run(tab, dir.Path().string() + "//t.dbf", kXyz), std::runtime_error);
     EXPECT_EQ(ReadAll(tab), before);
 }
 

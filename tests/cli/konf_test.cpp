@@ -11,7 +11,9 @@
 #include <string>
 
 #include "config/Konf.h"
+#include "support/Files.h"
 #include "support/Nobody.h"
+#include "support/Shell.h"
 #include "tools/SafeWriter.h"
 #include "tools/Tools.h"
 
@@ -27,12 +29,7 @@ struct Result {
     std::string out, err;
 };
 
-std::string Slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using tervalo::test::ReadAll;
 
 class KonfCli : public ::testing::Test {
 protected:
@@ -47,17 +44,9 @@ protected:
     void TearDown() override { fs::remove_all(dir_); }
 
     Result Run(const std::string& args, const std::string& program = TERVALO_BIN_DIR "/tervalo-cli") {
-        const fs::path out = dir_ / "stdout.txt", err = dir_ / "stderr.txt";
-        const std::string cmd = "LC_ALL=C '" + program + "' " + args + " >'" + out.string() + "' 2>'" +
-                                err.string() + "'";
-        int status = std::system(cmd.c_str());
-        Result r;
-        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = Slurp(out);
-        r.err = Slurp(err);
-        fs::remove(out);
-        fs::remove(err);
-        return r;
+        const tervalo::test::ShellResult s =
+            tervalo::test::Shell("LC_ALL=C '" + program + "' " + args, tervalo::test::TStderr::Apart);
+        return {s.code, s.out, s.err};
     }
     void Write(const std::string& bytes) { std::ofstream(knf_, std::ios::binary) << bytes; }
 
@@ -106,7 +95,7 @@ TEST_F(KonfCli, PrintsTheExampleFileAndSavesItUnchanged) {
               "\"gridbreiten\":[30,70,70,45,41,0,0,0,0,0,0],\"dateigridbreiten\":[0,0,0,0,0,0,0,0,0,0,0],"
               "\"dateien\":[{\"datei\":\"D:\\\\Raster\\\\Daten\\\\blatt1.xyz\",\"xmin\":3566000.0,"
               "\"xmax\":3567000.0,\"ymin\":5936000.25,\"ymax\":5937000.0}]}\n");
-    EXPECT_EQ(Slurp(dir_ / "copy.KNF"), kExample);
+    EXPECT_EQ(ReadAll(dir_ / "copy.KNF"), kExample);
 
     r = Run("konf --konf '" + knf_ + "'");
     ASSERT_EQ(r.code, 0) << r.err;
@@ -151,7 +140,7 @@ TEST_F(KonfCli, HandEditedAndDamagedFiles) {
     EXPECT_EQ(j["dateien"][2]["datei"], "Daten\\b2.xyz");
     EXPECT_EQ(j["dateien"][2]["ymax"], 4.0);
     // The saved file is the writer's normal form and reads back the same.
-    const std::string norm = Slurp(dir_ / "norm.KNF");
+    const std::string norm = ReadAll(dir_ / "norm.KNF");
     EXPECT_NE(norm.find("\r\n" + std::string(TERVALO_BIN_DIR) + "/Daten/blatt1.xyz\r\n    100.50          ; Xmin\r\n"), std::string::npos);
     EXPECT_NE(norm.find(" 5.0                ; Standard"), std::string::npos);
     EXPECT_NE(norm.find("#DATEI 2\r\n/home/j\xC3\xBCrgen/H\xC3\xB6hendaten/t.xyz\r\n"), std::string::npos);
@@ -178,13 +167,13 @@ TEST_F(KonfCli, SurplusEntriesAreIgnored) {
         r = Run("konf --konf '" + knf_ + "' --save '" + target + "'");
         EXPECT_EQ(r.code, 1);
         EXPECT_NE(r.err.find("wird nicht \xC3\xBC" "berschrieben: " + target + "\n"), std::string::npos) << r.err;
-        EXPECT_EQ(Slurp(knf_), text);
+        EXPECT_EQ(ReadAll(knf_), text);
     }
     // Another file takes the first 250.
     r = Run("konf --konf '" + knf_ + "' --save '" + (dir_ / "copy.KNF").string() + "'");
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_NE(Slurp(dir_ / "copy.KNF").find("#DATEI 250\r\n/d/250.xyz\r\n"), std::string::npos);
-    EXPECT_EQ(Slurp(dir_ / "copy.KNF").find("#DATEI 251"), std::string::npos);
+    EXPECT_NE(ReadAll(dir_ / "copy.KNF").find("#DATEI 250\r\n/d/250.xyz\r\n"), std::string::npos);
+    EXPECT_EQ(ReadAll(dir_ / "copy.KNF").find("#DATEI 251"), std::string::npos);
 }
 
 TEST_F(KonfCli, FileErrorsAndUsageErrors) {
@@ -202,7 +191,7 @@ TEST_F(KonfCli, FileErrorsAndUsageErrors) {
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, std::string(TextZielKeineDatei) + (dir_ / "d.KNF").string() + "\n");
     EXPECT_TRUE(fs::is_directory(dir_ / "d.KNF"));
-    EXPECT_EQ(Slurp(knf_), kExample);
+    EXPECT_EQ(ReadAll(knf_), kExample);
     // Usage errors, in German with the command's help named.
     const std::string hint = "\nWeitere Informationen: tervalo-cli konf --help\n";
     r = Run("konf --bogus");
@@ -237,7 +226,7 @@ TEST_F(KonfCli, UnreadableConfigurationEndsTheCommand) {
     struct stat st {};
     ASSERT_EQ(::stat(knf.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0u);
-    EXPECT_EQ(Slurp(knf), kExample);
+    EXPECT_EQ(ReadAll(knf), kExample);
 
     // A write-protected file is not replaced by --save (the rename would go round it).
     const std::string ro = nobody.Work() + "/ro.KNF";
@@ -247,7 +236,7 @@ TEST_F(KonfCli, UnreadableConfigurationEndsTheCommand) {
     const NobodyResult r = nobody.Run(nobody.Bin() + "/tervalo-cli konf --konf t.KNF --save ro.KNF");
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.out.find(std::string(TextZielSchreibgeschuetzt) + "ro.KNF"), std::string::npos) << r.out;
-    EXPECT_EQ(Slurp(ro), "alt");
+    EXPECT_EQ(ReadAll(ro), "alt");
     ASSERT_EQ(::stat(ro.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0444u);
     EXPECT_EQ(st.st_uid, ::geteuid());

@@ -31,7 +31,7 @@ protected:
         TSettings s;
         s.DBFVersion = level;
         konf = dir / "t.KNF";
-        KonfSave(konf, s, cat, nullptr);
+        KonfSave(konf, s, cat);
     }
 };
 
@@ -297,7 +297,7 @@ TEST_F(CliSafeTest, TheTargetKeepsModeAndLinkAndTheOwnersProtection) {
     TDateien cat;
     AddEntry(cat, work + "/gross.xyz", 0, 399, 0, 399);
     TSettings settings;
-    KonfSave(work + "/t.KNF", settings, cat, nullptr);
+    KonfSave(work + "/t.KNF", settings, cat);
     WriteAll(work + "/fest.dbf", "geschuetzt");
     ::chmod((work + "/fest.dbf").c_str(), 0444);
     fs::create_directory(work + "/fremd");

@@ -11,9 +11,10 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "QueryTestUtil.h"
+#include "query/QueryTestUtil.h"
 #include "config/Konf.h"
 #include "support/Nobody.h"
+#include "support/Shell.h"
 
 namespace {
 
@@ -23,28 +24,12 @@ struct Ausgabe {
 };
 
 Ausgabe Starte(const std::string& args, const std::string& errDatei) {
-    const std::string cmd = "LC_ALL=C " + args + " 2>" + errDatei;
-    Ausgabe a{};
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) return {-1, "", ""};
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) a.out.append(buf, n);
-    const int st = ::pclose(p);
-    a.rc = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    std::ifstream e(errDatei);
-    std::stringstream ss;
-    ss << e.rdbuf();
-    a.err = ss.str();
-    return a;
+    const tervalo::test::ShellResult r =
+        tervalo::test::Shell("LC_ALL=C " + args + " 2>" + errDatei, tervalo::test::TStderr::Passed);
+    return {r.code, r.out, tervalo::test::ReadAll(errDatei)};
 }
 
-std::string Lies(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
+const auto& Lies = tervalo::test::ReadAll;
 
 const std::string kCli = std::string(TERVALO_BIN_DIR) + "/tervalo-cli";
 const std::string kDemo = std::string(TERVALO_BIN_DIR) + "/tervalo-demo";
@@ -138,7 +123,7 @@ TEST_F(QueryCli, ErrorsAndMissingFiles) {
     qtest::AddEntry(kat, (dir_->Path() / "Daten" / "blatt_sw.xyz").string(), 0, 10, 0, 10);
     tervalo::TSettings s;
     const std::string konf = dir_->File("fehler.KNF");
-    ASSERT_NO_THROW(tervalo::KonfSave(konf, s, kat, nullptr));
+    ASSERT_NO_THROW(tervalo::KonfSave(konf, s, kat));
     Ausgabe a = Cli("query 5 5 --json --konf " + konf);
     EXPECT_EQ(a.rc, 1);
     EXPECT_FALSE(a.err.empty());
@@ -151,7 +136,7 @@ TEST_F(QueryCli, ErrorsAndMissingFiles) {
     // A missing file alone does not end the run.
     tervalo::TDateien nurFehlt;
     qtest::AddEntry(nurFehlt, dir_->File("fehlt.xyz"), 0, 10, 0, 10);
-    ASSERT_NO_THROW(tervalo::KonfSave(konf, s, nurFehlt, nullptr));
+    ASSERT_NO_THROW(tervalo::KonfSave(konf, s, nurFehlt));
     a = Cli("query 5 5 --konf " + konf);
     EXPECT_EQ(a.rc, 0);
     EXPECT_NE(a.out.find("Datei: I/O-Fehler: " + dir_->File("fehlt.xyz")), std::string::npos);
@@ -260,7 +245,7 @@ TEST_F(QueryCli, BatchNamesEveryTileItCannotReadAndAnswersAllPoints) {
     qtest::AddEntry(kat, w + "/fehlt.xyz", 200, 300, 200, 300);
     qtest::AddEntry(kat, w + "/gesperrt.xyz", 400, 500, 400, 500);
     tervalo::TSettings s;
-    ASSERT_NO_THROW(tervalo::KonfSave(w + "/k.KNF", s, kat, nullptr));
+    ASSERT_NO_THROW(tervalo::KonfSave(w + "/k.KNF", s, kat));
     qtest::WriteFile(w + "/punkte.txt", "20 20\n250 250\n450 450\n260 260\n470 470\n");
     const auto r = nr.Run("LC_ALL=C " + nr.Bin() + "/tervalo-cli batch punkte.txt --konf k.KNF 2>err.txt");
     EXPECT_EQ(r.code, 1);
@@ -280,7 +265,7 @@ TEST_F(QueryCli, TableWithHeaderLengthZeroIsNamedByEveryCommand) {
     qtest::AddEntry(kat, t, 0, 10, 0, 10);
     tervalo::TSettings s;
     const std::string konf = dir_->File("kopf0.KNF");
-    ASSERT_NO_THROW(tervalo::KonfSave(konf, s, kat, nullptr));
+    ASSERT_NO_THROW(tervalo::KonfSave(konf, s, kat));
     qtest::WriteFile(dir_->File("p.txt"), "5 5\n");
     for (const std::string& args : {"scan " + t, "info " + t, "query 5 5 --konf " + konf,
                                    "batch " + dir_->File("p.txt") + " --konf " + konf}) {

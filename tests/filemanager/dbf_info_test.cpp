@@ -1,7 +1,7 @@
 // The lines of the dBase information window and the info command of tervalo-cli.
 #include <array>
 
-#include "dbf_helpers.h"
+#include "formats/dbf_helpers.h"
 #include "filemanager/DbfInfo.h"
 #include "formats/DbfFile.h"
 #include "tools/Errors.h"
@@ -37,7 +37,7 @@ class Recorder : public DbfInfoObserver {
 public:
     explicit Recorder(int cancelAt = -1) : cancelAt_(cancelAt) {}
     void AddLine(const std::string& line) override { lines.push_back(line); }
-    bool CancelNow() override { return ++asked == cancelAt_; }
+    bool CancelCheck() override { return ++asked == cancelAt_; }
     Lines lines;
     int asked = 0;
 

@@ -11,6 +11,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/Shell.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -21,16 +23,10 @@ struct CliRun {
 };
 
 CliRun Cli(const std::string& args) {
-    std::string cmd = std::string(TERVALO_BIN_DIR) + "/tervalo-cli " + args + " 2>/dev/null";
-    CliRun r{-1, {}};
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return r;
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-    int st = pclose(p);
-    r.rc = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
+    const tervalo::test::ShellResult r =
+        tervalo::test::Shell(std::string(TERVALO_BIN_DIR) + "/tervalo-cli " + args + " 2>/dev/null",
+                             tervalo::test::TStderr::Passed);
+    return {r.code, r.out};
 }
 
 class ScanCliTest : public ::testing::Test {

@@ -1,5 +1,5 @@
 #pragma once
-// JSON form of query and batch answers (header-only; the CLI and tests use it).
+// JSON form of query and batch answers (header-only; only the command line uses it).
 #include <nlohmann/json.hpp>
 #include <string>
 

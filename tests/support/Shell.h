@@ -1,0 +1,57 @@
+#pragma once
+// Runs a shell command line and collects what it prints.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "support/Files.h"
+
+namespace tervalo::test {
+
+struct ShellResult {
+    int code = -1;    // exit code, or 128 + the signal that ended it
+    std::string out;  // standard output (with standard error when merged)
+    std::string err;  // standard error when kept apart
+};
+
+enum class TStderr { Merged, Apart, Passed };
+
+inline ShellResult Shell(const std::string& cmd, TStderr stderrMode = TStderr::Merged) {
+    ShellResult r;
+    std::string line = cmd;
+    std::string errFile;
+    if (stderrMode == TStderr::Merged) {
+        line += " 2>&1";
+    } else if (stderrMode == TStderr::Apart) {
+        char tmpl[] = "/tmp/tervalo-stderr-XXXXXX";
+        const int fd = ::mkstemp(tmpl);
+        if (fd < 0) return r;
+        ::close(fd);
+        errFile = tmpl;
+        line = "{ " + cmd + "\n} 2>'" + errFile + "'";
+    }
+    FILE* p = ::popen(line.c_str(), "r");
+    if (p) {
+        char buf[4096];
+        std::size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+        const int st = ::pclose(p);
+        r.code = WIFEXITED(st) ? WEXITSTATUS(st) : (WIFSIGNALED(st) ? 128 + WTERMSIG(st) : -1);
+    }
+    if (!errFile.empty()) {
+        r.err = ReadAll(errFile);
+        std::remove(errFile.c_str());
+    }
+    return r;
+}
+
+inline std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+}  // namespace tervalo::test
