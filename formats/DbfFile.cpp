@@ -13,6 +13,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "tools/Dezimal.h"
 #include "tools/Errors.h"
 
 namespace tervalo {
@@ -158,67 +159,26 @@ std::optional<double> ParseField(const TDbfFieldDef& f, const uint8_t* rec) {
     return ParseNumber(p, end);
 }
 
-// Decimal digits of |v| to 18 significant places and the count of digits before the point.
-struct Expansion {
-    char digits[18];
-    int intDigits = 0;
-};
-
-Expansion Expand(double v) {
-    Expansion x;
-    if (v == 0.0) {
-        std::memset(x.digits, '0', sizeof x.digits);
-        return x;
-    }
-    char buf[40];
-    auto r = std::to_chars(buf, buf + sizeof buf, std::fabs(v), std::chars_format::scientific, 17);
-    // "d.ddddddddddddddddde+XX"
-    x.digits[0] = buf[0];
-    std::memcpy(x.digits + 1, buf + 2, 17);
-    const char* e = buf + 20;
-    int exp10 = 0;
-    std::from_chars(e + (*e == '+' ? 1 : 0), r.ptr, exp10);
-    x.intDigits = exp10 + 1;
-    return x;
-}
-
-// Rounds to `keep` digits, half away from zero; true when a carry added a leading digit.
-bool RoundDigits(char (&digits)[18], int keep) {
-    if (keep >= 18) return false;
-    if (keep < 0) {
-        std::memset(digits, '0', sizeof digits);
-        return false;
-    }
-    bool up = digits[keep] >= '5';
-    for (int i = keep; i < 18; ++i) digits[i] = '0';
-    if (!up) return false;
-    for (int i = keep - 1; i >= 0; --i) {
-        if (digits[i] == '9') {
-            digits[i] = '0';
-        } else {
-            ++digits[i];
-            return false;
-        }
-    }
-    digits[0] = '1';  // every kept digit was 9: they are all 0 now
-    return true;
-}
-
 // Scientific text that fits into `length` characters, as many digits as room allows.
 size_t ScientificText(double v, int length, char* out) {
-    const Expansion base = Expand(v);
+    const dezimal::Expansion x = dezimal::Expand(v);
     for (int prec = std::min(length, 18); prec >= 1; --prec) {
-        Expansion x = base;
-        if (RoundDigits(x.digits, prec)) ++x.intDigits;
+        uint64_t m = dezimal::RoundDrop(x.Digits, 18 - prec);
+        int ex = x.IntDigits() - 1;
+        if (m == dezimal::kPow10[prec]) {  // 9.99 -> 10.0: one digit more before the point
+            m = dezimal::kPow10[prec - 1];
+            ++ex;
+        }
+        char digits[18];
+        for (int i = prec - 1; i >= 0; --i, m /= 10) digits[i] = static_cast<char>('0' + m % 10);
         size_t n = 0;
         if (v < 0) out[n++] = '-';
-        out[n++] = x.digits[0];
+        out[n++] = digits[0];
         if (prec > 1) {
             out[n++] = '.';
-            std::memcpy(out + n, x.digits + 1, static_cast<size_t>(prec - 1));
+            std::memcpy(out + n, digits + 1, static_cast<size_t>(prec - 1));
             n += static_cast<size_t>(prec - 1);
         }
-        int ex = x.intDigits - 1;
         n += static_cast<size_t>(std::snprintf(out + n, 8, "E%c%02d", ex < 0 ? '-' : '+', std::abs(ex)));
         if (static_cast<int>(n) <= length) return n;
     }
@@ -229,25 +189,18 @@ size_t ScientificText(double v, int length, char* out) {
 
 // Writes the unaligned field text into out (room for 2 * 255 + 8 characters); returns its length.
 size_t FieldText(double v, int length, int decimals, char* out) {
-    Expansion x = Expand(v);
-    if (x.intDigits > length) return ScientificText(v, length, out);
+    const dezimal::Expansion x = dezimal::Expand(v);
+    if (x.IntDigits() > length) return ScientificText(v, length, out);
     // One rounding, at whichever comes first: L significant digits or D decimals.
-    if (RoundDigits(x.digits, std::min(length, x.intDigits + decimals))) ++x.intDigits;
-    bool zero = std::all_of(std::begin(x.digits), std::end(x.digits), [](char c) { return c == '0'; });
+    const int keep = std::min(length, x.IntDigits() + decimals);
+    const dezimal::Scaled s = keep >= 18 ? dezimal::Scaled{x.Digits, x.Exp10 + decimals}
+                                         : dezimal::Scaled{dezimal::RoundDrop(x.Digits, 18 - keep),
+                                                           x.IntDigits() - keep + decimals};
     size_t n = 0;
-    if (v < 0 && !zero) out[n++] = '-';
+    if (v < 0 && s.N != 0) out[n++] = '-';
     // An integer part that does not fit would lose its leading digits when cut.
-    if (static_cast<int>(n) + std::max(x.intDigits, 1) > length) return ScientificText(v, length, out);
-    auto digitAt = [&](int i) { return (i >= 0 && i < 18) ? x.digits[i] : '0'; };
-    if (x.intDigits <= 0) {
-        out[n++] = '0';
-    } else {
-        for (int i = 0; i < x.intDigits; ++i) out[n++] = digitAt(i);
-    }
-    if (decimals > 0) {
-        out[n++] = '.';
-        for (int i = 0; i < decimals; ++i) out[n++] = digitAt(x.intDigits + i);
-    }
+    if (static_cast<int>(n) + dezimal::ScaledIntDigits(s, decimals) > length) return ScientificText(v, length, out);
+    n = static_cast<size_t>(dezimal::WriteScaled(out + n, s, decimals, '.') - out);
     return std::min(n, static_cast<size_t>(length));
 }
 
