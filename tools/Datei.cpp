@@ -30,16 +30,19 @@ std::size_t ReadAt(int fd, void* buf, std::size_t n, uint64_t offset) {
     return done;
 }
 
-bool WriteAt(int fd, const void* buf, std::size_t n, uint64_t offset) noexcept {
+namespace {
+
+// Calls `step(done)`, a write of the bytes from `done` on, until all n are written.
+template <typename Step>
+bool WriteLoop(std::size_t n, Step step) noexcept {
     std::size_t done = 0;
-    const auto* p = static_cast<const unsigned char*>(buf);
     while (done < n) {
-        const ssize_t r = ::pwrite(fd, p + done, n - done, static_cast<off_t>(offset + done));
+        const ssize_t r = step(done);
         if (r < 0) {
             if (errno == EINTR) continue;
             return false;
         }
-        if (r == 0) {
+        if (r == 0) {  // no progress and no error: give up instead of spinning
             errno = EIO;
             return false;
         }
@@ -48,22 +51,18 @@ bool WriteAt(int fd, const void* buf, std::size_t n, uint64_t offset) noexcept {
     return true;
 }
 
+}  // namespace
+
+bool WriteAt(int fd, const void* buf, std::size_t n, uint64_t offset) noexcept {
+    const auto* p = static_cast<const unsigned char*>(buf);
+    return WriteLoop(n, [&](std::size_t done) {
+        return ::pwrite(fd, p + done, n - done, static_cast<off_t>(offset + done));
+    });
+}
+
 bool WriteAll(int fd, const void* buf, std::size_t n) noexcept {
     const auto* p = static_cast<const unsigned char*>(buf);
-    while (n > 0) {
-        const ssize_t r = ::write(fd, p, n);
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (r == 0) {
-            errno = EIO;
-            return false;
-        }
-        p += r;
-        n -= static_cast<std::size_t>(r);
-    }
-    return true;
+    return WriteLoop(n, [&](std::size_t done) { return ::write(fd, p + done, n - done); });
 }
 
 }  // namespace tervalo
