@@ -60,7 +60,7 @@ inline Expansion Expand(double v) {
     const int e2 = static_cast<int>(bits >> 52) - 1022;  // a = f·2^e2, f in [0.5, 1)
     const uint64_t m = (bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1} << 52);
     const int s = 53 - e2;                                                      // 3 <= s <= 66
-    int k = static_cast<int>(std::floor((e2 - 1) * 0.30102999566398120));       // log10(a), maybe 1 low
+    int k = ((e2 - 1) * 78913) >> 18;  // floor((e2 - 1)·log10(2)): log10(a), maybe 1 low
     if (k >= -1 && a >= static_cast<double>(kPow10[k + 1])) ++k;                // exact from 1 up
     for (;;) {
         const int q = 17 - k;  // 3 <= q <= 22: m·10^q stays below 2^127
@@ -109,7 +109,7 @@ inline char* WriteUInt(char* out, uint64_t u) {
 }
 
 // A rounded value n · 10^(zeros - decimals), zeros >= 0: the digits of n and `zeros` zeros
-// carry `decimals` places after the point.
+// carry `decimals` places after the point. A zero n is written as one "0", whatever `zeros`.
 struct Scaled {
     uint64_t N = 0;
     int Zeros = 0;
@@ -124,7 +124,7 @@ inline Scaled RoundToDecimals(const Expansion& x, int d) {
 
 // Digits WriteScaled puts before the point for s with d decimals (at least one).
 inline int ScaledIntDigits(const Scaled& s, int d) {
-    const int total = CountDigits(s.N) + s.Zeros;
+    const int total = s.N == 0 ? 0 : CountDigits(s.N) + s.Zeros;
     return total > d ? total - d : 1;
 }
 
@@ -133,31 +133,34 @@ inline std::size_t ScaledLength(const Scaled& s, int d) {
     return static_cast<std::size_t>(ScaledIntDigits(s, d)) + (d > 0 ? 1u + static_cast<std::size_t>(d) : 0u);
 }
 
+// The text of s with d decimals and `point` between (at least one digit before the point),
+// written backwards so that it ends just before `end`. Returns its start.
+inline char* WriteScaledBackwards(char* end, const Scaled& s, int d, char point) {
+    uint64_t n = s.N;
+    int zeros = s.N == 0 ? 0 : s.Zeros;
+    auto next = [&]() -> char {
+        if (zeros > 0) {
+            --zeros;
+            return '0';
+        }
+        const char c = static_cast<char>('0' + n % 10);
+        n /= 10;
+        return c;
+    };
+    char* t = end;
+    for (int i = 0; i < d; ++i) *--t = next();
+    if (d > 0) *--t = point;
+    do *--t = next();
+    while (n != 0 || zeros > 0);
+    return t;
+}
+
 // "ddd.ddd": the value of s with d decimals and `point` between; at least one digit before
 // the point. Returns the end.
 inline char* WriteScaled(char* out, const Scaled& s, int d, char point) {
-    char dig[20];
-    const int len = static_cast<int>(WriteUInt(dig, s.N) - dig);
-    const int total = len + s.Zeros;
-    // The digit string is dig followed by Zeros zeros; the point goes d places from its end.
-    auto emit = [&](int from, int to) {
-        for (int i = from; i < to; ++i) *out++ = i < len ? dig[i] : '0';
-    };
-    if (total <= d) {
-        *out++ = '0';
-        if (d > 0) {
-            *out++ = point;
-            for (int i = total; i < d; ++i) *out++ = '0';
-            emit(0, total);
-        }
-        return out;
-    }
-    emit(0, total - d);
-    if (d > 0) {
-        *out++ = point;
-        emit(total - d, total);
-    }
-    return out;
+    char* end = out + ScaledLength(s, d);
+    WriteScaledBackwards(end, s, d, point);
+    return end;
 }
 
 // Room WriteFixed needs at most for |v| < 1e15 and d <= 20 in width w <= 40.
@@ -167,11 +170,13 @@ inline constexpr std::size_t kFixedRoom = 40;
 // and w <= 40. Returns the end.
 inline char* WriteFixed(char* out, double v, int w, int d) {
     const Scaled s = RoundToDecimals(Expand(v), d);
-    const bool minus = v < 0 && s.N != 0;
-    const std::size_t len = (minus ? 1u : 0u) + ScaledLength(s, d);
-    for (std::size_t i = len; i < static_cast<std::size_t>(w > 0 ? w : 0); ++i) *out++ = ' ';
-    if (minus) *out++ = '-';
-    return WriteScaled(out, s, d, '.');
+    char tmp[kFixedRoom];
+    char* t = WriteScaledBackwards(tmp + kFixedRoom, s, d, '.');
+    if (v < 0 && s.N != 0) *--t = '-';
+    const int len = static_cast<int>(tmp + kFixedRoom - t);
+    for (int i = len; i < w; ++i) *out++ = ' ';
+    std::memcpy(out, t, static_cast<std::size_t>(len));
+    return out + len;
 }
 
 }  // namespace dezimal

@@ -72,8 +72,14 @@ TEST(Dezimal, RoundsHalvesAwayAndPlacesThePoint) {
     EXPECT_EQ(Place({0, 0}, 3), "0.000");
     EXPECT_EQ(Place({0, 0}, 0), "0");
     EXPECT_EQ(Place({42, 2}, 0), "4200");
-    for (Scaled s : {Scaled{5, 0}, Scaled{12, 4}, Scaled{0, 2}, Scaled{987654321, 0}})
-        for (int d : {0, 1, 3, 12}) EXPECT_EQ(Place(s, d).size(), ScaledLength(s, d));
+    EXPECT_EQ(Place({0, 5}, 3), "0.000");
+    // WriteScaled writes backwards from the length it computes: both must agree.
+    for (Scaled s : {Scaled{5, 0}, Scaled{12, 4}, Scaled{0, 2}, Scaled{0, 7}, Scaled{987654321, 0}})
+        for (int d : {0, 1, 3, 12}) {
+            char buf[64];
+            EXPECT_EQ(static_cast<std::size_t>(buf + sizeof buf - WriteScaledBackwards(buf + sizeof buf, s, d, '.')),
+                      ScaledLength(s, d));
+        }
 
     char buf[kFixedRoom];
     EXPECT_EQ(std::string(buf, WriteFixed(buf, -0.0004, 9, 3)), "    0.000");
