@@ -13,6 +13,8 @@
 #include <ctime>
 #include <filesystem>
 
+#include "tools/Datei.h"
+#include "tools/Dezimal.h"
 #include "tools/Errors.h"
 
 namespace tervalo {
@@ -55,37 +57,6 @@ void StampDate(uint8_t* header) {
     char buf[96];
     std::snprintf(buf, sizeof buf, "Invalid field count: %zu (must be between 1 and 4095).", n);
     throw EDbfError(buf);
-}
-
-// Reads up to n bytes at off; returns how many were read (fewer only at the end of the file).
-size_t PreadFull(int fd, void* buf, size_t n, uint64_t off) {
-    size_t done = 0;
-    auto* p = static_cast<uint8_t*>(buf);
-    while (done < n) {
-        ssize_t r = ::pread(fd, p + done, n - done, static_cast<off_t>(off + done));
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            ThrowFileError(errno);
-        }
-        if (r == 0) break;
-        done += static_cast<size_t>(r);
-    }
-    return done;
-}
-
-bool PwriteFull(int fd, const void* buf, size_t n, uint64_t off) {
-    size_t done = 0;
-    const auto* p = static_cast<const uint8_t*>(buf);
-    while (done < n) {
-        ssize_t r = ::pwrite(fd, p + done, n - done, static_cast<off_t>(off + done));
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (r == 0) return false;
-        done += static_cast<size_t>(r);
-    }
-    return true;
 }
 
 bool IsKnownType(uint8_t t) {
@@ -158,67 +129,26 @@ std::optional<double> ParseField(const TDbfFieldDef& f, const uint8_t* rec) {
     return ParseNumber(p, end);
 }
 
-// Decimal digits of |v| to 18 significant places and the count of digits before the point.
-struct Expansion {
-    char digits[18];
-    int intDigits = 0;
-};
-
-Expansion Expand(double v) {
-    Expansion x;
-    if (v == 0.0) {
-        std::memset(x.digits, '0', sizeof x.digits);
-        return x;
-    }
-    char buf[40];
-    auto r = std::to_chars(buf, buf + sizeof buf, std::fabs(v), std::chars_format::scientific, 17);
-    // "d.ddddddddddddddddde+XX"
-    x.digits[0] = buf[0];
-    std::memcpy(x.digits + 1, buf + 2, 17);
-    const char* e = buf + 20;
-    int exp10 = 0;
-    std::from_chars(e + (*e == '+' ? 1 : 0), r.ptr, exp10);
-    x.intDigits = exp10 + 1;
-    return x;
-}
-
-// Rounds to `keep` digits, half away from zero; true when a carry added a leading digit.
-bool RoundDigits(char (&digits)[18], int keep) {
-    if (keep >= 18) return false;
-    if (keep < 0) {
-        std::memset(digits, '0', sizeof digits);
-        return false;
-    }
-    bool up = digits[keep] >= '5';
-    for (int i = keep; i < 18; ++i) digits[i] = '0';
-    if (!up) return false;
-    for (int i = keep - 1; i >= 0; --i) {
-        if (digits[i] == '9') {
-            digits[i] = '0';
-        } else {
-            ++digits[i];
-            return false;
-        }
-    }
-    digits[0] = '1';  // every kept digit was 9: they are all 0 now
-    return true;
-}
-
 // Scientific text that fits into `length` characters, as many digits as room allows.
 size_t ScientificText(double v, int length, char* out) {
-    const Expansion base = Expand(v);
+    const dezimal::Expansion x = dezimal::Expand(v);
     for (int prec = std::min(length, 18); prec >= 1; --prec) {
-        Expansion x = base;
-        if (RoundDigits(x.digits, prec)) ++x.intDigits;
+        uint64_t m = dezimal::RoundDrop(x.Digits, 18 - prec);
+        int ex = x.IntDigits() - 1;
+        if (m == dezimal::kPow10[prec]) {  // 9.99 -> 10.0: one digit more before the point
+            m = dezimal::kPow10[prec - 1];
+            ++ex;
+        }
+        char digits[18];
+        for (int i = prec - 1; i >= 0; --i, m /= 10) digits[i] = static_cast<char>('0' + m % 10);
         size_t n = 0;
         if (v < 0) out[n++] = '-';
-        out[n++] = x.digits[0];
+        out[n++] = digits[0];
         if (prec > 1) {
             out[n++] = '.';
-            std::memcpy(out + n, x.digits + 1, static_cast<size_t>(prec - 1));
+            std::memcpy(out + n, digits + 1, static_cast<size_t>(prec - 1));
             n += static_cast<size_t>(prec - 1);
         }
-        int ex = x.intDigits - 1;
         n += static_cast<size_t>(std::snprintf(out + n, 8, "E%c%02d", ex < 0 ? '-' : '+', std::abs(ex)));
         if (static_cast<int>(n) <= length) return n;
     }
@@ -229,25 +159,18 @@ size_t ScientificText(double v, int length, char* out) {
 
 // Writes the unaligned field text into out (room for 2 * 255 + 8 characters); returns its length.
 size_t FieldText(double v, int length, int decimals, char* out) {
-    Expansion x = Expand(v);
-    if (x.intDigits > length) return ScientificText(v, length, out);
+    const dezimal::Expansion x = dezimal::Expand(v);
+    if (x.IntDigits() > length) return ScientificText(v, length, out);
     // One rounding, at whichever comes first: L significant digits or D decimals.
-    if (RoundDigits(x.digits, std::min(length, x.intDigits + decimals))) ++x.intDigits;
-    bool zero = std::all_of(std::begin(x.digits), std::end(x.digits), [](char c) { return c == '0'; });
+    const int keep = std::min(length, x.IntDigits() + decimals);
+    const dezimal::Scaled s = keep >= 18 ? dezimal::Scaled{x.Digits, x.Exp10 + decimals}
+                                         : dezimal::Scaled{dezimal::RoundDrop(x.Digits, 18 - keep),
+                                                           x.IntDigits() - keep + decimals};
     size_t n = 0;
-    if (v < 0 && !zero) out[n++] = '-';
+    if (v < 0 && s.N != 0) out[n++] = '-';
     // An integer part that does not fit would lose its leading digits when cut.
-    if (static_cast<int>(n) + std::max(x.intDigits, 1) > length) return ScientificText(v, length, out);
-    auto digitAt = [&](int i) { return (i >= 0 && i < 18) ? x.digits[i] : '0'; };
-    if (x.intDigits <= 0) {
-        out[n++] = '0';
-    } else {
-        for (int i = 0; i < x.intDigits; ++i) out[n++] = digitAt(i);
-    }
-    if (decimals > 0) {
-        out[n++] = '.';
-        for (int i = 0; i < decimals; ++i) out[n++] = digitAt(x.intDigits + i);
-    }
+    if (static_cast<int>(n) + dezimal::ScaledIntDigits(s, decimals) > length) return ScientificText(v, length, out);
+    n = static_cast<size_t>(dezimal::WriteScaled(out + n, s, decimals, '.') - out);
     return std::min(n, static_cast<size_t>(length));
 }
 
@@ -323,7 +246,7 @@ std::string OpenModeName(TDbfOpenMode m) {
 // ---------------------------------------------------------------------------------------------
 
 struct TDbfFile::Impl {
-    int fd = -1;
+    TDateiHandle file;
     std::string path;
     TDbfOpenMode mode = TDbfOpenMode::NotOpen;
     TDbfVersion version = TDbfVersion::NotOpen;
@@ -353,7 +276,7 @@ struct TDbfFile::Impl {
 
     void Flush() {
         if (pendCount == 0) return;
-        bool ok = PwriteFull(fd, pend.data(), pend.size(), RecordOffset(pendFirst));
+        bool ok = WriteAt(file.Fd(), pend.data(), pend.size(), RecordOffset(pendFirst));
         if (!ok) {
             // The records of this batch were counted; take them back before reporting.
             count -= pendCount;
@@ -369,15 +292,14 @@ struct TDbfFile::Impl {
         Put32(header + 4, count);
         StampDate(header);
         const uint8_t eof = 0x1A;
-        return PwriteFull(fd, header, kMainHeader, 0) &&
-               PwriteFull(fd, &eof, 1, RecordOffset(count + 1));
+        return WriteAt(file.Fd(), header, kMainHeader, 0) && WriteAt(file.Fd(), &eof, 1, RecordOffset(count + 1));
     }
 
     void Load(uint32_t number) {
         size_t perBatch = std::max<size_t>(1, kBatchBytes / recordLen);
         uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(perBatch, count - number + 1ULL));
         buf.resize(static_cast<size_t>(n) * recordLen);
-        size_t got = PreadFull(fd, buf.data(), buf.size(), RecordOffset(number));
+        size_t got = ReadAt(file.Fd(), buf.data(), buf.size(), RecordOffset(number));
         bufFirst = number;
         bufCount = static_cast<uint32_t>(got / recordLen);
         // Another program may have shortened the file meanwhile: end the walk there.
@@ -400,21 +322,23 @@ struct TDbfFile::Impl {
     }
 };
 
+TDbfFile::TDbfFile() = default;
+
 TDbfFile::~TDbfFile() {
     try {
         Close();
     } catch (...) {
         // A destructor cannot report; callers that care call Close themselves.
     }
-    delete impl_;
 }
 
-bool TDbfFile::IsOpen() const { return impl_ != nullptr && impl_->fd >= 0; }
+bool TDbfFile::IsOpen() const { return impl_ != nullptr; }
 
 void TDbfFile::Close() {
     if (impl_ == nullptr) return;
-    Impl& d = *impl_;
-    if (d.fd < 0) return;
+    // The table is released whatever happens below.
+    const std::unique_ptr<Impl> held = std::move(impl_);
+    Impl& d = *held;
     bool ok = true;
     if (d.mode == TDbfOpenMode::OpenShared) {
         try {
@@ -424,11 +348,9 @@ void TDbfFile::Close() {
         }
         ok = d.WriteHeader() && ok;
         // After a failed batch, drop its partial bytes so no half record is counted later.
-        if (d.writeFailed) ok = ::ftruncate(d.fd, static_cast<off_t>(d.RecordOffset(d.count + 1) + 1)) == 0 && ok;
+        if (d.writeFailed) ok = ::ftruncate(d.file.Fd(), static_cast<off_t>(d.RecordOffset(d.count + 1) + 1)) == 0 && ok;
     }
-    ok = ::close(d.fd) == 0 && ok;
-    delete impl_;
-    impl_ = nullptr;
+    ok = d.file.Close() == 0 && ok;
     if (!ok) throw EDbfError(kWriteError);
 }
 
@@ -437,101 +359,96 @@ void TDbfFile::OpenShared(const std::string& path) { Open(path, false); }
 
 void TDbfFile::OpenShared(TSafeFile& file) {
     // A descriptor of its own, so that closing the table leaves the caller's file open.
-    const int fd = ::fcntl(file.Fd(), F_DUPFD_CLOEXEC, 0);
-    if (fd < 0) ThrowFileError(errno, file.Target());
-    Open(file.Target(), false, fd);
+    TDateiHandle own(::fcntl(file.Fd(), F_DUPFD_CLOEXEC, 0));
+    if (!own) ThrowFileError(errno, file.Target());
+    Open(file.Target(), false, std::move(own));
 }
 
-void TDbfFile::Open(const std::string& path, bool readOnly, int fd) {
+void TDbfFile::Open(const std::string& path, bool readOnly, TDateiHandle file) {
     Close();
     // O_NONBLOCK: a FIFO given as table must not hang the program; it is refused below.
-    if (fd < 0) fd = ::open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) ThrowFileError(errno);
-    auto* d = new Impl;
-    d->fd = fd;
-    impl_ = d;
-    try {
-        struct stat st {};
-        if (::fstat(fd, &st) != 0) ThrowFileError(errno);
-        if (S_ISDIR(st.st_mode)) ThrowFileError(EISDIR);
-        if (!S_ISREG(st.st_mode)) ThrowInvalid();
-        uint64_t size = static_cast<uint64_t>(st.st_size);
-        if (size < kMainHeader || PreadFull(fd, d->header, kMainHeader, 0) < kMainHeader) ThrowInvalid();
-        const uint8_t* h = d->header;
+    if (!file) file.Reset(::open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NONBLOCK));
+    if (!file) ThrowFileError(errno);
+    // Until it is complete the table belongs to this function: a failure closes the file.
+    auto d = std::make_unique<Impl>();
+    d->file = std::move(file);
+    const int fd = d->file.Fd();
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) ThrowFileError(errno);
+    if (S_ISDIR(st.st_mode)) ThrowFileError(EISDIR);
+    if (!S_ISREG(st.st_mode)) ThrowInvalid();
+    uint64_t size = static_cast<uint64_t>(st.st_size);
+    if (size < kMainHeader || ReadAt(fd, d->header, kMainHeader, 0) < kMainHeader) ThrowInvalid();
+    const uint8_t* h = d->header;
 
-        uint8_t v = h[0];
-        if ((v & 7) == 3) d->version = h[29] != 0 ? TDbfVersion::DBase4 : TDbfVersion::DBase3;
-        else if ((v & 7) == 4) d->version = TDbfVersion::DBase7;
-        else if ((v & 7) == 2 || (v & 7) == 5) d->version = TDbfVersion::FoxPro;
-        else if (v == 0x30 || v == 0x31 || v == 0xF5 || v == 0xFB) d->version = TDbfVersion::FoxPro;
-        else ThrowInvalid();
+    uint8_t v = h[0];
+    if ((v & 7) == 3) d->version = h[29] != 0 ? TDbfVersion::DBase4 : TDbfVersion::DBase3;
+    else if ((v & 7) == 4) d->version = TDbfVersion::DBase7;
+    else if ((v & 7) == 2 || (v & 7) == 5) d->version = TDbfVersion::FoxPro;
+    else if (v == 0x30 || v == 0x31 || v == 0xF5 || v == 0xFB) d->version = TDbfVersion::FoxPro;
+    else ThrowInvalid();
 
-        d->headerLen = Get16(h + 8);
-        d->recordLen = Get16(h + 10);
-        if (d->headerLen == 0 || d->recordLen == 0) throw ESilentAbort("Ung\xC3\xBCltige dBase-Tabelle (Kopf- oder Satzl\xC3\xA4nge 0): " + path);
+    d->headerLen = Get16(h + 8);
+    d->recordLen = Get16(h + 10);
+    if (d->headerLen == 0 || d->recordLen == 0) throw ESilentAbort("Ung\xC3\xBCltige dBase-Tabelle (Kopf- oder Satzl\xC3\xA4nge 0): " + path);
 
-        // Every length is checked against the file before it is used.
-        bool level7 = d->version == TDbfVersion::DBase7;
-        uint32_t base = level7 ? kLevel7Header : kMainHeader;
-        uint32_t descSize = level7 ? 48 : 32;
-        if (d->headerLen < base + 1 || d->headerLen > size) ThrowInvalid();
-        std::vector<uint8_t> hdr(d->headerLen);
-        if (PreadFull(fd, hdr.data(), hdr.size(), 0) < hdr.size()) ThrowInvalid();
+    // Every length is checked against the file before it is used.
+    bool level7 = d->version == TDbfVersion::DBase7;
+    uint32_t base = level7 ? kLevel7Header : kMainHeader;
+    uint32_t descSize = level7 ? 48 : 32;
+    if (d->headerLen < base + 1 || d->headerLen > size) ThrowInvalid();
+    std::vector<uint8_t> hdr(d->headerLen);
+    if (ReadAt(fd, hdr.data(), hdr.size(), 0) < hdr.size()) ThrowInvalid();
 
-        uint32_t maxDesc = (d->headerLen - base) / descSize;
-        uint32_t offset = 1;
-        for (uint32_t i = 0; i < maxDesc; ++i) {
-            const uint8_t* p = hdr.data() + base + i * descSize;
-            if (p[0] == 0x0D) break;
-            if (d->fields.size() >= kMaxFields) ThrowFieldCount(maxDesc);
-            size_t nameMax = level7 ? 32 : 11;
-            const uint8_t* zero = static_cast<const uint8_t*>(std::memchr(p, 0, nameMax));
-            size_t nameLen = zero ? static_cast<size_t>(zero - p) : nameMax;
-            TDbfFieldDef f;
-            for (size_t k = 0; k < nameLen; ++k) f.FieldName += UpperAscii(static_cast<char>(p[k]));
-            // A lower-case type letter reads as upper case ('n' is 'N').
-            const uint8_t type = static_cast<uint8_t>(UpperAscii(static_cast<char>(level7 ? p[32] : p[11])));
-            // Length and decimals are taken as stored; peers write N fields longer than 20.
-            f.NativeFieldType = static_cast<char>(type);
-            f.Size = level7 ? p[33] : p[16];
-            f.Precision = level7 ? p[34] : p[17];
-            if (f.FieldName.empty() || !IsKnownType(type)) ThrowInvalid();
-            f.Offset = static_cast<int>(offset);
-            offset += static_cast<uint32_t>(f.Size);
-            if (offset > d->recordLen) ThrowInvalid();  // the field would reach past the record
-            d->fields.push_back(std::move(f));
-        }
-
-        uint64_t physical = (size - d->headerLen) / d->recordLen;
-        d->count = static_cast<uint32_t>(std::min<uint64_t>(physical, 0xFFFFFFFEULL));
-        d->mode = readOnly ? TDbfOpenMode::OpenReadOnly : TDbfOpenMode::OpenShared;
-        d->path = path;
-        std::error_code ec;
-        auto abs = std::filesystem::absolute(path, ec);
-        if (!ec) d->path = abs.lexically_normal().string();
-
-        // Production index: "<name>.mdx" beside the table (".MDX" too, names are case-sensitive here).
-        std::string stem = path;
-        size_t slash = stem.find_last_of('/');
-        size_t dot = stem.find_last_of('.');
-        if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) stem.resize(dot);
-        std::string mdx;
-        for (const char* ext : {".mdx", ".MDX"})
-            if (mdx.empty() && FileExists(stem + ext)) mdx = stem + ext;
-        if (d->header[28] != 0 && mdx.empty()) d->header[28] = 0;  // reaches the file at closing
-        if (d->header[28] != 0 && d->version != TDbfVersion::FoxPro) {
-            auto absMdx = std::filesystem::absolute(mdx, ec);
-            d->indexPath = ec ? mdx : absMdx.lexically_normal().string();
-        }
-
-        if (!readOnly && Get32(d->header + 4) != d->count && !d->WriteHeader())
-            throw EDbfError(kWriteError);
-    } catch (...) {
-        ::close(fd);
-        delete impl_;
-        impl_ = nullptr;
-        throw;
+    uint32_t maxDesc = (d->headerLen - base) / descSize;
+    uint32_t offset = 1;
+    for (uint32_t i = 0; i < maxDesc; ++i) {
+        const uint8_t* p = hdr.data() + base + i * descSize;
+        if (p[0] == 0x0D) break;
+        if (d->fields.size() >= kMaxFields) ThrowFieldCount(maxDesc);
+        size_t nameMax = level7 ? 32 : 11;
+        const uint8_t* zero = static_cast<const uint8_t*>(std::memchr(p, 0, nameMax));
+        size_t nameLen = zero ? static_cast<size_t>(zero - p) : nameMax;
+        TDbfFieldDef f;
+        for (size_t k = 0; k < nameLen; ++k) f.FieldName += UpperAscii(static_cast<char>(p[k]));
+        // A lower-case type letter reads as upper case ('n' is 'N').
+        const uint8_t type = static_cast<uint8_t>(UpperAscii(static_cast<char>(level7 ? p[32] : p[11])));
+        // Length and decimals are taken as stored; peers write N fields longer than 20.
+        f.NativeFieldType = static_cast<char>(type);
+        f.Size = level7 ? p[33] : p[16];
+        f.Precision = level7 ? p[34] : p[17];
+        if (f.FieldName.empty() || !IsKnownType(type)) ThrowInvalid();
+        f.Offset = static_cast<int>(offset);
+        offset += static_cast<uint32_t>(f.Size);
+        if (offset > d->recordLen) ThrowInvalid();  // the field would reach past the record
+        d->fields.push_back(std::move(f));
     }
+
+    uint64_t physical = (size - d->headerLen) / d->recordLen;
+    d->count = static_cast<uint32_t>(std::min<uint64_t>(physical, 0xFFFFFFFEULL));
+    d->mode = readOnly ? TDbfOpenMode::OpenReadOnly : TDbfOpenMode::OpenShared;
+    d->path = path;
+    std::error_code ec;
+    auto abs = std::filesystem::absolute(path, ec);
+    if (!ec) d->path = abs.lexically_normal().string();
+
+    // Production index: "<name>.mdx" beside the table (".MDX" too, names are case-sensitive here).
+    std::string stem = path;
+    size_t slash = stem.find_last_of('/');
+    size_t dot = stem.find_last_of('.');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) stem.resize(dot);
+    std::string mdx;
+    for (const char* ext : {".mdx", ".MDX"})
+        if (mdx.empty() && FileExists(stem + ext)) mdx = stem + ext;
+    if (d->header[28] != 0 && mdx.empty()) d->header[28] = 0;  // reaches the file at closing
+    if (d->header[28] != 0 && d->version != TDbfVersion::FoxPro) {
+        auto absMdx = std::filesystem::absolute(mdx, ec);
+        d->indexPath = ec ? mdx : absMdx.lexically_normal().string();
+    }
+
+    if (!readOnly && Get32(d->header + 4) != d->count && !d->WriteHeader())
+        throw EDbfError(kWriteError);
+    impl_ = std::move(d);
 }
 
 // Header, descriptors, 0x0D and the end byte of a new table without records.
@@ -586,14 +503,14 @@ void TDbfFile::CreateTable(const std::string& path, int tableLevel, std::vector<
     Close();
     std::vector<uint8_t> bytes = NewTableBytes(tableLevel, std::move(fields));
     TSafeFile file(path, schutz);  // removed again unless committed
-    if (!PwriteFull(file.Fd(), bytes.data(), bytes.size(), 0)) throw EDbfError(kWriteError);
+    if (!WriteAt(file.Fd(), bytes.data(), bytes.size(), 0)) throw EDbfError(kWriteError);
     file.Commit();
 }
 
 void TDbfFile::CreateTable(TSafeFile& file, int tableLevel, std::vector<TDbfFieldDef> fields) {
     Close();
     std::vector<uint8_t> bytes = NewTableBytes(tableLevel, std::move(fields));
-    if (!PwriteFull(file.Fd(), bytes.data(), bytes.size(), 0)) throw EDbfError(kWriteError);
+    if (!WriteAt(file.Fd(), bytes.data(), bytes.size(), 0)) throw EDbfError(kWriteError);
 }
 
 uint32_t TDbfFile::RecordCount() const { return IsOpen() ? impl_->count : 0; }

@@ -13,10 +13,12 @@
 // for a file that cannot be opened, EZielAbgelehnt for a table that may not or cannot be
 // created, ESilentAbort for a header or record length of 0.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "tools/Datei.h"
 #include "tools/SafeWriter.h"
 
 namespace tervalo {
@@ -65,7 +67,7 @@ std::string NumericFieldText(double v, int length, int decimals);
 
 class TDbfFile {
 public:
-    TDbfFile() = default;
+    TDbfFile();
     ~TDbfFile();
     TDbfFile(const TDbfFile&) = delete;
     TDbfFile& operator=(const TDbfFile&) = delete;
@@ -112,11 +114,11 @@ public:
 
 private:
     struct Impl;
-    Impl* impl_ = nullptr;
+    std::unique_ptr<Impl> impl_;  // null while closed
     int tableLevel_ = 4;
     std::vector<uint8_t> NewTableBytes(int tableLevel, std::vector<TDbfFieldDef> fields);
-    // fd >= 0: a descriptor of the table's file to take over instead of opening the path.
-    void Open(const std::string& path, bool readOnly, int fd = -1);
+    // An open `file`: the table's descriptor to take over instead of opening the path.
+    void Open(const std::string& path, bool readOnly, TDateiHandle file = {});
 };
 
 std::string VersionName(TDbfVersion v);     // names shown in the information window

@@ -12,7 +12,9 @@
 #include <cstring>
 #include <filesystem>
 
+#include "tools/Datei.h"
 #include "tools/Errors.h"
+#include "tools/ScopeGuard.h"
 
 namespace tervalo {
 
@@ -62,15 +64,12 @@ void Unregister(int slot) {
 // The usual mode of a new file: 0666 under the process's umask.
 mode_t NewFileMode() {
     if (FILE* f = std::fopen("/proc/self/status", "re")) {
+        const auto closeIt = OnExit([f] { std::fclose(f); });
         char line[256];
         while (std::fgets(line, sizeof line, f)) {
             unsigned mask = 0;
-            if (std::sscanf(line, "Umask: %o", &mask) == 1) {
-                std::fclose(f);
-                return static_cast<mode_t>(0666 & ~mask);
-            }
+            if (std::sscanf(line, "Umask: %o", &mask) == 1) return static_cast<mode_t>(0666 & ~mask);
         }
-        std::fclose(f);
     }
     const mode_t mask = ::umask(022);
     ::umask(mask);
@@ -162,7 +161,7 @@ TSafeFile::TSafeFile(const std::string& target, const TSchutz& schutz) : target_
         const int err = errno;
         throw EZielAbgelehnt(ErrnoText(err) + ": " + target, err);
     }
-    fd_ = fd;
+    fd_.Reset(fd);
     temp_ = pattern;
     slot_ = Register(temp_);
 }
@@ -172,64 +171,48 @@ TSafeFile::~TSafeFile() {
 }
 
 void TSafeFile::Write(const void* data, std::size_t n) {
-    const char* p = static_cast<const char*>(data);
-    while (n > 0) {
-        const ssize_t w = ::write(fd_, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            ThrowFileError(errno, target_);
-        }
-        p += w;
-        n -= static_cast<std::size_t>(w);
-    }
+    if (!WriteAll(fd_.Fd(), data, n)) ThrowFileError(errno, target_);
 }
 
 void TSafeFile::Commit() {
     if (committed_) return;
-    if (fd_ < 0) ThrowFileError(EBADF, target_);
-    try {
-        // The target may have changed since the check: never rename over anything but a file.
-        struct stat st {};
-        const bool exists = ::stat(final_.c_str(), &st) == 0;
-        if (exists && !S_ISREG(st.st_mode)) throw EZielAbgelehnt(TextZielKeineDatei + target_);
-        if (exists && ::faccessat(AT_FDCWD, final_.c_str(), W_OK, AT_EACCESS) != 0)
-            throw EZielAbgelehnt(TextZielSchreibgeschuetzt + target_, errno);
-        if (exists) {
-            if (::geteuid() == 0) {
-                if (::fchown(fd_, st.st_uid, st.st_gid) != 0) ThrowFileError(errno, target_);
-            } else {
-                [[maybe_unused]] int ignored = ::fchown(fd_, static_cast<uid_t>(-1), st.st_gid);  // keep the group where allowed
-            }
+    if (!fd_) ThrowFileError(EBADF, target_);
+    // Any failure below leaves the target as it was.
+    auto discard = OnExit([this] { Discard(); });
+    // The target may have changed since the check: never rename over anything but a file.
+    struct stat st {};
+    const bool exists = ::stat(final_.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) throw EZielAbgelehnt(TextZielKeineDatei + target_);
+    if (exists && ::faccessat(AT_FDCWD, final_.c_str(), W_OK, AT_EACCESS) != 0)
+        throw EZielAbgelehnt(TextZielSchreibgeschuetzt + target_, errno);
+    if (exists) {
+        if (::geteuid() == 0) {
+            if (::fchown(fd_.Fd(), st.st_uid, st.st_gid) != 0) ThrowFileError(errno, target_);
+        } else {
+            [[maybe_unused]] int ignored = ::fchown(fd_.Fd(), static_cast<uid_t>(-1), st.st_gid);  // keep the group where allowed
         }
-        // After fchown, which may clear set-id bits.
-        if (::fchmod(fd_, exists ? (st.st_mode & 07777) : NewFileMode()) != 0) ThrowFileError(errno, target_);
-        if (SyncEnabled() && ::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) ThrowFileError(errno, target_);
-        const int fd = fd_;
-        fd_ = -1;
-        if (::close(fd) != 0 && errno != EINTR) ThrowFileError(errno, target_);
-        if (::rename(temp_.c_str(), final_.c_str()) != 0) ThrowFileError(errno, target_);
-    } catch (...) {
-        Discard();
-        throw;
     }
+    // After fchown, which may clear set-id bits.
+    if (::fchmod(fd_.Fd(), exists ? (st.st_mode & 07777) : NewFileMode()) != 0) ThrowFileError(errno, target_);
+    if (SyncEnabled() && ::fsync(fd_.Fd()) != 0 && errno != EINVAL && errno != EROFS) ThrowFileError(errno, target_);
+    const int err = fd_.Close();
+    if (err != 0 && err != EINTR) ThrowFileError(err, target_);
+    if (::rename(temp_.c_str(), final_.c_str()) != 0) ThrowFileError(errno, target_);
+    discard.Dismiss();
     committed_ = true;
     Unregister(slot_);
     slot_ = -1;
     if (SyncEnabled()) {
         // The rename itself reaches the disk with the folder.
-        const int dfd = ::open(DirOf(final_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dfd >= 0) {
-            [[maybe_unused]] int ignored = ::fsync(dfd);
-            ::close(dfd);
+        const TDateiHandle dir(::open(DirOf(final_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (dir) {
+            [[maybe_unused]] int ignored = ::fsync(dir.Fd());
         }
     }
 }
 
 void TSafeFile::Discard() noexcept {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
+    fd_.Reset();
     if (!temp_.empty() && !committed_) ::unlink(temp_.c_str());
     Unregister(slot_);
     slot_ = -1;

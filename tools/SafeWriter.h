@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/Datei.h"
+
 namespace tervalo {
 
 // The output was refused or could not be created; nothing was written. what() is the user's
@@ -56,7 +58,7 @@ public:
     // The path that will be replaced: the target with symbolic links followed, absolute.
     static std::string Resolve(const std::string& target);
 
-    int Fd() const { return fd_; }
+    int Fd() const { return fd_.Fd(); }
     const std::string& TempPath() const { return temp_; }
     const std::string& Target() const { return target_; }  // as given
     const std::string& FinalPath() const { return final_; }
@@ -78,7 +80,7 @@ private:
     std::string target_;
     std::string final_;
     std::string temp_;
-    int fd_ = -1;
+    TDateiHandle fd_;
     int slot_ = -1;
     bool committed_ = false;
 };

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "tools/Dezimal.h"
+
 namespace tervalo {
 
 // --- character filters -------------------------------------------------------
@@ -31,12 +33,7 @@ inline constexpr std::size_t LinePrefixBytes = std::size_t{64} * 1024;
 int ValDouble(std::string_view text, double& value);
 // Integer conversion (signed 32-bit), same failure rule.
 int ValInt(std::string_view text, int32_t& value);
-// Fixed-point text: rounded to d decimals (halves away from zero, on the 18-significant-digit
-// decimal expansion), "." as point, right-aligned in w characters, never cut.
-// Non-finite values give "NAN", "INF" or "-INF"; a value that rounds to zero carries no "-".
-std::string FixedText(double v, int w, int d);
-// The same text appended to `out` (no temporary string; for writers of many values).
-void AppendFixedText(std::string& out, double v, int w, int d);
+// FixedText and AppendFixedText: tools/Dezimal.h.
 // Appends `fill` until the text has `length` characters.
 std::string PadRight(std::string_view s, std::size_t length, char fill = ' ');
 // Parses up to 11 integers separated by `sep` into target[0..10]; returns how many were stored.
