@@ -2,6 +2,7 @@
 
 #include "filemanager/DbfInfo.h"
 #include "ui/Platform.h"
+#include "tools/ScopeGuard.h"
 
 #include <QFontMetrics>
 #include <QHBoxLayout>
@@ -88,10 +89,8 @@ int TDBFInfoForm::MyShowModal(const std::string& path) {
     // The text is complete before the window appears: a table the reader refuses ends here
     // with the error and without a window.
     {
-        struct Busy {
-            Busy() { Platform().SetBusyCursor(true); }
-            ~Busy() { Platform().SetBusyCursor(false); }
-        } busy;
+        Platform().SetBusyCursor(true);
+        auto busy = OnExit([] { Platform().SetBusyCursor(false); });
         FormShow();
     }
     if (ClosedDuringScan()) return result();
@@ -102,11 +101,8 @@ void TDBFInfoForm::FormShow() {
     Memo2->clear();
     cancelled_ = false;
     closed_ = false;
-    struct Scanning {
-        bool& flag;
-        Scanning(bool& f) : flag(f) { flag = true; }
-        ~Scanning() { flag = false; }
-    } scanning{scanning_};
+    scanning_ = true;
+    auto scanning = OnExit([this] { scanning_ = false; });
     TInfoObserver obs(*this);
     std::vector<std::string> lines;
     {

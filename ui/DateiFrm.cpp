@@ -9,6 +9,7 @@
 #include "ui/IDoFenster1.h"
 #include "ui/KurzMeldung.h"
 #include "ui/Platform.h"
+#include "tools/ScopeGuard.h"
 
 #include <QAbstractButton>
 #include <QCloseEvent>
@@ -447,10 +448,8 @@ void TDateiForm::Datei_einfuegenClick() {
 
         double xmin, xmax, ymin, ymax;
         {
-            struct Busy {
-                Busy() { Platform().SetBusyCursor(true); }
-                ~Busy() { Platform().SetBusyCursor(false); }
-            } busy;
+            Platform().SetBusyCursor(true);
+            auto busy = OnExit([] { Platform().SetBusyCursor(false); });
             ReadExtremwerte(path, xmin, xmax, ymin, ymax);
         }
         katalog_.SetRow(row, {path, xmin, xmax, ymin, ymax});
@@ -524,10 +523,7 @@ void TDateiForm::Konvertieren1Click() {
     }
 
     SetRunning(true);
-    struct Idle {
-        TDateiForm* f;
-        ~Idle() { f->SetRunning(false); }
-    } idle{this};
+    auto idle = OnExit([this] { SetRunning(false); });
     // Neither the catalogue (the one the window was opened with and the rows shown now) nor
     // the configuration may be overwritten.
     TSchutz schutz;

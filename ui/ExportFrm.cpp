@@ -4,6 +4,7 @@
 #include "tools/Tools.h"
 #include "ui/ErrorReport.h"
 #include "ui/Platform.h"
+#include "tools/ScopeGuard.h"
 
 #include <QCloseEvent>
 #include <QFontMetrics>
@@ -248,11 +249,8 @@ void TExportForm::DoExportBtnClick() {
         ST_nOutWerte->setText(QStringLiteral("0/ 0"));
         Memo1->clear();
 
-        struct TRunScope {
-            TExportForm& f;
-            explicit TRunScope(TExportForm& form) : f(form) { f.SetRunning(true); }
-            ~TRunScope() { f.SetRunning(false); }
-        } scope(*this);
+        SetRunning(true);
+        auto scope = OnExit([this] { SetRunning(false); });
         TEscapeWatch watch;
         TFormObserver observer(*this);
         ExportRun(Dateien, bounds, path, format, options, observer);

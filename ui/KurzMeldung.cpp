@@ -1,6 +1,7 @@
 #include "KurzMeldung.h"
 
 #include "Globals.h"
+#include "tools/ScopeGuard.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -68,10 +69,7 @@ void TKurzMeldgFrm::MyShow(const QString& text) {
 
 void ShowShortMessage(const QString& text, int ms) {
     auto frm = std::make_unique<TKurzMeldgFrm>();
-    struct Hide {
-        TKurzMeldgFrm* f;
-        ~Hide() { f->hide(); }
-    } hide{frm.get()};
+    auto hide = OnExit([f = frm.get()] { f->hide(); });
     frm->MyShow(text);
     // Input is held back, not lost, while the message stands; painting goes on.
     QElapsedTimer t;

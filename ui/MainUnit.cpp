@@ -9,6 +9,7 @@
 #include "ui/Globals.h"
 #include "ui/OptionFrm.h"
 #include "ui/Platform.h"
+#include "tools/ScopeGuard.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -496,13 +497,10 @@ void TForm1::StartBtnClick() {
     busyStep_ = 0;
 
     // Cursor and icon come back also when a file error ends the run.
-    struct Restore {
-        TForm1* f;
-        ~Restore() {
-            f->ShowBusyIcon(0);
-            Platform().SetBusyCursor(false);
-        }
-    } restore{this};
+    auto restore = OnExit([this] {
+        ShowBusyIcon(0);
+        Platform().SetBusyCursor(false);
+    });
     Platform().SetBusyCursor(true);
     Observer obs(*this);
     try {

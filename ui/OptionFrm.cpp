@@ -5,6 +5,7 @@
 #include "ui/ExportFrm.h"
 #include "ui/Globals.h"
 #include "ui/Platform.h"
+#include "tools/ScopeGuard.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -144,11 +145,7 @@ TOptionForm::TOptionForm(QWidget* owner)
 int TOptionForm::MyShowModal(TDateien& dateien) {
     Dateien = dateien;
     activated_ = false;
-    struct CopyBack {
-        TDateien& to;
-        const TDateien& from;
-        ~CopyBack() { to = from; }
-    } back{dateien, Dateien};
+    auto back = OnExit([&] { dateien = Dateien; });
     return exec();
 }
 
@@ -189,10 +186,7 @@ void TOptionForm::ExportButtonClick() {
     TExportForm frm(this);
     frm.SetDBFVersion(Settings.DBFVersion);
     // The level is taken back however the window closed.
-    struct StoreLevel {
-        const TExportForm& f;
-        ~StoreLevel() { Settings.DBFVersion = f.DBFVersion(); }
-    } store{frm};
+    auto store = OnExit([&] { Settings.DBFVersion = frm.DBFVersion(); });
     frm.MyShowModal(Dateien);
 }
 
