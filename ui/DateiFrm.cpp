@@ -1,6 +1,7 @@
 #include "DateiFrm.h"
 
 #include "filemanager/Extent.h"
+#include "formats/PunktQuelle.h"
 #include "filemanager/Konvert.h"
 #include "ui/DBFInfoFrm.h"
 #include "ui/ErrorReport.h"
