@@ -8,6 +8,7 @@
 #include "cli/LongRun.h"
 #include "config/TYPEN.h"
 #include "filemanager/Konvert.h"
+#include "formats/PunktQuelle.h"
 #include "tools/Errors.h"
 #include "tools/Tools.h"
 

@@ -1,9 +1,6 @@
 #include "export/Export.h"
 
-#include <optional>
-
-#include "formats/DbfFile.h"
-#include "formats/TextPoints.h"
+#include "formats/PunktQuelle.h"
 #include "tools/Errors.h"
 #include "tools/SafeWriter.h"
 #include "tools/Tools.h"
@@ -117,22 +114,11 @@ private:
     }
 
     void ReadEntry(int index, const std::string& path) {
-        // Sources are only ever read; the table is opened read-only.
-        TDbfFile dbf;
-        std::optional<TextLineReader> text;
-        bool openFailed = false;
-        if (IsDbaseFile(path)) {
-            dbf.OpenRead(path);
-            if (dbf.RecordCount() < 1) {
-                Log("Datei-Fehler: Keine Datens\xC3\xA4tze in: " + path);
-                error_ = true;
-            }
-        } else {
-            try {
-                text.emplace(path);
-            } catch (const EInOutError&) {
-                openFailed = true;
-            }
+        TPunktQuelle quelle(path);
+        const bool openFailed = quelle.Oeffne() != 0;  // a table's failures end the run
+        if (quelle.IstDbase() && quelle.Datensaetze() < 1) {
+            Log("Datei-Fehler: Keine Datens\xC3\xA4tze in: " + path);
+            error_ = true;
         }
         if (openFailed || error_) {
             Log("!!! ABBRUCH !!!");
@@ -144,42 +130,18 @@ private:
         }
         Log("Lese Datei " + std::to_string(index) + ": " + path);
         fileCount_ = 0;
-        int32_t lineNo = 0;
-        if (text) {
-            std::string_view line;
-            while (text->ReadLine(line)) {
-                ++lineNo;
-                std::string_view t = TrimLeading(line);
-                if (!t.empty()) {
-                    double x, y, z;
-                    if (ReadPointLine(t, x, y, z)) {
-                        Take(x, y, z);
-                    } else {
-                        Log("Fehler in Zeile: " + std::to_string(lineNo));
-                        error_ = true;
-                    }
-                }
-                if (Poll()) break;
-            }
-        } else {
-            dbf.First();
-            while (!dbf.AtEnd()) {
-                ++lineNo;
-                std::optional<double> x = dbf.FieldAsNumber(0);
-                std::optional<double> y = dbf.FieldAsNumber(1);
-                std::optional<double> z = dbf.FieldAsNumber(2);
-                uint32_t record = dbf.RecordNumber();
-                dbf.Next();
-                // A blank coordinate is a record the reader cannot take, like a refused line.
-                if (x && y && z) {
-                    Take(*x, *y, *z);
-                } else {
-                    Log("Fehler in Zeile: " + std::to_string(record));
+        quelle.Lies<TPunktZeilenRegel>([&](const auto& zeile) {
+            double x, y, z;
+            switch (zeile.Punkt(x, y, z)) {
+                case TBefund::Punkt: Take(x, y, z); break;
+                case TBefund::Leer: break;
+                default:
+                    // A blank coordinate is a record the reader cannot take, like a refused line.
+                    Log("Fehler in Zeile: " + std::to_string(zeile.Nr));
                     error_ = true;
-                }
-                if (Poll()) break;
             }
-        }
+            return !Poll();
+        });
         Log(std::to_string(fileCount_) + " Werte aus Datei: " + FileNamePart(path) + " exportiert");
     }
 

@@ -7,9 +7,9 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include "formats/DbfFile.h"
+#include "tools/PunktSet.h"
 #include "tools/SafeWriter.h"
 
 namespace tervalo {
@@ -37,7 +37,6 @@ class TDuplicateMemory {
 public:
     static constexpr std::size_t DefaultLimit = 500000;
     explicit TDuplicateMemory(std::size_t limit = DefaultLimit);
-    ~TDuplicateMemory();
     TDuplicateMemory(const TDuplicateMemory&) = delete;
     TDuplicateMemory& operator=(const TDuplicateMemory&) = delete;
 
@@ -49,26 +48,14 @@ public:
     std::size_t Limit() const { return limit_; }
 
 private:
-    struct Slot {
-        double x, y;
-    };
-    std::size_t Find(double x, double y, bool& found) const;
-    void Grow();
-
     std::size_t limit_;
     std::size_t inserted_ = 0;  // points offered while room was left (NaN ones included)
-    std::size_t stored_ = 0;    // slots in use
-    std::size_t mask_ = 0;
-    struct FreeSlots {
-        void operator()(Slot* p) const;
-    };
-    std::unique_ptr<Slot[], FreeSlots> slots_;
-    static std::unique_ptr<Slot[], FreeSlots> AllocateSlots(std::size_t count);
+    TPunktSet set_;
     // Bounding box of the stored points: a point outside it cannot be a duplicate, which
     // spares the table look-up for most points once the memory is full.
     double minX_ = 0, maxX_ = 0, minY_ = 0, maxY_ = 0;
     bool InBox(double x, double y) const {
-        return stored_ > 0 && x >= minX_ && x <= maxX_ && y >= minY_ && y <= maxY_;
+        return set_.Size() > 0 && x >= minX_ && x <= maxX_ && y >= minY_ && y <= maxY_;
     }
 };
 
@@ -131,12 +118,5 @@ private:
     std::unique_ptr<TextPointWriter> text_;
     TDbfFile dbf_;
 };
-
-// Removes the leading characters with codes up to 32.
-inline std::string_view TrimLeading(std::string_view s) {
-    std::size_t i = 0;
-    while (i < s.size() && static_cast<unsigned char>(s[i]) <= 32) ++i;
-    return s.substr(i);
-}
 
 }  // namespace tervalo

@@ -1,9 +1,6 @@
 #include "filemanager/Extent.h"
 
-#include <optional>
-
-#include "formats/DbfFile.h"
-#include "formats/TextPoints.h"
+#include "formats/PunktQuelle.h"
 #include "tools/Errors.h"
 #include "tools/Tools.h"
 
@@ -28,48 +25,24 @@ void Take(TExtremwerte& e, double x, double y) {
     ++e.Accepted;
 }
 
-void ScanDbase(const std::string& path, TExtremwerte& e) {
-    TDbfFile dbf;
-    dbf.OpenRead(path);
-    e.Opened = true;
-    for (dbf.First(); !dbf.AtEnd(); dbf.Next()) {
-        ++e.Read;
-        auto x = dbf.FieldAsNumber(0);
-        auto y = dbf.FieldAsNumber(1);
-        // A blank coordinate field is no point, like a text line the reader refuses.
-        if (x && y) Take(e, *x, *y);
-    }
-    dbf.Close();
-}
-
-void ScanText(const std::string& path, TExtremwerte& e) {
-    std::optional<TextLineReader> reader;
-    try {
-        reader.emplace(path);
-    } catch (const EInOutError& err) {
-        // The text for the system's error number: EIO stays an I/O error, not "access denied".
-        e.OpenError = err.Errno() != 0 ? ErrnoText(err.Errno()) : err.what();
-        return;  // not readable: the file keeps the start values
-    }
-    e.Opened = true;
-    std::string_view line;
-    double x = 0, y = 0;
-    while (reader->ReadLine(line)) {
-        ++e.Read;
-        if (ReadExtentLine(line, x, y)) Take(e, x, y);
-    }
-}
-
 }  // namespace
 
 TExtremwerte ReadExtremwerte(const std::string& path) {
     TExtremwerte e;
-    if (IsDbaseFile(path)) {
-        e.Dbase = true;
-        ScanDbase(path, e);
-    } else {
-        ScanText(path, e);
+    TPunktQuelle quelle(path);
+    e.Dbase = quelle.IstDbase();
+    if (const int err = quelle.Oeffne()) {
+        // The text for the system's error number: EIO stays an I/O error, not "access denied".
+        e.OpenError = ErrnoText(err);
+        return e;  // not readable: the file keeps the start values
     }
+    e.Opened = true;
+    // A blank coordinate field is no point, like a text line the reader refuses.
+    quelle.Lies<TAusdehnungsZeilenRegel>([&](const auto& zeile) {
+        ++e.Read;
+        double x, y, z;
+        if (zeile.Punkt(x, y, z) == TBefund::Punkt) Take(e, x, y);
+    });
     return e;
 }
 

@@ -5,11 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <optional>
 #include <stdexcept>
 
-#include "formats/DbfFile.h"
-#include "formats/TextPoints.h"
+#include "formats/PunktQuelle.h"
 #include "tools/Errors.h"
 #include "tools/Tools.h"
 
@@ -39,42 +37,35 @@ public:
     TKonvertRun(const TRunOptions& opt, TKonvertObserver& obs)
         : obs_(obs), memory_(opt.DuplicateLimit), poll_(opt.Poll) {}
 
-    void FromDbase(TDbfFile& dbf, TPointOutput& out) {
+    void Read(TPunktQuelle& quelle, TPointOutput& out) {
         out_ = &out;
-        if (dbf.RecordCount() < 1) return;
-        dbf.First();
-        const double count = dbf.RecordCount();
-        while (!dbf.AtEnd()) {
-            std::optional<double> x = dbf.FieldAsNumber(0);
-            std::optional<double> y = dbf.FieldAsNumber(1);
-            std::optional<double> z = dbf.FieldAsNumber(2);
-            // A record with a blank coordinate holds no point; it is passed over.
-            if (x && y && z) {
-                Take(*x, *y, *z);
-                if (p_.Taken % 10 == 0) {
-                    Shown();
-                    int picture = static_cast<int>(dbf.RecordNumber() / count * 8);
-                    if (picture > 7) picture = 7;
-                    if (picture > p_.Picture) p_.Picture = picture;
+        if (quelle.IstDbase()) {
+            if (quelle.Datensaetze() < 1) return;
+            const double count = quelle.Datensaetze();
+            quelle.Lies<TPunktZeilenRegel>([&](const auto& satz) {
+                double x, y, z;
+                // A record with a blank coordinate holds no point; it is passed over.
+                if (satz.Punkt(x, y, z) == TBefund::Punkt) {
+                    Take(x, y, z);
+                    if (p_.Taken % 10 == 0) {
+                        Shown();
+                        int picture = static_cast<int>(static_cast<double>(satz.Nr) / count * 8);
+                        if (picture > 7) picture = 7;
+                        if (picture > p_.Picture) p_.Picture = picture;
+                    }
                 }
-            }
-            dbf.Next();
-            if (Poll()) break;
+                return !Poll();
+            });
+            return;
         }
-    }
-
-    void FromText(TextLineReader& text, TPointOutput& out) {
-        out_ = &out;
-        std::string_view line;
-        while (text.ReadLine(line)) {
-            std::string_view t = TrimLeading(line);
+        quelle.Lies<TPunktZeilenRegel>([&](const auto& zeile) {
             double x, y, z;
-            if (!t.empty() && ReadPointLine(t, x, y, z) && Take(x, y, z) && p_.Taken % 10 == 0) {
+            if (zeile.Punkt(x, y, z) == TBefund::Punkt && Take(x, y, z) && p_.Taken % 10 == 0) {
                 Shown();
                 if (p_.Taken % 1000 == 0) p_.Picture = (p_.Picture + 1) % 8;
             }
-            if (Poll()) break;
-        }
+            return !Poll();
+        });
     }
 
     const TKonvertProgress& Progress() const { return p_; }
@@ -135,7 +126,8 @@ TKonvertResult Konvertieren(const std::string& source, const std::string& target
                             TKonvertObserver& observer) {
     CheckKonvertSource(source);
     TKonvertResult r;
-    r.SourceIsDbase = IsDbaseFile(source);
+    TPunktQuelle quelle(source);
+    r.SourceIsDbase = quelle.IstDbase();
     if (r.SourceIsDbase == (format.Format == TAusgabeFormat::DBase))
         throw std::invalid_argument(r.SourceIsDbase ? "dBase tables convert to text only"
                                                     : "text files convert to dBase only");
@@ -143,27 +135,21 @@ TKonvertResult Konvertieren(const std::string& source, const std::string& target
     geschuetzt.Quellen.push_back(source);
 
     // The source is open before anything happens to the target. Sources are only ever read.
-    TDbfFile dbf;
-    std::optional<TextLineReader> text;
+    int err = 0;
     try {
-        if (r.SourceIsDbase)
-            dbf.OpenRead(source);
-        else
-            text.emplace(source);
+        err = quelle.Oeffne();
     } catch (const EInOutError& e) {
         throw EKonvertQuelle(e.Code(), (e.Errno() != 0 ? ErrnoText(e.Errno()) : std::string(e.what())) + ": " + source,
                              e.Errno());
     }
+    if (err != 0) throw EKonvertQuelle(ErrnoToFileError(err), ErrnoText(err) + ": " + source, err);
     TPointOutput out;
     out.Open(target, format, options, geschuetzt);
 
     TKonvertRun run(options, observer);
     observer.Start(FileNamePart(target));
     observer.Progress(run.Progress());
-    if (r.SourceIsDbase)
-        run.FromDbase(dbf, out);
-    else
-        run.FromText(*text, out);
+    run.Read(quelle, out);
     out.Close();
     run.Finish();
     r.Counts = run.Progress();

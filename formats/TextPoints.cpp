@@ -14,11 +14,13 @@
 #include "tools/Errors.h"
 #include "tools/Tools.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tervalo {
 
 namespace {
-
-constexpr std::size_t kBlockSize = 1u << 20;
 
 constexpr double kPow10d[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
@@ -135,136 +137,170 @@ bool ReadExtentLine(std::string_view line, double& x, double& y) {
     return FilteredNumber(rest.substr(0, b), y);
 }
 
-// --- TextLineReader ----------------------------------------------------------------
+// --- byte source and line reader ----------------------------------------------------
 
-struct TextLineReader::Impl {
-    int fd = -1;
-    std::string path;
-    std::unique_ptr<char[]> buf;
-    std::size_t cap = 0;
-    std::size_t begin = 0;   // start of the unconsumed data
-    std::size_t scan = 0;    // LF search goes on from here
-    std::size_t end = 0;     // end of valid data
-    uint64_t base = 0;       // file offset of buf[0] (past the prefix of a cut line: see Fill)
-    bool eof = false;
-    std::string side;        // a line with a lone CR, without its CRs
+TDateiBytes::~TDateiBytes() {
+    if (fd_ >= 0) ::close(fd_);
+}
 
-    ~Impl() {
-        if (fd >= 0) ::close(fd);
-    }
-
-    // Reads the next block behind the unconsumed data; false at the end of the file.
-    bool Fill() {
-        if (eof) return false;
-        if (end - begin > LinePrefixBytes) {
-            // The unfinished line is longer than its prefix: keep the prefix, pass over the
-            // rest. Only the line's end is looked for from here on, so the offsets of the
-            // bytes after the prefix are all that has to stay right.
-            const std::size_t dropped = end - begin - LinePrefixBytes;
-            std::memmove(buf.get(), buf.get() + begin, LinePrefixBytes);
-            base += begin + dropped;
-            end = scan = LinePrefixBytes;
-            begin = 0;
-        } else if (begin > 0) {
-            std::memmove(buf.get(), buf.get() + begin, end - begin);
-            base += begin;
-            scan -= begin;
-            end -= begin;
-            begin = 0;
-        }
-        if (end == cap) {  // a small file's buffer, too short for a line that kept growing
-            std::size_t ncap = cap * 2;
-            std::unique_ptr<char[]> nb(new char[ncap]);
-            std::memcpy(nb.get(), buf.get(), end);
-            buf = std::move(nb);
-            cap = ncap;
-        }
-        ssize_t n;
-        do {
-            n = ::read(fd, buf.get() + end, cap - end);
-        } while (n < 0 && errno == EINTR);
-        if (n < 0) ThrowFileError(errno, path);
-        if (n == 0) {
-            eof = true;
-            return false;
-        }
-        std::size_t got = static_cast<std::size_t>(n);
-        if (const void* sub = std::memchr(buf.get() + end, 0x1A, got)) {
-            got = static_cast<std::size_t>(static_cast<const char*>(sub) - (buf.get() + end));
-            eof = true;  // Ctrl-Z ends the file; what follows is never looked at
-        }
-        end += got;
-        return true;
-    }
-
-    // The line [p, p + len) as delivered: its prefix, without CRs.
-    std::string_view Finish(const char* p, std::size_t len) {
-        if (len > LinePrefixBytes) len = LinePrefixBytes;
-        if (len > 0 && p[len - 1] == '\r') --len;
-        const char* cr = static_cast<const char*>(std::memchr(p, '\r', len));
-        if (!cr) return std::string_view(p, len);
-        side.assign(p, static_cast<std::size_t>(cr - p));
-        for (const char* q = cr + 1; q < p + len; ++q)
-            if (*q != '\r') side.push_back(*q);
-        return side;
-    }
-};
-
-TextLineReader::TextLineReader(const std::string& path) : impl_(std::make_unique<Impl>()) {
+int TDateiBytes::Open(const std::string& path) {
     int fd;
     do {
         // Non-blocking open: a named pipe must not stall the run waiting for a writer.
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) ThrowFileError(errno);
-    impl_->fd = fd;
-    impl_->path = path;
-    std::size_t cap = kBlockSize;
-    struct stat st;
-    if (::fstat(fd, &st) == 0) {
-        if (S_ISDIR(st.st_mode)) ThrowFileError(EISDIR);
-        // Pipes and devices are no point files; reading them could block or never end.
-        if (!S_ISREG(st.st_mode)) ThrowFileError(EACCES);
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-        // Small files need no full block; the buffer still grows (up to the line prefix) when
-        // the file grows while it is read.
-        if (S_ISREG(st.st_mode) && st.st_size >= 0 && static_cast<uint64_t>(st.st_size) < kBlockSize)
-            cap = std::max<std::size_t>(static_cast<std::size_t>(st.st_size) + 1, 4096);
+    if (fd < 0) return errno;
+    struct stat st {};
+    int err = 0;
+    if (::fstat(fd, &st) != 0)
+        err = errno;
+    else if (!S_ISREG(st.st_mode))
+        err = S_ISDIR(st.st_mode) ? EISDIR : EACCES;  // pipes and devices hold no points
+    if (err != 0) {
+        ::close(fd);
+        return err;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
 #ifdef POSIX_FADV_SEQUENTIAL
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
-    impl_->cap = cap;
-    impl_->buf.reset(new char[cap]);
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+    path_ = path;
+    groesse_ = static_cast<uint64_t>(st.st_size);
+    return 0;
+}
+
+std::size_t TDateiBytes::Read(char* dst, std::size_t max) {
+    if (fd_ < 0) return 0;
+    for (;;) {
+        const ssize_t n = ::read(fd_, dst, max);
+        if (n >= 0) return static_cast<std::size_t>(n);
+        if (errno != EINTR) ThrowFileError(errno, path_);
+    }
+}
+
+namespace {
+// Large enough for whole blocks of lines, small enough to stay in L2 while it is scanned.
+constexpr std::size_t kBlock = std::size_t{1} << 19;
+static_assert(kBlock > 2 * LinePrefixBytes);
+}  // namespace
+
+TextLineReader::TextLineReader(const std::string& path) {
+    auto datei = std::make_unique<TDateiBytes>();
+    if (const int err = datei->Open(path)) ThrowFileError(err);
+    quelle_ = std::move(datei);
+    Anlegen(quelle_->Groesse());
+}
+
+TextLineReader::TextLineReader(std::unique_ptr<TByteQuelle> quelle) : quelle_(std::move(quelle)) {
+    Anlegen(quelle_->Groesse());
 }
 
 TextLineReader::~TextLineReader() = default;
 
-bool TextLineReader::ReadLine(std::string_view& line) {
-    Impl& r = *impl_;
-    for (;;) {
-        const char* data = r.buf.get();
-        if (const void* lf = std::memchr(data + r.scan, '\n', r.end - r.scan)) {
-            const char* p = data + r.begin;
-            std::size_t len = static_cast<std::size_t>(static_cast<const char*>(lf) - p);
-            r.begin += len + 1;
-            r.scan = r.begin;
-            line = r.Finish(p, len);
-            return true;
-        }
-        r.scan = r.end;
-        if (!r.Fill()) {
-            if (r.begin == r.end) return false;
-            // A last line without line end.
-            const char* p = r.buf.get() + r.begin;
-            std::size_t len = r.end - r.begin;
-            r.begin = r.scan = r.end;
-            line = r.Finish(p, len);
-            return true;
-        }
-    }
+void TextLineReader::Anlegen(uint64_t groesse) {
+    // Small files need no full block; the buffer still grows (up to the line prefix) when
+    // the file grows while it is read.
+    cap_ = groesse > 0 && groesse < kBlock ? std::max<std::size_t>(static_cast<std::size_t>(groesse) + 1, 4096)
+                                           : kBlock;
+    // Room behind the data for a whole group: the scan loads 64 bytes at a time.
+    buf_.reset(new char[cap_ + kGruppe + 1]);
+    buf_[0] = 0;
 }
 
-uint64_t TextLineReader::BytesRead() const { return impl_->base + impl_->begin; }
+// Marks the line ends and the lone CRs of the next group of up to 64 bytes.
+void TextLineReader::Gruppe() {
+    const char* p = buf_.get() + pos_;
+    uint64_t enden = 0, cr = 0;
+#if defined(__SSE2__)
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i sub = _mm_set1_epi8(0x1A);
+    const __m128i wr = _mm_set1_epi8('\r');
+    for (int k = 0; k < 4; ++k) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+        const __m128i ende = _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, sub));
+        enden |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(ende))) << (16 * k);
+        cr |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, wr)))) << (16 * k);
+    }
+#else
+    for (std::size_t k = 0; k < kGruppe; ++k) {
+        if (p[k] == '\n' || p[k] == 0x1A) enden |= uint64_t{1} << k;
+        if (p[k] == '\r') cr |= uint64_t{1} << k;
+    }
+#endif
+    const std::size_t n = std::min(kGruppe, end_ - pos_);
+    if (cr != 0) {
+        // A CR right before a line end is the last byte of its line and goes with the end;
+        // the byte behind the group is valid data or the 0 behind the data.
+        uint64_t davor = enden >> 1;
+        if (n == kGruppe && (p[kGruppe] == '\n' || p[kGruppe] == 0x1A)) davor |= uint64_t{1} << 63;
+        cr &= ~davor;
+    }
+    if (n < kGruppe) {
+        const uint64_t gueltig = (uint64_t{1} << n) - 1;
+        enden &= gueltig;
+        cr &= gueltig;
+    }
+    grp_ = pos_;
+    pos_ += n;
+    enden_ = enden;
+    schmutzig_ |= einzelCr_ != 0;  // lone CRs after the last line end of the group before
+    einzelCr_ = cr;
+}
+
+bool TextLineReader::Nachladen() {
+    schmutzig_ |= einzelCr_ != 0;
+    einzelCr_ = 0;
+    if (eof_) return false;
+    char* b = buf_.get();
+    const std::size_t offen = end_ - start_;
+    if (offen > LinePrefixBytes) {
+        // The unfinished line is longer than its prefix: keep the prefix, pass over the
+        // rest. Only the line's end is looked for from here on, so the offsets of the bytes
+        // after the prefix are all that has to stay right.
+        std::memmove(b, b + start_, LinePrefixBytes);
+        base_ += end_ - LinePrefixBytes;
+        end_ = LinePrefixBytes;
+    } else {
+        if (start_ > 0) std::memmove(b, b + start_, offen);
+        base_ += start_;
+        end_ = offen;
+    }
+    start_ = 0;
+    pos_ = end_;
+    if (end_ == cap_) {  // a small file's buffer, too short for a line that kept growing
+        const std::size_t ncap = std::min(cap_ * 2, kBlock);
+        std::unique_ptr<char[]> nb(new char[ncap + kGruppe + 1]);
+        std::memcpy(nb.get(), b, end_);
+        buf_ = std::move(nb);
+        cap_ = ncap;
+        b = buf_.get();
+    }
+    const std::size_t got = quelle_->Read(b + end_, cap_ - end_);
+    if (got == 0) {
+        eof_ = true;
+        return false;
+    }
+    end_ += got;
+    b[end_] = 0;
+    return true;
+}
+
+// The end of the data: a last line without line end, once.
+bool TextLineReader::Schluss(std::string_view& line) {
+    if (start_ == end_) return false;
+    line = Zeile(start_, end_, schmutzig_);
+    start_ = end_;
+    schmutzig_ = false;
+    return true;
+}
+
+std::string_view TextLineReader::OhneCr(const char* p, std::size_t len) {
+    side_.clear();
+    for (const char* q = p; q < p + len; ++q)
+        if (*q != '\r') side_.push_back(*q);
+    return side_;
+}
 
 }  // namespace tervalo

@@ -8,28 +8,88 @@
 #include <vector>
 
 #include "tools/SafeWriter.h"
+#include "tools/Tools.h"
 
 namespace tervalo {
 
+// Where the bytes of a text point file come from: a plain file here; a decoder can stand in
+// for it, the line reader only asks for the next bytes.
+class TByteQuelle {
+public:
+    virtual ~TByteQuelle() = default;
+    // Up to `max` bytes to `dst`; 0 at the end. Errors throw EInOutError naming the file.
+    virtual std::size_t Read(char* dst, std::size_t max) = 0;
+    // Bytes the source holds as far as known on opening; only a hint (0: unknown).
+    virtual uint64_t Groesse() const = 0;
+};
+
+// A regular file, read as it is.
+class TDateiBytes : public TByteQuelle {
+public:
+    TDateiBytes() = default;
+    ~TDateiBytes() override;
+    TDateiBytes(const TDateiBytes&) = delete;
+    TDateiBytes& operator=(const TDateiBytes&) = delete;
+    // 0 when the file is open; otherwise the system's error number (EISDIR for a folder,
+    // EACCES for a pipe or device, which are no point files).
+    int Open(const std::string& path);
+    std::size_t Read(char* dst, std::size_t max) override;
+    uint64_t Groesse() const override { return groesse_; }
+
+private:
+    int fd_ = -1;
+    uint64_t groesse_ = 0;
+    std::string path_;
+};
+
 // Reads a text file in large blocks. A line ends at LF or CR LF, a lone CR is dropped,
-// byte 0x1A ends the file. A line is delivered up to its first LinePrefixBytes bytes (Tools.h);
-// the rest of a longer line is passed over, so memory does not depend on line length.
-// Errors throw EInOutError; a file that cannot be opened (a folder included) throws from the
-// constructor, a read error names the path.
+// byte 0x1A ends the file, a last line without line end counts. A line is delivered up to
+// its first LinePrefixBytes bytes (Tools.h); the rest of a longer line is passed over, so
+// memory does not depend on line length. Errors throw EInOutError; a file that cannot be
+// opened (a folder included) throws from the path constructor, a read error names the path.
 class TextLineReader {
 public:
     explicit TextLineReader(const std::string& path);
+    explicit TextLineReader(std::unique_ptr<TByteQuelle> quelle);
     ~TextLineReader();
     TextLineReader(const TextLineReader&) = delete;
     TextLineReader& operator=(const TextLineReader&) = delete;
+
     // The next line, valid until the next call; false at the end.
-    bool ReadLine(std::string_view& line);
+    [[gnu::always_inline]] inline bool ReadLine(std::string_view& line);
     // Bytes of the file taken up by the lines delivered so far (for progress counters).
-    uint64_t BytesRead() const;
+    uint64_t BytesRead() const { return base_ + start_; }
+
 private:
-    struct Impl;
-    std::unique_ptr<Impl> impl_;
+    static constexpr std::size_t kGruppe = 64;
+    void Anlegen(uint64_t groesse);
+    void Gruppe();
+    bool Nachladen();
+    bool Schluss(std::string_view& line);
+    std::string_view Zeile(std::size_t anfang, std::size_t ende, bool schmutzig);
+    std::string_view OhneCr(const char* p, std::size_t len);
+
+    std::unique_ptr<TByteQuelle> quelle_;
+    std::unique_ptr<char[]> buf_;
+    std::size_t cap_ = 0;
+    std::size_t end_ = 0;     // valid bytes; buf_[end_] is 0
+    std::size_t start_ = 0;   // start of the unfinished line
+    std::size_t pos_ = 0;     // scanning goes on from here
+    std::size_t grp_ = 0;     // start of the group the masks belong to
+    uint64_t enden_ = 0;      // LF and 0x1A not yet handled, bit k for buf_[grp_ + k]
+    uint64_t einzelCr_ = 0;   // CRs not followed by a line end, likewise
+    bool schmutzig_ = false;  // the unfinished line holds such a CR
+    bool eof_ = false;
+    uint64_t base_ = 0;       // file offset of buf_[0] (past the passed-over rest of a cut line)
+    std::string side_;        // a line with a lone CR, without its CRs
 };
+
+// Removes the leading characters with codes up to 32.
+inline std::string_view TrimLeading(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size() && static_cast<unsigned char>(s[i]) <= 32) ++i;
+    return s.substr(i);
+}
 
 // Point line reader: the line has had its leading codes <= 32 removed and is not empty.
 bool ReadPointLine(std::string_view line, double& x, double& y, double& z);
@@ -65,5 +125,52 @@ private:
 // more digits stand before the point than significant digits are allowed.
 std::string XyzLine(double x, double y, double z);
 std::string CsvLine(double x, double y, double z, char decimalSeparator);
+
+// --- inline parts of the line reader ---------------------------------------------------
+
+inline bool TextLineReader::ReadLine(std::string_view& line) {
+    for (;;) {
+        if (enden_ != 0) {
+            const uint64_t bit = enden_ & (~enden_ + 1);
+            const std::size_t at = grp_ + static_cast<std::size_t>(__builtin_ctzll(enden_));
+            enden_ ^= bit;
+            bool schmutzig = schmutzig_;
+            if (einzelCr_ != 0) {
+                schmutzig |= (einzelCr_ & (bit - 1)) != 0;
+                einzelCr_ &= ~((bit - 1) | bit);
+            }
+            if (buf_[at] == 0x1A) {
+                // Ctrl-Z ends the file; a line before it counts when it holds a byte.
+                enden_ = einzelCr_ = 0;
+                end_ = pos_ = at;
+                eof_ = true;
+                if (at == start_) return false;
+                line = Zeile(start_, at, schmutzig);
+                start_ = at;
+                return true;
+            }
+            line = Zeile(start_, at, schmutzig);
+            start_ = at + 1;
+            schmutzig_ = false;
+            return true;
+        }
+        if (pos_ < end_) {
+            Gruppe();
+            continue;
+        }
+        if (!Nachladen()) return Schluss(line);
+    }
+}
+
+inline std::string_view TextLineReader::Zeile(std::size_t anfang, std::size_t ende, bool schmutzig) {
+    const char* p = buf_.get() + anfang;
+    std::size_t len = ende - anfang;
+    if (len > LinePrefixBytes) len = LinePrefixBytes;
+    // A CR before the line end belongs to it; any other CR is dropped.
+    if (len > 0 && p[len - 1] == '\r') --len;
+    if (schmutzig) [[unlikely]]
+        return OhneCr(p, len);
+    return std::string_view(p, len);
+}
 
 }  // namespace tervalo

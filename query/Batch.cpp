@@ -7,10 +7,9 @@
 #include <numeric>
 #include <utility>
 
-#include "formats/DbfFile.h"
-#include "query/PunktSet.h"
-#include "query/TextScan.h"
+#include "query/AbfrageZeile.h"
 #include "tools/Errors.h"
+#include "tools/PunktSet.h"
 
 namespace tervalo {
 
@@ -105,51 +104,39 @@ struct TBatchAbfrage::Impl {
             pz.push_back(z);
             pos.push_back(nr++);
         };
-        f.dbase = IsDbaseFile(pfad);
+        TPunktQuelle quelle(pfad);
+        f.dbase = quelle.IstDbase();
         try {
-            if (f.dbase) {
-                TDbfFile dbf;
-                dbf.OpenRead(pfad);
-                const std::string offen = dbf.Path();
+            if (const int fehler = quelle.Oeffne()) {
+                f.oeffnenFehler = true;
+                f.lbVoll = TextIOFehler + pfad;
+                f.meldung = NamePath(ErrnoText(fehler), pfad);
+            } else {
+                const std::string offen = quelle.Pfad();
                 f.name = FileNamePart(offen);
-                erwartet = std::min<std::size_t>(dbf.RecordCount(), kHoechstensVorab);
-                imDatei.Reserve(erwartet);
-                if (dbf.RecordCount() < 1) {
-                    f.keineDatensaetze = true;
-                    f.lbVoll = TextKeineDatensaetze;
+                if (f.dbase) {
+                    erwartet = std::min<std::size_t>(quelle.Datensaetze(), kHoechstensVorab);
+                    if (quelle.Datensaetze() < 1) {
+                        f.keineDatensaetze = true;
+                        f.lbVoll = TextKeineDatensaetze;
+                    } else {
+                        f.lbVoll = offen;
+                    }
                 } else {
                     f.lbVoll = offen;
-                }
-                for (dbf.First(); !dbf.AtEnd(); dbf.Next()) {
-                    Zaehle(f.gelesen);
-                    const auto x = dbf.FieldAsNumber(0);
-                    const auto y = dbf.FieldAsNumber(1);
-                    const auto z = dbf.FieldAsNumber(2);
-                    if (x && y && z) neu(*x, *y, *z);
-                }
-            } else {
-                TBlockDatei datei;
-                if (!datei.Open(pfad)) {
-                    f.oeffnenFehler = true;
-                    f.lbVoll = TextIOFehler + pfad;
-                    f.meldung = NamePath(ErrnoText(datei.OpenErrno()), pfad);
-                } else {
-                    f.name = FileNamePart(pfad);
-                    f.lbVoll = pfad;
                     // About 36 bytes a line; only a hint.
-                    erwartet = static_cast<std::size_t>(std::min<uint64_t>(datei.Groesse() / 32, kHoechstensVorab));
-                    imDatei.Reserve(erwartet);
+                    erwartet = static_cast<std::size_t>(std::min<uint64_t>(quelle.Groesse() / 32, kHoechstensVorab));
                     px.reserve(erwartet);
                     py.reserve(erwartet);
                     pz.reserve(erwartet);
                     pos.reserve(erwartet);
-                    ForEachLine(datei, [&](const char* b, const char* e) {
-                        Zaehle(f.gelesen);
-                        double x, y, z;
-                        if (ParseQueryLine(std::string_view(b, static_cast<std::size_t>(e - b)), x, y, z))
-                            neu(x, y, z);
-                    });
                 }
+                imDatei.Reserve(erwartet);
+                quelle.Lies<TAbfrageZeilenRegel>([&](const auto& zeile) {
+                    Zaehle(f.gelesen);
+                    double x, y, z;
+                    if (zeile.Punkt(x, y, z) == TBefund::Punkt) neu(x, y, z);
+                });
             }
         } catch (const std::exception& ex) {
             f.abbruch = true;

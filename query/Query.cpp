@@ -4,10 +4,9 @@
 #include <charconv>
 #include <cmath>
 
-#include "formats/DbfFile.h"
-#include "query/PunktSet.h"
-#include "query/TextScan.h"
+#include "query/AbfrageZeile.h"
 #include "tools/Errors.h"
+#include "tools/PunktSet.h"
 
 namespace tervalo {
 
@@ -150,7 +149,6 @@ std::string DateiLabelText(const TDateien& kat, int letzterEintrag, const TextMe
 // --- the run -------------------------------------------------------------------------------------
 
 struct THoehenAbfrage::Impl {
-    TDbfFile dbf;
     TPunktSet gesehen{MaxPunkte};
     int busy = 0;
 };
@@ -227,7 +225,8 @@ const TAbfrageErgebnis& THoehenAbfrage::Run(const TDateien& kat, const TAbfrageP
         neu.Eintrag = i;
         neu.Datei = kat.Datei[ix];
         neu.Name = TextKeinName;
-        neu.DBase = IsDbaseFile(neu.Datei);
+        TPunktQuelle quelle(neu.Datei);
+        neu.DBase = quelle.IstDbase();
         erg.Dateien.push_back(std::move(neu));
         TDateiZeile& row = erg.Dateien.back();
 
@@ -238,70 +237,29 @@ const TAbfrageErgebnis& THoehenAbfrage::Run(const TDateien& kat, const TAbfrageP
         };
 
         try {
-            if (row.DBase) {
-                TDbfFile& dbf = impl_->dbf;
-                struct Schliessen {
-                    TDbfFile& d;
-                    ~Schliessen() {
-                        try {
-                            d.Close();
-                        } catch (...) {
-                        }
-                    }
-                } schliessen{dbf};
-                dbf.Close();
-                dbf.OpenRead(row.Datei);
-                const std::string pfad = dbf.Path();
+            if (quelle.Oeffne() != 0) {
+                row.OeffnenFehler = true;
+                row.Fehler = TextIOFehler + row.Datei;
+                int rest = p.LabelBreite;
+                if (p.LabelFont) rest -= p.LabelFont->TextWidth(TextIOFehler);
+                gewaehlt(TextIOFehler + Kuerzen(row.Datei, p.LabelFont, rest), row.Fehler);
+            } else {
+                const std::string pfad = quelle.Pfad();
                 row.Name = FileNamePart(pfad);
-                if (dbf.RecordCount() < 1) {
+                if (row.DBase && quelle.Datensaetze() < 1) {
                     row.Fehler = TextKeineDatensaetze;
                     gewaehlt(TextKeineDatensaetze, TextKeineDatensaetze);
                 } else {
                     gewaehlt(Kuerzen(pfad, p.LabelFont, p.LabelBreite), pfad);
                 }
-                const bool zuWenigFelder = dbf.FieldCount() < 3;
-                for (dbf.First(); !dbf.AtEnd(); dbf.Next()) {
-                    Zaehle(row.Gelesen);
-                    if (zuWenigFelder) {
-                        // Fails the way reading all three fields does.
-                        dbf.FieldAsNumber(0);
-                        dbf.FieldAsNumber(1);
-                        dbf.FieldAsNumber(2);
-                    }
-                    // A record with a blank field is passed over like a refused text line.
-                    // Y and Z are only converted while the point can still lie in the square.
-                    const auto x = dbf.FieldAsNumber(0);
-                    if (x && erg.SqXmin <= *x && *x <= erg.SqXmax) {
-                        const auto y = dbf.FieldAsNumber(1);
-                        if (y && erg.SqYmin <= *y && *y <= erg.SqYmax) {
-                            const auto z = dbf.FieldAsNumber(2);
-                            if (z) lauf.Filter(*x, *y, *z, row);
-                        }
-                    }
-                    if (row.Gelesen % BusyIntervall == 0) lauf.BusyStep();
-                }
-            } else {
-                TBlockDatei datei;
-                if (!datei.Open(row.Datei)) {
-                    row.OeffnenFehler = true;
-                    row.Fehler = TextIOFehler + row.Datei;
-                    int rest = p.LabelBreite;
-                    if (p.LabelFont) rest -= p.LabelFont->TextWidth(TextIOFehler);
-                    gewaehlt(TextIOFehler + Kuerzen(row.Datei, p.LabelFont, rest), row.Fehler);
-                } else {
-                    row.Name = FileNamePart(row.Datei);
-                    gewaehlt(Kuerzen(row.Datei, p.LabelFont, p.LabelBreite), row.Datei);
-                    const TQuadratTest quadrat(erg.SqXmin, erg.SqXmax, erg.SqYmin, erg.SqYmax);
-                    ForEachLine(datei, [&](const char* b, const char* e) {
-                        if (Zaehle(row.Gelesen) % BusyIntervall == 0) lauf.BusyStep();
-                        // Most lines of a tile lie outside the square: decide that from the
-                        // first characters before converting anything.
-                        if (!quadrat.KannEnthalten(b, e)) return;
-                        double x, y, z;
-                        if (ParseQueryLine(std::string_view(b, static_cast<std::size_t>(e - b)), x, y, z))
-                            lauf.Filter(x, y, z, row);
-                    });
-                }
+                // Most lines of a tile lie outside the square: the source decides that from
+                // the first characters of a line, or field by field, before converting more.
+                quelle.SetzeQuadrat({erg.SqXmin, erg.SqXmax, erg.SqYmin, erg.SqYmax});
+                quelle.Lies<TAbfrageZeilenRegel>([&](const auto& zeile) {
+                    if (Zaehle(row.Gelesen) % BusyIntervall == 0) lauf.BusyStep();
+                    double x, y, z;
+                    if (zeile.Punkt(x, y, z) == TBefund::Punkt) lauf.Filter(x, y, z, row);
+                });
             }
         } catch (const std::exception& ex) {
             // The window shows the error itself (or nothing for a silent abort); the row and the

@@ -349,18 +349,6 @@ std::string ShortenPath(std::string_view path, const TextMeasure& font, int maxW
     return result;
 }
 
-bool IsDbaseFile(const std::string& path) {
-    // Read access only; non-blocking so a FIFO cannot hang the caller.
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    unsigned char head[8] = {};
-    ssize_t got = ok ? ::read(fd, head, sizeof head) : -1;
-    ::close(fd);
-    return got >= 2 && (head[0] == 3 || head[0] == 4) && head[1] > 64 && head[1] < 128;
-}
-
 // --- text grids ----------------------------------------------------------------
 
 void InsertGridRow(TextGrid& grid, int row) {

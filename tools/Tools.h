@@ -59,8 +59,6 @@ struct TextMeasure {
     virtual int TextWidth(std::string_view text) const = 0;
 };
 std::string ShortenPath(std::string_view path, const TextMeasure& font, int maxWidth);
-// dBase signature test: readable, first byte 3 or 4, second byte 65..127. Needs read access only.
-bool IsDbaseFile(const std::string& path);
 
 // --- text grids ----------------------------------------------------------------
 // The small grid interface the result grid and the file grid implement.

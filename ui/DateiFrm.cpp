@@ -2,6 +2,7 @@
 
 #include "filemanager/Extent.h"
 #include "filemanager/Katalog.h"
+#include "formats/PunktQuelle.h"
 #include "filemanager/Konvert.h"
 #include "ui/DBFInfoFrm.h"
 #include "ui/ErrorReport.h"

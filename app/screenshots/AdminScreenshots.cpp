@@ -6,6 +6,7 @@
 // the middle of the catalogue, written to a temporary file).
 #include "app/screenshots/ShotSupport.h"
 #include "config/Konf.h"
+#include "formats/PunktQuelle.h"
 #include "tools/Tools.h"
 #include "ui/DBFInfoFrm.h"
 #include "ui/DateiFrm.h"

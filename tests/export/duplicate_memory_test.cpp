@@ -6,6 +6,7 @@
 #include <random>
 
 #include "export/PointRun.h"
+#include "tools/PunktSet.h"
 
 namespace tervalo {
 namespace {
@@ -56,6 +57,38 @@ TEST(DuplicateMemory, AgreesWithALinearScan) {
         ASSERT_EQ(m.Insert(x, y), !dup) << i;
         if (!dup && remembered.size() < limit) remembered.push_back({x, y});
     }
+}
+
+// The set under the duplicate memory, as the query and the batch use it: growing from a
+// small table, emptied again and again (a few entries or a full table).
+TEST(PunktSet, GrowsClearsAndAgreesWithALinearScan) {
+    std::mt19937 rng(11);
+    std::uniform_int_distribution<int> coord(0, 90);
+    TPunktSet set(4);
+    for (int runde = 0; runde < 6; ++runde) {
+        set.Clear();
+        EXPECT_EQ(set.Size(), 0u);
+        std::vector<std::pair<double, double>> drin;
+        const int n = runde % 2 ? 3000 : 5;
+        for (int i = 0; i < n; ++i) {
+            const double x = coord(rng) - 45.0, y = (coord(rng) - 45) * 0.5;
+            bool dup = false;
+            for (auto& p : drin) dup = dup || (p.first == x && p.second == y);
+            ASSERT_EQ(set.Insert(x, y), !dup) << runde << " " << i;
+            if (!dup) drin.push_back({x, y});
+        }
+        EXPECT_EQ(set.Size(), drin.size());
+        for (auto& p : drin) EXPECT_TRUE(set.Contains(p.first, p.second));
+    }
+    set.Clear();
+    EXPECT_FALSE(set.Contains(0.0, 0.0));
+    EXPECT_TRUE(set.Insert(-0.0, 0.0));
+    EXPECT_FALSE(set.Insert(0.0, -0.0));
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_TRUE(set.Insert(nan, 1.0));
+    EXPECT_TRUE(set.Insert(nan, 1.0));
+    EXPECT_FALSE(set.Contains(nan, 1.0));
+    EXPECT_EQ(set.Size(), 1u);
 }
 
 }  // namespace

@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <tuple>
 
+#include "formats/QuadratTest.h"
 #include "formats/TextPoints.h"
+#include "query/AbfrageZeile.h"
 #include "query/Batch.h"
 #include "query/Query.h"
-#include "query/TextScan.h"
 #include "QueryTestUtil.h"
 #include "tools/Tools.h"
 
@@ -177,17 +179,18 @@ namespace {
 
 std::vector<std::string> Zeilen(const std::string& path) {
     std::vector<std::string> out;
-    TBlockDatei f;
-    EXPECT_TRUE(f.Open(path));
-    ForEachLine(f, [&](const char* b, const char* e) { out.emplace_back(b, e); });
+    TextLineReader r(path);
+    std::string_view line;
+    while (r.ReadLine(line)) out.emplace_back(line);
     return out;
 }
 
-std::size_t ZeilenDesLesers(const std::string& path) {
-    TextLineReader r(path);
-    std::string_view line;
+// Lines the point source walks with the query's rule.
+std::size_t ZeilenDerQuelle(const std::string& path) {
+    TPunktQuelle quelle(path);
+    EXPECT_EQ(quelle.Oeffne(), 0);
     std::size_t n = 0;
-    while (r.ReadLine(line)) ++n;
+    quelle.Lies<TAbfrageZeilenRegel>([&](const auto&) { ++n; });
     return n;
 }
 
@@ -204,7 +207,7 @@ TEST(QueryScan, LineEndsAndEndOfFileByte) {
         {"", {}},
         {"a", {"a"}},
         {"a\n", {"a"}},
-        {"a\r\nb\r\n", {"a\r", "b\r"}},
+        {"a\r\nb\r\n", {"a", "b"}},
         {"\n\n", {"", ""}},
         {"a\nb", {"a", "b"}},
         {"a\nb\x1A" "c\nd\n", {"a", "b"}},
@@ -214,12 +217,12 @@ TEST(QueryScan, LineEndsAndEndOfFileByte) {
     for (const Fall& fall : faelle) {
         qtest::WriteFile(f, fall.text);
         EXPECT_EQ(Zeilen(f), fall.zeilen);
-        // The same number of lines as the program's text line reader counts.
-        EXPECT_EQ(ZeilenDesLesers(f), fall.zeilen.size());
+        // The source walks the same lines.
+        EXPECT_EQ(ZeilenDerQuelle(f), fall.zeilen.size());
     }
-    TBlockDatei fehlt;
-    EXPECT_FALSE(fehlt.Open(dir.File("fehlt.xyz")));
-    EXPECT_FALSE(fehlt.Open(dir.Path().string()));  // a folder is no text file
+    TDateiBytes fehlt;
+    EXPECT_NE(fehlt.Open(dir.File("fehlt.xyz")), 0);
+    EXPECT_NE(fehlt.Open(dir.Path().string()), 0);  // a folder is no text file
 }
 
 TEST(QueryScan, LongLinesAndBlockBorders) {
@@ -244,18 +247,18 @@ TEST(QueryScan, LongLinesKeepTheirPrefixAndCountOnce) {
     qtest::TempDir dir;
     const std::string f = dir.File("lang.xyz");
     const std::size_t P = LinePrefixBytes;
-    // A 10 MB line between two point lines: delivered as its prefix (CRs kept), counted once.
+    // A 10 MB line between two point lines: delivered as its prefix, counted once.
     std::string huge(10 * 1000 * 1000, '7');
     huge[3] = ' ';
     qtest::WriteFile(f, "10 20 30\r\n" + huge + "\r\n11 21 31\r\n");
-    EXPECT_EQ(Zeilen(f), (std::vector<std::string>{"10 20 30\r", huge.substr(0, P), "11 21 31\r"}));
-    EXPECT_EQ(ZeilenDesLesers(f), 3u);
+    EXPECT_EQ(Zeilen(f), (std::vector<std::string>{"10 20 30", huge.substr(0, P), "11 21 31"}));
+    EXPECT_EQ(ZeilenDerQuelle(f), 3u);
 
     // Exactly the prefix is whole; a Ctrl-Z behind a cut line ends the file after it.
     const std::string exact(P, 'e');
     qtest::WriteFile(f, exact + "\n" + exact + "x\n" + exact + exact + "\x1A" "\nnie\n");
     EXPECT_EQ(Zeilen(f), (std::vector<std::string>{exact, exact, exact}));
-    EXPECT_EQ(ZeilenDesLesers(f), 3u);
+    EXPECT_EQ(ZeilenDerQuelle(f), 3u);
 
     // The query and the batch read both points and count three lines.
     TDateien kat;
@@ -275,4 +278,44 @@ TEST(QueryScan, LongLinesKeepTheirPrefixAndCountOnce) {
     batch.Frage(10, 20, a);
     EXPECT_EQ(a.Dateien[0].Gelesen, 3);
     EXPECT_EQ(a.Anzahl, 2);
+}
+
+TEST(QueryScan, CrLfAndLoneCrGiveTheResultOfTheLfFile) {
+    qtest::TempDir dir;
+    const std::string crlf = qtest::XyzText(qtest::Grid(3566000, 3566040, 5936000, 5936040, 1));
+    std::string lf, lone;
+    std::size_t k = 0;
+    for (std::size_t a = 0, b; (b = crlf.find("\r\n", a)) != std::string::npos; a = b + 2, ++k) {
+        std::string zeile = crlf.substr(a, b - a);
+        lf += zeile + "\n";
+        // A lone CR inside X, inside Y, or one more before the line end, by turns.
+        if (k % 3 == 2)
+            lone += zeile + "\r\r\n";
+        else
+            lone += zeile.insert(k % 3 == 0 ? 3 : 17, "\r") + "\r\n";
+    }
+    auto abfrage = [&](const std::string& name, const std::string& text) {
+        const std::string f = dir.File(name);
+        qtest::WriteFile(f, text);
+        TDateien kat;
+        qtest::AddEntry(kat, f);
+        THoehenAbfrage q;
+        TAbfrageParameter p;
+        p.X = 3566020.3;
+        p.Y = 5936020.4;
+        p.Fangbreite = 5;
+        const TAbfrageErgebnis e = q.Run(kat, p);
+        TBatchAbfrage batch(kat, p.Fangbreite, p.Potenz);
+        TBatchAntwort a;
+        batch.Frage(p.X, p.Y, a);
+        EXPECT_EQ(a.Dateien.at(0).Gelesen, e.Dateien.at(0).Gelesen);
+        return std::make_tuple(e.Dateien.at(0).Gelesen, e.Dateien.at(0).Gefiltert, e.LB_nextPointZ,
+                               e.LB_ExtrapolPointZ, e.Grid, a.Anzahl, a.NZ, a.ShepardZ);
+    };
+    const auto erwartet = abfrage("lf.xyz", lf);
+    EXPECT_EQ(std::get<0>(erwartet), 41 * 41);
+    EXPECT_EQ(std::get<1>(erwartet), 100);
+    EXPECT_EQ(abfrage("crlf.xyz", crlf), erwartet);
+    EXPECT_EQ(abfrage("lone.xyz", lone), erwartet);
+    EXPECT_NE(lone.find("\r\r\n"), std::string::npos);
 }

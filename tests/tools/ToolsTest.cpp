@@ -394,29 +394,6 @@ TEST(ShortenPath, CutsFoldersStepByStep) {
     EXPECT_EQ(ShortenPath(".hidden\\x\\a.xyz", font, 0), "a.xyz");
 }
 
-TEST(IsDbaseFile, ChecksTheSignatureWithReadAccessOnly) {
-    namespace fs = std::filesystem;
-    fs::path dir = fs::temp_directory_path() / ("tervalo_tools_" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    auto write = [&](const char* name, std::string bytes) {
-        std::ofstream(dir / name, std::ios::binary) << bytes;
-        return (dir / name).string();
-    };
-    EXPECT_TRUE(IsDbaseFile(write("l3.dbf", std::string("\x03\x41\x01\x01", 4) + std::string(40, '\0'))));
-    EXPECT_TRUE(IsDbaseFile(write("l4.dbf", std::string("\x04\x7F", 2))));  // two bytes suffice
-    EXPECT_FALSE(IsDbaseFile(write("l7.dbf", std::string("\x05\x70\x01", 3))));
-    EXPECT_FALSE(IsDbaseFile(write("b64.dbf", std::string("\x03\x40\x01", 3))));
-    EXPECT_FALSE(IsDbaseFile(write("b128.dbf", std::string("\x03\x80\x01", 3))));
-    EXPECT_FALSE(IsDbaseFile(write("one.dbf", std::string("\x03", 1))));
-    EXPECT_FALSE(IsDbaseFile(write("text.xyz", "3566000.000 5936000.000 98.991\r\n")));
-    EXPECT_FALSE(IsDbaseFile((dir / "missing.dbf").string()));
-    EXPECT_FALSE(IsDbaseFile(dir.string()));
-    std::string ro = write("ro.dbf", std::string("\x03\x6A\x01\x01", 4));
-    fs::permissions(ro, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    EXPECT_TRUE(IsDbaseFile(ro));  // read-only tables are still tables
-    fs::remove_all(dir);
-}
-
 TEST(GridRows, InsertAndDelete) {
     MemoryGrid g(2, 3);
     for (int r = 0; r < 3; ++r)

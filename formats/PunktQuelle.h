@@ -1,0 +1,159 @@
+#pragma once
+// One point source: a catalogued or chosen file, read as a dBase table or as a text point
+// file (decided by its content, never by its name), walked in file order. The caller picks
+// the line rule and keeps its own policy (counting, filtering, logging, progress) in the
+// callback, which meets every line or record with its number and asks it for the point.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+
+#include "formats/DbfFile.h"
+#include "formats/QuadratTest.h"
+#include "formats/TextPoints.h"
+
+namespace tervalo {
+
+// dBase signature test: a readable regular file whose first byte is 3 or 4 and whose second
+// byte lies in 65..127. Needs read access only.
+bool IsDbaseFile(const std::string& path);
+
+// What a line or record gives.
+enum class TBefund {
+    Punkt,       // the point, as the rule read it
+    Leer,        // a text line of nothing but codes up to 32, which the point line rule passes over
+    Abgelehnt,   // the rule does not accept the line; a record with a blank X, Y or Z field
+    Ausserhalb,  // the capture square rules the line or record out before it is read whole
+};
+
+// Line rules: how a text line becomes a point, and how many fields of a record count
+// (the extent needs X and Y only).
+struct TPunktZeilenRegel {  // the point line reader of the conversion and the export
+    static constexpr int Felder = 3;
+    static TBefund Lies(std::string_view line, double& x, double& y, double& z) {
+        line = TrimLeading(line);
+        if (line.empty()) return TBefund::Leer;
+        return ReadPointLine(line, x, y, z) ? TBefund::Punkt : TBefund::Abgelehnt;
+    }
+};
+struct TAusdehnungsZeilenRegel {  // the extent line reader
+    static constexpr int Felder = 2;
+    static TBefund Lies(std::string_view line, double& x, double& y, double& z) {
+        z = 0.0;
+        return ReadExtentLine(line, x, y) ? TBefund::Punkt : TBefund::Abgelehnt;
+    }
+};
+
+// The capture square of the height query, bounds included.
+struct TQuadrat {
+    double Xmin, Xmax, Ymin, Ymax;
+};
+
+class TPunktQuelle {
+public:
+    // Decides dBase or text by content; opens nothing yet.
+    explicit TPunktQuelle(std::string path);
+    TPunktQuelle(const TPunktQuelle&) = delete;
+    TPunktQuelle& operator=(const TPunktQuelle&) = delete;
+
+    bool IstDbase() const { return dbase_; }
+    // Option: lines and records that certainly lie outside the square are reported as
+    // Ausserhalb without being converted (a text line from its first characters, a record
+    // field by field).
+    void SetzeQuadrat(const TQuadrat& q);
+
+    // Opens the file for reading only. A text file that cannot be opened (missing, a folder,
+    // a pipe, no access) gives the system's error number, 0 when open; a table's failures
+    // throw as the table layer raises them (EInOutError, EDbfError, ESilentAbort).
+    int Oeffne();
+    // The table's path as opened, or the text file's path as given.
+    std::string Pfad() const;
+    uint32_t Datensaetze() const { return dbf_.RecordCount(); }  // physical, deleted included
+    uint64_t Groesse() const { return groesse_; }                 // text bytes on opening
+
+    // Calls fn(zeile) for every line or live record in file order; fn may return false to
+    // stop. zeile.Nr is the line number from 1 or the record's physical number;
+    // zeile.Punkt(x, y, z) applies the square and the rule. Read errors throw.
+    template <class Regel, class Fn>
+    void Lies(Fn&& fn);
+
+private:
+    // A text line as the walk meets it.
+    template <class Regel>
+    struct TZeile {
+        uint64_t Nr;
+        std::string_view Text;
+        const TQuadratTest* Test;
+        [[gnu::always_inline]] TBefund Punkt(double& x, double& y, double& z) const {
+            if (Test && !Test->KannEnthalten(Text.data(), Text.data() + Text.size())) return TBefund::Ausserhalb;
+            return Regel::Lies(Text, x, y, z);
+        }
+    };
+    // A record as the walk meets it; its fields are converted when asked for.
+    template <class Regel>
+    struct TSatz {
+        uint64_t Nr;
+        const TDbfFile& Dbf;
+        const TQuadrat* Q;
+        TBefund Punkt(double& x, double& y, double& z) const {
+            if (!Q) {
+                const auto fx = Dbf.FieldAsNumber(0);
+                const auto fy = Dbf.FieldAsNumber(1);
+                const auto fz = Regel::Felder > 2 ? Dbf.FieldAsNumber(2) : std::optional<double>(0.0);
+                if (!fx || !fy || !fz) return TBefund::Abgelehnt;
+                x = *fx, y = *fy, z = *fz;
+                return TBefund::Punkt;
+            }
+            // Too few fields fail the way reading all of them does.
+            if (Dbf.FieldCount() < Regel::Felder)
+                for (int i = 0; i < Regel::Felder; ++i) Dbf.FieldAsNumber(i);
+            const auto fx = Dbf.FieldAsNumber(0);
+            if (!fx) return TBefund::Abgelehnt;
+            if (!(Q->Xmin <= *fx && *fx <= Q->Xmax)) return TBefund::Ausserhalb;
+            const auto fy = Dbf.FieldAsNumber(1);
+            if (!fy) return TBefund::Abgelehnt;
+            if (!(Q->Ymin <= *fy && *fy <= Q->Ymax)) return TBefund::Ausserhalb;
+            const auto fz = Regel::Felder > 2 ? Dbf.FieldAsNumber(2) : std::optional<double>(0.0);
+            if (!fz) return TBefund::Abgelehnt;
+            x = *fx, y = *fy, z = *fz;
+            return TBefund::Punkt;
+        }
+    };
+    template <class Fn, class Z>
+    static bool Weiter(Fn& fn, const Z& z) {
+        if constexpr (std::is_void_v<decltype(fn(z))>) {
+            fn(z);
+            return true;
+        } else {
+            return fn(z);
+        }
+    }
+
+    std::string path_;
+    bool dbase_ = false;
+    TDbfFile dbf_;
+    std::optional<TextLineReader> text_;
+    uint64_t groesse_ = 0;
+    std::optional<TQuadrat> quadrat_;
+    std::optional<TQuadratTest> test_;
+};
+
+template <class Regel, class Fn>
+void TPunktQuelle::Lies(Fn&& fn) {
+    const TQuadrat* q = quadrat_ ? &*quadrat_ : nullptr;
+    if (dbase_) {
+        for (dbf_.First(); !dbf_.AtEnd(); dbf_.Next())
+            if (!Weiter(fn, TSatz<Regel>{dbf_.RecordNumber(), dbf_, q})) return;
+        return;
+    }
+    if (!text_) return;
+    const TQuadratTest* test = test_ ? &*test_ : nullptr;
+    TextLineReader& r = *text_;
+    std::string_view line;
+    uint64_t nr = 0;
+    while (r.ReadLine(line))
+        if (!Weiter(fn, TZeile<Regel>{++nr, line, test})) return;
+}
+
+}  // namespace tervalo
