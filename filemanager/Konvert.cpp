@@ -1,13 +1,10 @@
 #include "filemanager/Konvert.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <stdexcept>
 
 #include "formats/PunktQuelle.h"
+#include "tools/Datei.h"
 #include "tools/Errors.h"
 #include "tools/Tools.h"
 
@@ -106,18 +103,8 @@ private:
 }  // namespace
 
 void CheckKonvertSource(const std::string& source) {
-    int fd;
-    do {
-        fd = ::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // a FIFO must not block
-    } while (fd < 0 && errno == EINTR);
-    int err = fd < 0 ? errno : 0;
-    if (fd >= 0) {
-        struct stat st {};
-        if (::fstat(fd, &st) != 0) err = errno;
-        else if (S_ISDIR(st.st_mode)) err = EISDIR;
-        else if (!S_ISREG(st.st_mode)) err = EACCES;  // pipes and devices hold no points
-        ::close(fd);
-    }
+    int err = 0;
+    OeffneZumLesen(source.c_str(), err);
     if (err != 0) throw EKonvertQuelle(ErrnoToFileError(err), ErrnoText(err) + ": " + source, err);
 }
 

@@ -1,24 +1,25 @@
 #include "formats/PunktQuelle.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <memory>
 #include <utility>
+
+#include "tools/Datei.h"
+#include "tools/Errors.h"
 
 namespace tervalo {
 
 bool IsDbaseFile(const std::string& path) {
-    // Read access only; non-blocking so a FIFO cannot hang the caller.
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    unsigned char head[8] = {};
-    ssize_t got = ok ? ::read(fd, head, sizeof head) : -1;
-    ::close(fd);
-    return got >= 2 && (head[0] == 3 || head[0] == 4) && head[1] > 64 && head[1] < 128;
+    // Read access only; a FIFO cannot hang the caller.
+    int err = 0;
+    const TDateiHandle h = OeffneZumLesen(path.c_str(), err);
+    if (!h) return false;
+    unsigned char head[2] = {};
+    try {
+        if (ReadAt(h.Fd(), head, sizeof head, 0) < 2) return false;
+    } catch (const EInOutError&) {
+        return false;
+    }
+    return (head[0] == 3 || head[0] == 4) && head[1] > 64 && head[1] < 128;
 }
 
 TPunktQuelle::TPunktQuelle(std::string path) : path_(std::move(path)), dbase_(IsDbaseFile(path_)) {}

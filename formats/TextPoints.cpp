@@ -139,42 +139,26 @@ bool ReadExtentLine(std::string_view line, double& x, double& y) {
 
 // --- byte source and line reader ----------------------------------------------------
 
-TDateiBytes::~TDateiBytes() {
-    if (fd_ >= 0) ::close(fd_);
-}
+TDateiBytes::~TDateiBytes() = default;
 
 int TDateiBytes::Open(const std::string& path) {
-    int fd;
-    do {
-        // Non-blocking open: a named pipe must not stall the run waiting for a writer.
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return errno;
-    struct stat st {};
     int err = 0;
-    if (::fstat(fd, &st) != 0)
-        err = errno;
-    else if (!S_ISREG(st.st_mode))
-        err = S_ISDIR(st.st_mode) ? EISDIR : EACCES;  // pipes and devices hold no points
-    if (err != 0) {
-        ::close(fd);
-        return err;
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    uint64_t groesse = 0;
+    TDateiHandle h = OeffneZumLesen(path.c_str(), err, &groesse);
+    if (!h) return err;
 #ifdef POSIX_FADV_SEQUENTIAL
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    ::posix_fadvise(h.Fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
+    fd_ = std::move(h);
     path_ = path;
-    groesse_ = static_cast<uint64_t>(st.st_size);
+    groesse_ = groesse;
     return 0;
 }
 
 std::size_t TDateiBytes::Read(char* dst, std::size_t max) {
-    if (fd_ < 0) return 0;
+    if (!fd_) return 0;
     for (;;) {
-        const ssize_t n = ::read(fd_, dst, max);
+        const ssize_t n = ::read(fd_.Fd(), dst, max);
         if (n >= 0) return static_cast<std::size_t>(n);
         if (errno != EINTR) ThrowFileError(errno, path_);
     }

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/Datei.h"
 #include "tools/SafeWriter.h"
 #include "tools/Tools.h"
 
@@ -37,7 +38,7 @@ public:
     uint64_t Groesse() const override { return groesse_; }
 
 private:
-    int fd_ = -1;
+    TDateiHandle fd_;
     uint64_t groesse_ = 0;
     std::string path_;
 };

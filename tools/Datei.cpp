@@ -1,5 +1,7 @@
 #include "tools/Datei.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -7,6 +9,25 @@
 #include "tools/Errors.h"
 
 namespace tervalo {
+
+TDateiHandle OeffneZumLesen(const char* path, int& err, uint64_t* groesse) {
+    int fd;
+    do {
+        fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    err = fd < 0 ? errno : 0;
+    TDateiHandle h(fd);
+    if (!h) return h;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        err = errno;
+    else if (!S_ISREG(st.st_mode))
+        err = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
+    if (err != 0) return TDateiHandle();
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (groesse) *groesse = static_cast<uint64_t>(st.st_size);
+    return h;
+}
 
 int TDateiHandle::Close() noexcept {
     if (fd_ < 0) return 0;

@@ -37,6 +37,12 @@ private:
     int fd_ = -1;
 };
 
+// Opens a regular file for reading only, without blocking on a named pipe (the descriptor is
+// blocking again once the file is known to be regular). On failure the handle is empty and
+// `err` holds the system's error number: EISDIR for a folder, EACCES for a pipe or device,
+// which hold no points. `groesse` receives the file's size when given.
+TDateiHandle OeffneZumLesen(const char* path, int& err, uint64_t* groesse = nullptr);
+
 // Reads up to n bytes at `offset`; fewer only at the end of the file. A read error throws
 // EInOutError.
 std::size_t ReadAt(int fd, void* buf, std::size_t n, uint64_t offset);

@@ -1,8 +1,5 @@
 #include "tools/Tools.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <bit>
