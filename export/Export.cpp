@@ -115,7 +115,12 @@ private:
 
     void ReadEntry(int index, const std::string& path) {
         TPunktQuelle quelle(path);
-        const bool openFailed = quelle.Oeffne() != 0;  // a table's failures end the run
+        bool openFailed = false;  // a table's failures end the run
+        try {
+            quelle.Oeffne();
+        } catch (const ETextNichtOffen&) {
+            openFailed = true;
+        }
         if (quelle.IstDbase() && quelle.Datensaetze() < 1) {
             Log("Datei-Fehler: Keine Datens\xC3\xA4tze in: " + path);
             error_ = true;

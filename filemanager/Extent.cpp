@@ -31,9 +31,11 @@ TExtremwerte ReadExtremwerte(const std::string& path) {
     TExtremwerte e;
     TPunktQuelle quelle(path);
     e.Dbase = quelle.IstDbase();
-    if (const int err = quelle.Oeffne()) {
+    try {
+        quelle.Oeffne();
+    } catch (const ETextNichtOffen& err) {
         // The text for the system's error number: EIO stays an I/O error, not "access denied".
-        e.OpenError = ErrnoText(err);
+        e.OpenError = ErrnoText(err.Errno());
         return e;  // not readable: the file keeps the start values
     }
     e.Opened = true;

@@ -122,14 +122,12 @@ TKonvertResult Konvertieren(const std::string& source, const std::string& target
     geschuetzt.Quellen.push_back(source);
 
     // The source is open before anything happens to the target. Sources are only ever read.
-    int err = 0;
     try {
-        err = quelle.Oeffne();
+        quelle.Oeffne();
     } catch (const EInOutError& e) {
         throw EKonvertQuelle(e.Code(), (e.Errno() != 0 ? ErrnoText(e.Errno()) : std::string(e.what())) + ": " + source,
                              e.Errno());
     }
-    if (err != 0) throw EKonvertQuelle(ErrnoToFileError(err), ErrnoText(err) + ": " + source, err);
     TPointOutput out;
     out.Open(target, format, options, geschuetzt);
 

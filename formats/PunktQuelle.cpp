@@ -29,16 +29,18 @@ void TPunktQuelle::SetzeQuadrat(const TQuadrat& q) {
     test_.emplace(q.Xmin, q.Xmax, q.Ymin, q.Ymax);
 }
 
-int TPunktQuelle::Oeffne() {
+ETextNichtOffen::ETextNichtOffen(int err, const std::string& path)
+    : EInOutError(ErrnoToFileError(err), ErrnoText(err) + ": " + path, err) {}
+
+void TPunktQuelle::Oeffne() {
     if (dbase_) {
         dbf_.OpenRead(path_);  // sources are only ever read
-        return 0;
+        return;
     }
     auto datei = std::make_unique<TDateiBytes>();
-    if (const int err = datei->Open(path_)) return err;
+    if (const int err = datei->Open(path_)) throw ETextNichtOffen(err, path_);
     groesse_ = datei->Groesse();
     text_.emplace(std::move(datei));
-    return 0;
 }
 
 std::string TPunktQuelle::Pfad() const { return dbase_ ? dbf_.Path() : path_; }

@@ -12,12 +12,19 @@
 #include "formats/DbfFile.h"
 #include "formats/QuadratTest.h"
 #include "formats/TextPoints.h"
+#include "tools/Errors.h"
 
 namespace tervalo {
 
 // dBase signature test: a readable regular file whose first byte is 3 or 4 and whose second
 // byte lies in 65..127. Needs read access only.
 bool IsDbaseFile(const std::string& path);
+
+// A text point file that cannot be opened; Errno() tells why, the text names the path.
+class ETextNichtOffen : public EInOutError {
+public:
+    ETextNichtOffen(int err, const std::string& path);
+};
 
 // What a line or record gives.
 enum class TBefund {
@@ -64,9 +71,10 @@ public:
     void SetzeQuadrat(const TQuadrat& q);
 
     // Opens the file for reading only. A text file that cannot be opened (missing, a folder,
-    // a pipe, no access) gives the system's error number, 0 when open; a table's failures
-    // throw as the table layer raises them (EInOutError, EDbfError, ESilentAbort).
-    int Oeffne();
+    // a pipe, no access) throws ETextNichtOffen, which the runs treat as their own case; a
+    // table's failures throw as the table layer raises them (EInOutError, EDbfError,
+    // ESilentAbort).
+    void Oeffne();
     // The table's path as opened, or the text file's path as given.
     std::string Pfad() const;
     uint32_t Datensaetze() const { return dbf_.RecordCount(); }  // physical, deleted included

@@ -107,7 +107,13 @@ struct TBatchAbfrage::Impl {
         TPunktQuelle quelle(pfad);
         f.dbase = quelle.IstDbase();
         try {
-            if (const int fehler = quelle.Oeffne()) {
+            int fehler = 0;  // a text file that cannot be opened is the query's own case
+            try {
+                quelle.Oeffne();
+            } catch (const ETextNichtOffen& e) {
+                fehler = e.Errno();
+            }
+            if (fehler != 0) {
                 f.oeffnenFehler = true;
                 f.lbVoll = TextIOFehler + pfad;
                 f.meldung = NamePath(ErrnoText(fehler), pfad);

@@ -237,7 +237,13 @@ const TAbfrageErgebnis& THoehenAbfrage::Run(const TDateien& kat, const TAbfrageP
         };
 
         try {
-            if (quelle.Oeffne() != 0) {
+            bool offen = true;  // a text file that cannot be opened gets its row, the run goes on
+            try {
+                quelle.Oeffne();
+            } catch (const ETextNichtOffen&) {
+                offen = false;
+            }
+            if (!offen) {
                 row.OeffnenFehler = true;
                 row.Fehler = TextIOFehler + row.Datei;
                 int rest = p.LabelBreite;

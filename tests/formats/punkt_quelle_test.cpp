@@ -22,7 +22,7 @@ template <class Regel>
 Befunde Walk(const std::string& path, const TQuadrat* q = nullptr) {
     TPunktQuelle quelle(path);
     if (q) quelle.SetzeQuadrat(*q);
-    EXPECT_EQ(quelle.Oeffne(), 0);
+    quelle.Oeffne();
     Befunde out;
     quelle.Lies<Regel>([&](const auto& z) {
         double x = 0, y = 0, h = 0;
@@ -47,9 +47,17 @@ TEST(PunktQuelle, TextLinesWithTheirNumbersRuleAndSquare) {
 
     TPunktQuelle fehlt(dir / "fehlt.xyz");
     EXPECT_FALSE(fehlt.IstDbase());
-    EXPECT_EQ(fehlt.Oeffne(), ENOENT);
+    auto oeffne = [](TPunktQuelle& q) {
+        try {
+            q.Oeffne();
+        } catch (const ETextNichtOffen& e) {
+            return e.Errno();
+        }
+        return 0;
+    };
+    EXPECT_EQ(oeffne(fehlt), ENOENT);
     TPunktQuelle ordner(dir.Path());
-    EXPECT_EQ(ordner.Oeffne(), EISDIR);
+    EXPECT_EQ(oeffne(ordner), EISDIR);
 }
 
 TEST(PunktQuelle, RecordsByPhysicalNumberFieldByFieldInTheSquare) {
