@@ -105,15 +105,29 @@ inline std::size_t FindBlank(std::string_view s) {
 
 // --- line readers ------------------------------------------------------------------
 
-bool ReadPointLine(std::string_view line, double& x, double& y, double& z) {
+namespace {
+
+// The first two columns, as both readers split them: X before the first blank, Y before the
+// next one. False when a blank is missing or X does not convert; yOk tells about Y, `rest`
+// is what follows Y's blank.
+bool ZweiSpalten(std::string_view line, double& x, double& y, bool& yOk, std::string_view& rest) {
     std::size_t b = FindBlank(line);
     if (b == std::string_view::npos) return false;
     const bool xOk = FilteredNumber(line.substr(0, b), x);
-    std::string_view rest = SkipWhite(line.substr(b + 1));
+    rest = SkipWhite(line.substr(b + 1));
     b = FindBlank(rest);
     if (b == std::string_view::npos || !xOk) return false;
-    const bool yOk = FilteredNumber(rest.substr(0, b), y);
+    yOk = FilteredNumber(rest.substr(0, b), y);
     rest = rest.substr(b + 1);
+    return true;
+}
+
+}  // namespace
+
+bool ReadPointLine(std::string_view line, double& x, double& y, double& z) {
+    bool yOk = false;
+    std::string_view rest;
+    if (!ZweiSpalten(line, x, y, yOk, rest)) return false;
     // The rest is filtered as a whole, so further columns join the third one.
     bool any = false;
     for (char c : rest)
@@ -123,18 +137,13 @@ bool ReadPointLine(std::string_view line, double& x, double& y, double& z) {
         }
     if (!any) return false;
     const bool zOk = FilteredNumber(rest, z);
-    return xOk && yOk && zOk;
+    return yOk && zOk;
 }
 
 bool ReadExtentLine(std::string_view line, double& x, double& y) {
-    line = SkipWhite(line);
-    std::size_t b = FindBlank(line);
-    if (b == std::string_view::npos) return false;
-    const bool xOk = FilteredNumber(line.substr(0, b), x);
-    std::string_view rest = SkipWhite(line.substr(b + 1));
-    b = FindBlank(rest);
-    if (b == std::string_view::npos || !xOk) return false;
-    return FilteredNumber(rest.substr(0, b), y);
+    bool yOk = false;
+    std::string_view rest;
+    return ZweiSpalten(SkipWhite(line), x, y, yOk, rest) && yOk;
 }
 
 // --- byte source and line reader ----------------------------------------------------

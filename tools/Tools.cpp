@@ -16,6 +16,18 @@ namespace {
 
 inline unsigned char U(char c) { return static_cast<unsigned char>(c); }
 inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Both conversions start alike: leading blanks, then an optional sign.
+std::size_t AfterSign(std::string_view text, bool& negative) {
+    std::size_t i = 0;
+    while (i < text.size() && text[i] == ' ') ++i;
+    negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    return i;
+}
 inline bool IsWhite(char c) { return U(c) <= 32; }
 
 template <typename Keep>
@@ -101,13 +113,8 @@ int ValDouble(std::string_view text, double& value) {
         value = 0.0;
         return 1;
     }
-    std::size_t i = 0;
-    while (i < n && text[i] == ' ') ++i;
     bool negative = false;
-    if (i < n && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
+    std::size_t i = AfterSign(text, negative);
     const std::size_t intStart = i;
     while (i < n && IsDigit(text[i])) ++i;
     const std::size_t intEnd = i;
@@ -177,13 +184,8 @@ int ValInt(std::string_view text, int32_t& value) {
         value = 0;
         return 1;
     }
-    std::size_t i = 0;
-    while (i < n && text[i] == ' ') ++i;
     bool negative = false;
-    if (i < n && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
+    std::size_t i = AfterSign(text, negative);
     const std::size_t start = i;
     int64_t acc = 0;
     const int64_t limit = negative ? int64_t{2147483648} : int64_t{2147483647};
