@@ -44,7 +44,7 @@ for r in $(seq "$REPS"); do
     for which in old new; do
       tree=$OLD
       [ "$which" = new ] && tree=$NEW
-      re="^$(printf '%s' "$name" | sed 's/[][\.*^$/]/\\&/g')\$"
+      re="^$(printf '%s' "$name" | sed 's/[][\.*^$]/\\&/g')\$"
       "$tree/build-release/bin/tervalo-bench" --benchmark_filter="$re" --benchmark_format=json \
         2>/dev/null >"$WORK/$which.$r.$(echo "$name" | tr '/:' '__').json"
     done
