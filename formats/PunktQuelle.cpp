@@ -3,6 +3,7 @@
 #include <memory>
 #include <utility>
 
+#include "formats/GzipStrom.h"
 #include "tools/Datei.h"
 #include "tools/Errors.h"
 
@@ -40,7 +41,11 @@ void TPunktQuelle::Oeffne() {
     auto datei = std::make_unique<TDateiBytes>();
     if (const int err = datei->Open(path_)) throw ETextNichtOffen(err, path_);
     groesse_ = datei->Groesse();
-    text_.emplace(std::move(datei));
+    // A packed file is read as the text it holds, whatever its name.
+    if (datei->Gepackt())
+        text_.emplace(std::make_unique<TGzipStrom>(std::move(datei), path_));
+    else
+        text_.emplace(std::move(datei));
 }
 
 std::string TPunktQuelle::Pfad() const { return dbase_ ? dbf_.Path() : path_; }

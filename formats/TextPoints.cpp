@@ -164,6 +164,11 @@ int TDateiBytes::Open(const std::string& path) {
     return 0;
 }
 
+bool TDateiBytes::Gepackt() const {
+    unsigned char kopf[2] = {};
+    return fd_ && ReadAt(fd_.Fd(), kopf, sizeof kopf, 0) == 2 && kopf[0] == 0x1F && kopf[1] == 0x8B;
+}
+
 std::size_t TDateiBytes::Read(char* dst, std::size_t max) {
     if (!fd_) return 0;
     for (;;) {

@@ -36,6 +36,8 @@ public:
     int Open(const std::string& path);
     std::size_t Read(char* dst, std::size_t max) override;
     uint64_t Groesse() const override { return groesse_; }
+    // Whether the file starts with gzip's signature; the read position stays where it is.
+    bool Gepackt() const;
 
 private:
     TDateiHandle fd_;
