@@ -27,6 +27,14 @@ std::string KonvertTargetPath(const std::string& chosen, const TAusgabe& target)
     }
 }
 
+std::string KonvertTargetName(const std::string& sourceName) {
+    std::string name = FileNamePart(sourceName);
+    const std::size_t n = name.size();
+    if (n > 3 && name[n - 3] == '.' && (name[n - 2] | 0x20) == 'g' && (name[n - 1] | 0x20) == 'z')
+        name.resize(n - 3);
+    return NameWithoutExt(name);
+}
+
 namespace {
 
 class TKonvertRun {

@@ -25,6 +25,9 @@ inline constexpr const char* KonvertFilterToDbase =
 TAusgabe KonvertTargetFromFilter(bool sourceIsDbase, int filterIndex);
 // The chosen name with the target's default extension (.xyz, .csv, .dbf) when it has none.
 std::string KonvertTargetPath(const std::string& chosen, const TAusgabe& target);
+// The name the save dialog proposes for a source: its name without the extension, and
+// without ".gz" before that for a packed tile ("blatt.xyz.gz" proposes "blatt").
+std::string KonvertTargetName(const std::string& sourceName);
 
 struct TKonvertProgress {
     int32_t Taken = 0;     // "Werte übernommen:"

@@ -32,7 +32,8 @@ constexpr int BottomBarHeight = 49;
 constexpr int CreationWidths[6] = {30, 100, 67, 67, 67, 67};
 constexpr const char* Headers[7] = {"Nr.", "  Datei", "Xmin", "Xmax", "Ymin", "Ymax", "  Verzeichnis"};
 constexpr const char* OpenFilter =
-    "unterst\xC3\xBCtzte Formate|*.xyz;*.dbf;*.txt;*.asc|XYZ-Dateien (*.xyz)|*.xyz|"
+    "unterst\xC3\xBCtzte Formate|*.xyz;*.dbf;*.txt;*.asc;*.xyz.gz;*.txt.gz;*.asc.gz|XYZ-Dateien (*.xyz)|*.xyz|"
+    "gepackte XYZ-Dateien (*.xyz.gz)|*.xyz.gz|"
     "dBase-Dateien (*.dbf)|*.dbf|TXT-Dateien (*.txt)|*.txt|Alle Dateien (*.*)|*.*";
 constexpr int MessageMs = 400;
 
@@ -504,7 +505,7 @@ void TDateiForm::Konvertieren1Click() {
     dlg.Filters = NameFilters(dbase ? KonvertFilterToText : KonvertFilterToDbase);
     dlg.FilterIndex = 1;
     dlg.InitialDir = U(folder);
-    dlg.FileName = U(NameWithoutExt(name));
+    dlg.FileName = U(KonvertTargetName(name));
     dlg.OverwritePrompt = true;
     TAusgabe format;
     std::string target;

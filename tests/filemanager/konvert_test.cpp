@@ -214,6 +214,11 @@ TEST(KonvertFilter, TargetFollowsSourceKindAndFilterEntry) {
     EXPECT_EQ(KonvertTargetPath("/a/b", KonvertTargetFromFilter(true, 2)), "/a/b.csv");
     EXPECT_EQ(KonvertTargetPath("/a/b.txt", KonvertTargetFromFilter(true, 1)), "/a/b.txt");
     EXPECT_EQ(KonvertTargetPath("/a/b", KonvertTargetFromFilter(false, 4)), "/a/b.dbf");
+    // The proposed name drops a packed tile's ".gz" as well as its extension.
+    EXPECT_EQ(KonvertTargetName("blatt.xyz.gz"), "blatt");
+    EXPECT_EQ(KonvertTargetName("/d/blatt.XYZ.GZ"), "blatt");
+    EXPECT_EQ(KonvertTargetName("blatt.xyz"), "blatt");
+    EXPECT_EQ(KonvertTargetName("archiv.tar.bz2"), "archiv.tar");
 }
 
 }  // namespace

@@ -59,8 +59,11 @@ TEST_F(FileManagerTest, EmptyCatalogueShowsOneEmptyRowAndAddingGoesAboveIt) {
     f.Datei_einfuegenClick();
     ASSERT_EQ(platform.OpenDialogs.size(), 1u);
     EXPECT_EQ(platform.OpenDialogs[0].Title, QStringLiteral("Koordinatendatei \u00F6ffnen"));
-    EXPECT_EQ(platform.OpenDialogs[0].Filters.first(),
-              QStringLiteral("unterst\u00FCtzte Formate (*.xyz *.dbf *.txt *.asc)"));
+    EXPECT_EQ(platform.OpenDialogs[0].Filters,
+              (QStringList{QStringLiteral("unterst\u00FCtzte Formate (*.xyz *.dbf *.txt *.asc *.xyz.gz *.txt.gz *.asc.gz)"),
+                           QStringLiteral("XYZ-Dateien (*.xyz)"), QStringLiteral("gepackte XYZ-Dateien (*.xyz.gz)"),
+                           QStringLiteral("dBase-Dateien (*.dbf)"), QStringLiteral("TXT-Dateien (*.txt)"),
+                           QStringLiteral("Alle Dateien (*.*)")}));
     EXPECT_EQ(platform.BusyChanges, 2);
     EXPECT_FALSE(platform.Busy);
     EXPECT_EQ(Names(f), (std::vector<std::string>{"a.xyz", ""}));
