@@ -32,9 +32,23 @@ public:
         st_.avail_in = 0;
     }
 
-    // Fills dst with up to max unpacked bytes; 0 at the end of the stream.
+    // Fills dst with up to max unpacked bytes; 0 at the end of the stream. Damage or a read
+    // error that comes after some bytes of this call is thrown by the next calls, so every
+    // byte before it is handed on first.
     std::size_t Read(unsigned char* dst, std::size_t max) {
+        if (fehler_) std::rethrow_exception(fehler_);
         std::size_t n = 0;
+        try {
+            Fuellen(dst, max, n);
+        } catch (...) {
+            if (n == 0) throw;
+            fehler_ = std::current_exception();
+        }
+        return n;
+    }
+
+private:
+    void Fuellen(unsigned char* dst, std::size_t max, std::size_t& n) {
         while (n < max && !ende_) {
             if (mitgliedAnfang_) {
                 if (!NaechstesMitglied()) break;
@@ -56,10 +70,8 @@ public:
             if (eof_ && st_.avail_in == 0 && st_.avail_in == vorherIn && st_.avail_out == vorherOut)
                 throw EGzipDefekt(path_);
         }
-        return n;
     }
 
-private:
     // Moves the unread input to the front and reads behind it; the first `behalten` bytes
     // are what is left. At the end of the file eof_ is set.
     void Nachladen(std::size_t behalten) {
@@ -112,6 +124,7 @@ private:
     std::string path_;
     std::vector<uint8_t> ein_;
     inflate_state st_{};
+    std::exception_ptr fehler_;  // thrown by every later call
     bool eof_ = false;
     bool ende_ = false;
     bool mitgliedAnfang_ = true;
