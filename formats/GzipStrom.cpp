@@ -27,7 +27,6 @@ public:
     TInflater(std::unique_ptr<TByteQuelle> gepackt, std::string path)
         : gepackt_(std::move(gepackt)), path_(std::move(path)), ein_(kEingabe) {
         isal_inflate_init(&st_);
-        st_.crc_flag = ISAL_GZIP;
         st_.next_in = ein_.data();
         st_.avail_in = 0;
     }
@@ -55,6 +54,18 @@ private:
                 continue;
             }
             if (st_.avail_in == 0 && !eof_) Nachladen(0);
+            if (imKopf_) {
+                // The header is read here, not by isal_inflate: that one forgets the header's
+                // flags between calls, so a header split across reads was misread.
+                const int r = isal_read_gzip_header(&st_, &kopfDaten_);
+                if (r == ISAL_DECOMP_OK)
+                    imKopf_ = false;
+                else if (r != ISAL_END_INPUT || eof_)
+                    throw EGzipDefekt(path_);
+                else if (st_.avail_in > 0)
+                    Nachladen(st_.avail_in);
+                continue;
+            }
             const uint32_t vorherIn = st_.avail_in;
             st_.next_out = dst + n;
             st_.avail_out = static_cast<uint32_t>(std::min<std::size_t>(max - n, UINT32_MAX));
@@ -112,9 +123,11 @@ private:
         uint8_t* in = st_.next_in;
         const uint32_t avail = st_.avail_in;
         isal_inflate_reset(&st_);
-        st_.crc_flag = ISAL_GZIP;
+        st_.crc_flag = ISAL_GZIP_NO_HDR_VER;  // the trailer is checked after the data
         st_.next_in = in;
         st_.avail_in = avail;
+        isal_gzip_header_init(&kopfDaten_);
+        imKopf_ = true;
         mitgliedAnfang_ = false;
         ersterGelesen_ = true;
         return true;
@@ -124,6 +137,8 @@ private:
     std::string path_;
     std::vector<uint8_t> ein_;
     inflate_state st_{};
+    isal_gzip_header kopfDaten_{};  // keeps the header's flags while it is read in pieces
+    bool imKopf_ = false;           // the member's header is not read whole yet
     std::exception_ptr fehler_;  // thrown by every later call
     bool eof_ = false;
     bool ende_ = false;
