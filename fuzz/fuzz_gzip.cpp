@@ -80,7 +80,7 @@ bool Strom(const uint8_t* data, size_t size, bool voraus, std::string& out) {
     try {
         while (const size_t n = s.Read(buf, wunsch)) {
             out.append(buf, n);
-            wunsch = wunsch % sizeof buf + 997;
+            wunsch = (wunsch + 997) % sizeof buf + 1;  // 1 .. sizeof buf, uneven
         }
     } catch (const EGzipDefekt& e) {
         if (std::string(e.what()).find("mem.gz") == std::string::npos) std::abort();
@@ -158,7 +158,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ok = false;
     }
     ::unlink(path.c_str());
-    if (ok != heil) std::abort();
-    if (heil && !(lines == Zeilen(ref))) std::abort();
+    // Ctrl-Z ends a text file, so damage behind it is never read: the lines before it are all.
+    const bool vorEnde = !heil && ok && ref.find('\x1a') != std::string::npos;
+    if (ok != heil && !vorEnde) std::abort();
+    if (ok && !(lines == Zeilen(ref))) std::abort();
     return 0;
 }

@@ -5,7 +5,7 @@ PKGS=(build-essential cmake pkg-config clang libclang-rt-14-dev
       qt6-base-dev qt6-translations-l10n libjpeg-dev
       libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
       fonts-dejavu-core xvfb xauth imagemagick gdal-bin python3-dbf shapelib locales strace time
-      libisal-dev zlib1g-dev gzip)
+      libisal-dev zlib1g-dev gzip libdeflate-dev)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
