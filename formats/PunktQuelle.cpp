@@ -42,7 +42,8 @@ void TPunktQuelle::Oeffne() {
     if (const int err = datei->Open(path_)) throw ETextNichtOffen(err, path_);
     groesse_ = datei->Groesse();
     // A packed file is read as the text it holds, whatever its name.
-    if (datei->Gepackt())
+    gepackt_ = datei->Gepackt();
+    if (gepackt_)
         text_.emplace(std::make_unique<TGzipStrom>(std::move(datei), path_));
     else
         text_.emplace(std::move(datei));

@@ -143,6 +143,7 @@ private:
     TDbfFile dbf_;
     std::optional<TextLineReader> text_;
     uint64_t groesse_ = 0;
+    bool gepackt_ = false;
     std::optional<TQuadrat> quadrat_;
     std::optional<TQuadratTest> test_;
 };
@@ -162,6 +163,7 @@ void TPunktQuelle::Lies(Fn&& fn) {
     uint64_t nr = 0;
     while (r.ReadLine(line))
         if (!Weiter(fn, TZeile<Regel>{++nr, line, test})) return;
+    if (gepackt_) r.RestPruefen();
 }
 
 }  // namespace tervalo

@@ -285,6 +285,15 @@ bool TextLineReader::Nachladen() {
     return true;
 }
 
+void TextLineReader::RestPruefen() {
+    start_ = pos_ = end_ = 0;
+    enden_ = einzelCr_ = 0;
+    eof_ = true;
+    while (quelle_->Read(buf_.get(), cap_) > 0) {
+    }
+    buf_[0] = 0;
+}
+
 // The end of the data: a last line without line end, once.
 bool TextLineReader::Schluss(std::string_view& line) {
     if (start_ == end_) return false;

@@ -192,6 +192,12 @@ TEST(GzipStrom, PointSourceReadsPackedTextWhateverItsName) {
         WriteAll(dir / name, gz);
         EXPECT_EQ(walk(dir / name), text);
     }
+    // Ctrl-Z ends the lines, yet the checksum behind it is still checked: a damaged member
+    // must not pass for sound lines.
+    std::string z = Gzip("10 20 30\n\x1A" + Roh(300000, 7), "-6 -n");
+    z[z.size() - 8] ^= 1;
+    WriteAll(dir / "z.xyz.gz", z);
+    EXPECT_THROW(walk(dir / "z.xyz.gz"), EGzipDefekt);
 }
 
 }  // namespace
