@@ -240,6 +240,43 @@ struct TBatchAbfrage::Impl {
         f.beginn.push_back(static_cast<uint32_t>(n));
     }
 
+    bool IndexNutzbar(double xmin, double xmax, double ymin, double ymax) const {
+        const int64_t cy0 = Zelle(ymin), cy1 = Zelle(ymax);
+        const int64_t cx0 = Zelle(xmin), cx1 = Zelle(xmax);
+        return cy1 >= cy0 && cx1 >= cx0 && cy1 - cy0 <= 4096;
+    }
+
+    // Calls fn(b, e, cx, cy) for every occupied cell the square touches: its points are b..e-1.
+    // Only when IndexNutzbar.
+    template <class Fn>
+    void ImZellen(const TGeladen& f, double xmin, double xmax, double ymin, double ymax, Fn&& fn) const {
+        const int64_t cx0 = Zelle(xmin), cx1 = Zelle(xmax);
+        for (int64_t cy = Zelle(ymin), cy1 = Zelle(ymax); cy <= cy1; ++cy) {
+            auto lo = std::lower_bound(f.zellen.begin(), f.zellen.end(), Schluessel(cy, cx0));
+            auto hi = std::upper_bound(lo, f.zellen.end(), Schluessel(cy, cx1));
+            for (auto k = static_cast<std::size_t>(lo - f.zellen.begin()),
+                      ke = static_cast<std::size_t>(hi - f.zellen.begin());
+                 k < ke; ++k) {
+                const int64_t cx = (f.zellen[k] & ((int64_t{1} << 31) - 1)) - kZellGrenze;
+                fn(std::size_t{f.beginn[k]}, std::size_t{f.beginn[k + 1]}, cx, cy);
+            }
+        }
+    }
+
+    // A box every point of the cell lies in, a little wider than the cell for the rounding of
+    // the division that put them there. Not for the clamped outermost cells, which hold any
+    // point beyond them.
+    TBox ZellBox(int64_t cx, int64_t cy) const {
+        const double x0 = static_cast<double>(cx) * zelle, x1 = static_cast<double>(cx + 1) * zelle;
+        const double y0 = static_cast<double>(cy) * zelle, y1 = static_cast<double>(cy + 1) * zelle;
+        const double rx = 1e-9 * (std::fabs(x0) + std::fabs(x1) + zelle);
+        const double ry = 1e-9 * (std::fabs(y0) + std::fabs(y1) + zelle);
+        return {x0 - rx, x1 + rx, y0 - ry, y1 + ry};
+    }
+    static bool Randzelle(int64_t cx, int64_t cy) {
+        return cx <= -kZellGrenze || cx >= kZellGrenze - 1 || cy <= -kZellGrenze || cy >= kZellGrenze - 1;
+    }
+
     // Calls fn(t) for every indexed point of f inside the square.
     template <class Fn>
     void ImQuadrat(const TGeladen& f, double xmin, double xmax, double ymin, double ymax, Fn&& fn) const {
@@ -270,8 +307,9 @@ TBatchAbfrage::TBatchAbfrage(const TDateien& kat, double fangbreite, double pote
     impl_->kat = kat;
     impl_->d = fangbreite;
     impl_->potenz = potenz;
-    // About ten cell rows per square whatever the capture range.
-    impl_->zelle = (std::isfinite(fangbreite) && fangbreite > 0) ? fangbreite / 4 : 1.0;
+    // About thirty cell rows per square whatever the capture range: most cells then lie wholly
+    // inside it and far from the point, and are only counted.
+    impl_->zelle = (std::isfinite(fangbreite) && fangbreite > 0) ? fangbreite / 16 : 1.0;
 }
 
 TBatchAbfrage::~TBatchAbfrage() = default;
@@ -357,8 +395,9 @@ void TBatchAbfrage::Frage(double x, double y, TBatchAntwort& out) {
         for (std::size_t o = 0; o < nf; ++o)
             if (o != j && ueberschneiden(boxen[o], boxen[j])) (o < j ? frueher : spaeter).push_back(boxen[o]);
         TDateiZeile& row = out.Dateien[j];
-        m.ImQuadrat(f, xmin, xmax, ymin, ymax, [&](std::size_t t) {
+        auto punkt = [&](std::size_t t) {
             const double px = f.x[t], py = f.y[t];
+            if (!(xmin <= px && px <= xmax && ymin <= py && py <= ymax)) return;  // InRect
             if (!frueher.empty() && InEiner(frueher, px, py) && m.gesehen.Contains(px, py)) return;
             if (!spaeter.empty() && InEiner(spaeter, px, py)) m.gesehen.Insert(px, py);
             ++anzahlPunkte;
@@ -374,6 +413,39 @@ void TBatchAbfrage::Frage(double x, double y, TBatchAntwort& out) {
                 bz = f.z[t];
             }
             if (ImShepardRadius(r)) shepard.push_back({ord, r, f.z[t]});
+        };
+        if (!m.IndexNutzbar(xmin, xmax, ymin, ymax)) {
+            m.ImQuadrat(f, xmin, xmax, ymin, ymax, punkt);
+            continue;
+        }
+        // The cells near the point first, so the nearest point is known when a far cell wholly
+        // inside the square, out of the Shepard radius and of every other file's box (no
+        // repeats to weed out) is met: its points are only counted.
+        auto naehe = [&](const TBox& z) {
+            const double dx = std::max({z.xmin - x, 0.0, x - z.xmax});
+            const double dy = std::max({z.ymin - y, 0.0, y - z.ymax});
+            return std::sqrt(dx * dx + dy * dy);
+        };
+        constexpr double kNah = ShepardRadius * (1 + 1e-9) + 1e-9;
+        m.ImZellen(f, xmin, xmax, ymin, ymax, [&](std::size_t b, std::size_t e, int64_t cx, int64_t cy) {
+            if (Impl::Randzelle(cx, cy) || naehe(m.ZellBox(cx, cy)) <= kNah)
+                for (std::size_t t = b; t < e; ++t) punkt(t);
+        });
+        m.ImZellen(f, xmin, xmax, ymin, ymax, [&](std::size_t b, std::size_t e, int64_t cx, int64_t cy) {
+            if (Impl::Randzelle(cx, cy)) return;
+            const TBox z = m.ZellBox(cx, cy);
+            const double dz = naehe(z);
+            if (dz <= kNah) return;  // seen above
+            bool zaehlen = xmin <= z.xmin && z.xmax <= xmax && ymin <= z.ymin && z.ymax <= ymax &&
+                           dz > bestR * (1 + 1e-9) + 1e-9;
+            for (std::size_t o = 0; zaehlen && o < nf; ++o)
+                if (o != j && ueberschneiden(boxen[o], z)) zaehlen = false;
+            if (zaehlen) {
+                anzahlPunkte += static_cast<int>(e - b);
+                row.Gefiltert += static_cast<int>(e - b);
+            } else {
+                for (std::size_t t = b; t < e; ++t) punkt(t);
+            }
         });
     }
 
