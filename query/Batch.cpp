@@ -246,19 +246,25 @@ struct TBatchAbfrage::Impl {
         return cy1 >= cy0 && cx1 >= cx0 && cy1 - cy0 <= 4096;
     }
 
-    // Calls fn(b, e, cx, cy) for every occupied cell the square touches: its points are b..e-1.
-    // Only when IndexNutzbar.
-    template <class Fn>
-    void ImZellen(const TGeladen& f, double xmin, double xmax, double ymin, double ymax, Fn&& fn) const {
+    struct TZellBereich {
+        uint32_t b, e;  // its points
+        int64_t cx, cy;
+    };
+    std::vector<TZellBereich> bereiche;  // reused from query to query
+
+    // Every occupied cell the square touches, into bereiche. Only when IndexNutzbar.
+    void ImZellen(const TGeladen& f, double xmin, double xmax, double ymin, double ymax) {
+        bereiche.clear();
         const int64_t cx0 = Zelle(xmin), cx1 = Zelle(xmax);
+        const std::size_t nz = f.zellen.size();
         for (int64_t cy = Zelle(ymin), cy1 = Zelle(ymax); cy <= cy1; ++cy) {
-            auto lo = std::lower_bound(f.zellen.begin(), f.zellen.end(), Schluessel(cy, cx0));
-            auto hi = std::upper_bound(lo, f.zellen.end(), Schluessel(cy, cx1));
-            for (auto k = static_cast<std::size_t>(lo - f.zellen.begin()),
-                      ke = static_cast<std::size_t>(hi - f.zellen.begin());
-                 k < ke; ++k) {
+            const int64_t ende = Schluessel(cy, cx1);
+            // A row of the square holds few cells: walk them rather than search for the last.
+            for (auto k = static_cast<std::size_t>(
+                     std::lower_bound(f.zellen.begin(), f.zellen.end(), Schluessel(cy, cx0)) - f.zellen.begin());
+                 k < nz && f.zellen[k] <= ende; ++k) {
                 const int64_t cx = (f.zellen[k] & ((int64_t{1} << 31) - 1)) - kZellGrenze;
-                fn(std::size_t{f.beginn[k]}, std::size_t{f.beginn[k + 1]}, cx, cy);
+                bereiche.push_back({f.beginn[k], f.beginn[k + 1], cx, cy});
             }
         }
     }
@@ -427,15 +433,17 @@ void TBatchAbfrage::Frage(double x, double y, TBatchAntwort& out) {
             return std::sqrt(dx * dx + dy * dy);
         };
         constexpr double kNah = ShepardRadius * (1 + 1e-9) + 1e-9;
-        m.ImZellen(f, xmin, xmax, ymin, ymax, [&](std::size_t b, std::size_t e, int64_t cx, int64_t cy) {
-            if (Impl::Randzelle(cx, cy) || naehe(m.ZellBox(cx, cy)) <= kNah)
-                for (std::size_t t = b; t < e; ++t) punkt(t);
-        });
-        m.ImZellen(f, xmin, xmax, ymin, ymax, [&](std::size_t b, std::size_t e, int64_t cx, int64_t cy) {
-            if (Impl::Randzelle(cx, cy)) return;
+        m.ImZellen(f, xmin, xmax, ymin, ymax);
+        for (const auto& c : m.bereiche)
+            if (Impl::Randzelle(c.cx, c.cy) || naehe(m.ZellBox(c.cx, c.cy)) <= kNah)
+                for (std::size_t t = c.b; t < c.e; ++t) punkt(t);
+        for (const auto& c : m.bereiche) {
+            const int64_t cx = c.cx, cy = c.cy;
+            const std::size_t b = c.b, e = c.e;
+            if (Impl::Randzelle(cx, cy)) continue;
             const TBox z = m.ZellBox(cx, cy);
             const double dz = naehe(z);
-            if (dz <= kNah) return;  // seen above
+            if (dz <= kNah) continue;  // seen above
             bool zaehlen = xmin <= z.xmin && z.xmax <= xmax && ymin <= z.ymin && z.ymax <= ymax &&
                            dz > bestR * (1 + 1e-9) + 1e-9;
             for (std::size_t o = 0; zaehlen && o < nf; ++o)
@@ -446,7 +454,7 @@ void TBatchAbfrage::Frage(double x, double y, TBatchAntwort& out) {
             } else {
                 for (std::size_t t = b; t < e; ++t) punkt(t);
             }
-        });
+        }
     }
 
     if (anzahlPunkte > MaxPunkte) {
