@@ -113,7 +113,9 @@ long ZeilenInDatei(const std::string& pfad) {
 // (standard error is a terminal); silent otherwise.
 class TFortschritt {
 public:
-    TFortschritt(bool an, long gesamt) : an_(an), gesamt_(gesamt), start_(std::chrono::steady_clock::now()) {}
+    // The first line after half a second, when the rate says something about the time left.
+    TFortschritt(bool an, long gesamt)
+        : an_(an), gesamt_(gesamt), start_(std::chrono::steady_clock::now()), letzte_(start_) {}
     void Zeige(long beantwortet, int kacheln, bool zuletzt = false) {
         if (!an_) return;
         const auto jetzt = std::chrono::steady_clock::now();
@@ -136,7 +138,7 @@ public:
 private:
     bool an_;
     long gesamt_;
-    std::chrono::steady_clock::time_point start_, letzte_{};
+    std::chrono::steady_clock::time_point start_, letzte_;
 };
 
 int Run(const BatchOptions& o) {
