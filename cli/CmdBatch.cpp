@@ -1,12 +1,21 @@
-// tervalo-cli batch: heights for many points, one "X Y" per input line. Every catalogued file
-// is read at most once; each answer equals that of `query` at the same point.
+// tervalo-cli batch: heights for many points, one "X Y" per input line. Each answer equals that
+// of `query` at the same point. The points are answered in windows, grouped by the tiles they
+// need, so that a tile let go of for the memory bound is read again as seldom as possible; the
+// answers still come out in input order, window by window.
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <numeric>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,7 +35,11 @@ struct BatchOptions {
     std::string konf;
     std::optional<double> fangbreite, potenz;
     bool json = false;
+    long speicherMiB = 512;  // loaded tile points kept at most
 };
+
+// Input points answered together; their answers are held until the window is written.
+constexpr std::size_t kFenster = 10000;
 
 // One input line without its LF: at most its first LinePrefixBytes bytes, the rest passed
 // over, so a line without end costs no memory. False at the end of the input.
@@ -73,6 +86,61 @@ bool ZweiZahlen(const std::string& line, double& x, double& y) {
 
 std::string Zahl(double v, char sep) { return FormatErgebnis(v, sep); }
 
+// Whether reading standard input would not wait: lines in the stream's buffer, or bytes (or
+// the end) at the descriptor.
+bool EingabeBereit(std::istream& in) {
+    if (in.rdbuf()->in_avail() > 0) return true;
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
+}
+
+// Lines of a regular file, for the progress line's total; 0 when it cannot be told.
+long ZeilenInDatei(const std::string& pfad) {
+    std::ifstream f(pfad, std::ios::binary);
+    if (!f) return 0;
+    long n = 0;
+    char c = '\n';
+    std::vector<char> puffer(1 << 16);
+    while (f.read(puffer.data(), static_cast<std::streamsize>(puffer.size())) || f.gcount() > 0) {
+        const auto k = static_cast<std::size_t>(f.gcount());
+        n += std::count(puffer.data(), puffer.data() + k, '\n');
+        c = puffer[k - 1];
+    }
+    return c == '\n' ? n : n + 1;
+}
+
+// A line on standard error, rewritten in place about twice a second, while a person watches
+// (standard error is a terminal); silent otherwise.
+class TFortschritt {
+public:
+    // The first line after half a second, when the rate says something about the time left.
+    TFortschritt(bool an, long gesamt)
+        : an_(an), gesamt_(gesamt), start_(std::chrono::steady_clock::now()), letzte_(start_) {}
+    void Zeige(long beantwortet, int kacheln, bool zuletzt = false) {
+        if (!an_) return;
+        const auto jetzt = std::chrono::steady_clock::now();
+        if (!zuletzt && jetzt - letzte_ < std::chrono::milliseconds(500)) return;
+        letzte_ = jetzt;
+        const double s = std::chrono::duration<double>(jetzt - start_).count();
+        std::string text = "\r" + std::to_string(beantwortet);
+        if (gesamt_ > 0) text += " von " + std::to_string(gesamt_);
+        text += " Punkten beantwortet, " + std::to_string(kacheln) + " Kacheln gelesen";
+        if (gesamt_ > 0 && beantwortet > 0 && beantwortet < gesamt_) {
+            const long rest = std::lround(s / static_cast<double>(beantwortet) *
+                                          static_cast<double>(gesamt_ - beantwortet));
+            text += ", noch etwa " + std::to_string(rest / 60) + " min " + std::to_string(rest % 60) + " s";
+        }
+        text += "\x1b[K";  // clears what a longer line before left
+        if (zuletzt) text += '\n';
+        std::cerr << text << std::flush;
+    }
+
+private:
+    bool an_;
+    long gesamt_;
+    std::chrono::steady_clock::time_point start_, letzte_;
+};
+
 int Run(const BatchOptions& o) {
     const TKonfCli k = LoadKonf(o.konf);
     const TSettings& settings = k.Settings;
@@ -82,6 +150,8 @@ int Run(const BatchOptions& o) {
     const char sep = DecimalSeparator();
 
     std::ifstream datei;
+    // Its own buffer for standard input, so a window can tell whether more lines wait there.
+    std::ios::sync_with_stdio(false);
     std::istream* in = &std::cin;
     if (o.input != "-") {
         errno = 0;
@@ -94,14 +164,106 @@ int Run(const BatchOptions& o) {
     }
 
     TBatchAbfrage batch(kat, d, potenz);
-    TBatchAntwort a;
+    batch.SetzeSpeicher(static_cast<std::size_t>(o.speicherMiB) << 20);
     int rc = 0;
     if (!o.json) std::cout << "X\tY\tAbstand\tH\xC3\xB6he\tn\tShepard\n";
-    std::string line;
-    // Stops when standard output fails (its reader went away): nobody reads the answers.
-    for (long nr = 1; std::cout && LiesZeile(*in, line); ++nr) {
+
+    // The catalogue entries whose box a point's capture square touches, as the query selects them.
+    const int eintraege = std::min<int>(kat.Anzahl, MaxDateien);
+    auto beruehrt = [&](double x, double y, std::vector<int>& out) {
+        out.clear();
+        for (int i = 1; i <= eintraege; ++i) {
+            const std::size_t ix = static_cast<std::size_t>(i);
+            if (!(x - d > kat.Xmax[ix] || x + d < kat.Xmin[ix] || y - d > kat.Ymax[ix] || y + d < kat.Ymin[ix]))
+                out.push_back(i);
+        }
+    };
+
+    struct TPosten {
+        bool ok = false;
         double x = 0, y = 0;
-        if (!ZweiZahlen(line, x, y)) {
+        std::vector<int> eintraege;
+        std::string text;  // the answer, as written
+    };
+    std::vector<TPosten> fenster;
+    std::vector<std::size_t> reihe;
+    std::vector<std::string> meldungen;
+    TBatchAntwort a;
+    std::string line;
+    std::ostringstream zeile;
+    long nr = 0;
+    long beantwortet = 0;
+    const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    TFortschritt fortschritt(terminal, terminal && o.input != "-" ? ZeilenInDatei(o.input) : 0);
+    bool absteigend = false;
+    bool ende = false;
+    // Stops when standard output fails (its reader went away): nobody reads the answers.
+    while (std::cout && !ende) {
+        fenster.clear();
+        while (fenster.size() < kFenster) {
+            // A window ends early rather than wait for more lines: whoever types or pipes the
+            // points one by one gets each answer before sending the next.
+            if (!fenster.empty() && in == &std::cin && !EingabeBereit(*in)) break;
+            if (!LiesZeile(*in, line)) {
+                ende = true;
+                break;
+            }
+            TPosten& p = fenster.emplace_back();
+            p.ok = ZweiZahlen(line, p.x, p.y);
+            if (p.ok) beruehrt(p.x, p.y, p.eintraege);
+        }
+        // Points needing the same tiles one after the other, every other window in reverse so
+        // that the tiles read last are the first needed next.
+        reihe.resize(fenster.size());
+        std::iota(reihe.begin(), reihe.end(), std::size_t{0});
+        std::stable_sort(reihe.begin(), reihe.end(), [&](std::size_t l, std::size_t r) {
+            return absteigend ? fenster[r].eintraege < fenster[l].eintraege
+                              : fenster[l].eintraege < fenster[r].eintraege;
+        });
+        absteigend = !absteigend;
+        for (std::size_t k : reihe) {
+            TPosten& p = fenster[k];
+            if (!p.ok) continue;
+            batch.Frage(p.x, p.y, a);
+            for (std::string& m : batch.NeueMeldungen()) meldungen.push_back(std::move(m));
+            if (!a.Beendet) rc = 1;
+            zeile.str({});
+            if (o.json) {
+                zeile << JsonText(BatchJson(a, d, potenz)) << '\n';
+            } else {
+                zeile << Zahl(p.x, sep) << '\t' << Zahl(p.y, sep) << '\t';
+                if (!a.Beendet) {
+                    zeile << a.Fehler << '\n';
+                } else {
+                    if (a.Berechnet && a.HatNaechster)
+                        zeile << Zahl(a.NR, sep) << '\t' << Zahl(a.NZ, sep) << '\t';
+                    else
+                        zeile << TextKeinWert << '\t' << TextKeinWert << '\t';
+                    if (a.Berechnet)
+                        zeile << a.ShepardN << '\t' << Zahl(a.ShepardZ, sep) << '\n';
+                    else
+                        zeile << TextKeineAnzahl << '\t' << TextKeinWert << '\n';
+                }
+            }
+            p.text = zeile.str();
+            fortschritt.Zeige(++beantwortet, batch.Lesungen());
+        }
+        // Every tile that could not be opened or read, once, before the answers of the window
+        // it first shaped; the run still answers every point and ends with exit code 1.
+        if (!meldungen.empty()) {
+            std::cout.flush();
+            if (terminal) std::cerr << "\r\x1b[K";  // not behind the progress line
+            for (const std::string& m : meldungen) std::cerr << m << '\n';
+            meldungen.clear();
+            rc = 1;
+        }
+        for (std::size_t k = 0; k < fenster.size() && std::cout; ++k) {
+            ++nr;
+            const TPosten& p = fenster[k];
+            if (p.ok) {
+                std::cout << p.text;
+                continue;
+            }
             rc = 1;
             const std::string text = "Fehler in Zeile: " + std::to_string(nr);
             if (o.json) {
@@ -112,35 +274,11 @@ int Run(const BatchOptions& o) {
             } else {
                 std::cout << text << '\n';
             }
-            continue;
         }
-        batch.Frage(x, y, a);
-        // Every tile that could not be opened or read, once, before the first answer it
-        // shaped; the run still answers every point and ends with exit code 1.
-        for (const std::string& m : batch.NeueMeldungen()) {
-            std::cout.flush();
-            std::cerr << m << '\n';
-            rc = 1;
-        }
-        if (!a.Beendet) rc = 1;
-        if (o.json) {
-            std::cout << JsonText(BatchJson(a, d, potenz)) << '\n';
-            continue;
-        }
-        std::cout << Zahl(x, sep) << '\t' << Zahl(y, sep) << '\t';
-        if (!a.Beendet) {
-            std::cout << a.Fehler << '\n';
-            continue;
-        }
-        if (a.Berechnet && a.HatNaechster)
-            std::cout << Zahl(a.NR, sep) << '\t' << Zahl(a.NZ, sep) << '\t';
-        else
-            std::cout << TextKeinWert << '\t' << TextKeinWert << '\t';
-        if (a.Berechnet)
-            std::cout << a.ShepardN << '\t' << Zahl(a.ShepardZ, sep) << '\n';
-        else
-            std::cout << TextKeineAnzahl << '\t' << TextKeinWert << '\n';
+        beantwortet = nr;  // the lines without numbers too
+        std::cout.flush();
     }
+    fortschritt.Zeige(nr, batch.Lesungen(), true);
     return rc;
 }
 
@@ -155,6 +293,18 @@ void RegisterBatch(CLI::App& app) {
     AddZahl(cmd, "--fangbreite", opts.fangbreite, "halbe Seite des Suchquadrats [m] (statt der Konfiguration)");
     AddZahl(cmd, "--potenz", opts.potenz, "Potenz f\xC3\xBCr die Wichtung nach Shepard (statt der Konfiguration)");
     cmd->add_flag("--json", opts.json, "je Punkt eine Zeile JSON");
+    cmd->add_option("--speicher", opts.speicherMiB,
+                    "h\xC3\xB6" "chstens so viele MiB geladener Kachelpunkte im Speicher (Standard: 512)")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                long v = 0;
+                const auto r = std::from_chars(text.data(), text.data() + text.size(), v);
+                if (r.ec != std::errc() || r.ptr != text.data() + text.size() || v < 1 || v > (long{1} << 30))
+                    return "ganze Zahl von 1 bis 1073741824 erwartet: " + text;
+                return {};
+            },
+            "MIB"))
+        ->type_name("MIB");
     cmd->callback([] { RunCommand([] { return Run(opts); }); });
 }
 

@@ -36,11 +36,21 @@ struct TGeladen {
     // occurrence lies in the same square and comes before it), sorted by cell.
     std::vector<double> x, y, z;
     std::vector<uint32_t> idx;   // position in file order
-    std::vector<int64_t> key;    // cell key, ascending
+    // The occupied cells, ascending, and where each one's points begin (one more at the end):
+    // a tile has far fewer cells than points, so this costs next to nothing per point.
+    std::vector<int64_t> zellen;
+    std::vector<uint32_t> beginn;
+    bool geladen = false;        // the points are in memory
+    uint64_t zuletzt = 0;        // when a query last selected it
     double bxmin = std::numeric_limits<double>::infinity();
     double bxmax = -std::numeric_limits<double>::infinity();
     double bymin = std::numeric_limits<double>::infinity();
     double bymax = -std::numeric_limits<double>::infinity();
+
+    std::size_t Bytes() const {
+        return (x.size() + y.size() + z.size() + zellen.size()) * sizeof(double) +
+               (idx.size() + beginn.size()) * sizeof(uint32_t);
+    }
 };
 
 struct TBox {
@@ -71,6 +81,10 @@ struct TBatchAbfrage::Impl {
     TPunktSet gesehen{4096};
     std::unique_ptr<TPunktSpeicher> speicher;
     std::vector<std::string> meldungen;  // not yet fetched by NeueMeldungen
+    std::size_t budget = 0;              // bytes of points kept at most; 0: no bound
+    std::size_t belegt = 0;              // bytes of points held now
+    int lesungen = 0;                    // files read, a file read again counted again
+    uint64_t uhr = 0;                    // counts the queries, for least-recently-used
 
     int64_t Zelle(double v) const {
         const double q = std::floor(v / zelle);
@@ -82,19 +96,59 @@ struct TBatchAbfrage::Impl {
         return ((cy + kZellGrenze) << 31) | (cx + kZellGrenze);
     }
 
+    // The file with its points in memory. A file let go of is read again; its message was
+    // given on the first reading already.
     TGeladen& Datei(const std::string& pfad) {
         auto it = dateien.find(pfad);
-        if (it != dateien.end()) return *it->second;
-        auto f = std::make_unique<TGeladen>();
-        Laden(pfad, *f);
-        if (!f->meldung.empty()) meldungen.push_back(f->meldung);
-        return *dateien.emplace(pfad, std::move(f)).first->second;
+        TGeladen* f = nullptr;
+        if (it == dateien.end()) {
+            auto neu = std::make_unique<TGeladen>();
+            Laden(pfad, *neu);
+            if (!neu->meldung.empty()) meldungen.push_back(neu->meldung);
+            f = dateien.emplace(pfad, std::move(neu)).first->second.get();
+        } else {
+            f = it->second.get();
+            if (f->geladen) {
+                f->zuletzt = uhr;
+                return *f;
+            }
+            TGeladen neu;
+            Laden(pfad, neu);
+            // A file that went bad since its first reading is named again.
+            if (!neu.meldung.empty() && neu.meldung != f->meldung) meldungen.push_back(neu.meldung);
+            *f = std::move(neu);
+        }
+        ++lesungen;
+        f->geladen = true;
+        f->zuletzt = uhr;
+        belegt += f->Bytes();
+        Raeume();
+        return *f;
+    }
+
+    // Lets go of the least recently used files until the points fit the budget. Files the
+    // current query has selected carry the current time and stay, even above the budget.
+    void Raeume() {
+        while (budget > 0 && belegt > budget) {
+            TGeladen* alt = nullptr;
+            for (auto& [pfad, f] : dateien)
+                if (f->geladen && f->zuletzt < uhr && f->Bytes() > 0 && (!alt || f->zuletzt < alt->zuletzt))
+                    alt = f.get();
+            if (!alt) return;
+            belegt -= alt->Bytes();
+            alt->geladen = false;
+            for (auto* v : {&alt->x, &alt->y, &alt->z}) std::vector<double>().swap(*v);
+            std::vector<uint32_t>().swap(alt->idx);
+            std::vector<int64_t>().swap(alt->zellen);
+            std::vector<uint32_t>().swap(alt->beginn);
+        }
     }
 
     void Laden(const std::string& pfad, TGeladen& f) {
         std::vector<double> px, py, pz;
         std::vector<uint32_t> pos;
-        TPunktSet imDatei(1024);
+        auto imDateiBesitz = std::make_unique<TPunktSet>(1024);
+        TPunktSet& imDatei = *imDateiBesitz;
         std::size_t erwartet = 0;
         uint32_t nr = 0;
         auto neu = [&](double x, double y, double z) {
@@ -150,6 +204,8 @@ struct TBatchAbfrage::Impl {
             f.meldung = f.fehler;
         }
 
+        imDateiBesitz.reset();  // the positions are not needed any more; make room for the index
+
         // Index: points sorted by (cell row, cell column, file order).
         const std::size_t n = px.size();
         std::vector<std::pair<int64_t, uint32_t>> ordnung(n);
@@ -165,15 +221,66 @@ struct TBatchAbfrage::Impl {
         f.y.resize(n);
         f.z.resize(n);
         f.idx.resize(n);
-        f.key.resize(n);
+        std::size_t zellen = 0;
+        for (std::size_t t = 0; t < n; ++t)
+            if (t == 0 || ordnung[t].first != ordnung[t - 1].first) ++zellen;
+        f.zellen.reserve(zellen);
+        f.beginn.reserve(zellen + 1);
         for (std::size_t t = 0; t < n; ++t) {
             const uint32_t i = ordnung[t].second;
             f.x[t] = px[i];
             f.y[t] = py[i];
             f.z[t] = pz[i];
             f.idx[t] = pos[i];
-            f.key[t] = ordnung[t].first;
+            if (t == 0 || ordnung[t].first != ordnung[t - 1].first) {
+                f.zellen.push_back(ordnung[t].first);
+                f.beginn.push_back(static_cast<uint32_t>(t));
+            }
         }
+        f.beginn.push_back(static_cast<uint32_t>(n));
+    }
+
+    bool IndexNutzbar(double xmin, double xmax, double ymin, double ymax) const {
+        const int64_t cy0 = Zelle(ymin), cy1 = Zelle(ymax);
+        const int64_t cx0 = Zelle(xmin), cx1 = Zelle(xmax);
+        return cy1 >= cy0 && cx1 >= cx0 && cy1 - cy0 <= 4096;
+    }
+
+    struct TZellBereich {
+        uint32_t b, e;  // its points
+        int64_t cx, cy;
+    };
+    std::vector<TZellBereich> bereiche;  // reused from query to query
+
+    // Every occupied cell the square touches, into bereiche. Only when IndexNutzbar.
+    void ImZellen(const TGeladen& f, double xmin, double xmax, double ymin, double ymax) {
+        bereiche.clear();
+        const int64_t cx0 = Zelle(xmin), cx1 = Zelle(xmax);
+        const std::size_t nz = f.zellen.size();
+        for (int64_t cy = Zelle(ymin), cy1 = Zelle(ymax); cy <= cy1; ++cy) {
+            const int64_t ende = Schluessel(cy, cx1);
+            // A row of the square holds few cells: walk them rather than search for the last.
+            for (auto k = static_cast<std::size_t>(
+                     std::lower_bound(f.zellen.begin(), f.zellen.end(), Schluessel(cy, cx0)) - f.zellen.begin());
+                 k < nz && f.zellen[k] <= ende; ++k) {
+                const int64_t cx = (f.zellen[k] & ((int64_t{1} << 31) - 1)) - kZellGrenze;
+                bereiche.push_back({f.beginn[k], f.beginn[k + 1], cx, cy});
+            }
+        }
+    }
+
+    // A box every point of the cell lies in, a little wider than the cell for the rounding of
+    // the division that put them there. Not for the clamped outermost cells, which hold any
+    // point beyond them.
+    TBox ZellBox(int64_t cx, int64_t cy) const {
+        const double x0 = static_cast<double>(cx) * zelle, x1 = static_cast<double>(cx + 1) * zelle;
+        const double y0 = static_cast<double>(cy) * zelle, y1 = static_cast<double>(cy + 1) * zelle;
+        const double rx = 1e-9 * (std::fabs(x0) + std::fabs(x1) + zelle);
+        const double ry = 1e-9 * (std::fabs(y0) + std::fabs(y1) + zelle);
+        return {x0 - rx, x1 + rx, y0 - ry, y1 + ry};
+    }
+    static bool Randzelle(int64_t cx, int64_t cy) {
+        return cx <= -kZellGrenze || cx >= kZellGrenze - 1 || cy <= -kZellGrenze || cy >= kZellGrenze - 1;
     }
 
     // Calls fn(t) for every indexed point of f inside the square.
@@ -191,10 +298,10 @@ struct TBatchAbfrage::Impl {
             return;
         }
         for (int64_t cy = cy0; cy <= cy1; ++cy) {
-            auto lo = std::lower_bound(f.key.begin(), f.key.end(), Schluessel(cy, cx0));
-            auto hi = std::upper_bound(lo, f.key.end(), Schluessel(cy, cx1));
-            for (auto t = static_cast<std::size_t>(lo - f.key.begin()),
-                      e = static_cast<std::size_t>(hi - f.key.begin());
+            auto lo = std::lower_bound(f.zellen.begin(), f.zellen.end(), Schluessel(cy, cx0));
+            auto hi = std::upper_bound(lo, f.zellen.end(), Schluessel(cy, cx1));
+            for (std::size_t t = f.beginn[static_cast<std::size_t>(lo - f.zellen.begin())],
+                             e = f.beginn[static_cast<std::size_t>(hi - f.zellen.begin())];
                  t < e; ++t)
                 pruefe(t);
         }
@@ -206,13 +313,21 @@ TBatchAbfrage::TBatchAbfrage(const TDateien& kat, double fangbreite, double pote
     impl_->kat = kat;
     impl_->d = fangbreite;
     impl_->potenz = potenz;
-    // About ten cell rows per square whatever the capture range.
-    impl_->zelle = (std::isfinite(fangbreite) && fangbreite > 0) ? fangbreite / 4 : 1.0;
+    // About thirty cell rows per square whatever the capture range: most cells then lie wholly
+    // inside it and far from the point, and are only counted.
+    impl_->zelle = (std::isfinite(fangbreite) && fangbreite > 0) ? fangbreite / 16 : 1.0;
 }
 
 TBatchAbfrage::~TBatchAbfrage() = default;
 
 int TBatchAbfrage::GeleseneDateien() const { return static_cast<int>(impl_->dateien.size()); }
+
+int TBatchAbfrage::Lesungen() const { return impl_->lesungen; }
+
+void TBatchAbfrage::SetzeSpeicher(std::size_t bytes) {
+    impl_->budget = bytes;
+    impl_->Raeume();
+}
 
 std::vector<std::string> TBatchAbfrage::NeueMeldungen() {
     std::vector<std::string> out;
@@ -225,6 +340,7 @@ void TBatchAbfrage::Frage(double x, double y, TBatchAntwort& out) {
     out = TBatchAntwort{};
     out.X = x;
     out.Y = y;
+    ++m.uhr;
     const double xmin = x - m.d, xmax = x + m.d, ymin = y - m.d, ymax = y + m.d;
 
     // The files the query selects, in catalogue order, up to one whose reading ends the run.
@@ -285,8 +401,9 @@ void TBatchAbfrage::Frage(double x, double y, TBatchAntwort& out) {
         for (std::size_t o = 0; o < nf; ++o)
             if (o != j && ueberschneiden(boxen[o], boxen[j])) (o < j ? frueher : spaeter).push_back(boxen[o]);
         TDateiZeile& row = out.Dateien[j];
-        m.ImQuadrat(f, xmin, xmax, ymin, ymax, [&](std::size_t t) {
+        auto punkt = [&](std::size_t t) {
             const double px = f.x[t], py = f.y[t];
+            if (!(xmin <= px && px <= xmax && ymin <= py && py <= ymax)) return;  // InRect
             if (!frueher.empty() && InEiner(frueher, px, py) && m.gesehen.Contains(px, py)) return;
             if (!spaeter.empty() && InEiner(spaeter, px, py)) m.gesehen.Insert(px, py);
             ++anzahlPunkte;
@@ -302,7 +419,42 @@ void TBatchAbfrage::Frage(double x, double y, TBatchAntwort& out) {
                 bz = f.z[t];
             }
             if (ImShepardRadius(r)) shepard.push_back({ord, r, f.z[t]});
-        });
+        };
+        if (!m.IndexNutzbar(xmin, xmax, ymin, ymax)) {
+            m.ImQuadrat(f, xmin, xmax, ymin, ymax, punkt);
+            continue;
+        }
+        // The cells near the point first, so the nearest point is known when a far cell wholly
+        // inside the square, out of the Shepard radius and of every other file's box (no
+        // repeats to weed out) is met: its points are only counted.
+        auto naehe = [&](const TBox& z) {
+            const double dx = std::max({z.xmin - x, 0.0, x - z.xmax});
+            const double dy = std::max({z.ymin - y, 0.0, y - z.ymax});
+            return std::sqrt(dx * dx + dy * dy);
+        };
+        constexpr double kNah = ShepardRadius * (1 + 1e-9) + 1e-9;
+        m.ImZellen(f, xmin, xmax, ymin, ymax);
+        for (const auto& c : m.bereiche)
+            if (Impl::Randzelle(c.cx, c.cy) || naehe(m.ZellBox(c.cx, c.cy)) <= kNah)
+                for (std::size_t t = c.b; t < c.e; ++t) punkt(t);
+        for (const auto& c : m.bereiche) {
+            const int64_t cx = c.cx, cy = c.cy;
+            const std::size_t b = c.b, e = c.e;
+            if (Impl::Randzelle(cx, cy)) continue;
+            const TBox z = m.ZellBox(cx, cy);
+            const double dz = naehe(z);
+            if (dz <= kNah) continue;  // seen above
+            bool zaehlen = xmin <= z.xmin && z.xmax <= xmax && ymin <= z.ymin && z.ymax <= ymax &&
+                           dz > bestR * (1 + 1e-9) + 1e-9;
+            for (std::size_t o = 0; zaehlen && o < nf; ++o)
+                if (o != j && ueberschneiden(boxen[o], z)) zaehlen = false;
+            if (zaehlen) {
+                anzahlPunkte += static_cast<int>(e - b);
+                row.Gefiltert += static_cast<int>(e - b);
+            } else {
+                for (std::size_t t = b; t < e; ++t) punkt(t);
+            }
+        }
     }
 
     if (anzahlPunkte > MaxPunkte) {

@@ -1,6 +1,7 @@
 #pragma once
-// Heights for many points: every catalogued file is read at most once (when a point first
-// needs it) and kept in memory with a cell index. Each answer equals what a single height
+// Heights for many points: every catalogued file is read when a point first needs it and kept
+// in memory with a cell index; with a memory budget, the files used least recently are let go
+// of and read again when a later point needs them. Each answer equals what a single height
 // query at that point gives, bit for bit, store capacity and keep-the-first rule included.
 #include <memory>
 #include <string>
@@ -36,6 +37,11 @@ public:
     void Frage(double x, double y, TBatchAntwort& out);
     // Number of files read so far (each distinct path at most once).
     int GeleseneDateien() const;
+    // Number of readings so far: a file read again after it was let go of counts again.
+    int Lesungen() const;
+    // Keeps at most about that many bytes of points in memory (0: no bound). The files one
+    // query needs stay loaded together even when they alone exceed it.
+    void SetzeSpeicher(std::size_t bytes);
     // One message for each file that could not be opened or read (a missing one too), naming
     // its path, since the last call; every file is reported once, when a point first needs it.
     std::vector<std::string> NeueMeldungen();

@@ -161,6 +161,10 @@ TEST_F(QueryCli, BatchMatchesQueryPerLine) {
         EXPECT_EQ(js[static_cast<std::size_t>(i)], q) << punkte[i];
     }
 
+    // Tiles let go of and read again for the memory bound: the same answers, in input order.
+    EXPECT_EQ(Cli("batch " + ein + " --json --speicher 1 --konf " + Konf()).out, a.out);
+    EXPECT_EQ(Cli("batch " + ein + " --speicher 0 --konf " + Konf()).rc, 2);
+
     Ausgabe t = Starte("printf '3567002.5 5936002.5\\nx\\n' | " + kCli + " batch --konf " + Konf(), dir_->File("err"));
     EXPECT_EQ(t.out, "X\tY\tAbstand\tH\xC3\xB6he\tn\tShepard\n3567002.50\t5936002.50\t3.54\t209.69\t4\t211.82\nFehler in Zeile: 2\n");
 }

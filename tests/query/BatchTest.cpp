@@ -115,6 +115,13 @@ TEST(QueryBatch, EqualsSingleQueriesOverOverlappingTiles) {
         Vergleiche(kat, dd, 2.0, punkte, batch);
         EXPECT_LE(batch.GeleseneDateien(), 7);  // each path once, the far one never
     }
+    // With next to no memory, each tile a point does not need is let go of and read again
+    // when a later point needs it; the answers stay the same and each file is named once.
+    TBatchAbfrage knapp(kat, 50, 2.0);
+    knapp.SetzeSpeicher(1);
+    Vergleiche(kat, 50, 2.0, punkte, knapp);
+    EXPECT_GT(knapp.Lesungen(), knapp.GeleseneDateien() + 20);
+    EXPECT_EQ(knapp.NeueMeldungen(), std::vector<std::string>{"Datei nicht gefunden: " + dir.File("fehlt.xyz")});
     TBatchAbfrage batch(kat, 30, 3.5);
     Vergleiche(kat, 30, 3.5, punkte, batch);
     // The steepest exponent the options allow: still the same weights in both.

@@ -1,0 +1,94 @@
+// `tervalo-cli batch` at catalogue scale: 1,000,000 random points over a 4 x 4 mosaic of
+// 1,000,000-point XYZ tiles (16 million points, about 590 MB of text). The program runs as a
+// child process so its own peak memory is measured; the argument is --speicher in MiB
+// (0: the default). The answers of every run are kept beside the data (batch_<MiB>.txt) so
+// runs with different budgets can be compared byte for byte.
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include "BenchData.h"
+#include "config/Konf.h"
+#include "config/TYPEN.h"
+
+namespace {
+
+using namespace tervalo;
+namespace fs = std::filesystem;
+
+constexpr int kSeite = 4;           // tiles per side
+constexpr long kPunkte = 1000000;   // input points
+constexpr std::uintmax_t kZeile = 22;  // "XXXXXXX.XX YYYYYYY.YY\n"
+
+std::string Programm() {
+    return (fs::read_symlink("/proc/self/exe").parent_path() / "tervalo-cli").string();
+}
+
+// The catalogue of the 16 tiles, written once per run.
+std::string Katalog() {
+    TDateien kat;
+    for (int r = 0; r < kSeite; ++r)
+        for (int c = 0; c < kSeite; ++c) {
+            const std::size_t i = static_cast<std::size_t>(++kat.Anzahl);
+            const double x0 = bench::kOriginX + c * bench::kTileMetres;
+            const double y0 = bench::kOriginY + r * bench::kTileMetres;
+            kat.Datei[i] = bench::XyzTile(c, r);
+            kat.Xmin[i] = x0;
+            kat.Xmax[i] = x0 + bench::kTileMetres;
+            kat.Ymin[i] = y0;
+            kat.Ymax[i] = y0 + bench::kTileMetres;
+        }
+    const std::string pfad = bench::CacheDir() + "/mosaik4x4.KNF";
+    KonfSave(pfad, TSettings{}, kat);
+    return pfad;
+}
+
+// The random points, with two decimals so every line has the same length.
+std::string Punkte() {
+    const std::string pfad = bench::CacheDir() + "/punkte_1m.txt";
+    std::error_code ec;
+    if (fs::file_size(pfad, ec) == kPunkte * kZeile) return pfad;
+    const std::string tmp = pfad + ".part" + std::to_string(::getpid());
+    std::FILE* f = std::fopen(tmp.c_str(), "wb");
+    std::mt19937_64 rng(14);
+    const double breite = kSeite * bench::kTileMetres;
+    std::uniform_real_distribution<double> u(0.0, breite - 0.01);
+    for (long i = 0; i < kPunkte; ++i)
+        std::fprintf(f, "%.2f %.2f\n", bench::kOriginX + u(rng), bench::kOriginY + u(rng));
+    std::fclose(f);
+    fs::rename(tmp, pfad);
+    return pfad;
+}
+
+void BM_BatchMosaik4x4(benchmark::State& state) {
+    const std::string konf = Katalog();
+    const std::string ein = Punkte();
+    const long mib = state.range(0);
+    const std::string aus = bench::CacheDir() + "/batch_" + std::to_string(mib) + ".txt";
+    std::string cmd = "'" + Programm() + "' batch '" + ein + "' --konf '" + konf + "'";
+    if (mib > 0) cmd += " --speicher " + std::to_string(mib);
+    cmd += " > '" + aus + "'";
+    for (auto _ : state) {
+        const auto a = std::chrono::steady_clock::now();
+        const int rc = std::system(cmd.c_str());
+        const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - a).count();
+        if (rc != 0) state.SkipWithError("batch failed");
+        state.SetIterationTime(s);
+    }
+    rusage ru{};
+    getrusage(RUSAGE_CHILDREN, &ru);
+    state.counters["peak_MB"] = static_cast<double>(ru.ru_maxrss) / 1024.0;  // largest child so far
+    state.counters["points/s"] = benchmark::Counter(kPunkte, benchmark::Counter::kIsIterationInvariantRate);
+}
+// Default budget first: the peak of the child processes only grows, so the smaller budget
+// runs in a separate invocation (--benchmark_filter=BatchMosaik4x4/256) for its own figure.
+BENCHMARK(BM_BatchMosaik4x4)->Arg(0)->Arg(256)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+}  // namespace
