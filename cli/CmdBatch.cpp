@@ -303,7 +303,7 @@ void RegisterBatch(CLI::App& app) {
                     return "ganze Zahl von 1 bis 1073741824 erwartet: " + text;
                 return {};
             },
-            "MIB"))
+            ""))
         ->type_name("MIB");
     cmd->callback([] { RunCommand([] { return Run(opts); }); });
 }
