@@ -6,6 +6,7 @@
 # Tiles come from $TERVALO_BENCH_DIR (default /tmp/tervalo-bench-cache), made on first use.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/bench_lib.sh
 OLD_REV=$(git rev-parse "${1:?old revision}")
 NEW_REV=$(git rev-parse "${2:-HEAD}")
 REPS=${3:-5}
@@ -17,13 +18,6 @@ export TERVALO_BENCH_DIR=${TERVALO_BENCH_DIR:-/tmp/tervalo-bench-cache}
 WORK=$(mktemp -d /tmp/tervalo-bench-cmp-XXXXXX)
 trap 'rm -rf "$WORK"' EXIT
 
-worktree() {  # revision folder
-  if [ -e "$2/.git" ]; then
-    git -C "$2" checkout -q --detach "$1"
-  else
-    git worktree add -q --detach "$2" "$1"
-  fi
-}
 build() {  # folder
   cmake -S "$1" -B "$1/build-release" -DCMAKE_BUILD_TYPE=Release -DTERVALO_UI=OFF \
         -DTERVALO_TESTS=OFF -DTERVALO_BENCH=ON >/dev/null

@@ -10,6 +10,7 @@
 # /tmp/tervalo-bench-cache), made and packed on first use.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/bench_lib.sh
 RUNS=${1:-7}
 [ "$RUNS" -ge 5 ] || RUNS=5
 BUILD=${BENCH_BUILD_DIR:-build-bench}
@@ -35,19 +36,7 @@ TEXT_BYTES=$(for t in 0_0 1_0 0_1 1_1; do stat -c %s "$DATA/tile_$t.xyz"; done |
 
 # The catalogue of the four packed tiles.
 KNF=$WORK/tervalo.KNF
-{
-  printf 'VERSION   1.2b\r\n 5.0\r\n 50.0\r\n2.0\r\n3\r\n'
-  printf '0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t\r\n0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t\r\n[DATEIEN]\r\n'
-  i=0
-  for t in "0 0" "1 0" "0 1" "1 1"; do
-    set -- $t
-    i=$((i + 1))
-    x=$((3566000 + 1000 * $1))
-    y=$((5936000 + 1000 * $2))
-    printf '#DATEI %d\r\n%s\r\n%d.00\r\n%d.00\r\n%d.00\r\n%d.00\r\n' "$i" "$DATA/tile_$1_$2.xyz.gz" \
-      "$x" $((x + 1000)) "$y" $((y + 1000))
-  done
-} >"$KNF"
+mosaic_knf "$KNF" "$DATA" .xyz.gz
 CLI=$BUILD/bin/tervalo-cli
 "$CLI" query 3567000.3 5937000.4 --konf "$KNF" >"$WORK/query.txt" || { cat "$WORK/query.txt"; exit 1; }
 

@@ -12,6 +12,7 @@
 # tiles in $TERVALO_BENCH_DIR (default /tmp/tervalo-bench-cache), made on first use.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/bench_lib.sh
 RUNS=${1:-5}
 [ "$RUNS" -ge 5 ] || RUNS=5
 OLD_REV=567910b
@@ -23,13 +24,6 @@ DATA=$TERVALO_BENCH_DIR
 WORK=$(mktemp -d /tmp/tervalo-bench-run-XXXXXX)
 trap 'rm -rf "$WORK"' EXIT
 
-worktree() {  # revision folder
-  if [ -e "$2/.git" ]; then
-    git -C "$2" checkout -q --detach "$1"
-  else
-    git worktree add -q --detach "$2" "$1"
-  fi
-}
 build() {  # folder bench(ON/OFF) targets...
   local src=$1 bench=$2
   shift 2
@@ -53,19 +47,7 @@ echo "tervalo-bench (new code):"
 
 # The catalogue of the four mosaic tiles.
 KNF=$WORK/tervalo.KNF
-{
-  printf 'VERSION   1.2b\r\n 5.0\r\n 50.0\r\n2.0\r\n3\r\n'
-  printf '0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t\r\n0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t\r\n[DATEIEN]\r\n'
-  i=0
-  for t in "0 0" "1 0" "0 1" "1 1"; do
-    set -- $t
-    i=$((i + 1))
-    x=$((3566000 + 1000 * $1))
-    y=$((5936000 + 1000 * $2))
-    printf '#DATEI %d\r\n%s\r\n%d.00\r\n%d.00\r\n%d.00\r\n%d.00\r\n' "$i" "$DATA/tile_$1_$2.xyz" \
-      "$x" $((x + 1000)) "$y" $((y + 1000))
-  done
-} >"$KNF"
+mosaic_knf "$KNF" "$DATA" .xyz
 for t in tile_0_0 tile_1_0 tile_0_1 tile_1_1 tile_0_0_l3; do
   f=$DATA/$t.xyz
   [ "$t" = tile_0_0_l3 ] && f=$DATA/$t.dbf
