@@ -87,6 +87,28 @@ void BM_BatchMosaik4x4(benchmark::State& state) {
     state.counters["peak_MB"] = static_cast<double>(ru.ru_maxrss) / 1024.0;  // largest child so far
     state.counters["points/s"] = benchmark::Counter(kPunkte, benchmark::Counter::kIsIterationInvariantRate);
 }
+// Loading alone: one point in each tile, so all 16 million points are read and indexed.
+void BM_BatchMosaik4x4Laden(benchmark::State& state) {
+    const std::string konf = Katalog();
+    const std::string ein = bench::CacheDir() + "/punkte_16.txt";
+    if (std::FILE* f = std::fopen(ein.c_str(), "wb")) {
+        for (int r = 0; r < kSeite; ++r)
+            for (int c = 0; c < kSeite; ++c)
+                std::fprintf(f, "%d.5 %d.5\n", static_cast<int>(bench::kOriginX) + c * bench::kTileMetres + 500,
+                             static_cast<int>(bench::kOriginY) + r * bench::kTileMetres + 500);
+        std::fclose(f);
+    }
+    const std::string cmd = "'" + Programm() + "' batch '" + ein + "' --konf '" + konf + "' > /dev/null";
+    for (auto _ : state) {
+        const auto a = std::chrono::steady_clock::now();
+        if (std::system(cmd.c_str()) != 0) state.SkipWithError("batch failed");
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - a).count());
+    }
+    state.counters["points/s"] = benchmark::Counter(static_cast<double>(kSeite * kSeite * bench::kTilePoints),
+                                                    benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_BatchMosaik4x4Laden)->Iterations(3)->UseManualTime()->Unit(benchmark::kSecond);
+
 // Default budget first: the peak of the child processes only grows, so the smaller budget
 // runs in a separate invocation (--benchmark_filter=BatchMosaik4x4/256) for its own figure.
 BENCHMARK(BM_BatchMosaik4x4)->Arg(0)->Arg(256)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);

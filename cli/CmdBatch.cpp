@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -39,7 +40,7 @@ struct BatchOptions {
 };
 
 // Input points answered together; their answers are held until the window is written.
-constexpr std::size_t kFenster = 10000;
+constexpr std::size_t kFenster = 100000;
 
 // One input line without its LF: at most its first LinePrefixBytes bytes, the rest passed
 // over, so a line without end costs no memory. False at the end of the input.
@@ -92,6 +93,22 @@ bool EingabeBereit(std::istream& in) {
     if (in.rdbuf()->in_avail() > 0) return true;
     pollfd p{STDIN_FILENO, POLLIN, 0};
     return ::poll(&p, 1, 0) > 0;
+}
+
+// One answer as written: a tab-separated line, or a JSON line.
+std::string AntwortText(const TBatchAntwort& a, bool json, double d, double potenz, char sep) {
+    if (json) return JsonText(BatchJson(a, d, potenz)) + '\n';
+    std::string z = Zahl(a.X, sep) + '\t' + Zahl(a.Y, sep) + '\t';
+    if (!a.Beendet) return z + a.Fehler + '\n';
+    if (a.Berechnet && a.HatNaechster)
+        z += Zahl(a.NR, sep) + '\t' + Zahl(a.NZ, sep) + '\t';
+    else
+        z += std::string(TextKeinWert) + '\t' + TextKeinWert + '\t';
+    if (a.Berechnet)
+        z += std::to_string(a.ShepardN) + '\t' + Zahl(a.ShepardZ, sep) + '\n';
+    else
+        z += std::string(TextKeineAnzahl) + '\t' + TextKeinWert + '\n';
+    return z;
 }
 
 // Lines of a regular file, for the progress line's total; 0 when it cannot be told.
@@ -168,39 +185,26 @@ int Run(const BatchOptions& o) {
     int rc = 0;
     if (!o.json) std::cout << "X\tY\tAbstand\tH\xC3\xB6he\tn\tShepard\n";
 
-    // The catalogue entries whose box a point's capture square touches, as the query selects them.
-    const int eintraege = std::min<int>(kat.Anzahl, MaxDateien);
-    auto beruehrt = [&](double x, double y, std::vector<int>& out) {
-        out.clear();
-        for (int i = 1; i <= eintraege; ++i) {
-            const std::size_t ix = static_cast<std::size_t>(i);
-            if (!(x - d > kat.Xmax[ix] || x + d < kat.Xmin[ix] || y - d > kat.Ymax[ix] || y + d < kat.Ymin[ix]))
-                out.push_back(i);
-        }
-    };
-
     struct TPosten {
         bool ok = false;
-        double x = 0, y = 0;
-        std::vector<int> eintraege;
         std::string text;  // the answer, as written
     };
     std::vector<TPosten> fenster;
-    std::vector<std::size_t> reihe;
-    std::vector<std::string> meldungen;
-    TBatchAntwort a;
+    std::vector<TBatchPunkt> punkte;
+    std::vector<std::size_t> zuPosten;  // window slot of each point
     std::string line;
-    std::ostringstream zeile;
     long nr = 0;
-    long beantwortet = 0;
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
     TFortschritt fortschritt(terminal, terminal && o.input != "-" ? ZeilenInDatei(o.input) : 0);
-    bool absteigend = false;
+    // Answers are held until their window is written: JSON lines are longer.
+    const std::size_t fensterGroesse = o.json ? kFenster / 4 : kFenster;
     bool ende = false;
     // Stops when standard output fails (its reader went away): nobody reads the answers.
     while (std::cout && !ende) {
         fenster.clear();
-        while (fenster.size() < kFenster) {
+        punkte.clear();
+        zuPosten.clear();
+        while (fenster.size() < fensterGroesse) {
             // A window ends early rather than wait for more lines: whoever types or pipes the
             // points one by one gets each answer before sending the next.
             if (!fenster.empty() && in == &std::cin && !EingabeBereit(*in)) break;
@@ -209,52 +213,29 @@ int Run(const BatchOptions& o) {
                 break;
             }
             TPosten& p = fenster.emplace_back();
-            p.ok = ZweiZahlen(line, p.x, p.y);
-            if (p.ok) beruehrt(p.x, p.y, p.eintraege);
-        }
-        // Points needing the same tiles one after the other, every other window in reverse so
-        // that the tiles read last are the first needed next.
-        reihe.resize(fenster.size());
-        std::iota(reihe.begin(), reihe.end(), std::size_t{0});
-        std::stable_sort(reihe.begin(), reihe.end(), [&](std::size_t l, std::size_t r) {
-            return absteigend ? fenster[r].eintraege < fenster[l].eintraege
-                              : fenster[l].eintraege < fenster[r].eintraege;
-        });
-        absteigend = !absteigend;
-        for (std::size_t k : reihe) {
-            TPosten& p = fenster[k];
-            if (!p.ok) continue;
-            batch.Frage(p.x, p.y, a);
-            for (std::string& m : batch.NeueMeldungen()) meldungen.push_back(std::move(m));
-            if (!a.Beendet) rc = 1;
-            zeile.str({});
-            if (o.json) {
-                zeile << JsonText(BatchJson(a, d, potenz)) << '\n';
-            } else {
-                zeile << Zahl(p.x, sep) << '\t' << Zahl(p.y, sep) << '\t';
-                if (!a.Beendet) {
-                    zeile << a.Fehler << '\n';
-                } else {
-                    if (a.Berechnet && a.HatNaechster)
-                        zeile << Zahl(a.NR, sep) << '\t' << Zahl(a.NZ, sep) << '\t';
-                    else
-                        zeile << TextKeinWert << '\t' << TextKeinWert << '\t';
-                    if (a.Berechnet)
-                        zeile << a.ShepardN << '\t' << Zahl(a.ShepardZ, sep) << '\n';
-                    else
-                        zeile << TextKeineAnzahl << '\t' << TextKeinWert << '\n';
-                }
+            TBatchPunkt q;
+            p.ok = ZweiZahlen(line, q.X, q.Y);
+            if (p.ok) {
+                punkte.push_back(q);
+                zuPosten.push_back(fenster.size() - 1);
             }
-            p.text = zeile.str();
-            fortschritt.Zeige(++beantwortet, batch.Lesungen());
         }
+        std::atomic<bool> fehler{false};  // set on the answering threads
+        batch.Beantworte(
+            punkte,
+            [&](std::size_t k, const TBatchAntwort& a) {
+                if (!a.Beendet) fehler = true;
+                fenster[zuPosten[k]].text = AntwortText(a, o.json, d, potenz, sep);
+            },
+            [&](std::size_t n) { fortschritt.Zeige(nr + static_cast<long>(n), batch.Lesungen()); });
+        if (fehler) rc = 1;
         // Every tile that could not be opened or read, once, before the answers of the window
         // it first shaped; the run still answers every point and ends with exit code 1.
+        std::vector<std::string> meldungen = batch.NeueMeldungen();
         if (!meldungen.empty()) {
             std::cout.flush();
             if (terminal) std::cerr << "\r\x1b[K";  // not behind the progress line
             for (const std::string& m : meldungen) std::cerr << m << '\n';
-            meldungen.clear();
             rc = 1;
         }
         for (std::size_t k = 0; k < fenster.size() && std::cout; ++k) {
@@ -275,7 +256,6 @@ int Run(const BatchOptions& o) {
                 std::cout << text << '\n';
             }
         }
-        beantwortet = nr;  // the lines without numbers too
         std::cout.flush();
     }
     fortschritt.Zeige(nr, batch.Lesungen(), true);

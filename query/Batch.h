@@ -1,8 +1,10 @@
 #pragma once
-// Heights for many points: every catalogued file is read when a point first needs it and kept
-// in memory with a cell index; with a memory budget, the files used least recently are let go
-// of and read again when a later point needs them. Each answer equals what a single height
+// Heights for many points: every catalogued file is read when points first need it and kept
+// in memory in rows sorted by x; with a memory budget, the files used least recently are let
+// go of and read again when later points need them. Each answer equals what a single height
 // query at that point gives, bit for bit, store capacity and keep-the-first rule included.
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,6 +29,10 @@ struct TBatchAntwort {
     double ShepardZ = 0;
 };
 
+struct TBatchPunkt {
+    double X = 0, Y = 0;
+};
+
 class TBatchAbfrage {
 public:
     TBatchAbfrage(const TDateien& kat, double fangbreite, double potenz);
@@ -34,7 +40,21 @@ public:
     TBatchAbfrage(const TBatchAbfrage&) = delete;
     TBatchAbfrage& operator=(const TBatchAbfrage&) = delete;
 
+    // One point, on the calling thread.
     void Frage(double x, double y, TBatchAntwort& out);
+
+    // Answers every point: fertig(k, antwort) is called once for each index k, from any of the
+    // threads and in no fixed order. The points are taken in the order that reads each file as
+    // seldom as possible: grouped by the catalogue entries they touch, in batches whose files
+    // fit the memory budget. The files of a batch are read in parallel, then its points are
+    // answered in parallel. fortschritt(n), when given, tells the calling thread now and then
+    // how many points are answered.
+    using TFertig = std::function<void(std::size_t, const TBatchAntwort&)>;
+    void Beantworte(const std::vector<TBatchPunkt>& punkte, const TFertig& fertig,
+                    const std::function<void(std::size_t)>& fortschritt = {});
+
+    // Threads for reading and answering (0: one per core).
+    void SetzeThreads(int n);
     // Number of files read so far (each distinct path at most once).
     int GeleseneDateien() const;
     // Number of readings so far: a file read again after it was let go of counts again.
@@ -45,6 +65,9 @@ public:
     // One message for each file that could not be opened or read (a missing one too), naming
     // its path, since the last call; every file is reported once, when a point first needs it.
     std::vector<std::string> NeueMeldungen();
+    // Bytes of points held now, and points held (for the bytes per point).
+    std::size_t BelegteBytes() const;
+    std::size_t GehaltenePunkte() const;
 
 private:
     struct Impl;
