@@ -129,6 +129,9 @@ TEST(QueryBatch, EqualsSingleQueriesOverOverlappingTiles) {
         TBatchAbfrage batch(kat, dd, 2.0);
         Vergleiche(kat, dd, 2.0, punkte, batch);
         EXPECT_LE(batch.GeleseneDateien(), 7);  // each path once, the far one never
+        // x, y, z and the file position per point, next to nothing per row.
+        EXPECT_GT(batch.GehaltenePunkte(), 4u * 1681u);
+        EXPECT_LT(batch.BelegteBytes(), 29 * batch.GehaltenePunkte());
     }
     // With next to no memory, each tile a point does not need is let go of and read again
     // when a later point needs it; the answers stay the same and each file is named once.
