@@ -384,9 +384,17 @@ struct TBatchAbfrage::Impl {
         }
         if (fehlend.empty()) return;
         Raeume(dazu);
+        // A file being read holds about its points' size again: with a memory bound, read at
+        // most so many at once that this stays within half the bound.
+        int zugleich = std::min<int>(threads, static_cast<int>(fehlend.size()));
+        if (budget > 0) {
+            std::size_t groesste = 1;
+            for (TGeladen* f : fehlend) groesste = std::max(groesste, Schaetzung(*f));
+            zugleich = static_cast<int>(std::clamp<std::size_t>(budget / 2 / groesste, 1, static_cast<std::size_t>(zugleich)));
+        }
         std::atomic<std::size_t> naechste{0};
         std::vector<TGeladen> neu(fehlend.size());
-        AufThreads(std::min<int>(threads, static_cast<int>(fehlend.size())), [&](int nr) {
+        AufThreads(zugleich, [&](int nr) {
             for (std::size_t i; (i = naechste++) < fehlend.size();) {
                 neu[i].pfad = fehlend[i]->pfad;
                 Laden(fehlend[i]->pfad, zelle, neu[i]);
