@@ -189,9 +189,12 @@ int Run(const BatchOptions& o) {
         bool ok = false;
         std::string text;  // the answer, as written
     };
-    std::vector<TPosten> fenster;
-    std::vector<TBatchPunkt> punkte;
-    std::vector<std::size_t> zuPosten;  // window slot of each point
+    struct TFenster {
+        std::vector<TPosten> posten;
+        std::vector<TBatchPunkt> punkte;
+        std::vector<std::size_t> zuPosten;  // slot of each point
+    };
+    TFenster fenster, naechstes;
     std::string line;
     long nr = 0;
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
@@ -199,35 +202,42 @@ int Run(const BatchOptions& o) {
     // Answers are held until their window is written: JSON lines are longer.
     const std::size_t fensterGroesse = o.json ? kFenster / 4 : kFenster;
     bool ende = false;
-    // Stops when standard output fails (its reader went away): nobody reads the answers.
-    while (std::cout && !ende) {
-        fenster.clear();
-        punkte.clear();
-        zuPosten.clear();
-        while (fenster.size() < fensterGroesse) {
-            // A window ends early rather than wait for more lines: whoever types or pipes the
-            // points one by one gets each answer before sending the next.
-            if (!fenster.empty() && in == &std::cin && !EingabeBereit(*in)) break;
+    // The next window's lines. A window ends early rather than wait for more lines: whoever
+    // types or pipes the points one by one gets each answer before sending the next. Read
+    // ahead (voraus), not even its first line is waited for.
+    auto lies = [&](TFenster& f, bool voraus) {
+        f.posten.clear();
+        f.punkte.clear();
+        f.zuPosten.clear();
+        while (!ende && f.posten.size() < fensterGroesse) {
+            if ((voraus || !f.posten.empty()) && in == &std::cin && !EingabeBereit(*in)) break;
             if (!LiesZeile(*in, line)) {
                 ende = true;
                 break;
             }
-            TPosten& p = fenster.emplace_back();
+            TPosten& p = f.posten.emplace_back();
             TBatchPunkt q;
             p.ok = ZweiZahlen(line, q.X, q.Y);
             if (p.ok) {
-                punkte.push_back(q);
-                zuPosten.push_back(fenster.size() - 1);
+                f.punkte.push_back(q);
+                f.zuPosten.push_back(f.posten.size() - 1);
             }
         }
+    };
+    lies(fenster, false);
+    // Stops when standard output fails (its reader went away): nobody reads the answers.
+    while (std::cout && !fenster.posten.empty()) {
+        // The next window is read first, so its tiles are read while this one is answered.
+        lies(naechstes, true);
         std::atomic<bool> fehler{false};  // set on the answering threads
         batch.Beantworte(
-            punkte,
+            fenster.punkte,
             [&](std::size_t k, const TBatchAntwort& a) {
                 if (!a.Beendet) fehler = true;
-                fenster[zuPosten[k]].text = AntwortText(a, o.json, d, potenz, sep);
+                fenster.posten[fenster.zuPosten[k]].text = AntwortText(a, o.json, d, potenz, sep);
             },
-            [&](std::size_t n) { fortschritt.Zeige(nr + static_cast<long>(n), batch.Lesungen()); });
+            [&](std::size_t n) { fortschritt.Zeige(nr + static_cast<long>(n), batch.Lesungen()); },
+            naechstes.punkte);
         if (fehler) rc = 1;
         // Every tile that could not be opened or read, once, before the answers of the window
         // it first shaped; the run still answers every point and ends with exit code 1.
@@ -238,9 +248,9 @@ int Run(const BatchOptions& o) {
             for (const std::string& m : meldungen) std::cerr << m << '\n';
             rc = 1;
         }
-        for (std::size_t k = 0; k < fenster.size() && std::cout; ++k) {
+        for (std::size_t k = 0; k < fenster.posten.size() && std::cout; ++k) {
             ++nr;
-            const TPosten& p = fenster[k];
+            const TPosten& p = fenster.posten[k];
             if (p.ok) {
                 std::cout << p.text;
                 continue;
@@ -257,6 +267,8 @@ int Run(const BatchOptions& o) {
             }
         }
         std::cout.flush();
+        if (naechstes.posten.empty()) lies(naechstes, false);
+        std::swap(fenster, naechstes);
     }
     fortschritt.Zeige(nr, batch.Lesungen(), true);
     return rc;

@@ -16,6 +16,7 @@
 #include "query/AbfrageZeile.h"
 #include "tools/Errors.h"
 #include "tools/PunktSet.h"
+#include "tools/ScopeGuard.h"
 
 namespace tervalo {
 
@@ -392,18 +393,30 @@ struct TBatchAbfrage::Impl {
             for (TGeladen* f : fehlend) groesste = std::max(groesste, Schaetzung(*f));
             zugleich = static_cast<int>(std::clamp<std::size_t>(budget / 2 / groesste, 1, static_cast<std::size_t>(zugleich)));
         }
-        std::atomic<std::size_t> naechste{0};
         std::vector<TGeladen> neu(fehlend.size());
-        AufThreads(zugleich, [&](int nr) {
-            for (std::size_t i; (i = naechste++) < fehlend.size();) {
-                neu[i].pfad = fehlend[i]->pfad;
-                Laden(fehlend[i]->pfad, zelle, neu[i]);
+        LiesAlle(fehlend, neu, zugleich, zwischendurch);
+        Uebernimm(fehlend, neu);
+        Raeume();
+    }
+
+    // Reads the files into neu on n threads; touches nothing else.
+    void LiesAlle(const std::vector<TGeladen*>& dateienZuLesen, std::vector<TGeladen>& neu, int n,
+                  const std::function<void()>& zwischendurch = {}) {
+        std::atomic<std::size_t> naechste{0};
+        AufThreads(n, [&](int nr) {
+            for (std::size_t i; (i = naechste++) < dateienZuLesen.size();) {
+                neu[i].pfad = dateienZuLesen[i]->pfad;
+                Laden(dateienZuLesen[i]->pfad, zelle, neu[i]);
                 ++lesungen;
                 if (nr == 0 && zwischendurch) zwischendurch();
             }
         });
-        for (std::size_t i = 0; i < fehlend.size(); ++i) {
-            TGeladen& f = *fehlend[i];
+    }
+
+    // Keeps what LiesAlle read, as needed by the current batch.
+    void Uebernimm(const std::vector<TGeladen*>& ziele, std::vector<TGeladen>& neu) {
+        for (std::size_t i = 0; i < ziele.size(); ++i) {
+            TGeladen& f = *ziele[i];
             neu[i].gemeldet = std::move(f.gemeldet);
             neu[i].zuletzt = uhr;
             neu[i].jeGelesen = true;
@@ -412,7 +425,30 @@ struct TBatchAbfrage::Impl {
             f = std::move(neu[i]);
             belegt += f.Bytes();
         }
-        Raeume();
+    }
+
+    // The files the points will touch that are not loaded and fit beside the loaded ones
+    // without letting go of any, for reading ahead.
+    std::vector<TGeladen*> Voraus(const std::vector<TBatchPunkt>& punkte) {
+        std::vector<TGeladen*> out;
+        const uint64_t marke = ++planung;
+        std::size_t platz = budget > belegt ? budget - belegt : 0;
+        std::vector<uint8_t> beruehrt;
+        for (const TBatchPunkt& p : punkte) {
+            beruehrt.clear();
+            Beruehrt(p.X, p.Y, beruehrt);
+            for (uint8_t i : beruehrt) {
+                TGeladen& f = *eintrag[i];
+                if (f.geladen || f.marke == marke) continue;
+                f.marke = marke;
+                if (budget > 0) {
+                    if (Schaetzung(f) > platz) return out;
+                    platz -= Schaetzung(f);
+                }
+                out.push_back(&f);
+            }
+        }
+        return out;
     }
 
     // Calls fn(f, abbruch) for each file a query at (x, y) selects, in catalogue order.
@@ -699,7 +735,8 @@ void TBatchAbfrage::Frage(double x, double y, TBatchAntwort& out) {
 }
 
 void TBatchAbfrage::Beantworte(const std::vector<TBatchPunkt>& punkte, const TFertig& fertig,
-                               const std::function<void(std::size_t)>& fortschritt) {
+                               const std::function<void(std::size_t)>& fortschritt,
+                               const std::vector<TBatchPunkt>& danach) {
     Impl& m = *impl_;
     const std::size_t n = punkte.size();
     if (n == 0) return;
@@ -755,6 +792,27 @@ void TBatchAbfrage::Beantworte(const std::vector<TBatchPunkt>& punkte, const TFe
             if (fortschritt) fortschritt(fertigGesamt.load());
         });
 
+        // While the last batch is answered, one more thread reads ahead for the next points.
+        std::vector<TGeladen*> voraus;
+        std::vector<TGeladen> vorausNeu;
+        std::thread vorleser;
+        if (pos == n && !danach.empty()) {
+            voraus = m.Voraus(danach);
+            vorausNeu.resize(voraus.size());
+        }
+        std::exception_ptr vorFehler;
+        if (!voraus.empty())
+            vorleser = std::thread([&] {
+                try {
+                    m.LiesAlle(voraus, vorausNeu, 1);
+                } catch (...) {
+                    vorFehler = std::current_exception();
+                }
+            });
+        auto warte = OnExit([&] {
+            if (vorleser.joinable()) vorleser.join();
+        });
+
         // Its points, in chunks, on every thread.
         const std::size_t anzahl = pos - start;
         constexpr std::size_t kStueck = 64;
@@ -776,6 +834,12 @@ void TBatchAbfrage::Beantworte(const std::vector<TBatchPunkt>& punkte, const TFe
             }
         });
         for (std::size_t i = start; i < pos; ++i) m.Melde(punkte[reihe[i]].X, punkte[reihe[i]].Y);
+        if (vorleser.joinable()) {
+            vorleser.join();
+            if (vorFehler) std::rethrow_exception(vorFehler);
+            ++m.uhr;  // read for the next call: not needed by this batch any more
+            m.Uebernimm(voraus, vorausNeu);
+        }
     }
 }
 

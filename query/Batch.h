@@ -48,10 +48,12 @@ public:
     // seldom as possible: grouped by the catalogue entries they touch, in batches whose files
     // fit the memory budget. The files of a batch are read in parallel, then its points are
     // answered in parallel. fortschritt(n), when given, tells the calling thread now and then
-    // how many points are answered.
+    // how many points are answered. While the last batch is answered, the files the points
+    // `danach` will need are read in the background, as far as the memory bound leaves room.
     using TFertig = std::function<void(std::size_t, const TBatchAntwort&)>;
     void Beantworte(const std::vector<TBatchPunkt>& punkte, const TFertig& fertig,
-                    const std::function<void(std::size_t)>& fortschritt = {});
+                    const std::function<void(std::size_t)>& fortschritt = {},
+                    const std::vector<TBatchPunkt>& danach = {});
 
     // Threads for reading and answering (0: one per core).
     void SetzeThreads(int n);

@@ -146,6 +146,17 @@ TEST(QueryBatch, EqualsSingleQueriesOverOverlappingTiles) {
     knapp.Beantworte(alle, [](std::size_t, const TBatchAntwort&) {});
     EXPECT_GT(knapp.Lesungen() - vorher, knapp.GeleseneDateien());
     EXPECT_EQ(knapp.NeueMeldungen(), std::vector<std::string>{"Datei nicht gefunden: " + dir.File("fehlt.xyz")});
+    // Read ahead: the files only the next points need are read during this call, not again.
+    TBatchAbfrage vor(kat, 50, 2.0), frisch(kat, 50, 2.0);
+    vor.Beantworte({{1050, 1050}}, [](std::size_t, const TBatchAntwort&) {}, {}, {{1350, 1350}});
+    EXPECT_EQ(vor.Lesungen(), 5);  // a, leer, wolke; then fehlt and d
+    TBatchAntwort v, f;
+    vor.Frage(1350, 1350, v);
+    frisch.Frage(1350, 1350, f);
+    EXPECT_EQ(vor.Lesungen(), 5);
+    EXPECT_EQ(v.Anzahl, f.Anzahl);
+    EXPECT_EQ(v.ShepardZ, f.ShepardZ);
+    EXPECT_EQ(vor.NeueMeldungen(), frisch.NeueMeldungen());
     TBatchAbfrage batch(kat, 30, 3.5);
     Vergleiche(kat, 30, 3.5, punkte, batch);
     // The steepest exponent the options allow: still the same weights in both.
