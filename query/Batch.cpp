@@ -15,6 +15,7 @@
 
 #include "query/AbfrageZeile.h"
 #include "tools/Errors.h"
+#include "tools/GrosseSeiten.h"
 #include "tools/PunktSet.h"
 #include "tools/ScopeGuard.h"
 
@@ -51,8 +52,8 @@ struct TGeladen {
     // Points without repeats inside the file (a repeat can never be accepted: its first
     // occurrence lies in the same square and comes before it), in index rows of the cell
     // height, each row sorted by x: a row's points inside a square are one run of it.
-    std::vector<double> x, y, z;
-    std::vector<uint32_t> idx;   // position in file order
+    TGrossVektor<double> x, y, z;
+    TGrossVektor<uint32_t> idx;  // position in file order
     std::vector<int32_t> zeilen; // the occupied rows, ascending
     std::vector<uint32_t> beginn;  // where each row's points begin, one more at the end
     double bxmin = kInf, bxmax = -kInf, bymin = kInf, bymax = -kInf;
@@ -69,8 +70,8 @@ struct TGeladen {
                zeilen.size() * sizeof(int32_t) + beginn.size() * sizeof(uint32_t);
     }
     void LassLos() {
-        for (auto* v : {&x, &y, &z}) std::vector<double>().swap(*v);
-        std::vector<uint32_t>().swap(idx);
+        for (auto* v : {&x, &y, &z}) TGrossVektor<double>().swap(*v);
+        TGrossVektor<uint32_t>().swap(idx);
         std::vector<int32_t>().swap(zeilen);
         std::vector<uint32_t>().swap(beginn);
         geladen = false;
@@ -114,7 +115,7 @@ int32_t Zeile(double v, double zelle) {
 
 // Reads one file the way the query meets it and builds its index.
 void Laden(const std::string& pfad, double zelle, TGeladen& f) {
-    std::vector<TRoh> roh;
+    TGrossVektor<TRoh> roh;
     uint32_t nr = 0;
     TPunktQuelle quelle(pfad);
     f.dbase = quelle.IstDbase();

@@ -9,9 +9,8 @@
 #include <memory>
 #include <new>
 #include <vector>
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
+
+#include "tools/GrosseSeiten.h"
 
 namespace tervalo {
 
@@ -68,7 +67,10 @@ private:
         double x, y;
     };
     struct Freigabe {
-        void operator()(Slot* p) const { std::free(p); }
+        Freigabe() noexcept : anzahl(0) {}
+        explicit Freigabe(std::size_t n) noexcept : anzahl(n) {}
+        std::size_t anzahl;
+        void operator()(Slot* p) const { GrossFreigeben(p, anzahl * sizeof(Slot)); }
     };
     static constexpr uint64_t kFreiBits = 0x7FF8'0000'DEAD'F00DULL;
     static double Frei() { return std::bit_cast<double>(kFreiBits); }
@@ -109,23 +111,11 @@ private:
         for (std::size_t i = 0; i < n; ++i) s[i] = {Frei(), 0.0};
     }
 
-    // Look-ups hit the table at random: on Linux large pages spare most of the TLB misses.
+    // Look-ups hit the table at random: large pages spare most of the TLB misses.
     static std::unique_ptr<Slot[], Freigabe> Anlegen(std::size_t n) {
-        constexpr std::size_t kGrosseSeite = std::size_t{2} << 20;
-        const std::size_t bytes = n * sizeof(Slot);
-        void* p = nullptr;
-        if (bytes >= kGrosseSeite && bytes % kGrosseSeite == 0) {
-            p = std::aligned_alloc(kGrosseSeite, bytes);
-#ifdef __linux__
-            if (p) ::madvise(p, bytes, MADV_HUGEPAGE);
-#endif
-        } else {
-            p = std::malloc(bytes);
-        }
-        if (!p) throw std::bad_alloc();
-        Slot* s = static_cast<Slot*>(p);
+        Slot* s = static_cast<Slot*>(GrossAnlegen(n * sizeof(Slot)));
         Leeren(s, n);
-        return std::unique_ptr<Slot[], Freigabe>(s);
+        return std::unique_ptr<Slot[], Freigabe>(s, Freigabe(n));
     }
 
     void Neu(std::size_t n) {
