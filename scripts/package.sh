@@ -35,4 +35,4 @@ echo "Paket: $DEB"
 dpkg-deb --field "$DEB" Package Version Depends
 desktop-file-validate packaging/*.desktop
 # lintian's verdict is shown; errors fail the script.
-lintian --no-tag-display-limit "$DEB" || { echo "lintian meldet Fehler: $DEB" >&2; exit 1; }
+lintian --tag-display-limit 0 "$DEB" || { echo "lintian meldet Fehler: $DEB" >&2; exit 1; }

@@ -281,7 +281,7 @@ TEST_F(KonfCli, PortableCopyKeepsItsFilesBesideItself) {
         << r.out;
     r = run("tervalo-cli", "query 3567002.5 5936002.5 --json");
     ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(nlohmann::json::parse(r.out)["naechster"]["z"], 209.69);
+    EXPECT_EQ(nlohmann::json::parse(r.out)["naechster"]["z"], 209.685);
 }
 
 TEST(KonfListing, UsesTheGivenDecimalSeparator) {

@@ -62,7 +62,7 @@ TEST(Orte, InstalledProgramUsesTheXdgFolders) {
 
 TEST(Orte, WithoutHomeTheInstalledProgramFallsBack) {
     // No HOME, or a relative one: the password database's home.
-    for (const std::optional<std::string> home : {std::optional<std::string>(), std::optional<std::string>(""),
+    for (const std::optional<std::string>& home : {std::optional<std::string>(), std::optional<std::string>(""),
                                                  std::optional<std::string>("ute")}) {
         const TOrte o = OrteFuer("/usr/bin/", "tervalo.KNF", Env(home), "/usr/bin");
         EXPECT_EQ(o.KonfDatei, "/home/pw/.config/tervalo/tervalo.KNF");
