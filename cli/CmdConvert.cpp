@@ -109,7 +109,7 @@ void RegisterConvert(CLI::App& app) {
         ->type_name("VERSION");
     sub->add_option("--konf", a->konf,
                     "Konfigurationsdatei; sie und ihre Katalogdateien werden nie \xC3\xBC" "berschrieben "
-                    "(Standard: tervalo.KNF neben dem Programm)");
+                    "(Standard: tervalo.KNF neben dem Programm, installiert ~/.config/tervalo/tervalo.KNF)");
     sub->callback([a] { RunCommand([a] { return RunConvert(*a); }); });
 }
 

@@ -114,7 +114,7 @@ void RegisterExport(CLI::App& app) {
     sub->add_option("--level", a->level, "dBase-Version (Standard: die der Konfiguration)")
         ->check(Auswahl({"3", "4", "7"}))
         ->type_name("VERSION");
-    sub->add_option("--konf", a->konf, "Konfigurationsdatei (Standard: tervalo.KNF neben dem Programm)");
+    sub->add_option("--konf", a->konf, KonfOptionHilfe);
     sub->callback([a] { RunCommand([a] { return RunExport(*a); }); });
 }
 

@@ -91,6 +91,8 @@ void Run(const KonfOptions& o) {
     } else {
         std::cout << "Konfigurationsdatei: " << path << (k.Gelesen.Vorhanden ? "" : " (nicht vorhanden, Anfangswerte)")
                   << '\n'
+                  << "Datenordner: " << k.Orte.DatenOrdner
+                  << (k.Orte.Installiert ? " (installiertes Programm)" : " (neben dem Programm)") << '\n'
                   << KonfListing(settings, dateien, DecimalSeparator());
     }
 
@@ -113,7 +115,7 @@ void RegisterKonf(CLI::App& app) {
         "Konfiguration lesen wie beim Programmstart und ausgeben. Die Spaltenbreiten des "
         "Ergebnisgitters werden ohne Fenster mit 8 Pixeln je Zeichen der Spaltentitel geschätzt; "
         "sie wirken sich auf die Ausgabe nicht aus.");
-    cmd->add_option("--konf", opts.file, "Konfigurationsdatei (Standard: tervalo.KNF neben dem Programm)");
+    cmd->add_option("--konf", opts.file, KonfOptionHilfe);
     cmd->add_flag("--json", opts.json, "Ausgabe als JSON");
     cmd->add_option("--save", opts.save, "gelesene Konfiguration in diese Datei schreiben");
     cmd->callback([] {

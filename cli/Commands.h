@@ -8,27 +8,29 @@
 #include <string_view>
 
 #include "config/Konf.h"
+#include "config/Orte.h"
 
 namespace tervalo::cli {
 
-// Folder of the running executable, ending in "/".
-std::string ProgramFolder();
-// Default configuration file: tervalo.KNF beside the program.
-std::string DefaultKonfPath();
 // The user's decimal and thousands separators (from the C library's locale, "." / "" fallback).
 char DecimalSeparator();
 char ThousandsSeparator();
+
+// Help text of the --konf option.
+inline constexpr const char* KonfOptionHilfe =
+    "Konfigurationsdatei (Standard: tervalo.KNF neben dem Programm, installiert ~/.config/tervalo/tervalo.KNF)";
 
 // The configuration as every command reads it.
 struct TKonfCli {
     TSettings Settings;
     TDateien Dateien;        // KonfDatei is the file read (the export and conversion protect it)
     TKonfGelesen Gelesen;
+    TOrte Orte;              // where the program keeps its configuration and data
     // The file holds more entries than the catalogue takes: writing it would drop the rest.
     bool NichtUeberschreiben() const { return Gelesen.ZuVieleEintraege; }
 };
-// Reads the configuration (path: the --konf option, empty for tervalo.KNF beside the
-// program). A missing file gives the initial values, silently; a file that exists but cannot
+// Reads the configuration (path: the --konf option, empty for the program's own file: see
+// OrteFuer). A missing file gives the initial values, silently; a file that exists but cannot
 // be read throws EInOutError naming it; more than 250 entries give a German warning on stderr.
 TKonfCli LoadKonf(const std::string& path, const GridWidthHooks* grid = nullptr);
 

@@ -1,5 +1,3 @@
-#include <unistd.h>
-
 #include <charconv>
 #include <climits>
 #include <clocale>
@@ -13,20 +11,11 @@
 
 namespace tervalo::cli {
 
-std::string ProgramFolder() {
-    char buf[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return "./";
-    std::string p(buf, static_cast<size_t>(n));
-    return p.substr(0, p.find_last_of('/') + 1);
-}
-
-std::string DefaultKonfPath() { return ProgramFolder() + "tervalo.KNF"; }
-
 TKonfCli LoadKonf(const std::string& path, const GridWidthHooks* grid) {
     TKonfCli k;
-    k.Dateien.KonfDatei = path.empty() ? DefaultKonfPath() : path;
-    k.Gelesen = KonfLoad(k.Dateien.KonfDatei, ProgramFolder(), k.Settings, k.Dateien);
+    k.Orte = OrteDesProgramms();
+    k.Dateien.KonfDatei = path.empty() ? k.Orte.KonfDatei : path;
+    k.Gelesen = KonfLoad(k.Dateien.KonfDatei, k.Orte.Ordner, k.Settings, k.Dateien);
     if (grid) ApplyGridWidths(k.Gelesen, k.Settings, *grid);
     if (k.Gelesen.ZuVieleEintraege) {
         std::cout.flush();

@@ -265,8 +265,9 @@ void TakeGridWidths(TSettings& settings, const GridWidthHooks& grid) {
     for (int col = 0; col < grid.colCount && col < 11; ++col) settings.GridBreiten[col] = grid.colWidth(col);
 }
 
-void KonfSave(const std::string& path, const TSettings& settings, const TDateien& dateien) {
+void KonfSave(const std::string& path, const TSettings& settings, const TDateien& dateien, bool ordnerAnlegen) {
     const std::string text = KonfText(settings, dateien);
+    if (ordnerAnlegen) TSafeFile::MakeFolders(FolderPart(path).empty() ? "." : FolderPart(path));
 
     TSchutz schutz;
     const int n = std::min<int>(dateien.Anzahl, MaxDateien);

@@ -54,8 +54,10 @@ void TakeGridWidths(TSettings& settings, const GridWidthHooks& grid);
 // Throws EZielAbgelehnt when the file cannot be created (refused: not a regular file,
 // write-protected for this user, folder not writable, ...; nothing written) and EInOutError
 // for a later failure (the previous file stays as it was). An existing file keeps its mode
-// (and owner, as root).
-void KonfSave(const std::string& path, const TSettings& settings, const TDateien& dateien);
+// (and owner, as root). With ordnerAnlegen, missing folders on the way are created first
+// (the per-user configuration folder of an installed program).
+void KonfSave(const std::string& path, const TSettings& settings, const TDateien& dateien,
+              bool ordnerAnlegen = false);
 
 // The file's text exactly as KonfSave writes it (CR LF lines, Windows-1252).
 std::string KonfText(const TSettings& settings, const TDateien& dateien);

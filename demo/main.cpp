@@ -1,9 +1,8 @@
 // tervalo-demo: writes a demo terrain of four overlapping 1 km tiles into <folder>/Daten/ and a
-// catalogue tervalo.KNF pointing at them. An existing tervalo.KNF is never overwritten.
-#include <unistd.h>
-
+// catalogue tervalo.KNF pointing at them. Without a folder argument it uses the places the
+// other programs read (beside a portable copy, the user's XDG folders when installed). An
+// existing tervalo.KNF is never overwritten.
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -12,10 +11,12 @@
 #include <string>
 
 #include "config/Konf.h"
+#include "config/Orte.h"
 #include "config/TYPEN.h"
 #include "filemanager/Extent.h"
 #include "formats/DbfFile.h"
 #include "formats/TextPoints.h"
+#include "tools/SafeWriter.h"
 
 namespace {
 
@@ -49,25 +50,31 @@ void Kachel(double x0, double y0, Fn&& punkt) {
         }
 }
 
-std::string ProgrammOrdner() {
-    char buf[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return ".";
-    return fs::path(std::string(buf, static_cast<std::size_t>(n))).parent_path().string();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     try {
-        const fs::path ordner = fs::absolute(argc > 1 ? fs::path(argv[1]) : fs::path(ProgrammOrdner()));
-        const fs::path konf = ordner / "tervalo.KNF";
+        fs::path konf, daten;
+        bool installiert = false;
+        if (argc > 1) {
+            const fs::path ordner = fs::absolute(argv[1]);
+            konf = ordner / "tervalo.KNF";
+            daten = ordner / "Daten";
+        } else {
+            const TOrte orte = OrteDesProgramms();
+            konf = orte.KonfDatei;
+            daten = fs::path(orte.DatenOrdner).parent_path();
+            installiert = orte.Installiert;
+        }
         if (fs::exists(konf)) {
             std::printf("%s ist schon vorhanden und bleibt unver\xC3\xA4ndert.\n", konf.string().c_str());
             return 0;
         }
-        const fs::path daten = ordner / "Daten";
-        fs::create_directories(daten);
+        // The user's own folders are private; a portable folder keeps the usual mode.
+        if (installiert)
+            TSafeFile::MakeFolders(daten.string());
+        else
+            fs::create_directories(daten);
 
         struct Blatt {
             const char* name;
@@ -107,7 +114,7 @@ int main(int argc, char** argv) {
         TSettings settings;
         const int32_t breiten[5] = {30, 70, 70, 45, 41};  // the result grid's start widths
         std::copy(std::begin(breiten), std::end(breiten), settings.GridBreiten);
-        KonfSave(konf.string(), settings, kat);  // errors name the file
+        KonfSave(konf.string(), settings, kat, installiert);  // errors name the file
         std::printf("Katalog geschrieben: %s\n", konf.string().c_str());
         std::printf("Zum Ausprobieren, an der Ecke aller vier Bl\xC3\xA4tter: Rechtswert 3567002.5, Hochwert 5936002.5\n"
                     "  tervalo-cli query 3567002.5 5936002.5\n");

@@ -146,6 +146,27 @@ void TSafeFile::Check(const std::string& target, const TSchutz& schutz) {
         throw EZielAbgelehnt(ErrnoText(EACCES) + ": " + target, EACCES);
 }
 
+void TSafeFile::MakeFolders(const std::string& folder) {
+    const std::string abs = Absolute(folder);
+    std::string part;
+    std::size_t from = 1;
+    while (from <= abs.size()) {
+        std::size_t next = abs.find('/', from);
+        if (next == std::string::npos) next = abs.size();
+        part = abs.substr(0, next);
+        from = next + 1;
+        if (part.empty() || part.back() == '/') continue;
+        if (::mkdir(part.c_str(), 0700) == 0 || errno == EEXIST) {
+            struct stat st {};
+            if (::stat(part.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+                throw EZielAbgelehnt(TextOrdnerFehlt + part, ENOTDIR);
+            continue;
+        }
+        const int err = errno;
+        throw EZielAbgelehnt(ErrnoText(err) + ": " + part, err);
+    }
+}
+
 TSafeFile::TSafeFile(const std::string& target, const TSchutz& schutz) : target_(target) {
     Check(target, schutz);
     final_ = Resolve(target);

@@ -57,6 +57,10 @@ public:
     static void Check(const std::string& target, const TSchutz& schutz = {});
     // The path that will be replaced: the target with symbolic links followed, absolute.
     static std::string Resolve(const std::string& target);
+    // Creates the folder and any missing folder above it, each new one private to the user
+    // (0700, as the XDG base directory rules ask). Throws EZielAbgelehnt naming the folder
+    // when one cannot be created or a part of the path is no folder.
+    static void MakeFolders(const std::string& folder);
 
     int Fd() const { return fd_.Fd(); }
     const std::string& TempPath() const { return temp_; }

@@ -1,6 +1,7 @@
 #include "MainUnit.h"
 
 #include "config/Konf.h"
+#include "config/Orte.h"
 #include "tools/Errors.h"
 #include "tools/SafeWriter.h"
 #include "ui/About.h"
@@ -318,9 +319,12 @@ TForm1::~TForm1() {
 }
 
 void TForm1::FormCreate() {
+    // A portable copy names its file after itself, as it always did.
     const std::string exe = QCoreApplication::applicationFilePath().toStdString();
-    Dateien.KonfDatei = KonfFileFor(exe);
-    ProgramFolder = FolderPart(exe);
+    const TOrte orte = OrteDesProgramms(NameWithoutExt(exe) + ".KNF");
+    Dateien.KonfDatei = orte.KonfDatei;
+    ProgramFolder = orte.Ordner;
+    KonfOrdnerAnlegen = orte.Installiert;
     letzterEintrag_ = 0;
 }
 
@@ -428,7 +432,9 @@ void TForm1::FormClose() {
     if (!konfGesperrt_) {
         try {
             TakeGridWidths(Settings, GridHooksFor(*StringGrid1));
-            KonfSave(Dateien.KonfDatei, Settings, Dateien);
+            // First start from the menu: the folders are made so the settings are kept.
+            if (KonfOrdnerAnlegen) TSafeFile::MakeFolders(ProgramFolder + "Daten");
+            KonfSave(Dateien.KonfDatei, Settings, Dateien, KonfOrdnerAnlegen);
         } catch (const EZielAbgelehnt&) {
             // The file cannot be created (refused, write-protected, no folder): nothing saved.
         } catch (const std::exception& e) {

@@ -50,6 +50,7 @@ public:
     // State.
     TDateien Dateien;
     std::string ProgramFolder;          // with a trailing separator; bare names resolve below it
+    bool KonfOrdnerAnlegen = false;     // installed: saving creates the per-user folders
     bool GridShown = false;
     bool Activated = false;
     const THoehenAbfrage* Abfrage() const { return abfrage_.get(); }

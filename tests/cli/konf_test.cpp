@@ -101,6 +101,7 @@ TEST_F(KonfCli, PrintsTheExampleFileAndSavesItUnchanged) {
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, "Konfigurationsdatei: " + knf_ +
                          "\n"
+                         "Datenordner: " TERVALO_BIN_DIR "/Daten/ (neben dem Programm)\n"
                          "Rasterabstand:    5.0\n"
                          "Fangbreite:       50.0\n"
                          "Potenz:           2.0\n"
@@ -253,6 +254,34 @@ TEST_F(KonfCli, DefaultFileLiesBesideTheProgram) {
     nlohmann::json j = nlohmann::json::parse(r.out);
     ASSERT_EQ(j["dateien"].size(), 2u);
     EXPECT_EQ(j["dateien"][1]["datei"], (dir_ / "Daten" / "bare.xyz").string());
+}
+
+// A copy in any writable folder keeps configuration and tiles beside itself, whatever the
+// user's XDG folders say.
+TEST_F(KonfCli, PortableCopyKeepsItsFilesBesideItself) {
+    for (const char* prog : {"tervalo-cli", "tervalo-demo"})
+        fs::copy_file(fs::path(TERVALO_BIN_DIR) / prog, dir_ / prog);
+    const std::string env = "HOME='" + (dir_ / "home").string() + "' XDG_CONFIG_HOME='" + (dir_ / "xc").string() +
+                            "' XDG_DATA_HOME='" + (dir_ / "xd").string() + "' ";
+    auto run = [&](const char* prog, const std::string& args) {
+        return tervalo::test::Shell(env + "LC_ALL=C '" + (dir_ / prog).string() + "' " + args,
+                                    tervalo::test::TStderr::Apart);
+    };
+    const tervalo::test::ShellResult demo = run("tervalo-demo", "");
+    ASSERT_EQ(demo.code, 0) << demo.err;
+    EXPECT_TRUE(fs::is_regular_file(dir_ / "tervalo.KNF"));
+    EXPECT_TRUE(fs::is_regular_file(dir_ / "Daten" / "blatt_sw.xyz"));
+    for (const char* xdg : {"home", "xc", "xd"}) EXPECT_FALSE(fs::exists(dir_ / xdg)) << xdg;
+
+    tervalo::test::ShellResult r = run("tervalo-cli", "konf");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("Konfigurationsdatei: " + (dir_ / "tervalo.KNF").string() + "\nDatenordner: " +
+                              (dir_ / "Daten").string() + "/ (neben dem Programm)\n", 0),
+              0u)
+        << r.out;
+    r = run("tervalo-cli", "query 3567002.5 5936002.5 --json");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(nlohmann::json::parse(r.out)["naechster"]["z"], 209.685);
 }
 
 TEST(KonfListing, UsesTheGivenDecimalSeparator) {
