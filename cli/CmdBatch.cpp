@@ -281,7 +281,7 @@ void RegisterBatch(CLI::App& app) {
     auto* cmd = app.add_subcommand(
         "batch", "H\xC3\xB6hen f\xC3\xBCr viele Punkte: je Zeile \"X Y\" (Trenner: Leerzeichen, Tabulator oder \";\")");
     cmd->add_option("DATEI", opts.input, "Eingabedatei, \"-\" f\xC3\xBCr die Standardeingabe (Standard)");
-    cmd->add_option("--konf", opts.konf, "Konfigurationsdatei (Standard: tervalo.KNF neben dem Programm)");
+    cmd->add_option("--konf", opts.konf, KonfOptionHilfe);
     AddZahl(cmd, "--fangbreite", opts.fangbreite, "halbe Seite des Suchquadrats [m] (statt der Konfiguration)");
     AddZahl(cmd, "--potenz", opts.potenz, "Potenz f\xC3\xBCr die Wichtung nach Shepard (statt der Konfiguration)");
     cmd->add_flag("--json", opts.json, "je Punkt eine Zeile JSON");
