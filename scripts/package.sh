@@ -4,18 +4,7 @@
 # the menu entries with desktop-file-validate.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
-PKGS=(dpkg-dev fakeroot file lintian desktop-file-utils)
-missing=()
-for p in "${PKGS[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+scripts/deps.sh dpkg-dev fakeroot file lintian desktop-file-utils
 
 BUILD=${BUILD_DIR:-build-package}
 # Debian's hardening flags (stack protector, fortify, relro, bindnow, PIE).
