@@ -650,7 +650,13 @@ void TBatchAbfrage::Impl::Antworte(double x, double y, TBatchAntwort& out, TArbe
                 if (erste && ImShepardRadius(pr)) w.shepard.push_back({ord, pr, f.z[t]});
             });
         }
-        const bool alles = nah.xmin <= xmin && xmax <= nah.xmax && nah.ymin <= ymin && ymax <= nah.ymax;
+        // Done when the box holds every selected file's points inside the square.
+        bool alles = true;
+        for (std::size_t j = 0; j < nf && alles; ++j) {
+            const TBox& b = w.boxen[j];
+            if (b.xmin <= b.xmax && b.ymin <= b.ymax)
+                alles = nah.xmin <= b.xmin && b.xmax <= nah.xmax && nah.ymin <= b.ymin && b.ymax <= nah.ymax;
+        }
         if ((hatBest && bestR <= r) || alles || !std::isfinite(r)) break;
     }
     if (hatBest) {
