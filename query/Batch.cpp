@@ -452,7 +452,8 @@ struct TBatchAbfrage::Impl {
         return out;
     }
 
-    // Calls fn(f, abbruch) for each file a query at (x, y) selects, in catalogue order.
+    // Calls fn(entry, file) for each entry whose box the square at (x, y) touches, in catalogue
+    // order, until fn returns false.
     template <class Fn>
     void Waehle(double x, double y, Fn&& fn) const {
         const double xmin = x - d, xmax = x + d, ymin = y - d, ymax = y + d;
@@ -474,8 +475,7 @@ struct TBatchAbfrage::Impl {
 
     // Messages of the files a query at (x, y) meets, each once.
     void Melde(double x, double y) {
-        Waehle(x, y, [&](int, const TGeladen& cf) {
-            TGeladen& f = const_cast<TGeladen&>(cf);
+        Waehle(x, y, [&](int, TGeladen& f) {
             if (!f.meldung.empty() && f.meldung != f.gemeldet) {
                 meldungen.push_back(f.meldung);
                 f.gemeldet = f.meldung;
