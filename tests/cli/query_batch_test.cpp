@@ -169,6 +169,22 @@ TEST_F(QueryCli, BatchMatchesQueryPerLine) {
     EXPECT_EQ(t.out, "X\tY\tAbstand\tH\xC3\xB6he\tn\tShepard\n3567002.50\t5936002.50\t3.54\t209.69\t4\t211.82\nFehler in Zeile: 2\n");
 }
 
+// Points sent one by one through a pipe: each answer comes before the next point is sent
+// (the reading ahead of the next window never waits for input).
+TEST_F(QueryCli, BatchAnswersEachPointBeforeTheNextArrives) {
+    const std::string aus = dir_->File("einzeln.txt"), ok = dir_->File("einzeln.ok");
+    const std::string skript = dir_->File("einzeln.sh");
+    qtest::WriteFile(skript, "(echo '3567002.5 5936002.5'\n"
+                             " for i in $(seq 200); do grep -q 211.82 '" + aus + "' && break; sleep 0.05; done\n"
+                             " grep -q 211.82 '" + aus + "' && touch '" + ok + "'\n"
+                             " echo '3566600 5936400') | '" + kCli + "' batch --konf '" + Konf() + "' > '" + aus + "'\n");
+    Ausgabe a = Starte("sh '" + skript + "'", dir_->File("err"));
+    EXPECT_EQ(a.rc, 0) << a.err;
+    EXPECT_TRUE(std::filesystem::exists(ok)) << "the first answer waited for the second point";
+    const std::string antworten = Lies(aus);
+    EXPECT_EQ(std::count(antworten.begin(), antworten.end(), '\n'), 3);
+}
+
 // Coordinates may be typed with "." or "," whatever the locale; answers use the locale's.
 TEST_F(QueryCli, NumbersTakePointOrCommaInEveryLocale) {
     locale_t de = ::newlocale(LC_ALL_MASK, "de_DE.UTF-8", nullptr);
