@@ -25,18 +25,26 @@ struct ConvertArgs {
 class CliKonvertObserver : public TKonvertObserver {
 public:
     explicit CliKonvertObserver(const InterruptGuard& g) : guard_(g) {}
-    void Start(const std::string& name) override { target_ = name; }
+    void Start(const std::string& name) override {
+        target_ = name;
+        started_ = true;
+    }
     void Progress(const TKonvertProgress& p) override {
         progress_.Show("Ziel: " + target_ + "   Werte \xC3\xBC" "bernommen: " + std::to_string(p.Taken) +
                        "   Werte nicht \xC3\xBC" "bernommen: " + std::to_string(p.NotTaken));
     }
     bool CancelCheck() override { return guard_.Interrupted(); }
-    void Finish() { progress_.Clear(); }
+    // Ends the progress line; after a failure once the target was taken on, the log says so.
+    void Finish(bool failed = false) {
+        progress_.Clear();
+        if (failed && started_) std::cout << "Fehler bei Konvertierung aufgetreten" << std::endl;
+    }
 
 private:
     const InterruptGuard& guard_;
     std::string target_;
     ProgressLine progress_;
+    bool started_ = false;
 };
 
 int RunConvert(const ConvertArgs& a) {
@@ -70,6 +78,7 @@ int RunConvert(const ConvertArgs& a) {
 
     TRunOptions options;
     options.DecimalSeparator = DecimalSeparator();
+    options.CancelKeepsOutput = false;  // a signal aborts: the target stays as it was
     // A file size limit fails the write like a full disk, so the run can clean up after itself.
     std::signal(SIGXFSZ, SIG_IGN);
     InterruptGuard guard;
@@ -78,19 +87,23 @@ int RunConvert(const ConvertArgs& a) {
     try {
         r = Konvertieren(a.source, a.output, target, options, schutz, observer);
     } catch (const ESilentAbort& e) {
-        observer.Finish();
         if (!e.Detail().empty()) std::cerr << e.Detail() << "\n";
+        observer.Finish(true);
         return 1;
     } catch (const std::exception& e) {
-        observer.Finish();
         std::cerr << e.what() << "\n";
+        observer.Finish(true);
         return 1;
     }
     observer.Finish();
+    // A signal aborted the run: nothing was kept, so no counts either.
+    if (r.Cancelled) {
+        std::cout << "Konvertierung abgebrochen" << std::endl;
+        return 128 + guard.Signal();
+    }
     std::cout << "Werte \xC3\xBC" "bernommen: " << r.Counts.Taken << "\n"
               << "Werte nicht \xC3\xBC" "bernommen: " << r.Counts.NotTaken << "\n";
-    // A signal ended the run like "Ja" to the cancel question: the output is complete.
-    return guard.Signal() != 0 ? 128 + guard.Signal() : 0;
+    return 0;
 }
 
 }  // namespace

@@ -29,17 +29,23 @@ public:
     void Log(const std::string& line) override {
         progress_.Clear();
         std::cout << line << std::endl;
+        logged_ = true;
     }
     void Counters(int32_t fileCount, int32_t total, int32_t duplicates) override {
         progress_.Show("exportierte Werte: " + OutWerteText(fileCount, total) +
                        "   doppelte Werte: " + std::to_string(duplicates));
     }
     bool CancelCheck() override { return guard_.Interrupted(); }
-    void Finish() { progress_.Clear(); }
+    // Ends the progress line; after a failure of a run that had begun its log, the log says so.
+    void Finish(bool failed = false) {
+        progress_.Clear();
+        if (failed && logged_) std::cout << "Fehler bei Konvertierung aufgetreten" << std::endl;
+    }
 
 private:
     const InterruptGuard& guard_;
     ProgressLine progress_;
+    bool logged_ = false;
 };
 
 // The target as the log shows it: absolute, without "." and "..". The folder is resolved as
@@ -73,6 +79,7 @@ int RunExport(const ExportArgs& a) {
                     level};
     TRunOptions options;
     options.DecimalSeparator = DecimalSeparator();
+    options.CancelKeepsOutput = false;  // a signal aborts: the target stays as it was
 
     // A file size limit fails the write like a full disk, so the run can clean up after itself.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -83,17 +90,17 @@ int RunExport(const ExportArgs& a) {
     try {
         r = ExportRun(dateien, {a.xmin, a.xmax, a.ymin, a.ymax}, out, format, options, observer);
     } catch (const ESilentAbort& e) {
-        observer.Finish();
         if (!e.Detail().empty()) std::cerr << e.Detail() << "\n";
+        observer.Finish(true);
         return 1;
     } catch (const std::exception& e) {
-        observer.Finish();
         std::cerr << e.what() << "\n";
+        observer.Finish(true);
         return 1;
     }
     observer.Finish();
-    // A signal ended the run like "Ja" to the cancel question: the output is complete.
-    if (guard.Signal() != 0) return 128 + guard.Signal();
+    // A signal aborted the run: its log ends with "Konvertierung abgebrochen".
+    if (r.Cancelled) return 128 + guard.Signal();
     return r.Error ? 1 : 0;
 }
 

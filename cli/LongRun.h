@@ -1,7 +1,7 @@
 #pragma once
-// What the export and convert commands share: SIGINT, SIGTERM and SIGHUP end a run like
-// "Wirklich abbrechen?" answered with Yes (so the output is closed properly and replaces the
-// target), and a progress line on a terminal.
+// What the export and convert commands share: SIGINT, SIGTERM and SIGHUP abort a run (its
+// output is thrown away, an existing target stays as it was, the log ends with "Konvertierung
+// abgebrochen"), and a progress line on a terminal.
 #include <unistd.h>
 
 #include <csignal>

@@ -74,17 +74,23 @@ public:
                     if (cancelled_) break;
                 }
                 out_ = nullptr;
-                out.Close();
+                if (!cancelled_ && LastCancelCheck(opt_, obs_)) cancelled_ = true;
+                kept_ = out.Close({cancelled_, error_});
+            } else if (LastCancelCheck(opt_, obs_)) {
+                cancelled_ = true;
             }
         }
+        // A cancel that threw the output away reports no totals: nothing of them was kept.
+        const bool discarded = cancelled_ && !opt_.CancelKeepsOutput;
         if (error_) {
             Log("Fehler bei Konvertierung aufgetreten");
-        } else {
+        } else if (!discarded) {
             Log("Konvertierung abgeschlossen");
             Log(std::to_string(total_) + " Werte insgesamt exportiert");
             Log(std::to_string(duplicates_) + " doppelte Werte nicht exportiert");
         }
-        return {total_, duplicates_, error_, cancelled_};
+        if (discarded) Log("Konvertierung abgebrochen");
+        return {total_, duplicates_, error_, cancelled_, kept_};
     }
 
 private:
@@ -161,6 +167,7 @@ private:
     int32_t duplicates_ = 0;
     bool error_ = false;
     bool cancelled_ = false;
+    bool kept_ = false;
 };
 
 }  // namespace

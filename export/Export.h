@@ -43,16 +43,18 @@ struct TExportResult {
     int32_t Total = 0;
     int32_t Duplicates = 0;
     bool Error = false;      // the log ends with "Fehler bei Konvertierung aufgetreten"
-    bool Cancelled = false;
+    bool Cancelled = false;  // where the cancel throws the output away, the log ends with "Konvertierung abgebrochen"
+    bool Kept = false;       // the target now holds this run's output
 };
 
 // Runs one export. The bounds are taken as given for the whole run. An output that is one of
 // the catalogued files or the configuration file (catalogue.KonfDatei), or no regular file,
 // is refused before the first log line (EZielAbgelehnt). A text output that cannot be created
 // logs the reason and ends with the error flag; a table that cannot be created throws
-// EZielAbgelehnt naming the path. The output replaces the target when the run ends normally,
-// with the error flag or cancelled; failures of the table layer, read and write failures
-// throw and leave the target as it was.
+// EZielAbgelehnt naming the path. What becomes of the output is TPointOutput::Close's
+// decision: a run that ran to its end replaces the target, a cancelled one as the options
+// say, one with the error flag only creates a target that did not exist. Failures of the
+// table layer, read and write failures throw and leave the target as it was, and no new file.
 TExportResult ExportRun(const TDateien& catalogue, const TExportBounds& bounds,
                         const std::string& outputPath, const TAusgabe& format,
                         const TRunOptions& options, TExportObserver& observer);

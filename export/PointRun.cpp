@@ -58,6 +58,10 @@ TPointOutput::TPointOutput() = default;
 
 TPointOutput::~TPointOutput() {
     // Not closed: the run failed. Its own error is the one to report; the file goes.
+    Abandon();
+}
+
+void TPointOutput::Abandon() noexcept {
     text_.reset();
     try {
         dbf_.Close();
@@ -73,6 +77,7 @@ void TPointOutput::Open(const std::string& path, const TAusgabe& format, const T
     file_ = std::make_unique<TSafeFile>(path, schutz);
     format_ = format.Format;
     sep_ = opt.DecimalSeparator;
+    cancelKeeps_ = opt.CancelKeepsOutput;
     if (format_ == TAusgabeFormat::DBase) {
         if (opt.Language) dbf_.Language = *opt.Language;
         dbf_.CreateTable(*file_, format.DbfLevel, XyzFieldDefs());
@@ -91,13 +96,24 @@ void TPointOutput::Write(double x, double y, double z) {
     }
 }
 
-void TPointOutput::Close() {
-    if (!file_) return;
+bool TPointOutput::Close(const TRunEnd& end) {
+    if (!file_) return false;
+    const bool keep = !end.Cancelled || cancelKeeps_;
+    const bool replace = !end.Error;
+    if (!keep || (!replace && file_->TargetExisted())) {
+        Abandon();
+        return false;
+    }
     if (text_) text_->Close();
     if (dbf_.IsOpen()) dbf_.Close();
     text_.reset();
     std::unique_ptr<TSafeFile> file = std::move(file_);
-    file->Commit();
+    if (replace) {
+        file->Commit();
+        return true;
+    }
+    // Where a file appeared meanwhile, it stays.
+    return file->CommitIfNew();
 }
 
 }  // namespace tervalo

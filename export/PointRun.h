@@ -10,6 +10,7 @@
 
 #include "formats/DbfFile.h"
 #include "tools/PunktSet.h"
+#include "tools/Rueckmeldung.h"
 #include "tools/SafeWriter.h"
 
 namespace tervalo {
@@ -91,12 +92,27 @@ struct TRunOptions {
     std::optional<TLanguageSettings> Language;  // for new dBase tables; unset: DefaultLanguage()
     std::size_t DuplicateLimit = TDuplicateMemory::DefaultLimit;
     TPollOptions Poll;
+    // What a confirmed cancel leaves: the points so far as a valid file (the window's "Ja"),
+    // or nothing, the target as it was (a signal in the command line).
+    bool CancelKeepsOutput = true;
 };
 
+// How a run ended, for the decision on its output.
+struct TRunEnd {
+    bool Cancelled = false;
+    bool Error = false;  // the error flag: the run can no longer succeed
+};
+
+// A cancel that throws the output away must win over the commit even when it comes after the
+// last poll: asked once more when the run has read everything (never in the window, where a
+// cancel keeps the output and the question would come after the run).
+inline bool LastCancelCheck(const TRunOptions& o, TRueckmeldung& observer) {
+    return !o.CancelKeepsOutput && observer.CancelCheck();
+}
+
 // The output of a run, written into a temporary file beside the target (TSafeFile). Close
-// finishes the file (a table gets its header, count and end byte) and replaces the target
-// with it; an output destroyed without Close (an exception ended the run) is removed and the
-// target stays exactly as it was.
+// decides what becomes of it; an output destroyed without Close (an exception ended the run)
+// is removed and the target stays exactly as it was, and no new file appears.
 class TPointOutput {
 public:
     TPointOutput();
@@ -108,12 +124,20 @@ public:
     // the target is refused or cannot be created; failures of the table layer as they come.
     void Open(const std::string& path, const TAusgabe& format, const TRunOptions& opt, const TSchutz& schutz);
     void Write(double x, double y, double z);
-    // Errors throw; the temporary file is then gone and the target as it was.
-    void Close();
+    // The one place that decides: a run that ran to its end replaces the target; a cancelled
+    // one too when the options keep a cancel's output, otherwise the target stays; one with
+    // the error flag never replaces an existing target (the one there when the run started)
+    // and leaves a new one with the points written before the error. A kept output is
+    // finished (a table gets its header, count and end byte) first. Returns whether the
+    // target now holds the output. Errors throw; the temporary file is then gone and the
+    // target as it was.
+    bool Close(const TRunEnd& end);
 
 private:
     TAusgabeFormat format_ = TAusgabeFormat::Xyz;
     char sep_ = '.';
+    bool cancelKeeps_ = true;
+    void Abandon() noexcept;
     std::unique_ptr<TSafeFile> file_;
     std::unique_ptr<TextPointWriter> text_;
     TDbfFile dbf_;

@@ -143,10 +143,10 @@ TKonvertResult Konvertieren(const std::string& source, const std::string& target
     observer.Start(FileNamePart(target));
     observer.Progress(run.Progress());
     run.Read(quelle, out);
-    out.Close();
+    r.Cancelled = run.Cancelled() || LastCancelCheck(options, observer);
+    r.Kept = out.Close({r.Cancelled, false});
     run.Finish();
     r.Counts = run.Progress();
-    r.Cancelled = run.Cancelled();
     observer.Progress(r.Counts);
     return r;
 }

@@ -52,6 +52,7 @@ struct TKonvertResult {
     TKonvertProgress Counts;
     bool SourceIsDbase = false;
     bool Cancelled = false;
+    bool Kept = false;  // the target now holds the converted points
 };
 
 // The source of a conversion cannot be opened or read: "<file error>: <source path>".
@@ -67,8 +68,9 @@ void CheckKonvertSource(const std::string& source);
 // (EKonvertQuelle), then the direction: the target must be of the other kind
 // (std::invalid_argument). The target is refused when it is the source, a file of `schutz`
 // or no regular file, and when it cannot be created (EZielAbgelehnt); nothing is written then.
-// The new file replaces the target when the run ends or is cancelled; failures of the table
-// layer, read and write errors throw and leave the target exactly as it was.
+// The new file replaces the target when the run ends, and when it is cancelled where the
+// options keep a cancel's output; failures of the table layer, read and write errors throw
+// and leave the target exactly as it was, and no new file.
 TKonvertResult Konvertieren(const std::string& source, const std::string& target,
                             const TAusgabe& format, const TRunOptions& options, const TSchutz& schutz,
                             TKonvertObserver& observer);

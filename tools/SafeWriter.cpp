@@ -1,6 +1,9 @@
 #include "tools/SafeWriter.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,7 +13,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
+#include <string_view>
 
 #include "tools/Datei.h"
 #include "tools/Errors.h"
@@ -78,6 +83,96 @@ mode_t NewFileMode() {
 
 bool SameInode(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
+// An existing file may be replaced only by who may write it in place; one without any write
+// bit is protected from root as well, who would pass the access test.
+bool MayReplace(const std::string& path, const struct stat& st, int& err) {
+    if ((st.st_mode & 0222) == 0) {
+        err = EACCES;
+        return false;
+    }
+    if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
+        err = errno;
+        return false;
+    }
+    return true;
+}
+
+// The random part of a temporary name: six letters or digits, as mkostemp makes them.
+constexpr int kRandomChars = 6;
+constexpr char kRandomSet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+
+bool IsRandomChar(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+std::string RandomChars() {
+    unsigned char b[kRandomChars] = {};
+    if (::getrandom(b, sizeof b, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof b)) {
+        timespec ts {};
+        ::clock_gettime(CLOCK_MONOTONIC, &ts);
+        uint64_t v = static_cast<uint64_t>(ts.tv_nsec) * 0x9E3779B97F4A7C15ull ^ static_cast<uint64_t>(::getpid());
+        for (unsigned char& c : b) c = static_cast<unsigned char>(v >>= 7);
+    }
+    std::string r(kRandomChars, 'A');
+    for (int i = 0; i < kRandomChars; ++i) r[static_cast<std::size_t>(i)] = kRandomSet[b[i] % (sizeof kRandomSet - 1)];
+    return r;
+}
+
+void LockExclusive(int fd) {
+    // Where the file system has no locks the file stays unlocked; the cleaner then cannot
+    // lock it either and leaves it.
+    while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+}
+
+// Creates `prefix` + six random characters, locked before anyone can take it for a
+// leftover: an unnamed file linked in already locked where the system allows, otherwise a
+// named one locked just after creation (and made again should a cleaner have taken it in
+// that moment). Returns the descriptor, or -1 with `err` set.
+int CreateLocked(const std::string& dir, const std::string& prefix, std::string& path, int& err) {
+    int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        LockExclusive(fd);
+        char proc[64];
+        std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            path = prefix + RandomChars();
+            if (::linkat(AT_FDCWD, proc, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) return fd;
+            if (errno != EEXIST) break;
+        }
+        ::close(fd);
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string pattern = prefix + "XXXXXX";
+        do {
+            fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+        } while (fd < 0 && errno == EINTR);
+        if (fd < 0) {
+            err = errno;
+            return -1;
+        }
+        LockExclusive(fd);
+        struct stat mine {}, named {};
+        if (::fstat(fd, &mine) == 0 && ::lstat(pattern.c_str(), &named) == 0 && SameInode(mine, named)) {
+            path = pattern;
+            return fd;
+        }
+        ::close(fd);
+    }
+    err = EEXIST;
+    return -1;
+}
+
+// An empty file this young may belong to a run that has not locked it yet.
+constexpr time_t kYoungSeconds = 10;
+
+bool YoungAndEmpty(const struct stat& st) {
+    if (st.st_size != 0) return false;
+    timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return st.st_mtim.tv_sec > now.tv_sec - kYoungSeconds;  // a time ahead of the clock too
+}
+
 // True when `p` names the file `finalPath` (existing: same inode; else the same absolute path).
 bool IsSameFile(const std::string& finalPath, bool finalExists, const struct stat& finalSt, const std::string& p) {
     if (p.empty()) return false;
@@ -132,8 +227,8 @@ void TSafeFile::Check(const std::string& target, const TSchutz& schutz) {
     for (const std::string& q : schutz.Quellen)
         if (IsSameFile(finalPath, exists, st, q)) throw EZielAbgelehnt(TextZielIstQuelle + target);
     // A rename would go round the owner's protection; only who may write in place may replace.
-    if (exists && ::faccessat(AT_FDCWD, finalPath.c_str(), W_OK, AT_EACCESS) != 0)
-        throw EZielAbgelehnt(TextZielSchreibgeschuetzt + target, errno);
+    int denied = 0;
+    if (exists && !MayReplace(finalPath, st, denied)) throw EZielAbgelehnt(TextZielSchreibgeschuetzt + target, denied);
     struct stat dst {};
     const std::string dir = DirOf(finalPath);
     if (::stat(dir.c_str(), &dst) != 0 || !S_ISDIR(dst.st_mode)) throw EZielAbgelehnt(TextOrdnerFehlt + dir, ENOENT);
@@ -167,24 +262,30 @@ void TSafeFile::MakeFolders(const std::string& folder) {
     }
 }
 
+std::string TemporaryPrefix(const std::string& targetName) {
+    std::string name = targetName;
+    if (name.size() > 200) name.resize(200);  // room for the suffix within NAME_MAX
+    return "." + name + ".tervalo-";
+}
+
 TSafeFile::TSafeFile(const std::string& target, const TSchutz& schutz) : target_(target) {
     Check(target, schutz);
     final_ = Resolve(target);
+    struct stat st {};
+    existed_ = ::stat(final_.c_str(), &st) == 0;
     const std::string dir = DirOf(final_);
-    std::string name = final_.substr(final_.find_last_of('/') + 1);
-    if (name.size() > 200) name.resize(200);  // room for the suffix within NAME_MAX
-    std::string pattern = (dir == "/" ? std::string() : dir) + "/." + name + ".tervalo-XXXXXX";
-    int fd;
-    do {
-        fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    const std::string prefix =
+        (dir == "/" ? std::string() : dir) + "/" + TemporaryPrefix(final_.substr(final_.find_last_of('/') + 1));
+    int err = 0;
+    const int fd = CreateLocked(dir, prefix, temp_, err);
     if (fd < 0) {
-        const int err = errno;
+        temp_.clear();
         throw EZielAbgelehnt(ErrnoText(err) + ": " + target, err);
     }
     fd_.Reset(fd);
-    temp_ = pattern;
+    lock_.Reset(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
     slot_ = Register(temp_);
+    RemoveStaleTemporaries(final_, temp_);
 }
 
 TSafeFile::~TSafeFile() {
@@ -195,17 +296,22 @@ void TSafeFile::Write(const void* data, std::size_t n) {
     if (!WriteAll(fd_.Fd(), data, n)) ThrowFileError(errno, target_);
 }
 
-void TSafeFile::Commit() {
-    if (committed_) return;
+void TSafeFile::Commit() { Finish(true); }
+
+bool TSafeFile::CommitIfNew() { return Finish(false); }
+
+bool TSafeFile::Finish(bool replace) {
+    if (committed_) return true;
     if (!fd_) ThrowFileError(EBADF, target_);
     // Any failure below leaves the target as it was.
     auto discard = OnExit([this] { Discard(); });
     // The target may have changed since the check: never rename over anything but a file.
     struct stat st {};
-    const bool exists = ::stat(final_.c_str(), &st) == 0;
+    const bool exists = ::stat(final_.c_str(), &st) == 0 || ::lstat(final_.c_str(), &st) == 0;
+    if (exists && !replace) return false;
     if (exists && !S_ISREG(st.st_mode)) throw EZielAbgelehnt(TextZielKeineDatei + target_);
-    if (exists && ::faccessat(AT_FDCWD, final_.c_str(), W_OK, AT_EACCESS) != 0)
-        throw EZielAbgelehnt(TextZielSchreibgeschuetzt + target_, errno);
+    int denied = 0;
+    if (exists && !MayReplace(final_, st, denied)) throw EZielAbgelehnt(TextZielSchreibgeschuetzt + target_, denied);
     if (exists) {
         if (::geteuid() == 0) {
             if (::fchown(fd_.Fd(), st.st_uid, st.st_gid) != 0) ThrowFileError(errno, target_);
@@ -216,11 +322,24 @@ void TSafeFile::Commit() {
     // After fchown, which may clear set-id bits.
     if (::fchmod(fd_.Fd(), exists ? (st.st_mode & 07777) : NewFileMode()) != 0) ThrowFileError(errno, target_);
     if (SyncEnabled() && ::fsync(fd_.Fd()) != 0 && errno != EINVAL && errno != EROFS) ThrowFileError(errno, target_);
+    // The lock stays with its second descriptor until the name is gone.
     const int err = fd_.Close();
     if (err != 0 && err != EINTR) ThrowFileError(err, target_);
-    if (::rename(temp_.c_str(), final_.c_str()) != 0) ThrowFileError(errno, target_);
+    if (replace) {
+        if (::rename(temp_.c_str(), final_.c_str()) != 0) ThrowFileError(errno, target_);
+    } else if (::renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, final_.c_str(), RENAME_NOREPLACE) != 0) {
+        if (errno == EEXIST) return false;
+        if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) ThrowFileError(errno, target_);
+        // A file system without the flag: a hard link never replaces either.
+        if (::link(temp_.c_str(), final_.c_str()) != 0) {
+            if (errno == EEXIST) return false;
+            ThrowFileError(errno, target_);
+        }
+        ::unlink(temp_.c_str());
+    }
     discard.Dismiss();
     committed_ = true;
+    lock_.Reset();
     Unregister(slot_);
     slot_ = -1;
     if (SyncEnabled()) {
@@ -230,14 +349,49 @@ void TSafeFile::Commit() {
             [[maybe_unused]] int ignored = ::fsync(dir.Fd());
         }
     }
+    return true;
 }
 
 void TSafeFile::Discard() noexcept {
-    fd_.Reset();
+    // The name goes while the lock is held, so no cleaner can take it meanwhile.
     if (!temp_.empty() && !committed_) ::unlink(temp_.c_str());
+    fd_.Reset();
+    lock_.Reset();
     Unregister(slot_);
     slot_ = -1;
     temp_.clear();
+}
+
+int RemoveStaleTemporaries(const std::string& finalPath, const std::string& keep) noexcept {
+    int removed = 0;
+    try {
+        const std::size_t slash = finalPath.find_last_of('/');
+        const std::string dir = slash == std::string::npos ? "." : DirOf(finalPath);
+        const std::string prefix = TemporaryPrefix(finalPath.substr(slash == std::string::npos ? 0 : slash + 1));
+        const std::string keepName = keep.substr(keep.find_last_of('/') + 1);
+        DIR* d = ::opendir(dir.c_str());
+        if (!d) return 0;
+        const auto closeIt = OnExit([d] { ::closedir(d); });
+        const int dfd = ::dirfd(d);
+        while (const dirent* e = ::readdir(d)) {
+            const std::string_view n(e->d_name);
+            if (n.size() != prefix.size() + kRandomChars || n.compare(0, prefix.size(), prefix) != 0) continue;
+            bool random = true;
+            for (char c : n.substr(prefix.size())) random = random && IsRandomChar(c);
+            if (!random || (!keep.empty() && n == keepName)) continue;
+            const TDateiHandle h(::openat(dfd, e->d_name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+            struct stat locked {}, named {};
+            if (!h || ::fstat(h.Fd(), &locked) != 0 || !S_ISREG(locked.st_mode)) continue;
+            // A live run holds its lock; a file system without locks refuses it: both stay.
+            if (::flock(h.Fd(), LOCK_EX | LOCK_NB) != 0) continue;
+            // Still the file that was locked, under that name.
+            if (::fstatat(dfd, e->d_name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !SameInode(locked, named)) continue;
+            if (YoungAndEmpty(named)) continue;
+            if (::unlinkat(dfd, e->d_name, 0) == 0) ++removed;
+        }
+    } catch (...) {
+    }
+    return removed;
 }
 
 void RemoveSafeFileTemporaries() noexcept {

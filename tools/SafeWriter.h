@@ -5,12 +5,15 @@
 // yet (a symbolic link counts as the file it points to, which is what gets replaced); it must
 // not be one of the protected files (the sources of the run, the configuration file; same
 // device and inode, or the same path for files that do not exist); an existing target the
-// user may not write in place is refused (the owner's protection holds; root aside), and so is
-// one in a folder the user may not write or, in a sticky folder, may not replace. The data
-// then goes into a temporary file in the target's folder. Commit() syncs it, gives it the
-// existing target's mode (and owner, as root) or the usual mode under the umask, and renames
-// it over the target. Without Commit() the temporary file is removed and an existing target
-// stays exactly as it was. Nothing the program did not create is truncated or deleted.
+// user may not write in place is refused (the owner's protection holds, and a file without any
+// write bit is refused to root too), and so is one in a folder the user may not write or, in a
+// sticky folder, may not replace. The data then goes into a temporary file in the target's
+// folder, ".<name>.tervalo-XXXXXX", locked (flock) for as long as the run lives; leftovers of
+// that name that nobody holds locked (their run died) are removed when the next one is made.
+// Commit() syncs it, gives it the existing target's mode (and owner, as root) or the usual
+// mode under the umask, and renames it over the target. Without Commit() the temporary file is
+// removed and an existing target stays exactly as it was. Nothing the program did not create
+// is truncated or deleted.
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -67,6 +70,8 @@ public:
     const std::string& Target() const { return target_; }  // as given
     const std::string& FinalPath() const { return final_; }
     bool Committed() const { return committed_; }
+    // Whether the target existed when this file was made.
+    bool TargetExisted() const { return existed_; }
 
     // Writes all bytes at the current position; errors throw EInOutError naming the target.
     void Write(const void* data, std::size_t n);
@@ -74,6 +79,9 @@ public:
     // EInOutError, or EZielAbgelehnt when the target became a folder, device or protected file
     // meanwhile; the temporary file is then removed and the target left as it was.
     void Commit();
+    // Like Commit, but only where no file of the target's name exists: false (and the
+    // temporary file removed) when one does, which is then left as it is.
+    bool CommitIfNew();
     // Removes the temporary file; the target stays as it was.
     void Discard() noexcept;
 
@@ -85,9 +93,20 @@ private:
     std::string final_;
     std::string temp_;
     TDateiHandle fd_;
+    TDateiHandle lock_;  // holds the lock from creation until after the rename
     int slot_ = -1;
+    bool existed_ = false;
     bool committed_ = false;
+
+    bool Finish(bool replace);
 };
+
+// Removes the temporary files of `target`'s name in its folder that no live run holds locked,
+// leaving `keep` (a path, may be empty). Empty ones younger than a few seconds stay too: a run
+// without O_TMPFILE locks its file just after creating it. Never throws; returns the count.
+int RemoveStaleTemporaries(const std::string& finalPath, const std::string& keep = {}) noexcept;
+// Prefix of the temporary files of a target name: "." + name (at most 200 bytes) + ".tervalo-".
+std::string TemporaryPrefix(const std::string& targetName);
 
 // Removes every temporary file still open. Async-signal-safe: for a signal that ends the process.
 void RemoveSafeFileTemporaries() noexcept;
