@@ -62,6 +62,26 @@ TEST_F(CliTest, ExportPrintsTheLogAndSucceeds) {
     EXPECT_EQ(Lines(ReadAll(dir / "o.csv")).at(1), "-10.000;-10.000;100.000");
 }
 
+// One catalogue tile missing: the user's file is left as it was, a new target keeps the
+// points read before the error.
+TEST_F(CliTest, ExportWithAMissingTileLeavesTheUsersFile) {
+    TDateien cat;
+    const std::string a = dir / "a.xyz";
+    WriteXyzTile(a, Grid(0, 0, 3));
+    AddEntry(cat, a, Grid(0, 0, 3));
+    AddEntry(cat, dir / "fehlt.xyz", 0, 10, 0, 10);
+    SaveKonf(cat);
+    WriteAll(dir / "keep.xyz", "Daten des Benutzers\r\n");
+    for (const std::string& out : {dir / "keep.xyz", dir / "neu.xyz"}) {
+        ShellResult r = Cli("export 0 10 0 10 " + Q(out) + " --konf " + Q(konf));
+        EXPECT_EQ(r.code, 1);
+        EXPECT_NE(r.out.find("\n!!! ABBRUCH !!!\nDatei I/O-Fehler: " + dir / "fehlt.xyz\n"), std::string::npos) << r.out;
+        EXPECT_TRUE(r.out.ends_with("\nFehler bei Konvertierung aufgetreten\n")) << r.out;
+    }
+    EXPECT_EQ(ReadAll(dir / "keep.xyz"), "Daten des Benutzers\r\n");
+    EXPECT_EQ(ReadXyz(dir / "neu.xyz").size(), 9u);
+}
+
 TEST_F(CliTest, ExportFailureGivesExitCodeOne) {
     TDateien cat;
     AddEntry(cat, dir / "fehlt.xyz", 0, 10, 0, 10);
@@ -129,6 +149,26 @@ TEST_F(CliTest, ConvertBothWays) {
     EXPECT_EQ(Cli("convert " + Q(dir / "t.dbf") + " " + Q(dir / "x.dbf") + " --format dbf").code, 2);
     EXPECT_EQ(Cli("convert " + Q(src) + " " + Q(dir / "x.xyz") + " --format xyz").code, 2);
     EXPECT_EQ(Cli("convert " + Q(dir / "fehlt.xyz") + " " + Q(dir / "x.dbf")).code, 1);
+}
+
+// A conversion that fails on the way (a table with two fields) leaves an existing target,
+// makes no new one and ends its log with the failure; the reason goes to standard error.
+TEST_F(CliTest, AFailedConversionLeavesTheTargetAndSaysSo) {
+    std::vector<TDbfFieldDef> two = XyzFieldDefs();
+    two.pop_back();
+    const std::string narrow = dir / "zwei.dbf";
+    WriteDbfTable(narrow, {{1, 2, 0}, {3, 4, 0}}, 3, two);
+    WriteAll(dir / "keep.xyz", "Daten des Benutzers");
+    for (const std::string& out : {dir / "keep.xyz", dir / "neu.xyz"}) {
+        ShellResult r = Shell(std::string(TERVALO_BIN_DIR) + "/tervalo-cli convert " + Q(narrow) + " " + Q(out) +
+                                  " --konf " + Q(dir / "keine.KNF"),
+                              TStderr::Apart);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.out, "Fehler bei Konvertierung aufgetreten\n");
+        EXPECT_FALSE(r.err.empty());
+    }
+    EXPECT_EQ(ReadAll(dir / "keep.xyz"), "Daten des Benutzers");
+    EXPECT_FALSE(fs::exists(dir / "neu.xyz"));
 }
 
 // --- the output is written safely --------------------------------------------------------
@@ -210,14 +250,25 @@ TEST_F(CliSafeTest, AFullDiskLeavesTheTargetAndNoTemporaryFile) {
     WriteAll(dir / "o.xyz", "voriger Export");
     WriteAll(dir / "k.dbf", "voriges Ergebnis");
     const std::string limit = "prlimit --fsize=100000 -- " + std::string(TERVALO_BIN_DIR) + "/tervalo-cli ";
-    ShellResult r = Shell(limit + Export(dir / "o.dbf"));
-    EXPECT_EQ(r.code, 1);
-    EXPECT_NE(r.out.find("Error while writing occurred. (Disk full?)"), std::string::npos) << r.out;
-    r = Shell(limit + Export(dir / "o.xyz", "xyz"));
-    EXPECT_EQ(r.code, 1);
-    EXPECT_NE(r.out.find(": " + dir / "o.xyz"), std::string::npos) << r.out;
-    r = Shell(limit + "convert " + Q(tile) + " " + Q(dir / "k.dbf") + " --konf " + Q(konf));
-    EXPECT_EQ(r.code, 1);
+    const std::string failed = "\nFehler bei Konvertierung aufgetreten\n";
+    for (const char* name : {"o.dbf", "n.dbf"}) {
+        ShellResult r = Shell(limit + Export(dir / name), TStderr::Apart);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_NE(r.err.find("Error while writing occurred. (Disk full?)"), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.ends_with(failed)) << r.out;
+    }
+    for (const char* name : {"o.xyz", "n.xyz"}) {
+        ShellResult r = Shell(limit + Export(dir / name, "xyz"), TStderr::Apart);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_NE(r.err.find(": " + dir / name), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.ends_with(failed)) << r.out;
+    }
+    for (const char* name : {"k.dbf", "n.dbf"}) {
+        ShellResult r = Shell(limit + "convert " + Q(tile) + " " + Q(dir / name) + " --konf " + Q(konf), TStderr::Apart);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.out, failed.substr(1));
+        EXPECT_NE(r.err.find("Error while writing occurred. (Disk full?)"), std::string::npos) << r.err;
+    }
     EXPECT_EQ(ReadAll(dir / "o.dbf"), "voriger Export");
     EXPECT_EQ(ReadAll(dir / "o.xyz"), "voriger Export");
     EXPECT_EQ(ReadAll(dir / "k.dbf"), "voriges Ergebnis");
@@ -239,40 +290,127 @@ TEST_F(CliSafeTest, ConcurrentRunsAndAClosedLogLeaveWholeOutputs) {
     ExpectOnly({"ref.dbf", "o.dbf", "head.dbf"});
 }
 
-TEST_F(CliSafeTest, ASignalEndsTheRunWithAClosedTableAndItsNumber) {
+// Runs the command line in the background, its standard output into `log`.
+pid_t Start(const std::vector<std::string>& args, const std::string& log) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (!std::freopen(log.c_str(), "w", stdout)) ::_exit(126);
+        std::freopen("/dev/null", "w", stderr);
+        const std::string cli = std::string(TERVALO_BIN_DIR) + "/tervalo-cli";
+        std::vector<char*> argv{const_cast<char*>(cli.c_str())};
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(cli.c_str(), argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+// Temporary files in the folder.
+std::vector<std::string> Temporaries(const fs::path& dir) {
+    std::vector<std::string> t;
+    for (const auto& e : fs::directory_iterator(dir))
+        if (e.path().filename().string().find(".tervalo-") != std::string::npos) t.push_back(e.path().string());
+    return t;
+}
+
+// Waits until a run has made its temporary file (it writes from then on).
+bool WaitForTemporary(const fs::path& dir) {
+    for (int i = 0; i < 30000; ++i) {
+        if (!Temporaries(dir).empty()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+int Wait(pid_t pid) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string LastLine(const std::string& text) {
+    const std::size_t end = text.size() > 0 && text.back() == '\n' ? text.size() - 1 : text.size();
+    const std::size_t start = text.rfind('\n', end == 0 ? 0 : end - 1);
+    return text.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1));
+}
+
+// Ctrl+C, SIGTERM and SIGHUP abort: the user's file stays as it was, a new one is not made,
+// the log's last line says so and the exit code carries the signal.
+TEST_F(CliSafeTest, ASignalAbortsTheRunAndLeavesNoTrace) {
     // The tile over and over: a run far longer than the wait for its first record.
     TDateien cat;
     for (int i = 0; i < MaxDateien; ++i) AddEntry(cat, tile, 0, 399, 0, 399);
     SaveKonf(cat);
+    TempDir logs;
+    WriteAll(dir / "keep.dbf", "Daten des Benutzers");
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        for (const std::string& out : {dir / "keep.dbf", dir / "neu.dbf"}) {
+            const pid_t pid = Start({"export", "0", "1000", "0", "1000", out, "--format", "dbf", "--konf", konf}, logs / "log");
+            EXPECT_TRUE(WaitForTemporary(dir.Path()));
+            ::kill(pid, sig);
+            EXPECT_EQ(Wait(pid), 128 + sig) << "signal " << sig;
+            const std::string log = ReadAll(logs / "log");
+            EXPECT_EQ(log.rfind("Beginn der Konvertierung\n", 0), 0u) << log;
+            EXPECT_EQ(LastLine(log), "Konvertierung abgebrochen") << log;
+            EXPECT_EQ(log.find("Konvertierung abgeschlossen"), std::string::npos);
+            EXPECT_EQ(ReadAll(dir / "keep.dbf"), "Daten des Benutzers");
+            ExpectOnly({"keep.dbf"});
+        }
+    // The conversion alike.
+    for (int sig : {SIGINT, SIGTERM})
+        for (const std::string& out : {dir / "keep.dbf", dir / "neu.dbf"}) {
+            const pid_t pid = Start({"convert", tile, out, "--konf", konf}, logs / "log");
+            EXPECT_TRUE(WaitForTemporary(dir.Path()));
+            ::kill(pid, sig);
+            EXPECT_EQ(Wait(pid), 128 + sig) << "signal " << sig;
+            EXPECT_EQ(ReadAll(logs / "log"), "Konvertierung abgebrochen\n");
+            EXPECT_EQ(ReadAll(dir / "keep.dbf"), "Daten des Benutzers");
+            ExpectOnly({"keep.dbf"});
+        }
+}
+
+// A run killed outright leaves its temporary file; the next run onto the same target removes
+// it, but not the file of a run that still writes.
+TEST_F(CliSafeTest, LeftoversOfAKilledRunGoWithTheNextRunButNotWhileTheirRunLives) {
+    const std::string shortKonf = dir / "kurz.KNF";
+    fs::rename(konf, shortKonf);
+    TDateien cat;
+    for (int i = 0; i < MaxDateien; ++i) AddEntry(cat, tile, 0, 399, 0, 399);
+    SaveKonf(cat);
+    TempDir logs;
     const std::string out = dir / "o.dbf";
-    for (int sig : {SIGTERM, SIGHUP, SIGINT}) {
-        const pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            std::freopen("/dev/null", "w", stdout);
-            const std::string cli = std::string(TERVALO_BIN_DIR) + "/tervalo-cli";
-            ::execl(cli.c_str(), cli.c_str(), "export", "0", "1000", "0", "1000", out.c_str(), "--format", "dbf",
-                    "--konf", konf.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        // Signal once the run writes its temporary file.
-        bool writing = false;
-        for (int i = 0; i < 30000 && !writing; ++i) {
-            for (const auto& e : fs::directory_iterator(dir.Path()))
-                writing = writing || e.path().filename().string().find(".tervalo-") != std::string::npos;
-            if (!writing) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        EXPECT_TRUE(writing);
-        ::kill(pid, sig);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        ASSERT_TRUE(WIFEXITED(status)) << "signal " << sig;
-        EXPECT_EQ(WEXITSTATUS(status), 128 + sig);
-        const uint32_t n = ValidTable(out);
-        EXPECT_GT(n, 0u);
-        EXPECT_EQ(ReadDbf(out).size(), n);
+    const std::vector<std::string> longRun = {"export", "0", "1000", "0", "1000", out, "--format", "dbf", "--konf", konf};
+
+    // Killed outright once it has written a good part.
+    pid_t pid = Start(longRun, logs / "log");
+    ASSERT_TRUE(WaitForTemporary(dir.Path()));
+    const std::string left = Temporaries(dir.Path()).at(0);
+    for (int i = 0; i < 30000 && fs::file_size(left) < 100000; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ::kill(pid, SIGKILL);
+    EXPECT_EQ(Wait(pid), 128 + SIGKILL);
+    ASSERT_TRUE(fs::exists(left));
+
+    // The next run onto that target takes it away as it starts.
+    pid = Start(longRun, logs / "log");
+    std::vector<std::string> now;
+    for (int i = 0; i < 30000 && (now.empty() || now[0] == left || now.size() > 1); ++i) {
+        now = Temporaries(dir.Path());
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    ExpectOnly({"o.dbf"});
+    ASSERT_EQ(now.size(), 1u);
+    const std::string live = now[0];
+    EXPECT_FALSE(fs::exists(left));
+    // Another run onto the same target while it writes leaves its file alone.
+    ShellResult r = Shell(std::string(TERVALO_BIN_DIR) + "/tervalo-cli " + "export 0 1000 0 1000 " + Q(out) +
+                          " --format dbf --konf " + Q(shortKonf));
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(ValidTable(out), 160000u);
+    EXPECT_TRUE(fs::exists(live));
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(Wait(pid), 128 + SIGTERM);
+    EXPECT_EQ(ValidTable(out), 160000u);
+    ExpectOnly({"o.dbf", "kurz.KNF"});
 }
 
 TEST_F(CliSafeTest, TheTargetKeepsModeAndLinkAndTheOwnersProtection) {
@@ -290,6 +428,17 @@ TEST_F(CliSafeTest, TheTargetKeepsModeAndLinkAndTheOwnersProtection) {
     ::stat((dir / "alt.xyz").c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0604u);
 
+    // A file without any write bit is never overwritten, not even by root.
+    WriteAll(dir / "fest.xyz", "geschuetzt");
+    ::chmod((dir / "fest.xyz").c_str(), 0444);
+    ShellResult sr = Cli(Export(dir / "fest.xyz", "xyz"));
+    EXPECT_EQ(sr.code, 1);
+    EXPECT_NE(sr.out.find(TextZielSchreibgeschuetzt + dir / "fest.xyz\nFehler bei Konvertierung aufgetreten\n"),
+              std::string::npos) << sr.out;
+    EXPECT_EQ(ReadAll(dir / "fest.xyz"), "geschuetzt");
+    ::stat((dir / "fest.xyz").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+
     // As an ordinary user: a write-protected file and a folder of someone else stay closed.
     NobodyRun nobody;
     const std::string work = nobody.Work();
@@ -305,7 +454,8 @@ TEST_F(CliSafeTest, TheTargetKeepsModeAndLinkAndTheOwnersProtection) {
     const std::string run = nobody.Bin() + "/tervalo-cli export 0 1000 0 1000 ";
     NobodyResult r = nobody.Run(run + Q(work + "/fest.dbf") + " --format dbf --konf " + Q(work + "/t.KNF"));
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.out.substr(r.out.find("\nDie ") + 1), TextZielSchreibgeschuetzt + work + "/fest.dbf\n") << r.out;
+    EXPECT_EQ(r.out.substr(r.out.find("\nDie ") + 1),
+              TextZielSchreibgeschuetzt + work + "/fest.dbf\nFehler bei Konvertierung aufgetreten\n") << r.out;
     EXPECT_EQ(ReadAll(work + "/fest.dbf"), "geschuetzt");
     ::stat((work + "/fest.dbf").c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0444u);

@@ -321,6 +321,85 @@ TEST_F(ExportRunTest, OutputThatIsASourceIsRefusedBeforeWriting) {
     EXPECT_EQ(fs::status(dir / "fifo").type(), fs::file_type::fifo);
 }
 
+// Nothing but the given names in the folder: no temporary file was left.
+void ExpectOnly(const TempDir& dir, std::vector<std::string> names) {
+    std::vector<std::string> found;
+    for (const auto& e : fs::directory_iterator(dir.Path())) found.push_back(e.path().filename().string());
+    std::sort(found.begin(), found.end());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(found, names);
+}
+
+// With the error flag set, an existing target (the user's file) is never replaced; a new one
+// keeps the points written before the error.
+TEST_F(ExportRunTest, TheErrorFlagLeavesAnExistingTargetAndANewOneWithThePointsBefore) {
+    Tile("a.xyz", Grid(0, 0, 3));
+    AddEntry(cat, dir / "fehlt.xyz", 0, 10, 0, 10);
+    for (const TAusgabe& f : {kXyz, kDbf3}) {
+        const std::string keep = dir / (f == kXyz ? "keep.xyz" : "keep.dbf");
+        const std::string neu = dir / (f == kXyz ? "neu.xyz" : "neu.dbf");
+        WriteAll(keep, "Daten des Benutzers");
+        obs = {};
+        TExportResult r = Run({0, 10, 0, 10}, keep, f);
+        EXPECT_TRUE(r.Error);
+        EXPECT_FALSE(r.Kept);
+        EXPECT_EQ(obs.log.back(), "Fehler bei Konvertierung aufgetreten");
+        EXPECT_EQ(ReadAll(keep), "Daten des Benutzers");
+        r = Run({0, 10, 0, 10}, neu, f);
+        EXPECT_TRUE(r.Kept);
+        EXPECT_EQ(f == kXyz ? ReadXyz(neu).size() : ReadDbf(neu).size(), 9u);
+    }
+    // Cancelled in the window as well: the user's file stays.
+    obs = {};
+    obs.cancelAt = 5;
+    WriteAll(dir / "a.xyz", "1 1 1\r\nkaputt\r\n2 2 2\r\n3 3 3\r\n4 4 4\r\n5 5 5\r\n");
+    TExportResult r = Run({0, 10, 0, 10}, dir / "keep.xyz");
+    EXPECT_TRUE(r.Cancelled && r.Error);
+    EXPECT_EQ(ReadAll(dir / "keep.xyz"), "Daten des Benutzers");
+    ExpectOnly(dir, {"a.xyz", "keep.xyz", "neu.xyz", "keep.dbf", "neu.dbf"});
+}
+
+// Where a cancel throws the output away (a signal in the command line), neither an existing
+// target nor a new file is touched, and the log says the run was aborted.
+TEST_F(ExportRunTest, ACancelThatDiscardsLeavesNoTrace) {
+    const std::string a = Tile("a.xyz", Grid(0, 0, 10));
+    TRunOptions o = EveryLine();
+    o.CancelKeepsOutput = false;
+    WriteAll(dir / "keep.dbf", "Daten des Benutzers");
+    for (const std::string& out : {dir / "keep.dbf", dir / "neu.dbf"}) {
+        obs = {};
+        obs.cancelAt = 25;
+        TExportResult r = Run({0, 100, 0, 100}, out, kDbf3, o);
+        EXPECT_TRUE(r.Cancelled);
+        EXPECT_FALSE(r.Kept);
+        EXPECT_EQ(obs.log, (Log{"Beginn der Konvertierung", "Ausgabeformat: dBase", "Datei: " + out,
+                                "Lese Datei 1: " + a, "25 Werte aus Datei: a.xyz exportiert",
+                                "Konvertierung abgebrochen"}));
+    }
+    EXPECT_EQ(ReadAll(dir / "keep.dbf"), "Daten des Benutzers");
+    ExpectOnly(dir, {"a.xyz", "keep.dbf"});
+    // A cancel after the last poll still wins over the commit; the error flag is then
+    // reported before it.
+    obs = {};
+    obs.cancelAt = 101;  // one poll per line: only the look after the walk
+    TExportResult r = Run({0, 100, 0, 100}, dir / "keep.dbf", kDbf3, o);
+    EXPECT_TRUE(r.Cancelled);
+    EXPECT_EQ(r.Total, 100);
+    EXPECT_EQ(obs.log.back(), "Konvertierung abgebrochen");
+    EXPECT_EQ(ReadAll(dir / "keep.dbf"), "Daten des Benutzers");
+    AddEntry(cat, dir / "fehlt.xyz", 0, 10, 0, 10);
+    obs = {};
+    obs.cancelAt = 101;
+    r = Run({0, 100, 0, 100}, dir / "neu.dbf", kDbf3, o);
+    EXPECT_EQ(obs.log.at(obs.log.size() - 2), "Fehler bei Konvertierung aufgetreten");
+    EXPECT_EQ(obs.log.back(), "Konvertierung abgebrochen");
+    ExpectOnly(dir, {"a.xyz", "keep.dbf"});
+    // Where a cancel keeps the output, the run does not ask once more at its end.
+    obs = {};
+    Run({0, 100, 0, 100}, dir / "ganz.xyz");
+    EXPECT_EQ(obs.polls, 100);
+}
+
 TEST(ExportFilter, FormatAndExtensionFollowTheFilterEntry) {
     EXPECT_EQ(ExportFormatFromFilter(1, 7).Format, TAusgabeFormat::Xyz);
     EXPECT_EQ(ExportFormatFromFilter(2, 7).Format, TAusgabeFormat::Csv);

@@ -144,6 +144,10 @@ TEST_F(KonvertTest, RefusalsAndFailuresLeaveTheTargetAsItWas) {
     WriteDbfTable(narrow, {{1, 2, 0}, {3, 4, 0}}, 3, two);
     EXPECT_THROW(Run(narrow, keep, kXyz), EDbfError);
     expectUntouched();
+    // ... and leaves no new file either.
+    EXPECT_THROW(Run(narrow, dir / "neu.xyz", kXyz), EDbfError);
+    EXPECT_FALSE(fs::exists(dir / "neu.xyz"));
+    expectUntouched();
 
     // A table without records gives a CSV file with its heading only.
     std::string empty = dir / "leer.dbf";
@@ -171,6 +175,35 @@ TEST_F(KonvertTest, CancelYesLeavesAClosedTargetAndNoRunsToTheEnd) {
     EXPECT_FALSE(r.Cancelled);
     EXPECT_EQ(r.Counts.Taken, 400);
     EXPECT_EQ(ReadDbf(dir / "o.dbf").size(), 400u);
+}
+
+// Where a cancel throws the output away (a signal in the command line), an existing target
+// stays and a new one is not made, also when the cancel comes after the last poll.
+TEST_F(KonvertTest, ACancelThatDiscardsLeavesNoTrace) {
+    std::string src = dir / "g.xyz";
+    WriteXyzTile(src, Grid(0, 0, 20));
+    TRunOptions o = EveryLine();
+    o.CancelKeepsOutput = false;
+    WriteAll(dir / "keep.dbf", "Daten des Benutzers");
+    for (int at : {50, 401})
+        for (const std::string& out : {dir / "keep.dbf", dir / "neu.dbf"}) {
+            obs = {};
+            obs.cancelAt = at;
+            TKonvertResult r = Run(src, out, {TAusgabeFormat::DBase, 3}, o);
+            EXPECT_TRUE(r.Cancelled);
+            EXPECT_FALSE(r.Kept);
+        }
+    EXPECT_EQ(ReadAll(dir / "keep.dbf"), "Daten des Benutzers");
+    std::vector<std::string> found;
+    for (const auto& e : fs::directory_iterator(dir.Path())) found.push_back(e.path().filename().string());
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, (std::vector<std::string>{"g.xyz", "keep.dbf"}));
+    // In the window a "Ja" replaces the target with the points so far.
+    obs = {};
+    obs.cancelAt = 50;
+    TKonvertResult r = Run(src, dir / "keep.dbf", {TAusgabeFormat::DBase, 3});
+    EXPECT_TRUE(r.Kept);
+    EXPECT_EQ(ReadDbf(dir / "keep.dbf").size(), 50u);
 }
 
 TEST_F(KonvertTest, PictureAdvancesPerThousandPointsFromText) {
