@@ -6,6 +6,7 @@
 #include "formats/TextPoints.h"
 #include "ui/ExportFrm.h"
 
+#include <QDir>
 #include <QFontMetrics>
 #include <QTimer>
 #include <fstream>
@@ -245,6 +246,40 @@ TEST_F(ExportWindowTest, EscapeAsksAndYesEndsTheRunWithAClosedTable) {
     EXPECT_EQ(t[0], 0x04);
     EXPECT_EQ(t.back(), 0x1A);
     EXPECT_EQ(form->DBFVersion(), 7);
+}
+
+// In the window a confirmed cancel keeps what was written: it replaces an existing file with
+// a valid table of the points so far, and the log ends as after a complete run.
+TEST_F(ExportWindowTest, EscapeWithYesReplacesAnExistingFileWithThePointsSoFar) {
+    std::ofstream(Path("o.dbf"), std::ios::binary) << "voriger Export";
+    int calls = 0;
+    platform.OnProcessEvents = [&] {
+        if (++calls == 30) platform.PendingEscapes = 1;
+    };
+    platform.MessageAnswers.push_back(TMsgResult::Yes);
+    Answer(Path("o.dbf"), 3);
+    form->DoExportBtnClick();
+    ASSERT_EQ(platform.Messages.size(), 1u);
+    EXPECT_EQ(LogLines().mid(4), (QStringList{QStringLiteral("31 Werte aus Datei: a.xyz exportiert"),
+                                              QStringLiteral("Konvertierung abgeschlossen"),
+                                              QStringLiteral("31 Werte insgesamt exportiert"),
+                                              QStringLiteral("0 doppelte Werte nicht exportiert")}));
+    TDbfFile dbf;
+    dbf.OpenRead(Path("o.dbf"));
+    EXPECT_EQ(dbf.RecordCount(), 31u);
+    dbf.Close();
+    EXPECT_EQ(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden).size(), 3);  // tiles and o.dbf only
+}
+
+// A run with the error flag (a tile missing) leaves the user's file as it was.
+TEST_F(ExportWindowTest, ARunWithAMissingTileLeavesAnExistingFile) {
+    form->Dateien.Anzahl = 3;
+    SetEntry(3, Path("fehlt.xyz"), 100, 200);
+    std::ofstream(Path("o.xyz"), std::ios::binary) << "Daten des Benutzers";
+    Answer(Path("o.xyz"), 1);
+    form->DoExportBtnClick();
+    EXPECT_EQ(LogLines().back(), QStringLiteral("Fehler bei Konvertierung aufgetreten"));
+    EXPECT_EQ(ReadAll(Path("o.xyz")), "Daten des Benutzers");
 }
 
 TEST_F(ExportWindowTest, EscapeAnsweredNoGoesOn) {
