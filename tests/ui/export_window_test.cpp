@@ -271,17 +271,6 @@ TEST_F(ExportWindowTest, EscapeWithYesReplacesAnExistingFileWithThePointsSoFar) 
     EXPECT_EQ(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden).size(), 3);  // tiles and o.dbf only
 }
 
-// A run with the error flag (a tile missing) leaves the user's file as it was.
-TEST_F(ExportWindowTest, ARunWithAMissingTileLeavesAnExistingFile) {
-    form->Dateien.Anzahl = 3;
-    SetEntry(3, Path("fehlt.xyz"), 100, 200);
-    std::ofstream(Path("o.xyz"), std::ios::binary) << "Daten des Benutzers";
-    Answer(Path("o.xyz"), 1);
-    form->DoExportBtnClick();
-    EXPECT_EQ(LogLines().back(), QStringLiteral("Fehler bei Konvertierung aufgetreten"));
-    EXPECT_EQ(ReadAll(Path("o.xyz")), "Daten des Benutzers");
-}
-
 TEST_F(ExportWindowTest, EscapeAnsweredNoGoesOn) {
     int calls = 0;
     platform.OnProcessEvents = [&] {
