@@ -379,6 +379,9 @@ int RemoveStaleTemporaries(const std::string& finalPath, const std::string& keep
             bool random = true;
             for (char c : n.substr(prefix.size())) random = random && IsRandomChar(c);
             if (!random || (!keep.empty() && n == keepName)) continue;
+            struct stat first {};
+            // Only regular files are opened: opening a device or a pipe may act on it.
+            if (::fstatat(dfd, e->d_name, &first, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(first.st_mode)) continue;
             const TDateiHandle h(::openat(dfd, e->d_name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
             struct stat locked {}, named {};
             if (!h || ::fstat(h.Fd(), &locked) != 0 || !S_ISREG(locked.st_mode)) continue;
