@@ -1,5 +1,9 @@
 #include "export/Export.h"
 
+#include <algorithm>
+#include <vector>
+
+#include "formats/GzipStrom.h"
 #include "formats/PunktQuelle.h"
 #include "tools/Errors.h"
 #include "tools/SafeWriter.h"
@@ -41,8 +45,8 @@ const char* FormatLine(TAusgabeFormat f) {
 // One run's state; lives for the duration of ExportRun.
 class TExportRun {
 public:
-    TExportRun(const TExportBounds& b, const TRunOptions& opt, TExportObserver& obs)
-        : b_(b), opt_(opt), obs_(obs), memory_(opt.DuplicateLimit), poll_(opt.Poll) {}
+    TExportRun(const TDateien& cat, const TExportBounds& b, const TRunOptions& opt, TExportObserver& obs)
+        : cat_(cat), b_(b), opt_(opt), obs_(obs), poll_(opt.Poll) {}
 
     TExportResult Run(const TDateien& cat, const std::string& outputPath, const TAusgabe& format,
                       const TSchutz& schutz) {
@@ -66,10 +70,7 @@ public:
             if (opened) {
                 out_ = &out;
                 for (int i = 1; i <= cat.Anzahl && i <= MaxDateien; ++i) {
-                    // Inclusive overlap: an extent that only touches the window is read.
-                    if (!(b_.Xmin <= cat.Xmax[i] && b_.Xmax >= cat.Xmin[i] &&
-                          b_.Ymin <= cat.Ymax[i] && b_.Ymax >= cat.Ymin[i]))
-                        continue;
+                    if (!Overlaps(i)) continue;
                     ReadEntry(i, cat.Datei[i]);
                     if (cancelled_) break;
                 }
@@ -106,6 +107,7 @@ private:
         if (error_ || !InRect(x, y, b_.Xmin, b_.Xmax, b_.Ymin, b_.Ymax)) return;
         if (!memory_.Insert(x, y)) {
             ++duplicates_;
+            ++fileDuplicates_;
             return;
         }
         out_->Write(x, y, z);
@@ -135,21 +137,58 @@ private:
         }
         Log("Lese Datei " + std::to_string(index) + ": " + path);
         fileCount_ = 0;
-        quelle.Lies<TPunktZeilenRegel>([&](const auto& zeile) {
-            double x, y, z;
-            switch (zeile.Punkt(x, y, z)) {
-                case TBefund::Punkt: Take(x, y, z); break;
-                case TBefund::Leer: break;
-                default:
-                    // A blank coordinate is a record the reader cannot take, like a refused line.
-                    Log("Fehler in Zeile: " + std::to_string(zeile.Nr));
-                    error_ = true;
-            }
-            return !Poll();
-        });
+        fileDuplicates_ = 0;
+        const uint64_t mark = out_->Mark();
+        try {
+            quelle.Lies<TPunktZeilenRegel>([&](const auto& zeile) {
+                double x, y, z;
+                switch (zeile.Punkt(x, y, z)) {
+                    case TBefund::Punkt: Take(x, y, z); break;
+                    case TBefund::Leer: break;
+                    default:
+                        // A blank coordinate is a record the reader cannot take, like a refused line.
+                        Log("Fehler in Zeile: " + std::to_string(zeile.Nr));
+                        error_ = true;
+                }
+                return !Poll();
+            });
+        } catch (const EGzipDefekt& e) {
+            // A damaged tile is a tile that could not be read: its checksum vouches for its
+            // points only at its end, so none of them stays in the output or the counts.
+            out_->Rollback(mark);
+            total_ -= fileCount_;
+            duplicates_ -= fileDuplicates_;
+            fileCount_ = 0;
+            fileDuplicates_ = 0;
+            memory_.DropFile();
+            Log("!!! ABBRUCH !!!");
+            Log(e.what());
+            error_ = true;
+            return;
+        }
         Log(std::to_string(fileCount_) + " Werte aus Datei: " + FileNamePart(path) + " exportiert");
+        memory_.EndFile(error_ ? std::vector<TBereich>{} : LaterExtents(index));
     }
 
+    // The stored extents of the entries after `index` that the run will read, cut to the
+    // window: only points inside them can be repeated later.
+    std::vector<TBereich> LaterExtents(int index) const {
+        std::vector<TBereich> out;
+        for (int j = index + 1; j <= cat_.Anzahl && j <= MaxDateien; ++j)
+            if (Overlaps(j))
+                out.push_back({std::max(b_.Xmin, cat_.Xmin[j]), std::min(b_.Xmax, cat_.Xmax[j]),
+                               std::max(b_.Ymin, cat_.Ymin[j]), std::min(b_.Ymax, cat_.Ymax[j])});
+        return out;
+    }
+
+    // Inclusive overlap of the window with an entry's stored extent: an extent that only
+    // touches the window is read.
+    bool Overlaps(int i) const {
+        return b_.Xmin <= cat_.Xmax[i] && b_.Xmax >= cat_.Xmin[i] && b_.Ymin <= cat_.Ymax[i] &&
+               b_.Ymax >= cat_.Ymin[i];
+    }
+
+    const TDateien& cat_;
     const TExportBounds b_;
     const TRunOptions& opt_;
     TExportObserver& obs_;
@@ -159,6 +198,7 @@ private:
     int32_t fileCount_ = 0;
     int32_t total_ = 0;
     int32_t duplicates_ = 0;
+    int32_t fileDuplicates_ = 0;  // of the current file
     bool error_ = false;
     bool cancelled_ = false;
 };
@@ -178,7 +218,7 @@ TExportResult ExportRun(const TDateien& catalogue, const TExportBounds& bounds,
         // cannot be created is reported by the run, as the export describes it.
         if (e.Errno() == 0) throw;
     }
-    TExportRun run(bounds, options, observer);
+    TExportRun run(catalogue, bounds, options, observer);
     return run.Run(catalogue, outputPath, format, schutz);
 }
 

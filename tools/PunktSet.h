@@ -44,6 +44,18 @@ public:
         return gefunden;
     }
 
+    // Calls fn(x, y) for every position held, in no particular order.
+    template <class Fn>
+    void ForEach(Fn&& fn) const {
+        if (anzahl_ == 0) return;
+        if (benutzt_.size() == anzahl_) {  // every used slot is listed
+            for (uint32_t i : benutzt_) fn(slots_[i].x, slots_[i].y);
+            return;
+        }
+        for (std::size_t i = 0; i <= maske_; ++i)
+            if (!IstFrei(slots_[i])) fn(slots_[i].x, slots_[i].y);
+    }
+
     // Adds the position; false when it was already there (a NaN one is never there).
     bool Insert(double x, double y) {
         if (std::isnan(x) || std::isnan(y)) return true;
