@@ -23,6 +23,11 @@ std::string WithDefaultExtension(const std::string& path, const std::string& ext
 // --- duplicate memory ------------------------------------------------------------------
 
 void TDuplicateMemory::EndFile(const std::vector<TBereich>& later) {
+    if (later.empty()) {  // nothing is read any more
+        carried_ = TPunktSet();
+        file_.Clear();
+        return;
+    }
     constexpr double inf = std::numeric_limits<double>::infinity();
     // Only the extents that meet the remembered points at all, in a mosaic the few neighbours.
     TBereich um{inf, -inf, inf, -inf};
@@ -46,10 +51,8 @@ void TDuplicateMemory::EndFile(const std::vector<TBereich>& later) {
                 return;
             }
     };
-    if (!nah.empty()) {
-        carried_.ForEach(behalte);
-        file_.ForEach(behalte);
-    }
+    carried_.ForEach(behalte);
+    file_.ForEach(behalte);
     carried_ = std::move(weiter);
     box_ = box;
     file_.Clear();
