@@ -1,6 +1,7 @@
 #include "export/Export.h"
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 #include "formats/GzipStrom.h"
@@ -93,7 +94,10 @@ private:
         Flush();
         obs_.Log(line);
     }
-    void Flush() { obs_.Counters(fileCount_, total_, duplicates_); }
+    void Flush() {
+        Drain();
+        obs_.Counters(fileCount_, total_, duplicates_);
+    }
 
     // Returns true when the user confirmed cancelling.
     bool Poll() {
@@ -103,16 +107,31 @@ private:
         return cancelled_;
     }
 
+    // Points inside the window wait in small groups: the duplicate test of each is a look-up
+    // at a random place of a large table, and announcing a group's places first lets their
+    // cache misses overlap. Every log line and poll drains the group first (Flush), so the
+    // output, the counters and the log keep the order of the lines.
     void Take(double x, double y, double z) {
         if (error_ || !InRect(x, y, b_.Xmin, b_.Xmax, b_.Ymin, b_.Ymax)) return;
-        if (!memory_.Insert(x, y)) {
-            ++duplicates_;
-            ++fileDuplicates_;
-            return;
+        memory_.Prefetch(x, y);
+        waiting_[nWaiting_++] = {x, y, z};
+        if (nWaiting_ == waiting_.size()) Drain();
+    }
+
+    void Drain() {
+        const std::size_t n = nWaiting_;
+        nWaiting_ = 0;
+        for (std::size_t k = 0; k < n; ++k) {
+            const TWartend& p = waiting_[k];
+            if (!memory_.Insert(p.x, p.y)) {
+                ++duplicates_;
+                ++fileDuplicates_;
+                continue;
+            }
+            out_->Write(p.x, p.y, p.z);
+            ++fileCount_;
+            ++total_;
         }
-        out_->Write(x, y, z);
-        ++fileCount_;
-        ++total_;
     }
 
     void ReadEntry(int index, const std::string& path) {
@@ -155,6 +174,7 @@ private:
         } catch (const EGzipDefekt& e) {
             // A damaged tile is a tile that could not be read: its checksum vouches for its
             // points only at its end, so none of them stays in the output or the counts.
+            nWaiting_ = 0;
             out_->Rollback(mark);
             total_ -= fileCount_;
             duplicates_ -= fileDuplicates_;
@@ -166,6 +186,7 @@ private:
             error_ = true;
             return;
         }
+        Drain();
         Log(std::to_string(fileCount_) + " Werte aus Datei: " + FileNamePart(path) + " exportiert");
         memory_.EndFile(error_ ? std::vector<TBereich>{} : LaterExtents(index));
     }
@@ -199,6 +220,11 @@ private:
     int32_t total_ = 0;
     int32_t duplicates_ = 0;
     int32_t fileDuplicates_ = 0;  // of the current file
+    struct TWartend {
+        double x, y, z;
+    };
+    std::array<TWartend, 16> waiting_;
+    std::size_t nWaiting_ = 0;
     bool error_ = false;
     bool cancelled_ = false;
 };

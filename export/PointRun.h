@@ -58,6 +58,8 @@ public:
     bool Contains(double x, double y) const {
         return file_.Contains(x, y) || (InBox(x, y) && carried_.Contains(x, y));
     }
+    // Announces a point that Insert will soon be asked about.
+    void Prefetch(double x, double y) const { file_.Prefetch(x, y); }
     // The current file ended: of its points and of those carried so far, only the ones inside
     // one of `later` (the extents of the files still to be read) are kept.
     void EndFile(const std::vector<TBereich>& later);
