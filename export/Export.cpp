@@ -1,5 +1,10 @@
 #include "export/Export.h"
 
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "formats/GzipStrom.h"
 #include "formats/PunktQuelle.h"
 #include "tools/Errors.h"
 #include "tools/SafeWriter.h"
@@ -41,8 +46,8 @@ const char* FormatLine(TAusgabeFormat f) {
 // One run's state; lives for the duration of ExportRun.
 class TExportRun {
 public:
-    TExportRun(const TExportBounds& b, const TRunOptions& opt, TExportObserver& obs)
-        : b_(b), opt_(opt), obs_(obs), memory_(opt.DuplicateLimit), poll_(opt.Poll) {}
+    TExportRun(const TDateien& cat, const TExportBounds& b, const TRunOptions& opt, TExportObserver& obs)
+        : cat_(cat), b_(b), opt_(opt), obs_(obs), poll_(opt.Poll) {}
 
     TExportResult Run(const TDateien& cat, const std::string& outputPath, const TAusgabe& format,
                       const TSchutz& schutz) {
@@ -66,10 +71,7 @@ public:
             if (opened) {
                 out_ = &out;
                 for (int i = 1; i <= cat.Anzahl && i <= MaxDateien; ++i) {
-                    // Inclusive overlap: an extent that only touches the window is read.
-                    if (!(b_.Xmin <= cat.Xmax[i] && b_.Xmax >= cat.Xmin[i] &&
-                          b_.Ymin <= cat.Ymax[i] && b_.Ymax >= cat.Ymin[i]))
-                        continue;
+                    if (!Overlaps(i)) continue;
                     ReadEntry(i, cat.Datei[i]);
                     if (cancelled_) break;
                 }
@@ -98,7 +100,10 @@ private:
         Flush();
         obs_.Log(line);
     }
-    void Flush() { obs_.Counters(fileCount_, total_, duplicates_); }
+    void Flush() {
+        Drain();
+        obs_.Counters(fileCount_, total_, duplicates_);
+    }
 
     // Returns true when the user confirmed cancelling.
     bool Poll() {
@@ -108,15 +113,31 @@ private:
         return cancelled_;
     }
 
+    // Points inside the window wait in small groups: the duplicate test of each is a look-up
+    // at a random place of a large table, and announcing a group's places first lets their
+    // cache misses overlap. Every log line and poll drains the group first (Flush), so the
+    // output, the counters and the log keep the order of the lines.
     void Take(double x, double y, double z) {
         if (error_ || !InRect(x, y, b_.Xmin, b_.Xmax, b_.Ymin, b_.Ymax)) return;
-        if (!memory_.Insert(x, y)) {
-            ++duplicates_;
-            return;
+        memory_.Prefetch(x, y);
+        waiting_[nWaiting_++] = {x, y, z};
+        if (nWaiting_ == waiting_.size()) Drain();
+    }
+
+    void Drain() {
+        const std::size_t n = nWaiting_;
+        nWaiting_ = 0;
+        for (std::size_t k = 0; k < n; ++k) {
+            const TWartend& p = waiting_[k];
+            if (!memory_.Insert(p.x, p.y)) {
+                ++duplicates_;
+                ++fileDuplicates_;
+                continue;
+            }
+            out_->Write(p.x, p.y, p.z);
+            ++fileCount_;
+            ++total_;
         }
-        out_->Write(x, y, z);
-        ++fileCount_;
-        ++total_;
     }
 
     void ReadEntry(int index, const std::string& path) {
@@ -141,21 +162,60 @@ private:
         }
         Log("Lese Datei " + std::to_string(index) + ": " + path);
         fileCount_ = 0;
-        quelle.Lies<TPunktZeilenRegel>([&](const auto& zeile) {
-            double x, y, z;
-            switch (zeile.Punkt(x, y, z)) {
-                case TBefund::Punkt: Take(x, y, z); break;
-                case TBefund::Leer: break;
-                default:
-                    // A blank coordinate is a record the reader cannot take, like a refused line.
-                    Log("Fehler in Zeile: " + std::to_string(zeile.Nr));
-                    error_ = true;
-            }
-            return !Poll();
-        });
+        fileDuplicates_ = 0;
+        const uint64_t mark = out_->Mark();
+        try {
+            quelle.Lies<TPunktZeilenRegel>([&](const auto& zeile) {
+                double x, y, z;
+                switch (zeile.Punkt(x, y, z)) {
+                    case TBefund::Punkt: Take(x, y, z); break;
+                    case TBefund::Leer: break;
+                    default:
+                        // A blank coordinate is a record the reader cannot take, like a refused line.
+                        Log("Fehler in Zeile: " + std::to_string(zeile.Nr));
+                        error_ = true;
+                }
+                return !Poll();
+            });
+        } catch (const EGzipDefekt& e) {
+            // A damaged tile is a tile that could not be read: its checksum vouches for its
+            // points only at its end, so none of them stays in the output or the counts.
+            nWaiting_ = 0;
+            out_->Rollback(mark);
+            total_ -= fileCount_;
+            duplicates_ -= fileDuplicates_;
+            fileCount_ = 0;
+            fileDuplicates_ = 0;
+            memory_.DropFile();
+            Log("!!! ABBRUCH !!!");
+            Log(e.what());
+            error_ = true;
+            return;
+        }
+        Drain();
         Log(std::to_string(fileCount_) + " Werte aus Datei: " + FileNamePart(path) + " exportiert");
+        memory_.EndFile(error_ ? std::vector<TBereich>{} : LaterExtents(index));
     }
 
+    // The stored extents of the entries after `index` that the run will read, cut to the
+    // window: only points inside them can be repeated later.
+    std::vector<TBereich> LaterExtents(int index) const {
+        std::vector<TBereich> out;
+        for (int j = index + 1; j <= cat_.Anzahl && j <= MaxDateien; ++j)
+            if (Overlaps(j))
+                out.push_back({std::max(b_.Xmin, cat_.Xmin[j]), std::min(b_.Xmax, cat_.Xmax[j]),
+                               std::max(b_.Ymin, cat_.Ymin[j]), std::min(b_.Ymax, cat_.Ymax[j])});
+        return out;
+    }
+
+    // Inclusive overlap of the window with an entry's stored extent: an extent that only
+    // touches the window is read.
+    bool Overlaps(int i) const {
+        return b_.Xmin <= cat_.Xmax[i] && b_.Xmax >= cat_.Xmin[i] && b_.Ymin <= cat_.Ymax[i] &&
+               b_.Ymax >= cat_.Ymin[i];
+    }
+
+    const TDateien& cat_;
     const TExportBounds b_;
     const TRunOptions& opt_;
     TExportObserver& obs_;
@@ -165,6 +225,12 @@ private:
     int32_t fileCount_ = 0;
     int32_t total_ = 0;
     int32_t duplicates_ = 0;
+    int32_t fileDuplicates_ = 0;  // of the current file
+    struct TWartend {
+        double x, y, z;
+    };
+    std::array<TWartend, 16> waiting_;
+    std::size_t nWaiting_ = 0;
     bool error_ = false;
     bool cancelled_ = false;
     bool kept_ = false;
@@ -185,7 +251,7 @@ TExportResult ExportRun(const TDateien& catalogue, const TExportBounds& bounds,
         // cannot be created is reported by the run, as the export describes it.
         if (e.Errno() == 0) throw;
     }
-    TExportRun run(bounds, options, observer);
+    TExportRun run(catalogue, bounds, options, observer);
     return run.Run(catalogue, outputPath, format, schutz);
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <stdexcept>
 
 #include "formats/TextPoints.h"
@@ -21,35 +22,40 @@ std::string WithDefaultExtension(const std::string& path, const std::string& ext
 
 // --- duplicate memory ------------------------------------------------------------------
 
-namespace {
-// Beyond this a huge limit grows the table as it fills instead of allocating it up front.
-constexpr std::size_t kMostUpFront = std::size_t{1} << 21;
-}  // namespace
-
-// Sized for the whole limit at once: growing by rehashing costs more than the allocation.
-TDuplicateMemory::TDuplicateMemory(std::size_t limit)
-    : limit_(limit), set_(std::clamp<std::size_t>(limit, 512, kMostUpFront)) {}
-
-bool TDuplicateMemory::Contains(double x, double y) const {
-    return InBox(x, y) && set_.Contains(x, y);  // a NaN is in no box
-}
-
-bool TDuplicateMemory::Insert(double x, double y) {
-    if (std::isnan(x) || std::isnan(y)) {
-        if (inserted_ < limit_) ++inserted_;
-        return true;
+void TDuplicateMemory::EndFile(const std::vector<TBereich>& later) {
+    if (later.empty()) {  // nothing is read any more
+        carried_ = TPunktSet();
+        file_.Clear();
+        return;
     }
-    if (inserted_ >= limit_) return !InBox(x, y) || !set_.Contains(x, y);
-    if (!set_.Insert(x, y)) return false;
-    ++inserted_;
-    if (set_.Size() == 1) {
-        minX_ = maxX_ = x;
-        minY_ = maxY_ = y;
-    } else {
-        minX_ = std::min(minX_, x), maxX_ = std::max(maxX_, x);
-        minY_ = std::min(minY_, y), maxY_ = std::max(maxY_, y);
-    }
-    return true;
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    // Only the extents that meet the remembered points at all, in a mosaic the few neighbours.
+    TBereich um{inf, -inf, inf, -inf};
+    auto umfasse = [](TBereich& b, double x, double y) {
+        b.Xmin = std::min(b.Xmin, x), b.Xmax = std::max(b.Xmax, x);
+        b.Ymin = std::min(b.Ymin, y), b.Ymax = std::max(b.Ymax, y);
+    };
+    file_.ForEach([&](double x, double y) { umfasse(um, x, y); });
+    carried_.ForEach([&](double x, double y) { umfasse(um, x, y); });
+    std::vector<TBereich> nah;
+    for (const TBereich& b : later)
+        if (b.Xmin <= um.Xmax && um.Xmin <= b.Xmax && b.Ymin <= um.Ymax && um.Ymin <= b.Ymax) nah.push_back(b);
+
+    TPunktSet weiter;
+    TBereich box{inf, -inf, inf, -inf};
+    auto behalte = [&](double x, double y) {
+        for (const TBereich& b : nah)
+            if (b.Enthaelt(x, y)) {
+                weiter.Insert(x, y);
+                umfasse(box, x, y);
+                return;
+            }
+    };
+    carried_.ForEach(behalte);
+    file_.ForEach(behalte);
+    carried_ = std::move(weiter);
+    box_ = box;
+    file_.Clear();
 }
 
 // --- output -------------------------------------------------------------------------------
@@ -94,6 +100,17 @@ void TPointOutput::Write(double x, double y, double z) {
         case TAusgabeFormat::Csv: text_->WriteCsv(x, y, z, sep_); break;
         case TAusgabeFormat::DBase: dbf_.AppendRecord(x, y, z); break;
     }
+}
+
+uint64_t TPointOutput::Mark() const {
+    return format_ == TAusgabeFormat::DBase ? dbf_.RecordCount() : text_->Position();
+}
+
+void TPointOutput::Rollback(uint64_t mark) {
+    if (format_ == TAusgabeFormat::DBase)
+        dbf_.DiscardRecordsAfter(static_cast<uint32_t>(mark));
+    else
+        text_->Truncate(mark);
 }
 
 bool TPointOutput::Close(const TRunEnd& end) {

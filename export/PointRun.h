@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "formats/DbfFile.h"
 #include "tools/PunktSet.h"
@@ -31,33 +32,50 @@ bool HasExtension(const std::string& path);
 // Appends the extension when the chosen name has none; an empty extension changes nothing.
 std::string WithDefaultExtension(const std::string& path, const std::string& ext);
 
-// Remembers the X/Y of the first `limit` points given to Insert and answers whether a point
-// repeats one of them (exact double equality; Z plays no part). Points after the limit are
-// still tested but no longer remembered.
+// A rectangle of positions, bounds included.
+struct TBereich {
+    double Xmin = 0, Xmax = 0, Ymin = 0, Ymax = 0;
+    bool Enthaelt(double x, double y) const { return Xmin <= x && x <= Xmax && Ymin <= y && y <= Ymax; }
+};
+
+// Remembers the X/Y positions written and answers whether a point repeats one of them (exact
+// double equality; Z plays no part). A run reads its files one after another; memory is
+// bounded by what can still repeat: every point of the file being read (a file may repeat
+// itself), and of the earlier files only the points that a later file can hold, that is the
+// points inside a later file's extent. EndFile hands those on; the conversion reads one file
+// and never ends it.
 class TDuplicateMemory {
 public:
-    static constexpr std::size_t DefaultLimit = 500000;
-    explicit TDuplicateMemory(std::size_t limit = DefaultLimit);
+    TDuplicateMemory() = default;
     TDuplicateMemory(const TDuplicateMemory&) = delete;
     TDuplicateMemory& operator=(const TDuplicateMemory&) = delete;
 
-    // False when (x, y) is a duplicate; otherwise true, and the point is remembered while
-    // fewer than `limit` points have been inserted.
-    bool Insert(double x, double y);
-    bool Contains(double x, double y) const;
-    std::size_t Inserted() const { return inserted_; }
-    std::size_t Limit() const { return limit_; }
+    // False when (x, y) repeats a remembered point; otherwise true, and the point is
+    // remembered as one of the current file. A NaN position repeats nothing.
+    bool Insert(double x, double y) {
+        if (InBox(x, y) && carried_.Contains(x, y)) return false;
+        return file_.Insert(x, y);
+    }
+    bool Contains(double x, double y) const {
+        return file_.Contains(x, y) || (InBox(x, y) && carried_.Contains(x, y));
+    }
+    // Announces a point that Insert will soon be asked about.
+    void Prefetch(double x, double y) const { file_.Prefetch(x, y); }
+    // The current file ended: of its points and of those carried so far, only the ones inside
+    // one of `later` (the extents of the files still to be read) are kept.
+    void EndFile(const std::vector<TBereich>& later);
+    // Forgets the current file's points, as if it had not been read.
+    void DropFile() { file_.Clear(); }
+
+    std::size_t FilePoints() const { return file_.Size(); }
+    std::size_t CarriedPoints() const { return carried_.Size(); }
 
 private:
-    std::size_t limit_;
-    std::size_t inserted_ = 0;  // points offered while room was left (NaN ones included)
-    TPunktSet set_;
-    // Bounding box of the stored points: a point outside it cannot be a duplicate, which
-    // spares the table look-up for most points once the memory is full.
-    double minX_ = 0, maxX_ = 0, minY_ = 0, maxY_ = 0;
-    bool InBox(double x, double y) const {
-        return set_.Size() > 0 && x >= minX_ && x <= maxX_ && y >= minY_ && y <= maxY_;
-    }
+    TPunktSet file_;
+    TPunktSet carried_;
+    // Bounding box of the carried points: a point outside it spares the second look-up.
+    TBereich box_;
+    bool InBox(double x, double y) const { return carried_.Size() > 0 && box_.Enthaelt(x, y); }
 };
 
 // How often a run hands control to its observer: the clock is read every `EveryLines`
@@ -90,7 +108,6 @@ private:
 struct TRunOptions {
     char DecimalSeparator = '.';          // CSV layout only
     std::optional<TLanguageSettings> Language;  // for new dBase tables; unset: DefaultLanguage()
-    std::size_t DuplicateLimit = TDuplicateMemory::DefaultLimit;
     TPollOptions Poll;
     // What a confirmed cancel leaves: the points so far as a valid file (the window's "Ja"),
     // or nothing, the target as it was (a signal in the command line).
@@ -124,6 +141,10 @@ public:
     // the target is refused or cannot be created; failures of the table layer as they come.
     void Open(const std::string& path, const TAusgabe& format, const TRunOptions& opt, const TSchutz& schutz);
     void Write(double x, double y, double z);
+    // Where the output stands (bytes of a text, records of a table), and the way back there:
+    // Rollback drops everything written after the mark, as if it had never been written.
+    uint64_t Mark() const;
+    void Rollback(uint64_t mark);
     // The one place that decides: a run that ran to its end replaces the target; a cancelled
     // one too when the options keep a cancel's output, otherwise the target stays; one with
     // the error flag never replaces an existing target (the one there when the run started)

@@ -40,7 +40,7 @@ namespace {
 class TKonvertRun {
 public:
     TKonvertRun(const TRunOptions& opt, TKonvertObserver& obs)
-        : obs_(obs), memory_(opt.DuplicateLimit), poll_(opt.Poll) {}
+        : obs_(obs), poll_(opt.Poll) {}
 
     void Read(TPunktQuelle& quelle, TPointOutput& out) {
         out_ = &out;
@@ -101,7 +101,7 @@ private:
     }
 
     TKonvertObserver& obs_;
-    TDuplicateMemory memory_;
+    TDuplicateMemory memory_;  // every point written: one file can only repeat itself
     TPollTimer poll_;
     TPointOutput* out_ = nullptr;
     TKonvertProgress p_;

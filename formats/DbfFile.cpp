@@ -571,6 +571,26 @@ void TDbfFile::AppendRecord(double x, double y, double z) {
     if (d.pend.size() >= kBatchBytes) d.Flush();
 }
 
+void TDbfFile::DiscardRecordsAfter(uint32_t count) {
+    if (!IsOpen() || impl_->mode != TDbfOpenMode::OpenShared)
+        throw EDbfError("Table is not open for writing.");
+    Impl& d = *impl_;
+    if (count >= d.count) return;
+    if (d.pendCount > 0 && count + 1 >= d.pendFirst) {
+        // Only records still held back go.
+        d.pendCount = count + 1 - d.pendFirst;
+        d.pend.resize(static_cast<size_t>(d.pendCount) * d.recordLen);
+    } else {
+        d.pend.clear();
+        d.pendCount = 0;
+        // Cut what was written; Close puts the end byte behind the last record kept.
+        if (::ftruncate(d.file.Fd(), static_cast<off_t>(d.RecordOffset(count + 1))) != 0) throw EDbfError(kWriteError);
+    }
+    d.count = count;
+    d.rec = nullptr;
+    d.bufCount = 0;
+}
+
 TDbfVersion TDbfFile::TableVersion() const { return IsOpen() ? impl_->version : TDbfVersion::NotOpen; }
 TDbfOpenMode TDbfFile::OpenMode() const { return IsOpen() ? impl_->mode : TDbfOpenMode::NotOpen; }
 bool TDbfFile::IsExclusive() const { return false; }

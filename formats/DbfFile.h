@@ -105,6 +105,9 @@ public:
     int FieldCount() const;
     const std::vector<TDbfFieldDef>& Fields() const;
     void AppendRecord(double x, double y, double z);
+    // Drops the records after the first `count` from a table open for appending, as if they
+    // had never been appended (a count not below RecordCount() changes nothing).
+    void DiscardRecordsAfter(uint32_t count);
 
     TDbfVersion TableVersion() const;
     TDbfOpenMode OpenMode() const;

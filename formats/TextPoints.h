@@ -119,6 +119,10 @@ public:
     void WriteCsv(double x, double y, double z, char decimalSeparator);
     void WriteCsvHeading();
     void WriteLine(std::string_view text);
+    // Bytes written so far, and the way back: Truncate drops every byte after `position`
+    // (at most Position()) from the file, so writing goes on there.
+    uint64_t Position() const;
+    void Truncate(uint64_t position);
     void Close();
 private:
     struct Impl;

@@ -1,5 +1,7 @@
 #include "formats/TextPoints.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -116,6 +118,7 @@ struct TextPointWriter::Impl {
     TSafeFile* file = nullptr;       // null once closed
     std::unique_ptr<char[]> buf;
     std::size_t used = 0;
+    uint64_t flushed = 0;            // bytes handed to the file
     std::string failure;             // the first write error: nothing after it may count as written
     int failureErr = 0;
 
@@ -127,6 +130,7 @@ struct TextPointWriter::Impl {
         used = 0;  // what is lost is lost; do not write it again
         try {
             file->Write(buf.get(), n);
+            flushed += n;
         } catch (const EInOutError& e) {
             failure = e.what();
             failureErr = e.Errno();
@@ -191,6 +195,26 @@ void TextPointWriter::WriteCsvHeading() { WriteLine("X;Y;Z"); }
 void TextPointWriter::WriteLine(std::string_view text) {
     impl_->Append(text.data(), text.size());
     impl_->EndLine(impl_->Reserve(2));
+}
+
+uint64_t TextPointWriter::Position() const { return impl_->flushed + impl_->used; }
+
+void TextPointWriter::Truncate(uint64_t position) {
+    Impl& w = *impl_;
+    if (!w.failure.empty()) w.Fail();
+    if (w.file == nullptr) throw EInOutError(103, FileErrorText(103));
+    if (position >= w.flushed) {
+        // Still in the buffer: nothing of it reached the file.
+        w.used = static_cast<std::size_t>(std::min<uint64_t>(position - w.flushed, w.used));
+        return;
+    }
+    // The file is our own temporary file: cutting it loses nothing of anybody's.
+    const int fd = w.file->Fd();
+    if (::ftruncate(fd, static_cast<off_t>(position)) != 0 ||
+        ::lseek(fd, static_cast<off_t>(position), SEEK_SET) < 0)
+        ThrowFileError(errno, w.file->Target());
+    w.flushed = position;
+    w.used = 0;
 }
 
 void TextPointWriter::Close() {

@@ -13,6 +13,7 @@
 #include <thread>
 #include <utility>
 
+#include "formats/GzipStrom.h"
 #include "query/AbfrageZeile.h"
 #include "tools/Errors.h"
 #include "tools/GrosseSeiten.h"
@@ -43,6 +44,7 @@ struct TGeladen {
     bool oeffnenFehler = false;
     bool keineDatensaetze = false;
     bool abbruch = false;        // an error ended the reading: a query selecting it ends there
+    bool defekt = false;         // a damaged packed tile: no points, the query goes on
     std::string fehler;
     std::string meldung;         // why the file could not be opened or read, naming it; or empty
     std::string gemeldet;        // the message last given for it
@@ -148,16 +150,25 @@ void Laden(const std::string& pfad, double zelle, TGeladen& f) {
                 erwartet = static_cast<std::size_t>(std::min<uint64_t>(quelle.Groesse() / 32, kHoechstensVorab));
             }
             roh.reserve(erwartet);
-            quelle.Lies<TAbfrageZeilenRegel>([&](const auto& zeile) {
-                Zaehle(f.gelesen);
-                double x, y, z;
-                if (zeile.Punkt(x, y, z) != TBefund::Punkt) return;
-                const uint32_t pos = nr;
-                if (nr < UINT32_MAX) ++nr;
-                // A point without a finite position lies in no square; no query ever takes it.
-                if (!std::isfinite(x) || !std::isfinite(y)) return;
-                roh.push_back({x, y, z, pos, Zeile(y, zelle)});
-            });
+            try {
+                quelle.Lies<TAbfrageZeilenRegel>([&](const auto& zeile) {
+                    Zaehle(f.gelesen);
+                    double x, y, z;
+                    if (zeile.Punkt(x, y, z) != TBefund::Punkt) return;
+                    const uint32_t pos = nr;
+                    if (nr < UINT32_MAX) ++nr;
+                    // A point without a finite position lies in no square; no query ever takes it.
+                    if (!std::isfinite(x) || !std::isfinite(y)) return;
+                    roh.push_back({x, y, z, pos, Zeile(y, zelle)});
+                });
+            } catch (const EGzipDefekt& e) {
+                // As the query has it: the lines read count, none of the points, the run goes on.
+                TGrossVektor<TRoh>().swap(roh);
+                f.defekt = true;
+                f.fehler = e.what();
+                f.meldung = f.fehler;
+                f.lbVoll = f.fehler;
+            }
         }
     } catch (const std::exception& ex) {
         f.abbruch = true;
@@ -507,6 +518,7 @@ void TBatchAbfrage::Impl::Antworte(double x, double y, TBatchAntwort& out, TArbe
         row.OeffnenFehler = f.oeffnenFehler;
         row.Gelesen = f.gelesen;
         if (f.oeffnenFehler || f.keineDatensaetze) row.Fehler = f.lbVoll;
+        if (f.defekt) row.Fehler = f.fehler;
         if (!f.lbVoll.empty()) out.LB_DateiVoll = f.lbVoll;
         out.LetzterEintrag = i;
         out.Dateien.push_back(std::move(row));

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "formats/GzipStrom.h"
 #include "query/AbfrageZeile.h"
 #include "tools/Errors.h"
 #include "tools/PunktSet.h"
@@ -185,6 +186,14 @@ struct TLauf {
         s.Z[i] = z;
         ++row.Gefiltert;
     }
+
+    // Takes back every point stored after the first `anzahl`, as if their file had not been read.
+    void Zuruecknehmen(int anzahl) {
+        for (int i = anzahl + 1; i <= s.Anzahl; ++i) s.X[i] = s.Y[i] = s.Z[i] = 0.0;
+        s.Anzahl = static_cast<uint16_t>(anzahl);
+        gesehen.Clear();
+        for (int i = 1; i <= anzahl; ++i) gesehen.Insert(s.X[i], s.Y[i]);
+    }
 };
 
 }  // namespace
@@ -261,11 +270,25 @@ const TAbfrageErgebnis& THoehenAbfrage::Run(const TDateien& kat, const TAbfrageP
                 // Most lines of a tile lie outside the square: the source decides that from
                 // the first characters of a line, or field by field, before converting more.
                 quelle.SetzeQuadrat({erg.SqXmin, erg.SqXmax, erg.SqYmin, erg.SqYmax});
-                quelle.Lies<TAbfrageZeilenRegel>([&](const auto& zeile) {
-                    if (Zaehle(row.Gelesen) % BusyIntervall == 0) lauf.BusyStep();
-                    double x, y, z;
-                    if (zeile.Punkt(x, y, z) == TBefund::Punkt) lauf.Filter(x, y, z, row);
-                });
+                const int vorher = s.Anzahl;
+                try {
+                    quelle.Lies<TAbfrageZeilenRegel>([&](const auto& zeile) {
+                        if (Zaehle(row.Gelesen) % BusyIntervall == 0) lauf.BusyStep();
+                        double x, y, z;
+                        if (zeile.Punkt(x, y, z) == TBefund::Punkt) lauf.Filter(x, y, z, row);
+                    });
+                } catch (const EGzipDefekt& e) {
+                    // A damaged tile answers like one that cannot be opened: its checksum vouches
+                    // for its points only at its end, so none of them counts; the run goes on.
+                    lauf.Zuruecknehmen(vorher);
+                    row.Gefiltert = 0;
+                    row.Fehler = e.what();
+                    const std::string vor = std::string(TextGzipDefekt) + ": ";
+                    int rest = p.LabelBreite;
+                    if (p.LabelFont) rest -= p.LabelFont->TextWidth(vor);
+                    erg.LB_Datei = vor + Kuerzen(row.Datei, p.LabelFont, rest);
+                    erg.LB_DateiVoll = row.Fehler;
+                }
             }
         } catch (const std::exception& ex) {
             // The window shows the error itself (or nothing for a silent abort); the row and the

@@ -67,8 +67,9 @@ struct TDateiZeile {
     int32_t Gelesen = 0;        // lines or records read
     int32_t Gefiltert = 0;      // points accepted from this file
     // What went wrong with this file: "I/O-Fehler: " + path, "Fehler: Keine Datensätze!",
-    // or the message of the error that ended the run, naming the path (a silent abort's detail
-    // included); empty otherwise.
+    // "Datei beschädigt (gzip): " + path (its points are not used), or the message of the
+    // error that ended the run, naming the path (a silent abort's detail included); empty
+    // otherwise.
     std::string Fehler;
 };
 
@@ -132,7 +133,9 @@ public:
     THoehenAbfrage(const THoehenAbfrage&) = delete;
     THoehenAbfrage& operator=(const THoehenAbfrage&) = delete;
 
-    // One height query over the catalogue. Returns the result (also kept in Ergebnis()).
+    // One height query over the catalogue. Returns the result (also kept in Ergebnis()). A
+    // damaged packed tile is passed over like one that cannot be opened: its row keeps the
+    // lines read and the message, the store none of its points.
     // An error that ends the run (read error in a text file, a dBase table that will not open)
     // is thrown after the file's row is complete and FileDone was called; Ergebnis() then holds
     // what was reached, with a message naming the file in Fehler and on the file's row. The

@@ -37,11 +37,27 @@ public:
         if (anzahl_ == 0 && n * 2 > maske_ + 1) Neu(n);
     }
 
+    // Starts loading the slot where a look-up of (x, y) begins, so that a caller that knows
+    // its next positions early overlaps their cache misses.
+    void Prefetch(double x, double y) const { __builtin_prefetch(&slots_[Hash(x, y) & maske_]); }
+
     bool Contains(double x, double y) const {
         if (std::isnan(x) || std::isnan(y)) return false;
         bool gefunden;
         Suche(x, y, gefunden);
         return gefunden;
+    }
+
+    // Calls fn(x, y) for every position held, in no particular order.
+    template <class Fn>
+    void ForEach(Fn&& fn) const {
+        if (anzahl_ == 0) return;
+        if (benutzt_.size() == anzahl_) {  // every used slot is listed
+            for (uint32_t i : benutzt_) fn(slots_[i].x, slots_[i].y);
+            return;
+        }
+        for (std::size_t i = 0; i <= maske_; ++i)
+            if (!IstFrei(slots_[i])) fn(slots_[i].x, slots_[i].y);
     }
 
     // Adds the position; false when it was already there (a NaN one is never there).

@@ -97,6 +97,25 @@ TEST_F(CliTest, ExportFailureGivesExitCodeOne) {
     EXPECT_NE(r.code, 0);
 }
 
+TEST_F(CliTest, ADamagedPackedTileEndsTheExportWithExitCodeOne) {
+    TDateien cat;
+    const std::string a = dir / "a.xyz", b = dir / "b.xyz";
+    WriteXyzTile(a, Grid(0, 0, 5));
+    WriteXyzTile(b, Grid(0, 0, 50));
+    ASSERT_EQ(Shell("gzip -c " + Q(b) + " | head -c 2000 > " + Q(b + ".gz")).code, 0);
+    AddEntry(cat, a, Grid(0, 0, 5));
+    AddEntry(cat, b + ".gz", Grid(0, 0, 50));
+    SaveKonf(cat);
+    const std::string out = dir / "o.xyz";
+    const ShellResult r = Cli("export 0 100 0 100 " + Q(out) + " --konf " + Q(konf));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.out.find("\n25 Werte aus Datei: a.xyz exportiert\nLese Datei 2: " + b + ".gz\n!!! ABBRUCH !!!\n"
+                         "Datei besch\xC3\xA4" "digt (gzip): " + b + ".gz\nFehler bei Konvertierung aufgetreten\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(ReadXyz(out).size(), 25u);  // none of the damaged tile's points
+}
+
 // Bounds take "." or "," in every locale; the log names the target absolute and without
 // "..", resolved as the system resolves it.
 TEST_F(CliTest, ExportBoundsInEveryLocaleAndTheTargetInFull) {

@@ -277,6 +277,40 @@ TEST_F(QueryCli, BatchNamesEveryTileItCannotReadAndAnswersAllPoints) {
                                         "/gesperrt.xyz\n");
 }
 
+// A damaged packed tile is reported in its row and on standard error; the other tiles answer
+// as if it were not catalogued, with the exit codes of a tile that cannot be opened.
+TEST_F(QueryCli, ADamagedPackedTileIsPassedOverByQueryAndBatch) {
+    qtest::TempDir d;
+    const std::string gut = d.File("gut.xyz"), kaputt = d.File("kaputt.xyz.gz");
+    qtest::WriteFile(gut, qtest::XyzText(qtest::Grid(0, 100, 0, 100, 5)));
+    ASSERT_EQ(tervalo::test::Shell("gzip -c " + gut + " | head -c 300 > " + kaputt).code, 0);
+    tervalo::TDateien mit, ohne;
+    qtest::AddEntry(mit, kaputt, 0, 100, 0, 100);
+    qtest::AddEntry(mit, gut, 0, 100, 0, 100);
+    qtest::AddEntry(ohne, gut, 0, 100, 0, 100);
+    tervalo::TSettings s;
+    ASSERT_NO_THROW(tervalo::KonfSave(d.File("mit.KNF"), s, mit));
+    ASSERT_NO_THROW(tervalo::KonfSave(d.File("ohne.KNF"), s, ohne));
+    const std::string meldung = "Datei besch\xC3\xA4" "digt (gzip): " + kaputt;
+
+    const Ausgabe qm = Cli("query 20.5 20.5 --konf " + d.File("mit.KNF"));
+    const Ausgabe qo = Cli("query 20.5 20.5 --konf " + d.File("ohne.KNF"));
+    EXPECT_EQ(qm.rc, 0) << qm.err;
+    EXPECT_EQ(qm.err, "");
+    EXPECT_NE(qm.out.find("kaputt.xyz.gz"), std::string::npos) << qm.out;
+    EXPECT_NE(qm.out.find(" 0  " + meldung + "\n"), std::string::npos) << qm.out;
+    EXPECT_NE(qo.out.find("Extrapolation mit n\xC3\xA4" "chsten 6 Rasterpunkten"), std::string::npos) << qo.out;
+    EXPECT_EQ(qm.out.substr(qm.out.find("\nDatei: ")), qo.out.substr(qo.out.find("\nDatei: ")));
+
+    qtest::WriteFile(d.File("punkte.txt"), "20.5 20.5\n1000 1000\n52 48\n");
+    const Ausgabe bm = Cli("batch " + d.File("punkte.txt") + " --konf " + d.File("mit.KNF"));
+    const Ausgabe bo = Cli("batch " + d.File("punkte.txt") + " --konf " + d.File("ohne.KNF"));
+    EXPECT_EQ(bm.rc, 1);
+    EXPECT_EQ(bo.rc, 0) << bo.err;
+    EXPECT_EQ(bm.out, bo.out);
+    EXPECT_EQ(bm.err, meldung + "\n");
+}
+
 TEST_F(QueryCli, TableWithHeaderLengthZeroIsNamedByEveryCommand) {
     const std::string t = dir_->File("kopf0.dbf");
     qtest::WriteFile(t, std::string("\x03\x7E\x01\x01\x01\0\0\0\0\0\x2B\0", 12) + std::string(120, '\0'));

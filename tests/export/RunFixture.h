@@ -110,10 +110,9 @@ inline void AddEntry(TDateien& cat, const std::string& path, const std::vector<P
 }
 
 // Options that poll after every line, so a scripted cancel lands on an exact line.
-inline TRunOptions EveryLine(std::size_t limit = TDuplicateMemory::DefaultLimit, char sep = '.') {
+inline TRunOptions EveryLine(char sep = '.') {
     TRunOptions o;
     o.DecimalSeparator = sep;
-    o.DuplicateLimit = limit;
     o.Poll.EveryLines = 1;
     o.Poll.Interval = std::chrono::milliseconds(0);
     o.Language = TLanguageSettings{1252, 0x0407};

@@ -1,9 +1,12 @@
-// The duplicate memory: same answers as a scan over the first remembered points.
+// The duplicate memory: the same answers as remembering every point written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
+#include <set>
+#include <vector>
 
 #include "export/PointRun.h"
 #include "tools/PunktSet.h"
@@ -31,32 +34,63 @@ TEST(DuplicateMemory, ExactEqualityOfXAndYOnly) {
     EXPECT_FALSE(m.Insert(inf, -inf));
 }
 
-TEST(DuplicateMemory, RemembersExactlyTheFirstFiveHundredThousand) {
+TEST(DuplicateMemory, RemembersEveryPointOfTheFileBeingRead) {
     TDuplicateMemory m;
-    ASSERT_EQ(m.Limit(), 500000u);
     // A 1 m grid like a tile, so hashing of regular coordinates is exercised too.
     auto x = [](int k) { return 3566000.0 + k % 1001; };
     auto y = [](int k) { return 5936000.0 + k / 1001; };
-    for (int k = 0; k < 500001; ++k) ASSERT_TRUE(m.Insert(x(k), y(k))) << k;
-    EXPECT_EQ(m.Inserted(), 500000u);
-    EXPECT_FALSE(m.Insert(x(0), y(0)));
-    EXPECT_FALSE(m.Insert(x(499999), y(499999)));
-    EXPECT_TRUE(m.Insert(x(500000), y(500000)));  // the 500,001st was not remembered
+    const int n = 1001 * 1001;
+    for (int k = 0; k < n; ++k) ASSERT_TRUE(m.Insert(x(k), y(k))) << k;
+    EXPECT_EQ(m.FilePoints(), static_cast<std::size_t>(n));
+    for (int k = 0; k < n; k += 997) ASSERT_FALSE(m.Insert(x(k), y(k))) << k;
+    EXPECT_FALSE(m.Insert(x(n - 1), y(n - 1)));
 }
 
-TEST(DuplicateMemory, AgreesWithALinearScan) {
+// Files read one after another with true extents: the memory answers as one that remembers
+// every point of the run, while it keeps of a finished file only what a later extent holds.
+TEST(DuplicateMemory, CarriesOnlyWhatALaterFileCanRepeatAndAgreesWithRememberingAll) {
     std::mt19937 rng(7);
-    std::uniform_int_distribution<int> coord(0, 60);
-    const std::size_t limit = 700;
-    TDuplicateMemory m(limit);
-    std::vector<std::pair<double, double>> remembered;
-    for (int i = 0; i < 5000; ++i) {
-        double x = (coord(rng) - 30) * 0.5, y = (coord(rng) - 30) * 0.25;
-        bool dup = false;
-        for (auto& p : remembered) dup = dup || (p.first == x && p.second == y);
-        ASSERT_EQ(m.Insert(x, y), !dup) << i;
-        if (!dup && remembered.size() < limit) remembered.push_back({x, y});
+    for (int runde = 0; runde < 20; ++runde) {
+        std::vector<TBereich> extents;
+        for (int f = 0; f < 6; ++f) {
+            const double x0 = static_cast<double>(rng() % 30), y0 = static_cast<double>(rng() % 30);
+            extents.push_back({x0, x0 + static_cast<double>(rng() % 15), y0, y0 + static_cast<double>(rng() % 15)});
+        }
+        TDuplicateMemory m;
+        std::set<std::pair<double, double>> alle;
+        for (std::size_t f = 0; f < extents.size(); ++f) {
+            const TBereich& e = extents[f];
+            for (int i = 0; i < 300; ++i) {
+                const double x = e.Xmin + static_cast<double>(rng() % static_cast<unsigned>(e.Xmax - e.Xmin + 1));
+                const double y = e.Ymin + static_cast<double>(rng() % static_cast<unsigned>(e.Ymax - e.Ymin + 1));
+                ASSERT_EQ(m.Insert(x, y), alle.insert({x, y}).second) << runde << " " << f << " " << i;
+            }
+            const std::vector<TBereich> later(extents.begin() + static_cast<std::ptrdiff_t>(f) + 1, extents.end());
+            m.EndFile(later);
+            EXPECT_EQ(m.FilePoints(), 0u);
+            std::size_t noetig = 0;
+            for (const auto& [x, y] : alle)
+                noetig += std::any_of(later.begin(), later.end(), [&](const TBereich& b) { return b.Enthaelt(x, y); });
+            EXPECT_EQ(m.CarriedPoints(), noetig) << runde << " " << f;
+        }
     }
+}
+
+TEST(DuplicateMemory, DropFileForgetsOnlyTheCurrentFile) {
+    TDuplicateMemory m;
+    EXPECT_TRUE(m.Insert(1, 1));
+    EXPECT_TRUE(m.Insert(5, 5));
+    m.EndFile({{0, 2, 0, 2}});  // (5, 5) cannot come again
+    EXPECT_TRUE(m.Contains(1, 1));
+    EXPECT_FALSE(m.Contains(5, 5));
+    EXPECT_TRUE(m.Insert(2, 2));
+    EXPECT_FALSE(m.Insert(1, 1));
+    m.DropFile();
+    EXPECT_FALSE(m.Contains(2, 2));
+    EXPECT_TRUE(m.Contains(1, 1));
+    m.EndFile({});
+    EXPECT_EQ(m.CarriedPoints(), 0u);
+    EXPECT_TRUE(m.Insert(1, 1));
 }
 
 // The set under the duplicate memory, as the query and the batch use it: growing from a
@@ -79,6 +113,12 @@ TEST(PunktSet, GrowsClearsAndAgreesWithALinearScan) {
         }
         EXPECT_EQ(set.Size(), drin.size());
         for (auto& p : drin) EXPECT_TRUE(set.Contains(p.first, p.second));
+        // Each position once, whether the used slots are listed (few) or the table is walked.
+        std::vector<std::pair<double, double>> besucht;
+        set.ForEach([&](double x, double y) { besucht.push_back({x, y}); });
+        std::sort(besucht.begin(), besucht.end());
+        std::sort(drin.begin(), drin.end());
+        EXPECT_EQ(besucht, drin);
     }
     set.Clear();
     EXPECT_FALSE(set.Contains(0.0, 0.0));

@@ -3,6 +3,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "tests/export/RunFixture.h"
 #include "tools/Errors.h"
 
@@ -224,7 +226,7 @@ TEST_F(ExportRunTest, TableWithOnlyDeletedRecordsExportsNothing) {
 TEST_F(ExportRunTest, CsvOutputUsesTheDecimalSeparator) {
     Tile("a.xyz", {{4567890.123, 5678901.234, 123.456}, {1, 2, -3.25}});
     std::string out = dir / "o.csv";
-    Run({0, 1e7, 0, 1e7}, out, kCsv, EveryLine(TDuplicateMemory::DefaultLimit, ','));
+    Run({0, 1e7, 0, 1e7}, out, kCsv, EveryLine(','));
     EXPECT_EQ(ReadAll(out), "X;Y;Z\r\n4567890,123;5678901,234;123,456\r\n1,000;2,000;-3,250\r\n");
 }
 
@@ -266,15 +268,101 @@ TEST_F(ExportRunTest, CancelAnsweredNoChangesNothing) {
     EXPECT_EQ(obs.log, reference);
 }
 
-TEST_F(ExportRunTest, OnlyTheFirstExportedPointsAreRemembered) {
-    // Limit 3: points 1..3 are remembered, point 4 is written but forgotten.
-    Tile("a.xyz", {{1, 1, 1}, {2, 2, 2}, {3, 3, 3}, {4, 4, 4}, {4, 4, 5}, {1, 1, 6}, {3, 3, 7}});
-    TExportResult r = Run({0, 10, 0, 10}, dir / "o.xyz", kXyz, EveryLine(3));
-    EXPECT_EQ(r.Total, 5);
-    EXPECT_EQ(r.Duplicates, 2);
+// A 1 km tile at 1 m catalogued twice, as text and packed: every point is written once, also
+// the repeats that come a million points later.
+TEST_F(ExportRunTest, ATileCataloguedTwiceIsWrittenOnce) {
+    const std::vector<Pt> pts = Grid(3566000, 5936000, 1001);
+    const std::string a = Tile("a.xyz", pts);
+    ASSERT_EQ(Shell("gzip -1 -c " + Quote(a) + " > " + Quote(a + ".gz")).code, 0);
+    AddEntry(cat, a + ".gz", pts);
+    const TExportResult r = Run({3566000, 3567000, 5936000, 5937000}, dir / "o.xyz", kXyz, TRunOptions{});
+    EXPECT_FALSE(r.Error);
+    EXPECT_EQ(r.Total, 1002001);
+    EXPECT_EQ(r.Duplicates, 1002001);
+    EXPECT_EQ(obs.log.at(4), "1002001 Werte aus Datei: a.xyz exportiert");
+    EXPECT_EQ(obs.log.at(6), "0 Werte aus Datei: a.xyz.gz exportiert");
+    const std::string o = ReadAll(dir / "o.xyz");
+    EXPECT_EQ(std::count(o.begin(), o.end(), '\n'), 1002001);
+}
+
+// Repeats across tiles that are not read one after the other: a's top row comes again in c,
+// after b, which shares a's right column.
+TEST_F(ExportRunTest, RepeatsOfAnEarlierTileAreFoundInEveryLaterOne) {
+    Tile("a.xyz", Grid(0, 0, 11));
+    Tile("b.xyz", Grid(10, 0, 11));
+    Tile("c.xyz", Grid(0, 10, 11));
+    Tile("d.xyz", Grid(10, 10, 11));  // shares a corner with a, a row with b, a column with c
+    const TExportResult r = Run({0, 20, 0, 20}, dir / "o.xyz");
+    EXPECT_EQ(r.Total, 21 * 21);
+    EXPECT_EQ(r.Duplicates, 4 * 121 - 21 * 21);
     std::vector<Pt> pts = ReadXyz(dir / "o.xyz");
-    ASSERT_EQ(pts.size(), 5u);
-    EXPECT_EQ(pts[4].z, 5);
+    std::sort(pts.begin(), pts.end(), [](const Pt& l, const Pt& m) { return l.y != m.y ? l.y < m.y : l.x < m.x; });
+    for (std::size_t k = 0; k < pts.size(); ++k)
+        ASSERT_TRUE(pts[k].x == static_cast<double>(k % 21) && pts[k].y == static_cast<double>(k / 21)) << k;
+}
+
+// A packed tile found damaged, early or only by its checksum at the end, is taken back whole:
+// none of its points stays in the output or the counters, and the run ends as after a tile
+// that cannot be opened.
+TEST_F(ExportRunTest, ADamagedPackedTileIsTakenBackAndLaterTilesAreAbandoned) {
+    const std::vector<Pt> gut = Grid(0, 0, 10);
+    const std::string a = Tile("a.xyz", gut);
+    // More than the text writer's buffer and many table batches before the cut.
+    const std::string kurz = Tile("kurz.xyz", Grid(5, 5, 300));
+    const std::string g = Quote(kurz + ".gz");
+    ASSERT_EQ(Shell("gzip -1 -c " + Quote(kurz) + " > " + g + " && truncate -s $(($(stat -c %s " + g + ") / 2)) " + g).code, 0);
+    // A small tile whose trailer holds a wrong checksum: every line comes before the damage.
+    const std::string falsch = Tile("falsch.xyz", Grid(5, 5, 20));
+    ASSERT_EQ(Shell("gzip -9 -c " + Quote(falsch) + " > " + Quote(falsch + ".gz")).code, 0);
+    std::string f = ReadAll(falsch + ".gz");
+    f[f.size() - 8] = static_cast<char>(f[f.size() - 8] ^ 0x55);
+    WriteAll(falsch + ".gz", f);
+    const std::string c = Tile("c.xyz", Grid(0, 0, 5));
+
+    for (const std::string& defekt : {kurz + ".gz", falsch + ".gz"})
+        for (const TAusgabe& format : {kXyz, kDbf3}) {
+            SCOPED_TRACE(defekt + (format == kXyz ? " xyz" : " dbf"));
+            TDateien k;
+            AddEntry(k, a, gut);
+            AddEntry(k, defekt, 0, 400, 0, 400);
+            AddEntry(k, c, 0, 4, 0, 4);
+            obs = {};
+            const std::string out = dir / (format == kXyz ? "o.xyz" : "o.dbf");
+            const TExportResult r = ExportRun(k, {0, 1000, 0, 1000}, out, format, TRunOptions{}, obs);
+            EXPECT_EQ(obs.log, (Log{"Beginn der Konvertierung", format == kXyz ? "Ausgabeformat: Text-XYZ" : "Ausgabeformat: dBase",
+                                    "Datei: " + out, "Lese Datei 1: " + a, "100 Werte aus Datei: a.xyz exportiert",
+                                    "Lese Datei 2: " + defekt, "!!! ABBRUCH !!!",
+                                    "Datei besch\xC3\xA4" "digt (gzip): " + defekt, "!!! ABBRUCH !!!",
+                                    "Fehler bei Konvertierung aufgetreten"}));
+            EXPECT_TRUE(r.Error);
+            EXPECT_EQ(r.Total, 100);
+            EXPECT_EQ(r.Duplicates, 0);
+            EXPECT_EQ(obs.total, 100);
+            EXPECT_EQ(obs.duplicates, 0);
+            std::vector<Pt> back = format == kXyz ? ReadXyz(out) : ReadDbf(out);
+            ASSERT_EQ(back.size(), gut.size());
+            for (std::size_t i = 0; i < gut.size(); ++i)
+                EXPECT_TRUE(back[i].x == gut[i].x && back[i].y == gut[i].y && back[i].z == gut[i].z) << i;
+            if (format == kDbf3) {
+                const std::string t = ReadAll(out);
+                EXPECT_EQ(t.size(), 130u + 100 * 43);
+                EXPECT_EQ(t.back(), 0x1A);
+            }
+        }
+
+    // Damaged first: nothing at all is written.
+    TDateien k;
+    AddEntry(k, falsch + ".gz", 0, 400, 0, 400);
+    AddEntry(k, a, gut);
+    obs = {};
+    const TExportResult r = ExportRun(k, {0, 1000, 0, 1000}, dir / "leer.csv", kCsv, TRunOptions{}, obs);
+    EXPECT_TRUE(r.Error);
+    EXPECT_EQ(r.Total, 0);
+    EXPECT_EQ(ReadAll(dir / "leer.csv"), "X;Y;Z\r\n");
+    EXPECT_EQ(std::vector<std::string>(obs.log.begin() + 3, obs.log.end()),
+              (Log{"Lese Datei 1: " + falsch + ".gz", "!!! ABBRUCH !!!",
+                   "Datei besch\xC3\xA4" "digt (gzip): " + falsch + ".gz", "!!! ABBRUCH !!!",
+                   "Fehler bei Konvertierung aufgetreten"}));
 }
 
 TEST_F(ExportRunTest, BrokenSourceTableEndsTheRunAndKeepsThePreviousOutput) {

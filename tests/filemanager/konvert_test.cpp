@@ -1,6 +1,7 @@
 // The conversion between text files and dBase tables.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <stdexcept>
 
 #include "tests/export/RunFixture.h"
@@ -37,7 +38,7 @@ TEST_F(KonvertTest, DbaseToTextLeavesOutRepeatedPositions) {
     EXPECT_EQ(ReadAll(dir / "t.xyz"), XyzLine(1, 2, 3) + "\r\n" + XyzLine(5.5, 6.25, -7) + "\r\n");
     EXPECT_EQ(ReadAll(src), before);  // the source is only read
 
-    Run(src, dir / "t.csv", kCsv, EveryLine(TDuplicateMemory::DefaultLimit, ','));
+    Run(src, dir / "t.csv", kCsv, EveryLine(','));
     EXPECT_EQ(ReadAll(dir / "t.csv"), "X;Y;Z\r\n1,000;2,000;3,000\r\n5,500;6,250;-7,000\r\n");
 }
 
@@ -228,12 +229,23 @@ TEST_F(KonvertTest, PictureFollowsTheRecordPositionFromDbase) {
     EXPECT_EQ(obs.progress[26].Picture, 6);
 }
 
-TEST_F(KonvertTest, RepeatsBeyondTheMemoryAreWrittenAgain) {
-    std::string src = dir / "t.xyz";
-    WriteAll(src, "1 1 1\r\n2 2 2\r\n3 3 3\r\n3 3 4\r\n1 1 5\r\n");
-    TKonvertResult r = Run(src, dir / "o.dbf", {TAusgabeFormat::DBase, 3}, EveryLine(2));
-    EXPECT_EQ(r.Counts.Taken, 4);
-    EXPECT_EQ(r.Counts.NotTaken, 1);
+TEST_F(KonvertTest, RepeatsAreLeftOutHoweverManyPointsCameBetween) {
+    // 500,001 distinct points, then the first and the last again.
+    std::string text;
+    text.reserve(600001 * 24);
+    char line[64];
+    auto add = [&](int k) {
+        std::snprintf(line, sizeof line, "%d %d 1.5\r\n", 3566000 + k % 1001, 5936000 + k / 1001);
+        text += line;
+    };
+    for (int k = 0; k <= 500000; ++k) add(k);
+    add(0);
+    add(500000);
+    const std::string src = dir / "t.xyz";
+    WriteAll(src, text);
+    TKonvertResult r = Run(src, dir / "o.dbf", {TAusgabeFormat::DBase, 3}, TRunOptions{});
+    EXPECT_EQ(r.Counts.Taken, 500001);
+    EXPECT_EQ(r.Counts.NotTaken, 2);
 }
 
 TEST(KonvertFilter, TargetFollowsSourceKindAndFilterEntry) {
