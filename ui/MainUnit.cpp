@@ -134,7 +134,7 @@ QString GridBlockText(const TextGrid& grid, int left, int top, int right, int bo
             text += QString::fromStdString(grid.Cell(c, r));
             if (c != right) text += QLatin1Char('\t');
         }
-        text += QLatin1Char('\r');
+        text += GridRowEnd;
     }
     return text;
 }
@@ -291,6 +291,7 @@ TForm1::TForm1(QWidget* parent)
     inZwischenablagekopieren1 = new QAction(QStringLiteral("in Zwischenablage kopieren"), StringGrid1);
     inZwischenablagekopieren1->setObjectName(QStringLiteral("inZwischenablagekopieren1"));
     StringGrid1->addAction(inZwischenablagekopieren1);
+    connect(StringGrid1, &TResultGrid::CopyKey, inZwischenablagekopieren1, &QAction::trigger);
     StringGrid1->setContextMenuPolicy(Qt::ActionsContextMenu);
 
     // Handlers never let an error cross Qt's own frames: it is reported right here.

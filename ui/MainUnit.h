@@ -20,7 +20,7 @@ namespace tervalo {
 // given locale; exponent form from 10000 on.
 QString FangText(double fangbreite, const QLocale& loc);
 
-// Selected block of a text grid as clipboard text: tab between cells, CR after each row.
+// Selected block of a text grid as clipboard text: tab between cells, GridRowEnd after each row.
 QString GridBlockText(const TextGrid& grid, int left, int top, int right, int bottom);
 
 class TForm1 : public QDialog {

@@ -179,7 +179,9 @@ void TPBNumEdit::keyPressEvent(QKeyEvent* e) {
             InsertChecked(QStringLiteral("-"));
         else
             ToggleSign();
-    } else if (decimals_ > 0 && QString(c) == sep) {
+    } else if (decimals_ > 0 && (QString(c) == sep || c == QLatin1Char('.') || c == QLatin1Char(','))) {
+        // Either mark is the decimal separator, whatever the locale: a point dropped from
+        // "3567002.5" would silently give a coordinate ten times too large.
         InsertChecked(sep);
     } else if (c == QLatin1Char('e') || c == QLatin1Char('E')) {
         InsertChecked(QStringLiteral("E"));

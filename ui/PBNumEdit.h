@@ -1,6 +1,7 @@
 #pragma once
 // Numeric input field: a floating-point value shown right-aligned with a fixed number of
-// decimals and the user's decimal separator, without digit grouping.
+// decimals and the user's decimal separator, without digit grouping. A typed "." or "," is
+// entered as that separator.
 #include <QLineEdit>
 #include <QMenu>
 #include <functional>

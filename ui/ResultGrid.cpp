@@ -5,6 +5,7 @@
 #include <QStyledItemDelegate>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <cstdlib>
 
@@ -153,6 +154,15 @@ void TResultGrid::mousePressEvent(QMouseEvent* e) {
         return;
     }
     QTableWidget::mousePressEvent(e);
+}
+
+void TResultGrid::keyPressEvent(QKeyEvent* e) {
+    if (e->matches(QKeySequence::Copy)) {
+        e->accept();
+        emit CopyKey();
+        return;
+    }
+    QTableWidget::keyPressEvent(e);
 }
 
 void TResultGrid::mouseDoubleClickEvent(QMouseEvent* e) {

@@ -8,6 +8,14 @@
 
 namespace tervalo {
 
+// Row end of copied grid text: a carriage return on Windows, as its programs take it; a line
+// feed elsewhere, where a table whose rows end in a lone CR pastes as one line.
+#ifdef Q_OS_WIN
+inline constexpr QChar GridRowEnd = u'\r';
+#else
+inline constexpr QChar GridRowEnd = u'\n';
+#endif
+
 class TResultGrid : public QTableWidget, public TextGrid {
     Q_OBJECT
 public:
@@ -36,8 +44,12 @@ public:
 
 signals:
     void DblClick();
+    // The copy keys (Ctrl+C, Ctrl+Ins) on the focused grid: whoever owns the copy does it,
+    // instead of the view copying its current cell only.
+    void CopyKey();
 
 protected:
+    void keyPressEvent(QKeyEvent* e) override;
     void mouseDoubleClickEvent(QMouseEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
 

@@ -11,7 +11,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFontMetrics>
+#include <QMimeData>
 #include <QMouseEvent>
+#include <QTest>
 #include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -322,6 +324,31 @@ TEST_F(MainWindowTest, QueryRunsOnPastedValueAndNeverOnAnotherThanTheOneShown) {
     EXPECT_EQ(form->focusWidget(), form->PBN_Y);
 }
 
+// A typed point (German) or comma (C) is the decimal separator: the query runs on the coordinate
+// meant, not on one ten times as large that may lie in another tile.
+TEST_F(MainWindowTest, TypedPointOrCommaGivesTheCoordinateMeantInEitherLocale) {
+    const std::string tile = Path("kachel1.xyz");
+    WriteTile(tile, X0, Y0, 21, 5.0);
+    for (const QLocale& loc : {QLocale(QLocale::German, QLocale::Germany), QLocale::c()}) {
+        QLocale::setDefault(loc);
+        const QString sep = loc.decimalPoint();
+        Open();
+        AddFile(tile, X0, X0 + 100, Y0, Y0 + 100);
+        form->PBN_X->selectAll();
+        QTest::keyClicks(form->PBN_X, QStringLiteral("3566011.5"));
+        form->PBN_Y->selectAll();
+        QTest::keyClicks(form->PBN_Y, QStringLiteral("5936013,5"));
+        QTest::keyClick(form->PBN_Y, Qt::Key_Return);
+        EXPECT_EQ(form->PBN_X->text(), "3566011" + sep + "50");
+        EXPECT_EQ(form->PBN_Y->text(), "5936013" + sep + "50");
+        EXPECT_EQ(form->LB_DateiN[0]->text(), QStringLiteral("kachel1.xyz"));
+        EXPECT_EQ(Cell(1, 1), "3566010" + sep + "00");  // nearest (X0+10, Y0+15)
+        EXPECT_EQ(Cell(2, 1), "5936015" + sep + "00");
+        EXPECT_EQ(form->LB_nextPointR->text(), "2" + sep + "12");
+    }
+    EXPECT_EQ(platform.Beeps, 0);
+}
+
 // One Tab enters the grid and the next leaves it; Enter on a focused button presses that
 // button, anywhere else it starts the query.
 TEST_F(MainWindowTest, TabPassesThroughTheGridAndEnterPressesTheFocusedButton) {
@@ -347,32 +374,53 @@ TEST_F(MainWindowTest, TabPassesThroughTheGridAndEnterPressesTheFocusedButton) {
     EXPECT_EQ(platform.BusyChanges, 4);
 }
 
-TEST_F(MainWindowTest, CopiesSelectedBlockWithTabsAndCarriageReturns) {
+// Rows end with a line feed, so a pasted block keeps its rows on Linux; cells and blanks are
+// copied exactly as shown.
+TEST_F(MainWindowTest, CopiesSelectedBlockWithTabsAndLineFeeds) {
     const std::string tile = Path("kachel1.xyz");
     WriteTile(tile, X0, Y0, 2, 5.0);  // four points only
     Open();
     AddFile(tile, X0, X0 + 5, Y0, Y0 + 5);
     Query(X0 + 1, Y0 + 1);
     form->Btn_GridShow->click();
+    TResultGrid* g = form->StringGrid1;
 
-    form->StringGrid1->SelectBlock(1, 1, 2, 3);
+    g->SelectBlock(1, 1, 2, 3);
     form->inZwischenablagekopieren1->trigger();
-    const QString expected = Cell(1, 1) + '\t' + Cell(2, 1) + '\r' + Cell(1, 2) + '\t' + Cell(2, 2) + '\r' +
-                             Cell(1, 3) + '\t' + Cell(2, 3) + '\r';
-    EXPECT_EQ(platform.Clipboard, expected);
+    const QString block = QStringLiteral("3566000,00\t5936000,00\n3566005,00\t5936000,00\n3566000,00\t5936005,00\n");
+    EXPECT_EQ(platform.Clipboard, block);
     EXPECT_EQ(platform.Clipboard,
-              QStringLiteral("3566000,00\t5936000,00\r3566005,00\t5936000,00\r3566000,00\t5936005,00\r"));
+              Cell(1, 1) + '\t' + Cell(2, 1) + '\n' + Cell(1, 2) + '\t' + Cell(2, 2) + '\n' + Cell(1, 3) + '\t' +
+                  Cell(2, 3) + '\n');
 
-    // One cell: its text as shown, leading blanks kept, and one CR.
-    form->StringGrid1->SelectBlock(4, 1, 4, 1);
+    // One cell: its text as shown, leading blanks kept, and one line feed.
+    g->SelectBlock(4, 1, 4, 1);
     form->inZwischenablagekopieren1->trigger();
-    EXPECT_EQ(platform.Clipboard, QStringLiteral("  1,41\r"));
+    EXPECT_EQ(platform.Clipboard, QStringLiteral("  1,41\n"));
 
     // Rows without a point give the separators only.
-    form->StringGrid1->SelectBlock(2, 5, 4, 6);
+    g->SelectBlock(2, 5, 4, 6);
     form->inZwischenablagekopieren1->trigger();
-    EXPECT_EQ(platform.Clipboard, QStringLiteral("\t\t\r\t\t\r"));
-    EXPECT_FALSE(platform.Clipboard.contains(QLatin1Char('\n')));
+    EXPECT_EQ(platform.Clipboard, QStringLiteral("\t\t\n\t\t\n"));
+
+    // Ctrl+C (and Ctrl+Ins) on the grid copy the same block as the menu, not the current cell.
+    g->setFocus(Qt::TabFocusReason);
+    g->SelectBlock(1, 1, 2, 3);
+    platform.Clipboard.clear();
+    QTest::keyClick(g, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(platform.Clipboard, block);
+    g->SelectBlock(3, 2, 4, 2);
+    QTest::keyClick(g, Qt::Key_Insert, Qt::ControlModifier);
+    EXPECT_EQ(platform.Clipboard, Cell(3, 2) + '\t' + Cell(4, 2) + '\n');
+    EXPECT_EQ(platform.ClipboardWrites, 5);
+
+    // The bytes the system clipboard holds as plain text.
+    SetPlatform(nullptr);
+    g->SelectBlock(3, 1, 4, 2);
+    QTest::keyClick(g, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->mimeData()->data(QStringLiteral("text/plain")),
+              QByteArray(" 100,00\t  1,41\n 100,50\t  4,12\n"));
+    SetPlatform(&platform);
 }
 
 // Right-clicking a cell to reach the context menu must not replace the dragged block.
@@ -401,7 +449,7 @@ TEST_F(MainWindowTest, RightClickKeepsTheSelectionForCopying) {
     EXPECT_EQ(b.Right, 2);
     EXPECT_EQ(b.Bottom, 3);
     form->inZwischenablagekopieren1->trigger();
-    EXPECT_EQ(platform.Clipboard.count(QLatin1Char('\r')), 3);
+    EXPECT_EQ(platform.Clipboard.count(QLatin1Char('\n')), 3);
 }
 
 TEST_F(MainWindowTest, GridToggleAndDoubleClickWidths) {

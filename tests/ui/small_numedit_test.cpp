@@ -6,6 +6,7 @@
 #include <QClipboard>
 #include <QLineEdit>
 #include <QMenu>
+#include <QTest>
 #include <QVBoxLayout>
 #include <QWidget>
 
@@ -67,11 +68,41 @@ TEST_F(NumEditTest, KeyFilterAcceptsOnlyNumberCharacters) {
     TypeText(edit, QStringLiteral("12a,5;x"));
     EXPECT_EQ(edit->text(), QStringLiteral("12,5"));
     EXPECT_EQ(platform.Beeps, 3);
-    // A point is not the German separator; a second separator could never convert.
+    // A second separator, of either mark, could never convert.
     TypeText(edit, QStringLiteral(".,"));
     EXPECT_EQ(edit->text(), QStringLiteral("12,5"));
     EXPECT_EQ(platform.Beeps, 5);
     EXPECT_DOUBLE_EQ(edit->Value(), 12.5);
+}
+
+// Real key events: "." and "," both enter the locale's separator, German or C; a second one
+// is refused with a beep like any other key.
+TEST_F(NumEditTest, TypedPointOrCommaIsTheLocaleSeparatorInEitherLocale) {
+    for (const QLocale& loc : {QLocale(QLocale::German, QLocale::Germany), QLocale::c()}) {
+        QLocale::setDefault(loc);
+        const QString sep = loc.decimalPoint();
+        for (const QString& typed : {QStringLiteral("3567002.5"), QStringLiteral("3567002,5")}) {
+            SCOPED_TRACE((loc.name() + QLatin1Char(' ') + typed).toStdString());
+            const int beeps = platform.Beeps;
+            Clear();
+            QTest::keyClicks(edit, typed);
+            EXPECT_EQ(edit->text(), "3567002" + sep + "5");
+            EXPECT_DOUBLE_EQ(edit->Value(), 3567002.5);
+            QTest::keyClicks(edit, QStringLiteral(".,"));
+            EXPECT_EQ(edit->text(), "3567002" + sep + "5");
+            EXPECT_EQ(platform.Beeps, beeps + 2);
+            Leave();
+            EXPECT_EQ(edit->text(), "3567002" + sep + "50");
+            EXPECT_DOUBLE_EQ(edit->Value(), 3567002.5);
+            // Typed over a selection holding the separator, a mark replaces it.
+            edit->setFocus();
+            QApplication::processEvents();
+            edit->setSelection(6, 4);
+            QTest::keyClicks(edit, typed.right(2) + QStringLiteral("7"));
+            EXPECT_EQ(edit->text(), "356700" + sep + "57");
+            EXPECT_EQ(platform.Beeps, beeps + 2);
+        }
+    }
 }
 
 TEST_F(NumEditTest, MinusTogglesSignAndLowerCaseExponentBecomesUpper) {
@@ -90,9 +121,9 @@ TEST_F(NumEditTest, MinusTogglesSignAndLowerCaseExponentBecomesUpper) {
 TEST_F(NumEditTest, SeparatorRefusedWithoutDecimals) {
     edit->SetDecimals(0);
     Clear();
-    TypeText(edit, QStringLiteral("7,"));
+    TypeText(edit, QStringLiteral("7,."));
     EXPECT_EQ(edit->text(), QStringLiteral("7"));
-    EXPECT_EQ(platform.Beeps, 1);
+    EXPECT_EQ(platform.Beeps, 2);
 }
 
 TEST_F(NumEditTest, MaxLengthLimitsTypingButNotProgramValues) {
