@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include "tools/Errors.h"
 
@@ -322,6 +323,43 @@ std::string CutFirstFolder(std::string f) {
     return f;
 }
 
+// Where the code points of a UTF-8 text begin (and its end), so a cut never splits one.
+std::vector<std::size_t> CodePointStarts(std::string_view s) {
+    std::vector<std::size_t> at;
+    for (std::size_t i = 0; i < s.size(); ++i)
+        if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) at.push_back(i);
+    at.push_back(s.size());
+    return at;
+}
+
+inline bool IsNameBreak(char c) { return c == '_' || c == '-' || c == '.' || c == ' '; }
+
+// A file name too wide for its room, with an ellipsis inside it. The end tells tiles apart
+// (agency names differ in their last part, "_nw" against "_no", and in ".gz"), so it gets
+// three quarters of the room and the start the rest, cut after a break where it has one.
+// When not even the ellipsis and the last character fit, the name is given whole.
+std::string ElideName(const std::string& name, const TextMeasure& font, int maxWidth) {
+    static constexpr std::string_view Ellipsis = "\xE2\x80\xA6";
+    const std::vector<std::size_t> at = CodePointStarts(name);
+    const std::size_t n = at.size() - 1;  // code points
+    const int room = maxWidth - font.TextWidth(Ellipsis);
+    const int last = font.TextWidth(std::string_view(name).substr(at[n - 1]));
+    if (n < 2 || room < last) return name;
+
+    std::size_t head = 0;  // code points kept at the start, leaving one for the end
+    while (head + 2 < n && font.TextWidth(std::string_view(name).substr(0, at[head + 1])) <= room / 4) ++head;
+    std::size_t cut = head;
+    while (cut > 1 && !IsNameBreak(name[at[cut - 1]])) --cut;
+    if (cut > 1) head = cut;
+    if (room - font.TextWidth(std::string_view(name).substr(0, at[head])) < last) head = 0;
+    const std::string_view start = std::string_view(name).substr(0, at[head]);
+    const int rest = room - font.TextWidth(start);
+
+    std::size_t tail = n - 1;  // first code point kept at the end
+    while (tail > head + 1 && font.TextWidth(std::string_view(name).substr(at[tail - 1])) <= rest) --tail;
+    return std::string(start) + std::string(Ellipsis) + name.substr(at[tail]);
+}
+
 }  // namespace
 
 std::string ShortenPath(std::string_view path, const TextMeasure& font, int maxWidth) {
@@ -345,6 +383,7 @@ std::string ShortenPath(std::string_view path, const TextMeasure& font, int maxW
         }
         result = drive + folder + name;
     }
+    if (result == name && font.TextWidth(name) > maxWidth) result = ElideName(name, font, maxWidth);
     return result;
 }
 

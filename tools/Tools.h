@@ -58,6 +58,9 @@ struct TextMeasure {
     virtual ~TextMeasure() = default;
     virtual int TextWidth(std::string_view text) const = 0;
 };
+// Drops leading folders until the path fits; a bare name still too wide gets an ellipsis
+// inside it that keeps its end ("dgm1_…_nw.xyz.gz"). Texts are UTF-8; a cut never splits a
+// character. Without room even for the ellipsis and the last character: the bare name.
 std::string ShortenPath(std::string_view path, const TextMeasure& font, int maxWidth);
 
 // --- text grids ----------------------------------------------------------------

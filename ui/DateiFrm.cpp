@@ -19,6 +19,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdlib>
@@ -36,6 +37,10 @@ constexpr const char* OpenFilter =
     "gepackte XYZ-Dateien (*.xyz.gz)|*.xyz.gz|"
     "dBase-Dateien (*.dbf)|*.dbf|TXT-Dateien (*.txt)|*.txt|Alle Dateien (*.*)|*.*";
 constexpr int MessageMs = 400;
+constexpr int NameColumn = 1;  // creation number of the "Datei" column
+constexpr const char* KeyHints =
+    "Rechtsklick oder Strg+Einfg: Datei einf\xC3\xBCgen \xC2\xB7 Strg+Entf: l\xC3\xB6schen \xC2\xB7 Strg+I: Info "
+    "\xC2\xB7 Strg+K: Konvertieren";
 
 QString U(const std::string& s) { return QString::fromStdString(s); }
 
@@ -98,6 +103,24 @@ private:
 
 // --- the grid ------------------------------------------------------------------
 
+// Draws a file name shortened to its column so that its end stays in sight; the item keeps
+// the whole name.
+class TDateiGrid::NameDelegate : public QStyledItemDelegate {
+public:
+    explicit NameDelegate(TDateiGrid* grid) : QStyledItemDelegate(grid), grid_(grid) {}
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const int col = grid_->horizontalHeader()->visualIndex(index.column()) + 1;
+        const int row = grid_->verticalHeader()->visualIndex(index.row()) + 1;
+        option->text = U(grid_->ShownText(col, row));
+    }
+
+private:
+    TDateiGrid* grid_;
+};
+
 TDateiGrid::TDateiGrid(QWidget* parent) : QTableWidget(parent) {
     setObjectName(QStringLiteral("DateiGrid"));
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -137,6 +160,7 @@ TDateiGrid::TDateiGrid(QWidget* parent) : QTableWidget(parent) {
         l->addWidget(corner_);
     }
     SetColWidth(0, 30);
+    setItemDelegateForColumn(NameColumn - 1, new NameDelegate(this));
 }
 
 void TDateiGrid::SetRowCount(int rows) {
@@ -210,9 +234,31 @@ int TDateiGrid::TextWidth(std::string_view text) const {
 
 int TDateiGrid::CellWidthFor(std::string_view text) const {
     // The item view keeps the focus-frame margin plus one pixel on either side of a cell's
-    // text, and the grid line takes one pixel of the column.
+    // text, and the grid line takes one pixel of the column. One pixel more, as the view lays
+    // text out in fractions of pixels and cuts what is wider by a fraction.
     const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
-    return TextWidth(text) + 2 * margin + (showGrid() ? 1 : 0);
+    return TextWidth(text) + 2 * margin + (showGrid() ? 1 : 0) + 1;
+}
+
+std::string TDateiGrid::ShownText(int col, int row) const {
+    std::string text = Cell(col, row);
+    if (row < 1 || col != PlaceOfColumn(NameColumn)) return text;
+    struct Measure : TextMeasure {
+        const TDateiGrid& g;
+        explicit Measure(const TDateiGrid& grid) : g(grid) {}
+        int TextWidth(std::string_view t) const override { return g.TextWidth(t); }
+    } measure(*this);
+    return ShortenPath(text, measure, ColWidth(col) - CellWidthFor(""));
+}
+
+std::string TDateiGrid::CellHint(int col, int row) const {
+    const QTableWidgetItem* it = ItemAt(col, row);
+    return it ? it->toolTip().toStdString() : std::string();
+}
+
+void TDateiGrid::SetCellHint(int col, int row, const std::string& hint) {
+    if (!ItemAt(col, row)) SetCell(col, row, std::string());
+    if (QTableWidgetItem* it = ItemAt(col, row)) it->setToolTip(U(hint));
 }
 
 int TDateiGrid::PlaceOfColumn(int number) const {
@@ -267,6 +313,12 @@ TDateiForm::TDateiForm(QWidget* owner)
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
     outer->addWidget(DateiGrid, 1);
+    // The actions live in the list's context menu; this line says so, and names their keys.
+    HintLine = new QLabel(QString::fromUtf8(KeyHints), this);
+    HintLine->setObjectName(QStringLiteral("HintLine"));
+    HintLine->setContentsMargins(8, 4, 8, 0);
+    HintLine->setWordWrap(true);  // the window may still be made narrow
+    outer->addWidget(HintLine);
     outer->addWidget(BottomBar);
 
     // 7 columns, the header row and one data row.
@@ -367,6 +419,19 @@ void TDateiForm::FormShow() {
         const int w = Settings.DateiGridBreiten[c];
         if (w > DateiGrid->TextWidth(DateiGrid->Cell(place, 0))) DateiGrid->SetColWidth(place, w);
     }
+    // Without a remembered width the names start in full, up to half the list.
+    const int place = DateiGrid->PlaceOfColumn(NameColumn);
+    if (Settings.DateiGridBreiten[NameColumn] <= DateiGrid->TextWidth(DateiGrid->Cell(place, 0))) {
+        int need = DateiGrid->ColWidth(place);
+        for (int r = 1; r <= filled; ++r)
+            need = std::max(need, DateiGrid->CellWidthFor(katalog_.Row(r).Name()));
+        need = std::min(need, width() / 2);
+        if (need > DateiGrid->ColWidth(place)) {
+            DateiGrid->SetColWidth(place, need);
+            FormCanResize();
+        }
+    }
+    ShowHints();
 }
 
 void TDateiForm::FormClose() {
@@ -378,7 +443,10 @@ void TDateiForm::FormCanResize() {
     // "Verzeichnis" takes what the other columns leave, wherever it stands.
     int used = 0;
     for (int c = 0; c < 6; ++c) used += DateiGrid->ColWidth(DateiGrid->PlaceOfColumn(c));
-    DateiGrid->SetColWidth(DateiGrid->PlaceOfColumn(6), DateiGrid->width() - used - 30);
+    // A width below the header's least (even below 0, which the header would pass over) is
+    // that least: the others took the room.
+    DateiGrid->SetColWidth(DateiGrid->PlaceOfColumn(6),
+                           std::max(DateiGrid->width() - used - 30, DateiGrid->horizontalHeader()->minimumSectionSize()));
 }
 
 void TDateiForm::resizeEvent(QResizeEvent* e) {
@@ -410,6 +478,15 @@ void TDateiForm::FillRow(int row) {
     };
     for (const auto& [header, text] : cells)
         if (const int c = FindColumn(header); c >= 0) DateiGrid->SetCell(c, row, text);
+}
+
+void TDateiForm::ShowHints() {
+    const int c = FindColumn("Datei");
+    if (c < 0) return;
+    for (int r = 1; r < DateiGrid->RowCount(); ++r) {
+        const bool named = r <= katalog_.Rows() && !katalog_.Row(r).Name().empty();
+        DateiGrid->SetCellHint(c, r, named ? katalog_.Row(r).Pfad() : std::string());
+    }
 }
 
 void TDateiForm::Renumber(int from) {
@@ -449,13 +526,23 @@ void TDateiForm::Datei_einfuegenClick() {
         Renumber(row);
 
         double xmin, xmax, ymin, ymax;
-        {
+        try {
             Platform().SetBusyCursor(true);
             auto busy = OnExit([] { Platform().SetBusyCursor(false); });
             ReadExtremwerte(path, xmin, xmax, ymin, ymax);
+        } catch (...) {
+            // A file whose scan fails (a damaged table or packed tile) leaves no blank row
+            // behind its report.
+            DeleteGridRow(*DateiGrid, row);
+            katalog_.Remove(row);
+            Renumber(row);
+            ShowHints();
+            DateiGrid->SetCursorRow(std::min(row, DateiGrid->RowCount() - 1));
+            throw;
         }
         katalog_.SetRow(row, {path, xmin, xmax, ymin, ymax});
         FillRow(row);
+        ShowHints();
         DateiGrid->SetCursorRow(row);
         DateiGrid->viewport()->repaint();
     }
@@ -471,6 +558,7 @@ void TDateiForm::Datei_loeschenClick() {
     }
     katalog_.Remove(row);
     Renumber(row);
+    ShowHints();
 }
 
 void TDateiForm::Datei_InfoClick() {
@@ -479,7 +567,12 @@ void TDateiForm::Datei_InfoClick() {
     const std::string name = RowFileName(row);
     if (name.empty()) return;
     const std::string path = RowFolder(row) + name;
-    if (!IsValidFileName(path) || !IsDbaseFile(path)) return;
+    if (!IsValidFileName(path)) return;
+    // Asked for by a key or the menu: the user hears why nothing opens.
+    if (!IsDbaseFile(path)) {
+        ShowShortMessage(QStringLiteral("Keine dBase-Datei: ") + U(name), MessageMs);
+        return;
+    }
     TDBFInfoForm info(this);
     info.MyShowModal(path);
 }

@@ -37,6 +37,12 @@ public:
     int TextWidth(std::string_view text) const override;
     // Column width that shows `text` in a cell without cutting it.
     int CellWidthFor(std::string_view text) const;
+    // What a cell of the file-name column shows: its name shortened to the column, keeping
+    // the name's end. Other cells show their text.
+    std::string ShownText(int col, int row) const;
+    // The hint of a cell (the full path on the file-name column).
+    std::string CellHint(int col, int row) const;
+    void SetCellHint(int col, int row, const std::string& hint);
     // Where the column of a creation number (0 the number column) stands now.
     int PlaceOfColumn(int number) const;
 
@@ -50,6 +56,7 @@ public:
 
 private:
     QTableWidgetItem* ItemAt(int col, int row) const;
+    class NameDelegate;
     QLabel* corner_ = nullptr;
     int rowHeight_ = 15;
 };
@@ -93,6 +100,8 @@ public:
     TPollOptions Poll;
 
     TDateiGrid* DateiGrid;
+    // The list's keys, under the list.
+    QLabel* HintLine;
     QWidget* BottomBar;
     QPushButton* OKButton;
     QMenu* PopupMenu1;
@@ -113,6 +122,9 @@ protected:
 private:
     // Shows the catalogue row in the grid row of the same number.
     void FillRow(int row);
+    // Puts every row's full path on its file-name cell; rows moved by inserting or deleting
+    // take their texts, not their hints.
+    void ShowHints();
     void Renumber(int from);
     void SetRunning(bool running);
     TKatalog katalog_;  // what the grid shows, row for row

@@ -20,6 +20,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 #include <exception>
 
@@ -144,8 +145,8 @@ class TForm1::Observer : public TAbfrageBeobachter {
 public:
     explicit Observer(TForm1& f) : f_(f) {}
     void FileSelected(const TDateiZeile& row, const std::string& lbDatei) override {
-        f_.LB_Datei->setText(U(lbDatei));
-        if (row.Nr >= 1 && row.Nr <= 4) f_.LB_DateiN[row.Nr - 1]->setText(U(row.Name));
+        f_.ShowDateiLabel(lbDatei, f_.abfrage_->Ergebnis().LB_DateiVoll);
+        if (row.Nr >= 1 && row.Nr <= 4) f_.ShowFileRow(row.Nr - 1, row.Name, row.Datei);
         f_.repaint();
     }
     void FileDone(const TDateiZeile& row) override {
@@ -186,12 +187,13 @@ TForm1::TForm1(QWidget* parent)
         b->setIcon(ButtonIcon(kind));
         b->setIconSize(QSize(18, 18));
         b->setAutoRaise(kind == 2);
-        b->setFocusPolicy(Qt::NoFocus);
+        // Reached by Tab; a click leaves the focus where it was.
+        b->setFocusPolicy(Qt::TabFocus);
         return b;
     };
-    SB_Optionen = makeButton("SB_Optionen", QStringLiteral("Optionen"), 0);
-    SpeedButton3 = makeButton("SpeedButton3", QStringLiteral("Ende"), 1);
-    SpeedButton1 = makeButton("SpeedButton1", QStringLiteral("Info"), 2);
+    SB_Optionen = makeButton("SB_Optionen", QStringLiteral("Optionen (Alt+O)"), 0);
+    SpeedButton3 = makeButton("SpeedButton3", QStringLiteral("Ende (Alt+E)"), 1);
+    SpeedButton1 = makeButton("SpeedButton1", QStringLiteral("Info (F1)"), 2);
 
     // Coordinates.
     GroupBox1 = new QGroupBox(QStringLiteral(" Koordinaten zum Anfragepunkt "), this);
@@ -285,9 +287,7 @@ TForm1::TForm1(QWidget* parent)
     Btn_GridShow->setObjectName(QStringLiteral("Btn_GridShow"));
     // Enter on the focused button presses it, as a click would; elsewhere it starts the query.
     Btn_GridShow->setAutoDefault(true);
-    Btn_GridShow->setGeometry(GridLeft - 27 - 2, GridTop + (GridHeight - 318) / 2, 27, 318);
     StringGrid1 = new TResultGrid(this);
-    StringGrid1->setGeometry(GridLeft, GridTop, GridWidth, GridHeight);
     inZwischenablagekopieren1 = new QAction(QStringLiteral("in Zwischenablage kopieren"), StringGrid1);
     inZwischenablagekopieren1->setObjectName(QStringLiteral("inZwischenablagekopieren1"));
     StringGrid1->addAction(inZwischenablagekopieren1);
@@ -306,9 +306,21 @@ TForm1::TForm1(QWidget* parent)
     connect(StringGrid1, &TResultGrid::DblClick, this, guard(&TForm1::StringGrid1DblClick));
     connect(inZwischenablagekopieren1, &QAction::triggered, this,
             guard(&TForm1::inZwischenablagekopieren1Click));
+    OptionenKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_O), this);
+    InfoKey = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    EndeKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_E), this);
+    connect(OptionenKey, &QShortcut::activated, this, guard(&TForm1::SB_OptionenClick));
+    connect(InfoKey, &QShortcut::activated, this, guard(&TForm1::AboutClick));
+    connect(EndeKey, &QShortcut::activated, this, guard(&TForm1::ExitBtnClick));
 
+    // The input first, then the top bar's buttons, then the grid's button and the grid.
     setTabOrder(PBN_X, PBN_Y);
     setTabOrder(PBN_Y, StartBtn);
+    setTabOrder(StartBtn, SB_Optionen);
+    setTabOrder(SB_Optionen, SpeedButton1);
+    setTabOrder(SpeedButton1, SpeedButton3);
+    setTabOrder(SpeedButton3, Btn_GridShow);
+    setTabOrder(Btn_GridShow, StringGrid1);
     SetWindowWidth(DesignWidth);
     ShowBusyIcon(0);
     SetMainWindow(this);
@@ -331,15 +343,45 @@ void TForm1::FormCreate() {
 
 void TForm1::SetWindowWidth(int w) {
     setFixedSize(w, DesignHeight);
-    PlaceTopBar();
+    PlaceControls();
 }
 
-void TForm1::PlaceTopBar() {
+void TForm1::PlaceControls() {
     const int w = width();
     TopBar->setGeometry(0, 0, w, 34);
     SpeedButton1->setGeometry(w - 30, 5, 24, 24);
     SpeedButton3->setGeometry(w - 58, 5, 26, 24);
     SB_Optionen->setGeometry(w - 86, 5, 26, 24);
+    // The grid's button stays at the right edge of the input area however wide the window is.
+    const int left = GridLeft + zusatz_;
+    Btn_GridShow->setGeometry(left - 27 - 2, GridTop + (GridHeight - 318) / 2, 27, 318);
+    StringGrid1->setGeometry(left, GridTop, GridWidth, GridHeight);
+}
+
+void TForm1::FitDateiLabel() {
+    const QFontMetrics fm(LB_Datei->font());
+    int name = 0;
+    for (int i = 1; i <= Dateien.Anzahl && i <= MaxDateien; ++i)
+        name = std::max(name, fm.horizontalAdvance(U(FileNamePart(Dateien.Datei[static_cast<size_t>(i)]))));
+    const int ohne = width() - zusatz_;
+    const int neu = std::clamp(name - (ohne - 155), 0, MaxZusatz);
+    if (neu != zusatz_) {
+        zusatz_ = neu;
+        SetWindowWidth(ohne + zusatz_);
+    }
+    LB_Datei->resize(width() - 155, LB_Datei->height());
+}
+
+void TForm1::ShowDateiLabel(const std::string& text, const std::string& voll) {
+    LB_Datei->setText(U(text));
+    LB_Datei->setToolTip(text == voll ? QString() : U(voll));
+}
+
+void TForm1::ShowFileRow(int k, const std::string& name, const std::string& pfad) {
+    QLabel* l = LB_DateiN[static_cast<size_t>(k)];
+    const TLabelMeasure measure(l->font());
+    l->setText(U(ShortenPath(name, measure, l->contentsRect().width())));
+    l->setToolTip(U(pfad));
 }
 
 void TForm1::ShowBusyIcon(int step) {
@@ -348,9 +390,10 @@ void TForm1::ShowBusyIcon(int step) {
 }
 
 void TForm1::ResetLabels() {
-    LB_Datei->setText(QString::fromLatin1(TextUnbekannt));
+    ShowDateiLabel(TextUnbekannt, TextUnbekannt);
     for (int k = 0; k < 4; ++k) {
         LB_DateiN[k]->setText(QString::fromLatin1(TextKeinName));
+        LB_DateiN[k]->setToolTip(QString());
         LB_gelesen[k]->setText(QStringLiteral("0"));
         LB_gefiltert[k]->setText(QStringLiteral("0"));
     }
@@ -409,7 +452,7 @@ void TForm1::FormActivate() {
     StringGrid1->setVisible(false);
     Btn_GridShow->setText(QStringLiteral(">>"));
     SetWindowWidth(width() - (StringGrid1->width() + 2));
-    LB_Datei->resize(width() - 155, LB_Datei->height());
+    FitDateiLabel();
 
     // Reported once the window is on the screen, so the box stands over it.
     if (ladeFehler) {
@@ -456,6 +499,15 @@ void TForm1::keyPressEvent(QKeyEvent* e) {
         e->accept();
         return;
     }
+    // Enter on a focused top-bar button presses it, as on the grid's button.
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+        for (QToolButton* b : {SB_Optionen, SpeedButton1, SpeedButton3})
+            if (focusWidget() == b) {
+                e->accept();
+                b->click();
+                return;
+            }
+    }
     QDialog::keyPressEvent(e);
 }
 
@@ -476,6 +528,7 @@ void TForm1::SB_OptionenClick() {
         Settings.Potenz = dlg.PBN_Potenz1->Value();
         LB_Fang->setText(FangText(Settings.Fangbreite, QLocale()));
     }
+    FitDateiLabel();
 }
 
 void TForm1::StartBtnClick() {
@@ -488,6 +541,7 @@ void TForm1::StartBtnClick() {
         }
     }
     ClearGridData();
+    FitDateiLabel();
     TAbfrageParameter p;
     p.X = PBN_X->Value();
     p.Y = PBN_Y->Value();
@@ -518,7 +572,7 @@ void TForm1::StartBtnClick() {
     }
     const TAbfrageErgebnis& r = abfrage_->Ergebnis();
     letzterEintrag_ = r.LetzterEintrag;
-    LB_Datei->setText(U(r.LB_Datei));
+    ShowDateiLabel(r.LB_Datei, r.LB_DateiVoll);
     if (r.Berechnet) {
         LB_nextPointR->setText(U(r.LB_nextPointR));
         LB_nextPointZ->setText(U(r.LB_nextPointZ));
@@ -541,9 +595,11 @@ void TForm1::Btn_GridShowClick() {
         Btn_GridShow->setText(QStringLiteral(">>"));
         SetWindowWidth(width() - StringGrid1->width());
     }
-    LB_Datei->resize(width() - 155, LB_Datei->height());
+    FitDateiLabel();
     const TLabelMeasure measure(LB_Datei->font());
-    LB_Datei->setText(U(DateiLabelText(Dateien, letzterEintrag_, &measure, LB_Datei->width())));
+    const bool gewaehlt = letzterEintrag_ >= 1 && letzterEintrag_ <= Dateien.Anzahl;
+    ShowDateiLabel(DateiLabelText(Dateien, letzterEintrag_, &measure, LB_Datei->width()),
+                   gewaehlt ? Dateien.Datei[static_cast<size_t>(letzterEintrag_)] : std::string(TextUnbekannt));
     PBN_X->setFocus();
 }
 

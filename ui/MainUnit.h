@@ -10,6 +10,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QToolButton>
 #include <array>
 #include <memory>
@@ -56,6 +57,10 @@ public:
     const THoehenAbfrage* Abfrage() const { return abfrage_.get(); }
     int LetzterEintrag() const { return letzterEintrag_; }
     int BusyStep() const { return busyStep_; }
+    // Pixels the window is wider than its design so that the longest catalogued file name
+    // fits the file label (at most MaxZusatz).
+    int DateiZusatz() const { return zusatz_; }
+    static constexpr int MaxZusatz = 80;
 
     // Controls.
     QWidget* TopBar;
@@ -79,6 +84,10 @@ public:
     QPushButton* Btn_GridShow;
     TResultGrid* StringGrid1;
     QAction* inZwischenablagekopieren1;
+    // Alt+O, F1 and Alt+E: the top bar's buttons without the mouse.
+    QShortcut* OptionenKey;
+    QShortcut* InfoKey;
+    QShortcut* EndeKey;
 
 protected:
     void showEvent(QShowEvent* e) override;
@@ -89,7 +98,13 @@ protected:
 private:
     class Observer;
     void SetWindowWidth(int w);
-    void PlaceTopBar();
+    void PlaceControls();
+    // Widens the window (within MaxZusatz) while the label is too narrow for the longest
+    // catalogued file name, and sets the label's width.
+    void FitDateiLabel();
+    // The label's text, with the full path as hint when the text does not show it whole.
+    void ShowDateiLabel(const std::string& text, const std::string& voll);
+    void ShowFileRow(int k, const std::string& name, const std::string& pfad);
     void ShowBusyIcon(int step);
     void ResetLabels();
     void ClearGridData();
@@ -100,6 +115,7 @@ private:
     // takes: it is never written while the program runs.
     bool konfGesperrt_ = false;
     int busyStep_ = 0;
+    int zusatz_ = 0;
 };
 
 }  // namespace tervalo

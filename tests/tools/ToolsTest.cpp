@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -392,6 +393,27 @@ TEST(ShortenPath, CutsFoldersStepByStep) {
     EXPECT_EQ(ShortenPath("C:a.xyz", font, 0), "a.xyz");
     EXPECT_EQ(ShortenPath("a.xyz", font, 0), "a.xyz");
     EXPECT_EQ(ShortenPath(".hidden\\x\\a.xyz", font, 0), "a.xyz");
+}
+
+// Seven pixels per character, whatever its bytes in UTF-8.
+struct CharFont : TextMeasure {
+    int TextWidth(std::string_view text) const override {
+        return 7 * static_cast<int>(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+    }
+};
+
+TEST(ShortenPath, ABareNameTooWideKeepsItsEnd) {
+    CharFont font;
+    const std::string e = "\xE2\x80\xA6";  // the ellipsis
+    const std::string nw = "dgm1l_32_357_5646_1_2024_00001_nw.xyz.gz";  // 40 characters
+    // Folders go first, then the middle of the name; the start is cut after a break if it has one.
+    for (const std::string& path : {nw, "/srv/geo/" + nw, "C:\\Daten\\" + nw})
+        EXPECT_EQ(ShortenPath(path, font, 100), "dgm" + e + "_nw.xyz.gz") << path;
+    EXPECT_EQ(ShortenPath(nw, font, 200), "dgm1l_" + e + "_2024_00001_nw.xyz.gz");
+    // Tight room: the end alone, never a split character; no room at all: the bare name.
+    EXPECT_EQ(ShortenPath("/d/abcdef", font, 21), e + "ef");
+    EXPECT_EQ(ShortenPath("/d/modell_\xC3\xBC.xyz", font, 49), "m" + e + "\xC3\xBC.xyz");
+    EXPECT_EQ(ShortenPath("/d/abcdef", font, 13), "abcdef");
 }
 
 TEST(GridRows, InsertAndDelete) {

@@ -7,6 +7,7 @@
 
 #include <QHeaderView>
 #include <QStyle>
+#include <QTest>
 #include <filesystem>
 #include <set>
 
@@ -106,17 +107,22 @@ TEST_F(FileManagerTest, SeveralFilesGoInReverseAtTheCursorAndRefusalsAreTold) {
     EXPECT_EQ(f.Dateien.Xmax[2], -9999999.0);
 }
 
-TEST_F(FileManagerTest, ABrokenTableEndsAddingWithItsRowEmptyAndTheCursorBack) {
-    TDateiForm f;
-    Open(f, {});
+// A table or packed tile whose scan fails ends adding after its report, and its row goes at once.
+TEST_F(FileManagerTest, AFileWhoseScanFailsEndsAddingAndLeavesNoRow) {
     const std::string broken = WriteText(dir, "broken.dbf", std::string("\x03\x7A\x01\x01\xFF\xFF\xFF\x00", 8));
-    Choose({WriteText(dir, "a.xyz", "1 2 3\n"), broken, WriteText(dir, "b.xyz", "1 2 3\n")});
-    EXPECT_ANY_THROW(f.Datei_einfuegenClick());
-    EXPECT_FALSE(platform.Busy);
-    EXPECT_EQ(Names(f), (std::vector<std::string>{"", "a.xyz", ""}));
-    f.OKButtonClick();
-    ASSERT_EQ(f.Dateien.Anzahl, 1);
-    EXPECT_EQ(FileNamePart(f.Dateien.Datei[1]), "a.xyz");
+    // A gzip header without valid deflate data behind it.
+    const std::string damaged = WriteText(dir, "t_nw.xyz.gz", std::string("\x1F\x8B\x08\0\0\0\0\0\0\x03", 10) + "1 2 3\n");
+    for (const std::string& bad : {broken, damaged}) {
+        TDateiForm f;
+        Open(f, {});
+        Choose({WriteText(dir, "a.xyz", "1 2 3\n"), bad, WriteText(dir, "b.xyz", "1 2 3\n")});
+        EXPECT_ANY_THROW(f.Datei_einfuegenClick());
+        EXPECT_FALSE(platform.Busy);
+        EXPECT_EQ(Names(f), (std::vector<std::string>{"a.xyz", ""})) << bad;
+        EXPECT_EQ(Trim(f.DateiGrid->Cell(0, 2)), "2");
+        f.OKButtonClick();
+        EXPECT_EQ(f.Dateien.Anzahl, 1);
+    }
 }
 
 TEST_F(FileManagerTest, RemovingRenumbersAndTheOnlyRowIsEmptied) {
@@ -275,6 +281,73 @@ TEST_F(FileManagerTest, InfoOnlyForDbaseRows) {
     f.Datei_InfoClick();
     ASSERT_FALSE(shown.isEmpty());
     EXPECT_EQ(shown[0], QStringLiteral("Datenbank-Datei: ") + QString::fromStdString(t));
+}
+
+// The keys the hint line under the list names do their entries' work; Info on a text tile says
+// why nothing opens.
+TEST_F(FileManagerTest, TheKeysNamedUnderTheListWork) {
+    TDateiForm f;
+    f.Dateien.Anzahl = 2;
+    f.Dateien.Datei[1] = WriteText(dir, "x.xyz", "1 2 3\n");
+    f.Dateien.Datei[2] = WriteTable(dir, "t.dbf", 4, {{1, 2, 3}});
+    f.show();
+    // The offscreen platform activates every window it shows and gives nothing back.
+    auto key = [&f](int k) {
+        f.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+        QTest::keyClick(f.DateiGrid, static_cast<Qt::Key>(k), Qt::ControlModifier);
+    };
+    EXPECT_EQ(f.HintLine->text(), QStringLiteral("Rechtsklick oder Strg+Einfg: Datei einf\u00FCgen \u00B7 Strg+Entf: "
+                                                 "l\u00F6schen \u00B7 Strg+I: Info \u00B7 Strg+K: Konvertieren"));
+    ShortMessageSpy spy;
+    key(Qt::Key_I);
+    EXPECT_EQ(spy.Texts, std::vector<QString>{QStringLiteral("Keine dBase-Datei: x.xyz")});
+    int infos = 0;
+    OnModal<TDBFInfoForm>([&infos](TDBFInfoForm* i) { ++infos, i->ENDEButton->click(); });
+    f.DateiGrid->SetCursorRow(2);
+    key(Qt::Key_I);
+    EXPECT_EQ(infos, 1);
+    key(Qt::Key_K);  // the dialogs are cancelled
+    key(Qt::Key_Insert);
+    EXPECT_EQ(platform.SaveDialogs.size() + platform.OpenDialogs.size(), 2u);
+    key(Qt::Key_Delete);
+    EXPECT_EQ(Names(f), std::vector<std::string>{"x.xyz"});
+    f.OKButtonClick();
+}
+
+// The "Datei" column starts wide enough for the names (at most half the list) unless a width is
+// remembered; narrower, each name keeps its end, and every name carries its path as hint.
+TEST_F(FileManagerTest, LongNamesStartInFullAndKeepTheirEndWhenNarrow) {
+    const std::string nw = "/geo/dgm1l_32_357_5646_1_2024_00001_nw.xyz.gz", no = "/geo/a_no.xyz";
+    auto opened = [this](TDateiForm& f, std::vector<std::string> paths) {
+        Open(f, paths);
+        f.show();
+        return f.FindColumn("Datei");
+    };
+    {
+        TDateiForm f;
+        const int c = opened(f, {nw, no});
+        EXPECT_EQ(f.DateiGrid->ColWidth(c), f.DateiGrid->CellWidthFor(FileNamePart(nw)));
+        EXPECT_EQ(f.DateiGrid->ShownText(c, 1), FileNamePart(nw));
+        f.DateiGrid->SetColWidth(c, 100);
+        const std::string shown = f.DateiGrid->ShownText(c, 1);
+        EXPECT_TRUE(shown.find("\xE2\x80\xA6") != std::string::npos && shown.ends_with("_nw.xyz.gz")) << shown;
+        EXPECT_LE(f.DateiGrid->CellWidthFor(shown), 100);
+        EXPECT_EQ(f.DateiGrid->Cell(c, 1), FileNamePart(nw));  // OK takes the whole name
+
+        // Hints stay with their rows when a file goes in above them.
+        Choose({WriteText(dir, "neu.xyz", "1 2 3\n")});
+        f.DateiGrid->SetCursorRow(1);
+        f.Datei_einfuegenClick();
+        EXPECT_EQ(f.DateiGrid->CellHint(c, 1), Dir() + "neu.xyz");
+        EXPECT_EQ(f.DateiGrid->CellHint(c, 3), no);
+        f.OKButtonClick();
+    }
+    TDateiForm remembered;
+    EXPECT_EQ(remembered.DateiGrid->ColWidth(opened(remembered, {nw})), 100);
+    Settings.DateiGridBreiten[1] = 0;
+    TDateiForm huge;
+    EXPECT_EQ(huge.DateiGrid->ColWidth(opened(huge, {"/geo/" + std::string(150, 'k') + ".xyz"})), huge.width() / 2);
 }
 
 class ConvertTest : public FileManagerTest {

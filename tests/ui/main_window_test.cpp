@@ -1,9 +1,12 @@
 #include "UiTestSupport.h"
+#include "admin_support.h"
 
 #include "config/Konf.h"
 #include "support/Nobody.h"
+#include "ui/About.h"
 #include "ui/Globals.h"
 #include "ui/MainUnit.h"
+#include "ui/OptionFrm.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -652,6 +655,72 @@ TEST_F(MainWindowTest, SurplusEntriesAreAnnouncedAndTheFileKept) {
     EXPECT_FALSE(form->isVisible());
     EXPECT_EQ(ReadBytes(konf), text);
     EXPECT_EQ(platform.Messages.size(), 1u);
+}
+
+// Tab walks X, Y, the start button, Optionen, Info, Ende and ">>"; Alt+O, F1, Alt+E and Enter on
+// a focused top-bar button do what a click does.
+TEST_F(MainWindowTest, TheTopBarButtonsAreReachedByTabAndByTheirKeys) {
+    Open();
+    // The offscreen platform does not give the activation back when a modal window closes.
+    auto activate = [this] {
+        form->activateWindow();
+        return QTest::qWaitForWindowActive(form.get());
+    };
+    ASSERT_TRUE(activate());
+    const std::vector<QWidget*> order{form->PBN_Y,        form->StartBtn,     form->SB_Optionen, form->SpeedButton1,
+                                      form->SpeedButton3, form->Btn_GridShow, form->PBN_X};
+    for (QWidget* next : order) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
+    }
+    int about = 0, options = 0;
+    for (bool enter : {false, true}) {
+        tervalo::test::OnModal<TAboutBox>([&about](TAboutBox* b) { ++about, b->reject(); });
+        form->SpeedButton1->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(form->SpeedButton1, enter ? Qt::Key_Return : Qt::Key_F1);
+        ASSERT_TRUE(activate());
+    }
+    EXPECT_EQ(about, 2);
+    EXPECT_EQ(platform.BusyChanges, 0);  // Enter on the button starts no query
+    tervalo::test::OnModal<TOptionForm>([&options](TOptionForm* o) { ++options, o->reject(); });
+    QTest::keyClick(form->PBN_Y, Qt::Key_O, Qt::AltModifier);
+    EXPECT_EQ(options, 1);
+    ASSERT_TRUE(activate());
+    QTest::keyClick(form->PBN_Y, Qt::Key_E, Qt::AltModifier);
+    EXPECT_FALSE(form->isVisible());
+}
+
+// Agency tiles differ only at the end of their long names: the labels keep that end and carry
+// the full path as hint; the window widens (at most 80 pixels) for the file label.
+TEST_F(MainWindowTest, LongTileNamesKeepTheirEndAndShowTheirPath) {
+    const std::string nw = Path("dgm1l_32_357_5646_1_2024_00001_nw.xyz.gz");
+    const std::string no = Path("dgm1l_32_357_5646_1_2024_00001_no.xyz.gz");
+    WriteTile(nw, X0, Y0, 3, 5.0);  // plain text under a packed name reads as text
+    WriteTile(no, X0, Y0 + 10, 3, 5.0);
+    Open();
+    const int narrow = form->width();
+    AddFile(nw, X0, X0 + 10, Y0, Y0 + 10);
+    AddFile(no, X0, X0 + 10, Y0 + 10, Y0 + 20);
+    Query(X0 + 5, Y0 + 10);
+
+    const QString name = QString::fromStdString(FileNamePart(no));
+    const int need = QFontMetrics(form->LB_Datei->font()).horizontalAdvance(name) - (narrow - 155);
+    EXPECT_EQ(form->width(), narrow + std::clamp(need, 0, TForm1::MaxZusatz));
+    EXPECT_EQ(form->width() - form->Btn_GridShow->geometry().right(), narrow - 321);  // moved along
+    for (const QLabel* l : {form->LB_Datei, form->LB_DateiN[0], form->LB_DateiN[1]}) {
+        const bool first = l == form->LB_DateiN[0];
+        EXPECT_LE(l->fontMetrics().horizontalAdvance(l->text()), l->width());
+        EXPECT_TRUE(l->text().endsWith(first ? QStringLiteral("_nw.xyz.gz") : QStringLiteral("_no.xyz.gz")))
+            << l->text().toStdString();
+        EXPECT_EQ(l->toolTip(), QString::fromStdString(first ? nw : no));
+    }
+    // With the grid the label has room; hiding it widens the window again.
+    const int widened = form->width();
+    form->Btn_GridShow->click();
+    EXPECT_EQ(form->width(), narrow + form->StringGrid1->width());
+    form->Btn_GridShow->click();
+    EXPECT_EQ(form->width(), widened);
+    EXPECT_EQ(form->LB_Datei->toolTip(), QString::fromStdString(no));
 }
 
 TEST(FangText, GroupingRoundingAndExponent) {
