@@ -1,7 +1,8 @@
-// tervalo-cli batch: heights for many points, one "X Y" per input line. Each answer equals that
-// of `query` at the same point. The points are answered in windows, grouped by the tiles they
-// need, so that a tile let go of for the memory bound is read again as seldom as possible; the
-// answers still come out in input order, window by window.
+// tervalo-cli batch: heights for many points, one point per input line (its coordinate columns
+// chosen by --spalten). Each answer equals that of `query` at the same point. The points are
+// answered in windows, grouped by the tiles they need, so that a tile let go of for the memory
+// bound is read again as seldom as possible; the answers still come out in input order,
+// window by window.
 #include <poll.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/Commands.h"
@@ -37,6 +39,8 @@ struct BatchOptions {
     std::optional<double> fangbreite, potenz;
     bool json = false;
     long speicherMiB = 512;  // loaded tile points kept at most
+    std::size_t spalteX = 1, spalteY = 2;  // coordinate columns, counted from 1
+    std::size_t spalteId = 0;              // passed through as the first output column (0: none)
 };
 
 // Input points answered together; their answers are held until the window is written.
@@ -60,29 +64,78 @@ bool LiesZeile(std::istream& in, std::string& line) {
     }
 }
 
-// Two numbers separated by blanks, tabs or ";"; a decimal comma reads like a point.
-bool ZweiZahlen(const std::string& line, double& x, double& y) {
-    std::vector<std::string> teile;
-    std::string teil;
-    for (char c : line) {
-        if (c == ' ' || c == '\t' || c == ';' || c == '\r') {
-            if (!teil.empty()) teile.push_back(teil);
-            teil.clear();
-            if (teile.size() > 2) return false;
-        } else {
-            teil += c == ',' ? '.' : c;
+// A column number as --spalten and --id take it: a whole number from 1.
+std::optional<std::size_t> Spaltennummer(std::string_view t) {
+    std::size_t v = 0;
+    const auto r = std::from_chars(t.data(), t.data() + t.size(), v);
+    if (t.empty() || r.ec != std::errc() || r.ptr != t.data() + t.size() || v < 1) return std::nullopt;
+    return v;
+}
+
+bool Leerzeichen(char c) { return c == ' ' || c == '\r' || c == '\v' || c == '\f'; }
+
+std::string_view Getrimmt(std::string_view t) {
+    while (!t.empty() && Leerzeichen(t.front())) t.remove_prefix(1);
+    while (!t.empty() && Leerzeichen(t.back())) t.remove_suffix(1);
+    return t;
+}
+
+bool NurLeer(std::string_view t) {
+    return std::all_of(t.begin(), t.end(), [](char c) { return Leerzeichen(c) || c == '\t'; });
+}
+
+// A line's columns: split at each ";" or TAB when it holds either (so ";;" is an empty column),
+// otherwise at runs of blanks; each one trimmed.
+void Spalten(std::string_view line, std::vector<std::string_view>& out) {
+    out.clear();
+    if (line.find_first_of(";\t") != std::string_view::npos) {
+        for (;;) {
+            const std::size_t e = line.find_first_of(";\t");
+            out.push_back(Getrimmt(line.substr(0, e)));
+            if (e == std::string_view::npos) return;
+            line.remove_prefix(e + 1);
         }
     }
-    if (!teil.empty()) teile.push_back(teil);
-    if (teile.size() != 2) return false;
-    double* ziel[2] = {&x, &y};
-    for (int k = 0; k < 2; ++k) {
-        const std::string& t = teile[static_cast<std::size_t>(k)];
-        const char* b = t.data() + (t[0] == '+' ? 1 : 0);
-        auto r = std::from_chars(b, t.data() + t.size(), *ziel[k]);
-        if (r.ec != std::errc() || r.ptr != t.data() + t.size() || !std::isfinite(*ziel[k])) return false;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && Leerzeichen(line[i])) ++i;
+        const std::size_t b = i;
+        while (i < line.size() && !Leerzeichen(line[i])) ++i;
+        if (i > b) out.push_back(line.substr(b, i - b));
     }
-    return true;
+}
+
+// The line as a message quotes it: at most 60 characters (UTF-8), control codes but TAB
+// shown as "?", so that no input can steer the terminal.
+std::string Zitat(std::string_view line) {
+    constexpr int kZeichen = 60;
+    std::string z = "\"";
+    int zeichen = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const auto c = static_cast<unsigned char>(line[i]);
+        const bool folgebyte = (c & 0xC0) == 0x80;
+        if (!folgebyte && ++zeichen > kZeichen) {
+            z += "\xE2\x80\xA6";  // …
+            break;
+        }
+        z += (c < 0x20 && c != '\t') || c == 0x7F ? '?' : static_cast<char>(c);
+    }
+    return z + '"';
+}
+
+// Why the column at `spalte` holds no coordinate; empty when it holds one, into `wert`.
+std::string SpaltenFehler(const std::vector<std::string_view>& s, std::size_t spalte, double& wert) {
+    const std::string nr = std::to_string(spalte);
+    if (spalte > s.size())
+        return "Spalte " + nr + " fehlt (" + (s.size() == 1 ? std::string("nur 1 Spalte") :
+                                                              "nur " + std::to_string(s.size()) + " Spalten") + ")";
+    const std::string_view t = s[spalte - 1];
+    if (t.empty()) return "Spalte " + nr + " ist leer";
+    // The rule of query's arguments: "." or "," as decimal point, no "+-".
+    const std::optional<double> v = ArgumentZahl(t);
+    if (!v) return "Spalte " + nr + " ist keine Zahl";
+    wert = *v;
+    return {};
 }
 
 std::string Zahl(double v, char sep) { return FormatErgebnis(v, sep); }
@@ -95,17 +148,20 @@ bool EingabeBereit(std::istream& in) {
     return ::poll(&p, 1, 0) > 0;
 }
 
-// One answer as written: a tab-separated line, or a JSON line.
-std::string AntwortText(const TBatchAntwort& a, bool json, double d, double potenz, char sep) {
-    if (json) return JsonText(BatchJson(a, d, potenz)) + '\n';
-    std::string z = Zahl(a.X, sep) + '\t' + Zahl(a.Y, sep) + '\t';
+// One answer as written: a tab-separated line, or a JSON line; `id` the passed-through column
+// (null without --id).
+std::string AntwortText(const TBatchAntwort& a, bool json, double d, double potenz, char sep, const std::string* id) {
+    if (json) return JsonText(BatchJson(a, d, potenz, id)) + '\n';
+    std::string z = id ? *id + '\t' : std::string();
+    z += Zahl(a.X, sep) + '\t' + Zahl(a.Y, sep) + '\t';
     if (!a.Beendet) return z + a.Fehler + '\n';
     if (a.Berechnet && a.HatNaechster)
         z += Zahl(a.NR, sep) + '\t' + Zahl(a.NZ, sep) + '\t';
     else
         z += std::string(TextKeinWert) + '\t' + TextKeinWert + '\t';
+    // No point within the Shepard radius: no height, rather than a 0.00 that reads like one.
     if (a.Berechnet)
-        z += std::to_string(a.ShepardN) + '\t' + Zahl(a.ShepardZ, sep) + '\n';
+        z += std::to_string(a.ShepardN) + '\t' + (a.ShepardN > 0 ? Zahl(a.ShepardZ, sep) : TextKeinWert) + '\n';
     else
         z += std::string(TextKeineAnzahl) + '\t' + TextKeinWert + '\n';
     return z;
@@ -183,11 +239,14 @@ int Run(const BatchOptions& o) {
     TBatchAbfrage batch(kat, d, potenz);
     batch.SetzeSpeicher(static_cast<std::size_t>(o.speicherMiB) << 20);
     int rc = 0;
-    if (!o.json) std::cout << "X\tY\tAbstand\tH\xC3\xB6he\tn\tShepard\n";
+    const bool mitId = o.spalteId > 0;
+    if (!o.json) std::cout << (mitId ? "Id\t" : "") << "X\tY\tAbstand\tH\xC3\xB6he\tn\tShepard\n";
 
     struct TPosten {
-        bool ok = false;
-        std::string text;  // the answer, as written
+        long zeile = 0;     // in the input, counted from 1
+        std::string warum;  // why the line gives no point; empty when it gives one
+        std::string id;     // the --id column
+        std::string text;   // the answer, as written
     };
     struct TFenster {
         std::vector<TPosten> posten;
@@ -196,8 +255,17 @@ int Run(const BatchOptions& o) {
     };
     TFenster fenster, naechstes;
     std::string line;
+    std::vector<std::string_view> spalten;
+    long zeilen = 0;          // input lines read
+    bool kopfMoeglich = true;  // until the first line that is not blank
     long nr = 0;
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    // A message on standard error, after the answers before it and not behind the progress line.
+    auto melde = [&](const std::string& m) {
+        std::cout.flush();
+        if (terminal) std::cerr << "\r\x1b[K";
+        std::cerr << m << '\n';
+    };
     TFortschritt fortschritt(terminal, terminal && o.input != "-" ? ZeilenInDatei(o.input) : 0);
     // Answers are held until their window is written: JSON lines are longer.
     const std::size_t fensterGroesse = o.json ? kFenster / 4 : kFenster;
@@ -215,12 +283,32 @@ int Run(const BatchOptions& o) {
                 ende = true;
                 break;
             }
-            TPosten& p = f.posten.emplace_back();
+            ++zeilen;
+            std::string_view text = line;
+            if (zeilen == 1 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // UTF-8 BOM
+            if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+            if (NurLeer(text)) continue;
+            Spalten(text, spalten);
             TBatchPunkt q;
-            p.ok = ZweiZahlen(line, q.X, q.Y);
-            if (p.ok) {
+            std::string warum = SpaltenFehler(spalten, o.spalteX, q.X);
+            const std::string warumY = SpaltenFehler(spalten, o.spalteY, q.Y);
+            if (kopfMoeglich) {
+                kopfMoeglich = false;
+                // Column names where the coordinates would be: a header, not a point.
+                if (!warum.empty() && !warumY.empty()) {
+                    melde("Zeile " + std::to_string(zeilen) + ": Kopfzeile \xC3\xBC" "bergangen: " + Zitat(text));
+                    continue;
+                }
+            }
+            if (warum.empty()) warum = warumY;
+            TPosten& p = f.posten.emplace_back();
+            p.zeile = zeilen;
+            if (mitId && o.spalteId <= spalten.size()) p.id = spalten[o.spalteId - 1];
+            if (warum.empty()) {
                 f.punkte.push_back(q);
                 f.zuPosten.push_back(f.posten.size() - 1);
+            } else {
+                p.warum = "Zeile " + std::to_string(zeilen) + ": " + warum + ": " + Zitat(text);
             }
         }
     };
@@ -234,7 +322,8 @@ int Run(const BatchOptions& o) {
             fenster.punkte,
             [&](std::size_t k, const TBatchAntwort& a) {
                 if (!a.Beendet) fehler = true;
-                fenster.posten[fenster.zuPosten[k]].text = AntwortText(a, o.json, d, potenz, sep);
+                TPosten& p = fenster.posten[fenster.zuPosten[k]];
+                p.text = AntwortText(a, o.json, d, potenz, sep, mitId ? &p.id : nullptr);
             },
             [&](std::size_t n) { fortschritt.Zeige(nr + static_cast<long>(n), batch.Lesungen()); },
             naechstes.punkte);
@@ -242,29 +331,28 @@ int Run(const BatchOptions& o) {
         // Every tile that could not be opened or read, once, before the answers of the window
         // it first shaped; the run still answers every point and ends with exit code 1.
         std::vector<std::string> meldungen = batch.NeueMeldungen();
-        if (!meldungen.empty()) {
-            std::cout.flush();
-            if (terminal) std::cerr << "\r\x1b[K";  // not behind the progress line
-            for (const std::string& m : meldungen) std::cerr << m << '\n';
-            rc = 1;
-        }
+        for (const std::string& m : meldungen) melde(m);
+        if (!meldungen.empty()) rc = 1;
         for (std::size_t k = 0; k < fenster.posten.size() && std::cout; ++k) {
             ++nr;
             const TPosten& p = fenster.posten[k];
-            if (p.ok) {
+            if (p.warum.empty()) {
                 std::cout << p.text;
                 continue;
             }
+            // The line keeps its place in the output, so the answers still line up with the input.
             rc = 1;
-            const std::string text = "Fehler in Zeile: " + std::to_string(nr);
+            const std::string text = "Fehler in Zeile: " + std::to_string(p.zeile);
             if (o.json) {
                 QJson j;
-                j["zeile"] = nr;
+                if (mitId) j["id"] = p.id;
+                j["zeile"] = p.zeile;
                 j["fehler"] = text;
                 std::cout << JsonText(j) << '\n';
             } else {
-                std::cout << text << '\n';
+                std::cout << (mitId ? p.id + '\t' : std::string()) << text << '\n';
             }
+            melde(p.warum);
         }
         std::cout.flush();
         if (naechstes.posten.empty()) lies(naechstes, false);
@@ -297,6 +385,34 @@ void RegisterBatch(CLI::App& app) {
             },
             ""))
         ->type_name("MIB");
+    cmd->add_option_function<std::string>(
+           "--spalten",
+           [](const std::string& text) {
+               const std::size_t komma = text.find(',');
+               opts.spalteX = *Spaltennummer(std::string_view(text).substr(0, komma));
+               opts.spalteY = *Spaltennummer(std::string_view(text).substr(komma + 1));
+           },
+           "Spalten von Rechts- und Hochwert, ab 1 gez\xC3\xA4hlt (Standard: 1,2)")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                const std::size_t komma = text.find(',');
+                const std::optional<std::size_t> x = Spaltennummer(std::string_view(text).substr(0, komma));
+                const std::optional<std::size_t> y =
+                    komma == std::string::npos ? std::nullopt : Spaltennummer(std::string_view(text).substr(komma + 1));
+                if (!x || !y || *x == *y) return "zwei verschiedene Spaltennummern ab 1 erwartet, etwa 2,3: " + text;
+                return {};
+            },
+            ""))
+        ->type_name("X,Y");
+    cmd->add_option_function<std::string>(
+           "--id", [](const std::string& text) { opts.spalteId = *Spaltennummer(text); },
+           "Spalte N (etwa die Punktnummer) als erste Spalte jeder Antwort mitgeben")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                return Spaltennummer(text) ? std::string() : "Spaltennummer ab 1 erwartet: " + text;
+            },
+            ""))
+        ->type_name("N");
     cmd->callback([] { RunCommand([] { return Run(opts); }); });
 }
 

@@ -35,6 +35,11 @@ inline QJson PunktJson(double x, double y, double z, double r) {
     return j;
 }
 
+// No point within the Shepard radius gives no height: null, not the 0 the window shows.
+inline QJson ShepardJson(int n, double z) {
+    return {{"n", n}, {"z", n > 0 ? QJson(z) : QJson(nullptr)}};
+}
+
 // One query: what the run reached, also when an error ended it.
 inline QJson AbfrageJson(const TAbfrageErgebnis& e, const TPunktSpeicher& s) {
     QJson j;
@@ -52,7 +57,7 @@ inline QJson AbfrageJson(const TAbfrageErgebnis& e, const TPunktSpeicher& s) {
         j["naechster"] = nullptr;
     }
     if (e.Berechnet) {
-        j["shepard"] = {{"n", b.ShepardN}, {"z", b.ShepardZ}};
+        j["shepard"] = ShepardJson(b.ShepardN, b.ShepardZ);
     } else {
         j["shepard"] = nullptr;
     }
@@ -68,8 +73,10 @@ inline QJson AbfrageJson(const TAbfrageErgebnis& e, const TPunktSpeicher& s) {
     return j;
 }
 
-inline QJson BatchJson(const TBatchAntwort& a, double fangbreite, double potenz) {
+// `id`: the column passed through first (batch --id), null without one.
+inline QJson BatchJson(const TBatchAntwort& a, double fangbreite, double potenz, const std::string* id = nullptr) {
     QJson j;
+    if (id) j["id"] = *id;
     j["x"] = a.X;
     j["y"] = a.Y;
     j["fangbreite"] = fangbreite;
@@ -78,7 +85,7 @@ inline QJson BatchJson(const TBatchAntwort& a, double fangbreite, double potenz)
     j["anzahl"] = a.Anzahl;
     j["naechster"] = a.Berechnet && a.HatNaechster ? PunktJson(a.NX, a.NY, a.NZ, a.NR) : QJson(nullptr);
     if (a.Berechnet) {
-        j["shepard"] = {{"n", a.ShepardN}, {"z", a.ShepardZ}};
+        j["shepard"] = ShepardJson(a.ShepardN, a.ShepardZ);
     } else {
         j["shepard"] = nullptr;
     }

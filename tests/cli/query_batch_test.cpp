@@ -4,6 +4,7 @@
 #include <locale.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -183,6 +184,98 @@ TEST_F(QueryCli, BatchAnswersEachPointBeforeTheNextArrives) {
     EXPECT_TRUE(std::filesystem::exists(ok)) << "the first answer waited for the second point";
     const std::string antworten = Lies(aus);
     EXPECT_EQ(std::count(antworten.begin(), antworten.end(), '\n'), 3);
+}
+
+namespace {
+
+// The locales every answer is checked in: the program's own and the German one, when installed.
+std::vector<std::string> Gebietsschemata() {
+    std::vector<std::string> lc{"C"};
+    if (locale_t de = ::newlocale(LC_ALL_MASK, "de_DE.UTF-8", nullptr)) {
+        ::freelocale(de);
+        lc.push_back("de_DE.UTF-8");
+    }
+    return lc;
+}
+
+// Numbers as the text output writes them in that locale.
+std::string ImSchema(std::string text, const std::string& lc) {
+    if (lc != "C") std::replace(text.begin(), text.end(), '.', ',');
+    return text;
+}
+
+}  // namespace
+
+// A point list as spreadsheets and surveyors keep it: BOM, header, number column, extra
+// columns, CRLF, blank lines, and lines that give no point, which keep their place.
+TEST_F(QueryCli, BatchReadsPointListsWithNumbersHeadersAndExtraColumns) {
+    const std::string ein = dir_->File("liste.csv"), kopf = "Id\tX\tY\tAbstand\tH\xC3\xB6he\tn\tShepard\n";
+    std::string ae;
+    for (int i = 0; i < 30; ++i) ae += "\xC3\xA4";
+    qtest::WriteFile(ein, "\xEF\xBB\xBFNr;Rechtswert;Hochwert;Art\r\n"
+                          "P1;3567002,5;5936002,5;45,3;Kanaldeckel\r\n\r\n \t \r\n"
+                          "P2;+-3567002.5;5936002.5\r\nP3;3566600;\r\nP4\r\nP5 ; 3566600 ;5936400;;\r\n"
+                          "P6;" + ae + std::string(40, 'x') + ";1\r\nNr;Rechtswert;Hochwert\r\n");
+    for (const std::string& lc : Gebietsschemata()) {
+        const std::string aufruf =
+            "LC_ALL=" + lc + " " + kCli + " batch " + ein + " --spalten 2,3 --id 1 --konf " + Konf();
+        Ausgabe a = Starte(aufruf, dir_->File("err"));
+        EXPECT_EQ(a.rc, 1) << lc;
+        EXPECT_EQ(a.out, ImSchema(kopf + "P1\t3567002.50\t5936002.50\t3.54\t209.69\t4\t211.82\nP2\tFehler in Zeile: 5\n"
+                                  "P3\tFehler in Zeile: 6\nP4\tFehler in Zeile: 7\n"
+                                  "P5\t3566600.00\t5936400.00\t0.00\t386.76\t9\t386.76\n"
+                                  "P6\tFehler in Zeile: 9\nNr\tFehler in Zeile: 10\n", lc)) << lc;
+        EXPECT_EQ(a.err, "Zeile 1: Kopfzeile \xC3\xBC" "bergangen: \"Nr;Rechtswert;Hochwert;Art\"\n"
+                         "Zeile 5: Spalte 2 ist keine Zahl: \"P2;+-3567002.5;5936002.5\"\n"
+                         "Zeile 6: Spalte 3 ist leer: \"P3;3566600;\"\nZeile 7: Spalte 2 fehlt (nur 1 Spalte): \"P4\"\n"
+                         "Zeile 9: Spalte 2 ist keine Zahl: \"P6;" + ae + std::string(27, 'x') + "\xE2\x80\xA6\"\n"
+                         "Zeile 10: Spalte 2 ist keine Zahl: \"Nr;Rechtswert;Hochwert\"\n") << lc;
+
+        // JSON: the id as the first key.
+        std::istringstream zeilen(Starte(aufruf + " --json", dir_->File("err")).out);
+        std::vector<std::string> js;
+        for (std::string z; std::getline(zeilen, z);) js.push_back(z);
+        ASSERT_EQ(js.size(), 7u);
+        EXPECT_EQ(js[3], "{\"id\":\"P4\",\"zeile\":7,\"fehler\":\"Fehler in Zeile: 7\"}");
+        EXPECT_EQ(js[4].rfind("{\"id\":\"P5\",\"x\":3566600.0,\"y\":5936400.0,", 0), 0u) << js[4];
+    }
+
+    // Without ";" or TAB runs of blanks separate; columns 1,2 and no id by default. A BOM
+    // before a point; trailing blank lines do not count as lines without a point.
+    qtest::WriteFile(ein, "\xEF\xBB\xBF  3567002.5   5936002.5  45.3 Kanaldeckel\n\n \n");
+    const Ausgabe a = Cli("batch " + ein + " --konf " + Konf());
+    EXPECT_EQ(a.rc, 0) << a.err;
+    EXPECT_EQ(a.out, kopf.substr(3) + "3567002.50\t5936002.50\t3.54\t209.69\t4\t211.82\n");
+    EXPECT_EQ(a.err, "");
+    for (const char* falsch : {"--spalten 2", "--spalten 2,2", "--spalten 0,1", "--spalten 1,2,3", "--id 0", "--id x"})
+        EXPECT_EQ(Cli("batch " + ein + " " + falsch + " --konf " + Konf()).rc, 2) << falsch;
+}
+
+// With points in the square but none within the Shepard radius there is no Shepard height:
+// batch shows "-----" and JSON null, while the text of query keeps the window's 0.00.
+TEST_F(QueryCli, NoShepardHeightWithoutPointsWithinItsRadius) {
+    qtest::TempDir d;
+    qtest::WriteFile(d.File("weit.xyz"), qtest::XyzText(qtest::Grid(0, 100, 0, 100, 20)));
+    tervalo::TDateien kat;
+    qtest::AddEntry(kat, d.File("weit.xyz"), 0, 100, 0, 100);
+    ASSERT_NO_THROW(tervalo::KonfSave(d.File("weit.KNF"), tervalo::TSettings{}, kat));
+    qtest::WriteFile(d.File("p.txt"), "10 10\n20 20\n");
+    const std::string konf = " --konf " + d.File("weit.KNF");
+    for (const std::string& lc : Gebietsschemata()) {
+        const std::string cli = "LC_ALL=" + lc + " " + kCli;
+        const Ausgabe b = Starte(cli + " batch " + d.File("p.txt") + konf, d.File("err"));
+        EXPECT_EQ(b.rc, 0) << b.err;
+        EXPECT_EQ(b.out, ImSchema("X\tY\tAbstand\tH\xC3\xB6he\tn\tShepard\n10.00\t10.00\t14.14\t100.00\t0\t-----\n"
+                                  "20.00\t20.00\t0.00\t100.60\t1\t100.60\n", lc));
+        const std::string j = Starte(cli + " batch --json " + d.File("p.txt") + konf, d.File("err")).out;
+        EXPECT_EQ(nlohmann::json::parse(j.substr(0, j.find('\n')))["shepard"].dump(), "{\"n\":0,\"z\":null}");
+        EXPECT_EQ(nlohmann::json::parse(j.substr(j.find('\n')))["shepard"]["z"], 100.6);
+        const auto q = nlohmann::json::parse(Starte(cli + " query 10 10 --json" + konf, d.File("err")).out);
+        EXPECT_EQ(q["shepard"].dump(), "{\"n\":0,\"z\":null}");
+        EXPECT_NE(Starte(cli + " query 10 10" + konf, d.File("err")).out.find(
+                      "Extrapolation mit n\xC3\xA4" "chsten 0 Rasterpunkten\nExtrapolierte H\xC3\xB6he: " +
+                      ImSchema("0.00", lc) + " [mNN]\n"), std::string::npos);
+    }
 }
 
 // Coordinates may be typed with "." or "," whatever the locale; answers use the locale's.
