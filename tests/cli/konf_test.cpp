@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <locale.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -72,18 +73,58 @@ const char* const kExample =
 
 }  // namespace
 
-TEST_F(KonfCli, MissingFileGivesTheInitialValues) {
-    Result r = Run("konf --json --konf '" + (dir_ / "none.KNF").string() + "'");
-    EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.out,
-              "{\"rasterabstand\":5.0,\"fangbreite\":50.0,\"potenz\":2.0,\"dbfversion\":3,"
-              "\"gridbreiten\":[0,0,0,0,0,0,0,0,0,0,0],\"dateigridbreiten\":[0,0,0,0,0,0,0,0,0,0,0],"
-              "\"dateien\":[]}\n");
-    EXPECT_EQ(r.err, "");
-    r = Run("konf --konf '" + (dir_ / "none.KNF").string() + "'");
-    EXPECT_EQ(r.code, 0);
-    EXPECT_NE(r.out.find("(nicht vorhanden, Anfangswerte)"), std::string::npos);
-    EXPECT_NE(r.out.find("Fangbreite:       50.0\n"), std::string::npos);
+// A configuration named with --konf that is not there would answer like an empty catalogue:
+// every command refuses it, except konf saving it under that very name, which creates it.
+TEST_F(KonfCli, ANamedConfigurationMustExistUnlessSavedOverItself) {
+    std::vector<std::string> locales{"C"};
+    if (locale_t de = ::newlocale(LC_ALL_MASK, "de_DE.UTF-8", nullptr)) {
+        ::freelocale(de);
+        locales.push_back("de_DE.UTF-8");
+    }
+    const std::string none = (dir_ / "none.KNF").string();
+    const auto in = [&](const std::string& name) { return "'" + (dir_ / name).string() + "'"; };
+    std::ofstream(dir_ / "p.txt") << "1 2\n";
+    std::ofstream(dir_ / "s.xyz") << "1 2 3\n";
+    const std::string initial =
+        "{\"rasterabstand\":5.0,\"fangbreite\":50.0,\"potenz\":2.0,\"dbfversion\":3,"
+        "\"gridbreiten\":[0,0,0,0,0,0,0,0,0,0,0],\"dateigridbreiten\":[0,0,0,0,0,0,0,0,0,0,0],"
+        "\"dateien\":[]}\n";
+    for (const std::string& lc : locales) {
+        SCOPED_TRACE(lc);
+        const auto run = [&](const std::string& args) {
+            const tervalo::test::ShellResult r = tervalo::test::Shell(
+                "LC_ALL=" + lc + " '" TERVALO_BIN_DIR "/tervalo-cli' " + args, tervalo::test::TStderr::Apart);
+            return Result{r.code, r.out, r.err};
+        };
+        for (const std::string& args :
+             {"konf --konf " + in("none.KNF"), "konf --json --konf " + in("none.KNF"),
+              "konf --konf " + in("none.KNF") + " --save " + in("other.KNF"), "query 1 2 --konf " + in("none.KNF"),
+              "query 1 2 --json --konf " + in("none.KNF"), "batch " + in("p.txt") + " --konf " + in("none.KNF"),
+              "export 0 1 0 1 " + in("o.xyz") + " --konf " + in("none.KNF"),
+              "convert " + in("s.xyz") + " " + in("o.dbf") + " --konf " + in("none.KNF")}) {
+            const Result r = run(args);
+            EXPECT_EQ(r.code, 1) << args;
+            EXPECT_EQ(r.out, "") << args;
+            EXPECT_EQ(r.err, "Konfigurationsdatei nicht gefunden: " + none + "\n") << args;
+        }
+        for (const char* made : {"none.KNF", "other.KNF", "o.xyz", "o.dbf"}) EXPECT_FALSE(fs::exists(dir_ / made)) << made;
+
+        Result r = run("konf --json --konf " + in("none.KNF") + " --save " + in("none.KNF"));
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.out, initial);
+        EXPECT_EQ(r.err, "");
+        r = run("konf --json --konf " + in("none.KNF"));
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.out, initial);
+        // The same file by another spelling of its path.
+        fs::remove(none);
+        r = run("konf --konf " + in("none.KNF") + " --save " + in("./none.KNF"));
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_NE(r.out.find(none + " (nicht vorhanden, Anfangswerte)\n"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("Fangbreite:       50"), std::string::npos) << r.out;
+        EXPECT_TRUE(fs::is_regular_file(none));
+        fs::remove(none);
+    }
 }
 
 TEST_F(KonfCli, PrintsTheExampleFileAndSavesItUnchanged) {
