@@ -80,12 +80,11 @@ int RunExport(const ExportArgs& a) {
     std::vector<std::string> warnings;
     if (!ziel.Warning.empty()) warnings.push_back(ziel.Warning);
     // The run goes as described (no point written), but that is hardly what was meant.
-    if (a.xmin > a.xmax || a.ymin > a.ymax)
-        warnings.push_back(std::string("Warnung: ") +
-                           (a.xmin > a.xmax && a.ymin > a.ymax ? "XMIN ist gr\xC3\xB6\xC3\x9F" "er als XMAX und YMIN gr\xC3\xB6\xC3\x9F" "er als YMAX"
-                            : a.xmin > a.xmax                 ? "XMIN ist gr\xC3\xB6\xC3\x9F" "er als XMAX"
-                                                              : "YMIN ist gr\xC3\xB6\xC3\x9F" "er als YMAX") +
-                           ": kein Punkt kann im Fenster liegen");
+    std::string vertauscht;
+    if (a.xmin > a.xmax) vertauscht = "XMIN ist gr\xC3\xB6\xC3\x9F" "er als XMAX";
+    if (a.ymin > a.ymax)
+        vertauscht += (vertauscht.empty() ? "YMIN ist" : " und YMIN") + std::string(" gr\xC3\xB6\xC3\x9F" "er als YMAX");
+    if (!vertauscht.empty()) warnings.push_back("Warnung: " + vertauscht + ": kein Punkt kann im Fenster liegen");
     TSchutz schutz;
     schutz.Konfiguration = dateien.KonfDatei;
     for (int i = 1; i <= dateien.Anzahl && i <= MaxDateien; ++i) schutz.Quellen.push_back(dateien.Datei[i]);

@@ -86,8 +86,9 @@ int CheckSearchOptions(const std::string& command, const TSettings& settings, co
     std::string fehler;
     const double fangMax = FangbreiteMax(settings.Rasterabstand);
     if (fangbreite && *fangbreite < 0) {
-        fehler = "--fangbreite: " + ZahlText(*fangbreite) +
-                 (fangMax > 0 ? " liegt nicht im Bereich 0 bis " + ZahlText(fangMax, 3) : std::string(" ist kleiner als 0")) +
+        const std::string bereich =
+            fangMax > 0 ? " liegt nicht im Bereich 0 bis " + ZahlText(fangMax, 3) : " ist kleiner als 0";
+        fehler = "--fangbreite: " + ZahlText(*fangbreite) + bereich +
                  ": eine negative halbe Seite ergibt kein Suchquadrat";
     } else if (fangbreite && fangMax > 0 && *fangbreite > fangMax) {
         // No bound without a grid spacing, as in the options dialog.
