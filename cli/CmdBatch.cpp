@@ -218,6 +218,7 @@ int Run(const BatchOptions& o) {
     const TKonfCli k = LoadKonf(o.konf);
     const TSettings& settings = k.Settings;
     const TDateien& kat = k.Dateien;
+    if (const int rc = CheckSearchOptions("batch", settings, o.fangbreite, o.potenz)) return rc;
     const double d = o.fangbreite.value_or(settings.Fangbreite);
     const double potenz = o.potenz.value_or(settings.Potenz);
     const char sep = DecimalSeparator();

@@ -56,15 +56,17 @@ int RunConvert(const ConvertArgs& a) {
         return 1;
     }
     bool fromDbase = IsDbaseFile(a.source);
+    // A name without a known extension takes what the source converts to by default.
+    const TZielFormat ziel = ZielFormat(a.format, a.output, fromDbase ? TAusgabeFormat::Xyz : TAusgabeFormat::DBase);
     TAusgabe target;
     if (fromDbase) {
-        if (a.format == "dbf") {
+        if (ziel.Format == TAusgabeFormat::DBase) {
             std::cerr << "Eine dBase-Tabelle wird nur in eine Textdatei (xyz, csv) konvertiert.\n";
             return 2;
         }
-        target = {a.format == "csv" ? TAusgabeFormat::Csv : TAusgabeFormat::Xyz, 3};
+        target = {ziel.Format, 3};
     } else {
-        if (!a.format.empty() && a.format != "dbf") {
+        if (ziel.Format != TAusgabeFormat::DBase) {
             std::cerr << "Eine Textdatei wird nur in eine dBase-Tabelle (dbf) konvertiert.\n";
             return 2;
         }
@@ -75,6 +77,11 @@ int RunConvert(const ConvertArgs& a) {
     TSchutz schutz;
     schutz.Konfiguration = k.Dateien.KonfDatei;
     for (int i = 1; i <= k.Dateien.Anzahl && i <= MaxDateien; ++i) schutz.Quellen.push_back(k.Dateien.Datei[i]);
+    TSchutz mitQuelle = schutz;
+    mitQuelle.Quellen.push_back(a.source);
+    if (!WarnAfterTargetCheck(a.output, mitQuelle, ziel.Warning.empty() ? std::vector<std::string>{}
+                                                                         : std::vector<std::string>{ziel.Warning}))
+        return 1;
 
     TRunOptions options;
     options.DecimalSeparator = DecimalSeparator();

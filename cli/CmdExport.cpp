@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <vector>
 
 #include "cli/Commands.h"
 #include "cli/LongRun.h"
@@ -18,7 +19,7 @@ namespace {
 struct ExportArgs {
     double xmin = 0, xmax = 0, ymin = 0, ymax = 0;
     std::string output;
-    std::string format = "xyz";
+    std::string format;  // empty: from the target's name
     int level = 0;  // 0: the configured level
     std::string konf;
 };
@@ -73,10 +74,21 @@ int RunExport(const ExportArgs& a) {
 
     int level = a.level != 0 ? a.level : settings.DBFVersion;
     if (level != 4 && level != 7) level = 3;
-    TAusgabe format{a.format == "csv"   ? TAusgabeFormat::Csv
-                    : a.format == "dbf" ? TAusgabeFormat::DBase
-                                        : TAusgabeFormat::Xyz,
-                    level};
+    std::string out = ZielPfad(a.output);
+    const TZielFormat ziel = ZielFormat(a.format, out, TAusgabeFormat::Xyz);
+    TAusgabe format{ziel.Format, level};
+    std::vector<std::string> warnings;
+    if (!ziel.Warning.empty()) warnings.push_back(ziel.Warning);
+    // The run goes as described (no point written), but that is hardly what was meant.
+    std::string vertauscht;
+    if (a.xmin > a.xmax) vertauscht = "XMIN ist gr\xC3\xB6\xC3\x9F" "er als XMAX";
+    if (a.ymin > a.ymax)
+        vertauscht += (vertauscht.empty() ? "YMIN ist" : " und YMIN") + std::string(" gr\xC3\xB6\xC3\x9F" "er als YMAX");
+    if (!vertauscht.empty()) warnings.push_back("Warnung: " + vertauscht + ": kein Punkt kann im Fenster liegen");
+    TSchutz schutz;
+    schutz.Konfiguration = dateien.KonfDatei;
+    for (int i = 1; i <= dateien.Anzahl && i <= MaxDateien; ++i) schutz.Quellen.push_back(dateien.Datei[i]);
+    if (!WarnAfterTargetCheck(out, schutz, warnings)) return 1;
     TRunOptions options;
     options.DecimalSeparator = DecimalSeparator();
     options.CancelKeepsOutput = false;  // a signal aborts: the target stays as it was
@@ -85,7 +97,6 @@ int RunExport(const ExportArgs& a) {
     std::signal(SIGXFSZ, SIG_IGN);
     InterruptGuard guard;
     CliExportObserver observer(guard);
-    std::string out = ZielPfad(a.output);
     TExportResult r;
     try {
         r = ExportRun(dateien, {a.xmin, a.xmax, a.ymin, a.ymax}, out, format, options, observer);

@@ -64,7 +64,8 @@ bool SameFile(const std::string& a, const std::string& b) {
 void Run(const KonfOptions& o) {
     EstimatedResultGrid grid;
     GridWidthHooks hooks = GridHooksFor(grid);
-    TKonfCli k = LoadKonf(o.file, &hooks);
+    // Saved over the file it names, a missing configuration is made from the initial values.
+    TKonfCli k = LoadKonf(o.file, &hooks, !o.file.empty() && !o.save.empty() && SameFile(o.save, o.file));
     const std::string& path = k.Dateien.KonfDatei;
     TSettings& settings = k.Settings;
     const TDateien& dateien = k.Dateien;

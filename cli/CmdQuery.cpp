@@ -47,6 +47,7 @@ int Run(const QueryOptions& o) {
     const TKonfCli k = LoadKonf(o.konf);
     const TSettings& settings = k.Settings;
     const TDateien& kat = k.Dateien;
+    if (const int rc = CheckSearchOptions("query", settings, o.fangbreite, o.potenz)) return rc;
 
     TAbfrageParameter p;
     p.X = o.x;

@@ -6,9 +6,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/Konf.h"
 #include "config/Orte.h"
+#include "export/PointRun.h"
 
 namespace tervalo::cli {
 
@@ -30,9 +32,30 @@ struct TKonfCli {
     bool NichtUeberschreiben() const { return Gelesen.ZuVieleEintraege; }
 };
 // Reads the configuration (path: the --konf option, empty for the program's own file: see
-// OrteFuer). A missing file gives the initial values, silently; a file that exists but cannot
-// be read throws EInOutError naming it; more than 250 entries give a German warning on stderr.
-TKonfCli LoadKonf(const std::string& path, const GridWidthHooks* grid = nullptr);
+// OrteFuer). The program's own file, when missing, gives the initial values, silently; a file
+// named with --konf must exist (otherwise a German error naming it is thrown) unless
+// `missingAllowed`. A file that exists but cannot be read throws EInOutError naming it; more
+// than 250 entries give a German warning on stderr.
+TKonfCli LoadKonf(const std::string& path, const GridWidthHooks* grid = nullptr, bool missingAllowed = false);
+
+// The format of an export or conversion target: the --format option (xyz, csv, dbf) when
+// given, otherwise the one the target's extension stands for, `otherwise` for another
+// extension or none. An option that the extension contradicts is obeyed; Warning says so.
+struct TZielFormat {
+    TAusgabeFormat Format = TAusgabeFormat::Xyz;
+    std::string Warning;
+};
+TZielFormat ZielFormat(const std::string& option, const std::string& target, TAusgabeFormat otherwise);
+// Prints the warnings of a run on stderr, but first refuses a target that may never be written
+// (a protected file, no regular file) as the run itself would: a refused target then shows
+// nothing but the refusal. False when refused.
+bool WarnAfterTargetCheck(const std::string& target, const TSchutz& schutz, const std::vector<std::string>& warnings);
+
+// --fangbreite and --potenz against the ranges of the options dialog (the capture range's upper
+// bound follows from the configuration's grid spacing). 0 when they fit (or are not given),
+// otherwise 2 after the usage error of `command` on stderr.
+int CheckSearchOptions(const std::string& command, const TSettings& settings, const std::optional<double>& fangbreite,
+                       const std::optional<double>& potenz);
 
 // A number typed as an argument: "." or "," as decimal point in every locale (at most one of
 // them), an optional sign and exponent; nothing else. Empty when the text is no finite number.

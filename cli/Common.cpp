@@ -6,16 +6,22 @@
 #include <iostream>
 #include <memory>
 #include <regex>
+#include <stdexcept>
 
 #include "cli/Commands.h"
+#include "query/Query.h"
+#include "tools/Tools.h"
 
 namespace tervalo::cli {
 
-TKonfCli LoadKonf(const std::string& path, const GridWidthHooks* grid) {
+TKonfCli LoadKonf(const std::string& path, const GridWidthHooks* grid, bool missingAllowed) {
     TKonfCli k;
     k.Orte = OrteDesProgramms();
     k.Dateien.KonfDatei = path.empty() ? k.Orte.KonfDatei : path;
     k.Gelesen = KonfLoad(k.Dateien.KonfDatei, k.Orte.Ordner, k.Settings, k.Dateien);
+    // A mistyped name would answer like an empty catalogue: "no data here".
+    if (!path.empty() && !k.Gelesen.Vorhanden && !missingAllowed)
+        throw std::runtime_error("Konfigurationsdatei nicht gefunden: " + path);
     if (grid) ApplyGridWidths(k.Gelesen, k.Settings, *grid);
     if (k.Gelesen.ZuVieleEintraege) {
         std::cout.flush();
@@ -24,6 +30,81 @@ TKonfCli LoadKonf(const std::string& path, const GridWidthHooks* grid) {
                   << " werden verwendet: " << k.Dateien.KonfDatei << '\n';
     }
     return k;
+}
+
+namespace {
+
+const char* FormatName(TAusgabeFormat f) {
+    return f == TAusgabeFormat::Csv ? "Text-CSV" : f == TAusgabeFormat::DBase ? "dBase" : "Text-XYZ";
+}
+
+// A number as the user reads it: shortest form, or `decimals` fixed, with the locale's separator.
+std::string ZahlText(double v, int decimals = -1) {
+    char buf[64];
+    const auto r = decimals < 0 ? std::to_chars(buf, buf + sizeof buf, v)
+                                : std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+    std::string s(buf, r.ptr);
+    for (char& c : s)
+        if (c == '.') c = DecimalSeparator();
+    return s;
+}
+
+}  // namespace
+
+TZielFormat ZielFormat(const std::string& option, const std::string& target, TAusgabeFormat otherwise) {
+    const std::optional<TAusgabeFormat> named = FormatOfExtension(target);
+    if (option.empty()) return {named.value_or(otherwise), {}};
+    TZielFormat z;
+    z.Format = option == "csv" ? TAusgabeFormat::Csv : option == "dbf" ? TAusgabeFormat::DBase : TAusgabeFormat::Xyz;
+    if (named && *named != z.Format) {
+        const std::string name = FileNamePart(target);
+        z.Warning = "Warnung: --format " + option + " widerspricht der Endung " + name.substr(name.rfind('.')) +
+                    ", geschrieben wird " + FormatName(z.Format) + ": " + target;
+    }
+    return z;
+}
+
+bool WarnAfterTargetCheck(const std::string& target, const TSchutz& schutz, const std::vector<std::string>& warnings) {
+    if (warnings.empty()) return true;
+    try {
+        TSafeFile::Check(target, schutz);
+    } catch (const EZielAbgelehnt& e) {
+        // One that merely cannot be created is the run's to report, after its warnings.
+        if (e.Errno() == 0) {
+            std::cout.flush();
+            std::cerr << e.what() << '\n';
+            return false;
+        }
+    }
+    std::cout.flush();
+    for (const std::string& w : warnings) std::cerr << w << '\n';
+    return true;
+}
+
+int CheckSearchOptions(const std::string& command, const TSettings& settings, const std::optional<double>& fangbreite,
+                       const std::optional<double>& potenz) {
+    std::string fehler;
+    const double fangMax = FangbreiteMax(settings.Rasterabstand);
+    if (fangbreite && *fangbreite < 0) {
+        const std::string bereich =
+            fangMax > 0 ? " liegt nicht im Bereich 0 bis " + ZahlText(fangMax, 3) : " ist kleiner als 0";
+        fehler = "--fangbreite: " + ZahlText(*fangbreite) + bereich +
+                 ": eine negative halbe Seite ergibt kein Suchquadrat";
+    } else if (fangbreite && fangMax > 0 && *fangbreite > fangMax) {
+        // No bound without a grid spacing, as in the options dialog.
+        fehler = "--fangbreite: " + ZahlText(*fangbreite) + " liegt nicht im Bereich 0 bis " + ZahlText(fangMax, 3) +
+                 ": bei einem Rasterabstand von " + ZahlText(settings.Rasterabstand) +
+                 " m fasst ein gr\xC3\xB6\xC3\x9F" "eres Suchquadrat mehr als die " + std::to_string(MaxPunkte) +
+                 " Punkte, die eine Abfrage aufnimmt";
+    } else if (potenz && (*potenz < 0 || *potenz > PotenzMax)) {
+        fehler = "--potenz: " + ZahlText(*potenz) + " liegt nicht im Bereich 0 bis " + ZahlText(PotenzMax) +
+                 (*potenz < 0 ? ": ein negativer Exponent gewichtet ferne Punkte st\xC3\xA4rker als nahe"
+                              : ": der Optionsdialog l\xC3\xA4sst keinen gr\xC3\xB6\xC3\x9F" "eren Exponenten zu");
+    }
+    if (fehler.empty()) return 0;
+    std::cout.flush();
+    std::cerr << fehler << "\nWeitere Informationen: tervalo-cli " << command << " --help\n";
+    return 2;
 }
 
 char DecimalSeparator() {

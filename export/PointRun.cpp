@@ -20,6 +20,19 @@ std::string WithDefaultExtension(const std::string& path, const std::string& ext
     return HasExtension(path) ? path : path + ext;
 }
 
+std::optional<TAusgabeFormat> FormatOfExtension(const std::string& path) {
+    const std::string name = FileNamePart(path);
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos) return std::nullopt;
+    std::string ext = name.substr(dot + 1);
+    for (char& c : ext)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (ext == "xyz" || ext == "txt") return TAusgabeFormat::Xyz;
+    if (ext == "csv") return TAusgabeFormat::Csv;
+    if (ext == "dbf") return TAusgabeFormat::DBase;
+    return std::nullopt;
+}
+
 // --- duplicate memory ------------------------------------------------------------------
 
 void TDuplicateMemory::EndFile(const std::vector<TBereich>& later) {

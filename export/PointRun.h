@@ -31,6 +31,9 @@ struct TAusgabe {
 bool HasExtension(const std::string& path);
 // Appends the extension when the chosen name has none; an empty extension changes nothing.
 std::string WithDefaultExtension(const std::string& path, const std::string& ext);
+// The layout a file name's extension stands for: .xyz and .txt XYZ, .csv CSV, .dbf dBase, in
+// any case; empty for another extension or none.
+std::optional<TAusgabeFormat> FormatOfExtension(const std::string& path);
 
 // A rectangle of positions, bounds included.
 struct TBereich {

@@ -29,6 +29,8 @@ inline constexpr double TrefferGewicht = 10000.0;  // weight of a point at R <= 
 inline double FangbreiteMax(double rasterabstand) {
     return (std::sqrt(static_cast<double>(MaxPunkte)) - 1.0) * rasterabstand / 2.0;
 }
+// Upper bound of the Shepard exponent.
+inline constexpr double PotenzMax = 500.0;
 
 // Label texts of the main window.
 inline constexpr const char* TextUnbekannt = "???";          // LB_Datei at start / nothing selected

@@ -19,8 +19,6 @@ namespace tervalo {
 
 namespace {
 
-constexpr double PotenzMax = 500.0;
-
 void SetTextColour(QWidget* w, const QColor& c) {
     QPalette pal = w->palette();
     pal.setColor(QPalette::Text, c);

@@ -35,6 +35,14 @@ protected:
     }
 };
 
+// The locales a case runs under (without de_DE.UTF-8 installed, the second run is one in C).
+const std::vector<std::string> kLocales{"C", "de_DE.UTF-8"};
+
+// Standard output and standard error apart, under the locale.
+ShellResult CliIn(const std::string& lc, const std::string& args) {
+    return Shell("LC_ALL=" + lc + " " + TERVALO_BIN_DIR "/tervalo-cli " + args, TStderr::Apart);
+}
+
 TEST_F(CliTest, ExportPrintsTheLogAndSucceeds) {
     TDateien cat;
     std::string a = dir / "a.xyz", b = dir / "b.xyz";
@@ -170,6 +178,70 @@ TEST_F(CliTest, ConvertBothWays) {
     EXPECT_EQ(Cli("convert " + Q(dir / "fehlt.xyz") + " " + Q(dir / "x.dbf")).code, 1);
 }
 
+// Without --format the target's extension names the layout, in any case; another or none
+// gives XYZ. An option that the extension contradicts is obeyed, with a warning, but only once
+// the target has passed the checks that refuse it.
+TEST_F(CliTest, ExportTakesTheFormatFromTheTargetsNameAndWarnsOfWhatCannotWork) {
+    TDateien cat;
+    const std::string a = dir / "a.xyz";
+    WriteXyzTile(a, Grid(0, 0, 3));
+    AddEntry(cat, a, Grid(0, 0, 3));
+    SaveKonf(cat);
+    for (const std::string& lc : kLocales) {
+        const auto run = [&](const std::string& target, const std::string& option = "") {
+            if (target != a) fs::remove(target);  // each locale writes its own
+            return CliIn(lc, "export 0 10 0 10 " + Q(target) + option + " --konf " + Q(konf));
+        };
+        for (const char* name : {"o.DBF", "o.Csv", "o.txt", "o"}) EXPECT_EQ(run(dir / name).err, "") << name;
+        EXPECT_EQ(ReadDbf(dir / "o.DBF").size(), 9u) << lc;
+        EXPECT_EQ(Lines(ReadAll(dir / "o.Csv")).at(0), "X;Y;Z") << lc;
+        EXPECT_EQ(ReadXyz(dir / "o.txt").size(), 9u) << lc;
+        EXPECT_EQ(ReadXyz(dir / "o").size(), 9u) << lc;
+
+        ShellResult r = run(dir / "x.dbf", " --format xyz");
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.err, "Warnung: --format xyz widerspricht der Endung .dbf, geschrieben wird Text-XYZ: " + dir / "x.dbf" + "\n");
+        EXPECT_EQ(ReadXyz(dir / "x.dbf").size(), 9u) << lc;
+        r = run(a, " --format dbf");
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.out + r.err, TextZielIstQuelle + a + "\n");
+
+        // A swapped window runs as described, with nothing in it, and says why.
+        r = CliIn(lc, "export 2,5 0 0 2 " + Q(dir / "o.xyz") + " --konf " + Q(konf));
+        EXPECT_EQ(r.code, 0);
+        EXPECT_EQ(r.err, "Warnung: XMIN ist gr\xC3\xB6\xC3\x9F" "er als XMAX: kein Punkt kann im Fenster liegen\n");
+        EXPECT_TRUE(r.out.ends_with("\n0 Werte insgesamt exportiert\n0 doppelte Werte nicht exportiert\n")) << r.out;
+        EXPECT_EQ(CliIn(lc, "export 2 2 0 2 " + Q(dir / "o.xyz") + " --konf " + Q(konf)).err, "");  // one column
+        EXPECT_EQ(ReadXyz(dir / "o.xyz").size(), 3u);
+    }
+}
+
+// The conversion takes the layout from the name too; a name of no layout writes what the
+// source converts to by default, and one of the source's own kind is a usage error.
+TEST_F(CliTest, ConvertTakesTheFormatFromTheTargetsName) {
+    const std::string text = dir / "t.xyz", table = dir / "t.dbf";
+    WriteAll(text, "1 2 3\r\n5 6 7\r\n");
+    WriteDbfTable(table, {{1, 2, 3}, {5, 6, 7}});
+    SaveKonf({});
+    for (const std::string& lc : kLocales) {
+        const auto run = [&](const std::string& source, const std::string& name, const std::string& option = "") {
+            fs::remove(dir / name);
+            return CliIn(lc, "convert " + Q(source) + " " + Q(dir / name) + option + " --konf " + Q(konf));
+        };
+        EXPECT_EQ(run(table, "b.CSV").code, 0);
+        EXPECT_EQ(Lines(ReadAll(dir / "b.CSV")).at(0), "X;Y;Z") << lc;
+        EXPECT_EQ(run(text, "b").code, 0);
+        EXPECT_EQ(ReadDbf(dir / "b").size(), 2u) << lc;
+        const ShellResult same = run(table, "x.dbf");
+        EXPECT_EQ(same.code, 2);
+        EXPECT_EQ(same.err, "Eine dBase-Tabelle wird nur in eine Textdatei (xyz, csv) konvertiert.\n");
+        EXPECT_FALSE(fs::exists(dir / "x.dbf"));
+        const ShellResult r = run(table, "y.dbf", " --format csv");
+        EXPECT_EQ(r.err, "Warnung: --format csv widerspricht der Endung .dbf, geschrieben wird Text-CSV: " + dir / "y.dbf" + "\n");
+        EXPECT_EQ(Lines(ReadAll(dir / "y.dbf")).at(0), "X;Y;Z") << lc;
+    }
+}
+
 // A conversion that fails on the way (a table with two fields) leaves an existing target,
 // makes no new one and ends its log with the failure; the reason goes to standard error.
 TEST_F(CliTest, AFailedConversionLeavesTheTargetAndSaysSo) {
@@ -178,9 +250,10 @@ TEST_F(CliTest, AFailedConversionLeavesTheTargetAndSaysSo) {
     const std::string narrow = dir / "zwei.dbf";
     WriteDbfTable(narrow, {{1, 2, 0}, {3, 4, 0}}, 3, two);
     WriteAll(dir / "keep.xyz", "Daten des Benutzers");
+    SaveKonf({});
     for (const std::string& out : {dir / "keep.xyz", dir / "neu.xyz"}) {
         ShellResult r = Shell(std::string(TERVALO_BIN_DIR) + "/tervalo-cli convert " + Q(narrow) + " " + Q(out) +
-                                  " --konf " + Q(dir / "keine.KNF"),
+                                  " --konf " + Q(konf),
                               TStderr::Apart);
         EXPECT_EQ(r.code, 1);
         EXPECT_EQ(r.out, "Fehler bei Konvertierung aufgetreten\n");

@@ -72,18 +72,30 @@ const char* const kExample =
 
 }  // namespace
 
-TEST_F(KonfCli, MissingFileGivesTheInitialValues) {
-    Result r = Run("konf --json --konf '" + (dir_ / "none.KNF").string() + "'");
-    EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.out,
-              "{\"rasterabstand\":5.0,\"fangbreite\":50.0,\"potenz\":2.0,\"dbfversion\":3,"
-              "\"gridbreiten\":[0,0,0,0,0,0,0,0,0,0,0],\"dateigridbreiten\":[0,0,0,0,0,0,0,0,0,0,0],"
-              "\"dateien\":[]}\n");
-    EXPECT_EQ(r.err, "");
-    r = Run("konf --konf '" + (dir_ / "none.KNF").string() + "'");
-    EXPECT_EQ(r.code, 0);
-    EXPECT_NE(r.out.find("(nicht vorhanden, Anfangswerte)"), std::string::npos);
-    EXPECT_NE(r.out.find("Fangbreite:       50.0\n"), std::string::npos);
+// A configuration named with --konf that is not there would answer like an empty catalogue:
+// every command refuses it, except konf saving it under that very name, which creates it.
+TEST_F(KonfCli, ANamedConfigurationMustExistUnlessSavedOverItself) {
+    const std::string none = (dir_ / "none.KNF").string(), d = "'" + dir_.string() + "/";
+    std::ofstream(dir_ / "p.txt") << "1 2\n";
+    for (const char* lc : {"C", "de_DE.UTF-8"}) {
+        const auto run = [&](const std::string& args) {
+            return tervalo::test::Shell(std::string("LC_ALL=") + lc + " '" TERVALO_BIN_DIR "/tervalo-cli' " + args + " --konf " +
+                                            d + "none.KNF'", tervalo::test::TStderr::Apart);
+        };
+        for (const std::string& args : {"konf --save " + d + "other.KNF'", std::string("query 1 2"), "batch " + d + "p.txt'",
+                                        "export 0 1 0 1 " + d + "o.xyz'", "convert " + d + "p.txt' " + d + "o.dbf'"}) {
+            const tervalo::test::ShellResult r = run(args);
+            EXPECT_EQ(r.code, 1) << args;
+            EXPECT_EQ(r.out + r.err, "Konfigurationsdatei nicht gefunden: " + none + "\n") << args;
+        }
+        for (const char* made : {"none.KNF", "other.KNF", "o.xyz", "o.dbf"}) EXPECT_FALSE(fs::exists(dir_ / made)) << made;
+        // The same file, by another spelling of its path.
+        const tervalo::test::ShellResult r = run("konf --save " + d + "./none.KNF'");
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_NE(r.out.find(none + " (nicht vorhanden, Anfangswerte)\n"), std::string::npos) << r.out;
+        EXPECT_EQ(run("konf --json").out.find("{\"rasterabstand\":5.0,\"fangbreite\":50.0,"), 0u);
+        fs::remove(none);
+    }
 }
 
 TEST_F(KonfCli, PrintsTheExampleFileAndSavesItUnchanged) {

@@ -311,6 +311,45 @@ TEST_F(QueryCli, NumbersTakePointOrCommaInEveryLocale) {
     }
 }
 
+// --fangbreite and --potenz take the ranges of the options dialog; the capture range's bound
+// follows from the configuration's grid spacing, and none is set without one.
+TEST_F(QueryCli, SearchOptionsTakeTheRangesOfTheOptionsDialog) {
+    locale_t de = ::newlocale(LC_ALL_MASK, "de_DE.UTF-8", nullptr);
+    if (de == nullptr) GTEST_SKIP() << "de_DE.UTF-8 is not installed (scripts/deps.sh generates it)";
+    ::freelocale(de);
+    qtest::TempDir d;
+    tervalo::TSettings s;
+    s.Rasterabstand = 0;
+    ASSERT_NO_THROW(tervalo::KonfSave(d.File("null.KNF"), s, {}));
+    qtest::WriteFile(d.File("p.txt"), "3567002.5 5936002.5\n");
+    const std::string negativ = ": eine negative halbe Seite ergibt kein Suchquadrat";
+    for (const std::string lc : {"C", "de_DE.UTF-8"}) {
+        const auto n = [&](std::string t) { return lc == "C" ? t : t.replace(t.find('.'), 1, ","); };
+        const std::pair<std::string, std::string> faelle[] = {
+            {"--fangbreite -5", "--fangbreite: -5 liegt nicht im Bereich 0 bis " + n("303.686") + negativ},
+            {"--fangbreite 303,7", "--fangbreite: " + n("303.7") + " liegt nicht im Bereich 0 bis " + n("303.686") +
+                                       ": bei einem Rasterabstand von 5 m fasst ein gr\xC3\xB6\xC3\x9F" "eres "
+                                       "Suchquadrat mehr als die 15000 Punkte, die eine Abfrage aufnimmt"},
+            {"--potenz 500,5", "--potenz: " + n("500.5") + " liegt nicht im Bereich 0 bis 500: der Optionsdialog "
+                                                           "l\xC3\xA4sst keinen gr\xC3\xB6\xC3\x9F" "eren Exponenten zu"},
+            {"--potenz -1", "--potenz: -1 liegt nicht im Bereich 0 bis 500: ein negativer Exponent gewichtet ferne "
+                            "Punkte st\xC3\xA4rker als nahe"},
+            {"--fangbreite 303.6 --potenz 500", ""},
+            {"--fangbreite 100000 --konf " + d.File("null.KNF"), ""},
+            {"--fangbreite -0.5 --konf " + d.File("null.KNF"), "--fangbreite: " + n("-0.5") + " ist kleiner als 0" + negativ},
+        };
+        for (const auto& [options, fehler] : faelle)
+            for (const std::string befehl : {"query", "batch"}) {
+                const Ausgabe a = Starte("LC_ALL=" + lc + " " + kCli + " " + befehl + " " +
+                                             (befehl == "query" ? "3567002.5 5936002.5" : d.File("p.txt")) + " " + options +
+                                             (options.find("--konf") == std::string::npos ? " --konf " + Konf() : ""),
+                                         dir_->File("err"));
+                EXPECT_EQ(a.rc, fehler.empty() ? 0 : 2) << befehl << " " << options << ": " << a.err;
+                EXPECT_EQ(a.err, fehler.empty() ? "" : fehler + "\nWeitere Informationen: tervalo-cli " + befehl + " --help\n");
+            }
+    }
+}
+
 // Help texts and usage errors are German; the framework's English never shows.
 TEST_F(QueryCli, HelpAndUsageErrorsSpeakGerman) {
     Ausgabe h = Cli("--help");
