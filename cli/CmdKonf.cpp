@@ -1,4 +1,5 @@
-// tervalo-cli konf: the configuration as the program reads it at start-up.
+// tervalo-cli konf: the configuration as the program reads it at start-up, and edits of its
+// catalogue as the file manager makes them.
 #include <sys/stat.h>
 
 #include <algorithm>

@@ -1,7 +1,7 @@
-// tervalo-demo: writes a demo terrain of four overlapping 1 km tiles into <folder>/Daten/ and a
-// catalogue tervalo.KNF pointing at them. Without a folder argument it uses the places the
-// other programs read (beside a portable copy, the user's XDG folders when installed). An
-// existing tervalo.KNF is never overwritten.
+// tervalo-demo [ORDNER]: writes a demo terrain of four overlapping 1 km tiles into
+// <folder>/Daten/ and a catalogue tervalo.KNF pointing at them. Without a folder argument it
+// uses the places the other programs read (beside a portable copy, the user's XDG folders when
+// installed). An existing tervalo.KNF is never overwritten. --help and --version only answer.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
