@@ -1,5 +1,5 @@
-// tervalo-cli convert: a text point file into a dBase table, or a dBase table into an XYZ
-// or CSV file; the direction follows the source's content.
+// tervalo-cli convert: a text point file into a dBase table or a plain XYZ file, or a dBase
+// table into an XYZ or CSV file; the direction follows the source's content.
 #include <csignal>
 #include <iostream>
 #include <memory>
@@ -47,6 +47,7 @@ private:
     bool started_ = false;
 };
 
+
 int RunConvert(const ConvertArgs& a) {
     // The source first: its kind decides the direction, and a missing one is no text file.
     try {
@@ -66,11 +67,12 @@ int RunConvert(const ConvertArgs& a) {
         }
         target = {ziel.Format, 3};
     } else {
-        if (ziel.Format != TAusgabeFormat::DBase) {
-            std::cerr << "Eine Textdatei wird nur in eine dBase-Tabelle (dbf) konvertiert.\n";
+        if (ziel.Format == TAusgabeFormat::Csv) {
+            std::cerr << "Eine Textdatei wird nur in eine dBase-Tabelle (dbf) oder eine XYZ-Datei (xyz) konvertiert.\n";
             return 2;
         }
-        target = {TAusgabeFormat::DBase, a.level};
+        // Text to plain XYZ unpacks or normalises a tile.
+        target = ziel.Format == TAusgabeFormat::Xyz ? TAusgabe{TAusgabeFormat::Xyz, 3} : TAusgabe{TAusgabeFormat::DBase, a.level};
     }
     // Neither a catalogued file nor the configuration may become the target.
     const TKonfCli k = LoadKonf(a.konf);
@@ -118,10 +120,11 @@ int RunConvert(const ConvertArgs& a) {
 void RegisterConvert(CLI::App& app) {
     auto a = std::make_shared<ConvertArgs>();
     CLI::App* sub = app.add_subcommand(
-        "convert", "Textpunktdatei in eine dBase-Tabelle oder dBase-Tabelle in eine Textdatei umwandeln");
+        "convert",
+        "Textpunktdatei in eine dBase-Tabelle oder XYZ-Datei, dBase-Tabelle in eine Textdatei umwandeln");
     sub->add_option("QUELLE", a->source, "Quelldatei (Text oder dBase, nach Inhalt)")->required();
     sub->add_option("ZIEL", a->output, "Zieldatei")->required();
-    sub->add_option("--format", a->format, "Zielformat: xyz oder csv bei dBase-Quelle, dbf bei Textquelle")
+    sub->add_option("--format", a->format, "Zielformat: xyz oder csv bei dBase-Quelle, dbf oder xyz bei Textquelle")
         ->check(Auswahl({"xyz", "csv", "dbf"}))
         ->type_name("FORMAT");
     sub->add_option("--level", a->level, "dBase-Version einer Zieltabelle")

@@ -1,14 +1,20 @@
-// tervalo-cli konf: the configuration as the program reads it at start-up.
+// tervalo-cli konf: the configuration as the program reads it at start-up, and edits of its
+// catalogue as the file manager makes them.
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "cli/Commands.h"
 #include "config/Konf.h"
+#include "filemanager/Extent.h"
+#include "filemanager/Katalog.h"
 #include "tools/SafeWriter.h"
 #include "tools/Tools.h"
 
@@ -51,6 +57,8 @@ struct KonfOptions {
     std::string file;
     std::string save;
     bool json = false;
+    std::vector<std::string> hinzufuegen;
+    std::vector<int> entfernen;
 };
 
 // True when both paths name one file (same device and inode, or the same path resolved).
@@ -61,7 +69,94 @@ bool SameFile(const std::string& a, const std::string& b) {
     return TSafeFile::Resolve(a) == TSafeFile::Resolve(b);
 }
 
-void Run(const KonfOptions& o) {
+// The path an added file keeps in the catalogue: absolute, for a bare name would mean the
+// data folder. With "." or ".." in it the folder is resolved as the system resolves it (a ".."
+// after a link leads out of the link's target); otherwise the path stays as typed.
+std::string KatalogPfad(const std::string& typed) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path p = fs::absolute(typed, ec);
+    if (ec) return typed;
+    bool punkte = false;
+    for (const fs::path& teil : p) punkte = punkte || teil == "." || teil == "..";
+    if (!punkte) return p.string();
+    const fs::path name = p.filename();
+    if (name.empty() || name == "." || name == "..") return p.lexically_normal().string();
+    const fs::path folder = fs::weakly_canonical(p.parent_path(), ec);
+    return ec ? p.lexically_normal().string() : (folder / name).string();
+}
+
+// Removes the entries by their numbers in the listing, then appends the files as the file
+// manager adds them: a name not OK, a name already in the list, a full list and a file that
+// cannot be scanned are reported on stderr and passed over; a file without points keeps the
+// start values. A number outside the listing throws before anything changes. Returns whether
+// the catalogue changed; `alle` tells whether every file was added.
+bool Bearbeite(const KonfOptions& o, const std::string& konfDatei, TDateien& dateien, bool& alle) {
+    const int n = std::min<int>(dateien.Anzahl, MaxDateien);
+    std::vector<int> weg = o.entfernen;
+    for (int nr : weg)
+        if (nr < 1 || nr > n)
+            throw std::runtime_error("Kein Katalogeintrag mit der Nummer " + std::to_string(nr) +
+                                     (n == 0 ? std::string(" (der Katalog ist leer)")
+                                             : " (Nummern 1 bis " + std::to_string(n) + ")") +
+                                     ": " + konfDatei);
+    TKatalog katalog = TKatalog::FromDateien(dateien);
+    // From the back, so the numbers still name the rows of the listing.
+    std::sort(weg.begin(), weg.end());
+    weg.erase(std::unique(weg.begin(), weg.end()), weg.end());
+    for (auto it = weg.rbegin(); it != weg.rend(); ++it) katalog.Remove(*it);
+    bool geaendert = !weg.empty();
+
+    alle = true;
+    bool voll = false;
+    auto nicht = [&](const std::string& meldung) {
+        std::cerr << meldung << '\n';
+        alle = false;
+    };
+    for (const std::string& typed : o.hinzufuegen) {
+        const std::string pfad = KatalogPfad(typed);
+        const std::string name = FileNamePart(pfad);
+        if (voll) {
+            nicht("Nicht aufgenommen: " + pfad);
+            continue;
+        }
+        if (!IsValidFileName(pfad)) {
+            nicht("Dateiname nicht OK: " + name);
+            continue;
+        }
+        if (katalog.ContainsName(name)) {
+            nicht("Datei: " + name + " schon vorhanden!");
+            continue;
+        }
+        // The catalogue holds 250 entries; this file and the ones after it stay out.
+        if (katalog.Full()) {
+            nicht("Die Liste ist voll: h\xC3\xB6" "chstens " + std::to_string(MaxDateien) + " Dateien!");
+            nicht("Nicht aufgenommen: " + pfad);
+            voll = true;
+            continue;
+        }
+        TExtremwerte e;
+        try {
+            e = ReadExtremwerte(pfad);
+        } catch (const std::exception& ex) {
+            nicht(ReadErrorMessage(ex, pfad));
+            continue;
+        }
+        // The file list cannot choose a missing file; here it is a mistyped name.
+        if (!e.Opened) {
+            nicht(NamePath(e.OpenError, pfad));
+            continue;
+        }
+        if (!e.Found)
+            std::cerr << "Warnung: keine Punkte, aufgenommen mit den Anfangswerten als Ausdehnung: " << pfad << '\n';
+        katalog.InsertAt(katalog.Rows() + 1, {pfad, e.Xmin, e.Xmax, e.Ymin, e.Ymax});
+        geaendert = true;
+    }
+    katalog.ToDateien(dateien);
+    return geaendert;
+}
+
+int Run(const KonfOptions& o) {
     EstimatedResultGrid grid;
     GridWidthHooks hooks = GridHooksFor(grid);
     // Saved over the file it names, a missing configuration is made from the initial values.
@@ -69,6 +164,26 @@ void Run(const KonfOptions& o) {
     const std::string& path = k.Dateien.KonfDatei;
     TSettings& settings = k.Settings;
     const TDateien& dateien = k.Dateien;
+
+    // An edited catalogue is written before it is shown: the listing is the file's.
+    const bool bearbeiten = !o.hinzufuegen.empty() || !o.entfernen.empty();
+    int rc = 0;
+    if (bearbeiten) {
+        const std::string ziel = o.save.empty() ? path : o.save;
+        if (k.NichtUeberschreiben() && SameFile(ziel, path))
+            throw EZielAbgelehnt("Die Konfigurationsdatei enth\xC3\xA4lt mehr als " + std::to_string(MaxDateien) +
+                                 " Dateieintr\xC3\xA4ge und wird nicht \xC3\xBC" "berschrieben: " + ziel);
+        bool alle = true;
+        TDateien neu = k.Dateien;
+        const bool geaendert = Bearbeite(o, path, neu, alle);
+        if (geaendert || !o.save.empty()) {
+            // The program's own file of an installed copy may still lack its folder.
+            KonfSave(ziel, settings, neu, o.file.empty() && o.save.empty() && k.Orte.Installiert);
+            k.Dateien = neu;
+            if (o.save.empty()) k.Gelesen.Vorhanden = true;
+        }
+        rc = alle ? 0 : 1;
+    }
 
     if (o.json) {
         nlohmann::ordered_json j;  // keys in the documented order
@@ -97,7 +212,7 @@ void Run(const KonfOptions& o) {
                   << KonfListing(settings, dateien, DecimalSeparator());
     }
 
-    if (!o.save.empty()) {
+    if (!bearbeiten && !o.save.empty()) {
         // Written over itself, a file with surplus entries would lose them.
         if (k.NichtUeberschreiben() && SameFile(o.save, path))
             throw EZielAbgelehnt("Die Konfigurationsdatei enth\xC3\xA4lt mehr als " + std::to_string(MaxDateien) +
@@ -105,6 +220,7 @@ void Run(const KonfOptions& o) {
         // The stored widths are written as read: the estimated grid is no real window.
         KonfSave(o.save, settings, dateien);
     }
+    return rc;
 }
 
 }  // namespace
@@ -119,12 +235,15 @@ void RegisterKonf(CLI::App& app) {
     cmd->add_option("--konf", opts.file, KonfOptionHilfe);
     cmd->add_flag("--json", opts.json, "Ausgabe als JSON");
     cmd->add_option("--save", opts.save, "gelesene Konfiguration in diese Datei schreiben");
-    cmd->callback([] {
-        RunCommand([] {
-            Run(opts);
-            return 0;
-        });
-    });
+    cmd->add_option("--hinzufuegen", opts.hinzufuegen,
+                    "Dateien mit ihrer Ausdehnung an den Katalog anh\xC3\xA4ngen wie der Dateimanager und die "
+                    "Konfiguration schreiben (mit --save in jene Datei)")
+        ->type_name("DATEI");
+    cmd->add_option("--entfernen", opts.entfernen,
+                    "Eintr\xC3\xA4ge mit diesen Nummern der Auflistung vor dem Befehl aus dem Katalog entfernen und "
+                    "die Konfiguration schreiben")
+        ->type_name("NR");
+    cmd->callback([] { RunCommand([] { return Run(opts); }); });
 }
 
 }  // namespace tervalo::cli

@@ -26,11 +26,13 @@ std::string Number(double v, char sep) {
 }
 
 void PrintText(const std::string& path, const TExtremwerte& e, char sep) {
+    // Without a point the start values would read as an extent.
+    auto value = [&](double v) { return e.Found ? Number(v, sep) : std::string("keine Punkte"); };
     std::cout << "Datei: " << path << '\n'
               << "  Typ:  " << (e.Dbase ? "dBase" : "Text") << " (" << e.Read
               << (e.Dbase ? " Datens\xC3\xA4tze, " : " Zeilen, ") << e.Accepted << " Punkte)\n"
-              << "  Xmin: " << Number(e.Xmin, sep) << "   Xmax: " << Number(e.Xmax, sep) << '\n'
-              << "  Ymin: " << Number(e.Ymin, sep) << "   Ymax: " << Number(e.Ymax, sep) << '\n';
+              << "  Xmin: " << value(e.Xmin) << "   Xmax: " << value(e.Xmax) << '\n'
+              << "  Ymin: " << value(e.Ymin) << "   Ymax: " << value(e.Ymax) << '\n';
     if (!e.Found) std::cout << "  Keine g\xC3\xBCltigen Punkte gefunden\n";
 }
 
@@ -64,7 +66,7 @@ void RegisterScan(CLI::App& app) {
             }
             if (json) {
                 out.push_back({{"datei", path}, {"dbase", e.Dbase}, {"xmin", e.Xmin}, {"xmax", e.Xmax},
-                               {"ymin", e.Ymin}, {"ymax", e.Ymax}, {"gefunden", e.Found}});
+                               {"ymin", e.Ymin}, {"ymax", e.Ymax}, {"gefunden", e.Found}, {"punkte", e.Accepted}});
             } else {
                 PrintText(path, e, sep);
             }

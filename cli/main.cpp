@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "cli/Commands.h"
+#include "config/Version.h"
 
 namespace {
 
@@ -37,6 +38,7 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     CLI::App app{"Tervalo: Gel\xC3\xA4ndeh\xC3\xB6hen aus XYZ- und dBase-Punktdateien", "tervalo-cli"};
     tervalo::cli::Deutsch(app);
+    app.set_version_flag("--version", tervalo::VersionText("tervalo-cli"), "Version anzeigen und beenden");
     app.require_subcommand(1);
     tervalo::cli::RegisterKonf(app);
     tervalo::cli::RegisterScan(app);

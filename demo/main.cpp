@@ -1,7 +1,7 @@
-// tervalo-demo: writes a demo terrain of four overlapping 1 km tiles into <folder>/Daten/ and a
-// catalogue tervalo.KNF pointing at them. Without a folder argument it uses the places the
-// other programs read (beside a portable copy, the user's XDG folders when installed). An
-// existing tervalo.KNF is never overwritten.
+// tervalo-demo [ORDNER]: writes a demo terrain of four overlapping 1 km tiles into
+// <folder>/Daten/ and a catalogue tervalo.KNF pointing at them. Without a folder argument it
+// uses the places the other programs read (beside a portable copy, the user's XDG folders when
+// installed). An existing tervalo.KNF is never overwritten. --help and --version only answer.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -13,6 +13,7 @@
 #include "config/Konf.h"
 #include "config/Orte.h"
 #include "config/TYPEN.h"
+#include "config/Version.h"
 #include "filemanager/Extent.h"
 #include "formats/DbfFile.h"
 #include "formats/TextPoints.h"
@@ -50,14 +51,52 @@ void Kachel(double x0, double y0, Fn&& punkt) {
         }
 }
 
+constexpr const char* kAufruf =
+    "Aufruf: tervalo-demo [OPTIONEN] [ORDNER]\n"
+    "Schreibt ein Demo-Gel\xC3\xA4nde aus vier Kacheln nach ORDNER/Daten/ und einen Katalog\n"
+    "ORDNER/tervalo.KNF, der auf sie zeigt. Ohne ORDNER gelten die Orte, die auch tervalo und\n"
+    "tervalo-cli lesen. Eine vorhandene tervalo.KNF bleibt unver\xC3\xA4ndert.\n"
+    "\n"
+    "Optionen:\n"
+    "  -h, --help   Diese Hilfe anzeigen und beenden\n"
+    "  --version    Version anzeigen und beenden\n"
+    "  --           was folgt, ist der ORDNER, auch wenn er mit \"-\" beginnt\n";
+
+// A usage error: the reason and the hint to the help, exit code 2.
+int Aufruffehler(const std::string& grund) {
+    std::fprintf(stderr, "%s\nWeitere Informationen: tervalo-demo --help\n", grund.c_str());
+    return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A word starting with "-" is an option, never a folder to write the demo into.
+    const char* ordnerArg = nullptr;
+    bool optionenEnde = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (!optionenEnde && a == "--") {
+            optionenEnde = true;
+        } else if (!optionenEnde && (a == "-h" || a == "--help")) {
+            std::fputs(kAufruf, stdout);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        } else if (!optionenEnde && a == "--version") {
+            std::printf("%s\n", VersionText("tervalo-demo").c_str());
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        } else if (!optionenEnde && !a.empty() && a[0] == '-') {
+            return Aufruffehler("Unbekannte Option: " + a);
+        } else if (ordnerArg != nullptr) {
+            return Aufruffehler("Unerwartetes Argument: " + a);
+        } else {
+            ordnerArg = argv[i];
+        }
+    }
     try {
         fs::path konf, daten;
         bool installiert = false;
-        if (argc > 1) {
-            const fs::path ordner = fs::absolute(argv[1]);
+        if (ordnerArg != nullptr) {
+            const fs::path ordner = fs::absolute(ordnerArg);
             konf = ordner / "tervalo.KNF";
             daten = ordner / "Daten";
         } else {

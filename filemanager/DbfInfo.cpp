@@ -21,7 +21,8 @@ std::string Extent(const char* label, double v, char sep) {
 
 }  // namespace
 
-std::vector<std::string> DbfInfoLines(const std::string& path, DbfInfoObserver* obs, char sep) {
+std::vector<std::string> DbfInfoLines(const std::string& path, DbfInfoObserver* obs, char sep,
+                                      std::vector<TDbfFieldDef>* fields) {
     std::vector<std::string> lines;
     auto add = [&](std::string line) {
         if (obs) obs->AddLine(line);
@@ -39,6 +40,7 @@ std::vector<std::string> DbfInfoLines(const std::string& path, DbfInfoObserver* 
     // A source is only read: the window shows the mode the table really has.
     TDbfFile dbf;
     dbf.OpenRead(path);
+    if (fields) *fields = dbf.Fields();
     add("Datei: " + dbf.Path());
     add("Dateiformat: \t" + VersionName(dbf.TableVersion()));
     add("Anzahl Datens\xC3\xA4tze: \t" + std::to_string(dbf.RecordCount()));

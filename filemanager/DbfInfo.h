@@ -17,10 +17,13 @@ public:
 
 inline constexpr const char* kDbfInfoCancelled = "Abbruch durch Anwender";
 
+struct TDbfFieldDef;
+
 // Opens the table read-only, builds the lines and closes it again. Errors of the table layer
 // (EDbfError, EInOutError, ESilentAbort) propagate after the table has been closed; lines
-// already handed to the observer stay with it. `decimalSeparator` is the user's.
+// already handed to the observer stay with it. `decimalSeparator` is the user's. `fields`,
+// when given, receives the table's field definitions once it is open.
 std::vector<std::string> DbfInfoLines(const std::string& path, DbfInfoObserver* obs,
-                                      char decimalSeparator = '.');
+                                      char decimalSeparator = '.', std::vector<TDbfFieldDef>* fields = nullptr);
 
 }  // namespace tervalo

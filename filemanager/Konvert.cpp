@@ -123,9 +123,10 @@ TKonvertResult Konvertieren(const std::string& source, const std::string& target
     TKonvertResult r;
     TPunktQuelle quelle(source);
     r.SourceIsDbase = quelle.IstDbase();
-    if (r.SourceIsDbase == (format.Format == TAusgabeFormat::DBase))
+    // Text to plain XYZ unpacks or normalises a tile; dBase to dBase and text to CSV stay refused.
+    if (r.SourceIsDbase ? format.Format == TAusgabeFormat::DBase : format.Format == TAusgabeFormat::Csv)
         throw std::invalid_argument(r.SourceIsDbase ? "dBase tables convert to text only"
-                                                    : "text files convert to dBase only");
+                                                    : "text files convert to dBase or XYZ only");
     TSchutz geschuetzt = schutz;
     geschuetzt.Quellen.push_back(source);
 

@@ -1,6 +1,7 @@
 #pragma once
 // Conversion of one point file into the other storage kind: a text file becomes a dBase
-// table, a dBase table becomes an XYZ or CSV text file. Repeated X/Y positions are left out.
+// table, a dBase table becomes an XYZ or CSV text file. A text file (plain or packed) also
+// becomes a plain XYZ file. Repeated X/Y positions are left out.
 #include <cstdint>
 #include <string>
 
@@ -65,8 +66,8 @@ public:
 void CheckKonvertSource(const std::string& source);
 
 // Converts `source` (kind from its signature) into `target`. The source is checked first
-// (EKonvertQuelle), then the direction: the target must be of the other kind
-// (std::invalid_argument). The target is refused when it is the source, a file of `schutz`
+// (EKonvertQuelle), then the direction: a dBase source goes to XYZ or CSV, a text source to
+// dBase or XYZ (std::invalid_argument otherwise). The target is refused when it is the source, a file of `schutz`
 // or no regular file, and when it cannot be created (EZielAbgelehnt); nothing is written then.
 // The new file replaces the target when the run ends, and when it is cancelled where the
 // options keep a cancel's output; failures of the table layer, read and write errors throw

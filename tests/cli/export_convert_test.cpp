@@ -10,6 +10,7 @@
 
 #include "config/Konf.h"
 #include "support/Nobody.h"
+#include "support/Shell.h"
 #include "tests/export/RunFixture.h"
 #include "tools/SafeWriter.h"
 
@@ -172,9 +173,12 @@ TEST_F(CliTest, ConvertBothWays) {
     EXPECT_EQ(r.code, 0) << r.out;
     EXPECT_EQ(ReadXyz(dir / "back.xyz").size(), 2u);
 
-    // The direction follows the source: no dBase to dBase, no text to text.
+    // The direction follows the source: no dBase to dBase, no text to CSV.
     EXPECT_EQ(Cli("convert " + Q(dir / "t.dbf") + " " + Q(dir / "x.dbf") + " --format dbf").code, 2);
-    EXPECT_EQ(Cli("convert " + Q(src) + " " + Q(dir / "x.xyz") + " --format xyz").code, 2);
+    r = Cli("convert " + Q(src) + " " + Q(dir / "x.csv") + " --format csv");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.out, "Eine Textdatei wird nur in eine dBase-Tabelle (dbf) oder eine XYZ-Datei (xyz) konvertiert.\n");
+    EXPECT_FALSE(fs::exists(dir / "x.csv"));
     EXPECT_EQ(Cli("convert " + Q(dir / "fehlt.xyz") + " " + Q(dir / "x.dbf")).code, 1);
 }
 
@@ -239,6 +243,30 @@ TEST_F(CliTest, ConvertTakesTheFormatFromTheTargetsName) {
         const ShellResult r = run(table, "y.dbf", " --format csv");
         EXPECT_EQ(r.err, "Warnung: --format csv widerspricht der Endung .dbf, geschrieben wird Text-CSV: " + dir / "y.dbf" + "\n");
         EXPECT_EQ(Lines(ReadAll(dir / "y.dbf")).at(0), "X;Y;Z") << lc;
+    }
+}
+
+// Text to plain XYZ unpacks or normalises a tile: the export's layout, repeats and refused
+// lines left out; chosen by --format xyz or a .xyz target in any case.
+TEST_F(CliTest, ConvertTextToXyzUnpacksATile) {
+    const std::string plain = dir / "kachel.txt";
+    WriteAll(plain, "Rechtswert Hochwert Hoehe\n3566000.5 5936000 101.25\n\nunlesbar\n3566000.5 5936000 99\n"
+                    "  3566001 5936000.125 -2\n");
+    ASSERT_EQ(Shell("gzip -c " + Q(plain) + " > " + Q(plain + ".gz")).code, 0);
+    const std::string xyz = XyzLine(3566000.5, 5936000, 101.25) + "\r\n" + XyzLine(3566001, 5936000.125, -2) + "\r\n";
+    TERVALO_FOR_EACH_LOCALE(lc) {
+        const std::string run = "LC_ALL=" + lc + " " TERVALO_BIN_DIR "/tervalo-cli convert ";
+        for (const std::string ziel : {"a.xyz", "b.XYZ", "c.txt"}) {
+            const std::string quelle = ziel == "b.XYZ" ? plain : plain + ".gz";
+            const ShellResult r = Shell(run + Q(quelle) + " " + Q(dir / ziel) + (ziel == "c.txt" ? " --format xyz" : ""));
+            EXPECT_EQ(r.code, 0) << ziel;
+            EXPECT_EQ(r.out, "Werte \xC3\xBC" "bernommen: 2\nWerte nicht \xC3\xBC" "bernommen: 1\n") << lc;
+            EXPECT_EQ(ReadAll(dir / ziel), xyz) << ziel << " " << lc;
+            fs::remove(dir / ziel);
+        }
+        // Without the option another name still gives a table.
+        ASSERT_EQ(Shell(run + Q(plain) + " " + Q(dir / "d.dbf")).code, 0);
+        EXPECT_EQ(ReadDbf(dir / "d.dbf").size(), 2u);
     }
 }
 

@@ -156,7 +156,9 @@ TEST(DbfInfo, CommandLine) {
     EXPECT_EQ(rc, 0);
     std::string expected;
     for (const auto& l : DbfInfoLines(path, nullptr)) expected += l + "\n";
-    EXPECT_EQ(out, expected);
+    // The window's lines, then the fields.
+    EXPECT_EQ(out, expected + "-------------------------\nFeld\tName\tTyp\tL\xC3\xA4nge\tDezimalen\n"
+                              "1\tX\tN\t14\t5\n2\tY\tN\t14\t5\n3\tZ\tN\t14\t5\n");
 
     WriteBytes(dir / "bad.dbf", {0x07, 100, 1, 1, 0, 0, 0, 0, 0x41, 0, 1, 0});
     out = RunCommand(cli + " info " + (dir / "bad.dbf") + " 2>&1 >/dev/null", &rc);

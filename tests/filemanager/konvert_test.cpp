@@ -86,11 +86,11 @@ TEST_F(KonvertTest, BlankDbaseRecordsArePassedOver) {
 TEST_F(KonvertTest, WrongDirectionIsRefused) {
     std::string txt = dir / "t.xyz";
     WriteAll(txt, "1 2 3\r\n");
-    EXPECT_THROW(Run(txt, dir / "o.xyz", kXyz), std::invalid_argument);
+    EXPECT_THROW(Run(txt, dir / "o.csv", kCsv), std::invalid_argument);  // text to XYZ is allowed
     std::string tab = dir / "t.dbf";
     WriteDbfTable(tab, {{1, 2, 3}});
     EXPECT_THROW(Run(tab, dir / "o.dbf", {TAusgabeFormat::DBase, 3}), std::invalid_argument);
-    EXPECT_FALSE(fs::exists(dir / "o.xyz"));
+    EXPECT_FALSE(fs::exists(dir / "o.csv"));
     EXPECT_FALSE(fs::exists(dir / "o.dbf"));
 }
 

@@ -1,11 +1,13 @@
 #pragma once
 // Runs a shell command line and collects what it prints.
+#include <locale.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "support/Files.h"
 
@@ -47,6 +49,18 @@ inline ShellResult Shell(const std::string& cmd, TStderr stderrMode = TStderr::M
     }
     return r;
 }
+
+// The locales a command-line test runs under, C and German; empty when German is not installed.
+inline std::vector<std::string> TestLocales() {
+    locale_t de = ::newlocale(LC_ALL_MASK, "de_DE.UTF-8", nullptr);
+    if (de == nullptr) return {};
+    ::freelocale(de);
+    return {"C", "de_DE.UTF-8"};
+}
+#define TERVALO_FOR_EACH_LOCALE(lc)                                                                   \
+    const std::vector<std::string> locales_ = ::tervalo::test::TestLocales();                         \
+    if (locales_.empty()) GTEST_SKIP() << "de_DE.UTF-8 is not installed (scripts/deps.sh generates it)"; \
+    for (const std::string& lc : locales_)
 
 inline std::string Quote(const std::string& s) {
     std::string q = "'";
