@@ -4,6 +4,7 @@
 // bound is read again as seldom as possible; the answers still come out in input order,
 // window by window.
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -229,6 +230,12 @@ int Run(const BatchOptions& o) {
     std::istream* in = &std::cin;
     if (o.input != "-") {
         errno = 0;
+        // A folder opens as a stream but fails on the first read, with the library's own text.
+        struct stat st {};
+        if (::stat(o.input.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            std::cerr << NamePath(ErrnoText(EISDIR), o.input) << '\n';
+            return 1;
+        }
         datei.open(o.input, std::ios::binary);
         if (!datei) {
             std::cerr << NamePath(errno != 0 ? ErrnoText(errno) : std::string("I/O-Fehler"), o.input) << '\n';

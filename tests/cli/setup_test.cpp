@@ -176,6 +176,9 @@ TEST_F(SetupCli, ScanAndInfoSayWhatTheFileHolds) {
                 EXPECT_EQ(r.err, "Dateizugriff verweigert: " + arg + "\n") << cmd << lc;
             }
         }
+        r = Cli(lc, "batch " + d);  // a folder as the point list
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.err, "Dateizugriff verweigert: " + d + "\n") << lc;
     }
 }
 
