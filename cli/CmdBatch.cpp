@@ -376,8 +376,9 @@ void RegisterBatch(CLI::App& app) {
     static BatchOptions opts;
     auto* cmd = app.add_subcommand(
         "batch", "H\xC3\xB6hen f\xC3\xBCr viele Punkte: je Zeile \"X Y\" (Trenner: Leerzeichen, Tabulator oder \";\")");
-    cmd->add_option("DATEI", opts.input, "Eingabedatei, \"-\" f\xC3\xBCr die Standardeingabe (Standard)");
-    cmd->add_option("--konf", opts.konf, KonfOptionHilfe);
+    cmd->add_option("DATEI", opts.input, "Eingabedatei, \"-\" f\xC3\xBCr die Standardeingabe (Standard)")
+        ->type_name("DATEI");
+    cmd->add_option("--konf", opts.konf, KonfOptionHilfe)->type_name("DATEI");
     AddZahl(cmd, "--fangbreite", opts.fangbreite, "halbe Seite des Suchquadrats [m] (statt der Konfiguration)");
     AddZahl(cmd, "--potenz", opts.potenz, "Potenz f\xC3\xBCr die Wichtung nach Shepard (statt der Konfiguration)");
     cmd->add_flag("--json", opts.json, "je Punkt eine Zeile JSON");

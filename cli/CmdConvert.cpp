@@ -122,8 +122,8 @@ void RegisterConvert(CLI::App& app) {
     CLI::App* sub = app.add_subcommand(
         "convert",
         "Textpunktdatei in eine dBase-Tabelle oder XYZ-Datei, dBase-Tabelle in eine Textdatei umwandeln");
-    sub->add_option("QUELLE", a->source, "Quelldatei (Text oder dBase, nach Inhalt)")->required();
-    sub->add_option("ZIEL", a->output, "Zieldatei")->required();
+    sub->add_option("QUELLE", a->source, "Quelldatei (Text oder dBase, nach Inhalt)")->type_name("DATEI")->required();
+    sub->add_option("ZIEL", a->output, "Zieldatei")->type_name("DATEI")->required();
     sub->add_option("--format", a->format, "Zielformat: xyz oder csv bei dBase-Quelle, dbf oder xyz bei Textquelle")
         ->check(Auswahl({"xyz", "csv", "dbf"}))
         ->type_name("FORMAT");
@@ -132,7 +132,8 @@ void RegisterConvert(CLI::App& app) {
         ->type_name("VERSION");
     sub->add_option("--konf", a->konf,
                     "Konfigurationsdatei; sie und ihre Katalogdateien werden nie \xC3\xBC" "berschrieben "
-                    "(Standard: tervalo.KNF neben dem Programm, installiert ~/.config/tervalo/tervalo.KNF)");
+                    "(Standard: tervalo.KNF neben dem Programm, installiert ~/.config/tervalo/tervalo.KNF)")
+        ->type_name("DATEI");
     sub->callback([a] { RunCommand([a] { return RunConvert(*a); }); });
 }
 

@@ -125,14 +125,14 @@ void RegisterExport(CLI::App& app) {
     AddZahl(sub, "XMAX", a->xmax, "obere X-Grenze [m]")->required();
     AddZahl(sub, "YMIN", a->ymin, "untere Y-Grenze [m]")->required();
     AddZahl(sub, "YMAX", a->ymax, "obere Y-Grenze [m]")->required();
-    sub->add_option("ZIEL", a->output, "Ausgabedatei")->required();
+    sub->add_option("ZIEL", a->output, "Ausgabedatei")->type_name("DATEI")->required();
     sub->add_option("--format", a->format, "Ausgabeformat")
         ->check(Auswahl({"xyz", "csv", "dbf"}))
         ->type_name("FORMAT");
     sub->add_option("--level", a->level, "dBase-Version (Standard: die der Konfiguration)")
         ->check(Auswahl({"3", "4", "7"}))
         ->type_name("VERSION");
-    sub->add_option("--konf", a->konf, KonfOptionHilfe);
+    sub->add_option("--konf", a->konf, KonfOptionHilfe)->type_name("DATEI");
     sub->callback([a] { RunCommand([a] { return RunExport(*a); }); });
 }
 

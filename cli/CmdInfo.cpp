@@ -47,7 +47,7 @@ void PrintFields(const std::vector<TDbfFieldDef>& fields) {
 void RegisterInfo(CLI::App& app) {
     auto* cmd = app.add_subcommand("info", "Informationen zu einer dBase-Tabelle");
     static std::string table;
-    cmd->add_option("TABELLE", table, "dBase-Tabelle")->required();
+    cmd->add_option("TABELLE", table, "dBase-Tabelle")->type_name("DATEI")->required();
     cmd->callback([] {
         PrintLines out;
         try {

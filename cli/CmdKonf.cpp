@@ -232,9 +232,9 @@ void RegisterKonf(CLI::App& app) {
         "Konfiguration lesen wie beim Programmstart und ausgeben. Die Spaltenbreiten des "
         "Ergebnisgitters werden ohne Fenster mit 8 Pixeln je Zeichen der Spaltentitel geschätzt; "
         "sie wirken sich auf die Ausgabe nicht aus.");
-    cmd->add_option("--konf", opts.file, KonfOptionHilfe);
+    cmd->add_option("--konf", opts.file, KonfOptionHilfe)->type_name("DATEI");
     cmd->add_flag("--json", opts.json, "Ausgabe als JSON");
-    cmd->add_option("--save", opts.save, "gelesene Konfiguration in diese Datei schreiben");
+    cmd->add_option("--save", opts.save, "gelesene Konfiguration in diese Datei schreiben")->type_name("DATEI");
     cmd->add_option("--hinzufuegen", opts.hinzufuegen,
                     "Dateien mit ihrer Ausdehnung an den Katalog anh\xC3\xA4ngen wie der Dateimanager und die "
                     "Konfiguration schreiben (mit --save in jene Datei)")

@@ -86,7 +86,7 @@ void RegisterQuery(CLI::App& app) {
         "query", "H\xC3\xB6he an einem Punkt ermitteln (n\xC3\xA4" "chster Gridpunkt und Extrapolation nach Shepard)");
     AddZahl(cmd, "X", opts.x, "Rechtswert [m]")->required();
     AddZahl(cmd, "Y", opts.y, "Hochwert [m]")->required();
-    cmd->add_option("--konf", opts.konf, KonfOptionHilfe);
+    cmd->add_option("--konf", opts.konf, KonfOptionHilfe)->type_name("DATEI");
     AddZahl(cmd, "--fangbreite", opts.fangbreite, "halbe Seite des Suchquadrats [m] (statt der Konfiguration)");
     AddZahl(cmd, "--potenz", opts.potenz, "Potenz f\xC3\xBCr die Wichtung nach Shepard (statt der Konfiguration)");
     cmd->add_flag("--json", opts.json, "Ausgabe als JSON");

@@ -42,7 +42,7 @@ void RegisterScan(CLI::App& app) {
     auto* cmd = app.add_subcommand("scan", "Ausdehnung (Xmin, Xmax, Ymin, Ymax) von Punktdateien");
     static std::vector<std::string> files;
     static bool json = false;
-    cmd->add_option("DATEI", files, "XYZ-Datei oder dBase-Tabelle")->required();
+    cmd->add_option("DATEI", files, "XYZ-Datei oder dBase-Tabelle")->type_name("DATEI")->required();
     cmd->add_flag("--json", json, "Ausgabe als JSON");
     cmd->callback([] {
         const char sep = DecimalSeparator();

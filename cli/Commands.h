@@ -66,8 +66,8 @@ CLI::Option* AddZahl(CLI::App* cmd, const std::string& name, std::optional<doubl
                      const std::string& description);
 // Accepts only the listed words; a German usage error otherwise.
 CLI::Validator Auswahl(std::initializer_list<const char*> words);
-// German help texts, help flag and usage errors; called before the commands are registered,
-// which inherit them.
+// German help texts (wrapped to the terminal's width, see HilfeBreite in Common.cpp), help flag
+// and usage errors; called before the commands are registered, which inherit them.
 void Deutsch(CLI::App& app);
 // Puts each registered command's help flag among its options; called after registering.
 void HilfeBeiOptionen(CLI::App& app);

@@ -1,7 +1,13 @@
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <clocale>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <memory>
@@ -187,16 +193,95 @@ CLI::Validator Auswahl(std::initializer_list<const char*> words) {
 
 namespace {
 
+bool IstFolgebyte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// Columns UTF-8 text takes on a terminal: one per character (the help has no wide ones).
+std::size_t Spalten(std::string_view s) {
+    return static_cast<std::size_t>(std::count_if(s.begin(), s.end(), [](char c) { return !IstFolgebyte(c); }));
+}
+
+// Bytes of the first `n` characters of s.
+std::size_t ZeichenBytes(std::string_view s, std::size_t n) {
+    std::size_t i = 0;
+    for (std::size_t zeichen = 0; i < s.size(); ++i)
+        if (!IstFolgebyte(s[i]) && zeichen++ == n) break;
+    return i;
+}
+
+// `text` in lines of at most `breite` columns, broken between words: the first line continues
+// one already `belegt` columns wide, the others start with `einzug` blanks. Line breaks of the
+// text stay; a word longer than a line is cut so that no line gets longer.
+std::string Umbrochen(std::string_view text, std::size_t breite, std::size_t einzug, std::size_t belegt) {
+    std::string out;
+    std::size_t spalte = belegt;
+    bool leer = true;  // nothing of the text on this line yet
+    const auto neueZeile = [&] {
+        out += '\n';
+        out.append(einzug, ' ');
+        spalte = einzug;
+        leer = true;
+    };
+    for (std::size_t von = 0;;) {
+        const std::size_t ende = std::min(text.find('\n', von), text.size());
+        std::string_view absatz = text.substr(von, ende - von);
+        while (!absatz.empty()) {
+            const std::size_t anfang = absatz.find_first_not_of(' ');
+            if (anfang == std::string_view::npos) break;
+            absatz.remove_prefix(anfang);
+            std::string_view wort = absatz.substr(0, absatz.find(' '));
+            absatz.remove_prefix(wort.size());
+            while (!wort.empty()) {
+                const std::size_t noetig = Spalten(wort) + (leer ? 0 : 1);
+                if (spalte + noetig <= breite) {
+                    if (!leer) out += ' ';
+                    out += wort;
+                    spalte += noetig;
+                    leer = false;
+                    break;
+                }
+                if (!leer) {
+                    neueZeile();
+                    continue;
+                }
+                const std::size_t platz = std::max<std::size_t>(breite - std::min(breite, spalte), 1);
+                const std::size_t teil = ZeichenBytes(wort, platz);
+                out += wort.substr(0, teil);
+                wort.remove_prefix(teil);
+                neueZeile();
+            }
+        }
+        if (ende == text.size()) break;
+        neueZeile();
+        von = ende + 1;
+    }
+    return out;
+}
+
+// The width help lines wrap at: that of the terminal (COLUMNS overrides it, as in POSIX), but at
+// most 100 columns, which still read well, and at least 60, which the option column needs; 80
+// when the help goes to a file or a pipe.
+std::size_t HilfeBreite() {
+    std::size_t spalten = 0;
+    if (const char* c = std::getenv("COLUMNS")) {
+        const auto r = std::from_chars(c, c + std::strlen(c), spalten);
+        if (r.ec != std::errc() || *r.ptr != '\0') spalten = 0;
+    }
+    winsize ws{};
+    if (spalten == 0 && ::isatty(STDOUT_FILENO) && ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0) spalten = ws.ws_col;
+    return spalten == 0 ? 80 : std::clamp<std::size_t>(spalten, 60, 100);
+}
+
+// German labels; every description wraps at a fixed width, an entry's continuation lines stand
+// under its description column. The framework prints each description on one line.
 class DeutscheHilfe : public CLI::Formatter {
 public:
-    DeutscheHilfe() {
+    explicit DeutscheHilfe(std::size_t breite) : breite_(breite) {
         label("Usage", "Aufruf");
         label("OPTIONS", "OPTIONEN");
         label("SUBCOMMAND", "BEFEHL");
         label("SUBCOMMANDS", "BEFEHLE");
         label("Positionals", "Argumente");
         label("REQUIRED", "(Pflicht)");
-        label("TEXT", "TEXT");
         label("INT", "GANZZAHL");
         label("UINT", "GANZZAHL");
         label("FLOAT", "ZAHL");
@@ -204,6 +289,51 @@ public:
         label("Excludes", "schlie\xC3\x9Ft aus");
         label("Env", "Umgebung");
     }
+
+    std::string make_description(const CLI::App* app) const override {
+        const std::string text = app->get_description();
+        return text.empty() ? std::string() : Umbrochen(text, breite_, 0, 0) + "\n\n";
+    }
+
+    std::string make_usage(const CLI::App* app, std::string name) const override {
+        std::string zeile = CLI::Formatter::make_usage(app, name);
+        while (!zeile.empty() && zeile.back() == '\n') zeile.pop_back();
+        // Continued under the first word after the command.
+        const std::size_t einzug = std::min(Spalten(get_label("Usage") + ": " + name + " "), breite_ / 2);
+        return Umbrochen(zeile, breite_, einzug, 0) + "\n";
+    }
+
+    std::string make_option(const CLI::Option* opt, bool is_positional) const override {
+        const std::string name = make_option_name(opt, is_positional);
+        std::string art = make_option_opts(opt);
+        // An argument named for its kind of value ("DATEI DATEI ...") says it once.
+        if (is_positional && art.rfind(" " + name, 0) == 0 &&
+            (art.size() == name.size() + 1 || art[name.size() + 1] == ' '))
+            art.erase(0, name.size() + 1);
+        return Eintrag(name + art, make_option_desc(opt));
+    }
+
+    std::string make_subcommand(const CLI::App* sub) const override {
+        return Eintrag(sub->get_display_name(true), sub->get_description());
+    }
+
+private:
+    // A name in the first column and its description beside it, or below it when the name
+    // fills the column.
+    std::string Eintrag(const std::string& name, const std::string& beschreibung) const {
+        std::string out = "  " + name;
+        if (beschreibung.empty()) return out + "\n";
+        const std::size_t belegt = Spalten(out);
+        if (belegt >= column_width_) {
+            out += '\n';
+            out.append(column_width_, ' ');
+        } else {
+            out.append(column_width_ - belegt, ' ');
+        }
+        return out + Umbrochen(beschreibung, breite_, column_width_, column_width_) + "\n";
+    }
+
+    std::size_t breite_;
 };
 
 // The framework's usage errors, English text pattern first, German text second ($1, $2 ...:
@@ -271,7 +401,7 @@ std::string UsageErrorText(const CLI::App& app, const CLI::Error& e) {
 }
 
 void Deutsch(CLI::App& app) {
-    app.formatter(std::make_shared<DeutscheHilfe>());
+    app.formatter(std::make_shared<DeutscheHilfe>(HilfeBreite()));
     app.option_defaults()->group("Optionen");
     app.group("Befehle");
     app.set_help_flag("-h,--help", "Diese Hilfe anzeigen und beenden");
