@@ -3,6 +3,13 @@
 // in memory in rows sorted by x; with a memory budget, the files used least recently are let
 // go of and read again when later points need them. Each answer equals what a single height
 // query at that point gives, bit for bit, store capacity and keep-the-first rule included.
+//
+// Threads: an engine holds no global state. Engines on different threads are independent;
+// they may share the catalogue they are made from (each copies it), and the same files. One
+// engine serves one call at a time (its tile cache, messages and working memory are its own);
+// within a call it answers on its own threads, each with its own working memory, over loaded
+// tiles that are never changed once read (a tile let go of stays alive while a reader holds
+// it). The callbacks of a call are the caller's: `fertig` runs on any of those threads at once.
 #include <cstddef>
 #include <functional>
 #include <memory>

@@ -128,6 +128,11 @@ public:
 };
 
 // The query engine. Owns the point store for its lifetime; one Run at a time.
+// Threads: the engine is one caller's working memory (store, filter, result) and there is no
+// global state, so engines on several threads run at once. They may share the catalogue and
+// the parameters with their separator, which a Run only reads, and a label font whose
+// TextWidth may be called from several threads. Each Run owns its observer, which it calls on
+// the caller's thread only. The building blocks below touch nothing but their arguments.
 class THoehenAbfrage {
 public:
     THoehenAbfrage();

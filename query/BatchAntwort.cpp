@@ -1,0 +1,247 @@
+#include "query/BatchAntwort.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <variant>
+
+namespace tervalo {
+
+namespace {
+
+// What the answering code asks of a tile, whatever its kind.
+bool Holds(const TKachel& k, double px, double py) {
+    return std::visit([&](const auto& t) { return t.Contains(px, py); }, k);
+}
+int64_t CountIn(const TKachel& k, const TBox& q) {
+    return std::visit([&](const auto& t) { return t.Count(q); }, k);
+}
+// fn(x, y, z, position in the file) for every point of the tile inside the box.
+template <class Fn>
+void ForEachIn(const TKachel& k, const TBox& q, Fn&& fn) {
+    std::visit([&](const auto& t) { t.ForEachIn(q, fn); }, k);
+}
+
+// The files the query selects, in catalogue order, up to one whose reading ends the run, with
+// their rows. Returns whether such a file ends it.
+bool SelectFiles(const TAuswahl& auswahl, double x, double y, TBatchAntwort& out, TArbeitsspeicher& w) {
+    w.gewaehlt.clear();
+    w.kacheln.clear();
+    auswahl.Select(x, y, [&](int i, const TBatchDatei& f) {
+        const TDateiBefund& b = f.befund;
+        TDateiZeile row;
+        row.Nr = static_cast<int>(w.gewaehlt.size()) + 1;
+        row.Eintrag = i;
+        row.Datei = f.pfad;
+        row.Name = b.name;
+        row.DBase = b.dbase;
+        row.OeffnenFehler = b.oeffnenFehler;
+        row.Gelesen = b.gelesen;
+        if (b.oeffnenFehler || b.keineDatensaetze) row.Fehler = b.lbVoll;
+        if (b.defekt) row.Fehler = b.fehler;
+        if (!b.lbVoll.empty()) out.LB_DateiVoll = b.lbVoll;
+        out.LetzterEintrag = i;
+        out.Dateien.push_back(std::move(row));
+        w.gewaehlt.push_back(&f);
+        w.kacheln.push_back(f.kachel.get());
+        if (b.abbruch) {
+            out.Dateien.back().Fehler = b.fehler;
+            out.Fehler = b.fehler;
+            return false;
+        }
+        return true;
+    });
+    return !w.gewaehlt.empty() && w.gewaehlt.back()->befund.abbruch;
+}
+
+// Point boxes of the selected files inside the square: only a point inside an earlier file's
+// box can repeat a position the store already holds.
+void PrepareBoxes(TArbeitsspeicher& w, const TBox& quadrat) {
+    const std::size_t nf = w.gewaehlt.size();
+    w.boxen.resize(nf);
+    if (w.frueher.size() < nf) w.frueher.resize(nf);
+    for (std::size_t j = 0; j < nf; ++j) {
+        const TBox& r = std::visit([](const auto& t) -> const TBox& { return t.Bounds(); }, *w.kacheln[j]);
+        w.boxen[j] = {std::max(r.xmin, quadrat.xmin), std::min(r.xmax, quadrat.xmax),
+                      std::max(r.ymin, quadrat.ymin), std::min(r.ymax, quadrat.ymax)};
+        w.frueher[j].clear();
+        for (std::size_t o = 0; o < j; ++o)
+            if (Overlap(w.boxen[o], w.boxen[j])) w.frueher[j].push_back(o);
+    }
+}
+
+// Whether the store already holds the position when file j offers it.
+bool Repeated(const TArbeitsspeicher& w, std::size_t j, double px, double py) {
+    for (std::size_t o : w.frueher[j])
+        if (w.boxen[o].Contains(px, py) && Holds(*w.kacheln[o], px, py)) return true;
+    return false;
+}
+
+// Where the earlier files' boxes meet file j's.
+TBox EarlierOverlap(const TArbeitsspeicher& w, std::size_t j) {
+    TBox u{kUnendlich, -kUnendlich, kUnendlich, -kUnendlich};
+    for (std::size_t o : w.frueher[j]) {
+        u.xmin = std::min(u.xmin, std::max(w.boxen[o].xmin, w.boxen[j].xmin));
+        u.xmax = std::max(u.xmax, std::min(w.boxen[o].xmax, w.boxen[j].xmax));
+        u.ymin = std::min(u.ymin, std::max(w.boxen[o].ymin, w.boxen[j].ymin));
+        u.ymax = std::max(u.ymax, std::min(w.boxen[o].ymax, w.boxen[j].ymax));
+    }
+    return u;
+}
+
+// Counting, as if the store had no limit (it has none in the usual case): the points inside
+// the square less the repeats of earlier files' points. Sets each row's count.
+int64_t CountPoints(const TArbeitsspeicher& w, const TBox& quadrat, TBatchAntwort& out) {
+    int64_t anzahl = 0;
+    for (std::size_t j = 0; j < w.gewaehlt.size(); ++j) {
+        const TKachel& k = *w.kacheln[j];
+        int64_t n = CountIn(k, quadrat);
+        if (!w.frueher[j].empty())
+            ForEachIn(k, EarlierOverlap(w, j), [&](double px, double py, double, uint32_t) {
+                n -= Repeated(w, j, px, py);
+            });
+        anzahl += n;
+        out.Dateien[j].Gefiltert = static_cast<int>(std::min<int64_t>(n, INT32_MAX));
+    }
+    return anzahl;
+}
+
+// The store fills up: meet the points in file order as the query does and stop accepting at
+// its capacity.
+void FillStore(TArbeitsspeicher& w, const TBox& quadrat, TBatchAntwort& out) {
+    if (!w.speicher) w.speicher = std::make_unique<TPunktSpeicher>();
+    if (!w.set) w.set = std::make_unique<TPunktSet>(MaxPunkte);
+    TPunktSpeicher& s = *w.speicher;
+    TPunktSet& set = *w.set;
+    set.Clear();
+    s.Anzahl = 0;
+    for (std::size_t j = 0; j < w.gewaehlt.size(); ++j) {
+        TDateiZeile& row = out.Dateien[j];
+        row.Gefiltert = 0;
+        w.kand.clear();
+        ForEachIn(*w.kacheln[j], quadrat,
+                  [&](double px, double py, double pz, uint32_t pos) { w.kand.push_back({pos, px, py, pz}); });
+        std::sort(w.kand.begin(), w.kand.end(), [](const TKandidat& a, const TKandidat& b) { return a.pos < b.pos; });
+        for (const TKandidat& p : w.kand) {
+            if (s.Anzahl >= MaxPunkte) break;
+            if (!set.Insert(p.x, p.y)) continue;
+            const int i = ++s.Anzahl;
+            s.X[static_cast<std::size_t>(i)] = p.x;
+            s.Y[static_cast<std::size_t>(i)] = p.y;
+            s.Z[static_cast<std::size_t>(i)] = p.z;
+            ++row.Gefiltert;
+        }
+    }
+    out.Anzahl = s.Anzahl;
+}
+
+// Nearest point and Shepard height over the filled store, as the query computes them.
+void AnswerFromStore(TArbeitsspeicher& w, double x, double y, double potenz, TBatchAntwort& out) {
+    TPunktSpeicher& s = *w.speicher;
+    TBerechnung b;
+    Berechne(s, x, y, potenz, b);
+    out.Berechnet = true;
+    if (b.Naechster > 0) {
+        const std::size_t i = static_cast<std::size_t>(b.Naechster);
+        out.HatNaechster = true;
+        out.NX = s.X[i];
+        out.NY = s.Y[i];
+        out.NZ = s.Z[i];
+        out.NR = s.R[i];
+    }
+    out.ShepardN = b.ShepardN;
+    out.ShepardZ = b.ShepardZ;
+}
+
+struct TNaechster {
+    bool hat = false;
+    double r = StartAbstand;
+    uint64_t ordnung = 0;
+    double x = 0, y = 0, z = 0;
+};
+
+// One look at the points in the box `nah` around (x, y): the nearest so far, and with
+// `shepard` the points within the Shepard radius.
+void LookNear(TArbeitsspeicher& w, const TBox& nah, double x, double y, bool shepard, TNaechster& best) {
+    for (std::size_t j = 0; j < w.gewaehlt.size(); ++j) {
+        if (!Overlap(w.boxen[j], nah)) continue;
+        const bool frueher = !w.frueher[j].empty();
+        ForEachIn(*w.kacheln[j], nah, [&](double px, double py, double pz, uint32_t pos) {
+            if (frueher && Repeated(w, j, px, py)) return;
+            const double pr = Abstand(x, y, px, py);
+            const uint64_t ord = (static_cast<uint64_t>(j) << 32) | pos;
+            if (pr < best.r || (best.hat && pr == best.r && ord < best.ordnung)) best = {true, pr, ord, px, py, pz};
+            if (shepard && ImShepardRadius(pr)) w.shepard.push_back({ord, pr, pz});
+        });
+    }
+}
+
+// Whether the box holds every selected file's points inside the square.
+bool CoversAll(const TArbeitsspeicher& w, const TBox& nah) {
+    for (const TBox& b : w.boxen)
+        if (b.xmin <= b.xmax && b.ymin <= b.ymax &&
+            !(nah.xmin <= b.xmin && b.xmax <= nah.xmax && nah.ymin <= b.ymin && b.ymax <= nah.ymax))
+            return false;
+    return true;
+}
+
+// The points near (x, y): those within the Shepard radius, and the nearest one. A box of half
+// side R around the point holds every point closer than R; it grows until it holds a point
+// that near or covers the square.
+void AnswerNear(TArbeitsspeicher& w, const TBox& quadrat, double x, double y, double potenz, TBatchAntwort& out) {
+    TNaechster best;
+    w.shepard.clear();
+    for (double r = ShepardRadius;; r *= 4) {
+        const double rand = r * (1 + 1e-9) + 1e-9;
+        const TBox nah{std::max(quadrat.xmin, x - rand), std::min(quadrat.xmax, x + rand),
+                       std::max(quadrat.ymin, y - rand), std::min(quadrat.ymax, y + rand)};
+        LookNear(w, nah, x, y, r == ShepardRadius, best);
+        if ((best.hat && best.r <= r) || CoversAll(w, nah) || !std::isfinite(r)) break;
+    }
+    if (best.hat) {
+        out.HatNaechster = true;
+        out.NX = best.x;
+        out.NY = best.y;
+        out.NZ = best.z;
+        out.NR = best.r;
+    }
+    // The sums in store order, as the query adds them.
+    std::sort(w.shepard.begin(), w.shepard.end(),
+              [](const TShepardTeil& a, const TShepardTeil& b) { return a.ordnung < b.ordnung; });
+    const TShepard sh = ShepardHoehe(
+        [&](auto&& fn) {
+            for (const TShepardTeil& t : w.shepard) fn(t.r, t.z);
+        },
+        potenz);
+    out.ShepardN = sh.N;
+    out.ShepardZ = sh.Z;
+}
+
+}  // namespace
+
+void AnswerPoint(const TAuswahl& auswahl, double potenz, double x, double y, TBatchAntwort& out,
+                 TArbeitsspeicher& w) {
+    out = TBatchAntwort{};
+    out.X = x;
+    out.Y = y;
+    const double d = auswahl.d;
+    const TBox quadrat{x - d, x + d, y - d, y + d};
+    const bool abbruch = SelectFiles(auswahl, x, y, out, w);
+    PrepareBoxes(w, quadrat);
+    const int64_t anzahl = CountPoints(w, quadrat, out);
+    if (anzahl > MaxPunkte) {
+        FillStore(w, quadrat, out);
+        if (abbruch) return;
+        out.Beendet = true;
+        AnswerFromStore(w, x, y, potenz, out);
+        return;
+    }
+    out.Anzahl = static_cast<int>(anzahl);
+    if (abbruch) return;
+    out.Beendet = true;
+    if (anzahl == 0) return;
+    out.Berechnet = true;
+    AnswerNear(w, quadrat, x, y, potenz, out);
+}
+
+}  // namespace tervalo

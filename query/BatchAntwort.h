@@ -1,0 +1,42 @@
+#pragma once
+// Answering one point from loaded tiles, exactly as a single height query there would: the
+// files it selects with their rows, the count, the store when it fills, the nearest point
+// and the Shepard height.
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "query/Batch.h"
+#include "query/BatchPlan.h"
+#include "tools/PunktSet.h"
+
+namespace tervalo {
+
+struct TShepardTeil {
+    uint64_t ordnung;  // selected file << 32 | position in the file: the store order
+    double r, z;
+};
+
+struct TKandidat {
+    uint32_t pos;  // in file order
+    double x, y, z;
+};
+
+// Working memory of one answering thread; each thread has its own.
+struct TArbeitsspeicher {
+    std::vector<const TBatchDatei*> gewaehlt;
+    std::vector<const TKachel*> kacheln;            // their tiles
+    std::vector<TBox> boxen;                        // their points' boxes inside the square
+    std::vector<std::vector<std::size_t>> frueher;  // per file: earlier files whose box meets its
+    std::vector<TShepardTeil> shepard;
+    std::vector<TKandidat> kand;
+    std::unique_ptr<TPunktSpeicher> speicher;
+    std::unique_ptr<TPunktSet> set;
+};
+
+// The answer at (x, y). Reads the selected files and their tiles (which must be loaded) and
+// writes only `out` and `w`: any number of threads may answer at once, each with its own `w`.
+void AnswerPoint(const TAuswahl& auswahl, double potenz, double x, double y, TBatchAntwort& out,
+                 TArbeitsspeicher& w);
+
+}  // namespace tervalo

@@ -1,0 +1,195 @@
+#pragma once
+// The batch's tiles. A point tile keeps a file's points without repeats in index rows of a
+// fixed height, each row sorted by x, so that a row's points inside a square are one run of
+// it. The answering code meets a tile only through what it asks of it (its box, how many
+// points lie in a square, whether it holds a position, its points in a square), so a tile of
+// another kind, a grid of heights, can stand beside it as another alternative of TKachel.
+// A tile is never changed once built: any number of threads may read it at once.
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <variant>
+#include <vector>
+
+#include "tools/GrosseSeiten.h"
+
+namespace tervalo {
+
+inline constexpr int64_t kZellGrenze = int64_t{1} << 30;
+inline constexpr double kUnendlich = std::numeric_limits<double>::infinity();
+
+struct TBox {
+    double xmin, xmax, ymin, ymax;
+    bool Contains(double px, double py) const {
+        return xmin <= px && px <= xmax && ymin <= py && py <= ymax;
+    }
+};
+
+inline bool Overlap(const TBox& a, const TBox& b) {
+    return a.xmin <= b.xmax && b.xmin <= a.xmax && a.ymin <= b.ymax && b.ymin <= a.ymax;
+}
+
+// Index row of a coordinate: floor(v / zelle), clamped so it fits 32 bits.
+inline int32_t IndexRow(double v, double zelle) {
+    const double q = std::floor(v / zelle);
+    if (!(q >= static_cast<double>(-kZellGrenze))) return static_cast<int32_t>(-kZellGrenze);
+    if (q > static_cast<double>(kZellGrenze - 1)) return static_cast<int32_t>(kZellGrenze - 1);
+    return static_cast<int32_t>(q);
+}
+
+// The first index in [b, e) whose x is not below v (with Nach: is above v), x ascending there.
+// The guess from the run's spread is near for grid rows; doubling steps from it bracket the
+// answer, so a row costs a few probes close together rather than a search over all of it.
+template <bool Nach>
+std::size_t SearchRun(const double* x, std::size_t b, std::size_t e, double v) {
+    auto vor = [&](std::size_t i) { return Nach ? !(v < x[i]) : x[i] < v; };
+    if (b == e) return b;
+    std::size_t g = b;
+    const double x0 = x[b], x1 = x[e - 1];
+    if (x1 > x0) {
+        const double f = (v - x0) / (x1 - x0) * static_cast<double>(e - 1 - b);
+        if (f > 0) g = f >= static_cast<double>(e - 1 - b) ? e - 1 : b + static_cast<std::size_t>(f);
+    }
+    std::size_t lo = b, hi = e;
+    if (vor(g)) {
+        lo = g + 1;
+        for (std::size_t schritt = 1;; schritt *= 2) {
+            const std::size_t probe = lo + schritt - 1;
+            if (probe >= e) break;
+            if (!vor(probe)) {
+                hi = probe;
+                break;
+            }
+            lo = probe + 1;
+        }
+    } else {
+        hi = g;
+        for (std::size_t schritt = 1;; schritt *= 2) {
+            if (hi - b < schritt) break;
+            const std::size_t probe = hi - schritt;
+            if (vor(probe)) {
+                lo = probe + 1;
+                break;
+            }
+            hi = probe;
+        }
+    }
+    while (lo < hi) {
+        const std::size_t mitte = lo + (hi - lo) / 2;
+        if (vor(mitte))
+            lo = mitte + 1;
+        else
+            hi = mitte;
+    }
+    return lo;
+}
+
+// A point as read, before the index is built.
+struct TRohPunkt {
+    double x, y, z;
+    uint32_t pos;   // in file order
+    int32_t zeile;  // index row
+};
+
+class TPunktKachel {
+public:
+    // The index of the points read, whose rows were set for the row height `zelle` (none for
+    // a file that gave no points). Sorts `roh` and keeps the first of each position.
+    TPunktKachel(TGrossVektor<TRohPunkt>& roh, double zelle);
+
+    // The box of the points; empty (infinite bounds the wrong way round) without any.
+    const TBox& Bounds() const { return rahmen_; }
+    std::size_t PointCount() const { return x_.size(); }
+    std::size_t Bytes() const {
+        return (x_.size() + y_.size() + z_.size()) * sizeof(double) + idx_.size() * sizeof(uint32_t) +
+               zeilen_.size() * sizeof(int32_t) + beginn_.size() * sizeof(uint32_t);
+    }
+
+    // Points inside the box: whole runs of rows that lie inside it for sure, the others point
+    // by point.
+    int64_t Count(const TBox& q) const {
+        int64_t n = 0;
+        ForEachRun(q, [&](std::size_t b, std::size_t e, bool innen) {
+            if (innen) {
+                n += static_cast<int64_t>(e - b);
+                return;
+            }
+            for (std::size_t t = b; t < e; ++t) n += q.ymin <= y_[t] && y_[t] <= q.ymax;
+        });
+        return n;
+    }
+
+    // Calls fn(x, y, z, position in the file) for every point inside the box, row by row.
+    template <class Fn>
+    void ForEachIn(const TBox& q, Fn&& fn) const {
+        ForEachRun(q, [&](std::size_t b, std::size_t e, bool innen) {
+            for (std::size_t t = b; t < e; ++t)
+                if (innen || (q.ymin <= y_[t] && y_[t] <= q.ymax)) fn(x_[t], y_[t], z_[t], idx_[t]);
+        });
+    }
+
+    // Whether the tile holds a point at exactly (px, py).
+    bool Contains(double px, double py) const {
+        const int32_t r = IndexRow(py, zelle_);
+        const auto it = std::lower_bound(zeilen_.begin(), zeilen_.end(), r);
+        if (it == zeilen_.end() || *it != r) return false;
+        const std::size_t k = static_cast<std::size_t>(it - zeilen_.begin());
+        std::size_t lo = beginn_[k], hi = beginn_[k + 1];
+        while (lo < hi) {  // first point not before (px, py)
+            const std::size_t mitte = lo + (hi - lo) / 2;
+            if (x_[mitte] < px || (x_[mitte] == px && y_[mitte] < py))
+                lo = mitte + 1;
+            else
+                hi = mitte;
+        }
+        return lo < beginn_[k + 1] && x_[lo] == px && y_[lo] == py;
+    }
+
+private:
+    // Whether every point of row r surely lies within [ymin, ymax]: the row's band, a little
+    // wider for the rounding of the division that put the points there. Not for the clamped
+    // outermost rows, which hold any point beyond them.
+    bool RowInside(int32_t r, double ymin, double ymax) const {
+        if (r <= -kZellGrenze || r >= kZellGrenze - 1) return false;
+        const double y0 = static_cast<double>(r) * zelle_, y1 = static_cast<double>(r + 1) * zelle_;
+        const double ry = 1e-9 * (std::fabs(y0) + std::fabs(y1) + zelle_);
+        return ymin <= y0 - ry && y1 + ry <= ymax;
+    }
+
+    // Calls fn(b, e, innen) for every row that can hold points of the box: [b, e) are its
+    // points with xmin <= x <= xmax; innen says their y lies in [ymin, ymax] for sure.
+    template <class Fn>
+    void ForEachRun(const TBox& q, Fn&& fn) const {
+        if (!(q.xmin <= q.xmax) || !(q.ymin <= q.ymax)) return;
+        const int32_t r1 = IndexRow(q.ymax, zelle_);
+        const double* x = x_.data();
+        for (auto k = static_cast<std::size_t>(
+                 std::lower_bound(zeilen_.begin(), zeilen_.end(), IndexRow(q.ymin, zelle_)) - zeilen_.begin());
+             k < zeilen_.size() && zeilen_[k] <= r1; ++k) {
+            const std::size_t b = SearchRun<false>(x, beginn_[k], beginn_[k + 1], q.xmin);
+            const std::size_t e = SearchRun<true>(x, b, beginn_[k + 1], q.xmax);
+            if (b < e) fn(b, e, RowInside(zeilen_[k], q.ymin, q.ymax));
+        }
+    }
+
+    double zelle_ = 1.0;            // row height
+    TGrossVektor<double> x_, y_, z_;
+    TGrossVektor<uint32_t> idx_;    // position in file order
+    std::vector<int32_t> zeilen_;   // the occupied rows, ascending
+    std::vector<uint32_t> beginn_;  // where each row's points begin, one more at the end
+    TBox rahmen_{kUnendlich, -kUnendlich, kUnendlich, -kUnendlich};
+};
+
+// Every kind of tile the cache holds; the answering code visits it.
+using TKachel = std::variant<TPunktKachel>;
+
+inline std::size_t TileBytes(const TKachel& k) {
+    return std::visit([](const auto& t) { return t.Bytes(); }, k);
+}
+inline std::size_t TilePoints(const TKachel& k) {
+    return std::visit([](const auto& t) { return t.PointCount(); }, k);
+}
+
+}  // namespace tervalo
