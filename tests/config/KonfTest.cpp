@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "config/Konf.h"
+#include "support/Files.h"
 #include "tools/Errors.h"
 #include "tools/SafeWriter.h"
 #include "tools/Tools.h"
@@ -25,15 +26,7 @@ namespace {
 
 class KonfFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("tervalo_konf_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        path_ = (dir_ / "tervalo.KNF").string();
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    void SetUp() override { path_ = (dir_ / "tervalo.KNF").string(); }
 
     void Write(const std::string& bytes) { std::ofstream(path_, std::ios::binary) << bytes; }
     std::string Read() const {
@@ -53,7 +46,8 @@ protected:
         return names;
     }
 
-    fs::path dir_;
+    tervalo::test::TempDir tmp_;
+    fs::path dir_ = tmp_.Path();
     std::string path_;
     TSettings set_;
     TDateien dat_;
