@@ -145,6 +145,7 @@ private:
             error_ = true;
             return;
         }
+        run_.Drain();
         Log(std::to_string(run_.FileWritten()) + " Werte aus Datei: " + FileNamePart(path) + " exportiert");
         run_.EndFile(error_ ? std::vector<TBereich>{} : LaterExtents(index));
     }

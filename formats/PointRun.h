@@ -103,12 +103,13 @@ public:
     int32_t Duplicates() const { return duplicates_; }
     int32_t FileWritten() const { return written_ - fileWritten_; }
 
-    // Ends the run: where a cancel throws the output away, the observer is asked once more
-    // (a cancel must win over the commit even when it comes after the last poll; never in the
-    // window, where a cancel keeps the output and the question would come after the run).
-    // Then the output's Close decides (an output never opened stays so). Returns whether the
-    // target now holds the output.
+    // Ends the run: points still waiting are written; where a cancel throws the output away,
+    // the observer is asked once more (a cancel must win over the commit even when it comes
+    // after the last poll; never in the window, where a cancel keeps the output and the
+    // question would come after the run). Then the output's Close decides (an output never
+    // opened stays so). Returns whether the target now holds the output.
     bool Finish(bool error) {
+        Drain();
         if (!cancelled_ && !opt_.CancelKeepsOutput && obs_.CancelCheck()) cancelled_ = true;
         return out_.Close({cancelled_, error, opt_.CancelKeepsOutput});
     }

@@ -493,6 +493,22 @@ TEST_F(KonfFile, SaveIsAtomic) {
     EXPECT_EQ(Read(), before);
 }
 
+TEST_F(KonfFile, ProtectedFilesOfACatalogue) {
+    TDateien k;
+    k.KonfDatei = path_;
+    k.Anzahl = 255;  // more than the record holds: only its entries count
+    for (int i = 1; i <= MaxDateien; ++i) k.Datei[static_cast<std::size_t>(i)] = "/d/" + std::to_string(i) + ".xyz";
+    EXPECT_EQ(k.Eintraege(), MaxDateien);
+    const TSchutz s = ProtectedFiles(k);
+    EXPECT_EQ(s.Konfiguration, path_);
+    ASSERT_EQ(s.Quellen.size(), static_cast<std::size_t>(MaxDateien));
+    EXPECT_EQ(s.Quellen.back(), "/d/250.xyz");
+    // The configuration is saved over itself, though no run may write it.
+    EXPECT_NO_THROW(KonfSave(path_, set_, k));
+    EXPECT_NE(Read().find("#DATEI 250\r\n/d/250.xyz\r\n"), std::string::npos);
+    EXPECT_THROW(TSafeFile(path_, s), EZielAbgelehnt);
+}
+
 TEST_F(KonfFile, WriteErrorLeavesThePreviousFileIntact) {
     std::string previous = Head() + "[DATEIEN]\r\n" + Entry(1, "/a/keep.xyz");
     Write(previous);

@@ -414,6 +414,48 @@ TEST(DbfCreate, TableInASafeFileReplacesTheTargetOnlyWhenCommitted) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 }
 
+TEST(DbfCreate, ACreatedTableIsWhatReadingItBackFinds) {
+    // The table keeps the header it made instead of reading it back: its state must be the
+    // one opening the file gives, at every level and with and without a language driver.
+    TempDir dir;
+    std::vector<TDbfFieldDef> defs = XyzFieldDefs();
+    defs[1].FieldName = "hochwert_lang";
+    defs[2].Set('n', 9, 2);
+    int k = 0;
+    for (int level : {3, 4, 7})
+        for (TLanguageSettings lang : {kGerman, TLanguageSettings{1252, 0x0C0A}}) {
+            const std::string path = dir / ("t" + std::to_string(++k) + ".dbf");
+            TSafeFile file(path);
+            TDbfFile made;
+            made.Language = lang;
+            made.CreateTable(file, level, defs);
+            made.AppendRecord(1.5, 2.25, -3.125);
+            made.Close();
+            file.Commit();
+            TDbfFile read;
+            read.OpenRead(path);
+            TSafeFile again(dir / "again.dbf");
+            made.CreateTable(again, level, defs);
+            EXPECT_EQ(made.TableVersion(), read.TableVersion()) << level;
+            EXPECT_EQ(made.Path(), dir / "again.dbf");
+            EXPECT_EQ(made.RecordCount(), 0u);
+            ASSERT_EQ(made.FieldCount(), read.FieldCount());
+            for (int i = 0; i < read.FieldCount(); ++i) {
+                const TDbfFieldDef& m = made.Fields()[static_cast<size_t>(i)];
+                const TDbfFieldDef& r = read.Fields()[static_cast<size_t>(i)];
+                EXPECT_EQ(m.FieldName, r.FieldName);
+                EXPECT_EQ(m.NativeFieldType, r.NativeFieldType);
+                EXPECT_EQ(m.Size, r.Size);
+                EXPECT_EQ(m.Precision, r.Precision);
+                EXPECT_EQ(m.Offset, r.Offset);
+            }
+            read.First();
+            ASSERT_FALSE(read.AtEnd());
+            EXPECT_EQ(*read.FieldAsNumber(2), -3.13);
+            made.Close();
+        }
+}
+
 TEST(DbfCreate, FailedAppendTakesTheCountBackAndLeavesAConsistentTable) {
     TempDir dir;
     std::string path = dir / "t.dbf";
