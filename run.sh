@@ -6,7 +6,7 @@
 # Without a display it prints a height query at a demo coordinate instead.
 set -euo pipefail
 cd "$(dirname "$0")"
-scripts/deps.sh
+scripts/deps.sh run
 BUILD=${BUILD_DIR:-build}
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DTERVALO_TESTS=OFF >/dev/null
 cmake --build "$BUILD" -j"$(nproc)"

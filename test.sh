@@ -3,7 +3,7 @@
 # AddressSanitizer + UndefinedBehaviorSanitizer) and runs every test with ctest.
 set -euo pipefail
 cd "$(dirname "$0")"
-scripts/deps.sh
+scripts/deps.sh test
 BUILD=${BUILD_DIR:-build-test}
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Debug -DTERVALO_WERROR=ON -DTERVALO_SANITIZE=ON \
       -DTERVALO_TESTS=ON -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ >/dev/null

@@ -74,9 +74,11 @@ std::string XyzTile(int col, int row) {
     std::error_code ec;
     const bool ok = fs::file_size(path, ec) == kXyzTileBytes;
     return Ensure(path, ok, [&](const std::string& tmp) {
-        TextPointWriter w(tmp);
+        TSafeFile file(tmp);
+        TextPointWriter w(file);
         ForEachPoint(col, row, [&](double x, double y, double z) { w.WriteXyz(x, y, z); });
         w.Close();
+        file.Commit();
     });
 }
 
@@ -94,12 +96,12 @@ std::string DbfTile(int col, int row, int level) {
         }
     }
     return Ensure(path, ok, [&](const std::string& tmp) {
+        TSafeFile file(tmp);
         TDbfFile t;
-        t.CreateTable(tmp, level, XyzFieldDefs());
-        t.Close();
-        t.OpenShared(tmp);
+        t.CreateTable(file, level, XyzFieldDefs());
         ForEachPoint(col, row, [&](double x, double y, double z) { t.AppendRecord(x, y, z); });
         t.Close();
+        file.Commit();
     });
 }
 

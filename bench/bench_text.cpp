@@ -79,7 +79,8 @@ template <bool Csv>
 void WriteLines(benchmark::State& state) {
     const std::string path = bench::CacheDir() + (Csv ? "/write_bench.csv" : "/write_bench.xyz");
     for (auto _ : state) {
-        TextPointWriter w(path);
+        TSafeFile file(path);
+        TextPointWriter w(file);
         if (Csv) w.WriteCsvHeading();
         for (int i = 0; i < kWriteLines; ++i) {
             const double x = bench::kOriginX + i % 1001, y = bench::kOriginY + i / 1001;
@@ -90,6 +91,7 @@ void WriteLines(benchmark::State& state) {
                 w.WriteXyz(x, y, z);
         }
         w.Close();
+        file.Commit();
     }
     state.SetBytesProcessed(static_cast<int64_t>(std::filesystem::file_size(path)) * state.iterations());
     state.SetItemsProcessed(int64_t{kWriteLines} * state.iterations());

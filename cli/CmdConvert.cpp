@@ -76,9 +76,7 @@ int RunConvert(const ConvertArgs& a) {
     }
     // Neither a catalogued file nor the configuration may become the target.
     const TKonfCli k = LoadKonf(a.konf);
-    TSchutz schutz;
-    schutz.Konfiguration = k.Dateien.KonfDatei;
-    for (int i = 1; i <= k.Dateien.Anzahl && i <= MaxDateien; ++i) schutz.Quellen.push_back(k.Dateien.Datei[i]);
+    const TSchutz schutz = ProtectedFiles(k.Dateien);
     TSchutz mitQuelle = schutz;
     mitQuelle.Quellen.push_back(a.source);
     if (!WarnAfterTargetCheck(a.output, mitQuelle, ziel.Warning.empty() ? std::vector<std::string>{}

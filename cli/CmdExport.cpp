@@ -85,9 +85,7 @@ int RunExport(const ExportArgs& a) {
     if (a.ymin > a.ymax)
         vertauscht += (vertauscht.empty() ? "YMIN ist" : " und YMIN") + std::string(" gr\xC3\xB6\xC3\x9F" "er als YMAX");
     if (!vertauscht.empty()) warnings.push_back("Warnung: " + vertauscht + ": kein Punkt kann im Fenster liegen");
-    TSchutz schutz;
-    schutz.Konfiguration = dateien.KonfDatei;
-    for (int i = 1; i <= dateien.Anzahl && i <= MaxDateien; ++i) schutz.Quellen.push_back(dateien.Datei[i]);
+    const TSchutz schutz = ProtectedFiles(dateien);
     if (!WarnAfterTargetCheck(out, schutz, warnings)) return 1;
     TRunOptions options;
     options.DecimalSeparator = DecimalSeparator();

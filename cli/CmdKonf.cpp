@@ -92,7 +92,7 @@ std::string KatalogPfad(const std::string& typed) {
 // start values. A number outside the listing throws before anything changes. Returns whether
 // the catalogue changed; `alle` tells whether every file was added.
 bool Bearbeite(const KonfOptions& o, const std::string& konfDatei, TDateien& dateien, bool& alle) {
-    const int n = std::min<int>(dateien.Anzahl, MaxDateien);
+    const int n = dateien.Eintraege();
     std::vector<int> weg = o.entfernen;
     for (int nr : weg)
         if (nr < 1 || nr > n)
@@ -194,7 +194,7 @@ int Run(const KonfOptions& o) {
         j["gridbreiten"] = Widths(settings.GridBreiten);
         j["dateigridbreiten"] = Widths(settings.DateiGridBreiten);
         nlohmann::ordered_json list = nlohmann::ordered_json::array();
-        for (int i = 1; i <= std::min<int>(dateien.Anzahl, MaxDateien); ++i) {
+        for (int i = 1; i <= dateien.Eintraege(); ++i) {
             const auto k = static_cast<std::size_t>(i);
             list.push_back({{"datei", dateien.Datei[k]},
                             {"xmin", dateien.Xmin[k]},

@@ -10,7 +10,7 @@
 
 #include "config/Konf.h"
 #include "config/Orte.h"
-#include "export/PointRun.h"
+#include "formats/PointRun.h"
 
 namespace tervalo::cli {
 

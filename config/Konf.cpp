@@ -114,7 +114,7 @@ std::string KonfListing(const TSettings& settings, const TDateien& dateien, char
     out += "DBFVersion:       " + std::to_string(settings.DBFVersion) + "\n";
     out += "GridBreiten:      " + ShowWidths(settings.GridBreiten) + "\n";
     out += "DateiGridBreiten: " + ShowWidths(settings.DateiGridBreiten) + "\n";
-    const int n = std::min<int>(dateien.Anzahl, MaxDateien);
+    const int n = dateien.Eintraege();
     out += "Dateien:          " + std::to_string(n) + "\n";
     for (int i = 1; i <= n; ++i) {
         const auto k = static_cast<std::size_t>(i);
@@ -227,7 +227,7 @@ TKonfGelesen KonfLoad(const std::string& path, const std::string& programFolder,
 
 std::string KonfText(const TSettings& settings, const TDateien& dateien) {
     std::string out;
-    const int n = std::min<int>(dateien.Anzahl, MaxDateien);
+    const int n = dateien.Eintraege();
     out.reserve(512 + static_cast<std::size_t>(n) * 200);
     AppendLine(out, std::string("VERSION   ") + Version);
     AppendCommented(out, FixedText(settings.Rasterabstand, 4, 1), "; Standard-Rasterabstand der Rohdaten [m]");
@@ -265,13 +265,19 @@ void TakeGridWidths(TSettings& settings, const GridWidthHooks& grid) {
     for (int col = 0; col < grid.colCount && col < 11; ++col) settings.GridBreiten[col] = grid.colWidth(col);
 }
 
+TSchutz ProtectedFiles(const TDateien& catalogue) {
+    TSchutz schutz;
+    schutz.Konfiguration = catalogue.KonfDatei;
+    for (int i = 1; i <= catalogue.Eintraege(); ++i) schutz.Quellen.push_back(catalogue.Datei[static_cast<std::size_t>(i)]);
+    return schutz;
+}
+
 void KonfSave(const std::string& path, const TSettings& settings, const TDateien& dateien, bool ordnerAnlegen) {
     const std::string text = KonfText(settings, dateien);
     if (ordnerAnlegen) TSafeFile::MakeFolders(FolderPart(path).empty() ? "." : FolderPart(path));
 
-    TSchutz schutz;
-    const int n = std::min<int>(dateien.Anzahl, MaxDateien);
-    for (int i = 1; i <= n; ++i) schutz.Quellen.push_back(dateien.Datei[static_cast<std::size_t>(i)]);
+    TSchutz schutz = ProtectedFiles(dateien);
+    schutz.Konfiguration.clear();  // the file being written is the configuration
     TSafeFile out(path, schutz);
     out.Write(text.data(), text.size());
     out.Commit();

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "config/TYPEN.h"
+#include "tools/SafeWriter.h"
 
 namespace tervalo {
 
@@ -49,6 +50,10 @@ void ApplyGridWidths(const TKonfGelesen& gelesen, const TSettings& settings, con
 
 // Before saving: the result grid's current widths go into GridBreiten.
 void TakeGridWidths(TSettings& settings, const GridWidthHooks& grid);
+
+// The files a run's output must never replace: the catalogued sources and the catalogue's
+// configuration file.
+TSchutz ProtectedFiles(const TDateien& catalogue);
 
 // Writes the whole file anew through the safe writer (the catalogued sources are protected).
 // Throws EZielAbgelehnt when the file cannot be created (refused: not a regular file,

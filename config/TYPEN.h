@@ -10,9 +10,14 @@ inline constexpr const char* Version = "1.2b";
 inline constexpr const char* Datum = "M\xC3\xA4rz 2006";  // UTF-8 for display
 inline constexpr int MaxDateien = 250;
 
-// Source catalogue; entries 1..Anzahl, index 0 unused. A value: copying copies everything.
+// Entry numbers are stored in 8 bits (TDateien::Anzahl).
+static_assert(MaxDateien <= UINT8_MAX);
+
+// Source catalogue; entries 1..Eintraege(), index 0 unused. A value: copying copies everything.
 struct TDateien {
-    uint8_t Anzahl = 0;
+    uint8_t Anzahl = 0;  // as stored; read it through Eintraege()
+    // The number of entries, never more than the arrays hold.
+    int Eintraege() const { return Anzahl < MaxDateien ? Anzahl : MaxDateien; }
     std::string KonfDatei;
     std::array<std::string, MaxDateien + 1> Datei{};
     std::array<double, MaxDateien + 1> Xmin{};

@@ -15,8 +15,7 @@
 #include "config/TYPEN.h"
 #include "config/Version.h"
 #include "filemanager/Extent.h"
-#include "formats/DbfFile.h"
-#include "formats/TextPoints.h"
+#include "formats/PointOutput.h"
 #include "tools/SafeWriter.h"
 
 namespace {
@@ -128,17 +127,10 @@ int main(int argc, char** argv) {
         kat.KonfDatei = konf.string();
         for (const Blatt& b : blaetter) {
             const std::string pfad = (daten / b.name).string();
-            if (b.art == 0) {
-                TextPointWriter w(pfad);
-                Kachel(b.x0, b.y0, [&](double x, double y, double z) { w.WriteXyz(x, y, z); });
-                w.Close();
-            } else {
-                TDbfFile dbf;
-                dbf.CreateTable(pfad, b.art, XyzFieldDefs());
-                dbf.OpenShared(pfad);
-                Kachel(b.x0, b.y0, [&](double x, double y, double z) { dbf.AppendRecord(x, y, z); });
-                dbf.Close();
-            }
+            TPointOutput out;
+            out.Open(pfad, b.art == 0 ? TAusgabe{TAusgabeFormat::Xyz} : TAusgabe{TAusgabeFormat::DBase, b.art}, {});
+            Kachel(b.x0, b.y0, [&](double x, double y, double z) { out.Write(x, y, z); });
+            out.Close({});
             const TExtremwerte e = ReadExtremwerte(pfad);
             const std::size_t i = ++kat.Anzahl;
             kat.Datei[i] = pfad;

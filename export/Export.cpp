@@ -1,9 +1,9 @@
 #include "export/Export.h"
 
 #include <algorithm>
-#include <array>
 #include <vector>
 
+#include "config/Konf.h"
 #include "formats/GzipStrom.h"
 #include "formats/PunktQuelle.h"
 #include "tools/Errors.h"
@@ -47,98 +47,57 @@ const char* FormatLine(TAusgabeFormat f) {
 class TExportRun {
 public:
     TExportRun(const TDateien& cat, const TExportBounds& b, const TRunOptions& opt, TExportObserver& obs)
-        : cat_(cat), b_(b), opt_(opt), obs_(obs), poll_(opt.Poll) {}
+        : cat_(cat), b_(b), opt_(opt), obs_(obs), run_(opt, obs) {}
 
-    TExportResult Run(const TDateien& cat, const std::string& outputPath, const TAusgabe& format,
-                      const TSchutz& schutz) {
+    TExportResult Run(const std::string& outputPath, const TAusgabe& format, const TSchutz& schutz) {
         obs_.Counters(0, 0, 0);
         Log("Beginn der Konvertierung");
         Log(FormatLine(format.Format));
         Log("Datei: " + outputPath);
-        {
-            TPointOutput out;
-            bool opened = false;
-            try {
-                out.Open(outputPath, format, opt_, schutz);
-                opened = true;
-            } catch (const EZielAbgelehnt& e) {
-                // A table that cannot be created ends the run through the error report; a
-                // text output says why in the log.
-                if (format.Format == TAusgabeFormat::DBase) throw;
-                Log(e.what());
-                error_ = true;
-            }
-            if (opened) {
-                out_ = &out;
-                for (int i = 1; i <= cat.Anzahl && i <= MaxDateien; ++i) {
-                    if (!Overlaps(i)) continue;
-                    ReadEntry(i, cat.Datei[i]);
-                    if (cancelled_) break;
-                }
-                out_ = nullptr;
-                if (!cancelled_ && LastCancelCheck(opt_, obs_)) cancelled_ = true;
-                kept_ = out.Close({cancelled_, error_});
-            } else if (LastCancelCheck(opt_, obs_)) {
-                cancelled_ = true;
-            }
+        bool opened = false;
+        try {
+            run_.Open(outputPath, format, schutz);
+            opened = true;
+        } catch (const EZielAbgelehnt& e) {
+            // A table that cannot be created ends the run through the error report; a
+            // text output says why in the log.
+            if (format.Format == TAusgabeFormat::DBase) throw;
+            Log(e.what());
+            error_ = true;
         }
+        if (opened)
+            for (int i = 1; i <= cat_.Eintraege(); ++i) {
+                if (!Overlaps(i)) continue;
+                ReadEntry(i, cat_.Datei[i]);
+                if (run_.Cancelled()) break;
+            }
+        const bool kept = run_.Finish(error_);
+        const bool cancelled = run_.Cancelled();
         // A cancel that threw the output away reports no totals: nothing of them was kept.
-        const bool discarded = cancelled_ && !opt_.CancelKeepsOutput;
+        const bool discarded = cancelled && !opt_.CancelKeepsOutput;
         if (error_) {
             Log("Fehler bei Konvertierung aufgetreten");
         } else if (!discarded) {
             Log("Konvertierung abgeschlossen");
-            Log(std::to_string(total_) + " Werte insgesamt exportiert");
-            Log(std::to_string(duplicates_) + " doppelte Werte nicht exportiert");
+            Log(std::to_string(run_.Written()) + " Werte insgesamt exportiert");
+            Log(std::to_string(run_.Duplicates()) + " doppelte Werte nicht exportiert");
         }
         if (discarded) Log("Konvertierung abgebrochen");
-        return {total_, duplicates_, error_, cancelled_, kept_};
+        return {run_.Written(), run_.Duplicates(), error_, cancelled, kept};
     }
 
 private:
+    // Every log line and poll drains the waiting points first, so the output, the counters
+    // and the log keep the order of the lines.
     void Log(const std::string& line) {
         Flush();
         obs_.Log(line);
     }
     void Flush() {
-        Drain();
-        obs_.Counters(fileCount_, total_, duplicates_);
+        run_.Drain();
+        Counters();
     }
-
-    // Returns true when the user confirmed cancelling.
-    bool Poll() {
-        if (!poll_.Due()) return false;
-        Flush();
-        if (obs_.CancelCheck()) cancelled_ = true;
-        return cancelled_;
-    }
-
-    // Points inside the window wait in small groups: the duplicate test of each is a look-up
-    // at a random place of a large table, and announcing a group's places first lets their
-    // cache misses overlap. Every log line and poll drains the group first (Flush), so the
-    // output, the counters and the log keep the order of the lines.
-    void Take(double x, double y, double z) {
-        if (error_ || !InRect(x, y, b_.Xmin, b_.Xmax, b_.Ymin, b_.Ymax)) return;
-        memory_.Prefetch(x, y);
-        waiting_[nWaiting_++] = {x, y, z};
-        if (nWaiting_ == waiting_.size()) Drain();
-    }
-
-    void Drain() {
-        const std::size_t n = nWaiting_;
-        nWaiting_ = 0;
-        for (std::size_t k = 0; k < n; ++k) {
-            const TWartend& p = waiting_[k];
-            if (!memory_.Insert(p.x, p.y)) {
-                ++duplicates_;
-                ++fileDuplicates_;
-                continue;
-            }
-            out_->Write(p.x, p.y, p.z);
-            ++fileCount_;
-            ++total_;
-        }
-    }
+    void Counters() { obs_.Counters(run_.FileWritten(), run_.Written(), run_.Duplicates()); }
 
     void ReadEntry(int index, const std::string& path) {
         TPunktQuelle quelle(path);
@@ -161,47 +120,41 @@ private:
             return;
         }
         Log("Lese Datei " + std::to_string(index) + ": " + path);
-        fileCount_ = 0;
-        fileDuplicates_ = 0;
-        const uint64_t mark = out_->Mark();
+        run_.BeginFile();
         try {
             quelle.Lies<TPunktZeilenRegel>([&](const auto& zeile) {
                 double x, y, z;
                 switch (zeile.Punkt(x, y, z)) {
-                    case TBefund::Punkt: Take(x, y, z); break;
+                    case TBefund::Punkt:
+                        if (!error_ && InRect(x, y, b_.Xmin, b_.Xmax, b_.Ymin, b_.Ymax)) run_.Queue(x, y, z);
+                        break;
                     case TBefund::Leer: break;
                     default:
                         // A blank coordinate is a record the reader cannot take, like a refused line.
                         Log("Fehler in Zeile: " + std::to_string(zeile.Nr));
                         error_ = true;
                 }
-                return !Poll();
+                return !run_.Poll([&] { Counters(); });
             });
         } catch (const EGzipDefekt& e) {
             // A damaged tile is a tile that could not be read: its checksum vouches for its
             // points only at its end, so none of them stays in the output or the counts.
-            nWaiting_ = 0;
-            out_->Rollback(mark);
-            total_ -= fileCount_;
-            duplicates_ -= fileDuplicates_;
-            fileCount_ = 0;
-            fileDuplicates_ = 0;
-            memory_.DropFile();
+            run_.DropFile();
             Log("!!! ABBRUCH !!!");
             Log(e.what());
             error_ = true;
             return;
         }
-        Drain();
-        Log(std::to_string(fileCount_) + " Werte aus Datei: " + FileNamePart(path) + " exportiert");
-        memory_.EndFile(error_ ? std::vector<TBereich>{} : LaterExtents(index));
+        run_.Drain();
+        Log(std::to_string(run_.FileWritten()) + " Werte aus Datei: " + FileNamePart(path) + " exportiert");
+        run_.EndFile(error_ ? std::vector<TBereich>{} : LaterExtents(index));
     }
 
     // The stored extents of the entries after `index` that the run will read, cut to the
     // window: only points inside them can be repeated later.
     std::vector<TBereich> LaterExtents(int index) const {
         std::vector<TBereich> out;
-        for (int j = index + 1; j <= cat_.Anzahl && j <= MaxDateien; ++j)
+        for (int j = index + 1; j <= cat_.Eintraege(); ++j)
             if (Overlaps(j))
                 out.push_back({std::max(b_.Xmin, cat_.Xmin[j]), std::min(b_.Xmax, cat_.Xmax[j]),
                                std::max(b_.Ymin, cat_.Ymin[j]), std::min(b_.Ymax, cat_.Ymax[j])});
@@ -219,21 +172,8 @@ private:
     const TExportBounds b_;
     const TRunOptions& opt_;
     TExportObserver& obs_;
-    TDuplicateMemory memory_;
-    TPollTimer poll_;
-    TPointOutput* out_ = nullptr;
-    int32_t fileCount_ = 0;
-    int32_t total_ = 0;
-    int32_t duplicates_ = 0;
-    int32_t fileDuplicates_ = 0;  // of the current file
-    struct TWartend {
-        double x, y, z;
-    };
-    std::array<TWartend, 16> waiting_;
-    std::size_t nWaiting_ = 0;
+    TPointRun run_;
     bool error_ = false;
-    bool cancelled_ = false;
-    bool kept_ = false;
 };
 
 }  // namespace
@@ -241,9 +181,7 @@ private:
 TExportResult ExportRun(const TDateien& catalogue, const TExportBounds& bounds,
                         const std::string& outputPath, const TAusgabe& format,
                         const TRunOptions& options, TExportObserver& observer) {
-    TSchutz schutz;
-    schutz.Konfiguration = catalogue.KonfDatei;
-    for (int i = 1; i <= catalogue.Anzahl && i <= MaxDateien; ++i) schutz.Quellen.push_back(catalogue.Datei[i]);
+    const TSchutz schutz = ProtectedFiles(catalogue);
     try {
         TSafeFile::Check(outputPath, schutz);
     } catch (const EZielAbgelehnt& e) {
@@ -252,7 +190,7 @@ TExportResult ExportRun(const TDateien& catalogue, const TExportBounds& bounds,
         if (e.Errno() == 0) throw;
     }
     TExportRun run(catalogue, bounds, options, observer);
-    return run.Run(catalogue, outputPath, format, schutz);
+    return run.Run(outputPath, format, schutz);
 }
 
 }  // namespace tervalo

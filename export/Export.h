@@ -5,7 +5,7 @@
 #include <string>
 
 #include "config/TYPEN.h"
-#include "export/PointRun.h"
+#include "formats/PointRun.h"
 #include "tools/Rueckmeldung.h"
 
 namespace tervalo {

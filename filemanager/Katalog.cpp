@@ -14,7 +14,7 @@ TKatalog::TKatalog() : rows_(1) {}
 
 TKatalog TKatalog::FromDateien(const TDateien& dateien) {
     TKatalog k;
-    const int n = std::min<int>(dateien.Anzahl, MaxDateien);
+    const int n = dateien.Eintraege();
     if (n > 0) k.rows_.clear();
     for (int i = 1; i <= n; ++i) {
         const auto j = static_cast<std::size_t>(i);

@@ -39,11 +39,13 @@ namespace {
 
 class TKonvertRun {
 public:
-    TKonvertRun(const TRunOptions& opt, TKonvertObserver& obs)
-        : obs_(obs), poll_(opt.Poll) {}
+    TKonvertRun(const TRunOptions& opt, TKonvertObserver& obs) : obs_(obs), run_(opt, obs) {}
 
-    void Read(TPunktQuelle& quelle, TPointOutput& out) {
-        out_ = &out;
+    void Open(const std::string& target, const TAusgabe& format, const TSchutz& schutz) {
+        run_.Open(target, format, schutz);
+    }
+
+    void Read(TPunktQuelle& quelle) {
         if (quelle.IstDbase()) {
             if (quelle.Datensaetze() < 1) return;
             const double count = quelle.Datensaetze();
@@ -51,12 +53,12 @@ public:
                 double x, y, z;
                 // A record with a blank coordinate holds no point; it is passed over.
                 if (satz.Punkt(x, y, z) == TBefund::Punkt) {
-                    Take(x, y, z);
-                    if (p_.Taken % 10 == 0) {
+                    run_.Take(x, y, z);
+                    if (run_.Written() % 10 == 0) {
                         Shown();
                         int picture = static_cast<int>(static_cast<double>(satz.Nr) / count * 8);
                         if (picture > 7) picture = 7;
-                        if (picture > p_.Picture) p_.Picture = picture;
+                        if (picture > picture_) picture_ = picture;
                     }
                 }
                 return !Poll();
@@ -65,47 +67,40 @@ public:
         }
         quelle.Lies<TPunktZeilenRegel>([&](const auto& zeile) {
             double x, y, z;
-            if (zeile.Punkt(x, y, z) == TBefund::Punkt && Take(x, y, z) && p_.Taken % 10 == 0) {
+            if (zeile.Punkt(x, y, z) == TBefund::Punkt && run_.Take(x, y, z) && run_.Written() % 10 == 0) {
                 Shown();
-                if (p_.Taken % 1000 == 0) p_.Picture = (p_.Picture + 1) % 8;
+                if (run_.Written() % 1000 == 0) picture_ = (picture_ + 1) % 8;
             }
             return !Poll();
         });
     }
 
-    const TKonvertProgress& Progress() const { return p_; }
-    void Finish() { Shown(); }
-    bool Cancelled() const { return cancelled_; }
+    TKonvertProgress Progress() const {
+        return {run_.Written(), run_.Duplicates(), picture_, shownTaken_, shownNotTaken_};
+    }
+    // Ends the run (TPointRun::Finish); the final counts are shown. Returns whether the target
+    // now holds the converted points.
+    bool Finish() {
+        const bool kept = run_.Finish(false);
+        Shown();
+        return kept;
+    }
+    bool Cancelled() const { return run_.Cancelled(); }
 
 private:
     void Shown() {
-        p_.ShownTaken = p_.Taken;
-        p_.ShownNotTaken = p_.NotTaken;
+        shownTaken_ = run_.Written();
+        shownNotTaken_ = run_.Duplicates();
     }
-    // True when the point was written.
-    bool Take(double x, double y, double z) {
-        if (!memory_.Insert(x, y)) {
-            ++p_.NotTaken;
-            return false;
-        }
-        ++p_.Taken;
-        out_->Write(x, y, z);
-        return true;
-    }
-
     bool Poll() {
-        if (!poll_.Due()) return false;
-        obs_.Progress(p_);
-        if (obs_.CancelCheck()) cancelled_ = true;
-        return cancelled_;
+        return run_.Poll([&] { obs_.Progress(Progress()); });
     }
 
     TKonvertObserver& obs_;
-    TDuplicateMemory memory_;  // every point written: one file can only repeat itself
-    TPollTimer poll_;
-    TPointOutput* out_ = nullptr;
-    TKonvertProgress p_;
-    bool cancelled_ = false;
+    TPointRun run_;  // its duplicate memory holds every point written: one file can only repeat itself
+    int picture_ = 0;
+    int32_t shownTaken_ = 0;
+    int32_t shownNotTaken_ = 0;
 };
 
 }  // namespace
@@ -137,16 +132,13 @@ TKonvertResult Konvertieren(const std::string& source, const std::string& target
         throw EKonvertQuelle(e.Code(), (e.Errno() != 0 ? ErrnoText(e.Errno()) : std::string(e.what())) + ": " + source,
                              e.Errno());
     }
-    TPointOutput out;
-    out.Open(target, format, options, geschuetzt);
-
     TKonvertRun run(options, observer);
+    run.Open(target, format, geschuetzt);
     observer.Start(FileNamePart(target));
     observer.Progress(run.Progress());
-    run.Read(quelle, out);
-    r.Cancelled = run.Cancelled() || LastCancelCheck(options, observer);
-    r.Kept = out.Close({r.Cancelled, false});
-    run.Finish();
+    run.Read(quelle);
+    r.Kept = run.Finish();
+    r.Cancelled = run.Cancelled();
     r.Counts = run.Progress();
     observer.Progress(r.Counts);
     return r;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "export/PointRun.h"
+#include "formats/PointRun.h"
 #include "tools/Errors.h"
 #include "tools/Rueckmeldung.h"
 #include "tools/SafeWriter.h"

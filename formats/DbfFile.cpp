@@ -71,6 +71,13 @@ bool IsKnownType(uint8_t t) {
 
 char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
+// The path a table reports: absolute and normalised, or as given when that fails.
+std::string ReportedPath(const std::string& path) {
+    std::error_code ec;
+    auto abs = std::filesystem::absolute(path, ec);
+    return ec ? path : abs.lexically_normal().string();
+}
+
 bool FileExists(const std::string& p) {
     struct stat st {};
     return ::stat(p.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
@@ -357,17 +364,10 @@ void TDbfFile::Close() {
 void TDbfFile::OpenRead(const std::string& path) { Open(path, true); }
 void TDbfFile::OpenShared(const std::string& path) { Open(path, false); }
 
-void TDbfFile::OpenShared(TSafeFile& file) {
-    // A descriptor of its own, so that closing the table leaves the caller's file open.
-    TDateiHandle own(::fcntl(file.Fd(), F_DUPFD_CLOEXEC, 0));
-    if (!own) ThrowFileError(errno, file.Target());
-    Open(file.Target(), false, std::move(own));
-}
-
-void TDbfFile::Open(const std::string& path, bool readOnly, TDateiHandle file) {
+void TDbfFile::Open(const std::string& path, bool readOnly) {
     Close();
     // O_NONBLOCK: a FIFO given as table must not hang the program; it is refused below.
-    if (!file) file.Reset(::open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NONBLOCK));
+    TDateiHandle file(::open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NONBLOCK));
     if (!file) ThrowFileError(errno);
     // Until it is complete the table belongs to this function: a failure closes the file.
     auto d = std::make_unique<Impl>();
@@ -427,10 +427,7 @@ void TDbfFile::Open(const std::string& path, bool readOnly, TDateiHandle file) {
     uint64_t physical = (size - d->headerLen) / d->recordLen;
     d->count = static_cast<uint32_t>(std::min<uint64_t>(physical, 0xFFFFFFFEULL));
     d->mode = readOnly ? TDbfOpenMode::OpenReadOnly : TDbfOpenMode::OpenShared;
-    d->path = path;
-    std::error_code ec;
-    auto abs = std::filesystem::absolute(path, ec);
-    if (!ec) d->path = abs.lexically_normal().string();
+    d->path = ReportedPath(path);
 
     // Production index: "<name>.mdx" beside the table (".MDX" too, names are case-sensitive here).
     std::string stem = path;
@@ -441,10 +438,7 @@ void TDbfFile::Open(const std::string& path, bool readOnly, TDateiHandle file) {
     for (const char* ext : {".mdx", ".MDX"})
         if (mdx.empty() && FileExists(stem + ext)) mdx = stem + ext;
     if (d->header[28] != 0 && mdx.empty()) d->header[28] = 0;  // reaches the file at closing
-    if (d->header[28] != 0 && d->version != TDbfVersion::FoxPro) {
-        auto absMdx = std::filesystem::absolute(mdx, ec);
-        d->indexPath = ec ? mdx : absMdx.lexically_normal().string();
-    }
+    if (d->header[28] != 0 && d->version != TDbfVersion::FoxPro) d->indexPath = ReportedPath(mdx);
 
     if (!readOnly && Get32(d->header + 4) != d->count && !d->WriteHeader())
         throw EDbfError(kWriteError);
@@ -452,7 +446,7 @@ void TDbfFile::Open(const std::string& path, bool readOnly, TDateiHandle file) {
 }
 
 // Header, descriptors, 0x0D and the end byte of a new table without records.
-std::vector<uint8_t> TDbfFile::NewTableBytes(int tableLevel, std::vector<TDbfFieldDef> fields) {
+std::vector<uint8_t> TDbfFile::NewTableBytes(int tableLevel, std::vector<TDbfFieldDef>& fields) {
     if (tableLevel == 3 || tableLevel == 4 || tableLevel == 7) tableLevel_ = tableLevel;
     bool level7 = tableLevel_ == 7;
     uint32_t base = level7 ? kLevel7Header : kMainHeader;
@@ -498,19 +492,23 @@ std::vector<uint8_t> TDbfFile::NewTableBytes(int tableLevel, std::vector<TDbfFie
     return bytes;
 }
 
-void TDbfFile::CreateTable(const std::string& path, int tableLevel, std::vector<TDbfFieldDef> fields,
-                           const TSchutz& schutz) {
-    Close();
-    std::vector<uint8_t> bytes = NewTableBytes(tableLevel, std::move(fields));
-    TSafeFile file(path, schutz);  // removed again unless committed
-    if (!WriteAt(file.Fd(), bytes.data(), bytes.size(), 0)) throw EDbfError(kWriteError);
-    file.Commit();
-}
-
 void TDbfFile::CreateTable(TSafeFile& file, int tableLevel, std::vector<TDbfFieldDef> fields) {
     Close();
-    std::vector<uint8_t> bytes = NewTableBytes(tableLevel, std::move(fields));
-    if (!WriteAt(file.Fd(), bytes.data(), bytes.size(), 0)) throw EDbfError(kWriteError);
+    std::vector<uint8_t> bytes = NewTableBytes(tableLevel, fields);
+    auto d = std::make_unique<Impl>();
+    // A descriptor of its own, so that closing the table leaves the caller's file open.
+    d->file.Reset(::fcntl(file.Fd(), F_DUPFD_CLOEXEC, 0));
+    if (!d->file) ThrowFileError(errno, file.Target());
+    if (!WriteAt(d->file.Fd(), bytes.data(), bytes.size(), 0)) throw EDbfError(kWriteError);
+    // The table as made, the state opening it would find.
+    std::memcpy(d->header, bytes.data(), kMainHeader);
+    d->headerLen = Get16(d->header + 8);
+    d->recordLen = Get16(d->header + 10);
+    d->version = tableLevel_ == 7 ? TDbfVersion::DBase7 : d->header[29] != 0 ? TDbfVersion::DBase4 : TDbfVersion::DBase3;
+    d->fields = std::move(fields);
+    d->mode = TDbfOpenMode::OpenShared;
+    d->path = ReportedPath(file.Target());
+    impl_ = std::move(d);
 }
 
 uint32_t TDbfFile::RecordCount() const { return IsOpen() ? impl_->count : 0; }

@@ -2,11 +2,11 @@
 // The dBase table layer: levels 3, 4 and 7, numeric fields, physical record order.
 //
 // Sources are opened with OpenRead and are never written. Tables the program creates go
-// through the safe writer: a run creates its table in the temporary file of a TSafeFile
-// (CreateTable, OpenShared on the TSafeFile), appends, closes and then commits, so the target
-// is replaced only by a complete table. The header is kept in memory while appending and
-// written, with the record count, today's date and the closing 0x1A byte, when the table is
-// closed. Records are appended in batches; a write failure surfaces at
+// through the safe writer: the caller makes a TSafeFile, CreateTable writes the new table into
+// it and keeps it open for appending, the caller appends, closes the table and then commits
+// the file, so the target is replaced only by a complete table. The header is kept in memory
+// while appending and written, with the record count, today's date and the closing 0x1A byte,
+// when the table is closed. Records are appended in batches; a write failure surfaces at
 // the next AppendRecord or at Close as "Error while writing occurred. (Disk full?)".
 //
 // Failures: EDbfError with the layer's English texts ("Invalid DBF file.", ...), EInOutError
@@ -75,21 +75,17 @@ public:
     // Language settings used by CreateTable.
     TLanguageSettings Language = DefaultLanguage();
 
-    // Creates a table without records through the safe writer (the target is checked against
-    // `schutz` and replaced whole, or left as it was) and leaves the object closed. A level
-    // other than 3, 4 or 7 keeps the previous level (4 at first).
-    void CreateTable(const std::string& path, int tableLevel, std::vector<TDbfFieldDef> fields,
-                     const TSchutz& schutz = {});
-    // The same into the caller's new, empty temporary file; the caller commits it later.
+    // Writes a table without records into the caller's new, empty file and keeps it open for
+    // appending, with the header it made (nothing is read back). Close writes header, count
+    // and end byte; the caller then commits the file, or drops it. A level other than 3, 4 or
+    // 7 keeps the previous level (4 at first).
     void CreateTable(TSafeFile& file, int tableLevel, std::vector<TDbfFieldDef> fields);
     // Opens a source for reading only; nothing is ever written to it.
     void OpenRead(const std::string& path);
-    // Opens a table this program created, for appending. Only for files the program made
-    // itself: appending may cut off the bytes of a failed batch.
+    // Opens a table this program made and committed earlier, in place, for appending. No run
+    // writes this way (they create their table in a safe file); appending may cut off the
+    // bytes of a failed batch.
     void OpenShared(const std::string& path);
-    // Opens the table in the caller's temporary file (made by CreateTable) for appending.
-    // Close writes header and end byte; the caller then commits the file.
-    void OpenShared(TSafeFile& file);
     // Writes the header back (shared tables only) and releases the file.
     void Close();
     bool IsOpen() const;
@@ -119,9 +115,9 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl_;  // null while closed
     int tableLevel_ = 4;
-    std::vector<uint8_t> NewTableBytes(int tableLevel, std::vector<TDbfFieldDef> fields);
-    // An open `file`: the table's descriptor to take over instead of opening the path.
-    void Open(const std::string& path, bool readOnly, TDateiHandle file = {});
+    // Normalises `fields` (names, offsets) as stored.
+    std::vector<uint8_t> NewTableBytes(int tableLevel, std::vector<TDbfFieldDef>& fields);
+    void Open(const std::string& path, bool readOnly);
 };
 
 std::string VersionName(TDbfVersion v);     // names shown in the information window

@@ -102,15 +102,11 @@ bool ReadPointLine(std::string_view line, double& x, double& y, double& z);
 // Extent line reader: the line as read.
 bool ReadExtentLine(std::string_view line, double& x, double& y);
 
-// Buffered text output through the safe writer; every line ends with CR LF.
-// The path constructor checks the target and writes into a temporary file beside it (throws
-// EZielAbgelehnt when the target is refused or cannot be created); Close flushes and replaces
-// the target. A writer destroyed without Close leaves the target as it was. Given the caller's
-// TSafeFile instead, Close only flushes and the caller commits. Write errors throw EInOutError
+// Buffered text output into the caller's safe file; every line ends with CR LF. Close
+// flushes; the caller then commits the file, or drops it. Write errors throw EInOutError
 // naming the path; after one, the writer refuses every further line and Close.
 class TextPointWriter {
 public:
-    explicit TextPointWriter(const std::string& path, const TSchutz& schutz = {});
     explicit TextPointWriter(TSafeFile& file);
     ~TextPointWriter();
     TextPointWriter(const TextPointWriter&) = delete;

@@ -114,7 +114,6 @@ std::string SlowXyzLine(double x, double y, double z) {
 // --- TextPointWriter ---------------------------------------------------------------
 
 struct TextPointWriter::Impl {
-    std::unique_ptr<TSafeFile> own;  // set when the writer made the file itself
     TSafeFile* file = nullptr;       // null once closed
     std::unique_ptr<char[]> buf;
     std::size_t used = 0;
@@ -161,19 +160,11 @@ struct TextPointWriter::Impl {
     }
 };
 
-TextPointWriter::TextPointWriter(const std::string& path, const TSchutz& schutz)
-    : impl_(std::make_unique<Impl>()) {
-    impl_->own = std::make_unique<TSafeFile>(path, schutz);
-    impl_->file = impl_->own.get();
-    impl_->buf.reset(new char[kBlockSize]);
-}
-
 TextPointWriter::TextPointWriter(TSafeFile& file) : impl_(std::make_unique<Impl>()) {
     impl_->file = &file;
     impl_->buf.reset(new char[kBlockSize]);
 }
 
-// Without Close an own temporary file goes with `own`; a caller's file is the caller's.
 TextPointWriter::~TextPointWriter() = default;
 
 void TextPointWriter::WriteXyz(double x, double y, double z) {
@@ -222,20 +213,7 @@ void TextPointWriter::Close() {
     if (!w.failure.empty()) w.Fail();
     if (w.file == nullptr) return;
     w.Flush();
-    TSafeFile* f = w.file;
     w.file = nullptr;
-    if (!w.own) return;
-    try {
-        f->Commit();
-    } catch (const EInOutError& e) {
-        w.failure = e.what();
-        w.failureErr = e.Errno();
-        throw;
-    } catch (const EZielAbgelehnt& e) {
-        w.failure = e.what();
-        w.failureErr = e.Errno();
-        throw;
-    }
 }
 
 std::string XyzLine(double x, double y, double z) {

@@ -143,7 +143,7 @@ std::string Kuerzen(const std::string& path, const TextMeasure* font, int breite
 
 std::string DateiLabelText(const TDateien& kat, int letzterEintrag, const TextMeasure* font,
                            int breite) {
-    if (letzterEintrag < 1 || letzterEintrag > kat.Anzahl) return TextUnbekannt;
+    if (letzterEintrag < 1 || letzterEintrag > kat.Eintraege()) return TextUnbekannt;
     return Kuerzen(kat.Datei[static_cast<std::size_t>(letzterEintrag)], font, breite);
 }
 
@@ -220,7 +220,7 @@ const TAbfrageErgebnis& THoehenAbfrage::Run(const TDateien& kat, const TAbfrageP
     impl_->busy = 0;
 
     TLauf lauf{s, impl_->gesehen, erg, beob, impl_->busy};
-    const int anzahl = std::min<int>(kat.Anzahl, MaxDateien);
+    const int anzahl = kat.Eintraege();
     int k = 0;
     for (int i = 1; i <= anzahl; ++i) {
         lauf.BusyStep();

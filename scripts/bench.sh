@@ -4,6 +4,7 @@
 # The generated tiles are cached in $TERVALO_BENCH_DIR (default /tmp/tervalo-bench-cache).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/deps.sh bench
 BUILD=${BENCH_BUILD_DIR:-build-bench}
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DTERVALO_BENCH=ON -DTERVALO_TESTS=OFF \
       -DTERVALO_UI=OFF >/dev/null

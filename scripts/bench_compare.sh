@@ -6,6 +6,7 @@
 # Tiles come from $TERVALO_BENCH_DIR (default /tmp/tervalo-bench-cache), made on first use.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/deps.sh bench
 . scripts/bench_lib.sh
 OLD_REV=$(git rev-parse "${1:?old revision}")
 NEW_REV=$(git rev-parse "${2:-HEAD}")

@@ -10,6 +10,7 @@
 # /tmp/tervalo-bench-cache), made and packed on first use.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/deps.sh bench
 . scripts/bench_lib.sh
 RUNS=${1:-7}
 [ "$RUNS" -ge 5 ] || RUNS=5
@@ -19,7 +20,7 @@ DATA=$TERVALO_BENCH_DIR
 WORK=$(mktemp -d /tmp/tervalo-bench-gzip-XXXXXX)
 trap 'rm -rf "$WORK"' EXIT
 
-cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DTERVALO_BENCH=ON -DTERVALO_UI=OFF >/dev/null
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DTERVALO_BENCH=ON -DTERVALO_TESTS=OFF -DTERVALO_UI=OFF >/dev/null
 cmake --build "$BUILD" -j2 --target tervalo-bench tervalo-cli >/dev/null
 
 # The in-process figures; this also makes the tiles and packs them (tile_C_R.xyz.gz).

@@ -12,6 +12,7 @@
 # tiles in $TERVALO_BENCH_DIR (default /tmp/tervalo-bench-cache), made on first use.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/deps.sh bench
 . scripts/bench_lib.sh
 RUNS=${1:-5}
 [ "$RUNS" -ge 5 ] || RUNS=5

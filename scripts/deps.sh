@@ -1,24 +1,49 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests and the peers need, when one is missing,
-# and the packages named as arguments (scripts/package.sh adds its own).
+# Installs the Debian packages a task needs, when one is missing, and the packages named after
+# the task:
+#   scripts/deps.sh run|test|bench|package|fuzz|screenshots [PACKAGE...]
+# run          building and starting the programs (./run.sh)
+# test         the test build with its peers and the German locale (./test.sh)
+# bench        the benchmarks and the measuring scripts (scripts/bench*.sh, memcheck.sh)
+# package      the Debian package and its checks (scripts/package.sh)
+# fuzz         the libFuzzer build (scripts/fuzz.sh)
+# screenshots  the window pictures under a virtual X server (scripts/screenshots.sh)
 set -euo pipefail
-PKGS=(build-essential cmake pkg-config clang libclang-rt-14-dev
-      qt6-base-dev qt6-translations-l10n libjpeg-dev
-      libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
-      fonts-dejavu-core xvfb xauth imagemagick gdal-bin python3-dbf shapelib locales strace time
-      libisal-dev zlib1g-dev gzip libdeflate-dev "$@")
+usage() { echo "usage: scripts/deps.sh run|test|bench|package|fuzz|screenshots [PACKAGE...]" >&2; exit 2; }
+[ $# -ge 1 ] || usage
+task=$1
+shift
+# Every build: the compiler, the core's libraries, gzip for the packed manual pages.
+BUILD=(build-essential cmake pkg-config libcli11-dev nlohmann-json3-dev libisal-dev gzip)
+# The desktop program.
+UI=(qt6-base-dev qt6-translations-l10n libjpeg-dev fonts-dejavu-core)
+case "$task" in
+  run)         PKGS=("${BUILD[@]}" "${UI[@]}") ;;
+  test)        PKGS=("${BUILD[@]}" "${UI[@]}" libgtest-dev libgmock-dev zlib1g-dev
+                     gdal-bin python3-dbf shapelib locales) ;;
+  bench)       PKGS=("${BUILD[@]}" libbenchmark-dev zlib1g-dev libdeflate-dev python3 strace time) ;;
+  package)     PKGS=("${BUILD[@]}" "${UI[@]}" dpkg-dev fakeroot file lintian desktop-file-utils) ;;
+  fuzz)        PKGS=("${BUILD[@]}" clang libclang-rt-14-dev zlib1g-dev) ;;
+  screenshots) PKGS=("${BUILD[@]}" "${UI[@]}" xvfb xauth locales) ;;
+  *)           usage ;;
+esac
+PKGS+=("$@")
+
+SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
-  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
-# The command-line tests read numbers under a German locale as well as under C.
-if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
-  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  $SUDO localedef -i de_DE -f UTF-8 de_DE.UTF-8
-fi
+# The command-line tests read numbers under a German locale as well as under C; the window
+# pictures are taken under it.
+case "$task" in
+  test|screenshots)
+    if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+      $SUDO localedef -i de_DE -f UTF-8 de_DE.UTF-8
+    fi ;;
+esac

@@ -7,6 +7,7 @@
 # One fuzzer at a time, one job each: the machine is shared.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/deps.sh fuzz
 SECONDS_EACH=${1:?usage: scripts/fuzz.sh SECONDS [NAME...]}
 shift
 BUILD=${FUZZ_BUILD_DIR:-build-fuzz}

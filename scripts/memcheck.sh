@@ -7,6 +7,7 @@
 #   MEMCHECK_LIMIT_MB               limit per run (default 300)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/deps.sh bench
 BUILD=${MEMCHECK_BUILD_DIR:-build-memcheck}
 SIZE=${1:-2G}
 LIMIT_MB=${MEMCHECK_LIMIT_MB:-300}

@@ -4,7 +4,7 @@
 # the menu entries with desktop-file-validate.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh dpkg-dev fakeroot file lintian desktop-file-utils
+scripts/deps.sh package
 
 BUILD=${BUILD_DIR:-build-package}
 # Debian's hardening flags (stack protector, fortify, relro, bindnow, PIE).

@@ -6,6 +6,7 @@
 # demo terrain when no catalogue exists yet, and runs the windows under a virtual X server.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/deps.sh screenshots
 ROOT=$(pwd)
 OUT=${1:-screenshots}
 case "$OUT" in /*) ;; *) OUT="$ROOT/$OUT" ;; esac
@@ -14,7 +15,7 @@ BUILD=${BUILD_DIR:-build}
 DEMO_X=3567002.5
 DEMO_Y=5936002.5
 
-cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DTERVALO_TESTS=OFF >/dev/null
 cmake --build "$BUILD" -j"$(nproc)" --target tervalo tervalo-demo tervalo-screenshots tervalo-admin-screenshots
 
 BIN="$BUILD/bin"

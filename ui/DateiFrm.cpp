@@ -1,5 +1,6 @@
 #include "DateiFrm.h"
 
+#include "config/Konf.h"
 #include "filemanager/Extent.h"
 #include "filemanager/Katalog.h"
 #include "formats/PunktQuelle.h"
@@ -406,7 +407,7 @@ void TDateiForm::showEvent(QShowEvent* e) {
 void TDateiForm::FormShow() {
     katalog_ = TKatalog::FromDateien(Dateien);
     // An empty catalogue's blank row stays as the grid was set up.
-    const int filled = Dateien.Anzahl == 0 ? 0 : katalog_.Rows();
+    const int filled = Dateien.Eintraege() == 0 ? 0 : katalog_.Rows();
     for (int i = 1; i <= filled; ++i) {
         if (i >= DateiGrid->RowCount()) DateiGrid->SetRowCount(i + 1);
         DateiGrid->SetCell(0, i, std::to_string(i));
@@ -621,9 +622,7 @@ void TDateiForm::Konvertieren1Click() {
     auto idle = OnExit([this] { SetRunning(false); });
     // Neither the catalogue (the one the window was opened with and the rows shown now) nor
     // the configuration may be overwritten.
-    TSchutz schutz;
-    schutz.Konfiguration = Dateien.KonfDatei;
-    for (int i = 1; i <= Dateien.Anzahl && i <= MaxDateien; ++i) schutz.Quellen.push_back(Dateien.Datei[i]);
+    TSchutz schutz = ProtectedFiles(Dateien);
     for (int r = 1; r <= katalog_.Rows(); ++r)
         if (!katalog_.Row(r).Name().empty()) schutz.Quellen.push_back(katalog_.Row(r).Pfad());
     QString fehler;

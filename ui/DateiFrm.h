@@ -4,7 +4,7 @@
 // file between text and dBase; OK writes the list back into the catalogue. The list being
 // edited is a TKatalog; the grid shows it.
 #include "config/TYPEN.h"
-#include "export/PointRun.h"
+#include "tools/PollTimer.h"
 #include "filemanager/Katalog.h"
 #include "tools/Tools.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 // Export window: the four bounds, the dBase level, the run log and its two counters.
 #include "config/TYPEN.h"
-#include "export/PointRun.h"
+#include "tools/PollTimer.h"
 #include "ui/PBNumEdit.h"
 
 #include <QDialog>

@@ -361,7 +361,7 @@ void TForm1::PlaceControls() {
 void TForm1::FitDateiLabel() {
     const QFontMetrics fm(LB_Datei->font());
     int name = 0;
-    for (int i = 1; i <= Dateien.Anzahl && i <= MaxDateien; ++i)
+    for (int i = 1; i <= Dateien.Eintraege(); ++i)
         name = std::max(name, fm.horizontalAdvance(U(FileNamePart(Dateien.Datei[static_cast<size_t>(i)]))));
     const int ohne = width() - zusatz_;
     const int neu = std::clamp(name - (ohne - 155), 0, MaxZusatz);
@@ -597,7 +597,7 @@ void TForm1::Btn_GridShowClick() {
     }
     FitDateiLabel();
     const TLabelMeasure measure(LB_Datei->font());
-    const bool gewaehlt = letzterEintrag_ >= 1 && letzterEintrag_ <= Dateien.Anzahl;
+    const bool gewaehlt = letzterEintrag_ >= 1 && letzterEintrag_ <= Dateien.Eintraege();
     ShowDateiLabel(DateiLabelText(Dateien, letzterEintrag_, &measure, LB_Datei->width()),
                    gewaehlt ? Dateien.Datei[static_cast<size_t>(letzterEintrag_)] : std::string(TextUnbekannt));
     PBN_X->setFocus();

@@ -33,15 +33,7 @@ using tervalo::test::ReadAll;
 
 class KonfCli : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("tervalo_cli_konf_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        knf_ = (dir_ / "t.KNF").string();
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    void SetUp() override { knf_ = (dir_ / "t.KNF").string(); }
 
     Result Run(const std::string& args, const std::string& program = TERVALO_BIN_DIR "/tervalo-cli") {
         const tervalo::test::ShellResult s =
@@ -50,7 +42,8 @@ protected:
     }
     void Write(const std::string& bytes) { std::ofstream(knf_, std::ios::binary) << bytes; }
 
-    fs::path dir_;
+    tervalo::test::TempDir tmp_;
+    fs::path dir_ = tmp_.Path();
     std::string knf_;
 };
 

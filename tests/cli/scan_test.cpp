@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/Files.h"
 #include "support/Shell.h"
 
 namespace fs = std::filesystem;
@@ -32,14 +33,12 @@ CliRun Cli(const std::string& args) {
 class ScanCliTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("tervalo_scan_cli_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
         std::ofstream(P("a.xyz"), std::ios::binary) << "X Y Z\r\n3566000.5 5936000 1\r\n3566010 5935999.25 2\r\n";
         std::ofstream(P("none.xyz"), std::ios::binary) << "1,5 2,5 3,5\r\n";
     }
-    void TearDown() override { fs::remove_all(dir_); }
     std::string P(const std::string& n) { return (dir_ / n).string(); }
-    fs::path dir_;
+    tervalo::test::TempDir tmp_;
+    fs::path dir_ = tmp_.Path();
 };
 
 TEST_F(ScanCliTest, JsonListsEveryFile) {

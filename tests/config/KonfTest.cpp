@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "config/Konf.h"
+#include "support/Files.h"
 #include "tools/Errors.h"
 #include "tools/SafeWriter.h"
 #include "tools/Tools.h"
@@ -25,15 +26,7 @@ namespace {
 
 class KonfFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("tervalo_konf_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        path_ = (dir_ / "tervalo.KNF").string();
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    void SetUp() override { path_ = (dir_ / "tervalo.KNF").string(); }
 
     void Write(const std::string& bytes) { std::ofstream(path_, std::ios::binary) << bytes; }
     std::string Read() const {
@@ -53,7 +46,8 @@ protected:
         return names;
     }
 
-    fs::path dir_;
+    tervalo::test::TempDir tmp_;
+    fs::path dir_ = tmp_.Path();
     std::string path_;
     TSettings set_;
     TDateien dat_;
@@ -497,6 +491,22 @@ TEST_F(KonfFile, SaveIsAtomic) {
     const std::string before = Read();
     EXPECT_THROW(KonfSave(path_, set_, dat_), EZielAbgelehnt);
     EXPECT_EQ(Read(), before);
+}
+
+TEST_F(KonfFile, ProtectedFilesOfACatalogue) {
+    TDateien k;
+    k.KonfDatei = path_;
+    k.Anzahl = 255;  // more than the record holds: only its entries count
+    for (int i = 1; i <= MaxDateien; ++i) k.Datei[static_cast<std::size_t>(i)] = "/d/" + std::to_string(i) + ".xyz";
+    EXPECT_EQ(k.Eintraege(), MaxDateien);
+    const TSchutz s = ProtectedFiles(k);
+    EXPECT_EQ(s.Konfiguration, path_);
+    ASSERT_EQ(s.Quellen.size(), static_cast<std::size_t>(MaxDateien));
+    EXPECT_EQ(s.Quellen.back(), "/d/250.xyz");
+    // The configuration is saved over itself, though no run may write it.
+    EXPECT_NO_THROW(KonfSave(path_, set_, k));
+    EXPECT_NE(Read().find("#DATEI 250\r\n/d/250.xyz\r\n"), std::string::npos);
+    EXPECT_THROW(TSafeFile(path_, s), EZielAbgelehnt);
 }
 
 TEST_F(KonfFile, WriteErrorLeavesThePreviousFileIntact) {

@@ -9,6 +9,7 @@
 
 #include "config/Konf.h"
 #include "config/Orte.h"
+#include "support/Files.h"
 #include "tools/SafeWriter.h"
 
 using namespace tervalo;
@@ -79,9 +80,8 @@ TEST(Orte, WithoutHomeTheInstalledProgramFallsBack) {
 }
 
 TEST(Orte, SavingCreatesThePrivateFolders) {
-    const fs::path dir = fs::temp_directory_path() / ("tervalo_orte_" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+    const tervalo::test::TempDir tmp;
+    const fs::path dir = tmp.Path();
     const std::string konf = (dir / "conf" / "tervalo" / "tervalo.KNF").string();
 
     // Without asking for it a missing folder stays a refusal.
@@ -102,5 +102,4 @@ TEST(Orte, SavingCreatesThePrivateFolders) {
     } catch (const EZielAbgelehnt& e) {
         EXPECT_NE(std::string(e.what()).find((dir / "datei").string()), std::string::npos) << e.what();
     }
-    fs::remove_all(dir);
 }

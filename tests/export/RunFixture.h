@@ -59,11 +59,12 @@ inline std::vector<Pt> Grid(double x0, double y0, int n) {
 
 inline void WriteDbfTable(const std::string& path, const std::vector<Pt>& pts, int level = 3,
                           std::vector<TDbfFieldDef> fields = XyzFieldDefs()) {
+    TSafeFile file(path);
     TDbfFile t;
-    t.CreateTable(path, level, std::move(fields));
-    t.OpenShared(path);
+    t.CreateTable(file, level, std::move(fields));
     for (const Pt& p : pts) t.AppendRecord(p.x, p.y, p.z);
     t.Close();
+    file.Commit();
 }
 
 // Every live record of a table, via our reader; a blank field reads as NaN.

@@ -14,12 +14,13 @@ namespace {
 using Lines = std::vector<std::string>;
 
 void WriteTable(const std::string& path, int level, const std::vector<std::array<double, 3>>& rows) {
+    TSafeFile file(path);
     TDbfFile dbf;
     dbf.Language = {1252, 0x0407};
-    dbf.CreateTable(path, level, XyzFieldDefs());
-    dbf.OpenShared(path);
+    dbf.CreateTable(file, level, XyzFieldDefs());
     for (const auto& r : rows) dbf.AppendRecord(r[0], r[1], r[2]);
     dbf.Close();
+    file.Commit();
 }
 
 Lines Head(const std::string& path) {

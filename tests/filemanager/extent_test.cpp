@@ -10,6 +10,7 @@
 #include "filemanager/Extent.h"
 #include "formats/DbfFile.h"
 #include "formats/TextPoints.h"
+#include "support/Files.h"
 
 namespace fs = std::filesystem;
 using namespace tervalo;
@@ -18,11 +19,6 @@ namespace {
 
 class ExtentTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("tervalo_extent_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
     std::string P(const std::string& name) { return (dir_ / name).string(); }
     std::string Text(const std::string& name, const std::string& bytes) {
         std::ofstream(P(name), std::ios::binary) << bytes;
@@ -30,12 +26,12 @@ protected:
     }
     std::string Table(const std::string& name, std::initializer_list<std::array<double, 3>> pts,
                       int level = 3) {
+        TSafeFile file(P(name));
         TDbfFile t;
-        t.CreateTable(P(name), level, XyzFieldDefs());
-        t.Close();
-        t.OpenShared(P(name));
+        t.CreateTable(file, level, XyzFieldDefs());
         for (auto& p : pts) t.AppendRecord(p[0], p[1], p[2]);
         t.Close();
+        file.Commit();
         return P(name);
     }
     static void ExpectStart(const TExtremwerte& e) {
@@ -52,7 +48,8 @@ protected:
         EXPECT_EQ(e.Ymin, y0);
         EXPECT_EQ(e.Ymax, y1);
     }
-    fs::path dir_;
+    tervalo::test::TempDir tmp_;
+    fs::path dir_ = tmp_.Path();
 };
 
 TEST_F(ExtentTest, TextFileWithHeadingAndUnacceptedLines) {
@@ -84,10 +81,12 @@ TEST_F(ExtentTest, FilesWithoutAcceptedLinesKeepTheStartValues) {
     ExpectStart(ReadExtremwerte(Text("empty.xyz", "")));
     ExpectStart(ReadExtremwerte(Text("comma.xyz", "1,5 2,5 3,5\n")));
     {
-        TextPointWriter w(P("out.csv"));
+        TSafeFile file(P("out.csv"));
+        TextPointWriter w(file);
         w.WriteCsvHeading();
         w.WriteCsv(3566000, 5936000, 98, '.');
         w.Close();
+        file.Commit();
     }
     TExtremwerte csv = ReadExtremwerte(P("out.csv"));
     ExpectStart(csv);

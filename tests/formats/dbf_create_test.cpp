@@ -19,10 +19,19 @@ namespace {
 const TLanguageSettings kGerman{1252, 0x0407};
 const TLanguageSettings kUs{1252, 0x0409};
 
+// A table without records, made the way a run makes one: in a safe file, committed once closed.
+void CreateEmpty(TDbfFile& dbf, const std::string& path, int level,
+                 std::vector<TDbfFieldDef> fields = XyzFieldDefs()) {
+    TSafeFile file(path);
+    dbf.CreateTable(file, level, std::move(fields));
+    dbf.Close();
+    file.Commit();
+}
+
 Bytes Create(const std::string& path, int level, TLanguageSettings lang = kGerman) {
     TDbfFile dbf;
     dbf.Language = lang;
-    dbf.CreateTable(path, level, XyzFieldDefs());
+    CreateEmpty(dbf, path, level);
     return ReadBytes(path);
 }
 
@@ -113,13 +122,13 @@ TEST(DbfCreate, OtherLevelsKeepThePreviousOne) {
     TempDir dir;
     TDbfFile dbf;
     dbf.Language = kGerman;
-    dbf.CreateTable(dir / "a.dbf", 7, XyzFieldDefs());
-    dbf.CreateTable(dir / "b.dbf", 25, XyzFieldDefs());
-    dbf.CreateTable(dir / "c.dbf", 5, XyzFieldDefs());
+    CreateEmpty(dbf, dir / "a.dbf", 7);
+    CreateEmpty(dbf, dir / "b.dbf", 25);
+    CreateEmpty(dbf, dir / "c.dbf", 5);
     EXPECT_EQ(ReadBytes(dir / "b.dbf").size(), 214u);
     EXPECT_EQ(ReadBytes(dir / "c.dbf")[0], 0x04);
     TDbfFile fresh;
-    fresh.CreateTable(dir / "d.dbf", 0, XyzFieldDefs());
+    CreateEmpty(fresh, dir / "d.dbf", 0);
     EXPECT_EQ(ReadBytes(dir / "d.dbf").size(), 130u);
 }
 
@@ -140,8 +149,8 @@ TEST(DbfCreate, FieldDefinitionsAreNormalisedAndNamesCut) {
     defs[1].FieldName = std::string(40, 'h');
     defs[1].Set('N', 12, 3);
     TDbfFile dbf;
-    dbf.CreateTable(dir / "a.dbf", 3, defs);
-    dbf.CreateTable(dir / "b.dbf", 7, defs);
+    CreateEmpty(dbf, dir / "a.dbf", 3, defs);
+    CreateEmpty(dbf, dir / "b.dbf", 7, defs);
     dbf.OpenRead(dir / "a.dbf");
     EXPECT_EQ(dbf.Fields()[0].FieldName, "RECHTSWERT");
     EXPECT_EQ(dbf.Fields()[1].FieldName, std::string(10, 'H'));
@@ -150,7 +159,7 @@ TEST(DbfCreate, FieldDefinitionsAreNormalisedAndNamesCut) {
     EXPECT_EQ(dbf.Fields()[1].FieldName, std::string(31, 'H'));
     EXPECT_EQ(dbf.Fields()[1].Size, 12);
     EXPECT_EQ(dbf.Fields()[1].Precision, 3);
-    EXPECT_THROW(dbf.CreateTable(dir / "none.dbf", 3, {}), EDbfError);
+    EXPECT_THROW(CreateEmpty(dbf, dir / "none.dbf", 3, {}), EDbfError);
 }
 
 TEST(DbfCreate, LanguageDriverSearch) {
@@ -226,10 +235,10 @@ TEST(DbfCreate, AppendedRecordsReadBackAndSizesMatch) {
         std::string path = dir / ("t" + std::to_string(level) + ".dbf");
         uint32_t head = level == 7 ? 214 : 130;
         TDbfFile dbf;
-        dbf.CreateTable(path, level, XyzFieldDefs());
+        CreateEmpty(dbf, path, level);
         for (uint32_t n : {0u, 1u, 2000u}) {  // 2000 crosses the append batch
-            dbf.CreateTable(path, level, XyzFieldDefs());
-            dbf.OpenShared(path);
+            TSafeFile file(path);
+            dbf.CreateTable(file, level, XyzFieldDefs());
             EXPECT_EQ(dbf.OpenMode(), TDbfOpenMode::OpenShared);
             EXPECT_FALSE(dbf.IsExclusive());
             std::vector<double> v;
@@ -239,6 +248,7 @@ TEST(DbfCreate, AppendedRecordsReadBackAndSizesMatch) {
             }
             EXPECT_EQ(dbf.RecordCount(), n);
             dbf.Close();
+            file.Commit();
             Bytes b = ReadBytes(path);
             ASSERT_EQ(b.size(), head + 43 * n);
             EXPECT_EQ(Get32(b, 4), n);
@@ -262,10 +272,13 @@ TEST(DbfCreate, AppendingAfterReopenContinuesTheTable) {
     TempDir dir;
     std::string path = dir / "t.dbf";
     TDbfFile dbf;
-    dbf.CreateTable(path, 4, XyzFieldDefs());
-    dbf.OpenShared(path);
-    dbf.AppendRecord(1, 2, 3);
-    dbf.Close();
+    {
+        TSafeFile file(path);
+        dbf.CreateTable(file, 4, XyzFieldDefs());
+        dbf.AppendRecord(1, 2, 3);
+        dbf.Close();
+        file.Commit();
+    }
     dbf.OpenShared(path);
     dbf.AppendRecord(4512345.678, 5936000, -0.5);
     // Reading while appending sees the pending record.
@@ -284,9 +297,9 @@ TEST(DbfCreate, AppendingAfterReopenContinuesTheTable) {
 TEST(DbfCreate, WalkingWhileAppendingSeesEveryRecord) {
     TempDir dir;
     std::string path = dir / "t.dbf";
+    TSafeFile file(path);
     TDbfFile dbf;
-    dbf.CreateTable(path, 3, XyzFieldDefs());
-    dbf.OpenShared(path);
+    dbf.CreateTable(file, 3, XyzFieldDefs());
     dbf.AppendRecord(1, 1, 1);
     dbf.First();
     for (int i = 2; i <= 3000; ++i) dbf.AppendRecord(i, i, i);
@@ -295,6 +308,7 @@ TEST(DbfCreate, WalkingWhileAppendingSeesEveryRecord) {
     EXPECT_EQ(seen, 3000);
     EXPECT_EQ(dbf.RecordCount(), 3000u);
     dbf.Close();
+    file.Commit();
     EXPECT_EQ(ReadBytes(path).size(), 130u + 43u * 3000u);
 }
 
@@ -302,7 +316,7 @@ TEST(DbfCreate, AppendNeedsATableOpenForWriting) {
     TempDir dir;
     TDbfFile dbf;
     EXPECT_THROW(dbf.AppendRecord(1, 2, 3), EDbfError);
-    dbf.CreateTable(dir / "t.dbf", 3, XyzFieldDefs());
+    CreateEmpty(dbf, dir / "t.dbf", 3);
     dbf.OpenRead(dir / "t.dbf");
     EXPECT_THROW(dbf.AppendRecord(1, 2, 3), EDbfError);
     dbf.Close();
@@ -313,7 +327,7 @@ TEST(DbfCreate, FileErrorsCarryTheFileErrorText) {
     TempDir dir;
     TDbfFile dbf;
     try {
-        dbf.CreateTable(dir / "missing/t.dbf", 3, XyzFieldDefs());
+        CreateEmpty(dbf, dir / "missing/t.dbf", 3);
         FAIL() << "no error";
     } catch (const EZielAbgelehnt& e) {
         EXPECT_EQ(e.Errno(), ENOENT);
@@ -361,7 +375,7 @@ TEST(DbfCreate, FailedCreateLeavesNoFile) {
         FileSizeLimit limit(100);
         for (const char* name : {"t.dbf", "old.dbf"}) {
             try {
-                dbf.CreateTable(dir / name, 3, XyzFieldDefs());
+                CreateEmpty(dbf, dir / name, 3);
                 FAIL() << "no error";
             } catch (const EDbfError& e) {
                 EXPECT_STREQ(e.what(), "Error while writing occurred. (Disk full?)");
@@ -374,7 +388,7 @@ TEST(DbfCreate, FailedCreateLeavesNoFile) {
 
     // Only regular files are replaced: a FIFO stays and nothing blocks.
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
-    EXPECT_THROW(dbf.CreateTable(dir / "fifo", 3, XyzFieldDefs()), EZielAbgelehnt);
+    EXPECT_THROW(CreateEmpty(dbf, dir / "fifo", 3), EZielAbgelehnt);
     struct stat st {};
     EXPECT_TRUE(::stat((dir / "fifo").c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
 }
@@ -387,7 +401,6 @@ TEST(DbfCreate, TableInASafeFileReplacesTheTargetOnlyWhenCommitted) {
     for (bool commit : {false, true}) {
         TSafeFile file(path);
         dbf.CreateTable(file, 7, XyzFieldDefs());
-        dbf.OpenShared(file);
         EXPECT_EQ(dbf.Path(), path);
         for (int i = 0; i < 2000; ++i) dbf.AppendRecord(i, i, i);
         dbf.Close();
@@ -401,12 +414,54 @@ TEST(DbfCreate, TableInASafeFileReplacesTheTargetOnlyWhenCommitted) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 }
 
+TEST(DbfCreate, ACreatedTableIsWhatReadingItBackFinds) {
+    // The table keeps the header it made instead of reading it back: its state must be the
+    // one opening the file gives, at every level and with and without a language driver.
+    TempDir dir;
+    std::vector<TDbfFieldDef> defs = XyzFieldDefs();
+    defs[1].FieldName = "hochwert_lang";
+    defs[2].Set('n', 9, 2);
+    int k = 0;
+    for (int level : {3, 4, 7})
+        for (TLanguageSettings lang : {kGerman, TLanguageSettings{1252, 0x0C0A}}) {
+            const std::string path = dir / ("t" + std::to_string(++k) + ".dbf");
+            TSafeFile file(path);
+            TDbfFile made;
+            made.Language = lang;
+            made.CreateTable(file, level, defs);
+            made.AppendRecord(1.5, 2.25, -3.125);
+            made.Close();
+            file.Commit();
+            TDbfFile read;
+            read.OpenRead(path);
+            TSafeFile again(dir / "again.dbf");
+            made.CreateTable(again, level, defs);
+            EXPECT_EQ(made.TableVersion(), read.TableVersion()) << level;
+            EXPECT_EQ(made.Path(), dir / "again.dbf");
+            EXPECT_EQ(made.RecordCount(), 0u);
+            ASSERT_EQ(made.FieldCount(), read.FieldCount());
+            for (int i = 0; i < read.FieldCount(); ++i) {
+                const TDbfFieldDef& m = made.Fields()[static_cast<size_t>(i)];
+                const TDbfFieldDef& r = read.Fields()[static_cast<size_t>(i)];
+                EXPECT_EQ(m.FieldName, r.FieldName);
+                EXPECT_EQ(m.NativeFieldType, r.NativeFieldType);
+                EXPECT_EQ(m.Size, r.Size);
+                EXPECT_EQ(m.Precision, r.Precision);
+                EXPECT_EQ(m.Offset, r.Offset);
+            }
+            read.First();
+            ASSERT_FALSE(read.AtEnd());
+            EXPECT_EQ(*read.FieldAsNumber(2), -3.13);
+            made.Close();
+        }
+}
+
 TEST(DbfCreate, FailedAppendTakesTheCountBackAndLeavesAConsistentTable) {
     TempDir dir;
     std::string path = dir / "t.dbf";
+    TSafeFile file(path);
     TDbfFile dbf;
-    dbf.CreateTable(path, 3, XyzFieldDefs());
-    dbf.OpenShared(path);
+    dbf.CreateTable(file, 3, XyzFieldDefs());
     bool failed = false;
     {
         FileSizeLimit limit(130 + 43 * 100);
@@ -420,6 +475,7 @@ TEST(DbfCreate, FailedAppendTakesTheCountBackAndLeavesAConsistentTable) {
     EXPECT_TRUE(failed);
     EXPECT_EQ(dbf.RecordCount(), 0u);  // the failed batch is not counted
     dbf.Close();
+    file.Commit();
     Bytes b = ReadBytes(path);
     EXPECT_EQ(b.size(), 130u);
     EXPECT_EQ(Get32(b, 4), 0u);

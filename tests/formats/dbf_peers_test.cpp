@@ -43,12 +43,13 @@ Rows SampleRows(int n, unsigned seed) {
 }
 
 void WriteOurs(const std::string& path, int level, const Rows& rows, TLanguageSettings lang = {1252, 0x0407}) {
+    TSafeFile file(path);
     TDbfFile dbf;
     dbf.Language = lang;
-    dbf.CreateTable(path, level, XyzFieldDefs());
-    dbf.OpenShared(path);
+    dbf.CreateTable(file, level, XyzFieldDefs());
     for (const auto& r : rows) dbf.AppendRecord(r[0], r[1], r[2]);
     dbf.Close();
+    file.Commit();
 }
 
 Rows ReadOurs(const std::string& path) {

@@ -78,8 +78,8 @@ TEST(PunktQuelle, RecordsByPhysicalNumberFieldByFieldInTheSquare) {
 
 TEST(IsDbaseFile, ChecksTheSignatureWithReadAccessOnly) {
     namespace fs = std::filesystem;
-    fs::path dir = fs::temp_directory_path() / ("tervalo_tools_" + std::to_string(::getpid()));
-    fs::create_directories(dir);
+    const dbftest::TempDir tmp;
+    const fs::path dir = tmp.Path();
     auto write = [&](const char* name, std::string bytes) {
         std::ofstream(dir / name, std::ios::binary) << bytes;
         return (dir / name).string();
@@ -96,7 +96,6 @@ TEST(IsDbaseFile, ChecksTheSignatureWithReadAccessOnly) {
     std::string ro = write("ro.dbf", std::string("\x03\x6A\x01\x01", 4));
     fs::permissions(ro, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     EXPECT_TRUE(IsDbaseFile(ro));  // read-only tables are still tables
-    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "formats/TextPoints.h"
+#include "support/Files.h"
 #include "tools/Errors.h"
 #include "tools/Tools.h"
 
@@ -21,12 +22,6 @@ namespace {
 
 class TextReaderTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("tervalo_text_reader_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     std::string Write(const std::string& bytes, const std::string& name = "f.xyz") {
         std::string p = (dir_ / name).string();
         std::ofstream(p, std::ios::binary) << bytes;
@@ -41,7 +36,8 @@ protected:
     }
     std::vector<std::string> LinesOf(const std::string& bytes) { return Lines(Write(bytes)); }
 
-    fs::path dir_;
+    tervalo::test::TempDir tmp_;
+    fs::path dir_ = tmp_.Path();
 };
 
 using V = std::vector<std::string>;

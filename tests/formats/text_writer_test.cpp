@@ -77,21 +77,19 @@ TEST(CsvLayout, SeparatorsAndRounding) {
 
 class TextWriterTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("tervalo_text_writer_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
     std::string P(const std::string& name) { return (dir_ / name).string(); }
-    fs::path dir_;
+    tervalo::test::TempDir tmp_;
+    fs::path dir_ = tmp_.Path();
 };
 
 TEST_F(TextWriterTest, CsvFileWithHeadingAndCrLf) {
-    TextPointWriter w(P("a.csv"));
+    TSafeFile file(P("a.csv"));
+    TextPointWriter w(file);
     w.WriteCsvHeading();
     w.WriteCsv(4567890.123, 5678901.234, 123.456, ',');
     w.WriteCsv(1, 2, 3, ',');
     w.Close();
+    file.Commit();
     EXPECT_EQ(ReadAll(P("a.csv")), "X;Y;Z\r\n4567890,123;5678901,234;123,456\r\n1,000;2,000;3,000\r\n");
     // Read back as a source: no line holds a blank, so no reader accepts any.
     TextLineReader r(P("a.csv"));
@@ -112,13 +110,15 @@ TEST_F(TextWriterTest, XyzRoundTripOverManyBlocks) {
     std::uniform_real_distribution<double> xs(3e6, 4e6), zs(-50, 3000);
     std::vector<std::array<double, 3>> pts(120000);
     {
-        TextPointWriter w(path);
+        TSafeFile file(path);
+        TextPointWriter w(file);
         for (auto& p : pts) {
             p = {xs(rng), xs(rng) + 2e6, zs(rng)};
             w.WriteXyz(p[0], p[1], p[2]);
         }
         w.WriteXyz(0.25, 1e16, -0.5);  // general fixed-point text in the middle of the buffer
         w.Close();
+        file.Commit();
     }
     EXPECT_EQ(fs::file_size(path), pts.size() * 37 + 46);
     TextLineReader r(path);
@@ -142,18 +142,21 @@ TEST_F(TextWriterTest, XyzRoundTripOverManyBlocks) {
 TEST_F(TextWriterTest, LongLinesAndAbandonedWriters) {
     const std::string text(3 * 1024 * 1024 + 5, 'a');
     {
-        TextPointWriter w(P("long.txt"));
+        TSafeFile file(P("long.txt"));
+        TextPointWriter w(file);
         w.WriteXyz(1, 2, 3);
         w.WriteLine(text);
         w.WriteLine("");
         w.Close();
+        file.Commit();
     }
     const std::string whole = "       1.000        2.000     3.000\r\n" + text + "\r\n\r\n";
     EXPECT_EQ(ReadAll(P("long.txt")), whole);
     {
-        TextPointWriter w(P("long.txt"));
+        TSafeFile file(P("long.txt"));
+        TextPointWriter w(file);
         w.WriteLine(text);  // more than a block reaches the temporary file
-        // no Close: an abandoned run leaves the old file as it was
+        // no Close, no Commit: an abandoned run leaves the old file as it was
     }
     EXPECT_EQ(ReadAll(P("long.txt")), whole);
     // Into a caller's file: Close only flushes, the caller decides.
@@ -170,11 +173,11 @@ TEST_F(TextWriterTest, LongLinesAndAbandonedWriters) {
 }
 
 TEST_F(TextWriterTest, CreateAndWriteFailuresAreFileErrors) {
-    EXPECT_THROW(TextPointWriter w(P("no/such/folder/x.xyz")), EZielAbgelehnt);
-    EXPECT_THROW(TextPointWriter w(dir_.string()), EZielAbgelehnt);
+    EXPECT_THROW(TSafeFile f(P("no/such/folder/x.xyz")), EZielAbgelehnt);
+    EXPECT_THROW(TSafeFile f(dir_.string()), EZielAbgelehnt);
     ASSERT_EQ(::mkfifo(P("fifo").c_str(), 0644), 0);
     try {
-        TextPointWriter w(P("fifo"));  // refused at once, never opened
+        TSafeFile f(P("fifo"));  // refused at once, never opened
         ADD_FAILURE() << "a FIFO taken as output";
     } catch (const EZielAbgelehnt& e) {
         EXPECT_EQ(std::string(e.what()), TextZielKeineDatei + P("fifo"));
@@ -191,7 +194,8 @@ TEST_F(TextWriterTest, CreateAndWriteFailuresAreFileErrors) {
     small.rlim_cur = 100000;
     ::setrlimit(RLIMIT_FSIZE, &small);
     {
-        TextPointWriter w(old);
+        TSafeFile file(old);
+        TextPointWriter w(file);
         try {
             for (int i = 0; i < 100000; ++i) w.WriteCsv(1, 2, 3, '.');
             ADD_FAILURE() << "a failed write was reported as success";

@@ -201,12 +201,13 @@ TEST(QueryBatch, ReadErrorEndsOnlyTheQueriesThatMeetIt) {
     {
         std::vector<TDbfFieldDef> felder = XyzFieldDefs();
         felder.pop_back();
+        TSafeFile file(zwei);
         TDbfFile dbf;
-        dbf.CreateTable(zwei, 4, felder);
-        dbf.OpenShared(zwei);
+        dbf.CreateTable(file, 4, felder);
         dbf.AppendRecord(500, 500, 0);
         dbf.AppendRecord(5, 5, 0);
         dbf.Close();
+        file.Commit();
     }
     AddEntry(kat, zwei, 0, 10, 0, 10);
     TBatchAbfrage batch(kat, 10, 2);

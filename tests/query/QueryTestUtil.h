@@ -39,11 +39,12 @@ inline std::string XyzText(const std::vector<P>& pts) {
 
 // A dBase table with the fields X, Y, Z written by the project's own layer.
 inline void WriteDbf(const std::string& path, const std::vector<P>& pts, int level = 4) {
+    tervalo::TSafeFile file(path);
     tervalo::TDbfFile dbf;
-    dbf.CreateTable(path, level, tervalo::XyzFieldDefs());
-    dbf.OpenShared(path);
+    dbf.CreateTable(file, level, tervalo::XyzFieldDefs());
     for (const P& p : pts) dbf.AppendRecord(p.x, p.y, p.z);
     dbf.Close();
+    file.Commit();
 }
 
 // Adds an entry; without extent the file gets a box around the whole plane.

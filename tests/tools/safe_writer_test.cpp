@@ -21,11 +21,6 @@ namespace {
 
 class SafeWriterTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/tervalo-safe-XXXXXX";
-        dir_ = mkdtemp(tmpl);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
     std::string P(const std::string& name) const { return dir_ + "/" + name; }
     static std::string Slurp(const std::string& path) { return test::ReadAll(path); }
     static void Put(const std::string& path, const std::string& text) { test::WriteAll(path, text); }
@@ -36,7 +31,8 @@ protected:
     }
     // Entries of the folder; a leftover temporary file shows as one more.
     std::size_t Entries() const { return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), {})); }
-    std::string dir_;
+    test::TempDir tmp_;
+    std::string dir_ = tmp_.Path().string();
 };
 
 // Modes, concurrent writers and full disks are tried with the programs (export CLI tests).

@@ -84,11 +84,12 @@ struct Pt {
 inline std::string WriteTable(const QTemporaryDir& dir, const std::string& name, int level,
                               const std::vector<Pt>& points) {
     const std::string path = dir.path().toStdString() + "/" + name;
+    TSafeFile file(path);
     TDbfFile dbf;
-    dbf.CreateTable(path, level, XyzFieldDefs());
-    dbf.OpenShared(path);
+    dbf.CreateTable(file, level, XyzFieldDefs());
     for (const Pt& p : points) dbf.AppendRecord(p.x, p.y, p.z);
     dbf.Close();
+    file.Commit();
     return path;
 }
 

@@ -1,13 +1,6 @@
-#include "export/PointRun.h"
-
-#include <algorithm>
-#include <cmath>
-#include <filesystem>
-#include <limits>
-#include <stdexcept>
+#include "formats/PointOutput.h"
 
 #include "formats/TextPoints.h"
-#include "tools/Errors.h"
 #include "tools/Tools.h"
 
 namespace tervalo {
@@ -33,46 +26,6 @@ std::optional<TAusgabeFormat> FormatOfExtension(const std::string& path) {
     return std::nullopt;
 }
 
-// --- duplicate memory ------------------------------------------------------------------
-
-void TDuplicateMemory::EndFile(const std::vector<TBereich>& later) {
-    if (later.empty()) {  // nothing is read any more
-        carried_ = TPunktSet();
-        file_.Clear();
-        return;
-    }
-    constexpr double inf = std::numeric_limits<double>::infinity();
-    // Only the extents that meet the remembered points at all, in a mosaic the few neighbours.
-    TBereich um{inf, -inf, inf, -inf};
-    auto umfasse = [](TBereich& b, double x, double y) {
-        b.Xmin = std::min(b.Xmin, x), b.Xmax = std::max(b.Xmax, x);
-        b.Ymin = std::min(b.Ymin, y), b.Ymax = std::max(b.Ymax, y);
-    };
-    file_.ForEach([&](double x, double y) { umfasse(um, x, y); });
-    carried_.ForEach([&](double x, double y) { umfasse(um, x, y); });
-    std::vector<TBereich> nah;
-    for (const TBereich& b : later)
-        if (b.Xmin <= um.Xmax && um.Xmin <= b.Xmax && b.Ymin <= um.Ymax && um.Ymin <= b.Ymax) nah.push_back(b);
-
-    TPunktSet weiter;
-    TBereich box{inf, -inf, inf, -inf};
-    auto behalte = [&](double x, double y) {
-        for (const TBereich& b : nah)
-            if (b.Enthaelt(x, y)) {
-                weiter.Insert(x, y);
-                umfasse(box, x, y);
-                return;
-            }
-    };
-    carried_.ForEach(behalte);
-    file_.ForEach(behalte);
-    carried_ = std::move(weiter);
-    box_ = box;
-    file_.Clear();
-}
-
-// --- output -------------------------------------------------------------------------------
-
 TPointOutput::TPointOutput() = default;
 
 TPointOutput::~TPointOutput() {
@@ -89,22 +42,24 @@ void TPointOutput::Abandon() noexcept {
     file_.reset();
 }
 
-void TPointOutput::Open(const std::string& path, const TAusgabe& format, const TRunOptions& opt,
-                        const TSchutz& schutz) {
-    text_.reset();
-    dbf_.Close();
+void TPointOutput::Open(const std::string& path, const TAusgabe& format, const TSchutz& schutz,
+                        char decimalSeparator, const std::optional<TLanguageSettings>& language) {
+    Abandon();
     file_ = std::make_unique<TSafeFile>(path, schutz);
     format_ = format.Format;
-    sep_ = opt.DecimalSeparator;
-    cancelKeeps_ = opt.CancelKeepsOutput;
-    if (format_ == TAusgabeFormat::DBase) {
-        if (opt.Language) dbf_.Language = *opt.Language;
-        dbf_.CreateTable(*file_, format.DbfLevel, XyzFieldDefs());
-        dbf_.OpenShared(*file_);
-        return;
+    sep_ = decimalSeparator;
+    try {
+        if (format_ == TAusgabeFormat::DBase) {
+            if (language) dbf_.Language = *language;
+            dbf_.CreateTable(*file_, format.DbfLevel, XyzFieldDefs());
+            return;
+        }
+        text_ = std::make_unique<TextPointWriter>(*file_);
+        if (format_ == TAusgabeFormat::Csv) text_->WriteCsvHeading();
+    } catch (...) {
+        Abandon();  // half made: not open
+        throw;
     }
-    text_ = std::make_unique<TextPointWriter>(*file_);
-    if (format_ == TAusgabeFormat::Csv) text_->WriteCsvHeading();
 }
 
 void TPointOutput::Write(double x, double y, double z) {
@@ -128,7 +83,7 @@ void TPointOutput::Rollback(uint64_t mark) {
 
 bool TPointOutput::Close(const TRunEnd& end) {
     if (!file_) return false;
-    const bool keep = !end.Cancelled || cancelKeeps_;
+    const bool keep = !end.Cancelled || end.CancelKeepsOutput;
     const bool replace = !end.Error;
     if (!keep || (!replace && file_->TargetExisted())) {
         Abandon();

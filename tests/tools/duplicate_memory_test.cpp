@@ -8,7 +8,7 @@
 #include <set>
 #include <vector>
 
-#include "export/PointRun.h"
+#include "tools/DuplicateMemory.h"
 #include "tools/PunktSet.h"
 
 namespace tervalo {

@@ -1,0 +1,56 @@
+#pragma once
+// The memory of the X/Y positions a run has written, to leave out repeated points.
+#include <cstddef>
+#include <vector>
+
+#include "tools/PunktSet.h"
+
+namespace tervalo {
+
+// A rectangle of positions, bounds included.
+struct TBereich {
+    double Xmin = 0, Xmax = 0, Ymin = 0, Ymax = 0;
+    bool Enthaelt(double x, double y) const { return Xmin <= x && x <= Xmax && Ymin <= y && y <= Ymax; }
+};
+
+// Remembers the X/Y positions written and answers whether a point repeats one of them (exact
+// double equality; Z plays no part). A run reads its files one after another; memory is
+// bounded by what can still repeat: every point of the file being read (a file may repeat
+// itself), and of the earlier files only the points that a later file can hold, that is the
+// points inside a later file's extent. EndFile hands those on; the conversion reads one file
+// and never ends it.
+class TDuplicateMemory {
+public:
+    TDuplicateMemory() = default;
+    TDuplicateMemory(const TDuplicateMemory&) = delete;
+    TDuplicateMemory& operator=(const TDuplicateMemory&) = delete;
+
+    // False when (x, y) repeats a remembered point; otherwise true, and the point is
+    // remembered as one of the current file. A NaN position repeats nothing.
+    bool Insert(double x, double y) {
+        if (InBox(x, y) && carried_.Contains(x, y)) return false;
+        return file_.Insert(x, y);
+    }
+    bool Contains(double x, double y) const {
+        return file_.Contains(x, y) || (InBox(x, y) && carried_.Contains(x, y));
+    }
+    // Announces a point that Insert will soon be asked about.
+    void Prefetch(double x, double y) const { file_.Prefetch(x, y); }
+    // The current file ended: of its points and of those carried so far, only the ones inside
+    // one of `later` (the extents of the files still to be read) are kept.
+    void EndFile(const std::vector<TBereich>& later);
+    // Forgets the current file's points, as if it had not been read.
+    void DropFile() { file_.Clear(); }
+
+    std::size_t FilePoints() const { return file_.Size(); }
+    std::size_t CarriedPoints() const { return carried_.Size(); }
+
+private:
+    TPunktSet file_;
+    TPunktSet carried_;
+    // Bounding box of the carried points: a point outside it spares the second look-up.
+    TBereich box_;
+    bool InBox(double x, double y) const { return carried_.Size() > 0 && box_.Enthaelt(x, y); }
+};
+
+}  // namespace tervalo
