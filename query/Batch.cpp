@@ -14,7 +14,7 @@
 #include <utility>
 
 #include "formats/GzipStrom.h"
-#include "query/AbfrageZeile.h"
+#include "formats/PunktQuelle.h"
 #include "tools/Errors.h"
 #include "tools/GrosseSeiten.h"
 #include "tools/PunktSet.h"
