@@ -1,5 +1,4 @@
 // tervalo-cli scan DATEI...: the extent scan of the file list for each file.
-#include <charconv>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -14,16 +13,9 @@ namespace tervalo::cli {
 
 namespace {
 
-// "%10.2f" with the user's decimal separator, as the file list shows it.
-std::string Number(double v, char sep) {
-    char buf[64];
-    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 2);
-    std::string s(buf, r.ptr);
-    for (char& c : s)
-        if (c == '.') c = sep;
-    if (s.size() < 10) s.insert(0, 10 - s.size(), ' ');
-    return s;
-}
+// "%10.2f" with the user's decimal separator, rounded as the file list shows the extent and
+// the configuration stores it.
+std::string Number(double v, char sep) { return FixedText(v, 10, 2, sep); }
 
 void PrintText(const std::string& path, const TExtremwerte& e, char sep) {
     // Without a point the start values would read as an extent.

@@ -46,9 +46,9 @@ const char* FormatName(TAusgabeFormat f) {
 
 // A number as the user reads it: shortest form, or `decimals` fixed, with the locale's separator.
 std::string ZahlText(double v, int decimals = -1) {
+    if (decimals >= 0) return FixedText(v, 0, decimals, DecimalSeparator(), TRundung::Printf);
     char buf[64];
-    const auto r = decimals < 0 ? std::to_chars(buf, buf + sizeof buf, v)
-                                : std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
     std::string s(buf, r.ptr);
     for (char& c : s)
         if (c == '.') c = DecimalSeparator();
@@ -124,6 +124,9 @@ char ThousandsSeparator() {
 }
 
 std::optional<double> ArgumentZahl(std::string_view t) {
+    double v = 0;
+    // The plain form, as the batch's input lines hold it, without a copy.
+    if (dezimal::LiesSchlicht(t.data(), t.data() + t.size(), v, ',')) return v;
     std::string s;
     std::size_t separators = 0;
     for (char c : t) {
@@ -140,7 +143,6 @@ std::optional<double> ArgumentZahl(std::string_view t) {
         from = 1;
         if (s.size() == 1 || s[1] == '-' || s[1] == '+') return std::nullopt;
     }
-    double v = 0;
     const char* end = s.data() + s.size();
     const auto r = std::from_chars(s.data() + from, end, v, std::chars_format::general);
     if (r.ec != std::errc() || r.ptr != end || !std::isfinite(v)) return std::nullopt;

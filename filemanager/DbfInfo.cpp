@@ -1,6 +1,5 @@
 #include "filemanager/DbfInfo.h"
 
-#include <cstdio>
 
 #include "formats/DbfFile.h"
 #include "tools/Tools.h"
@@ -9,14 +8,9 @@ namespace tervalo {
 
 namespace {
 
+// "%10.2f": this window has always rounded as printf does.
 std::string Extent(const char* label, double v, char sep) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%10.2f", v);
-    std::string t = buf;
-    if (sep != '.')
-        for (char& c : t)
-            if (c == '.') c = sep;
-    return std::string(label) + t;
+    return std::string(label) + FixedText(v, 10, 2, sep, TRundung::Printf);
 }
 
 }  // namespace

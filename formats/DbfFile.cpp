@@ -86,6 +86,8 @@ bool FileExists(const std::string& p) {
 // Parses the trimmed text of a numeric field. Grammar: [sign] digits [. digits] [e [sign] digits],
 // at least one mantissa digit; anything else reads as 0.
 double ParseNumber(const char* p, const char* end) {
+    double v = 0.0;
+    if (dezimal::LiesSchlicht(p, end, v)) return v;
     const char* s = p;
     if (s < end && (*s == '+' || *s == '-')) ++s;
     const char* mant = s;
@@ -104,7 +106,6 @@ double ParseNumber(const char* p, const char* end) {
         if (s == e) return 0.0;
     }
     if (s != end) return 0.0;
-    double v = 0.0;
     // from_chars takes no '+'; the sign is applied here instead.
     auto r = std::from_chars(mant, end, v);
     if (r.ec != std::errc{} || r.ptr != end) return 0.0;

@@ -51,6 +51,12 @@ struct TAusdehnungsZeilenRegel {  // the extent line reader
         return ReadExtentLine(line, x, y) ? TBefund::Punkt : TBefund::Abgelehnt;
     }
 };
+struct TAbfrageZeilenRegel {  // the height query's lenient line reader
+    static constexpr int Felder = 3;
+    static TBefund Lies(std::string_view line, double& x, double& y, double& z) {
+        return ParseQueryLine(line, x, y, z) ? TBefund::Punkt : TBefund::Abgelehnt;
+    }
+};
 
 // The capture square of the height query, bounds included.
 struct TQuadrat {

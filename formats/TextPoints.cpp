@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <charconv>
-#include <cmath>
 #include <cstring>
 
 #include "tools/Errors.h"
@@ -21,10 +19,6 @@
 namespace tervalo {
 
 namespace {
-
-constexpr double kPow10d[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                 1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 inline bool IsWhite(char c) { return static_cast<unsigned char>(c) <= 32; }
 
@@ -39,8 +33,8 @@ inline bool IsNumberChar(char c) {
 }
 
 // NumberChars followed by the decimal conversion; true when the conversion succeeds.
-// The common shapes are converted in place; anything unusual goes through the Tools
-// functions themselves, so both paths accept exactly the same texts.
+// The plain form is converted in place; anything unusual goes through the Tools functions
+// themselves, so both paths accept exactly the same texts.
 bool FilteredNumber(std::string_view text, double& value) {
     std::array<char, 96> buf;
     std::string_view kept = text;
@@ -58,42 +52,8 @@ bool FilteredNumber(std::string_view text, double& value) {
         }
         kept = std::string_view(buf.data(), n);
     }
-    const char* p = kept.data();
-    const char* end = p + kept.size();
-    bool negative = false;
-    if (p < end && (*p == '+' || *p == '-')) {
-        negative = *p == '-';
-        ++p;
-    }
-    const char* digitsStart = p;
-    // One pass checks the shape and gathers the digits: [digits][.digits], nothing else.
-    uint64_t m = 0;
-    int digits = 0;
-    int fraction = 0;
-    bool point = false;
-    for (const char* q = p; q < end; ++q) {
-        const char c = *q;
-        if (c >= '0' && c <= '9') {
-            m = m * 10 + static_cast<uint64_t>(c - '0');  // wraps only beyond 19 digits
-            ++digits;
-            fraction += point;
-        } else if (c == '.' && !point) {
-            point = true;
-        } else {
-            return false;  // a comma, a second point or a sign inside the number
-        }
-    }
-    if (digits == 0) return ValDouble(kept, value) == 0;
-    double v = 0.0;
-    if (digits <= 19 && m <= (uint64_t{1} << 53) && fraction <= 22) {
-        // Both operands are exact doubles, so the one division rounds correctly.
-        v = static_cast<double>(m) / kPow10d[fraction];
-    } else {
-        auto r = std::from_chars(digitsStart, end, v, std::chars_format::fixed);
-        if (r.ec != std::errc() || r.ptr != end) return ValDouble(kept, value) == 0;
-    }
-    value = negative ? -v : v;
-    return true;
+    if (dezimal::LiesSchlicht(kept.data(), kept.data() + kept.size(), value)) return true;
+    return ValDouble(kept, value) == 0;
 }
 
 inline std::size_t FindBlank(std::string_view s) {
@@ -144,6 +104,46 @@ bool ReadExtentLine(std::string_view line, double& x, double& y) {
     bool yOk = false;
     std::string_view rest;
     return ZweiSpalten(SkipWhite(line), x, y, yOk, rest) && yOk;
+}
+
+namespace {
+
+// One column of the query's rule: cleaned (CleanNumber with exponents) and converted; true
+// when the conversion succeeds. The plain form, "," as point included, is what the cleaner
+// keeps as it is, so it is converted in place.
+bool AbfrageSpalte(std::string_view text, double& v) {
+    if (dezimal::LiesSchlicht(text.data(), text.data() + text.size(), v, ',')) return true;
+    return ValDouble(CleanNumber(text, true), v) == 0;
+}
+
+}  // namespace
+
+bool ParseQueryLine(std::string_view line, double& x, double& y, double& z) {
+    x = 0.0;
+    y = 0.0;
+    z = 0.0;
+    std::size_t i = 0;
+    const std::size_t n = line.size();
+    while (i < n && IsWhite(line[i])) ++i;
+    std::size_t blank = line.find(' ', i);
+    if (blank == std::string_view::npos) return false;
+    const bool xOk = AbfrageSpalte(line.substr(i, blank - i), x);
+    i = blank + 1;
+    while (i < n && IsWhite(line[i])) ++i;
+    blank = line.find(' ', i);
+    if (blank != std::string_view::npos && xOk) {
+        AbfrageSpalte(line.substr(i, blank - i), y);
+        i = blank + 1;
+    }
+    // The rest is Z; the cleaner drops blanks, so further columns join it.
+    const std::string_view rest = line.substr(i);
+    std::size_t a = 0, b = rest.size();
+    while (a < b && IsWhite(rest[a])) ++a;
+    while (b > a && IsWhite(rest[b - 1])) --b;
+    if (dezimal::LiesSchlicht(rest.data() + a, rest.data() + b, z, ',')) return true;
+    const std::string zText = CleanNumber(rest, true);
+    if (!zText.empty()) ValDouble(zText, z);
+    return true;
 }
 
 // --- byte source and line reader ----------------------------------------------------

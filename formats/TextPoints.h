@@ -1,5 +1,5 @@
 #pragma once
-// XYZ and CSV text point files: block line reader, line readers, line writers.
+// XYZ and CSV text point files: block line reader, the three line readers, line writers.
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -101,6 +101,12 @@ inline std::string_view TrimLeading(std::string_view s) {
 bool ReadPointLine(std::string_view line, double& x, double& y, double& z);
 // Extent line reader: the line as read.
 bool ReadExtentLine(std::string_view line, double& x, double& y);
+// The height query's line reader, lenient: leading codes <= 32 are passed over, X and Y end at
+// a blank, the rest is Z (further columns join it); each column is cleaned (digits, signs,
+// exponents; "," and "." as point) and converted. False when the line yields no point (no
+// blank after its first column); otherwise x, y, z hold what was read (0 for what was not
+// read, a failed conversion's value otherwise).
+bool ParseQueryLine(std::string_view line, double& x, double& y, double& z);
 
 // Buffered text output into the caller's safe file; every line ends with CR LF. Close
 // flushes; the caller then commits the file, or drops it. Write errors throw EInOutError

@@ -19,7 +19,6 @@
 #include "FuzzInput.h"
 #include "formats/GzipStrom.h"
 #include "formats/PunktQuelle.h"
-#include "query/AbfrageZeile.h"
 
 namespace {
 

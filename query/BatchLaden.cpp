@@ -5,7 +5,7 @@
 #include <exception>
 
 #include "formats/GzipStrom.h"
-#include "query/AbfrageZeile.h"
+#include "formats/PunktQuelle.h"
 #include "tools/Errors.h"
 
 namespace tervalo {

@@ -1,82 +1,14 @@
 #include "query/Query.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 
 #include "formats/GzipStrom.h"
-#include "query/AbfrageZeile.h"
+#include "formats/PunktQuelle.h"
 #include "tools/Errors.h"
 #include "tools/PunktSet.h"
 
 namespace tervalo {
-
-// --- line parsing -----------------------------------------------------------------------------
-
-namespace {
-
-inline bool IstWeiss(char c) { return static_cast<unsigned char>(c) <= 32; }
-inline bool IstZiffer(char c) { return static_cast<unsigned char>(c - '0') < 10; }
-
-// The plain form [-]digits[(.|,)digits]: the cleaner keeps it as it is (a comma becoming a
-// point) and the decimal conversion accepts it, so from_chars gives the same value.
-bool SchnellWert(const char* p, const char* e, double& v) {
-    const std::ptrdiff_t n = e - p;
-    if (n <= 0 || n > 40) return false;
-    char buf[48];
-    const char* q = p;
-    char* o = buf;
-    if (*q == '-') *o++ = *q++;
-    const char* ziffernAnfang = q;
-    while (q < e && IstZiffer(*q)) *o++ = *q++;
-    if (q == ziffernAnfang) return false;
-    if (q < e && (*q == '.' || *q == ',')) {
-        *o++ = '.';
-        ++q;
-        const char* bruch = q;
-        while (q < e && IstZiffer(*q)) *o++ = *q++;
-        if (q == bruch) return false;  // "5." is rare; the exact way handles it
-    }
-    if (q != e) return false;
-    auto r = std::from_chars(buf, o, v);
-    return r.ec == std::errc() && r.ptr == o;
-}
-
-// Cleans and converts one column; returns whether the conversion succeeded.
-bool Spalte(std::string_view text, double& v) {
-    if (SchnellWert(text.data(), text.data() + text.size(), v)) return true;
-    return ValDouble(CleanNumber(text, true), v) == 0;
-}
-
-}  // namespace
-
-bool ParseQueryLine(std::string_view line, double& x, double& y, double& z) {
-    x = 0.0;
-    y = 0.0;
-    z = 0.0;
-    std::size_t i = 0;
-    const std::size_t n = line.size();
-    while (i < n && IstWeiss(line[i])) ++i;
-    std::size_t blank = line.find(' ', i);
-    if (blank == std::string_view::npos) return false;
-    const bool xOk = Spalte(line.substr(i, blank - i), x);
-    i = blank + 1;
-    while (i < n && IstWeiss(line[i])) ++i;
-    blank = line.find(' ', i);
-    if (blank != std::string_view::npos && xOk) {
-        Spalte(line.substr(i, blank - i), y);
-        i = blank + 1;
-    }
-    // The rest is Z; the cleaner drops blanks, so further columns join it.
-    const std::string_view rest = line.substr(i);
-    std::size_t a = 0, b = rest.size();
-    while (a < b && IstWeiss(rest[a])) ++a;
-    while (b > a && IstWeiss(rest[b - 1])) --b;
-    if (SchnellWert(rest.data() + a, rest.data() + b, z)) return true;
-    const std::string zText = CleanNumber(rest, true);
-    if (!zText.empty()) ValDouble(zText, z);
-    return true;
-}
 
 // --- computation --------------------------------------------------------------------------------
 
@@ -118,20 +50,10 @@ void Berechne(TPunktSpeicher& s, double x, double y, double potenz, TBerechnung&
 
 // --- texts ---------------------------------------------------------------------------------------
 
-namespace {
-std::string MitTrenner(std::string t, char trenner) {
-    for (char& c : t)
-        if (c == '.') c = trenner;
-    return t;
-}
-}  // namespace
-
-std::string FormatErgebnis(double v, char dezimaltrenner) {
-    return MitTrenner(FixedText(v, 0, 2), dezimaltrenner);
-}
+std::string FormatErgebnis(double v, char dezimaltrenner) { return FixedText(v, 0, 2, dezimaltrenner); }
 
 std::string FormatZelle(double v, int breite, char dezimaltrenner) {
-    return MitTrenner(FixedText(v, breite, 2), dezimaltrenner);
+    return FixedText(v, breite, 2, dezimaltrenner);
 }
 
 namespace {

@@ -169,11 +169,6 @@ inline int32_t Zaehle(int32_t& n) {
     return n;
 }
 
-// Parses one line of a text point file the way the query does. Returns false when the line
-// yields no point (no blank after its first column); otherwise x, y, z hold what was read
-// (0 for what was not read, a failed conversion's value otherwise).
-bool ParseQueryLine(std::string_view line, double& x, double& y, double& z);
-
 // The Shepard radius sqrt(50) m, rounded to double.
 inline constexpr double ShepardRadius = 7.0710678118654752440;
 
@@ -243,7 +238,8 @@ TShepard ShepardHoehe(Punkte&& punkte, double potenz) {
 // Fills R[1..Anzahl] and computes nearest point, Shepard height and ranking. Anzahl may be 0.
 void Berechne(TPunktSpeicher& s, double x, double y, double potenz, TBerechnung& out);
 
-// "0.00" pattern with the given decimal separator (result labels).
+// "0.00" pattern with the given decimal separator (result labels). Labels and cells round as
+// FixedText does by default (halves away from zero).
 std::string FormatErgebnis(double v, char dezimaltrenner);
 // Grid cell: two decimals, right-aligned to at least `breite` characters ("%10.2f", "%7.2f",
 // "%6.2f"), with the given decimal separator.

@@ -1,10 +1,12 @@
 #pragma once
-// Decimal texts of doubles. Every number text the program writes (fixed-point texts, XYZ and
-// CSV lines, dBase numeric fields) rounds from one expansion: the first 18 significant digits
-// of the binary value, correctly rounded (halves to even, as the C library prints them), then
-// rounded once more, halves away from zero, to what the text shows. The layouts themselves
+// Decimal texts of doubles, both ways. Every number text the program writes (fixed-point texts,
+// XYZ and CSV lines, dBase numeric fields) rounds from one expansion: the first 18 significant
+// digits of the binary value, correctly rounded (halves to even, as the C library prints them),
+// then rounded once more, halves away from zero, to what the text shows. The layouts themselves
 // stay with their formats; this header gives them the digits and the pieces to place them.
-// The small functions are inline: the point writers call them for every value.
+// Reading: the plain form every number column mostly holds, converted in place; each reader's
+// own rule (Tools' ValDouble behind it) takes what this does not.
+// The small functions are inline: the point readers and writers call them for every value.
 #include <bit>
 #include <cmath>
 #include <cstddef>
@@ -36,6 +38,47 @@ inline constexpr uint64_t kPow10[20] = {1ull,
                                         100000000000000000ull,
                                         1000000000000000000ull,
                                         10000000000000000000ull};
+
+inline constexpr double kPow10d[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// --- reading -------------------------------------------------------------------------------
+
+// LiesSchlicht's way for many digits: the library's correctly rounded conversion of the
+// unsigned text [p, e) (`komma` read as the point). False beyond the double's range.
+bool LiesSchlichtLang(const char* p, const char* e, bool minus, char komma, double& v);
+
+// The plain form [+|-]digits[P digits] with at least one digit, P being "." or `komma`: true
+// and the correctly rounded value. False, `v` untouched, for any other text and for a plain
+// text whose value lies beyond the double's range: every reader's own rule accepts the plain
+// form with this very value and decides the rest itself.
+[[gnu::always_inline]] inline bool LiesSchlicht(const char* p, const char* e, double& v, char komma = '.') {
+    bool minus = false;
+    if (p < e && (*p == '+' || *p == '-')) {
+        minus = *p == '-';
+        ++p;
+    }
+    const char* q = p;
+    uint64_t m = 0;  // wraps only beyond 19 digits, which go the long way
+    while (q < e && static_cast<unsigned char>(*q - '0') < 10) m = m * 10 + static_cast<unsigned>(*q++ - '0');
+    std::ptrdiff_t ziffern = q - p;
+    std::ptrdiff_t bruch = 0;
+    if (q < e && (*q == '.' || *q == komma)) {
+        const char* b = ++q;
+        while (q < e && static_cast<unsigned char>(*q - '0') < 10) m = m * 10 + static_cast<unsigned>(*q++ - '0');
+        bruch = q - b;
+        ziffern += bruch;
+    }
+    if (q != e || ziffern == 0) return false;
+    if (ziffern > 19 || m > (uint64_t{1} << 53) || bruch > 22) return LiesSchlichtLang(p, e, minus, komma, v);
+    // Both operands are exact doubles, so the one division rounds correctly.
+    const double a = static_cast<double>(m) / kPow10d[bruch];
+    v = minus ? -a : a;
+    return true;
+}
+
+// --- writing -------------------------------------------------------------------------------
 
 // |v| = Digits · 10^Exp10 with 10^17 <= Digits < 10^18; zero is {0, -18} (no digit before
 // the point).
@@ -181,11 +224,23 @@ inline char* WriteFixed(char* out, double v, int w, int d) {
 
 }  // namespace dezimal
 
-// Fixed-point text: rounded to d decimals (halves away from zero, on the 18-significant-digit
-// decimal expansion), "." as point, right-aligned in w characters, never cut.
-// Non-finite values give "NAN", "INF" or "-INF"; a value that rounds to zero carries no "-".
-std::string FixedText(double v, int w, int d);
+// How a fixed-point text rounds; each column keeps the rule it has always shown.
+enum class TRundung {
+    // Halves away from zero on the 18-significant-digit decimal expansion (0.125 -> 0.13):
+    // the configuration, the text files, the file list, the result labels and grid, `scan`.
+    WegVonNull,
+    // C's printf "%.*f": the exact binary value, halves to even (0.125 -> 0.12); "-0.00",
+    // "nan" and "inf" as it writes them: the dBase information window, the command line's
+    // range messages.
+    Printf,
+};
+
+// Fixed-point text: rounded to d decimals, `punkt` as point, no grouping, right-aligned in w
+// characters, never cut. With WegVonNull, non-finite values give "NAN", "INF" or "-INF" and a
+// value that rounds to zero carries no "-".
+std::string FixedText(double v, int w, int d, char punkt = '.', TRundung rundung = TRundung::WegVonNull);
 // The same text appended to `out` (no temporary string; for writers of many values).
-void AppendFixedText(std::string& out, double v, int w, int d);
+void AppendFixedText(std::string& out, double v, int w, int d, char punkt = '.',
+                     TRundung rundung = TRundung::WegVonNull);
 
 }  // namespace tervalo

@@ -61,12 +61,7 @@ QStringList NameFilters(const char* filter) {
 
 // An extent as the configuration file stores it, with the user's decimal separator: the
 // value shown is the value OK keeps.
-std::string ExtentText(double v) {
-    std::string t = FixedText(v, 10, 2);
-    const char sep = UserDecimalSeparator();
-    if (sep != '.') std::replace(t.begin(), t.end(), '.', sep);
-    return t;
-}
+std::string ExtentText(double v) { return FixedText(v, 10, 2, UserDecimalSeparator()); }
 
 bool SameFileOnDisk(const std::string& a, const std::string& b) {
     std::error_code ec;

@@ -82,4 +82,17 @@ TEST_F(ScanCliTest, TextOutputAndErrors) {
                          "\nE/A-Fehler 5: /proc/self/mem\n");
 }
 
+TEST_F(ScanCliTest, TextRoundsHalvesAsTheFileListAndTheConfiguration) {
+    // Binary halves: printf would round .125 and .625 to even (.12, .62); the file list shows
+    // and the configuration stores .13 and .63, and so does scan.
+    std::ofstream(P("halb.xyz"), std::ios::binary) << "3566000.125 5936000.625 1\r\n3566010.375 5935999.875 2\r\n";
+    const tervalo::test::ShellResult r = tervalo::test::Shell(
+        "LC_ALL=C " + std::string(TERVALO_BIN_DIR) + "/tervalo-cli scan " + P("halb.xyz") + " 2>/dev/null",
+        tervalo::test::TStderr::Passed);
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_NE(r.out.find("  Xmin: 3566000.13   Xmax: 3566010.38\n  Ymin: 5935999.88   Ymax: 5936000.63\n"),
+              std::string::npos)
+        << r.out;
+}
+
 }  // namespace

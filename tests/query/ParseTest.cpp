@@ -6,7 +6,7 @@
 
 #include "formats/QuadratTest.h"
 #include "formats/TextPoints.h"
-#include "query/AbfrageZeile.h"
+#include "formats/PunktQuelle.h"
 #include "query/Batch.h"
 #include "query/Query.h"
 #include "QueryTestUtil.h"

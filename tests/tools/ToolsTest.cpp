@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 #include <algorithm>
@@ -201,6 +202,28 @@ TEST(FixedText, AlignsRightAndNeverCuts) {
     std::string out = "x";
     AppendFixedText(out, 1.25, 6, 1);
     EXPECT_EQ(out, "x   1.3");
+}
+
+TEST(FixedText, SeparatorAndThePrintfRule) {
+    EXPECT_EQ(FixedText(-3.25, 10, 2, ','), "     -3,25");
+    EXPECT_EQ(FixedText(0.125, 0, 2, ','), "0,13");
+    // printf's rule keeps its halves to even on the binary value, its "-0.00" and its words.
+    EXPECT_EQ(FixedText(0.125, 0, 2, '.', TRundung::Printf), "0.12");
+    EXPECT_EQ(FixedText(0.135, 6, 2, ',', TRundung::Printf), "  0,14");  // 0.135000000000000008...
+    EXPECT_EQ(FixedText(-0.001, 0, 2, '.', TRundung::Printf), "-0.00");
+    EXPECT_EQ(FixedText(INFINITY, 5, 2, '.', TRundung::Printf), "  inf");
+    // Never cut, however long: 1e300 has 301 digits before the point.
+    EXPECT_EQ(FixedText(1e300, 10, 2, '.', TRundung::Printf).size(), 304u);
+    std::mt19937_64 rng(9);
+    for (int i = 0; i < 5000; ++i) {
+        uint64_t bits = rng();
+        double v;
+        std::memcpy(&v, &bits, sizeof v);
+        if (std::isnan(v) || std::fabs(v) > 1e40) continue;
+        char buf[128];
+        std::snprintf(buf, sizeof buf, "%10.*f", i % 4, v);
+        ASSERT_EQ(FixedText(v, 10, i % 4, '.', TRundung::Printf), buf) << std::hexfloat << v;
+    }
 }
 
 TEST(FixedText, AgreesWithPrintfOnOrdinaryValues) {

@@ -1,10 +1,12 @@
 // The decimal engine's pieces: the 18-digit expansion against the C library, rounding, placing.
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -84,6 +86,43 @@ TEST(Dezimal, RoundsHalvesAwayAndPlacesThePoint) {
     char buf[kFixedRoom];
     EXPECT_EQ(std::string(buf, WriteFixed(buf, -0.0004, 9, 3)), "    0.000");
     EXPECT_EQ(std::string(buf, WriteFixed(buf, -999999999999999.875, 0, 0)), "-1000000000000000");  // the widest
+}
+
+// The plain form: what it takes, what it leaves to the readers' own rules, and its values
+// against the library's correctly rounded conversion, on both of its ways.
+TEST(Dezimal, ReadsThePlainFormCorrectlyRounded) {
+    auto lies = [](std::string_view t, char komma = '.') -> std::optional<double> {
+        double v = 12345.0;
+        if (LiesSchlicht(t.data(), t.data() + t.size(), v, komma)) return v;
+        EXPECT_EQ(v, 12345.0) << t;  // untouched
+        return std::nullopt;
+    };
+    EXPECT_EQ(lies("3566000.125"), 3566000.125);
+    EXPECT_EQ(lies("+5."), 5.0);
+    EXPECT_EQ(lies("-.5"), -0.5);
+    EXPECT_TRUE(std::signbit(*lies("-0")));
+    EXPECT_EQ(lies("1,5"), std::nullopt);
+    EXPECT_EQ(lies("1,5", ','), 1.5);
+    EXPECT_EQ(lies("1.5", ','), 1.5);
+    for (const char* t : {"", "-", "+", ".", "-.", "1.2.3", "1,5.2", "+-1", "1e5", " 1", "1 ", "0x10", "inf"})
+        EXPECT_EQ(lies(t, ','), std::nullopt) << t;
+    // Beyond the double's range the readers decide (ValDouble: infinity or zero).
+    EXPECT_EQ(lies("1" + std::string(400, '0')), std::nullopt);
+    EXPECT_EQ(lies("0." + std::string(400, '0') + "1"), std::nullopt);
+
+    std::mt19937_64 rng(5);
+    for (int i = 0; i < 200000; ++i) {
+        // Up to 30 digits, so both the division and the library's way are taken, halves included.
+        std::string t = std::to_string(rng() % 100000000000ull);
+        if (i % 3 == 0) t += std::to_string(rng());
+        const std::size_t at = rng() % (t.size() + 1);
+        t.insert(at, 1, '.');
+        double want = 0;
+        std::from_chars(t.data(), t.data() + t.size(), want);
+        const std::optional<double> got = lies(t);
+        ASSERT_TRUE(got) << t;
+        ASSERT_EQ(*got, want) << t;
+    }
 }
 
 }  // namespace
