@@ -121,12 +121,22 @@ public:
         return n;
     }
 
-    // Calls fn(x, y, z, position in the file) for every point inside the box, row by row.
+    // A point met in a square: its position, and on asking its height and its place in the
+    // file (most points met are passed over by their position alone).
+    struct TTreffer {
+        double x, y;
+        const TPunktKachel* k;
+        std::size_t t;
+        double Z() const { return k->z_[t]; }
+        uint32_t Position() const { return k->idx_[t]; }
+    };
+
+    // Calls fn(TTreffer) for every point inside the box, row by row.
     template <class Fn>
     void ForEachIn(const TBox& q, Fn&& fn) const {
         ForEachRun(q, [&](std::size_t b, std::size_t e, bool innen) {
             for (std::size_t t = b; t < e; ++t)
-                if (innen || (q.ymin <= y_[t] && y_[t] <= q.ymax)) fn(x_[t], y_[t], z_[t], idx_[t]);
+                if (innen || (q.ymin <= y_[t] && y_[t] <= q.ymax)) fn(TTreffer{x_[t], y_[t], this, t});
         });
     }
 
