@@ -69,7 +69,7 @@ TBatchAbfrage::TBatchAbfrage(const TDateien& kat, double fangbreite, double pote
     a.kat = kat;
     a.d = fangbreite;
     m.potenz = potenz;
-    a.eintraege = std::min<int>(kat.Anzahl, MaxDateien);
+    a.eintraege = kat.Eintraege();
     a.eintrag.assign(static_cast<std::size_t>(a.eintraege) + 1, nullptr);
     for (int i = 1; i <= a.eintraege; ++i)
         a.eintrag[static_cast<std::size_t>(i)] = &m.cache.File(kat.Datei[static_cast<std::size_t>(i)]);

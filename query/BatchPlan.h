@@ -32,7 +32,9 @@ struct TAuswahl {
             if (!fn(i, *eintrag[ix])) return;
         }
     }
-    // The entries a query at (x, y) may select (all whose box its square touches).
+    // The entries a query at (x, y) may select (all whose box its square touches), as 8-bit
+    // entry numbers.
+    static_assert(MaxDateien <= UINT8_MAX);
     void Touched(double x, double y, std::vector<uint8_t>& out) const {
         Select(x, y, [&](int i, const TBatchDatei&) {
             out.push_back(static_cast<uint8_t>(i));
