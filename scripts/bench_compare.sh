@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Old code against new code in one run: builds tervalo-bench of two revisions (Release, in git
 # worktrees outside the repository) and runs every benchmark of both alternately, REPS
-# repetitions each, then prints the medians side by side with the ratio new/old.
+# repetitions each, then prints the medians side by side with the ratio new/old and the spread.
 # Usage: scripts/bench_compare.sh OLD_REV [NEW_REV] [REPS] [FILTER]
 # Tiles come from $TERVALO_BENCH_DIR (default /tmp/tervalo-bench-cache), made on first use.
 set -euo pipefail
@@ -58,15 +58,23 @@ for f in glob.glob(os.path.join(work, "*.json")):
             continue
         times.setdefault(b["name"], {}).setdefault(which, []).append(b["real_time"])
         units[b["name"]] = b.get("time_unit", "")
-print(f"{'benchmark':48} {'old':>10} {'new':>10} {'unit':>4} {'new/old':>8}")
-worst = 0.0
+# Spread: the range of a side's runs over its median, the larger of the two sides. A change
+# counts as worse when new/old exceeds 1 + max(10 %, twice the spread).
+def spread(v):
+    m = statistics.median(v)
+    return (max(v) - min(v)) / m if m else 0.0
+print(f"{'benchmark':48} {'old':>10} {'new':>10} {'unit':>4} {'new/old':>8} {'spread':>7}  verdict")
+worse = 0
 for name in sorted(times):
     t = times[name]
     if "old" not in t or "new" not in t:
         continue
     o, n = statistics.median(t["old"]), statistics.median(t["new"])
-    worst = max(worst, n / o)
-    print(f"{name:48} {o:10.2f} {n:10.2f} {units[name]:>4} {n / o:8.3f}")
+    sp = max(spread(t["old"]), spread(t["new"]))
+    limit = 1 + max(0.10, 2 * sp)
+    verdict = "WORSE" if n / o > limit else "ok"
+    worse += verdict == "WORSE"
+    print(f"{name:48} {o:10.2f} {n:10.2f} {units[name]:>4} {n / o:8.3f} {sp:7.3f}  {verdict}")
 print(f"medians of {min(len(v) for t in times.values() for v in t.values())} runs each; "
-      f"largest new/old {worst:.3f} (above 1.10 = more than 10 % slower)")
+      f"{worse} benchmark(s) worse than max(10 %, 2 x spread)")
 PY
