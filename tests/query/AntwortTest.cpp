@@ -22,7 +22,8 @@ TEST(Antwort, WindowTextsFollowTheValues) {
     a.Rangliste = {{1003, 1000, 100, 3}, {996.5, 1000, -50, 3.5}};
     // Not computed (nothing found, or an error ended the run): the start texts, whatever is set.
     TFensterTexte t = FensterTexte(a, ',');
-    EXPECT_EQ(t.LB_nextPointR + t.LB_nextPointZ + t.LB_ExtrapolnPoints + t.LB_ExtrapolPointZ, "-------------------");
+    EXPECT_EQ(t.LB_nextPointR + "|" + t.LB_nextPointZ + "|" + t.LB_ExtrapolnPoints + "|" + t.LB_ExtrapolPointZ,
+              "-----|-----|--|-----");
     EXPECT_EQ(t.Grid[0][0], "");
 
     a.Berechnet = true;
