@@ -60,7 +60,7 @@ void BM_QueryPackedMosaicCentre(benchmark::State& state) {
     TAbfrageParameter p;
     p.X = bench::kMosaicCentreX + 0.3;
     p.Y = bench::kMosaicCentreY + 0.4;
-    for (auto _ : state) benchmark::DoNotOptimize(q.Run(kat, p).Berechnung.ShepardZ);
+    for (auto _ : state) benchmark::DoNotOptimize(q.Run(kat, p).ShepardZ);
     state.counters["text_MB/s"] = benchmark::Counter(text / 1e6, benchmark::Counter::kIsIterationInvariantRate);
     state.counters["points"] = q.Speicher().Anzahl;
 }

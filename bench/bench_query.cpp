@@ -66,7 +66,7 @@ void BM_QueryMosaicCentre(benchmark::State& state) {
     std::vector<double> zeiten;
     for (auto _ : state) {
         const auto a = std::chrono::steady_clock::now();
-        benchmark::DoNotOptimize(q.Run(kat, p).Berechnung.ShepardZ);
+        benchmark::DoNotOptimize(q.Run(kat, p).ShepardZ);
         zeiten.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - a).count());
     }
     std::sort(zeiten.begin(), zeiten.end());
@@ -85,7 +85,7 @@ void BM_QueryMosaicCentreDbf(benchmark::State& state) {
     TAbfrageParameter p;
     p.X = bench::kMosaicCentreX + 0.3;
     p.Y = bench::kMosaicCentreY + 0.4;
-    for (auto _ : state) benchmark::DoNotOptimize(q.Run(kat, p).Berechnung.ShepardZ);
+    for (auto _ : state) benchmark::DoNotOptimize(q.Run(kat, p).ShepardZ);
     state.counters["MB/s"] = benchmark::Counter(Bytes(dateien) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_QueryMosaicCentreDbf)->Unit(benchmark::kMillisecond);
@@ -94,7 +94,7 @@ void BM_Batch1000RandomPoints(benchmark::State& state) {
     const auto dateien = bench::XyzMosaic();
     const TDateien kat = MosaikKatalog(dateien);
     TBatchAbfrage batch(kat, 50.0, 2.0);
-    TBatchAntwort a;
+    THoehenAntwort a;
     const auto a0 = std::chrono::steady_clock::now();
     for (int k = 0; k < 4; ++k)  // reads the four tiles
         batch.Frage(bench::kOriginX + 500 + (k % 2) * 1000, bench::kOriginY + 500 + (k / 2) * 1000, a);

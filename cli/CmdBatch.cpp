@@ -26,7 +26,7 @@
 #include "cli/Commands.h"
 #include "config/Konf.h"
 #include "query/Batch.h"
-#include "cli/QueryJson.h"
+#include "query/AntwortJson.h"
 #include "tools/Errors.h"
 #include "tools/Tools.h"
 
@@ -151,13 +151,13 @@ bool EingabeBereit(std::istream& in) {
 
 // One answer as written: a tab-separated line, or a JSON line; `id` the passed-through column
 // (null without --id).
-std::string AntwortText(const TBatchAntwort& a, bool json, double d, double potenz, char sep, const std::string* id) {
-    if (json) return JsonText(BatchJson(a, d, potenz, id)) + '\n';
+std::string AntwortText(const THoehenAntwort& a, bool json, char sep, const std::string* id) {
+    if (json) return JsonText(AntwortJson(a, false, id)) + '\n';
     std::string z = id ? *id + '\t' : std::string();
     z += Zahl(a.X, sep) + '\t' + Zahl(a.Y, sep) + '\t';
     if (!a.Beendet) return z + a.Fehler + '\n';
     if (a.Berechnet && a.HatNaechster)
-        z += Zahl(a.NR, sep) + '\t' + Zahl(a.NZ, sep) + '\t';
+        z += Zahl(a.Naechster.R, sep) + '\t' + Zahl(a.Naechster.Z, sep) + '\t';
     else
         z += std::string(TextKeinWert) + '\t' + TextKeinWert + '\t';
     // No point within the Shepard radius: no height, rather than a 0.00 that reads like one.
@@ -328,10 +328,10 @@ int Run(const BatchOptions& o) {
         std::atomic<bool> fehler{false};  // set on the answering threads
         batch.Beantworte(
             fenster.punkte,
-            [&](std::size_t k, const TBatchAntwort& a) {
+            [&](std::size_t k, const THoehenAntwort& a) {
                 if (!a.Beendet) fehler = true;
                 TPosten& p = fenster.posten[fenster.zuPosten[k]];
-                p.text = AntwortText(a, o.json, d, potenz, sep, mitId ? &p.id : nullptr);
+                p.text = AntwortText(a, o.json, sep, mitId ? &p.id : nullptr);
             },
             [&](std::size_t n) { fortschritt.Zeige(nr + static_cast<long>(n), batch.Lesungen()); },
             naechstes.punkte);

@@ -7,7 +7,7 @@
 #include "cli/Commands.h"
 #include "config/Konf.h"
 #include "query/Query.h"
-#include "cli/QueryJson.h"
+#include "query/AntwortJson.h"
 
 namespace tervalo::cli {
 
@@ -20,7 +20,7 @@ struct QueryOptions {
     bool json = false;
 };
 
-void PrintText(const TAbfrageErgebnis& e, bool vollstaendig) {
+void PrintText(const THoehenAntwort& e, bool vollstaendig) {
     std::printf("%-4s %-30s %15s %16s\n", "Nr.", "Datei", "gelesene Zeilen", "gefilterte Werte");
     for (const TDateiZeile& r : e.Dateien) {
         std::printf("%-4d %-30s %15d %16d", r.Nr, r.Name.c_str(), r.Gelesen, r.Gefiltert);
@@ -29,13 +29,14 @@ void PrintText(const TAbfrageErgebnis& e, bool vollstaendig) {
     }
     std::printf("Datei: %s\n", e.LB_DateiVoll.c_str());
     if (!vollstaendig) return;
-    std::printf("Abstand n\xC3\xA4" "chster Gridpunkt: %s [m]\n", e.LB_nextPointR.c_str());
-    std::printf("mit H\xC3\xB6he: %s [mNN]\n", e.LB_nextPointZ.c_str());
-    std::printf("Extrapolation mit n\xC3\xA4" "chsten %s Rasterpunkten\n", e.LB_ExtrapolnPoints.c_str());
-    std::printf("Extrapolierte H\xC3\xB6he: %s [mNN]\n", e.LB_ExtrapolPointZ.c_str());
+    const TFensterTexte t = FensterTexte(e, DecimalSeparator());
+    std::printf("Abstand n\xC3\xA4" "chster Gridpunkt: %s [m]\n", t.LB_nextPointR.c_str());
+    std::printf("mit H\xC3\xB6he: %s [mNN]\n", t.LB_nextPointZ.c_str());
+    std::printf("Extrapolation mit n\xC3\xA4" "chsten %s Rasterpunkten\n", t.LB_ExtrapolnPoints.c_str());
+    std::printf("Extrapolierte H\xC3\xB6he: %s [mNN]\n", t.LB_ExtrapolPointZ.c_str());
     std::printf("%4s  %10s  %10s  %7s  %6s\n", "Nr.", "X", "Y", "Z", "R");
     for (int r = 0; r < RanglisteGroesse; ++r) {
-        const auto& z = e.Grid[static_cast<std::size_t>(r)];
+        const auto& z = t.Grid[static_cast<std::size_t>(r)];
         if (z[0].empty())
             std::printf("%4d\n", r + 1);
         else
@@ -54,7 +55,6 @@ int Run(const QueryOptions& o) {
     p.Y = o.y;
     p.Fangbreite = o.fangbreite.value_or(settings.Fangbreite);
     p.Potenz = o.potenz.value_or(settings.Potenz);
-    p.Dezimaltrenner = DecimalSeparator();
 
     THoehenAbfrage q;
     std::string fehler;
@@ -63,9 +63,9 @@ int Run(const QueryOptions& o) {
     } catch (const std::exception& ex) {
         fehler = ex.what();
     }
-    const TAbfrageErgebnis& e = q.Ergebnis();
+    const THoehenAntwort& e = q.Ergebnis();
     if (o.json)
-        std::cout << JsonText(AbfrageJson(e, q.Speicher())) << '\n';
+        std::cout << JsonText(AntwortJson(e, true)) << '\n';
     else
         PrintText(e, e.Beendet);
     std::cout.flush();

@@ -45,7 +45,7 @@ struct TBatchAbfrage::Impl {
                                                              (anzahl + kStueck - 1) / kStueck));
         RunOnThreads(std::max(t, 1), [&](int nr) {
             TArbeitsspeicher& w = arbeit[static_cast<std::size_t>(nr)];
-            TBatchAntwort a;
+            THoehenAntwort a;
             for (std::size_t b; (b = naechste.fetch_add(kStueck)) < anzahl;) {
                 const std::size_t e = std::min(anzahl, b + kStueck);
                 for (std::size_t i = b; i < e; ++i) {
@@ -100,8 +100,8 @@ std::vector<std::string> TBatchAbfrage::NeueMeldungen() {
     return out;
 }
 
-void TBatchAbfrage::Frage(double x, double y, TBatchAntwort& out) {
-    Beantworte({{x, y}}, [&](std::size_t, const TBatchAntwort& a) { out = a; });
+void TBatchAbfrage::Frage(double x, double y, THoehenAntwort& out) {
+    Beantworte({{x, y}}, [&](std::size_t, const THoehenAntwort& a) { out = a; });
 }
 
 void TBatchAbfrage::Beantworte(const std::vector<TBatchPunkt>& punkte, const TFertig& fertig,

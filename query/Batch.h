@@ -21,21 +21,6 @@
 
 namespace tervalo {
 
-struct TBatchAntwort {
-    double X = 0, Y = 0;
-    std::vector<TDateiZeile> Dateien;   // every selected file, as the query's rows
-    int LetzterEintrag = 0;
-    std::string LB_DateiVoll = TextUnbekannt;  // file label text, path not shortened
-    bool Beendet = false;               // false when an error ended the query
-    std::string Fehler;
-    int Anzahl = 0;                     // points accepted into the store
-    bool Berechnet = false;             // Anzahl > 0 and the query ran to its end
-    bool HatNaechster = false;
-    double NX = 0, NY = 0, NZ = 0, NR = 0;  // nearest point
-    int ShepardN = 0;
-    double ShepardZ = 0;
-};
-
 struct TBatchPunkt {
     double X = 0, Y = 0;
 };
@@ -48,7 +33,7 @@ public:
     TBatchAbfrage& operator=(const TBatchAbfrage&) = delete;
 
     // One point, on the calling thread.
-    void Frage(double x, double y, TBatchAntwort& out);
+    void Frage(double x, double y, THoehenAntwort& out);
 
     // Answers every point: fertig(k, antwort) is called once for each index k, from any of the
     // threads and in no fixed order. The points are taken in the order that reads each file as
@@ -57,7 +42,7 @@ public:
     // answered in parallel. fortschritt(n), when given, tells the calling thread now and then
     // how many points are answered. While the last batch is answered, the files the points
     // `danach` will need are read in the background, as far as the memory bound leaves room.
-    using TFertig = std::function<void(std::size_t, const TBatchAntwort&)>;
+    using TFertig = std::function<void(std::size_t, const THoehenAntwort&)>;
     void Beantworte(const std::vector<TBatchPunkt>& punkte, const TFertig& fertig,
                     const std::function<void(std::size_t)>& fortschritt = {},
                     const std::vector<TBatchPunkt>& danach = {});

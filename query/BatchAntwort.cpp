@@ -25,7 +25,7 @@ void ForEachIn(const TKachel& k, const TBox& q, Fn&& fn) {
 
 // The files the query selects, in catalogue order, up to one whose reading ends the run, with
 // their rows. Returns whether such a file ends it.
-bool SelectFiles(const TAuswahl& auswahl, double x, double y, TBatchAntwort& out, TArbeitsspeicher& w) {
+bool SelectFiles(const TAuswahl& auswahl, double x, double y, THoehenAntwort& out, TArbeitsspeicher& w) {
     w.gewaehlt.clear();
     w.kacheln.clear();
     auswahl.Select(x, y, [&](int i, const TBatchDatei& f) {
@@ -93,7 +93,7 @@ TBox EarlierOverlap(const TArbeitsspeicher& w, std::size_t j) {
 
 // Counting, as if the store had no limit (it has none in the usual case): the points inside
 // the square less the repeats of earlier files' points. Sets each row's count.
-int64_t CountPoints(const TArbeitsspeicher& w, const TBox& quadrat, TBatchAntwort& out) {
+int64_t CountPoints(const TArbeitsspeicher& w, const TBox& quadrat, THoehenAntwort& out) {
     int64_t anzahl = 0;
     for (std::size_t j = 0; j < w.gewaehlt.size(); ++j) {
         const TKachel& k = *w.kacheln[j];
@@ -108,7 +108,7 @@ int64_t CountPoints(const TArbeitsspeicher& w, const TBox& quadrat, TBatchAntwor
 
 // The store fills up: meet the points in file order as the query does and stop accepting at
 // its capacity.
-void FillStore(TArbeitsspeicher& w, const TBox& quadrat, TBatchAntwort& out) {
+void FillStore(TArbeitsspeicher& w, const TBox& quadrat, THoehenAntwort& out) {
     if (!w.speicher) w.speicher = std::make_unique<TPunktSpeicher>();
     if (!w.set) w.set = std::make_unique<TPunktSet>(MaxPunkte);
     TPunktSpeicher& s = *w.speicher;
@@ -135,7 +135,7 @@ void FillStore(TArbeitsspeicher& w, const TBox& quadrat, TBatchAntwort& out) {
 }
 
 // Nearest point and Shepard height over the filled store, as the query computes them.
-void AnswerFromStore(TArbeitsspeicher& w, double x, double y, double potenz, TBatchAntwort& out) {
+void AnswerFromStore(TArbeitsspeicher& w, double x, double y, double potenz, THoehenAntwort& out) {
     TPunktSpeicher& s = *w.speicher;
     TBerechnung b;
     Berechne(s, x, y, potenz, b);
@@ -143,10 +143,7 @@ void AnswerFromStore(TArbeitsspeicher& w, double x, double y, double potenz, TBa
     if (b.Naechster > 0) {
         const std::size_t i = static_cast<std::size_t>(b.Naechster);
         out.HatNaechster = true;
-        out.NX = s.X[i];
-        out.NY = s.Y[i];
-        out.NZ = s.Z[i];
-        out.NR = s.R[i];
+        out.Naechster = {s.X[i], s.Y[i], s.Z[i], s.R[i]};
     }
     out.ShepardN = b.ShepardN;
     out.ShepardZ = b.ShepardZ;
@@ -201,7 +198,7 @@ bool CoversAll(const TArbeitsspeicher& w, const TBox& nah) {
 // The points near (x, y): those within the Shepard radius, and the nearest one. A box of half
 // side R around the point holds every point closer than R; it grows until it holds a point
 // that near or covers the square.
-void AnswerNear(TArbeitsspeicher& w, const TBox& quadrat, double x, double y, double potenz, TBatchAntwort& out) {
+void AnswerNear(TArbeitsspeicher& w, const TBox& quadrat, double x, double y, double potenz, THoehenAntwort& out) {
     TNaechster best;
     w.shepard.clear();
     for (double r = ShepardRadius;; r *= 4) {
@@ -213,10 +210,7 @@ void AnswerNear(TArbeitsspeicher& w, const TBox& quadrat, double x, double y, do
     }
     if (best.hat) {
         out.HatNaechster = true;
-        out.NX = best.x;
-        out.NY = best.y;
-        out.NZ = best.z;
-        out.NR = best.r;
+        out.Naechster = {best.x, best.y, best.z, best.r};
     }
     // The sums in store order, as the query adds them.
     std::sort(w.shepard.begin(), w.shepard.end(),
@@ -228,11 +222,13 @@ void AnswerNear(TArbeitsspeicher& w, const TBox& quadrat, double x, double y, do
 
 }  // namespace
 
-void AnswerPoint(const TAuswahl& auswahl, double potenz, double x, double y, TBatchAntwort& out,
+void AnswerPoint(const TAuswahl& auswahl, double potenz, double x, double y, THoehenAntwort& out,
                  TArbeitsspeicher& w) {
-    out = TBatchAntwort{};
+    out = THoehenAntwort{};
     out.X = x;
     out.Y = y;
+    out.Fangbreite = auswahl.d;
+    out.Potenz = potenz;
     const double d = auswahl.d;
     const TBox quadrat{x - d, x + d, y - d, y + d};
     const bool abbruch = SelectFiles(auswahl, x, y, out, w);

@@ -20,27 +20,17 @@ constexpr std::size_t kHoechstensVorab = std::size_t{1} << 20;
 // text file cannot be opened (the query's own case, its row shows it); otherwise how many
 // points to make room for.
 bool Open(TPunktQuelle& quelle, const std::string& pfad, TDateiBefund& f, std::size_t& erwartet) {
-    int fehler = 0;
-    try {
-        quelle.Oeffne();
-    } catch (const ETextNichtOffen& e) {
-        fehler = e.Errno();
-    }
-    if (fehler != 0) {
+    const TOeffnung o = OeffneDatei(quelle, pfad);
+    f.name = o.Name;
+    f.lbVoll = o.LabelVoll;
+    if (!o.Offen) {
         f.oeffnenFehler = true;
-        f.lbVoll = TextIOFehler + pfad;
-        f.meldung = NamePath(ErrnoText(fehler), pfad);
+        f.meldung = NamePath(ErrnoText(o.Errno), pfad);
         return false;
     }
-    const std::string offen = quelle.Pfad();
-    f.name = FileNamePart(offen);
-    f.lbVoll = offen;
+    f.keineDatensaetze = o.KeineDatensaetze;
     if (f.dbase) {
         erwartet = std::min<std::size_t>(quelle.Datensaetze(), kHoechstensVorab);
-        if (quelle.Datensaetze() < 1) {
-            f.keineDatensaetze = true;
-            f.lbVoll = TextKeineDatensaetze;
-        }
     } else {
         // About 36 bytes a line; only a hint.
         erwartet = static_cast<std::size_t>(std::min<uint64_t>(quelle.Groesse() / 32, kHoechstensVorab));

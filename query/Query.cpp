@@ -50,12 +50,6 @@ void Berechne(TPunktSpeicher& s, double x, double y, double potenz, TBerechnung&
 
 // --- texts ---------------------------------------------------------------------------------------
 
-std::string FormatErgebnis(double v, char dezimaltrenner) { return FixedText(v, 0, 2, dezimaltrenner); }
-
-std::string FormatZelle(double v, int breite, char dezimaltrenner) {
-    return FixedText(v, breite, 2, dezimaltrenner);
-}
-
 namespace {
 std::string Kuerzen(const std::string& path, const TextMeasure* font, int breite) {
     if (!font) return path;
@@ -67,6 +61,39 @@ std::string DateiLabelText(const TDateien& kat, int letzterEintrag, const TextMe
                            int breite) {
     if (letzterEintrag < 1 || letzterEintrag > kat.Eintraege()) return TextUnbekannt;
     return Kuerzen(kat.Datei[static_cast<std::size_t>(letzterEintrag)], font, breite);
+}
+
+TOeffnung OeffneDatei(TPunktQuelle& quelle, const std::string& datei) {
+    TOeffnung o;
+    try {
+        quelle.Oeffne();
+    } catch (const ETextNichtOffen& e) {
+        o.Errno = e.Errno();
+        o.Fehler = TextIOFehler + datei;
+        o.LabelVoll = o.Fehler;
+        return o;
+    }
+    o.Offen = true;
+    o.Pfad = quelle.Pfad();
+    o.Name = FileNamePart(o.Pfad);
+    if (quelle.IstDbase() && quelle.Datensaetze() < 1) {
+        o.KeineDatensaetze = true;
+        o.Fehler = TextKeineDatensaetze;
+        o.LabelVoll = TextKeineDatensaetze;
+    } else {
+        o.LabelVoll = o.Pfad;
+    }
+    return o;
+}
+
+std::string OeffnungLabel(const TOeffnung& o, const std::string& datei, const TextMeasure* font, int breite) {
+    if (!o.Offen) {
+        // The prefix stays whole; the path gets the rest of the width.
+        if (font) breite -= font->TextWidth(TextIOFehler);
+        return TextIOFehler + Kuerzen(datei, font, breite);
+    }
+    if (o.KeineDatensaetze) return TextKeineDatensaetze;
+    return Kuerzen(o.Pfad, font, breite);
 }
 
 // --- the run -------------------------------------------------------------------------------------
@@ -87,7 +114,7 @@ namespace {
 struct TLauf {
     TPunktSpeicher& s;
     TPunktSet& gesehen;
-    TAbfrageErgebnis& erg;
+    const TQuadrat& q;
     TAbfrageBeobachter* beob;
     int& busy;
 
@@ -99,7 +126,7 @@ struct TLauf {
     // The point filter: inside the square, room left, no point with the same X and Y yet.
     void Filter(double x, double y, double z, TDateiZeile& row) {
         // InRect, inlined: this runs for every line near the square.
-        if (!(erg.SqXmin <= x && x <= erg.SqXmax && erg.SqYmin <= y && y <= erg.SqYmax)) return;
+        if (!(q.Xmin <= x && x <= q.Xmax && q.Ymin <= y && y <= q.Ymax)) return;
         if (s.Anzahl >= MaxPunkte) return;
         if (!gesehen.Insert(x, y)) return;
         const int i = ++s.Anzahl;
@@ -120,19 +147,17 @@ struct TLauf {
 
 }  // namespace
 
-const TAbfrageErgebnis& THoehenAbfrage::Run(const TDateien& kat, const TAbfrageParameter& p,
-                                            TAbfrageBeobachter* beob) {
+const THoehenAntwort& THoehenAbfrage::Run(const TDateien& kat, const TAbfrageParameter& p,
+                                          TAbfrageBeobachter* beob) {
     TPunktSpeicher& s = *speicher_;
-    ergebnis_ = TAbfrageErgebnis{};
-    TAbfrageErgebnis& erg = ergebnis_;
+    ergebnis_ = THoehenAntwort{};
+    dateiLabel_ = TextUnbekannt;
+    THoehenAntwort& erg = ergebnis_;
     erg.X = p.X;
     erg.Y = p.Y;
     erg.Fangbreite = p.Fangbreite;
     erg.Potenz = p.Potenz;
-    erg.SqXmin = p.X - p.Fangbreite;
-    erg.SqXmax = p.X + p.Fangbreite;
-    erg.SqYmin = p.Y - p.Fangbreite;
-    erg.SqYmax = p.Y + p.Fangbreite;
+    const TQuadrat quadrat{p.X - p.Fangbreite, p.X + p.Fangbreite, p.Y - p.Fangbreite, p.Y + p.Fangbreite};
 
     s.X.fill(0.0);
     s.Y.fill(0.0);
@@ -141,15 +166,13 @@ const TAbfrageErgebnis& THoehenAbfrage::Run(const TDateien& kat, const TAbfrageP
     impl_->gesehen.Clear();
     impl_->busy = 0;
 
-    TLauf lauf{s, impl_->gesehen, erg, beob, impl_->busy};
+    TLauf lauf{s, impl_->gesehen, quadrat, beob, impl_->busy};
     const int anzahl = kat.Eintraege();
     int k = 0;
     for (int i = 1; i <= anzahl; ++i) {
         lauf.BusyStep();
         const std::size_t ix = static_cast<std::size_t>(i);
-        if (erg.SqXmin > kat.Xmax[ix] || erg.SqXmax < kat.Xmin[ix] || erg.SqYmin > kat.Ymax[ix] ||
-            erg.SqYmax < kat.Ymin[ix])
-            continue;
+        if (!EintragBeruehrt(kat, ix, quadrat.Xmin, quadrat.Xmax, quadrat.Ymin, quadrat.Ymax)) continue;
         erg.LetzterEintrag = i;
         TDateiZeile neu;
         neu.Nr = ++k;
@@ -161,37 +184,19 @@ const TAbfrageErgebnis& THoehenAbfrage::Run(const TDateien& kat, const TAbfrageP
         erg.Dateien.push_back(std::move(neu));
         TDateiZeile& row = erg.Dateien.back();
 
-        auto gewaehlt = [&](std::string kurz, std::string voll) {
-            erg.LB_Datei = std::move(kurz);
-            erg.LB_DateiVoll = std::move(voll);
-            if (beob) beob->FileSelected(row, erg.LB_Datei);
-        };
-
         try {
-            bool offen = true;  // a text file that cannot be opened gets its row, the run goes on
-            try {
-                quelle.Oeffne();
-            } catch (const ETextNichtOffen&) {
-                offen = false;
-            }
-            if (!offen) {
-                row.OeffnenFehler = true;
-                row.Fehler = TextIOFehler + row.Datei;
-                int rest = p.LabelBreite;
-                if (p.LabelFont) rest -= p.LabelFont->TextWidth(TextIOFehler);
-                gewaehlt(TextIOFehler + Kuerzen(row.Datei, p.LabelFont, rest), row.Fehler);
-            } else {
-                const std::string pfad = quelle.Pfad();
-                row.Name = FileNamePart(pfad);
-                if (row.DBase && quelle.Datensaetze() < 1) {
-                    row.Fehler = TextKeineDatensaetze;
-                    gewaehlt(TextKeineDatensaetze, TextKeineDatensaetze);
-                } else {
-                    gewaehlt(Kuerzen(pfad, p.LabelFont, p.LabelBreite), pfad);
-                }
+            // A text file that cannot be opened gets its row, the run goes on.
+            const TOeffnung o = OeffneDatei(quelle, row.Datei);
+            row.OeffnenFehler = !o.Offen;
+            row.Name = o.Name;
+            row.Fehler = o.Fehler;
+            dateiLabel_ = OeffnungLabel(o, row.Datei, p.LabelFont, p.LabelBreite);
+            erg.LB_DateiVoll = o.LabelVoll;
+            if (beob) beob->FileSelected(row, dateiLabel_);
+            if (o.Offen) {
                 // Most lines of a tile lie outside the square: the source decides that from
                 // the first characters of a line, or field by field, before converting more.
-                quelle.SetzeQuadrat({erg.SqXmin, erg.SqXmax, erg.SqYmin, erg.SqYmax});
+                quelle.SetzeQuadrat(quadrat);
                 const int vorher = s.Anzahl;
                 try {
                     quelle.Lies<TAbfrageZeilenRegel>([&](const auto& zeile) {
@@ -208,7 +213,7 @@ const TAbfrageErgebnis& THoehenAbfrage::Run(const TDateien& kat, const TAbfrageP
                     const std::string vor = std::string(TextGzipDefekt) + ": ";
                     int rest = p.LabelBreite;
                     if (p.LabelFont) rest -= p.LabelFont->TextWidth(vor);
-                    erg.LB_Datei = vor + Kuerzen(row.Datei, p.LabelFont, rest);
+                    dateiLabel_ = vor + Kuerzen(row.Datei, p.LabelFont, rest);
                     erg.LB_DateiVoll = row.Fehler;
                 }
             }
@@ -217,6 +222,7 @@ const TAbfrageErgebnis& THoehenAbfrage::Run(const TDateien& kat, const TAbfrageP
             // result keep a text naming the file for the command line.
             row.Fehler = ReadErrorMessage(ex, row.Datei);
             erg.Fehler = row.Fehler;
+            erg.Anzahl = s.Anzahl;
             if (beob) {
                 beob->FileDone(row);
                 beob->BusyStep(0);
@@ -227,26 +233,26 @@ const TAbfrageErgebnis& THoehenAbfrage::Run(const TDateien& kat, const TAbfrageP
     }
     if (beob) beob->BusyStep(0);
 
+    erg.Anzahl = s.Anzahl;
     if (s.Anzahl > 0) {
-        Berechne(s, p.X, p.Y, p.Potenz, erg.Berechnung);
+        TBerechnung b;
+        Berechne(s, p.X, p.Y, p.Potenz, b);
         erg.Berechnet = true;
-        const TBerechnung& b = erg.Berechnung;
-        const char sep = p.Dezimaltrenner;
+        auto punkt = [&](int i) {
+            const std::size_t ix = static_cast<std::size_t>(i);
+            return TAntwortPunkt{s.X[ix], s.Y[ix], s.Z[ix], s.R[ix]};
+        };
         if (b.Naechster > 0) {
-            erg.LB_nextPointR = FormatErgebnis(s.R[static_cast<std::size_t>(b.Naechster)], sep);
-            erg.LB_nextPointZ = FormatErgebnis(s.Z[static_cast<std::size_t>(b.Naechster)], sep);
+            erg.HatNaechster = true;
+            erg.Naechster = punkt(b.Naechster);
         }
-        erg.LB_ExtrapolnPoints = std::to_string(b.ShepardN);
-        erg.LB_ExtrapolPointZ = FormatErgebnis(b.ShepardZ, sep);
+        erg.ShepardN = b.ShepardN;
+        erg.ShepardZ = b.ShepardZ;
+        erg.Rangliste.reserve(RanglisteGroesse);
         for (int r = 1; r <= RanglisteGroesse; ++r) {
             const int i = b.Rang[static_cast<std::size_t>(r)];
-            if (r > s.Anzahl || i == 0) continue;
-            const std::size_t ix = static_cast<std::size_t>(i);
-            auto& zeile = erg.Grid[static_cast<std::size_t>(r - 1)];
-            zeile[0] = FormatZelle(s.X[ix], 10, sep);
-            zeile[1] = FormatZelle(s.Y[ix], 10, sep);
-            zeile[2] = FormatZelle(s.Z[ix], 7, sep);
-            zeile[3] = FormatZelle(s.R[ix], 6, sep);
+            if (i == 0) break;
+            erg.Rangliste.push_back(punkt(i));
         }
     }
     erg.Beendet = true;

@@ -1,7 +1,7 @@
 #pragma once
 // The height query: capture square, catalogue walk, point filter, nearest point, Shepard height,
-// result labels and grid texts. No window here: the caller passes the user's decimal separator
-// and, for the file label, the label's font and width.
+// giving one THoehenAntwort. No window here: the caller passes, for the file label, the label's
+// font and width.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "config/TYPEN.h"
+#include "query/Antwort.h"
 #include "tools/Rueckmeldung.h"
 #include "tools/Tools.h"
 
 namespace tervalo {
 
 inline constexpr int MaxPunkte = 15000;          // capacity of the point store
-inline constexpr int RanglisteGroesse = 20;      // rows of the result grid
 inline constexpr int BusyIntervall = 10000;      // lines or records per busy step
 inline constexpr double StartAbstand = 9999999.0;
 inline constexpr double TrefferGewicht = 10000.0;  // weight of a point at R <= 0
@@ -31,14 +31,6 @@ inline double FangbreiteMax(double rasterabstand) {
 }
 // Upper bound of the Shepard exponent.
 inline constexpr double PotenzMax = 500.0;
-
-// Label texts of the main window.
-inline constexpr const char* TextUnbekannt = "???";          // LB_Datei at start / nothing selected
-inline constexpr const char* TextKeinName = "---";           // LB_Datei1..4 at start
-inline constexpr const char* TextKeinWert = "-----";         // R, Z and Shepard labels at start
-inline constexpr const char* TextKeineAnzahl = "--";         // LB_ExtrapolnPoints at start
-inline constexpr const char* TextIOFehler = "I/O-Fehler: ";
-inline constexpr const char* TextKeineDatensaetze = "Fehler: Keine Datens\xC3\xA4tze!";  // UTF-8
 
 // Point store: positions 1..Anzahl are used, index 0 is unused (as in the catalogue).
 // About 480 KB: keep it on the heap (THoehenAbfrage does).
@@ -58,56 +50,11 @@ struct TBerechnung {
     std::array<int, RanglisteGroesse + 1> Rang{};  // slots 1..20: store positions, 0 = empty
 };
 
-// One selected catalogue entry, in selection order.
-struct TDateiZeile {
-    int Nr = 0;                 // selected-file number k, from 1
-    int Eintrag = 0;            // catalogue index i
-    std::string Datei;          // the entry's path as catalogued
-    std::string Name;           // row name label: file name, or "---" while/if not opened
-    bool DBase = false;         // read through the dBase layer
-    bool OeffnenFehler = false; // text file could not be opened
-    int32_t Gelesen = 0;        // lines or records read
-    int32_t Gefiltert = 0;      // points accepted from this file
-    // What went wrong with this file: "I/O-Fehler: " + path, "Fehler: Keine Datensätze!",
-    // "Datei beschädigt (gzip): " + path (its points are not used), or the message of the
-    // error that ended the run, naming the path (a silent abort's detail included); empty
-    // otherwise.
-    std::string Fehler;
-};
-
-// Everything one run produces for the window and the CLI.
-struct TAbfrageErgebnis {
-    double X = 0, Y = 0, Fangbreite = 0, Potenz = 0;
-    double SqXmin = 0, SqXmax = 0, SqYmin = 0, SqYmax = 0;  // capture square
-
-    std::vector<TDateiZeile> Dateien;   // every selected file (the window shows the first four)
-    int LetzterEintrag = 0;             // last selected entry, 0 = none (read by ">>")
-    std::string LB_Datei = TextUnbekannt;      // file label, shortened when a font was given
-    std::string LB_DateiVoll = TextUnbekannt;  // the same with the path not shortened
-
-    bool Beendet = false;       // false while running and when an error ended the run
-    std::string Fehler;         // message of the error that ended the run
-
-    // Labels: start texts until the computation ran.
-    std::string LB_nextPointR = TextKeinWert;
-    std::string LB_nextPointZ = TextKeinWert;
-    std::string LB_ExtrapolnPoints = TextKeineAnzahl;
-    std::string LB_ExtrapolPointZ = TextKeinWert;
-
-    // Result grid cells, Grid[row-1][col-1] for data rows 1..20 and columns 1..4 (X, Y, Z, R);
-    // empty where the grid shows nothing.
-    std::array<std::array<std::string, 4>, RanglisteGroesse> Grid{};
-
-    bool Berechnet = false;     // the computation ran (count > 0 and no error)
-    TBerechnung Berechnung;
-};
-
 // Parameters of one run.
 struct TAbfrageParameter {
     double X = 0, Y = 0;
     double Fangbreite = 50.0;
     double Potenz = 2.0;
-    char Dezimaltrenner = ',';               // the user's decimal separator
     // Font and width of LB_Datei. Without a font the label texts hold the full path
     // (the CLI); the window passes its label's font and current width.
     const TextMeasure* LabelFont = nullptr;
@@ -140,24 +87,28 @@ public:
     THoehenAbfrage(const THoehenAbfrage&) = delete;
     THoehenAbfrage& operator=(const THoehenAbfrage&) = delete;
 
-    // One height query over the catalogue. Returns the result (also kept in Ergebnis()). A
+    // One height query over the catalogue. Returns the answer (also kept in Ergebnis()). A
     // damaged packed tile is passed over like one that cannot be opened: its row keeps the
     // lines read and the message, the store none of its points.
     // An error that ends the run (read error in a text file, a dBase table that will not open)
     // is thrown after the file's row is complete and FileDone was called; Ergebnis() then holds
     // what was reached, with a message naming the file in Fehler and on the file's row. The
     // error thrown is the original one, so the window stays silent on a silent abort.
-    const TAbfrageErgebnis& Run(const TDateien& kat, const TAbfrageParameter& p,
-                                TAbfrageBeobachter* beobachter = nullptr);
+    const THoehenAntwort& Run(const TDateien& kat, const TAbfrageParameter& p,
+                              TAbfrageBeobachter* beobachter = nullptr);
 
-    const TAbfrageErgebnis& Ergebnis() const { return ergebnis_; }
+    const THoehenAntwort& Ergebnis() const { return ergebnis_; }
+    // LB_Datei's text after the run, shortened as the parameters said (the window's label).
+    const std::string& DateiLabel() const { return dateiLabel_; }
+    // The engine's working store, for tests and benchmarks only: no output reads it.
     const TPunktSpeicher& Speicher() const { return *speicher_; }
 
 private:
     struct Impl;
     std::unique_ptr<TPunktSpeicher> speicher_;
     std::unique_ptr<Impl> impl_;
-    TAbfrageErgebnis ergebnis_;
+    THoehenAntwort ergebnis_;
+    std::string dateiLabel_ = TextUnbekannt;
 };
 
 // --- building blocks, shared with the batch ------------------------------------------------
@@ -168,6 +119,29 @@ inline int32_t Zaehle(int32_t& n) {
     if (n < INT32_MAX) ++n;
     return n;
 }
+
+// Whether catalogue entry i's box meets the square: the one selection rule of query and batch.
+inline bool EintragBeruehrt(const TDateien& kat, std::size_t i, double xmin, double xmax, double ymin,
+                            double ymax) {
+    return !(xmin > kat.Xmax[i] || xmax < kat.Xmin[i] || ymin > kat.Ymax[i] || ymax < kat.Ymin[i]);
+}
+
+// Opening a catalogued file and what its row and labels show for it, as query and batch both
+// meet it.
+struct TOeffnung {
+    bool Offen = false;          // false: a text file that cannot be opened (the run goes on)
+    int Errno = 0;               // why not, when not
+    bool KeineDatensaetze = false;  // an opened dBase table without records
+    std::string Pfad;            // the path opened, when opened
+    std::string Name = TextKeinName;  // the row's name label
+    std::string Fehler;          // the row's message: "I/O-Fehler: " + path or "Fehler: Keine Datensätze!"
+    std::string LabelVoll;       // LB_Datei's text, path not shortened
+};
+class TPunktQuelle;
+// Opens the source of catalogue path `datei`. Errors other than "cannot open" are thrown.
+TOeffnung OeffneDatei(TPunktQuelle& quelle, const std::string& datei);
+// LB_Datei's text for that opening, shortened to the label's width when a font is given.
+std::string OeffnungLabel(const TOeffnung& o, const std::string& datei, const TextMeasure* font, int breite);
 
 // The Shepard radius sqrt(50) m, rounded to double.
 inline constexpr double ShepardRadius = 7.0710678118654752440;
@@ -237,13 +211,6 @@ TShepard ShepardHoehe(Punkte&& punkte, double potenz) {
 
 // Fills R[1..Anzahl] and computes nearest point, Shepard height and ranking. Anzahl may be 0.
 void Berechne(TPunktSpeicher& s, double x, double y, double potenz, TBerechnung& out);
-
-// "0.00" pattern with the given decimal separator (result labels). Labels and cells round as
-// FixedText does by default (halves away from zero).
-std::string FormatErgebnis(double v, char dezimaltrenner);
-// Grid cell: two decimals, right-aligned to at least `breite` characters ("%10.2f", "%7.2f",
-// "%6.2f"), with the given decimal separator.
-std::string FormatZelle(double v, int breite, char dezimaltrenner);
 
 // LB_Datei's text for the ">>" button: the last selected entry's path shortened to the width,
 // "???" when the last query selected no file. Without a font the path is returned whole.

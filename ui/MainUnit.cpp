@@ -547,7 +547,6 @@ void TForm1::StartBtnClick() {
     p.Y = PBN_Y->Value();
     p.Fangbreite = Settings.Fangbreite;
     p.Potenz = Settings.Potenz;
-    p.Dezimaltrenner = UserDecimalSeparator();
     const TLabelMeasure measure(LB_Datei->font());
     p.LabelFont = &measure;
     p.LabelBreite = LB_Datei->width();
@@ -570,17 +569,18 @@ void TForm1::StartBtnClick() {
         letzterEintrag_ = abfrage_->Ergebnis().LetzterEintrag;
         throw;
     }
-    const TAbfrageErgebnis& r = abfrage_->Ergebnis();
+    const THoehenAntwort& r = abfrage_->Ergebnis();
     letzterEintrag_ = r.LetzterEintrag;
-    ShowDateiLabel(r.LB_Datei, r.LB_DateiVoll);
+    ShowDateiLabel(abfrage_->DateiLabel(), r.LB_DateiVoll);
     if (r.Berechnet) {
-        LB_nextPointR->setText(U(r.LB_nextPointR));
-        LB_nextPointZ->setText(U(r.LB_nextPointZ));
-        LB_ExtrapolnPoints->setText(U(r.LB_ExtrapolnPoints));
-        LB_ExtrapolPointZ->setText(U(r.LB_ExtrapolPointZ));
+        const TFensterTexte t = FensterTexte(r, UserDecimalSeparator());
+        LB_nextPointR->setText(U(t.LB_nextPointR));
+        LB_nextPointZ->setText(U(t.LB_nextPointZ));
+        LB_ExtrapolnPoints->setText(U(t.LB_ExtrapolnPoints));
+        LB_ExtrapolPointZ->setText(U(t.LB_ExtrapolPointZ));
         for (int row = 1; row <= RanglisteGroesse; ++row)
             for (int c = 1; c <= 4; ++c)
-                StringGrid1->SetCell(c, row, r.Grid[static_cast<size_t>(row - 1)][static_cast<size_t>(c - 1)]);
+                StringGrid1->SetCell(c, row, t.Grid[static_cast<size_t>(row - 1)][static_cast<size_t>(c - 1)]);
     }
     if (PBN_X->isEnabled() && PBN_X->isVisible()) PBN_X->setFocus();
 }

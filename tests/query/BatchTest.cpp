@@ -22,10 +22,10 @@ void Vergleiche(const TDateien& kat, double d, double potenz, const std::vector<
     // Every point alone, and all at once on two threads (grouped, in batches).
     std::vector<TBatchPunkt> alle;
     for (auto [x, y] : punkte) alle.push_back({x, y});
-    std::vector<TBatchAntwort> zusammen(alle.size());
+    std::vector<THoehenAntwort> zusammen(alle.size());
     std::vector<int> mal(alle.size());
     batch.SetzeThreads(2);
-    batch.Beantworte(alle, [&](std::size_t k, const TBatchAntwort& a) {
+    batch.Beantworte(alle, [&](std::size_t k, const THoehenAntwort& a) {
         zusammen[k] = a;
         ++mal[k];
     });
@@ -45,8 +45,8 @@ void Vergleiche(const TDateien& kat, double d, double potenz, const std::vector<
         } catch (const std::exception&) {
             fehler = true;
         }
-        const TAbfrageErgebnis& e = q.Ergebnis();
-        TBatchAntwort a;
+        const THoehenAntwort& e = q.Ergebnis();
+        THoehenAntwort a;
         if (n < punkte.size())
             batch.Frage(x, y, a);
         else
@@ -68,14 +68,13 @@ void Vergleiche(const TDateien& kat, double d, double potenz, const std::vector<
         EXPECT_EQ(a.Anzahl, q.Speicher().Anzahl);
         ASSERT_EQ(a.Berechnet, e.Berechnet);
         if (!e.Berechnet) continue;
-        const TBerechnung& b = e.Berechnung;
-        ASSERT_EQ(a.HatNaechster, b.Naechster > 0);
+        const THoehenAntwort& b = e;
+        ASSERT_EQ(a.HatNaechster, b.HatNaechster);
         if (a.HatNaechster) {
-            const TPunktSpeicher& s = q.Speicher();
-            EXPECT_EQ(a.NX, s.X[b.Naechster]);
-            EXPECT_EQ(a.NY, s.Y[b.Naechster]);
-            EXPECT_EQ(a.NZ, s.Z[b.Naechster]);
-            EXPECT_EQ(a.NR, s.R[b.Naechster]);
+            EXPECT_EQ(a.Naechster.X, b.Naechster.X);
+            EXPECT_EQ(a.Naechster.Y, b.Naechster.Y);
+            EXPECT_EQ(a.Naechster.Z, b.Naechster.Z);
+            EXPECT_EQ(a.Naechster.R, b.Naechster.R);
         }
         EXPECT_EQ(a.ShepardN, b.ShepardN);
         // Bit for bit: the same sums in the same order.
@@ -146,14 +145,14 @@ TEST(QueryBatch, EqualsSingleQueriesOverOverlappingTiles) {
     const int vorher = knapp.Lesungen();
     std::vector<TBatchPunkt> alle;
     for (auto [x, y] : punkte) alle.push_back({x, y});
-    knapp.Beantworte(alle, [](std::size_t, const TBatchAntwort&) {});
+    knapp.Beantworte(alle, [](std::size_t, const THoehenAntwort&) {});
     EXPECT_GT(knapp.Lesungen() - vorher, knapp.GeleseneDateien());
     EXPECT_EQ(knapp.NeueMeldungen(), std::vector<std::string>{"Datei nicht gefunden: " + dir.File("fehlt.xyz")});
     // Read ahead: the files only the next points need are read during this call, not again.
     TBatchAbfrage vor(kat, 50, 2.0), frisch(kat, 50, 2.0);
-    vor.Beantworte({{1050, 1050}}, [](std::size_t, const TBatchAntwort&) {}, {}, {{1350, 1350}});
+    vor.Beantworte({{1050, 1050}}, [](std::size_t, const THoehenAntwort&) {}, {}, {{1350, 1350}});
     EXPECT_EQ(vor.Lesungen(), 5);  // a, leer, wolke; then fehlt and d
-    TBatchAntwort v, f;
+    THoehenAntwort v, f;
     vor.Frage(1350, 1350, v);
     frisch.Frage(1350, 1350, f);
     EXPECT_EQ(vor.Lesungen(), 5);
@@ -184,7 +183,7 @@ TEST(QueryBatch, EqualsSingleQueriesWhenTheStoreFills) {
     for (int i = 0; i < 20; ++i) punkte.push_back({(rng() % 12000) / 100.0, (rng() % 12000) / 100.0});
     TBatchAbfrage batch(kat, 50, 2);
     Vergleiche(kat, 50, 2, punkte, batch);
-    TBatchAntwort a;
+    THoehenAntwort a;
     batch.Frage(60, 60, a);
     EXPECT_EQ(a.Anzahl, MaxPunkte);
     EXPECT_EQ(a.Dateien[0].Gefiltert + a.Dateien[1].Gefiltert, MaxPunkte);
@@ -219,7 +218,7 @@ TEST(QueryBatch, ReadErrorEndsOnlyTheQueriesThatMeetIt) {
     p.Fangbreite = 10;
     EXPECT_THROW(q.Run(kat, p), EDbfError);
     EXPECT_EQ(q.Ergebnis().Dateien.back().Gelesen, 1);
-    TBatchAntwort a;
+    THoehenAntwort a;
     batch.Frage(95, 95, a);
     EXPECT_FALSE(a.Beendet);
     EXPECT_FALSE(a.Fehler.empty());
@@ -239,7 +238,7 @@ TEST(QueryBatch, ReportsEachFileItCannotOpenOrReadOnce) {
     AddEntry(kat, "/proc/self/mem", 50, 100, 50, 100);  // opens, but reading fails with EIO
     AddEntry(kat, dir.File("null.dbf"), 90, 100, 0, 10);
     TBatchAbfrage batch(kat, 5, 2);
-    TBatchAntwort a;
+    THoehenAntwort a;
     batch.Frage(20, 20, a);
     EXPECT_TRUE(a.Beendet);  // missing files do not end a query
     EXPECT_EQ(a.ShepardN, 9);

@@ -44,7 +44,6 @@ std::string Einzeln(THoehenAbfrage& q, const TDateien& kat, double x, double y, 
     p.Y = y;
     p.Fangbreite = 40;
     p.Potenz = 2.5;
-    p.Dezimaltrenner = sep;
     TZaehler z;
     std::string s;
     try {
@@ -52,19 +51,20 @@ std::string Einzeln(THoehenAbfrage& q, const TDateien& kat, double x, double y, 
     } catch (const std::exception&) {
         s = "abgebrochen\n";
     }
-    const TAbfrageErgebnis& e = q.Ergebnis();
-    s += Zeilen(e.Dateien) + e.LB_DateiVoll + "|" + e.Fehler + "|" + e.LB_nextPointR + " " + e.LB_nextPointZ + " " +
-         e.LB_ExtrapolnPoints + " " + e.LB_ExtrapolPointZ + "|" + Bits(e.Berechnung.ShepardZ);
-    for (const auto& zeile : e.Grid)
+    const THoehenAntwort& e = q.Ergebnis();
+    const TFensterTexte t = FensterTexte(e, sep);
+    s += Zeilen(e.Dateien) + e.LB_DateiVoll + "|" + e.Fehler + "|" + t.LB_nextPointR + " " + t.LB_nextPointZ + " " +
+         t.LB_ExtrapolnPoints + " " + t.LB_ExtrapolPointZ + "|" + Bits(e.ShepardZ);
+    for (const auto& zeile : t.Grid)
         for (const std::string& zelle : zeile) s += zelle + ";";
     s += "|" + std::to_string(z.fertig == static_cast<int>(e.Dateien.size()) && z.gewaehlt <= z.fertig);
     return s;
 }
 
-std::string Text(const TBatchAntwort& a) {
+std::string Text(const THoehenAntwort& a) {
     return Zeilen(a.Dateien) + a.LB_DateiVoll + "|" + a.Fehler + "|" + std::to_string(a.Beendet) +
            std::to_string(a.Berechnet) + std::to_string(a.HatNaechster) + " " + std::to_string(a.Anzahl) + " " +
-           Bits(a.NX) + Bits(a.NY) + Bits(a.NZ) + Bits(a.NR) + std::to_string(a.ShepardN) + " " + Bits(a.ShepardZ);
+           Bits(a.Naechster.X) + Bits(a.Naechster.Y) + Bits(a.Naechster.Z) + Bits(a.Naechster.R) + std::to_string(a.ShepardN) + " " + Bits(a.ShepardZ);
 }
 
 }  // namespace
@@ -105,7 +105,7 @@ TEST(QueryParallel, QueriesAndBatchesOnSeveralThreadsAnswerAsAlone) {
     TBatchAbfrage allein(kat, 40, 2.5);
     allein.SetzeThreads(1);
     for (std::size_t k = 0; k < n; ++k) {
-        TBatchAntwort antwort;
+        THoehenAntwort antwort;
         allein.Frage(punkte[k].X, punkte[k].Y, antwort);
         batch[k] = Text(antwort);
     }
@@ -130,12 +130,12 @@ TEST(QueryParallel, QueriesAndBatchesOnSeveralThreadsAnswerAsAlone) {
             b.SetzeThreads(2);
             if (t % 2) b.SetzeSpeicher(1);
             std::vector<std::string> antworten(n);
-            b.Beantworte(punkte, [&](std::size_t k, const TBatchAntwort& x) { antworten[k] = Text(x); }, {},
+            b.Beantworte(punkte, [&](std::size_t k, const THoehenAntwort& x) { antworten[k] = Text(x); }, {},
                          {{75, 75}, {150, 50}});
             for (std::size_t k = 0; k < n; ++k) fehler[t] += antworten[k] != batch[k];
             for (std::size_t k : reihe) {
                 if (k >= einzelne) continue;
-                TBatchAntwort antwort;
+                THoehenAntwort antwort;
                 b.Frage(punkte[k].X, punkte[k].Y, antwort);
                 fehler[t] += Text(antwort) != batch[k];
             }
@@ -143,7 +143,7 @@ TEST(QueryParallel, QueriesAndBatchesOnSeveralThreadsAnswerAsAlone) {
     for (std::thread& th : threads) th.join();
     for (int t = 0; t < kThreads; ++t) EXPECT_EQ(fehler[t], 0) << "thread " << t;
     // The comparison means something: the points meet every case.
-    TBatchAntwort voll, abbruch, leer;
+    THoehenAntwort voll, abbruch, leer;
     allein.Frage(75, 75, voll);
     allein.Frage(195, 5, abbruch);
     allein.Frage(-50, -50, leer);

@@ -269,12 +269,12 @@ TEST(QueryScan, LongLinesKeepTheirPrefixAndCountOnce) {
     p.X = 10;
     p.Y = 20;
     p.Fangbreite = 5;
-    const TAbfrageErgebnis& e = q.Run(kat, p);
+    const THoehenAntwort& e = q.Run(kat, p);
     ASSERT_EQ(e.Dateien.size(), 1u);
     EXPECT_EQ(e.Dateien[0].Gelesen, 3);
     EXPECT_EQ(e.Dateien[0].Gefiltert, 2);
     TBatchAbfrage batch(kat, 5, 2);
-    TBatchAntwort a;
+    THoehenAntwort a;
     batch.Frage(10, 20, a);
     EXPECT_EQ(a.Dateien[0].Gelesen, 3);
     EXPECT_EQ(a.Anzahl, 2);
@@ -304,13 +304,14 @@ TEST(QueryScan, CrLfAndLoneCrGiveTheResultOfTheLfFile) {
         p.X = 3566020.3;
         p.Y = 5936020.4;
         p.Fangbreite = 5;
-        const TAbfrageErgebnis e = q.Run(kat, p);
+        const THoehenAntwort e = q.Run(kat, p);
         TBatchAbfrage batch(kat, p.Fangbreite, p.Potenz);
-        TBatchAntwort a;
+        THoehenAntwort a;
         batch.Frage(p.X, p.Y, a);
         EXPECT_EQ(a.Dateien.at(0).Gelesen, e.Dateien.at(0).Gelesen);
-        return std::make_tuple(e.Dateien.at(0).Gelesen, e.Dateien.at(0).Gefiltert, e.LB_nextPointZ,
-                               e.LB_ExtrapolPointZ, e.Grid, a.Anzahl, a.NZ, a.ShepardZ);
+        const TFensterTexte t = FensterTexte(e, ',');
+        return std::make_tuple(e.Dateien.at(0).Gelesen, e.Dateien.at(0).Gefiltert, t.LB_nextPointZ,
+                               t.LB_ExtrapolPointZ, t.Grid, a.Anzahl, a.Naechster.Z, a.ShepardZ);
     };
     const auto erwartet = abfrage("lf.xyz", lf);
     EXPECT_EQ(std::get<0>(erwartet), 41 * 41);

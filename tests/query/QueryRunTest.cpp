@@ -20,7 +20,6 @@ TAbfrageParameter Param(double x, double y, double d = 50, double p = 2) {
     a.Y = y;
     a.Fangbreite = d;
     a.Potenz = p;
-    a.Dezimaltrenner = ',';
     return a;
 }
 
@@ -48,15 +47,16 @@ TEST(QueryRun, NoFileOrEmptyCatalogueKeepsStartTexts) {
     qtest::TempDir dir;
     THoehenAbfrage q;
     TDateien kat;
-    const TAbfrageErgebnis& e = q.Run(kat, Param(1000, 1000));
+    const THoehenAntwort& e = q.Run(kat, Param(1000, 1000));
+    const TFensterTexte t = FensterTexte(e, ',');
     EXPECT_TRUE(e.Beendet);
     EXPECT_TRUE(e.Dateien.empty());
-    EXPECT_EQ(e.LB_Datei, "???");
-    EXPECT_EQ(e.LB_nextPointR, "-----");
-    EXPECT_EQ(e.LB_nextPointZ, "-----");
-    EXPECT_EQ(e.LB_ExtrapolnPoints, "--");
-    EXPECT_EQ(e.LB_ExtrapolPointZ, "-----");
-    EXPECT_EQ(e.Grid[0][0], "");
+    EXPECT_EQ(q.DateiLabel(), "???");
+    EXPECT_EQ(t.LB_nextPointR, "-----");
+    EXPECT_EQ(t.LB_nextPointZ, "-----");
+    EXPECT_EQ(t.LB_ExtrapolnPoints, "--");
+    EXPECT_EQ(t.LB_ExtrapolPointZ, "-----");
+    EXPECT_EQ(t.Grid[0][0], "");
 
     // A file whose extent lies just beyond the square is not selected; one that touches it is.
     qtest::WriteFile(dir.File("a.xyz"), qtest::XyzText({{1000, 1000, 5}}));
@@ -85,38 +85,39 @@ TEST(QueryRun, FilterBordersDuplicatesAndResults) {
     AddEntry(kat, dir.File("eins.xyz"));
     AddEntry(kat, dir.File("zwei.xyz"));
     THoehenAbfrage q;
-    const TAbfrageErgebnis& e = q.Run(kat, Param(1000, 1000));
+    const THoehenAntwort& e = q.Run(kat, Param(1000, 1000));
+    const TFensterTexte t = FensterTexte(e, ',');
     ASSERT_EQ(e.Dateien.size(), 2u);
     EXPECT_EQ(e.Dateien[0].Name, "eins.xyz");
     EXPECT_EQ(e.Dateien[0].Gelesen, 6);
     EXPECT_EQ(e.Dateien[0].Gefiltert, 2);
     EXPECT_EQ(e.Dateien[1].Gelesen, 2);
     EXPECT_EQ(e.Dateien[1].Gefiltert, 1);
-    EXPECT_EQ(e.LB_Datei, dir.File("zwei.xyz"));
+    EXPECT_EQ(q.DateiLabel(), dir.File("zwei.xyz"));
     EXPECT_EQ(e.LetzterEintrag, 2);
 
     const TPunktSpeicher& s = q.Speicher();
     ASSERT_EQ(s.Anzahl, 3);
     EXPECT_EQ(s.Z[2], 100.0);  // the first of the repeats is kept
-    EXPECT_EQ(e.LB_nextPointR, "3,00");
-    EXPECT_EQ(e.LB_nextPointZ, "100,00");
+    EXPECT_EQ(t.LB_nextPointR, "3,00");
+    EXPECT_EQ(t.LB_nextPointZ, "100,00");
     // Within sqrt(50): the points 3 m and 4 m away, weights 1/9 and 1/16.
-    EXPECT_EQ(e.LB_ExtrapolnPoints, "2");
+    EXPECT_EQ(t.LB_ExtrapolnPoints, "2");
     const double erwartet = (100.0 / 9 + 50.0 / 16) / (1.0 / 9 + 1.0 / 16);
-    EXPECT_NEAR(e.Berechnung.ShepardZ, erwartet, 1e-9);
-    EXPECT_EQ(e.LB_ExtrapolPointZ, FormatErgebnis(erwartet, ','));
+    EXPECT_NEAR(e.ShepardZ, erwartet, 1e-9);
+    EXPECT_EQ(t.LB_ExtrapolPointZ, FormatErgebnis(erwartet, ','));
     // Grid: nearest first, then 4 m, then the corner; rows after the count stay empty.
-    EXPECT_EQ(e.Grid[0][0], "   1003,00");
-    EXPECT_EQ(e.Grid[0][1], "   1000,00");
-    EXPECT_EQ(e.Grid[0][2], " 100,00");
-    EXPECT_EQ(e.Grid[0][3], "  3,00");
-    EXPECT_EQ(e.Grid[1][2], "  50,00");
-    EXPECT_EQ(e.Grid[2][3], " 70,71");
-    EXPECT_EQ(e.Grid[3][0], "");
+    EXPECT_EQ(t.Grid[0][0], "   1003,00");
+    EXPECT_EQ(t.Grid[0][1], "   1000,00");
+    EXPECT_EQ(t.Grid[0][2], " 100,00");
+    EXPECT_EQ(t.Grid[0][3], "  3,00");
+    EXPECT_EQ(t.Grid[1][2], "  50,00");
+    EXPECT_EQ(t.Grid[2][3], " 70,71");
+    EXPECT_EQ(t.Grid[3][0], "");
 
     // The header line's point (0, 0, 0) passes the filter near the origin.
     EXPECT_EQ(q.Run(kat, Param(0, 0, 1)).Dateien[0].Gefiltert, 1);
-    EXPECT_EQ(q.Ergebnis().LB_nextPointZ, "0,00");
+    EXPECT_EQ(FensterTexte(q.Ergebnis(), ',').LB_nextPointZ, "0,00");
 }
 
 TEST(QueryRun, StoreCapacityAcrossFiles) {
@@ -128,7 +129,7 @@ TEST(QueryRun, StoreCapacityAcrossFiles) {
     AddEntry(kat, dir.File("a.xyz"));
     AddEntry(kat, dir.File("b.xyz"));
     THoehenAbfrage q;
-    const TAbfrageErgebnis& e = q.Run(kat, Param(50, 50, 60));
+    const THoehenAntwort& e = q.Run(kat, Param(50, 50, 60));
     EXPECT_EQ(q.Speicher().Anzahl, MaxPunkte);
     EXPECT_EQ(e.Dateien[0].Gefiltert, 10000);
     EXPECT_EQ(e.Dateien[1].Gefiltert, 5000);
@@ -152,7 +153,7 @@ TEST(QueryRun, MissingFilesEmptyTablesAndManyFiles) {
     AddEntry(kat, dir.File("p.xyz"));
     THoehenAbfrage q;
     Protokoll prot;
-    const TAbfrageErgebnis& e = q.Run(kat, Param(1000, 1000), &prot);
+    const THoehenAntwort& e = q.Run(kat, Param(1000, 1000), &prot);
     ASSERT_EQ(e.Dateien.size(), 5u);
     const TDateiZeile& fehlt = e.Dateien[0];
     EXPECT_TRUE(fehlt.OeffnenFehler);
@@ -168,7 +169,7 @@ TEST(QueryRun, MissingFilesEmptyTablesAndManyFiles) {
     EXPECT_EQ(e.Dateien[2].Gefiltert, 2);
     EXPECT_EQ(e.Dateien[3].Gefiltert, 1);  // (1001, 1001) came from level 4 already
     EXPECT_EQ(e.Dateien[4].Gefiltert, 1);  // the fifth file is read like the others
-    EXPECT_EQ(e.LB_Datei, dir.File("p.xyz"));
+    EXPECT_EQ(q.DateiLabel(), dir.File("p.xyz"));
     EXPECT_EQ(q.Speicher().Anzahl, 4);
     EXPECT_EQ(q.Speicher().Z[1], 7.0);
     EXPECT_EQ(prot.ereignisse.front(), "selected 1 --- I/O-Fehler: " + dir.File("fehlt.xyz"));
@@ -183,7 +184,8 @@ TEST(QueryRun, MissingFilesEmptyTablesAndManyFiles) {
     p.LabelBreite = 7 * 20;
     TDateien nurFehlt;
     AddEntry(nurFehlt, "/ein/langer/ordner/fehlt.xyz");
-    EXPECT_EQ(q.Run(nurFehlt, p).LB_Datei,
+    q.Run(nurFehlt, p);
+    EXPECT_EQ(q.DateiLabel(),
               "I/O-Fehler: " + ShortenPath("/ein/langer/ordner/fehlt.xyz", font, 7 * 8));
     EXPECT_EQ(q.Ergebnis().LB_DateiVoll, "I/O-Fehler: /ein/langer/ordner/fehlt.xyz");
     EXPECT_EQ(DateiLabelText(nurFehlt, 1, &font, 7 * 20), ShortenPath("/ein/langer/ordner/fehlt.xyz", font, 140));
@@ -207,11 +209,12 @@ TEST(QueryRun, BlankDbaseFieldCountsAsReadWithoutPoint) {
     TDateien kat;
     AddEntry(kat, f);
     THoehenAbfrage q;
-    const TAbfrageErgebnis& e = q.Run(kat, Param(1000, 1000));
+    const THoehenAntwort& e = q.Run(kat, Param(1000, 1000));
+    const TFensterTexte t = FensterTexte(e, ',');
     EXPECT_TRUE(e.Beendet);
     EXPECT_EQ(e.Dateien[0].Gelesen, 3);
     EXPECT_EQ(e.Dateien[0].Gefiltert, 2);
-    EXPECT_EQ(e.LB_ExtrapolnPoints, "2");
+    EXPECT_EQ(t.LB_ExtrapolnPoints, "2");
 }
 
 TEST(QueryRun, ReadErrorEndsTheRunAfterTheRow) {
@@ -225,15 +228,16 @@ TEST(QueryRun, ReadErrorEndsTheRunAfterTheRow) {
     THoehenAbfrage q;
     Protokoll prot;
     EXPECT_THROW(q.Run(kat, Param(1000, 1000), &prot), EInOutError);
-    const TAbfrageErgebnis& e = q.Ergebnis();
+    const THoehenAntwort& e = q.Ergebnis();
+    const TFensterTexte t = FensterTexte(e, ',');
     EXPECT_FALSE(e.Beendet);
     ASSERT_EQ(e.Dateien.size(), 2u);
     EXPECT_FALSE(e.Dateien[1].Fehler.empty());
     EXPECT_EQ(e.Fehler, e.Dateien[1].Fehler);
     EXPECT_EQ(prot.ereignisse.back(), "done 2 0 0");
     EXPECT_EQ(prot.schritte.back(), 0);  // icon reset
-    EXPECT_EQ(e.LB_nextPointR, "-----");
-    EXPECT_EQ(e.Grid[0][0], "");
+    EXPECT_EQ(t.LB_nextPointR, "-----");
+    EXPECT_EQ(t.Grid[0][0], "");
     EXPECT_EQ(q.Speicher().Anzahl, 1);
 
     // A table that fails to open ends the run too; its row keeps "---".

@@ -109,14 +109,16 @@ std::string Zeilen(const std::vector<TDateiZeile>& rows) {
 
 // What a query answers: the result labels, the grid, the computation and the whole point store.
 std::string Antworten(const THoehenAbfrage& q) {
-    const TAbfrageErgebnis& e = q.Ergebnis();
-    std::string s = e.LB_nextPointR + e.LB_nextPointZ + e.LB_ExtrapolnPoints + e.LB_ExtrapolPointZ +
+    const THoehenAntwort& e = q.Ergebnis();
+    const TFensterTexte t = FensterTexte(e, ',');
+    std::string s = t.LB_nextPointR + t.LB_nextPointZ + t.LB_ExtrapolnPoints + t.LB_ExtrapolPointZ +
                     std::to_string(e.Berechnet) + "\n";
-    for (const auto& row : e.Grid)
+    for (const auto& row : t.Grid)
         for (const std::string& cell : row) s += cell + "|";
-    const TBerechnung& b = e.Berechnung;
-    s += std::to_string(b.Naechster) + " " + std::to_string(b.ShepardN) + A(b.ShepardZ) + "\n";
-    for (int r : b.Rang) s += std::to_string(r) + ",";
+    const TAntwortPunkt& n = e.Naechster;
+    s += std::to_string(e.HatNaechster) + A(n.X) + A(n.Y) + A(n.Z) + A(n.R) + " " + std::to_string(e.ShepardN) +
+         A(e.ShepardZ) + " " + std::to_string(e.Anzahl) + "\n";
+    for (const TAntwortPunkt& r : e.Rangliste) s += A(r.X) + A(r.Y) + A(r.Z) + A(r.R) + ",";
     const TPunktSpeicher& sp = q.Speicher();
     s += "\nstore " + std::to_string(sp.Anzahl) + "\n";
     for (std::size_t i = 1; i <= sp.Anzahl; ++i) s += A(sp.X[i]) + A(sp.Y[i]) + A(sp.Z[i]) + A(sp.R[i]) + "\n";
@@ -134,18 +136,18 @@ std::string Abfrage(const TDateien& kat, double x, double y) {
     } catch (const std::exception& e) {
         p.s += std::string("throws ") + e.what() + "\n";
     }
-    const TAbfrageErgebnis& e = q.Ergebnis();
-    return p.s + Zeilen(e.Dateien) + A(e.X) + A(e.Y) + A(e.SqXmin) + A(e.SqXmax) + A(e.SqYmin) + A(e.SqYmax) +
-           std::to_string(e.LetzterEintrag) + e.LB_Datei + "|" + e.LB_DateiVoll + "|" + std::to_string(e.Beendet) +
+    const THoehenAntwort& e = q.Ergebnis();
+    return p.s + Zeilen(e.Dateien) + A(e.X) + A(e.Y) + A(e.Fangbreite) + A(e.Potenz) +
+           std::to_string(e.LetzterEintrag) + q.DateiLabel() + "|" + e.LB_DateiVoll + "|" + std::to_string(e.Beendet) +
            e.Fehler + "|" + Antworten(q);
 }
 
 std::string Antwort(TBatchAbfrage& batch, double x, double y) {
-    TBatchAntwort a;
+    THoehenAntwort a;
     batch.Frage(x, y, a);
     std::string s = Zeilen(a.Dateien) + std::to_string(a.LetzterEintrag) + a.LB_DateiVoll + std::to_string(a.Beendet) +
                     a.Fehler + std::to_string(a.Anzahl) + std::to_string(a.Berechnet) + std::to_string(a.HatNaechster) +
-                    A(a.NX) + A(a.NY) + A(a.NZ) + A(a.NR) + std::to_string(a.ShepardN) + A(a.ShepardZ) + "\n";
+                    A(a.Naechster.X) + A(a.Naechster.Y) + A(a.Naechster.Z) + A(a.Naechster.R) + std::to_string(a.ShepardN) + A(a.ShepardZ) + "\n";
     for (const std::string& m : batch.NeueMeldungen()) s += m + "\n";
     return s;
 }
@@ -253,7 +255,7 @@ TEST(GepackteKacheln, ADamagedTileIsPassedOverAndTheOtherTilesAnswer) {
             par.X = x, par.Y = y, par.Fangbreite = 50, par.Potenz = 2.5;
             ASSERT_NO_THROW(qm.Run(mit, par));
             qo.Run(ohne, par);
-            const TAbfrageErgebnis &e = qm.Ergebnis(), &o = qo.Ergebnis();
+            const THoehenAntwort &e = qm.Ergebnis(), &o = qo.Ergebnis();
             ASSERT_TRUE(e.Beendet);
             ASSERT_EQ(e.Dateien.size(), 5u);
             const TDateiZeile& row = e.Dateien[0];
@@ -272,7 +274,7 @@ TEST(GepackteKacheln, ADamagedTileIsPassedOverAndTheOtherTilesAnswer) {
             // Heights, nearest point, ranking and the store itself as without the tile.
             EXPECT_TRUE(Gleich(Antworten(qo), Antworten(qm)));
 
-            TBatchAntwort am, ao;
+            THoehenAntwort am, ao;
             bm.Frage(x, y, am);
             bo.Frage(x, y, ao);
             EXPECT_TRUE(am.Beendet);
@@ -280,10 +282,10 @@ TEST(GepackteKacheln, ADamagedTileIsPassedOverAndTheOtherTilesAnswer) {
             EXPECT_EQ(Zeilen(am.Dateien), Zeilen(e.Dateien));
             EXPECT_EQ(am.LB_DateiVoll, e.LB_DateiVoll);
             EXPECT_EQ(am.Anzahl, ao.Anzahl);
-            EXPECT_EQ(std::to_string(am.Berechnet) + std::to_string(am.HatNaechster) + A(am.NX) + A(am.NY) + A(am.NZ) +
-                          A(am.NR) + std::to_string(am.ShepardN) + A(am.ShepardZ),
-                      std::to_string(ao.Berechnet) + std::to_string(ao.HatNaechster) + A(ao.NX) + A(ao.NY) + A(ao.NZ) +
-                          A(ao.NR) + std::to_string(ao.ShepardN) + A(ao.ShepardZ));
+            EXPECT_EQ(std::to_string(am.Berechnet) + std::to_string(am.HatNaechster) + A(am.Naechster.X) + A(am.Naechster.Y) + A(am.Naechster.Z) +
+                          A(am.Naechster.R) + std::to_string(am.ShepardN) + A(am.ShepardZ),
+                      std::to_string(ao.Berechnet) + std::to_string(ao.HatNaechster) + A(ao.Naechster.X) + A(ao.Naechster.Y) + A(ao.Naechster.Z) +
+                          A(ao.Naechster.R) + std::to_string(ao.ShepardN) + A(ao.ShepardZ));
         }
         EXPECT_EQ(bm.NeueMeldungen(), std::vector<std::string>{meldung});
     }
@@ -297,7 +299,7 @@ TEST(GepackteKacheln, ADamagedTileIsPassedOverAndTheOtherTilesAnswer) {
     par.X = par.Y = 1000;
     q.Run(zuletzt, par);
     EXPECT_EQ(q.Ergebnis().LB_DateiVoll, "Datei besch\xC3\xA4" "digt (gzip): " + falsch);
-    EXPECT_EQ(q.Ergebnis().LB_Datei, q.Ergebnis().LB_DateiVoll);
+    EXPECT_EQ(q.DateiLabel(), q.Ergebnis().LB_DateiVoll);
     EXPECT_TRUE(q.Ergebnis().Berechnet);
 
     // The scan and the conversion of a damaged tile fail with the damage and its path.
