@@ -168,13 +168,8 @@ const TAbfrageErgebnis& THoehenAbfrage::Run(const TDateien& kat, const TAbfrageP
         };
 
         try {
-            bool offen = true;  // a text file that cannot be opened gets its row, the run goes on
-            try {
-                quelle.Oeffne();
-            } catch (const ETextNichtOffen&) {
-                offen = false;
-            }
-            if (!offen) {
+            // A file that cannot be opened gets its row, the run goes on.
+            if (quelle.Oeffne() != 0) {
                 row.OeffnenFehler = true;
                 row.Fehler = TextIOFehler + row.Datei;
                 int rest = p.LabelBreite;
