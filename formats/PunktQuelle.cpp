@@ -1,5 +1,6 @@
 #include "formats/PunktQuelle.h"
 
+#include <cstddef>
 #include <memory>
 #include <utility>
 
@@ -23,14 +24,14 @@ std::size_t LiesKopf(const TDateiHandle& h, unsigned char (&kopf)[kKopf]) {
     }
 }
 
-}  // namespace
-
 TQuellArt ArtNachKopf(const unsigned char* kopf, std::size_t n) {
     if (n < 2) return TQuellArt::Text;
     if ((kopf[0] == 3 || kopf[0] == 4) && kopf[1] > 64 && kopf[1] < 128) return TQuellArt::Dbase;
     if (kopf[0] == 0x1F && kopf[1] == 0x8B) return TQuellArt::Gepackt;
     return TQuellArt::Text;
 }
+
+}  // namespace
 
 bool IsDbaseFile(const std::string& path) {
     int err = 0;

@@ -3,7 +3,6 @@
 // file (decided by its content, never by its name), walked in file order. The caller picks
 // the line rule and keeps its own policy (counting, filtering, logging, progress) in the
 // callback, which meets every line or record with its number and asks it for the point.
-#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -19,9 +18,8 @@
 namespace tervalo {
 
 // What the first bytes of a file make of it: a dBase table (first byte 3 or 4, second in
-// 65..127), a packed text (gzip's signature) or a plain text. `n` bytes were read.
+// 65..127), a packed text (gzip's signature) or a plain text.
 enum class TQuellArt { Text, Gepackt, Dbase };
-TQuellArt ArtNachKopf(const unsigned char* kopf, std::size_t n);
 
 // dBase signature test: a readable regular file whose first bytes make a table. Needs read
 // access only.
