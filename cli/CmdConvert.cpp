@@ -50,13 +50,15 @@ private:
 
 int RunConvert(const ConvertArgs& a) {
     // The source first: its kind decides the direction, and a missing one is no text file.
+    // It stays open for the conversion.
+    TPunktQuelle quelle(a.source);
     try {
-        CheckKonvertSource(a.source);
+        CheckKonvertSource(quelle);
     } catch (const EKonvertQuelle& e) {
         std::cerr << e.what() << "\n";
         return 1;
     }
-    bool fromDbase = IsDbaseFile(a.source);
+    const bool fromDbase = quelle.IstDbase();
     // A name without a known extension takes what the source converts to by default.
     const TZielFormat ziel = ZielFormat(a.format, a.output, fromDbase ? TAusgabeFormat::Xyz : TAusgabeFormat::DBase);
     TAusgabe target;
@@ -92,7 +94,7 @@ int RunConvert(const ConvertArgs& a) {
     CliKonvertObserver observer(guard);
     TKonvertResult r;
     try {
-        r = Konvertieren(a.source, a.output, target, options, schutz, observer);
+        r = Konvertieren(quelle, a.output, target, options, schutz, observer);
     } catch (const ESilentAbort& e) {
         if (!e.Detail().empty()) std::cerr << e.Detail() << "\n";
         observer.Finish(true);

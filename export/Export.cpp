@@ -101,12 +101,7 @@ private:
 
     void ReadEntry(int index, const std::string& path) {
         TPunktQuelle quelle(path);
-        bool openFailed = false;  // a table's failures end the run
-        try {
-            quelle.Oeffne();
-        } catch (const ETextNichtOffen&) {
-            openFailed = true;
-        }
+        const bool openFailed = quelle.Oeffne() != 0;  // a table's failures throw and end the run
         if (quelle.IstDbase() && quelle.Datensaetze() < 1) {
             Log("Datei-Fehler: Keine Datens\xC3\xA4tze in: " + path);
             error_ = true;

@@ -1,5 +1,6 @@
 #include "filemanager/DbfInfo.h"
 
+#include <filesystem>
 
 #include "formats/DbfFile.h"
 #include "tools/Tools.h"
@@ -14,6 +15,16 @@ std::string Extent(const char* label, double v, char sep) {
 }
 
 }  // namespace
+
+std::string DbfIndexFile(const TDbfFile& dbf, const std::string& path) {
+    if (!dbf.ProductionIndexFlag() || dbf.TableVersion() == TDbfVersion::FoxPro) return {};
+    const std::string mdx = FindProductionIndex(path);
+    if (mdx.empty()) return {};
+    // Shown in full, as the table's own path is.
+    std::error_code ec;
+    const auto abs = std::filesystem::absolute(mdx, ec);
+    return ec ? mdx : abs.lexically_normal().string();
+}
 
 std::vector<std::string> DbfInfoLines(const std::string& path, DbfInfoObserver* obs, char sep,
                                       std::vector<TDbfFieldDef>* fields) {
@@ -41,7 +52,7 @@ std::vector<std::string> DbfInfoLines(const std::string& path, DbfInfoObserver* 
     add("Anzahl der Spalten: \t" + std::to_string(dbf.FieldCount()));
     add(std::string("Datei exclusiv offen: \t") + (dbf.IsExclusive() ? "JA" : "NEIN"));
     add("Dateistatus: \t" + OpenModeName(dbf.OpenMode()));
-    std::string index = dbf.IndexFilePath();
+    const std::string index = DbfIndexFile(dbf, path);
     add("Indexdatei: " + (index.empty() ? std::string("KEINE") : index));
 
     double xmin = 999999999.0, ymin = 999999999.0;

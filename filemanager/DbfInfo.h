@@ -18,6 +18,11 @@ public:
 inline constexpr const char* kDbfInfoCancelled = "Abbruch durch Anwender";
 
 struct TDbfFieldDef;
+class TDbfFile;
+
+// The production index file of the open table `dbf`, opened by `path`: a table that is no
+// FoxPro table, whose header flag is set and beside which the index lies. Empty otherwise.
+std::string DbfIndexFile(const TDbfFile& dbf, const std::string& path);
 
 // Opens the table read-only, builds the lines and closes it again. Errors of the table layer
 // (EDbfError, EInOutError, ESilentAbort) propagate after the table has been closed; lines

@@ -31,11 +31,9 @@ TExtremwerte ReadExtremwerte(const std::string& path) {
     TExtremwerte e;
     TPunktQuelle quelle(path);
     e.Dbase = quelle.IstDbase();
-    try {
-        quelle.Oeffne();
-    } catch (const ETextNichtOffen& err) {
+    if (const int err = quelle.Oeffne()) {
         // The text for the system's error number: EIO stays an I/O error, not "access denied".
-        e.OpenError = ErrnoText(err.Errno());
+        e.OpenError = ErrnoText(err);
         return e;  // not readable: the file keeps the start values
     }
     e.Opened = true;

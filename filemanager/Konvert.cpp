@@ -4,7 +4,6 @@
 #include <stdexcept>
 
 #include "formats/PunktQuelle.h"
-#include "tools/Datei.h"
 #include "tools/Errors.h"
 #include "tools/Tools.h"
 
@@ -105,18 +104,23 @@ private:
 
 }  // namespace
 
-void CheckKonvertSource(const std::string& source) {
-    int err = 0;
-    OeffneZumLesen(source.c_str(), err);
-    if (err != 0) throw EKonvertQuelle(ErrnoToFileError(err), ErrnoText(err) + ": " + source, err);
+void CheckKonvertSource(const TPunktQuelle& quelle) {
+    if (const int err = quelle.Fehler())
+        throw EKonvertQuelle(ErrnoToFileError(err), ErrnoText(err) + ": " + quelle.Angegeben(), err);
 }
 
 TKonvertResult Konvertieren(const std::string& source, const std::string& target,
                             const TAusgabe& format, const TRunOptions& options, const TSchutz& schutz,
                             TKonvertObserver& observer) {
-    CheckKonvertSource(source);
-    TKonvertResult r;
     TPunktQuelle quelle(source);
+    return Konvertieren(quelle, target, format, options, schutz, observer);
+}
+
+TKonvertResult Konvertieren(TPunktQuelle& quelle, const std::string& target, const TAusgabe& format,
+                            const TRunOptions& options, const TSchutz& schutz, TKonvertObserver& observer) {
+    CheckKonvertSource(quelle);
+    const std::string& source = quelle.Angegeben();
+    TKonvertResult r;
     r.SourceIsDbase = quelle.IstDbase();
     // Text to plain XYZ unpacks or normalises a tile; dBase to dBase and text to CSV stay refused.
     if (r.SourceIsDbase ? format.Format == TAusgabeFormat::DBase : format.Format == TAusgabeFormat::Csv)
@@ -127,7 +131,7 @@ TKonvertResult Konvertieren(const std::string& source, const std::string& target
 
     // The source is open before anything happens to the target. Sources are only ever read.
     try {
-        quelle.Oeffne();
+        (void)quelle.Oeffne();  // its open failure was reported above
     } catch (const EInOutError& e) {
         throw EKonvertQuelle(e.Code(), (e.Errno() != 0 ? ErrnoText(e.Errno()) : std::string(e.what())) + ": " + source,
                              e.Errno());

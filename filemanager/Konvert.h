@@ -62,8 +62,11 @@ public:
     using EInOutError::EInOutError;
 };
 
-// Throws EKonvertQuelle when the source is missing, no regular file or not readable.
-void CheckKonvertSource(const std::string& source);
+class TPunktQuelle;
+
+// Throws EKonvertQuelle when the source could not be opened: missing, no regular file or not
+// readable.
+void CheckKonvertSource(const TPunktQuelle& quelle);
 
 // Converts `source` (kind from its signature) into `target`. The source is checked first
 // (EKonvertQuelle), then the direction: a dBase source goes to XYZ or CSV, a text source to
@@ -75,5 +78,9 @@ void CheckKonvertSource(const std::string& source);
 TKonvertResult Konvertieren(const std::string& source, const std::string& target,
                             const TAusgabe& format, const TRunOptions& options, const TSchutz& schutz,
                             TKonvertObserver& observer);
+// The same for a source its caller opened already (and has not read from): the source is
+// opened once for the whole conversion.
+TKonvertResult Konvertieren(TPunktQuelle& quelle, const std::string& target, const TAusgabe& format,
+                            const TRunOptions& options, const TSchutz& schutz, TKonvertObserver& observer);
 
 }  // namespace tervalo

@@ -263,7 +263,6 @@ struct TDbfFile::Impl {
     uint32_t recordLen = 0;
     uint32_t count = 0;  // physical records, appended ones included
     std::vector<TDbfFieldDef> fields;
-    std::string indexPath;
 
     // Walking: a window of whole records read with one pread.
     std::vector<uint8_t> buf;
@@ -277,6 +276,12 @@ struct TDbfFile::Impl {
     uint32_t pendFirst = 0;
     uint32_t pendCount = 0;
     bool writeFailed = false;
+
+    // The steps of opening. Returns the file's size; checks the file kind, reads and
+    // classifies the main header and takes the two lengths.
+    uint64_t ReadMainHeader(const std::string& given);
+    void ReadFieldDescriptors(uint64_t size);
+    void CountRecords(uint64_t size);
 
     uint64_t RecordOffset(uint32_t number) const {
         return headerLen + static_cast<uint64_t>(number - 1) * recordLen;
@@ -362,54 +367,64 @@ void TDbfFile::Close() {
     if (!ok) throw EDbfError(kWriteError);
 }
 
-void TDbfFile::OpenRead(const std::string& path) { Open(path, true); }
-void TDbfFile::OpenShared(const std::string& path) { Open(path, false); }
-
-void TDbfFile::Open(const std::string& path, bool readOnly) {
+// The table held so far is closed first, also when the new one then cannot be opened.
+void TDbfFile::OpenRead(const std::string& path) {
     Close();
+    Open(OpenFile(path, true), path, true);
+}
+void TDbfFile::OpenRead(TDateiHandle file, const std::string& path) { Open(std::move(file), path, true); }
+void TDbfFile::OpenShared(const std::string& path) {
+    Close();
+    Open(OpenFile(path, false), path, false);
+}
+
+TDateiHandle TDbfFile::OpenFile(const std::string& path, bool readOnly) {
     // O_NONBLOCK: a FIFO given as table must not hang the program; it is refused below.
     TDateiHandle file(::open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NONBLOCK));
     if (!file) ThrowFileError(errno);
-    // Until it is complete the table belongs to this function: a failure closes the file.
-    auto d = std::make_unique<Impl>();
-    d->file = std::move(file);
-    const int fd = d->file.Fd();
+    return file;
+}
+
+uint64_t TDbfFile::Impl::ReadMainHeader(const std::string& given) {
+    const int fd = file.Fd();
     struct stat st {};
     if (::fstat(fd, &st) != 0) ThrowFileError(errno);
     if (S_ISDIR(st.st_mode)) ThrowFileError(EISDIR);
     if (!S_ISREG(st.st_mode)) ThrowInvalid();
-    uint64_t size = static_cast<uint64_t>(st.st_size);
-    if (size < kMainHeader || ReadAt(fd, d->header, kMainHeader, 0) < kMainHeader) ThrowInvalid();
-    const uint8_t* h = d->header;
+    const uint64_t size = static_cast<uint64_t>(st.st_size);
+    if (size < kMainHeader || ReadAt(fd, header, kMainHeader, 0) < kMainHeader) ThrowInvalid();
 
-    uint8_t v = h[0];
-    if ((v & 7) == 3) d->version = h[29] != 0 ? TDbfVersion::DBase4 : TDbfVersion::DBase3;
-    else if ((v & 7) == 4) d->version = TDbfVersion::DBase7;
-    else if ((v & 7) == 2 || (v & 7) == 5) d->version = TDbfVersion::FoxPro;
-    else if (v == 0x30 || v == 0x31 || v == 0xF5 || v == 0xFB) d->version = TDbfVersion::FoxPro;
+    const uint8_t v = header[0];
+    if ((v & 7) == 3) version = header[29] != 0 ? TDbfVersion::DBase4 : TDbfVersion::DBase3;
+    else if ((v & 7) == 4) version = TDbfVersion::DBase7;
+    else if ((v & 7) == 2 || (v & 7) == 5) version = TDbfVersion::FoxPro;
+    else if (v == 0x30 || v == 0x31 || v == 0xF5 || v == 0xFB) version = TDbfVersion::FoxPro;
     else ThrowInvalid();
 
-    d->headerLen = Get16(h + 8);
-    d->recordLen = Get16(h + 10);
-    if (d->headerLen == 0 || d->recordLen == 0) throw ESilentAbort("Ung\xC3\xBCltige dBase-Tabelle (Kopf- oder Satzl\xC3\xA4nge 0): " + path);
+    headerLen = Get16(header + 8);
+    recordLen = Get16(header + 10);
+    if (headerLen == 0 || recordLen == 0) throw ESilentAbort("Ung\xC3\xBCltige dBase-Tabelle (Kopf- oder Satzl\xC3\xA4nge 0): " + given);
+    return size;
+}
 
+void TDbfFile::Impl::ReadFieldDescriptors(uint64_t size) {
     // Every length is checked against the file before it is used.
-    bool level7 = d->version == TDbfVersion::DBase7;
-    uint32_t base = level7 ? kLevel7Header : kMainHeader;
-    uint32_t descSize = level7 ? 48 : 32;
-    if (d->headerLen < base + 1 || d->headerLen > size) ThrowInvalid();
-    std::vector<uint8_t> hdr(d->headerLen);
-    if (ReadAt(fd, hdr.data(), hdr.size(), 0) < hdr.size()) ThrowInvalid();
+    const bool level7 = version == TDbfVersion::DBase7;
+    const uint32_t base = level7 ? kLevel7Header : kMainHeader;
+    const uint32_t descSize = level7 ? 48 : 32;
+    if (headerLen < base + 1 || headerLen > size) ThrowInvalid();
+    std::vector<uint8_t> hdr(headerLen);
+    if (ReadAt(file.Fd(), hdr.data(), hdr.size(), 0) < hdr.size()) ThrowInvalid();
 
-    uint32_t maxDesc = (d->headerLen - base) / descSize;
+    const uint32_t maxDesc = (headerLen - base) / descSize;
     uint32_t offset = 1;
     for (uint32_t i = 0; i < maxDesc; ++i) {
         const uint8_t* p = hdr.data() + base + i * descSize;
         if (p[0] == 0x0D) break;
-        if (d->fields.size() >= kMaxFields) ThrowFieldCount(maxDesc);
-        size_t nameMax = level7 ? 32 : 11;
+        if (fields.size() >= kMaxFields) ThrowFieldCount(maxDesc);
+        const size_t nameMax = level7 ? 32 : 11;
         const uint8_t* zero = static_cast<const uint8_t*>(std::memchr(p, 0, nameMax));
-        size_t nameLen = zero ? static_cast<size_t>(zero - p) : nameMax;
+        const size_t nameLen = zero ? static_cast<size_t>(zero - p) : nameMax;
         TDbfFieldDef f;
         for (size_t k = 0; k < nameLen; ++k) f.FieldName += UpperAscii(static_cast<char>(p[k]));
         // A lower-case type letter reads as upper case ('n' is 'N').
@@ -421,29 +436,44 @@ void TDbfFile::Open(const std::string& path, bool readOnly) {
         if (f.FieldName.empty() || !IsKnownType(type)) ThrowInvalid();
         f.Offset = static_cast<int>(offset);
         offset += static_cast<uint32_t>(f.Size);
-        if (offset > d->recordLen) ThrowInvalid();  // the field would reach past the record
-        d->fields.push_back(std::move(f));
+        if (offset > recordLen) ThrowInvalid();  // the field would reach past the record
+        fields.push_back(std::move(f));
     }
+}
 
-    uint64_t physical = (size - d->headerLen) / d->recordLen;
-    d->count = static_cast<uint32_t>(std::min<uint64_t>(physical, 0xFFFFFFFEULL));
+void TDbfFile::Impl::CountRecords(uint64_t size) {
+    const uint64_t physical = (size - headerLen) / recordLen;
+    count = static_cast<uint32_t>(std::min<uint64_t>(physical, 0xFFFFFFFEULL));
+}
+
+void TDbfFile::Open(TDateiHandle file, const std::string& path, bool readOnly) {
+    Close();
+    // Until it is complete the table belongs to this function: a failure closes the file.
+    auto d = std::make_unique<Impl>();
+    d->file = std::move(file);
+    const uint64_t size = d->ReadMainHeader(path);
+    d->ReadFieldDescriptors(size);
+    d->CountRecords(size);
     d->mode = readOnly ? TDbfOpenMode::OpenReadOnly : TDbfOpenMode::OpenShared;
     d->path = ReportedPath(path);
-
-    // Production index: "<name>.mdx" beside the table (".MDX" too, names are case-sensitive here).
-    std::string stem = path;
-    size_t slash = stem.find_last_of('/');
-    size_t dot = stem.find_last_of('.');
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) stem.resize(dot);
-    std::string mdx;
-    for (const char* ext : {".mdx", ".MDX"})
-        if (mdx.empty() && FileExists(stem + ext)) mdx = stem + ext;
-    if (d->header[28] != 0 && mdx.empty()) d->header[28] = 0;  // reaches the file at closing
-    if (d->header[28] != 0 && d->version != TDbfVersion::FoxPro) d->indexPath = ReportedPath(mdx);
-
-    if (!readOnly && Get32(d->header + 4) != d->count && !d->WriteHeader())
-        throw EDbfError(kWriteError);
+    if (!readOnly) {
+        // A table written back must not claim an index that is not there; the cleared flag
+        // reaches the file at closing. Only tables opened for writing look for one.
+        if (d->header[28] != 0 && FindProductionIndex(path).empty()) d->header[28] = 0;
+        if (Get32(d->header + 4) != d->count && !d->WriteHeader()) throw EDbfError(kWriteError);
+    }
     impl_ = std::move(d);
+}
+
+std::string FindProductionIndex(const std::string& tablePath) {
+    // "<name>.mdx" beside the table; ".MDX" too, names are case-sensitive here.
+    std::string stem = tablePath;
+    const size_t slash = stem.find_last_of('/');
+    const size_t dot = stem.find_last_of('.');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) stem.resize(dot);
+    for (const char* ext : {".mdx", ".MDX"})
+        if (FileExists(stem + ext)) return stem + ext;
+    return {};
 }
 
 // Header, descriptors, 0x0D and the end byte of a new table without records.
@@ -593,7 +623,7 @@ void TDbfFile::DiscardRecordsAfter(uint32_t count) {
 TDbfVersion TDbfFile::TableVersion() const { return IsOpen() ? impl_->version : TDbfVersion::NotOpen; }
 TDbfOpenMode TDbfFile::OpenMode() const { return IsOpen() ? impl_->mode : TDbfOpenMode::NotOpen; }
 bool TDbfFile::IsExclusive() const { return false; }
-std::string TDbfFile::IndexFilePath() const { return IsOpen() ? impl_->indexPath : std::string(); }
+bool TDbfFile::ProductionIndexFlag() const { return IsOpen() && impl_->header[28] != 0; }
 std::string TDbfFile::Path() const { return IsOpen() ? impl_->path : std::string(); }
 
 }  // namespace tervalo

@@ -82,6 +82,9 @@ public:
     void CreateTable(TSafeFile& file, int tableLevel, std::vector<TDbfFieldDef> fields);
     // Opens a source for reading only; nothing is ever written to it.
     void OpenRead(const std::string& path);
+    // The same for a file the caller already opened for reading (OeffneZumLesen); `path` is
+    // the name it was opened by. The table owns the descriptor from here on.
+    void OpenRead(TDateiHandle file, const std::string& path);
     // Opens a table this program made and committed earlier, in place, for appending. No run
     // writes this way (they create their table in a safe file); appending may cut off the
     // bytes of a failed batch.
@@ -108,7 +111,9 @@ public:
     TDbfVersion TableVersion() const;
     TDbfOpenMode OpenMode() const;
     bool IsExclusive() const;
-    std::string IndexFilePath() const;
+    // Byte 28 of the header: the table says it has a production index. A table opened for
+    // writing has it cleared when no index file lies beside it.
+    bool ProductionIndexFlag() const;
     std::string Path() const;
 
 private:
@@ -117,8 +122,13 @@ private:
     int tableLevel_ = 4;
     // Normalises `fields` (names, offsets) as stored.
     std::vector<uint8_t> NewTableBytes(int tableLevel, std::vector<TDbfFieldDef>& fields);
-    void Open(const std::string& path, bool readOnly);
+    static TDateiHandle OpenFile(const std::string& path, bool readOnly);
+    void Open(TDateiHandle file, const std::string& path, bool readOnly);
 };
+
+// The production index file beside a table: its name with ".mdx", or ".MDX"; empty when
+// neither exists.
+std::string FindProductionIndex(const std::string& tablePath);
 
 std::string VersionName(TDbfVersion v);     // names shown in the information window
 std::string OpenModeName(TDbfOpenMode m);

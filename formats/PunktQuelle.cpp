@@ -1,54 +1,75 @@
 #include "formats/PunktQuelle.h"
 
+#include <cstddef>
 #include <memory>
 #include <utility>
 
 #include "formats/GzipStrom.h"
-#include "tools/Datei.h"
 #include "tools/Errors.h"
 
 namespace tervalo {
 
+namespace {
+
+// Bytes the kind is decided by: the table signature and gzip's both take two.
+constexpr std::size_t kKopf = 2;
+
+// The first bytes of an open file; fewer at its end. A read error reads as no bytes: the
+// file then counts as text, whose reading meets the error again and reports it.
+std::size_t LiesKopf(const TDateiHandle& h, unsigned char (&kopf)[kKopf]) {
+    try {
+        return ReadAt(h.Fd(), kopf, kKopf, 0);
+    } catch (const EInOutError&) {
+        return 0;
+    }
+}
+
+TQuellArt ArtNachKopf(const unsigned char* kopf, std::size_t n) {
+    if (n < 2) return TQuellArt::Text;
+    if ((kopf[0] == 3 || kopf[0] == 4) && kopf[1] > 64 && kopf[1] < 128) return TQuellArt::Dbase;
+    if (kopf[0] == 0x1F && kopf[1] == 0x8B) return TQuellArt::Gepackt;
+    return TQuellArt::Text;
+}
+
+}  // namespace
+
 bool IsDbaseFile(const std::string& path) {
-    // Read access only; a FIFO cannot hang the caller.
     int err = 0;
     const TDateiHandle h = OeffneZumLesen(path.c_str(), err);
     if (!h) return false;
-    unsigned char head[2] = {};
-    try {
-        if (ReadAt(h.Fd(), head, sizeof head, 0) < 2) return false;
-    } catch (const EInOutError&) {
-        return false;
-    }
-    return (head[0] == 3 || head[0] == 4) && head[1] > 64 && head[1] < 128;
+    unsigned char kopf[kKopf] = {};
+    return ArtNachKopf(kopf, LiesKopf(h, kopf)) == TQuellArt::Dbase;
 }
 
-TPunktQuelle::TPunktQuelle(std::string path) : path_(std::move(path)), dbase_(IsDbaseFile(path_)) {}
+TPunktQuelle::TPunktQuelle(std::string path) : path_(std::move(path)) {
+    datei_ = OeffneZumLesen(path_.c_str(), fehler_, &groesse_);
+    if (!datei_) return;
+    // Read with pread: the text reader still starts at the first byte.
+    unsigned char kopf[kKopf] = {};
+    art_ = ArtNachKopf(kopf, LiesKopf(datei_, kopf));
+}
 
 void TPunktQuelle::SetzeQuadrat(const TQuadrat& q) {
     quadrat_ = q;
     test_.emplace(q.Xmin, q.Xmax, q.Ymin, q.Ymax);
 }
 
-ETextNichtOffen::ETextNichtOffen(int err, const std::string& path)
-    : EInOutError(ErrnoToFileError(err), ErrnoText(err) + ": " + path, err) {}
-
-void TPunktQuelle::Oeffne() {
-    if (dbase_) {
-        dbf_.OpenRead(path_);  // sources are only ever read
-        return;
+int TPunktQuelle::Oeffne() {
+    if (!datei_) return fehler_;
+    if (IstDbase()) {
+        dbf_.OpenRead(std::move(datei_), path_);  // sources are only ever read
+        return 0;
     }
     auto datei = std::make_unique<TDateiBytes>();
-    if (const int err = datei->Open(path_)) throw ETextNichtOffen(err, path_);
-    groesse_ = datei->Groesse();
+    datei->Uebernimm(std::move(datei_), path_, groesse_);
     // A packed file is read as the text it holds, whatever its name.
-    gepackt_ = datei->Gepackt();
-    if (gepackt_)
+    if (art_ == TQuellArt::Gepackt)
         text_.emplace(std::make_unique<TGzipStrom>(std::move(datei), path_));
     else
         text_.emplace(std::move(datei));
+    return 0;
 }
 
-std::string TPunktQuelle::Pfad() const { return dbase_ ? dbf_.Path() : path_; }
+std::string TPunktQuelle::Pfad() const { return IstDbase() ? dbf_.Path() : path_; }
 
 }  // namespace tervalo

@@ -12,19 +12,18 @@
 #include "formats/DbfFile.h"
 #include "formats/QuadratTest.h"
 #include "formats/TextPoints.h"
+#include "tools/Datei.h"
 #include "tools/Errors.h"
 
 namespace tervalo {
 
-// dBase signature test: a readable regular file whose first byte is 3 or 4 and whose second
-// byte lies in 65..127. Needs read access only.
-bool IsDbaseFile(const std::string& path);
+// What the first bytes of a file make of it: a dBase table (first byte 3 or 4, second in
+// 65..127), a packed text (gzip's signature) or a plain text.
+enum class TQuellArt { Text, Gepackt, Dbase };
 
-// A text point file that cannot be opened; Errno() tells why, the text names the path.
-class ETextNichtOffen : public EInOutError {
-public:
-    ETextNichtOffen(int err, const std::string& path);
-};
+// dBase signature test: a readable regular file whose first bytes make a table. Needs read
+// access only.
+bool IsDbaseFile(const std::string& path);
 
 // What a line or record gives.
 enum class TBefund {
@@ -65,22 +64,28 @@ struct TQuadrat {
 
 class TPunktQuelle {
 public:
-    // Decides dBase or text by content; opens nothing yet.
+    // Opens the file for reading only (a named pipe cannot hang it), reads its first bytes
+    // and decides dBase or text from them. A file that cannot be opened is a text that
+    // Oeffne reports; nothing throws here.
     explicit TPunktQuelle(std::string path);
     TPunktQuelle(const TPunktQuelle&) = delete;
     TPunktQuelle& operator=(const TPunktQuelle&) = delete;
 
-    bool IstDbase() const { return dbase_; }
+    bool IstDbase() const { return art_ == TQuellArt::Dbase; }
+    // 0 while the file is open; otherwise the system's error number of opening it (ENOENT,
+    // EISDIR for a folder, EACCES for a pipe, a device or no access).
+    int Fehler() const { return fehler_; }
+    // The path as given.
+    const std::string& Angegeben() const { return path_; }
     // Option: lines and records that certainly lie outside the square are reported as
     // Ausserhalb without being converted (a text line from its first characters, a record
     // field by field).
     void SetzeQuadrat(const TQuadrat& q);
 
-    // Opens the file for reading only. A text file that cannot be opened (missing, a folder,
-    // a pipe, no access) throws ETextNichtOffen, which the runs treat as their own case; a
-    // table's failures throw as the table layer raises them (EInOutError, EDbfError,
-    // ESilentAbort).
-    void Oeffne();
+    // Sets the reader up on the open file. Returns Fehler(): a file that could not be opened
+    // is the runs' own case, not an exception. A table's failures throw as the table layer
+    // raises them (EInOutError, EDbfError, ESilentAbort).
+    [[nodiscard]] int Oeffne();
     // The table's path as opened, or the text file's path as given.
     std::string Pfad() const;
     uint32_t Datensaetze() const { return dbf_.RecordCount(); }  // physical, deleted included
@@ -145,11 +150,12 @@ private:
     }
 
     std::string path_;
-    bool dbase_ = false;
+    TDateiHandle datei_;  // open until Oeffne hands it to its reader
+    int fehler_ = 0;
+    TQuellArt art_ = TQuellArt::Text;
     TDbfFile dbf_;
     std::optional<TextLineReader> text_;
     uint64_t groesse_ = 0;
-    bool gepackt_ = false;
     std::optional<TQuadrat> quadrat_;
     std::optional<TQuadratTest> test_;
 };
@@ -157,7 +163,7 @@ private:
 template <class Regel, class Fn>
 void TPunktQuelle::Lies(Fn&& fn) {
     const TQuadrat* q = quadrat_ ? &*quadrat_ : nullptr;
-    if (dbase_) {
+    if (IstDbase()) {
         for (dbf_.First(); !dbf_.AtEnd(); dbf_.Next())
             if (!Weiter(fn, TSatz<Regel>{dbf_.RecordNumber(), dbf_, q})) return;
         return;
@@ -169,7 +175,7 @@ void TPunktQuelle::Lies(Fn&& fn) {
     uint64_t nr = 0;
     while (r.ReadLine(line))
         if (!Weiter(fn, TZeile<Regel>{++nr, line, test})) return;
-    if (gepackt_) r.RestPruefen();
+    if (art_ == TQuellArt::Gepackt) r.RestPruefen();
 }
 
 }  // namespace tervalo

@@ -155,18 +155,17 @@ int TDateiBytes::Open(const std::string& path) {
     uint64_t groesse = 0;
     TDateiHandle h = OeffneZumLesen(path.c_str(), err, &groesse);
     if (!h) return err;
-#ifdef POSIX_FADV_SEQUENTIAL
-    ::posix_fadvise(h.Fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
-#endif
-    fd_ = std::move(h);
-    path_ = path;
-    groesse_ = groesse;
+    Uebernimm(std::move(h), path, groesse);
     return 0;
 }
 
-bool TDateiBytes::Gepackt() const {
-    unsigned char kopf[2] = {};
-    return fd_ && ReadAt(fd_.Fd(), kopf, sizeof kopf, 0) == 2 && kopf[0] == 0x1F && kopf[1] == 0x8B;
+void TDateiBytes::Uebernimm(TDateiHandle fd, std::string path, uint64_t groesse) {
+#ifdef POSIX_FADV_SEQUENTIAL
+    ::posix_fadvise(fd.Fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+    fd_ = std::move(fd);
+    path_ = std::move(path);
+    groesse_ = groesse;
 }
 
 std::size_t TDateiBytes::Read(char* dst, std::size_t max) {

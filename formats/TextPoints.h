@@ -34,10 +34,10 @@ public:
     // 0 when the file is open; otherwise the system's error number (EISDIR for a folder,
     // EACCES for a pipe or device, which are no point files).
     int Open(const std::string& path);
+    // Takes on a file already opened for reading (OeffneZumLesen) and not read from yet.
+    void Uebernimm(TDateiHandle fd, std::string path, uint64_t groesse);
     std::size_t Read(char* dst, std::size_t max) override;
     uint64_t Groesse() const override { return groesse_; }
-    // Whether the file starts with gzip's signature; the read position stays where it is.
-    bool Gepackt() const;
 
 private:
     TDateiHandle fd_;

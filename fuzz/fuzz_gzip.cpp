@@ -142,7 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         TPunktQuelle q(path);
         if (q.IstDbase()) std::abort();
-        q.Oeffne();
+        if (q.Oeffne() != 0) std::abort();
         q.Lies<TAbfrageZeilenRegel>([&](const auto& z) {
             if constexpr (requires { z.Text; }) {
                 TGelesen g{std::string(z.Text), TBefund::Abgelehnt, 0, 0, 0};

@@ -16,8 +16,8 @@ namespace {
 // of 2 GB) must not cost memory by its size. Larger tiles grow their room as they are read.
 constexpr std::size_t kHoechstensVorab = std::size_t{1} << 20;
 
-// Opens the source as the query does and sets the labels that gives. Returns false when a
-// text file cannot be opened (the query's own case, its row shows it); otherwise how many
+// Sets up the source as the query does and sets the labels that gives. Returns false when
+// the file cannot be opened (the query's own case, its row shows it); otherwise how many
 // points to make room for.
 bool Open(TPunktQuelle& quelle, const std::string& pfad, TDateiBefund& f, std::size_t& erwartet) {
     const TOeffnung o = OeffneDatei(quelle, pfad);

@@ -65,10 +65,8 @@ std::string DateiLabelText(const TDateien& kat, int letzterEintrag, const TextMe
 
 TOeffnung OeffneDatei(TPunktQuelle& quelle, const std::string& datei) {
     TOeffnung o;
-    try {
-        quelle.Oeffne();
-    } catch (const ETextNichtOffen& e) {
-        o.Errno = e.Errno();
+    o.Errno = quelle.Oeffne();
+    if (o.Errno != 0) {
         o.Fehler = TextIOFehler + datei;
         o.LabelVoll = o.Fehler;
         return o;

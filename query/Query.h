@@ -138,7 +138,8 @@ struct TOeffnung {
     std::string LabelVoll;       // LB_Datei's text, path not shortened
 };
 class TPunktQuelle;
-// Opens the source of catalogue path `datei`. Errors other than "cannot open" are thrown.
+// Opens the source of catalogue path `datei`. "Cannot open" is the returned value; a table
+// that will not open for another reason throws as the table layer raises it.
 TOeffnung OeffneDatei(TPunktQuelle& quelle, const std::string& datei);
 // LB_Datei's text for that opening, shortened to the label's width when a font is given.
 std::string OeffnungLabel(const TOeffnung& o, const std::string& datei, const TextMeasure* font, int breite);

@@ -587,7 +587,10 @@ void TDateiForm::Konvertieren1Click() {
     const std::string folder = RowFolder(row);
     const std::string source = folder + name;
     if (!IsValidFileName(source)) return;
-    const bool dbase = IsDbaseFile(source);
+    // Opened once: its kind chooses the dialog, the conversion reads it. One that cannot be
+    // opened is reported by the conversion, after the dialog, as ever.
+    TPunktQuelle quelle(source);
+    const bool dbase = quelle.IstDbase();
 
     TSaveDialog dlg;
     dlg.Title = QString::fromUtf8(dbase ? KonvertTitleToText : KonvertTitleToDbase);
@@ -630,7 +633,7 @@ void TDateiForm::Konvertieren1Click() {
         options.DecimalSeparator = UserDecimalSeparator();
         options.Poll = Poll;
         TEscapeWatch watch;
-        Konvertieren(source, target, format, options, schutz, observer);
+        Konvertieren(quelle, target, format, options, schutz, observer);
     } catch (const EZielAbgelehnt& e) {
         // A refusal names the target itself; a missing folder names the folder, so the
         // target is added.

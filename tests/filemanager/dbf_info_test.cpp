@@ -132,6 +132,14 @@ TEST(DbfInfo, IndexFileAndErrors) {
     WriteBytes(dir / "idx.mdx", {});
     Lines lines = DbfInfoLines(dir / "idx.dbf", nullptr);
     EXPECT_EQ(lines[9], "Indexdatei: " + (dir / "idx.mdx"));
+    // The upper-case name counts too; a flag without its index shows none and stays in the
+    // file, which the window only reads.
+    WriteBytes(dir / "gross.dbf", b);
+    WriteBytes(dir / "gross.MDX", {});
+    EXPECT_EQ(DbfInfoLines(dir / "gross.dbf", nullptr)[9], "Indexdatei: " + (dir / "gross.MDX"));
+    WriteBytes(dir / "ohne.dbf", b);
+    EXPECT_EQ(DbfInfoLines(dir / "ohne.dbf", nullptr)[9], "Indexdatei: KEINE");
+    EXPECT_EQ(ReadBytes(dir / "ohne.dbf"), b);
 
     WriteBytes(dir / "bad.dbf", {0x07, 100, 1, 1, 0, 0, 0, 0, 0x41, 0, 1, 0});
     Recorder rec;

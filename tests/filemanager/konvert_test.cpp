@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "formats/PunktQuelle.h"
 #include "tests/export/RunFixture.h"
 #include "tools/Errors.h"
 
@@ -155,6 +156,29 @@ TEST_F(KonvertTest, RefusalsAndFailuresLeaveTheTargetAsItWas) {
     WriteDbfTable(empty, {});
     Run(empty, dir / "leer.csv", kCsv);
     EXPECT_EQ(ReadAll(dir / "leer.csv"), "X;Y;Z\r\n");
+}
+
+// A source opened by its caller is read from that opening: its name may be gone meanwhile.
+TEST_F(KonvertTest, AnOpenedSourceIsConvertedFromItsOpening) {
+    const std::string tab = dir / "t.dbf";
+    WriteDbfTable(tab, {{1, 2, 3}, {4, 5, 6}});
+    TPunktQuelle quelle(tab);
+    ASSERT_TRUE(quelle.IstDbase());
+    fs::remove(tab);
+    TKonvertResult r = Konvertieren(quelle, dir / "t.xyz", kXyz, EveryLine(), TSchutz{}, obs);
+    EXPECT_TRUE(r.SourceIsDbase);
+    EXPECT_EQ(r.Counts.Taken, 2);
+    EXPECT_EQ(ReadAll(dir / "t.xyz"), XyzLine(1, 2, 3) + "\r\n" + XyzLine(4, 5, 6) + "\r\n");
+
+    // One that could not be opened is refused as the path form refuses it.
+    TPunktQuelle fehlt(dir / "fehlt.xyz");
+    try {
+        Konvertieren(fehlt, dir / "o.dbf", {TAusgabeFormat::DBase, 3}, EveryLine(), TSchutz{}, obs);
+        ADD_FAILURE() << "missing source converted";
+    } catch (const EKonvertQuelle& e) {
+        EXPECT_EQ(std::string(e.what()), "Datei nicht gefunden: " + dir / "fehlt.xyz");
+    }
+    EXPECT_FALSE(fs::exists(dir / "o.dbf"));
 }
 
 TEST_F(KonvertTest, CancelYesLeavesAClosedTargetAndNoRunsToTheEnd) {

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "dbf_helpers.h"
+#include "filemanager/DbfInfo.h"
 #include "formats/DbfFile.h"
 #include "tools/Errors.h"
 
@@ -286,18 +287,28 @@ TEST(DbfRead, ProductionIndexFile) {
 
     TDbfFile dbf;
     dbf.OpenRead(dir / "flag.dbf");
-    EXPECT_EQ(dbf.IndexFilePath(), dir / "flag.mdx");
+    EXPECT_EQ(DbfIndexFile(dbf, dir / "flag.dbf"), dir / "flag.mdx");
     EXPECT_EQ(dbf.Path(), dir / "flag.dbf");
     dbf.OpenRead(dir / "upper.dbf");
-    EXPECT_EQ(dbf.IndexFilePath(), dir / "upper.MDX");
+    EXPECT_EQ(DbfIndexFile(dbf, dir / "upper.dbf"), dir / "upper.MDX");
     for (const char* name : {"noindex.dbf", "noflag.dbf", "fox.dbf"}) {
         dbf.OpenRead(dir / name);
-        EXPECT_EQ(dbf.IndexFilePath(), "") << name;
+        EXPECT_EQ(DbfIndexFile(dbf, dir / name), "") << name;
     }
+    // Reading looks for no index: the flag stays as stored.
+    dbf.OpenRead(dir / "noindex.dbf");
+    EXPECT_TRUE(dbf.ProductionIndexFlag());
     // A table written by the program: the flag without an index file is cleared at closing.
     dbf.OpenShared(dir / "noindex.dbf");
     dbf.Close();
     EXPECT_EQ(ReadBytes(dir / "noindex.dbf")[28], 0);
+    // With its index beside it, also in upper case, the flag is written back as it was.
+    for (const char* name : {"flag.dbf", "upper.dbf"}) {
+        dbf.OpenShared(dir / name);
+        EXPECT_TRUE(dbf.ProductionIndexFlag()) << name;
+        dbf.Close();
+        EXPECT_EQ(ReadBytes(dir / name)[28], 1) << name;
+    }
     dbf.Close();
     EXPECT_EQ(dbf.OpenMode(), TDbfOpenMode::NotOpen);
     EXPECT_EQ(dbf.Path(), "");

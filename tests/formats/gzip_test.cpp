@@ -176,7 +176,7 @@ TEST(GzipStrom, PointSourceReadsPackedTextWhateverItsName) {
     auto walk = [](const std::string& pfad) {
         TPunktQuelle q(pfad);
         EXPECT_FALSE(q.IstDbase());
-        q.Oeffne();
+        EXPECT_EQ(q.Oeffne(), 0);
         std::vector<std::tuple<uint64_t, TBefund, double, double, double>> out;
         q.Lies<TPunktZeilenRegel>([&](const auto& z) {
             double x = 0, y = 0, h = 0;

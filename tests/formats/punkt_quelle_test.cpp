@@ -1,8 +1,10 @@
 // The point source: kind by content, lines and records in file order with their numbers,
 // the line rule and the capture square; the dBase signature test it decides by.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -22,7 +24,7 @@ template <class Regel>
 Befunde Walk(const std::string& path, const TQuadrat* q = nullptr) {
     TPunktQuelle quelle(path);
     if (q) quelle.SetzeQuadrat(*q);
-    quelle.Oeffne();
+    EXPECT_EQ(quelle.Oeffne(), 0);
     Befunde out;
     quelle.Lies<Regel>([&](const auto& z) {
         double x = 0, y = 0, h = 0;
@@ -47,17 +49,59 @@ TEST(PunktQuelle, TextLinesWithTheirNumbersRuleAndSquare) {
 
     TPunktQuelle fehlt(dir / "fehlt.xyz");
     EXPECT_FALSE(fehlt.IstDbase());
-    auto oeffne = [](TPunktQuelle& q) {
-        try {
-            q.Oeffne();
-        } catch (const ETextNichtOffen& e) {
-            return e.Errno();
-        }
-        return 0;
-    };
-    EXPECT_EQ(oeffne(fehlt), ENOENT);
+    EXPECT_EQ(fehlt.Oeffne(), ENOENT);
     TPunktQuelle ordner(dir.Path());
-    EXPECT_EQ(oeffne(ordner), EISDIR);
+    EXPECT_EQ(ordner.Oeffne(), EISDIR);
+}
+
+// A file that cannot be opened is a value, never an exception, and nothing to read.
+TEST(PunktQuelle, CannotOpenIsTheErrorNumber) {
+    dbftest::TempDir dir;
+    const std::string fifo = dir / "rohr.dbf";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    const std::pair<std::string, int> faelle[] = {
+        {dir / "fehlt.dbf", ENOENT}, {dir.Path(), EISDIR}, {fifo, EACCES}, {"/dev/null", EACCES}};
+    for (const auto& [pfad, err] : faelle) {
+        TPunktQuelle q(pfad);  // a pipe without writer must not hang the opening
+        EXPECT_FALSE(q.IstDbase()) << pfad;
+        EXPECT_EQ(q.Fehler(), err) << pfad;
+        int oeffne = -1;
+        EXPECT_NO_THROW(oeffne = q.Oeffne()) << pfad;
+        EXPECT_EQ(oeffne, err) << pfad;
+        int zeilen = 0;
+        EXPECT_NO_THROW(q.Lies<TPunktZeilenRegel>([&](const auto&) { ++zeilen; })) << pfad;
+        EXPECT_EQ(zeilen, 0) << pfad;
+    }
+}
+
+// The file opened to decide its kind is the one read: a name that meanwhile leads elsewhere,
+// or nowhere, changes nothing.
+TEST(PunktQuelle, ReadsTheFileItDecidedOn) {
+    dbftest::TempDir dir;
+    using dbftest::Rec3;
+    const std::string tab = dir / "t.dbf", txt = dir / "t.xyz";
+    dbftest::WriteBytes(tab, dbftest::MakeTable(dbftest::Xyz(), {Rec3("10", "20", "30"), Rec3("11", "21", "31")}));
+    std::ofstream(txt, std::ios::binary) << "1 2 3\n4 5 6\n7 8 9\n";
+    TPunktQuelle tabelle(tab);
+    TPunktQuelle text(txt);
+    ASSERT_TRUE(tabelle.IstDbase());
+    ASSERT_FALSE(text.IstDbase());
+    // Swapped: each name now holds the other kind.
+    std::filesystem::rename(tab, dir / "tmp");
+    std::filesystem::rename(txt, tab);
+    std::filesystem::rename(dir / "tmp", txt);
+    auto walk = [](TPunktQuelle& q) {
+        std::vector<double> xs;
+        EXPECT_EQ(q.Oeffne(), 0);
+        q.Lies<TPunktZeilenRegel>([&](const auto& z) {
+            double x = 0, y = 0, h = 0;
+            if (z.Punkt(x, y, h) == TBefund::Punkt) xs.push_back(x);
+        });
+        return xs;
+    };
+    EXPECT_EQ(walk(tabelle), (std::vector<double>{10, 11}));
+    EXPECT_EQ(tabelle.Datensaetze(), 2u);
+    EXPECT_EQ(walk(text), (std::vector<double>{1, 4, 7}));
 }
 
 TEST(PunktQuelle, RecordsByPhysicalNumberFieldByFieldInTheSquare) {

@@ -188,7 +188,7 @@ std::vector<std::string> Zeilen(const std::string& path) {
 // Lines the point source walks with the query's rule.
 std::size_t ZeilenDerQuelle(const std::string& path) {
     TPunktQuelle quelle(path);
-    quelle.Oeffne();
+    EXPECT_EQ(quelle.Oeffne(), 0);
     std::size_t n = 0;
     quelle.Lies<TAbfrageZeilenRegel>([&](const auto&) { ++n; });
     return n;
