@@ -74,8 +74,8 @@ std::string XyzTile(int col, int row) {
     std::error_code ec;
     const bool ok = fs::file_size(path, ec) == kXyzTileBytes;
     return Ensure(path, ok, [&](const std::string& tmp) {
-        TSafeFile file(tmp);
-        TextPointWriter w(file);
+        TSichereDatei file(tmp);
+        TPunktSchreiber w(file);
         ForEachPoint(col, row, [&](double x, double y, double z) { w.WriteXyz(x, y, z); });
         w.Close();
         file.Commit();
@@ -96,7 +96,7 @@ std::string DbfTile(int col, int row, int level) {
         }
     }
     return Ensure(path, ok, [&](const std::string& tmp) {
-        TSafeFile file(tmp);
+        TSichereDatei file(tmp);
         TDbfFile t;
         t.CreateTable(file, level, XyzFieldDefs());
         ForEachPoint(col, row, [&](double x, double y, double z) { t.AppendRecord(x, y, z); });

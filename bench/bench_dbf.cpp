@@ -35,10 +35,10 @@ void BM_DbfWrite(benchmark::State& state) {
     const std::string path = bench::CacheDir() + "/bench_write.dbf";
     int64_t records = 0;
     // The table layer's cost, not the disk's: BM_CommitOutput measures the sync.
-    const bool sync = TSafeFile::SyncEnabled();
-    TSafeFile::SyncEnabled() = false;
+    const bool sync = TSichereDatei::SyncEnabled();
+    TSichereDatei::SyncEnabled() = false;
     for (auto _ : state) {
-        TSafeFile file(path);
+        TSichereDatei file(path);
         TDbfFile dbf;
         dbf.CreateTable(file, 4, XyzFieldDefs());
         for (int row = 0; row < bench::kTileSide; ++row)
@@ -50,7 +50,7 @@ void BM_DbfWrite(benchmark::State& state) {
         dbf.Close();
         file.Commit();
     }
-    TSafeFile::SyncEnabled() = sync;
+    TSichereDatei::SyncEnabled() = sync;
     std::filesystem::remove(path);
     state.counters["records/s"] = benchmark::Counter(static_cast<double>(records), benchmark::Counter::kIsRate);
 }

@@ -29,7 +29,7 @@ TDateien MosaicCatalogue() {
     return cat;
 }
 
-class QuietObserver : public TExportObserver {
+class QuietObserver : public TExportBeobachter {
 public:
     void Log(const std::string&) override {}
 };
@@ -40,12 +40,12 @@ void BM_ExportMosaic(benchmark::State& state) {
     const std::string out = bench::CacheDir() + (dbase ? "/bench_export.dbf" : "/bench_export.xyz");
     const TAusgabe format{dbase ? TAusgabeFormat::DBase : TAusgabeFormat::Xyz, 3};
     // The whole mosaic: every point lies in the window.
-    const TExportBounds b{bench::kOriginX, bench::kOriginX + 2 * bench::kTileMetres, bench::kOriginY,
+    const TExportGrenzen b{bench::kOriginX, bench::kOriginX + 2 * bench::kTileMetres, bench::kOriginY,
                           bench::kOriginY + 2 * bench::kTileMetres};
     int64_t points = 0, written = 0;
     for (auto _ : state) {
         QuietObserver obs;
-        TExportResult r = ExportRun(cat, b, out, format, TRunOptions{}, obs);
+        TExportErgebnis r = ExportRun(cat, b, out, format, TLaufOptionen{}, obs);
         if (r.Error) state.SkipWithError("export failed");
         points += r.Total + r.Duplicates;
         written += r.Total;
@@ -63,8 +63,8 @@ void BM_ConvertTile(benchmark::State& state) {
     const TAusgabe format{fromDbase ? TAusgabeFormat::Xyz : TAusgabeFormat::DBase, 3};
     int64_t points = 0;
     for (auto _ : state) {
-        TKonvertObserver obs;
-        TKonvertResult r = Konvertieren(src, out, format, TRunOptions{}, TSchutz{}, obs);
+        TKonvertBeobachter obs;
+        TKonvertErgebnis r = Konvertieren(src, out, format, TLaufOptionen{}, TSchutz{}, obs);
         points += r.Counts.Taken + r.Counts.NotTaken;
     }
     std::filesystem::remove(out);

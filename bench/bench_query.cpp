@@ -97,7 +97,7 @@ void BM_Batch1000RandomPoints(benchmark::State& state) {
     THoehenAntwort a;
     const auto a0 = std::chrono::steady_clock::now();
     for (int k = 0; k < 4; ++k)  // reads the four tiles
-        batch.Frage(bench::kOriginX + 500 + (k % 2) * 1000, bench::kOriginY + 500 + (k / 2) * 1000, a);
+        batch.Ask(bench::kOriginX + 500 + (k % 2) * 1000, bench::kOriginY + 500 + (k / 2) * 1000, a);
     const double laden = std::chrono::duration<double>(std::chrono::steady_clock::now() - a0).count();
     std::mt19937 rng(1);
     std::uniform_real_distribution<double> gx(bench::kOriginX, bench::kOriginX + 2 * bench::kTileMetres);
@@ -106,7 +106,7 @@ void BM_Batch1000RandomPoints(benchmark::State& state) {
     for (auto& pt : punkte) pt = {gx(rng), gy(rng)};
     for (auto _ : state)
         for (auto [x, y] : punkte) {
-            batch.Frage(x, y, a);
+            batch.Ask(x, y, a);
             benchmark::DoNotOptimize(a.ShepardZ);
         }
     state.counters["points/s"] = benchmark::Counter(1000, benchmark::Counter::kIsIterationInvariantRate);

@@ -15,7 +15,7 @@ using namespace tervalo;
 
 namespace {
 
-class SilentObserver : public TExportObserver {
+class SilentObserver : public TExportBeobachter {
 public:
     void Log(const std::string&) override {}
 };
@@ -23,8 +23,8 @@ public:
 // Restores the switch whichever way a benchmark ends.
 class SyncSwitch {
 public:
-    explicit SyncSwitch(bool on) : old_(TSafeFile::SyncEnabled()) { TSafeFile::SyncEnabled() = on; }
-    ~SyncSwitch() { TSafeFile::SyncEnabled() = old_; }
+    explicit SyncSwitch(bool on) : old_(TSichereDatei::SyncEnabled()) { TSichereDatei::SyncEnabled() = on; }
+    ~SyncSwitch() { TSichereDatei::SyncEnabled() = old_; }
     SyncSwitch(const SyncSwitch&) = delete;
     SyncSwitch& operator=(const SyncSwitch&) = delete;
 
@@ -47,12 +47,12 @@ void BM_ExportMosaicSync(benchmark::State& state) {
     }
     const std::string out = bench::CacheDir() + (dbase ? "/sync_export.dbf" : "/sync_export.xyz");
     const TAusgabe format{dbase ? TAusgabeFormat::DBase : TAusgabeFormat::Xyz, 3};
-    const TExportBounds b{bench::kOriginX, bench::kOriginX + 2 * bench::kTileMetres, bench::kOriginY,
+    const TExportGrenzen b{bench::kOriginX, bench::kOriginX + 2 * bench::kTileMetres, bench::kOriginY,
                           bench::kOriginY + 2 * bench::kTileMetres};
     int64_t points = 0;
     for (auto _ : state) {
         SilentObserver obs;
-        const TExportResult r = ExportRun(cat, b, out, format, TRunOptions{}, obs);
+        const TExportErgebnis r = ExportRun(cat, b, out, format, TLaufOptionen{}, obs);
         if (r.Error) state.SkipWithError("export failed");
         points += r.Total + r.Duplicates;
     }
@@ -76,7 +76,7 @@ void BM_CommitOutput(benchmark::State& state) {
     const std::string block(1 << 20, 'x');
     for (auto _ : state) {
         state.PauseTiming();
-        TSafeFile f(out);
+        TSichereDatei f(out);
         for (std::size_t done = 0; done < bytes; done += block.size()) f.Write(block.data(), block.size());
         state.ResumeTiming();
         f.Commit();

@@ -27,7 +27,7 @@ void BM_TextLines(benchmark::State& state) {
     const auto bytes = std::filesystem::file_size(path);
     int64_t lines = 0;
     for (auto _ : state) {
-        TextLineReader r(path);
+        TZeilenLeser r(path);
         std::string_view line;
         while (r.ReadLine(line)) ++lines;
         benchmark::DoNotOptimize(lines);
@@ -45,7 +45,7 @@ void BM_TextReadPoints(benchmark::State& state) {
     int64_t lines = 0;
     double sum = 0;
     for (auto _ : state) {
-        TextLineReader r(path);
+        TZeilenLeser r(path);
         std::string_view line;
         double x, y, z;
         while (r.ReadLine(line)) {
@@ -79,8 +79,8 @@ template <bool Csv>
 void WriteLines(benchmark::State& state) {
     const std::string path = bench::CacheDir() + (Csv ? "/write_bench.csv" : "/write_bench.xyz");
     for (auto _ : state) {
-        TSafeFile file(path);
-        TextPointWriter w(file);
+        TSichereDatei file(path);
+        TPunktSchreiber w(file);
         if (Csv) w.WriteCsvHeading();
         for (int i = 0; i < kWriteLines; ++i) {
             const double x = bench::kOriginX + i % 1001, y = bench::kOriginY + i / 1001;

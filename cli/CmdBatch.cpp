@@ -139,7 +139,7 @@ std::string SpaltenFehler(const std::vector<std::string_view>& s, std::size_t sp
     return {};
 }
 
-std::string Zahl(double v, char sep) { return FormatErgebnis(v, sep); }
+std::string Zahl(double v, char sep) { return FormatResult(v, sep); }
 
 // Whether reading standard input would not wait: lines in the stream's buffer, or bytes (or
 // the end) at the descriptor.
@@ -152,7 +152,7 @@ bool EingabeBereit(std::istream& in) {
 // One answer as written: a tab-separated line, or a JSON line; `id` the passed-through column
 // (null without --id).
 std::string AntwortText(const THoehenAntwort& a, bool json, char sep, const std::string* id) {
-    if (json) return JsonText(AntwortJson(a, false, id)) + '\n';
+    if (json) return FormatJson(AntwortToJson(a, false, id)) + '\n';
     std::string z = id ? *id + '\t' : std::string();
     z += Zahl(a.X, sep) + '\t' + Zahl(a.Y, sep) + '\t';
     if (!a.Beendet) return z + a.Fehler + '\n';
@@ -245,7 +245,7 @@ int Run(const BatchOptions& o) {
     }
 
     TBatchAbfrage batch(kat, d, potenz);
-    batch.SetzeSpeicher(static_cast<std::size_t>(o.speicherMiB) << 20);
+    batch.SetMemoryBound(static_cast<std::size_t>(o.speicherMiB) << 20);
     int rc = 0;
     const bool mitId = o.spalteId > 0;
     if (!o.json) std::cout << (mitId ? "Id\t" : "") << "X\tY\tAbstand\tH\xC3\xB6he\tn\tShepard\n";
@@ -326,7 +326,7 @@ int Run(const BatchOptions& o) {
         // The next window is read first, so its tiles are read while this one is answered.
         lies(naechstes, true);
         std::atomic<bool> fehler{false};  // set on the answering threads
-        batch.Beantworte(
+        batch.AnswerAll(
             fenster.punkte,
             [&](std::size_t k, const THoehenAntwort& a) {
                 if (!a.Beendet) fehler = true;
@@ -338,7 +338,7 @@ int Run(const BatchOptions& o) {
         if (fehler) rc = 1;
         // Every tile that could not be opened or read, once, before the answers of the window
         // it first shaped; the run still answers every point and ends with exit code 1.
-        std::vector<std::string> meldungen = batch.NeueMeldungen();
+        std::vector<std::string> meldungen = batch.TakeMessages();
         for (const std::string& m : meldungen) melde(m);
         if (!meldungen.empty()) rc = 1;
         for (std::size_t k = 0; k < fenster.posten.size() && std::cout; ++k) {
@@ -352,11 +352,11 @@ int Run(const BatchOptions& o) {
             rc = 1;
             const std::string text = "Fehler in Zeile: " + std::to_string(p.zeile);
             if (o.json) {
-                QJson j;
+                TJson j;
                 if (mitId) j["id"] = p.id;
                 j["zeile"] = p.zeile;
                 j["fehler"] = text;
-                std::cout << JsonText(j) << '\n';
+                std::cout << FormatJson(j) << '\n';
             } else {
                 std::cout << (mitId ? p.id + '\t' : std::string()) << text << '\n';
             }

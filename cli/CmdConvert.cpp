@@ -22,14 +22,14 @@ struct ConvertArgs {
     std::string konf;
 };
 
-class CliKonvertObserver : public TKonvertObserver {
+class CliKonvertObserver : public TKonvertBeobachter {
 public:
     explicit CliKonvertObserver(const InterruptGuard& g) : guard_(g) {}
     void Start(const std::string& name) override {
         target_ = name;
         started_ = true;
     }
-    void Progress(const TKonvertProgress& p) override {
+    void Progress(const TKonvertFortschritt& p) override {
         progress_.Show("Ziel: " + target_ + "   Werte \xC3\xBC" "bernommen: " + std::to_string(p.Taken) +
                        "   Werte nicht \xC3\xBC" "bernommen: " + std::to_string(p.NotTaken));
     }
@@ -58,7 +58,7 @@ int RunConvert(const ConvertArgs& a) {
         std::cerr << e.what() << "\n";
         return 1;
     }
-    const bool fromDbase = quelle.IstDbase();
+    const bool fromDbase = quelle.IsDbase();
     // A name without a known extension takes what the source converts to by default.
     const TZielFormat ziel = ZielFormat(a.format, a.output, fromDbase ? TAusgabeFormat::Xyz : TAusgabeFormat::DBase);
     TAusgabe target;
@@ -85,14 +85,14 @@ int RunConvert(const ConvertArgs& a) {
                                                                          : std::vector<std::string>{ziel.Warning}))
         return 1;
 
-    TRunOptions options;
+    TLaufOptionen options;
     options.DecimalSeparator = DecimalSeparator();
     options.CancelKeepsOutput = false;  // a signal aborts: the target stays as it was
     // A file size limit fails the write like a full disk, so the run can clean up after itself.
     std::signal(SIGXFSZ, SIG_IGN);
     InterruptGuard guard;
     CliKonvertObserver observer(guard);
-    TKonvertResult r;
+    TKonvertErgebnis r;
     try {
         r = Konvertieren(quelle, a.output, target, options, schutz, observer);
     } catch (const ESilentAbort& e) {

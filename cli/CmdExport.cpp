@@ -24,7 +24,7 @@ struct ExportArgs {
     std::string konf;
 };
 
-class CliExportObserver : public TExportObserver {
+class CliExportObserver : public TExportBeobachter {
 public:
     explicit CliExportObserver(const InterruptGuard& g) : guard_(g) {}
     void Log(const std::string& line) override {
@@ -87,7 +87,7 @@ int RunExport(const ExportArgs& a) {
     if (!vertauscht.empty()) warnings.push_back("Warnung: " + vertauscht + ": kein Punkt kann im Fenster liegen");
     const TSchutz schutz = ProtectedFiles(dateien);
     if (!WarnAfterTargetCheck(out, schutz, warnings)) return 1;
-    TRunOptions options;
+    TLaufOptionen options;
     options.DecimalSeparator = DecimalSeparator();
     options.CancelKeepsOutput = false;  // a signal aborts: the target stays as it was
 
@@ -95,7 +95,7 @@ int RunExport(const ExportArgs& a) {
     std::signal(SIGXFSZ, SIG_IGN);
     InterruptGuard guard;
     CliExportObserver observer(guard);
-    TExportResult r;
+    TExportErgebnis r;
     try {
         r = ExportRun(dateien, {a.xmin, a.xmax, a.ymin, a.ymax}, out, format, options, observer);
     } catch (const ESilentAbort& e) {

@@ -16,7 +16,7 @@ namespace tervalo::cli {
 
 namespace {
 
-class PrintLines : public DbfInfoObserver {
+class PrintLines : public TDbfInfoBeobachter {
 public:
     void AddLine(const std::string& line) override { std::cout << line << '\n'; }
 };
@@ -25,7 +25,7 @@ public:
 // device, a read error), else empty: the table layer would only call such a file invalid.
 std::string DateiProblem(const std::string& path) {
     int err = 0;
-    const TDateiHandle h = OeffneZumLesen(path.c_str(), err);
+    const TDateiHandle h = OpenForReading(path.c_str(), err);
     if (h) {
         char byte;
         if (::pread(h.Fd(), &byte, 1, 0) < 0) err = errno;

@@ -24,7 +24,7 @@ namespace {
 
 // Stand-in for the main window's result grid: start widths and centred headings, every
 // character estimated at 8 pixels (there is no window to measure with).
-class EstimatedResultGrid : public TextGrid {
+class EstimatedResultGrid : public TTextGitter {
 public:
     EstimatedResultGrid() {
         const char* headings[] = {"Nr.", "X", "Y", "Z", "R"};
@@ -66,7 +66,7 @@ bool SameFile(const std::string& a, const std::string& b) {
     struct stat sa {}, sb {};
     if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0)
         return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-    return TSafeFile::Resolve(a) == TSafeFile::Resolve(b);
+    return TSichereDatei::Resolve(a) == TSichereDatei::Resolve(b);
 }
 
 // The path an added file keeps in the catalogue: absolute, for a bare name would mean the
@@ -158,7 +158,7 @@ bool Bearbeite(const KonfOptions& o, const std::string& konfDatei, TDateien& dat
 
 int Run(const KonfOptions& o) {
     EstimatedResultGrid grid;
-    GridWidthHooks hooks = GridHooksFor(grid);
+    TGitterZugriff hooks = GitterZugriffFor(grid);
     // Saved over the file it names, a missing configuration is made from the initial values.
     TKonfCli k = LoadKonf(o.file, &hooks, !o.file.empty() && !o.save.empty() && SameFile(o.save, o.file));
     const std::string& path = k.Dateien.KonfDatei;

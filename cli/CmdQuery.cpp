@@ -29,7 +29,7 @@ void PrintText(const THoehenAntwort& e, bool vollstaendig) {
     }
     std::printf("Datei: %s\n", e.LB_DateiVoll.c_str());
     if (!vollstaendig) return;
-    const TFensterTexte t = FensterTexte(e, DecimalSeparator());
+    const TFensterTexte t = BuildFensterTexte(e, DecimalSeparator());
     std::printf("Abstand n\xC3\xA4" "chster Gridpunkt: %s [m]\n", t.LB_nextPointR.c_str());
     std::printf("mit H\xC3\xB6he: %s [mNN]\n", t.LB_nextPointZ.c_str());
     std::printf("Extrapolation mit n\xC3\xA4" "chsten %s Rasterpunkten\n", t.LB_ExtrapolnPoints.c_str());
@@ -65,7 +65,7 @@ int Run(const QueryOptions& o) {
     }
     const THoehenAntwort& e = q.Ergebnis();
     if (o.json)
-        std::cout << JsonText(AntwortJson(e, true)) << '\n';
+        std::cout << FormatJson(AntwortToJson(e, true)) << '\n';
     else
         PrintText(e, e.Beendet);
     std::cout.flush();

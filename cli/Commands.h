@@ -10,7 +10,7 @@
 
 #include "config/Konf.h"
 #include "config/Orte.h"
-#include "formats/PointRun.h"
+#include "formats/PunktLauf.h"
 
 namespace tervalo::cli {
 
@@ -32,11 +32,11 @@ struct TKonfCli {
     bool NichtUeberschreiben() const { return Gelesen.ZuVieleEintraege; }
 };
 // Reads the configuration (path: the --konf option, empty for the program's own file: see
-// OrteFuer). The program's own file, when missing, gives the initial values, silently; a file
+// FindOrte). The program's own file, when missing, gives the initial values, silently; a file
 // named with --konf must exist (otherwise a German error naming it is thrown) unless
 // `missingAllowed`. A file that exists but cannot be read throws EInOutError naming it; more
 // than 250 entries give a German warning on stderr.
-TKonfCli LoadKonf(const std::string& path, const GridWidthHooks* grid = nullptr, bool missingAllowed = false);
+TKonfCli LoadKonf(const std::string& path, const TGitterZugriff* grid = nullptr, bool missingAllowed = false);
 
 // The format of an export or conversion target: the --format option (xyz, csv, dbf) when
 // given, otherwise the one the target's extension stands for, `otherwise` for another

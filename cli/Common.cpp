@@ -20,9 +20,9 @@
 
 namespace tervalo::cli {
 
-TKonfCli LoadKonf(const std::string& path, const GridWidthHooks* grid, bool missingAllowed) {
+TKonfCli LoadKonf(const std::string& path, const TGitterZugriff* grid, bool missingAllowed) {
     TKonfCli k;
-    k.Orte = OrteDesProgramms();
+    k.Orte = FindProgrammOrte();
     k.Dateien.KonfDatei = path.empty() ? k.Orte.KonfDatei : path;
     k.Gelesen = KonfLoad(k.Dateien.KonfDatei, k.Orte.Ordner, k.Settings, k.Dateien);
     // A mistyped name would answer like an empty catalogue: "no data here".
@@ -73,7 +73,7 @@ TZielFormat ZielFormat(const std::string& option, const std::string& target, TAu
 bool WarnAfterTargetCheck(const std::string& target, const TSchutz& schutz, const std::vector<std::string>& warnings) {
     if (warnings.empty()) return true;
     try {
-        TSafeFile::Check(target, schutz);
+        TSichereDatei::Check(target, schutz);
     } catch (const EZielAbgelehnt& e) {
         // One that merely cannot be created is the run's to report, after its warnings.
         if (e.Errno() == 0) {
@@ -126,7 +126,7 @@ char ThousandsSeparator() {
 std::optional<double> ArgumentZahl(std::string_view t) {
     double v = 0;
     // The plain form, as the batch's input lines hold it, without a copy.
-    if (dezimal::LiesSchlicht(t.data(), t.data() + t.size(), v, ',')) return v;
+    if (dezimal::ReadPlain(t.data(), t.data() + t.size(), v, ',')) return v;
     std::string s;
     std::size_t separators = 0;
     for (char c : t) {

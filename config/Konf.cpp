@@ -36,7 +36,7 @@ private:
         has_ = reader_.ReadLine(v);
         next_.assign(has_ ? v : std::string_view());
     }
-    TextLineReader reader_;
+    TZeilenLeser reader_;
     std::string next_;
     bool has_ = false;
 };
@@ -125,8 +125,8 @@ std::string KonfListing(const TSettings& settings, const TDateien& dateien, char
     return out;
 }
 
-GridWidthHooks GridHooksFor(TextGrid& grid) {
-    GridWidthHooks h;
+TGitterZugriff GitterZugriffFor(TTextGitter& grid) {
+    TGitterZugriff h;
     h.colCount = grid.ColCount();
     h.headingWidth = [&grid](int col) { return grid.TextWidth(grid.Cell(col, 0)); };
     h.setColWidth = [&grid](int col, int width) { grid.SetColWidth(col, width); };
@@ -251,7 +251,7 @@ std::string KonfText(const TSettings& settings, const TDateien& dateien) {
     return out;
 }
 
-void ApplyGridWidths(const TKonfGelesen& gelesen, const TSettings& settings, const GridWidthHooks& grid) {
+void ApplyGridWidths(const TKonfGelesen& gelesen, const TSettings& settings, const TGitterZugriff& grid) {
     if (!gelesen.GridBreiten || !grid.headingWidth || !grid.setColWidth) return;
     // Only widen: a stored width below the heading's own width is not applied.
     for (int col = 0; col < grid.colCount && col < 11; ++col) {
@@ -260,7 +260,7 @@ void ApplyGridWidths(const TKonfGelesen& gelesen, const TSettings& settings, con
     }
 }
 
-void TakeGridWidths(TSettings& settings, const GridWidthHooks& grid) {
+void TakeGridWidths(TSettings& settings, const TGitterZugriff& grid) {
     if (!grid.colWidth) return;
     for (int col = 0; col < grid.colCount && col < 11; ++col) settings.GridBreiten[col] = grid.colWidth(col);
 }
@@ -274,11 +274,11 @@ TSchutz ProtectedFiles(const TDateien& catalogue) {
 
 void KonfSave(const std::string& path, const TSettings& settings, const TDateien& dateien, bool ordnerAnlegen) {
     const std::string text = KonfText(settings, dateien);
-    if (ordnerAnlegen) TSafeFile::MakeFolders(FolderPart(path).empty() ? "." : FolderPart(path));
+    if (ordnerAnlegen) TSichereDatei::MakeFolders(FolderPart(path).empty() ? "." : FolderPart(path));
 
     TSchutz schutz = ProtectedFiles(dateien);
     schutz.Konfiguration.clear();  // the file being written is the configuration
-    TSafeFile out(path, schutz);
+    TSichereDatei out(path, schutz);
     out.Write(text.data(), text.size());
     out.Commit();
 }

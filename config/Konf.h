@@ -9,10 +9,10 @@
 
 namespace tervalo {
 
-class TextGrid;
+class TTextGitter;
 
 // What the stored widths need of the main window's result grid.
-struct GridWidthHooks {
+struct TGitterZugriff {
     int colCount = 0;
     // Pixel width of a column's heading text (row 0) in the window's font.
     std::function<int(int col)> headingWidth;
@@ -23,7 +23,7 @@ struct GridWidthHooks {
 };
 
 // Hooks working on a text grid: heading = cell (col, 0), measured with the grid's font.
-GridWidthHooks GridHooksFor(TextGrid& grid);
+TGitterZugriff GitterZugriffFor(TTextGitter& grid);
 
 // programFolder + name without extension + ".KNF" for the given program file path.
 std::string KonfFileFor(const std::string& programPath);
@@ -46,10 +46,10 @@ TKonfGelesen KonfLoad(const std::string& path, const std::string& programFolder,
 
 // After loading: widens the result grid's columns whose heading is narrower than the stored
 // width. Nothing when the file's width line held no numbers (earlier widths included).
-void ApplyGridWidths(const TKonfGelesen& gelesen, const TSettings& settings, const GridWidthHooks& grid);
+void ApplyGridWidths(const TKonfGelesen& gelesen, const TSettings& settings, const TGitterZugriff& grid);
 
 // Before saving: the result grid's current widths go into GridBreiten.
-void TakeGridWidths(TSettings& settings, const GridWidthHooks& grid);
+void TakeGridWidths(TSettings& settings, const TGitterZugriff& grid);
 
 // The files a run's output must never replace: the catalogued sources and the catalogue's
 // configuration file.

@@ -31,7 +31,7 @@ std::string MitTrenner(std::string folder) {
 
 }  // namespace
 
-TOrte OrteFuer(const std::string& programFolder, const std::string& konfName, const TUmgebung& env,
+TOrte FindOrte(const std::string& programFolder, const std::string& konfName, const TUmgebung& env,
                const std::string& installBin) {
     TOrte o;
     std::string home;
@@ -56,7 +56,7 @@ TOrte OrteFuer(const std::string& programFolder, const std::string& konfName, co
     return o;
 }
 
-std::string ProgrammOrdner() {
+std::string FindProgrammOrdner() {
     char buf[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
     if (n <= 0) return "./";
@@ -64,7 +64,7 @@ std::string ProgrammOrdner() {
     return p.substr(0, p.find_last_of('/') + 1);
 }
 
-TUmgebung ProzessUmgebung() {
+TUmgebung ReadProzessUmgebung() {
     auto var = [](const char* name) -> std::optional<std::string> {
         const char* v = std::getenv(name);
         return v ? std::optional<std::string>(v) : std::nullopt;
@@ -76,15 +76,15 @@ TUmgebung ProzessUmgebung() {
     return env;
 }
 
-std::string InstallBinOrdner() {
+std::string FindInstallBinOrdner() {
     // The prefix may reach its bin folder through a link (/bin -> /usr/bin): compare real paths.
     std::error_code ec;
     const std::filesystem::path real = std::filesystem::weakly_canonical(TERVALO_INSTALL_BINDIR, ec);
     return ec ? std::string(TERVALO_INSTALL_BINDIR) : real.string();
 }
 
-TOrte OrteDesProgramms(const std::string& konfName) {
-    return OrteFuer(ProgrammOrdner(), konfName, ProzessUmgebung(), InstallBinOrdner());
+TOrte FindProgrammOrte(const std::string& konfName) {
+    return FindOrte(FindProgrammOrdner(), konfName, ReadProzessUmgebung(), FindInstallBinOrdner());
 }
 
 }  // namespace tervalo

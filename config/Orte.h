@@ -27,17 +27,17 @@ struct TOrte {
 // the prefix the program was built for. Relative or empty XDG values are ignored, as the XDG
 // base directory rules say; a missing or relative HOME falls back to the password database.
 // Without any home the installed program falls back to its program folder.
-TOrte OrteFuer(const std::string& programFolder, const std::string& konfName, const TUmgebung& env,
+TOrte FindOrte(const std::string& programFolder, const std::string& konfName, const TUmgebung& env,
                const std::string& installBin);
 
 // The running process: its folder (/proc/self/exe), its environment and the compiled-in
 // install bin folder.
-TOrte OrteDesProgramms(const std::string& konfName = "tervalo.KNF");
+TOrte FindProgrammOrte(const std::string& konfName = "tervalo.KNF");
 
 // Folder of the running program, ending in "/" ("./" when unknown).
-std::string ProgrammOrdner();
-TUmgebung ProzessUmgebung();
+std::string FindProgrammOrdner();
+TUmgebung ReadProzessUmgebung();
 // The bin folder of the install prefix this program was built with.
-std::string InstallBinOrdner();
+std::string FindInstallBinOrdner();
 
 }  // namespace tervalo

@@ -15,7 +15,7 @@
 #include "config/TYPEN.h"
 #include "config/Version.h"
 #include "filemanager/Extent.h"
-#include "formats/PointOutput.h"
+#include "formats/PunktAusgabe.h"
 #include "tools/SafeWriter.h"
 
 namespace {
@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
             konf = ordner / "tervalo.KNF";
             daten = ordner / "Daten";
         } else {
-            const TOrte orte = OrteDesProgramms();
+            const TOrte orte = FindProgrammOrte();
             konf = orte.KonfDatei;
             daten = fs::path(orte.DatenOrdner).parent_path();
             installiert = orte.Installiert;
@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
         }
         // The user's own folders are private; a portable folder keeps the usual mode.
         if (installiert)
-            TSafeFile::MakeFolders(daten.string());
+            TSichereDatei::MakeFolders(daten.string());
         else
             fs::create_directories(daten);
 
@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
         kat.KonfDatei = konf.string();
         for (const Blatt& b : blaetter) {
             const std::string pfad = (daten / b.name).string();
-            TPointOutput out;
+            TPunktAusgabe out;
             out.Open(pfad, b.art == 0 ? TAusgabe{TAusgabeFormat::Xyz} : TAusgabe{TAusgabeFormat::DBase, b.art}, {});
             Kachel(b.x0, b.y0, [&](double x, double y, double z) { out.Write(x, y, z); });
             out.Close({});

@@ -46,10 +46,10 @@ const char* FormatLine(TAusgabeFormat f) {
 // One run's state; lives for the duration of ExportRun.
 class TExportRun {
 public:
-    TExportRun(const TDateien& cat, const TExportBounds& b, const TRunOptions& opt, TExportObserver& obs)
+    TExportRun(const TDateien& cat, const TExportGrenzen& b, const TLaufOptionen& opt, TExportBeobachter& obs)
         : cat_(cat), b_(b), opt_(opt), obs_(obs), run_(opt, obs) {}
 
-    TExportResult Run(const std::string& outputPath, const TAusgabe& format, const TSchutz& schutz) {
+    TExportErgebnis Run(const std::string& outputPath, const TAusgabe& format, const TSchutz& schutz) {
         obs_.Counters(0, 0, 0);
         Log("Beginn der Konvertierung");
         Log(FormatLine(format.Format));
@@ -101,8 +101,8 @@ private:
 
     void ReadEntry(int index, const std::string& path) {
         TPunktQuelle quelle(path);
-        const bool openFailed = quelle.Oeffne() != 0;  // a table's failures throw and end the run
-        if (quelle.IstDbase() && quelle.Datensaetze() < 1) {
+        const bool openFailed = quelle.Open() != 0;  // a table's failures throw and end the run
+        if (quelle.IsDbase() && quelle.RecordCount() < 1) {
             Log("Datei-Fehler: Keine Datens\xC3\xA4tze in: " + path);
             error_ = true;
         }
@@ -117,7 +117,7 @@ private:
         Log("Lese Datei " + std::to_string(index) + ": " + path);
         run_.BeginFile();
         try {
-            quelle.Lies<TPunktZeilenRegel>([&](const auto& zeile) {
+            quelle.Read<TPunktZeilenRegel>([&](const auto& zeile) {
                 double x, y, z;
                 switch (zeile.Punkt(x, y, z)) {
                     case TBefund::Punkt:
@@ -164,21 +164,21 @@ private:
     }
 
     const TDateien& cat_;
-    const TExportBounds b_;
-    const TRunOptions& opt_;
-    TExportObserver& obs_;
-    TPointRun run_;
+    const TExportGrenzen b_;
+    const TLaufOptionen& opt_;
+    TExportBeobachter& obs_;
+    TPunktLauf run_;
     bool error_ = false;
 };
 
 }  // namespace
 
-TExportResult ExportRun(const TDateien& catalogue, const TExportBounds& bounds,
+TExportErgebnis ExportRun(const TDateien& catalogue, const TExportGrenzen& bounds,
                         const std::string& outputPath, const TAusgabe& format,
-                        const TRunOptions& options, TExportObserver& observer) {
+                        const TLaufOptionen& options, TExportBeobachter& observer) {
     const TSchutz schutz = ProtectedFiles(catalogue);
     try {
-        TSafeFile::Check(outputPath, schutz);
+        TSichereDatei::Check(outputPath, schutz);
     } catch (const EZielAbgelehnt& e) {
         // A target that may never be written is refused before the run starts; one that
         // cannot be created is reported by the run, as the export describes it.

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "config/TYPEN.h"
-#include "formats/PointRun.h"
+#include "formats/PunktLauf.h"
 #include "tools/Rueckmeldung.h"
 
 namespace tervalo {
@@ -21,7 +21,7 @@ TAusgabe ExportFormatFromFilter(int filterIndex, int dbfLevel);
 // The chosen name with the filter entry's extension when it has none (1 .xyz, 2 .csv, 3 .dbf).
 std::string ExportTargetPath(const std::string& chosen, int filterIndex);
 
-struct TExportBounds {
+struct TExportGrenzen {
     double Xmin = 0, Xmax = 0, Ymin = 0, Ymax = 0;
 };
 
@@ -29,7 +29,7 @@ struct TExportBounds {
 std::string OutWerteText(int32_t fileCount, int32_t total);  // "120/ 5430"
 
 // CancelCheck is asked whenever the run polls, after Counters.
-class TExportObserver : public TRueckmeldung {
+class TExportBeobachter : public TRueckmeldung {
 public:
     virtual void Log(const std::string& line) = 0;
     // Exported from the current file, exported in total, duplicates. Called at the start,
@@ -39,7 +39,7 @@ public:
     }
 };
 
-struct TExportResult {
+struct TExportErgebnis {
     int32_t Total = 0;
     int32_t Duplicates = 0;
     bool Error = false;      // the log ends with "Fehler bei Konvertierung aufgetreten"
@@ -51,12 +51,12 @@ struct TExportResult {
 // the catalogued files or the configuration file (catalogue.KonfDatei), or no regular file,
 // is refused before the first log line (EZielAbgelehnt). A text output that cannot be created
 // logs the reason and ends with the error flag; a table that cannot be created throws
-// EZielAbgelehnt naming the path. What becomes of the output is TPointOutput::Close's
+// EZielAbgelehnt naming the path. What becomes of the output is TPunktAusgabe::Close's
 // decision: a run that ran to its end replaces the target, a cancelled one as the options
 // say, one with the error flag only creates a target that did not exist. Failures of the
 // table layer, read and write failures throw and leave the target as it was, and no new file.
-TExportResult ExportRun(const TDateien& catalogue, const TExportBounds& bounds,
+TExportErgebnis ExportRun(const TDateien& catalogue, const TExportGrenzen& bounds,
                         const std::string& outputPath, const TAusgabe& format,
-                        const TRunOptions& options, TExportObserver& observer);
+                        const TLaufOptionen& options, TExportBeobachter& observer);
 
 }  // namespace tervalo

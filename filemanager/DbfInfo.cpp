@@ -16,7 +16,7 @@ std::string Extent(const char* label, double v, char sep) {
 
 }  // namespace
 
-std::string DbfIndexFile(const TDbfFile& dbf, const std::string& path) {
+std::string FindDbfIndexFile(const TDbfFile& dbf, const std::string& path) {
     if (!dbf.ProductionIndexFlag() || dbf.TableVersion() == TDbfVersion::FoxPro) return {};
     const std::string mdx = FindProductionIndex(path);
     if (mdx.empty()) return {};
@@ -26,7 +26,7 @@ std::string DbfIndexFile(const TDbfFile& dbf, const std::string& path) {
     return ec ? mdx : abs.lexically_normal().string();
 }
 
-std::vector<std::string> DbfInfoLines(const std::string& path, DbfInfoObserver* obs, char sep,
+std::vector<std::string> DbfInfoLines(const std::string& path, TDbfInfoBeobachter* obs, char sep,
                                       std::vector<TDbfFieldDef>* fields) {
     std::vector<std::string> lines;
     auto add = [&](std::string line) {
@@ -52,7 +52,7 @@ std::vector<std::string> DbfInfoLines(const std::string& path, DbfInfoObserver* 
     add("Anzahl der Spalten: \t" + std::to_string(dbf.FieldCount()));
     add(std::string("Datei exclusiv offen: \t") + (dbf.IsExclusive() ? "JA" : "NEIN"));
     add("Dateistatus: \t" + OpenModeName(dbf.OpenMode()));
-    const std::string index = DbfIndexFile(dbf, path);
+    const std::string index = FindDbfIndexFile(dbf, path);
     add("Indexdatei: " + (index.empty() ? std::string("KEINE") : index));
 
     double xmin = 999999999.0, ymin = 999999999.0;

@@ -30,15 +30,15 @@ void Take(TExtremwerte& e, double x, double y) {
 TExtremwerte ReadExtremwerte(const std::string& path) {
     TExtremwerte e;
     TPunktQuelle quelle(path);
-    e.Dbase = quelle.IstDbase();
-    if (const int err = quelle.Oeffne()) {
+    e.Dbase = quelle.IsDbase();
+    if (const int err = quelle.Open()) {
         // The text for the system's error number: EIO stays an I/O error, not "access denied".
         e.OpenError = ErrnoText(err);
         return e;  // not readable: the file keeps the start values
     }
     e.Opened = true;
     // A blank coordinate field is no point, like a text line the reader refuses.
-    quelle.Lies<TAusdehnungsZeilenRegel>([&](const auto& zeile) {
+    quelle.Read<TAusdehnungsZeilenRegel>([&](const auto& zeile) {
         ++e.Read;
         double x, y, z;
         if (zeile.Punkt(x, y, z) == TBefund::Punkt) Take(e, x, y);

@@ -65,15 +65,15 @@ void TKatalog::ToDateien(TDateien& dateien) const {
         if (z.Name().empty()) continue;
         const auto j = static_cast<std::size_t>(++n);
         dateien.Datei[j] = z.Pfad();
-        dateien.Xmin[j] = KatalogWert(z.Xmin);
-        dateien.Xmax[j] = KatalogWert(z.Xmax);
-        dateien.Ymin[j] = KatalogWert(z.Ymin);
-        dateien.Ymax[j] = KatalogWert(z.Ymax);
+        dateien.Xmin[j] = RoundKatalogWert(z.Xmin);
+        dateien.Xmax[j] = RoundKatalogWert(z.Xmax);
+        dateien.Ymin[j] = RoundKatalogWert(z.Ymin);
+        dateien.Ymax[j] = RoundKatalogWert(z.Ymax);
     }
     dateien.Anzahl = static_cast<uint8_t>(n);
 }
 
-double KatalogWert(double v) {
+double RoundKatalogWert(double v) {
     // Through the two-decimal text the file stores: the value kept is the value shown.
     double r = 0.0;
     ValDouble(NumberChars(FixedText(v, 10, 2)), r);

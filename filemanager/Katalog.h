@@ -54,6 +54,6 @@ private:
 };
 
 // An extent rounded the way the configuration file stores it.
-double KatalogWert(double v);
+double RoundKatalogWert(double v);
 
 }  // namespace tervalo

@@ -38,17 +38,17 @@ namespace {
 
 class TKonvertRun {
 public:
-    TKonvertRun(const TRunOptions& opt, TKonvertObserver& obs) : obs_(obs), run_(opt, obs) {}
+    TKonvertRun(const TLaufOptionen& opt, TKonvertBeobachter& obs) : obs_(obs), run_(opt, obs) {}
 
     void Open(const std::string& target, const TAusgabe& format, const TSchutz& schutz) {
         run_.Open(target, format, schutz);
     }
 
     void Read(TPunktQuelle& quelle) {
-        if (quelle.IstDbase()) {
-            if (quelle.Datensaetze() < 1) return;
-            const double count = quelle.Datensaetze();
-            quelle.Lies<TPunktZeilenRegel>([&](const auto& satz) {
+        if (quelle.IsDbase()) {
+            if (quelle.RecordCount() < 1) return;
+            const double count = quelle.RecordCount();
+            quelle.Read<TPunktZeilenRegel>([&](const auto& satz) {
                 double x, y, z;
                 // A record with a blank coordinate holds no point; it is passed over.
                 if (satz.Punkt(x, y, z) == TBefund::Punkt) {
@@ -64,7 +64,7 @@ public:
             });
             return;
         }
-        quelle.Lies<TPunktZeilenRegel>([&](const auto& zeile) {
+        quelle.Read<TPunktZeilenRegel>([&](const auto& zeile) {
             double x, y, z;
             if (zeile.Punkt(x, y, z) == TBefund::Punkt && run_.Take(x, y, z) && run_.Written() % 10 == 0) {
                 Shown();
@@ -74,10 +74,10 @@ public:
         });
     }
 
-    TKonvertProgress Progress() const {
+    TKonvertFortschritt Progress() const {
         return {run_.Written(), run_.Duplicates(), picture_, shownTaken_, shownNotTaken_};
     }
-    // Ends the run (TPointRun::Finish); the final counts are shown. Returns whether the target
+    // Ends the run (TPunktLauf::Finish); the final counts are shown. Returns whether the target
     // now holds the converted points.
     bool Finish() {
         const bool kept = run_.Finish(false);
@@ -95,8 +95,8 @@ private:
         return run_.Poll([&] { obs_.Progress(Progress()); });
     }
 
-    TKonvertObserver& obs_;
-    TPointRun run_;  // its duplicate memory holds every point written: one file can only repeat itself
+    TKonvertBeobachter& obs_;
+    TPunktLauf run_;  // its duplicate memory holds every point written: one file can only repeat itself
     int picture_ = 0;
     int32_t shownTaken_ = 0;
     int32_t shownNotTaken_ = 0;
@@ -109,19 +109,19 @@ void CheckKonvertSource(const TPunktQuelle& quelle) {
         throw EKonvertQuelle(ErrnoToFileError(err), ErrnoText(err) + ": " + quelle.Angegeben(), err);
 }
 
-TKonvertResult Konvertieren(const std::string& source, const std::string& target,
-                            const TAusgabe& format, const TRunOptions& options, const TSchutz& schutz,
-                            TKonvertObserver& observer) {
+TKonvertErgebnis Konvertieren(const std::string& source, const std::string& target,
+                            const TAusgabe& format, const TLaufOptionen& options, const TSchutz& schutz,
+                            TKonvertBeobachter& observer) {
     TPunktQuelle quelle(source);
     return Konvertieren(quelle, target, format, options, schutz, observer);
 }
 
-TKonvertResult Konvertieren(TPunktQuelle& quelle, const std::string& target, const TAusgabe& format,
-                            const TRunOptions& options, const TSchutz& schutz, TKonvertObserver& observer) {
+TKonvertErgebnis Konvertieren(TPunktQuelle& quelle, const std::string& target, const TAusgabe& format,
+                            const TLaufOptionen& options, const TSchutz& schutz, TKonvertBeobachter& observer) {
     CheckKonvertSource(quelle);
     const std::string& source = quelle.Angegeben();
-    TKonvertResult r;
-    r.SourceIsDbase = quelle.IstDbase();
+    TKonvertErgebnis r;
+    r.SourceIsDbase = quelle.IsDbase();
     // Text to plain XYZ unpacks or normalises a tile; dBase to dBase and text to CSV stay refused.
     if (r.SourceIsDbase ? format.Format == TAusgabeFormat::DBase : format.Format == TAusgabeFormat::Csv)
         throw std::invalid_argument(r.SourceIsDbase ? "dBase tables convert to text only"
@@ -131,7 +131,7 @@ TKonvertResult Konvertieren(TPunktQuelle& quelle, const std::string& target, con
 
     // The source is open before anything happens to the target. Sources are only ever read.
     try {
-        (void)quelle.Oeffne();  // its open failure was reported above
+        (void)quelle.Open();  // its open failure was reported above
     } catch (const EInOutError& e) {
         throw EKonvertQuelle(e.Code(), (e.Errno() != 0 ? ErrnoText(e.Errno()) : std::string(e.what())) + ": " + source,
                              e.Errno());

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "formats/PointRun.h"
+#include "formats/PunktLauf.h"
 #include "tools/Errors.h"
 #include "tools/Rueckmeldung.h"
 #include "tools/SafeWriter.h"
@@ -30,7 +30,7 @@ std::string KonvertTargetPath(const std::string& chosen, const TAusgabe& target)
 // without ".gz" before that for a packed tile ("blatt.xyz.gz" proposes "blatt").
 std::string KonvertTargetName(const std::string& sourceName);
 
-struct TKonvertProgress {
+struct TKonvertFortschritt {
     int32_t Taken = 0;     // "Werte übernommen:"
     int32_t NotTaken = 0;  // "Werte nicht übernommen:"
     int Picture = 0;       // progress picture 0..7
@@ -41,16 +41,16 @@ struct TKonvertProgress {
 };
 
 // CancelCheck is asked whenever the run polls, after Progress.
-class TKonvertObserver : public TRueckmeldung {
+class TKonvertBeobachter : public TRueckmeldung {
 public:
     // Target file name without folder; called before anything is written.
     virtual void Start(const std::string& targetName) { (void)targetName; }
     // Called at the start, whenever the run polls and at the end.
-    virtual void Progress(const TKonvertProgress& p) { (void)p; }
+    virtual void Progress(const TKonvertFortschritt& p) { (void)p; }
 };
 
-struct TKonvertResult {
-    TKonvertProgress Counts;
+struct TKonvertErgebnis {
+    TKonvertFortschritt Counts;
     bool SourceIsDbase = false;
     bool Cancelled = false;
     bool Kept = false;  // the target now holds the converted points
@@ -75,12 +75,12 @@ void CheckKonvertSource(const TPunktQuelle& quelle);
 // The new file replaces the target when the run ends, and when it is cancelled where the
 // options keep a cancel's output; failures of the table layer, read and write errors throw
 // and leave the target exactly as it was, and no new file.
-TKonvertResult Konvertieren(const std::string& source, const std::string& target,
-                            const TAusgabe& format, const TRunOptions& options, const TSchutz& schutz,
-                            TKonvertObserver& observer);
+TKonvertErgebnis Konvertieren(const std::string& source, const std::string& target,
+                            const TAusgabe& format, const TLaufOptionen& options, const TSchutz& schutz,
+                            TKonvertBeobachter& observer);
 // The same for a source its caller opened already (and has not read from): the source is
 // opened once for the whole conversion.
-TKonvertResult Konvertieren(TPunktQuelle& quelle, const std::string& target, const TAusgabe& format,
-                            const TRunOptions& options, const TSchutz& schutz, TKonvertObserver& observer);
+TKonvertErgebnis Konvertieren(TPunktQuelle& quelle, const std::string& target, const TAusgabe& format,
+                            const TLaufOptionen& options, const TSchutz& schutz, TKonvertBeobachter& observer);
 
 }  // namespace tervalo

@@ -87,7 +87,7 @@ bool FileExists(const std::string& p) {
 // at least one mantissa digit; anything else reads as 0.
 double ParseNumber(const char* p, const char* end) {
     double v = 0.0;
-    if (dezimal::LiesSchlicht(p, end, v)) return v;
+    if (dezimal::ReadPlain(p, end, v)) return v;
     const char* s = p;
     if (s < end && (*s == '+' || *s == '-')) ++s;
     const char* mant = s;
@@ -139,7 +139,7 @@ std::optional<double> ParseField(const TDbfFieldDef& f, const uint8_t* rec) {
 
 // Scientific text that fits into `length` characters, as many digits as room allows.
 size_t ScientificText(double v, int length, char* out) {
-    const dezimal::Expansion x = dezimal::Expand(v);
+    const dezimal::TEntwicklung x = dezimal::Expand(v);
     for (int prec = std::min(length, 18); prec >= 1; --prec) {
         uint64_t m = dezimal::RoundDrop(x.Digits, 18 - prec);
         int ex = x.IntDigits() - 1;
@@ -167,12 +167,12 @@ size_t ScientificText(double v, int length, char* out) {
 
 // Writes the unaligned field text into out (room for 2 * 255 + 8 characters); returns its length.
 size_t FieldText(double v, int length, int decimals, char* out) {
-    const dezimal::Expansion x = dezimal::Expand(v);
+    const dezimal::TEntwicklung x = dezimal::Expand(v);
     if (x.IntDigits() > length) return ScientificText(v, length, out);
     // One rounding, at whichever comes first: L significant digits or D decimals.
     const int keep = std::min(length, x.IntDigits() + decimals);
-    const dezimal::Scaled s = keep >= 18 ? dezimal::Scaled{x.Digits, x.Exp10 + decimals}
-                                         : dezimal::Scaled{dezimal::RoundDrop(x.Digits, 18 - keep),
+    const dezimal::TSkaliert s = keep >= 18 ? dezimal::TSkaliert{x.Digits, x.Exp10 + decimals}
+                                         : dezimal::TSkaliert{dezimal::RoundDrop(x.Digits, 18 - keep),
                                                            x.IntDigits() - keep + decimals};
     size_t n = 0;
     if (v < 0 && s.N != 0) out[n++] = '-';
@@ -523,7 +523,7 @@ std::vector<uint8_t> TDbfFile::NewTableBytes(int tableLevel, std::vector<TDbfFie
     return bytes;
 }
 
-void TDbfFile::CreateTable(TSafeFile& file, int tableLevel, std::vector<TDbfFieldDef> fields) {
+void TDbfFile::CreateTable(TSichereDatei& file, int tableLevel, std::vector<TDbfFieldDef> fields) {
     Close();
     std::vector<uint8_t> bytes = NewTableBytes(tableLevel, fields);
     auto d = std::make_unique<Impl>();

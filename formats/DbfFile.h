@@ -2,7 +2,7 @@
 // The dBase table layer: levels 3, 4 and 7, numeric fields, physical record order.
 //
 // Sources are opened with OpenRead and are never written. Tables the program creates go
-// through the safe writer: the caller makes a TSafeFile, CreateTable writes the new table into
+// through the safe writer: the caller makes a TSichereDatei, CreateTable writes the new table into
 // it and keeps it open for appending, the caller appends, closes the table and then commits
 // the file, so the target is replaced only by a complete table. The header is kept in memory
 // while appending and written, with the record count, today's date and the closing 0x1A byte,
@@ -45,17 +45,17 @@ struct TDbfFieldDef {
 std::vector<TDbfFieldDef> XyzFieldDefs();
 
 // Code page and locale id for the creation language driver (1252 / 0x0407 by default).
-struct TLanguageSettings {
+struct TSpracheinstellung {
     int CodePage = 1252;
     int LocaleId = 0x0407;
 };
 // Locale id from a POSIX locale name such as "de_DE.UTF-8" (0x0407 when unknown).
 int LocaleIdFromName(const std::string& name);
 // Code page 1252 and the locale id of the name.
-TLanguageSettings LanguageFromLocaleName(const std::string& name);
+TSpracheinstellung LanguageFromLocaleName(const std::string& name);
 // Process-wide settings that new TDbfFile objects start with. Taken from the environment's
 // locale (LC_ALL, LC_COLLATE, LANG) on first use; a program may overwrite them at start-up.
-TLanguageSettings& DefaultLanguage();
+TSpracheinstellung& DefaultLanguage();
 // Language driver id for level-4 byte 29 (0 when the table knows none).
 uint8_t CreationLanguageDriver(int codePage, int localeId);
 // Level-7 language driver name for an id ("DBWINDE" for 0x61, "" for 0).
@@ -73,16 +73,16 @@ public:
     TDbfFile& operator=(const TDbfFile&) = delete;
 
     // Language settings used by CreateTable.
-    TLanguageSettings Language = DefaultLanguage();
+    TSpracheinstellung Language = DefaultLanguage();
 
     // Writes a table without records into the caller's new, empty file and keeps it open for
     // appending, with the header it made (nothing is read back). Close writes header, count
     // and end byte; the caller then commits the file, or drops it. A level other than 3, 4 or
     // 7 keeps the previous level (4 at first).
-    void CreateTable(TSafeFile& file, int tableLevel, std::vector<TDbfFieldDef> fields);
+    void CreateTable(TSichereDatei& file, int tableLevel, std::vector<TDbfFieldDef> fields);
     // Opens a source for reading only; nothing is ever written to it.
     void OpenRead(const std::string& path);
-    // The same for a file the caller already opened for reading (OeffneZumLesen); `path` is
+    // The same for a file the caller already opened for reading (OpenForReading); `path` is
     // the name it was opened by. The table owns the descriptor from here on.
     void OpenRead(TDateiHandle file, const std::string& path);
     // Opens a table this program made and committed earlier, in place, for appending. No run

@@ -34,7 +34,7 @@ public:
     // Up to `max` unpacked bytes; 0 after the last member. Damage throws EGzipDefekt, a read
     // error EInOutError, both after every byte before them was delivered.
     std::size_t Read(char* dst, std::size_t max) override;
-    uint64_t Groesse() const override { return 0; }  // unknown until the end
+    uint64_t Size() const override { return 0; }  // unknown until the end
 
 private:
     struct Impl;

@@ -131,21 +131,21 @@ int LocaleIdFromName(const std::string& name) {
     return 0x0407;
 }
 
-TLanguageSettings LanguageFromLocaleName(const std::string& name) {
-    TLanguageSettings s;
+TSpracheinstellung LanguageFromLocaleName(const std::string& name) {
+    TSpracheinstellung s;
     s.CodePage = 1252;
     s.LocaleId = LocaleIdFromName(name);
     return s;
 }
 
-TLanguageSettings& DefaultLanguage() {
-    static TLanguageSettings settings = [] {
+TSpracheinstellung& DefaultLanguage() {
+    static TSpracheinstellung settings = [] {
         // The category that governs sorting decides, as on the original platform.
         for (const char* var : {"LC_ALL", "LC_COLLATE", "LANG"}) {
             const char* v = std::getenv(var);
             if (v != nullptr && *v != '\0') return LanguageFromLocaleName(v);
         }
-        return TLanguageSettings{};
+        return TSpracheinstellung{};
     }();
     return settings;
 }

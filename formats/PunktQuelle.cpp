@@ -35,28 +35,28 @@ TQuellArt ArtNachKopf(const unsigned char* kopf, std::size_t n) {
 
 bool IsDbaseFile(const std::string& path) {
     int err = 0;
-    const TDateiHandle h = OeffneZumLesen(path.c_str(), err);
+    const TDateiHandle h = OpenForReading(path.c_str(), err);
     if (!h) return false;
     unsigned char kopf[kKopf] = {};
     return ArtNachKopf(kopf, LiesKopf(h, kopf)) == TQuellArt::Dbase;
 }
 
 TPunktQuelle::TPunktQuelle(std::string path) : path_(std::move(path)) {
-    datei_ = OeffneZumLesen(path_.c_str(), fehler_, &groesse_);
+    datei_ = OpenForReading(path_.c_str(), fehler_, &groesse_);
     if (!datei_) return;
     // Read with pread: the text reader still starts at the first byte.
     unsigned char kopf[kKopf] = {};
     art_ = ArtNachKopf(kopf, LiesKopf(datei_, kopf));
 }
 
-void TPunktQuelle::SetzeQuadrat(const TQuadrat& q) {
+void TPunktQuelle::SetQuadrat(const TQuadrat& q) {
     quadrat_ = q;
     test_.emplace(q.Xmin, q.Xmax, q.Ymin, q.Ymax);
 }
 
-int TPunktQuelle::Oeffne() {
+int TPunktQuelle::Open() {
     if (!datei_) return fehler_;
-    if (IstDbase()) {
+    if (IsDbase()) {
         dbf_.OpenRead(std::move(datei_), path_);  // sources are only ever read
         return 0;
     }
@@ -70,6 +70,6 @@ int TPunktQuelle::Oeffne() {
     return 0;
 }
 
-std::string TPunktQuelle::Pfad() const { return IstDbase() ? dbf_.Path() : path_; }
+std::string TPunktQuelle::Pfad() const { return IsDbase() ? dbf_.Path() : path_; }
 
 }  // namespace tervalo

@@ -37,7 +37,7 @@ enum class TBefund {
 // (the extent needs X and Y only).
 struct TPunktZeilenRegel {  // the point line reader of the conversion and the export
     static constexpr int Felder = 3;
-    static TBefund Lies(std::string_view line, double& x, double& y, double& z) {
+    static TBefund Read(std::string_view line, double& x, double& y, double& z) {
         line = TrimLeading(line);
         if (line.empty()) return TBefund::Leer;
         return ReadPointLine(line, x, y, z) ? TBefund::Punkt : TBefund::Abgelehnt;
@@ -45,14 +45,14 @@ struct TPunktZeilenRegel {  // the point line reader of the conversion and the e
 };
 struct TAusdehnungsZeilenRegel {  // the extent line reader
     static constexpr int Felder = 2;
-    static TBefund Lies(std::string_view line, double& x, double& y, double& z) {
+    static TBefund Read(std::string_view line, double& x, double& y, double& z) {
         z = 0.0;
         return ReadExtentLine(line, x, y) ? TBefund::Punkt : TBefund::Abgelehnt;
     }
 };
 struct TAbfrageZeilenRegel {  // the height query's lenient line reader
     static constexpr int Felder = 3;
-    static TBefund Lies(std::string_view line, double& x, double& y, double& z) {
+    static TBefund Read(std::string_view line, double& x, double& y, double& z) {
         return ParseQueryLine(line, x, y, z) ? TBefund::Punkt : TBefund::Abgelehnt;
     }
 };
@@ -66,12 +66,12 @@ class TPunktQuelle {
 public:
     // Opens the file for reading only (a named pipe cannot hang it), reads its first bytes
     // and decides dBase or text from them. A file that cannot be opened is a text that
-    // Oeffne reports; nothing throws here.
+    // Open reports; nothing throws here.
     explicit TPunktQuelle(std::string path);
     TPunktQuelle(const TPunktQuelle&) = delete;
     TPunktQuelle& operator=(const TPunktQuelle&) = delete;
 
-    bool IstDbase() const { return art_ == TQuellArt::Dbase; }
+    bool IsDbase() const { return art_ == TQuellArt::Dbase; }
     // 0 while the file is open; otherwise the system's error number of opening it (ENOENT,
     // EISDIR for a folder, EACCES for a pipe, a device or no access).
     int Fehler() const { return fehler_; }
@@ -80,22 +80,22 @@ public:
     // Option: lines and records that certainly lie outside the square are reported as
     // Ausserhalb without being converted (a text line from its first characters, a record
     // field by field).
-    void SetzeQuadrat(const TQuadrat& q);
+    void SetQuadrat(const TQuadrat& q);
 
     // Sets the reader up on the open file. Returns Fehler(): a file that could not be opened
     // is the runs' own case, not an exception. A table's failures throw as the table layer
     // raises them (EInOutError, EDbfError, ESilentAbort).
-    [[nodiscard]] int Oeffne();
+    [[nodiscard]] int Open();
     // The table's path as opened, or the text file's path as given.
     std::string Pfad() const;
-    uint32_t Datensaetze() const { return dbf_.RecordCount(); }  // physical, deleted included
-    uint64_t Groesse() const { return groesse_; }                 // text bytes on opening
+    uint32_t RecordCount() const { return dbf_.RecordCount(); }  // physical, deleted included
+    uint64_t Size() const { return groesse_; }                 // text bytes on opening
 
     // Calls fn(zeile) for every line or live record in file order; fn may return false to
     // stop. zeile.Nr is the line number from 1 or the record's physical number;
     // zeile.Punkt(x, y, z) applies the square and the rule. Read errors throw.
     template <class Regel, class Fn>
-    void Lies(Fn&& fn);
+    void Read(Fn&& fn);
 
 private:
     // A text line as the walk meets it.
@@ -105,8 +105,8 @@ private:
         std::string_view Text;
         const TQuadratTest* Test;
         [[gnu::always_inline]] TBefund Punkt(double& x, double& y, double& z) const {
-            if (Test && !Test->KannEnthalten(Text.data(), Text.data() + Text.size())) return TBefund::Ausserhalb;
-            return Regel::Lies(Text, x, y, z);
+            if (Test && !Test->MayContain(Text.data(), Text.data() + Text.size())) return TBefund::Ausserhalb;
+            return Regel::Read(Text, x, y, z);
         }
     };
     // A record as the walk meets it; its fields are converted when asked for.
@@ -150,27 +150,27 @@ private:
     }
 
     std::string path_;
-    TDateiHandle datei_;  // open until Oeffne hands it to its reader
+    TDateiHandle datei_;  // open until Open hands it to its reader
     int fehler_ = 0;
     TQuellArt art_ = TQuellArt::Text;
     TDbfFile dbf_;
-    std::optional<TextLineReader> text_;
+    std::optional<TZeilenLeser> text_;
     uint64_t groesse_ = 0;
     std::optional<TQuadrat> quadrat_;
     std::optional<TQuadratTest> test_;
 };
 
 template <class Regel, class Fn>
-void TPunktQuelle::Lies(Fn&& fn) {
+void TPunktQuelle::Read(Fn&& fn) {
     const TQuadrat* q = quadrat_ ? &*quadrat_ : nullptr;
-    if (IstDbase()) {
+    if (IsDbase()) {
         for (dbf_.First(); !dbf_.AtEnd(); dbf_.Next())
             if (!Weiter(fn, TSatz<Regel>{dbf_.RecordNumber(), dbf_, q})) return;
         return;
     }
     if (!text_) return;
     const TQuadratTest* test = test_ ? &*test_ : nullptr;
-    TextLineReader& r = *text_;
+    TZeilenLeser& r = *text_;
     std::string_view line;
     uint64_t nr = 0;
     while (r.ReadLine(line))

@@ -12,7 +12,7 @@ namespace tervalo {
 // integer part I, tells whether it certainly lies outside [lo, hi]. Anything else (signs,
 // exponents, other characters, no blank after it) is "unclear" and goes the exact way.
 // On "maybe inside" `p` is left after the column and the blank.
-enum class Vorpruefung { Ausserhalb, Vielleicht, Unklar };
+enum class TVorpruefung { Ausserhalb, Vielleicht, Unklar };
 
 // The bounds of one axis, prepared for comparing up to 8 integer digits as text.
 class TSchranke {
@@ -33,7 +33,7 @@ public:
         }
     }
 
-    [[gnu::always_inline]] Vorpruefung Pruefe(const char*& p, const char* e) const {
+    [[gnu::always_inline]] TVorpruefung Pruefe(const char*& p, const char* e) const {
         // Most columns of a tile: 1 to 7 integer digits, then up to 7 fraction digits, with
         // room in the line to look at 8 bytes at a time.
         if (schnell_ && e - p >= 18) {
@@ -41,18 +41,18 @@ public:
             const uint64_t nicht = NichtZiffern(v);
             if (nicht != 0) {
                 const int nd = __builtin_ctzll(nicht) >> 3;
-                if (nd == 0) return Vorpruefung::Unklar;
+                if (nd == 0) return TVorpruefung::Unklar;
                 const char* q = p + nd;
                 if (*q == '.' || *q == ',') {
                     const uint64_t bruch = NichtZiffern(Lade(q + 1));
                     if (bruch == 0) return PruefeLangsam(p, e);
                     q += 1 + (__builtin_ctzll(bruch) >> 3);
                 }
-                if (q >= e || *q != ' ') return Vorpruefung::Unklar;
+                if (q >= e || *q != ' ') return TVorpruefung::Unklar;
                 const uint64_t k = __builtin_bswap64(v) >> (64 - 8 * nd);
-                if (k < untere_[nd] || k > obere_[nd]) return Vorpruefung::Ausserhalb;
+                if (k < untere_[nd] || k > obere_[nd]) return TVorpruefung::Ausserhalb;
                 p = q + 1;
-                return Vorpruefung::Vielleicht;
+                return TVorpruefung::Vielleicht;
             }
         }
         return PruefeLangsam(p, e);
@@ -81,7 +81,7 @@ private:
         return k;
     }
 
-    Vorpruefung PruefeLangsam(const char*& p, const char* e) const {
+    TVorpruefung PruefeLangsam(const char*& p, const char* e) const {
         const char* q = p;
         uint64_t ganz = 0;
         while (q < e && static_cast<unsigned char>(*q - '0') < 10) {
@@ -89,18 +89,18 @@ private:
             ++q;
         }
         const std::ptrdiff_t nd = q - p;
-        if (nd == 0 || nd > 15 || q == e) return Vorpruefung::Unklar;
+        if (nd == 0 || nd > 15 || q == e) return TVorpruefung::Unklar;
         if (*q == '.' || *q == ',') {
             ++q;
             while (q < e && static_cast<unsigned char>(*q - '0') < 10) ++q;
-            if (q == e) return Vorpruefung::Unklar;
+            if (q == e) return TVorpruefung::Unklar;
         }
-        if (*q != ' ') return Vorpruefung::Unklar;
+        if (*q != ' ') return TVorpruefung::Unklar;
         // Both bounds are exact doubles (fewer than 16 digits), and conversion is monotonic.
         if (static_cast<double>(ganz + 1) < lo_ || static_cast<double>(ganz) > hi_)
-            return Vorpruefung::Ausserhalb;
+            return TVorpruefung::Ausserhalb;
         p = q + 1;
-        return Vorpruefung::Vielleicht;
+        return TVorpruefung::Vielleicht;
     }
 
     double lo_, hi_;
@@ -115,19 +115,19 @@ struct TQuadratTest {
     TQuadratTest(double xmin, double xmax, double ymin, double ymax) : x(xmin, xmax), y(ymin, ymax) {}
 
     // Whether a line may yield a point inside the square; false only when it certainly cannot.
-    [[gnu::always_inline]] bool KannEnthalten(const char* p, const char* e) const {
+    [[gnu::always_inline]] bool MayContain(const char* p, const char* e) const {
         while (p < e && static_cast<unsigned char>(*p) <= 32) ++p;
-        const Vorpruefung v = x.Pruefe(p, e);
-        if (v != Vorpruefung::Vielleicht) return v == Vorpruefung::Unklar;
+        const TVorpruefung v = x.Pruefe(p, e);
+        if (v != TVorpruefung::Vielleicht) return v == TVorpruefung::Unklar;
         // X is a plain number, so it converts and the query reads Y from the next column.
         while (p < e && static_cast<unsigned char>(*p) <= 32) ++p;
-        return y.Pruefe(p, e) != Vorpruefung::Ausserhalb;
+        return y.Pruefe(p, e) != TVorpruefung::Ausserhalb;
     }
 };
 
-inline bool KannImQuadratLiegen(const char* p, const char* e, double xmin, double xmax, double ymin,
+inline bool MayLieInQuadrat(const char* p, const char* e, double xmin, double xmax, double ymin,
                                 double ymax) {
-    return TQuadratTest(xmin, xmax, ymin, ymax).KannEnthalten(p, e);
+    return TQuadratTest(xmin, xmax, ymin, ymax).MayContain(p, e);
 }
 
 }  // namespace tervalo

@@ -52,7 +52,7 @@ bool FilteredNumber(std::string_view text, double& value) {
         }
         kept = std::string_view(buf.data(), n);
     }
-    if (dezimal::LiesSchlicht(kept.data(), kept.data() + kept.size(), value)) return true;
+    if (dezimal::ReadPlain(kept.data(), kept.data() + kept.size(), value)) return true;
     return ValDouble(kept, value) == 0;
 }
 
@@ -112,7 +112,7 @@ namespace {
 // when the conversion succeeds. The plain form, "," as point included, is what the cleaner
 // keeps as it is, so it is converted in place.
 bool AbfrageSpalte(std::string_view text, double& v) {
-    if (dezimal::LiesSchlicht(text.data(), text.data() + text.size(), v, ',')) return true;
+    if (dezimal::ReadPlain(text.data(), text.data() + text.size(), v, ',')) return true;
     return ValDouble(CleanNumber(text, true), v) == 0;
 }
 
@@ -140,7 +140,7 @@ bool ParseQueryLine(std::string_view line, double& x, double& y, double& z) {
     std::size_t a = 0, b = rest.size();
     while (a < b && IsWhite(rest[a])) ++a;
     while (b > a && IsWhite(rest[b - 1])) --b;
-    if (dezimal::LiesSchlicht(rest.data() + a, rest.data() + b, z, ',')) return true;
+    if (dezimal::ReadPlain(rest.data() + a, rest.data() + b, z, ',')) return true;
     const std::string zText = CleanNumber(rest, true);
     if (!zText.empty()) ValDouble(zText, z);
     return true;
@@ -153,7 +153,7 @@ TDateiBytes::~TDateiBytes() = default;
 int TDateiBytes::Open(const std::string& path) {
     int err = 0;
     uint64_t groesse = 0;
-    TDateiHandle h = OeffneZumLesen(path.c_str(), err, &groesse);
+    TDateiHandle h = OpenForReading(path.c_str(), err, &groesse);
     if (!h) return err;
     Uebernimm(std::move(h), path, groesse);
     return 0;
@@ -183,20 +183,20 @@ constexpr std::size_t kBlock = std::size_t{1} << 19;
 static_assert(kBlock > 2 * LinePrefixBytes);
 }  // namespace
 
-TextLineReader::TextLineReader(const std::string& path) {
+TZeilenLeser::TZeilenLeser(const std::string& path) {
     auto datei = std::make_unique<TDateiBytes>();
     if (const int err = datei->Open(path)) ThrowFileError(err);
     quelle_ = std::move(datei);
-    Anlegen(quelle_->Groesse());
+    Anlegen(quelle_->Size());
 }
 
-TextLineReader::TextLineReader(std::unique_ptr<TByteQuelle> quelle) : quelle_(std::move(quelle)) {
-    Anlegen(quelle_->Groesse());
+TZeilenLeser::TZeilenLeser(std::unique_ptr<TByteQuelle> quelle) : quelle_(std::move(quelle)) {
+    Anlegen(quelle_->Size());
 }
 
-TextLineReader::~TextLineReader() = default;
+TZeilenLeser::~TZeilenLeser() = default;
 
-void TextLineReader::Anlegen(uint64_t groesse) {
+void TZeilenLeser::Anlegen(uint64_t groesse) {
     // Small files need no full block; the buffer still grows (up to the line prefix) when
     // the file grows while it is read.
     cap_ = groesse > 0 && groesse < kBlock ? std::max<std::size_t>(static_cast<std::size_t>(groesse) + 1, 4096)
@@ -207,7 +207,7 @@ void TextLineReader::Anlegen(uint64_t groesse) {
 }
 
 // Marks the line ends and the lone CRs of the next group of up to 64 bytes.
-void TextLineReader::Gruppe() {
+void TZeilenLeser::Gruppe() {
     const char* p = buf_.get() + pos_;
     uint64_t enden = 0, cr = 0;
 #if defined(__SSE2__)
@@ -246,7 +246,7 @@ void TextLineReader::Gruppe() {
     einzelCr_ = cr;
 }
 
-bool TextLineReader::Nachladen() {
+bool TZeilenLeser::Nachladen() {
     schmutzig_ |= einzelCr_ != 0;
     einzelCr_ = 0;
     if (eof_) return false;
@@ -284,7 +284,7 @@ bool TextLineReader::Nachladen() {
     return true;
 }
 
-void TextLineReader::RestPruefen() {
+void TZeilenLeser::RestPruefen() {
     start_ = pos_ = end_ = 0;
     enden_ = einzelCr_ = 0;
     eof_ = true;
@@ -294,7 +294,7 @@ void TextLineReader::RestPruefen() {
 }
 
 // The end of the data: a last line without line end, once.
-bool TextLineReader::Schluss(std::string_view& line) {
+bool TZeilenLeser::Schluss(std::string_view& line) {
     if (start_ == end_) return false;
     line = Zeile(start_, end_, schmutzig_);
     start_ = end_;
@@ -302,7 +302,7 @@ bool TextLineReader::Schluss(std::string_view& line) {
     return true;
 }
 
-std::string_view TextLineReader::OhneCr(const char* p, std::size_t len) {
+std::string_view TZeilenLeser::OhneCr(const char* p, std::size_t len) {
     side_.clear();
     for (const char* q = p; q < p + len; ++q)
         if (*q != '\r') side_.push_back(*q);

@@ -21,7 +21,7 @@ public:
     // Up to `max` bytes to `dst`; 0 at the end. Errors throw EInOutError naming the file.
     virtual std::size_t Read(char* dst, std::size_t max) = 0;
     // Bytes the source holds as far as known on opening; only a hint (0: unknown).
-    virtual uint64_t Groesse() const = 0;
+    virtual uint64_t Size() const = 0;
 };
 
 // A regular file, read as it is.
@@ -34,10 +34,10 @@ public:
     // 0 when the file is open; otherwise the system's error number (EISDIR for a folder,
     // EACCES for a pipe or device, which are no point files).
     int Open(const std::string& path);
-    // Takes on a file already opened for reading (OeffneZumLesen) and not read from yet.
+    // Takes on a file already opened for reading (OpenForReading) and not read from yet.
     void Uebernimm(TDateiHandle fd, std::string path, uint64_t groesse);
     std::size_t Read(char* dst, std::size_t max) override;
-    uint64_t Groesse() const override { return groesse_; }
+    uint64_t Size() const override { return groesse_; }
 
 private:
     TDateiHandle fd_;
@@ -50,13 +50,13 @@ private:
 // its first LinePrefixBytes bytes (Tools.h); the rest of a longer line is passed over, so
 // memory does not depend on line length. Errors throw EInOutError; a file that cannot be
 // opened (a folder included) throws from the path constructor, a read error names the path.
-class TextLineReader {
+class TZeilenLeser {
 public:
-    explicit TextLineReader(const std::string& path);
-    explicit TextLineReader(std::unique_ptr<TByteQuelle> quelle);
-    ~TextLineReader();
-    TextLineReader(const TextLineReader&) = delete;
-    TextLineReader& operator=(const TextLineReader&) = delete;
+    explicit TZeilenLeser(const std::string& path);
+    explicit TZeilenLeser(std::unique_ptr<TByteQuelle> quelle);
+    ~TZeilenLeser();
+    TZeilenLeser(const TZeilenLeser&) = delete;
+    TZeilenLeser& operator=(const TZeilenLeser&) = delete;
 
     // The next line, valid until the next call; false at the end.
     [[gnu::always_inline]] inline bool ReadLine(std::string_view& line);
@@ -111,12 +111,12 @@ bool ParseQueryLine(std::string_view line, double& x, double& y, double& z);
 // Buffered text output into the caller's safe file; every line ends with CR LF. Close
 // flushes; the caller then commits the file, or drops it. Write errors throw EInOutError
 // naming the path; after one, the writer refuses every further line and Close.
-class TextPointWriter {
+class TPunktSchreiber {
 public:
-    explicit TextPointWriter(TSafeFile& file);
-    ~TextPointWriter();
-    TextPointWriter(const TextPointWriter&) = delete;
-    TextPointWriter& operator=(const TextPointWriter&) = delete;
+    explicit TPunktSchreiber(TSichereDatei& file);
+    ~TPunktSchreiber();
+    TPunktSchreiber(const TPunktSchreiber&) = delete;
+    TPunktSchreiber& operator=(const TPunktSchreiber&) = delete;
     void WriteXyz(double x, double y, double z);
     void WriteCsv(double x, double y, double z, char decimalSeparator);
     void WriteCsvHeading();
@@ -140,7 +140,7 @@ std::string CsvLine(double x, double y, double z, char decimalSeparator);
 
 // --- inline parts of the line reader ---------------------------------------------------
 
-inline bool TextLineReader::ReadLine(std::string_view& line) {
+inline bool TZeilenLeser::ReadLine(std::string_view& line) {
     for (;;) {
         if (enden_ != 0) {
             const uint64_t bit = enden_ & (~enden_ + 1);
@@ -174,7 +174,7 @@ inline bool TextLineReader::ReadLine(std::string_view& line) {
     }
 }
 
-inline std::string_view TextLineReader::Zeile(std::size_t anfang, std::size_t ende, bool schmutzig) {
+inline std::string_view TZeilenLeser::Zeile(std::size_t anfang, std::size_t ende, bool schmutzig) {
     const char* p = buf_.get() + anfang;
     std::size_t len = ende - anfang;
     if (len > LinePrefixBytes) len = LinePrefixBytes;

@@ -34,9 +34,9 @@ char* WriteCsvNumber(char* out, double v, int sig, char sep) {
         std::memcpy(out, "INF", 3);
         return out + 3;
     }
-    if (v == 0.0) return WriteScaled(out, Scaled{}, 3, sep);
+    if (v == 0.0) return WriteScaled(out, TSkaliert{}, 3, sep);
     const bool negative = v < 0;
-    const Expansion x = Expand(v);
+    const TEntwicklung x = Expand(v);
     const int intDigits = x.IntDigits();
     if (intDigits <= sig) {
         const int decimals = intDigits <= 0 ? 3 : std::min(3, sig - intDigits);
@@ -44,7 +44,7 @@ char* WriteCsvNumber(char* out, double v, int sig, char sep) {
         const uint64_t ip = q / kPow10[decimals];
         if (ip == 0 || CountDigits(ip) <= sig) {
             if (negative && q != 0) *out++ = '-';
-            return WriteScaled(out, Scaled{q, 3 - decimals}, 3, sep);
+            return WriteScaled(out, TSkaliert{q, 3 - decimals}, 3, sep);
         }
     }
     // Scientific: the significant digits with trailing zeros dropped, then E and the exponent.
@@ -111,10 +111,10 @@ std::string SlowXyzLine(double x, double y, double z) {
 
 }  // namespace
 
-// --- TextPointWriter ---------------------------------------------------------------
+// --- TPunktSchreiber ---------------------------------------------------------------
 
-struct TextPointWriter::Impl {
-    TSafeFile* file = nullptr;       // null once closed
+struct TPunktSchreiber::Impl {
+    TSichereDatei* file = nullptr;       // null once closed
     std::unique_ptr<char[]> buf;
     std::size_t used = 0;
     uint64_t flushed = 0;            // bytes handed to the file
@@ -160,14 +160,14 @@ struct TextPointWriter::Impl {
     }
 };
 
-TextPointWriter::TextPointWriter(TSafeFile& file) : impl_(std::make_unique<Impl>()) {
+TPunktSchreiber::TPunktSchreiber(TSichereDatei& file) : impl_(std::make_unique<Impl>()) {
     impl_->file = &file;
     impl_->buf.reset(new char[kBlockSize]);
 }
 
-TextPointWriter::~TextPointWriter() = default;
+TPunktSchreiber::~TPunktSchreiber() = default;
 
-void TextPointWriter::WriteXyz(double x, double y, double z) {
+void TPunktSchreiber::WriteXyz(double x, double y, double z) {
     char* out = impl_->Reserve(3 * 24 + 2);
     if (WriteXyzLineTo(out, x, y, z)) {
         impl_->EndLine(out);
@@ -176,21 +176,21 @@ void TextPointWriter::WriteXyz(double x, double y, double z) {
     WriteLine(SlowXyzLine(x, y, z));
 }
 
-void TextPointWriter::WriteCsv(double x, double y, double z, char decimalSeparator) {
+void TPunktSchreiber::WriteCsv(double x, double y, double z, char decimalSeparator) {
     char* out = impl_->Reserve(kMaxCsvLine);
     impl_->EndLine(WriteCsvLineTo(out, x, y, z, decimalSeparator));
 }
 
-void TextPointWriter::WriteCsvHeading() { WriteLine("X;Y;Z"); }
+void TPunktSchreiber::WriteCsvHeading() { WriteLine("X;Y;Z"); }
 
-void TextPointWriter::WriteLine(std::string_view text) {
+void TPunktSchreiber::WriteLine(std::string_view text) {
     impl_->Append(text.data(), text.size());
     impl_->EndLine(impl_->Reserve(2));
 }
 
-uint64_t TextPointWriter::Position() const { return impl_->flushed + impl_->used; }
+uint64_t TPunktSchreiber::Position() const { return impl_->flushed + impl_->used; }
 
-void TextPointWriter::Truncate(uint64_t position) {
+void TPunktSchreiber::Truncate(uint64_t position) {
     Impl& w = *impl_;
     if (!w.failure.empty()) w.Fail();
     if (w.file == nullptr) throw EInOutError(103, FileErrorText(103));
@@ -208,7 +208,7 @@ void TextPointWriter::Truncate(uint64_t position) {
     w.used = 0;
 }
 
-void TextPointWriter::Close() {
+void TPunktSchreiber::Close() {
     Impl& w = *impl_;
     if (!w.failure.empty()) w.Fail();
     if (w.file == nullptr) return;

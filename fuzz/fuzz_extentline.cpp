@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::size_t i = 0;
     {
-        tervalo::TextLineReader reader(TempPath());
+        tervalo::TZeilenLeser reader(TempPath());
         std::string_view line;
         while (reader.ReadLine(line)) {
             if (i >= want.size() || line != want[i]) std::abort();

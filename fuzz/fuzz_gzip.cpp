@@ -64,7 +64,7 @@ public:
         pos_ += k;
         return k;
     }
-    uint64_t Groesse() const override { return n_; }
+    uint64_t Size() const override { return n_; }
 
 private:
     const uint8_t* d_;
@@ -101,14 +101,14 @@ struct TGelesen {
 
 TGelesen Auswerten(std::string_view line) {
     TGelesen g{std::string(line), TBefund::Abgelehnt, 0, 0, 0};
-    g.befund = TAbfrageZeilenRegel::Lies(line, g.x, g.y, g.z);
+    g.befund = TAbfrageZeilenRegel::Read(line, g.x, g.y, g.z);
     return g;
 }
 
 // The lines of unpacked bytes, read as a plain text file is read.
 std::vector<TGelesen> Zeilen(const std::string& text) {
     std::vector<TGelesen> v;
-    TextLineReader r(std::make_unique<TSpeicher>(reinterpret_cast<const uint8_t*>(text.data()), text.size(),
+    TZeilenLeser r(std::make_unique<TSpeicher>(reinterpret_cast<const uint8_t*>(text.data()), text.size(),
                                                  text.size() + 1));
     std::string_view line;
     while (r.ReadLine(line)) v.push_back(Auswerten(line));
@@ -141,9 +141,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool ok = true;
     try {
         TPunktQuelle q(path);
-        if (q.IstDbase()) std::abort();
-        if (q.Oeffne() != 0) std::abort();
-        q.Lies<TAbfrageZeilenRegel>([&](const auto& z) {
+        if (q.IsDbase()) std::abort();
+        if (q.Open() != 0) std::abort();
+        q.Read<TAbfrageZeilenRegel>([&](const auto& z) {
             if constexpr (requires { z.Text; }) {
                 TGelesen g{std::string(z.Text), TBefund::Abgelehnt, 0, 0, 0};
                 g.befund = z.Punkt(g.x, g.y, g.z);

@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // A result grid of 11 columns whose headings are 20 pixels wide.
     int widths[11] = {};
-    tervalo::GridWidthHooks grid;
+    tervalo::TGitterZugriff grid;
     grid.colCount = 11;
     grid.headingWidth = [](int) { return 20; };
     grid.setColWidth = [&](int col, int w) {

@@ -68,13 +68,13 @@ struct TFensterTexte {
     std::array<std::array<std::string, 4>, RanglisteGroesse> Grid{};
 };
 
-TFensterTexte FensterTexte(const THoehenAntwort& a, char dezimaltrenner);
+TFensterTexte BuildFensterTexte(const THoehenAntwort& a, char dezimaltrenner);
 
 // "0.00" pattern with the given decimal separator (result labels). Labels and cells round as
 // FixedText does by default (halves away from zero).
-std::string FormatErgebnis(double v, char dezimaltrenner);
+std::string FormatResult(double v, char dezimaltrenner);
 // Grid cell: two decimals, right-aligned to at least `breite` characters ("%10.2f", "%7.2f",
 // "%6.2f"), with the given decimal separator.
-std::string FormatZelle(double v, int breite, char dezimaltrenner);
+std::string FormatCell(double v, int breite, char dezimaltrenner);
 
 }  // namespace tervalo

@@ -17,7 +17,7 @@ struct TBatchAbfrage::Impl {
     TKachelCache cache;
     TAuswahl auswahl;
     double potenz = 0;
-    std::vector<std::string> meldungen;  // not yet fetched by NeueMeldungen
+    std::vector<std::string> meldungen;  // not yet fetched by TakeMessages
     int threads = 1;
     bool absteigend = false;             // every other call groups in reverse
     std::vector<TArbeitsspeicher> arbeit;  // one per answering thread
@@ -73,7 +73,7 @@ TBatchAbfrage::TBatchAbfrage(const TDateien& kat, double fangbreite, double pote
     a.eintrag.assign(static_cast<std::size_t>(a.eintraege) + 1, nullptr);
     for (int i = 1; i <= a.eintraege; ++i)
         a.eintrag[static_cast<std::size_t>(i)] = &m.cache.File(kat.Datei[static_cast<std::size_t>(i)]);
-    SetzeThreads(0);
+    SetThreads(0);
 }
 
 TBatchAbfrage::~TBatchAbfrage() = default;
@@ -86,25 +86,25 @@ std::size_t TBatchAbfrage::BelegteBytes() const { return impl_->cache.UsedBytes(
 
 std::size_t TBatchAbfrage::GehaltenePunkte() const { return impl_->cache.HeldPoints(); }
 
-void TBatchAbfrage::SetzeSpeicher(std::size_t bytes) { impl_->cache.SetBudget(bytes); }
+void TBatchAbfrage::SetMemoryBound(std::size_t bytes) { impl_->cache.SetBudget(bytes); }
 
-void TBatchAbfrage::SetzeThreads(int n) {
+void TBatchAbfrage::SetThreads(int n) {
     if (n <= 0) n = static_cast<int>(std::thread::hardware_concurrency());
     impl_->threads = std::clamp(n, 1, 64);
     impl_->arbeit.resize(static_cast<std::size_t>(impl_->threads));
 }
 
-std::vector<std::string> TBatchAbfrage::NeueMeldungen() {
+std::vector<std::string> TBatchAbfrage::TakeMessages() {
     std::vector<std::string> out;
     out.swap(impl_->meldungen);
     return out;
 }
 
-void TBatchAbfrage::Frage(double x, double y, THoehenAntwort& out) {
-    Beantworte({{x, y}}, [&](std::size_t, const THoehenAntwort& a) { out = a; });
+void TBatchAbfrage::Ask(double x, double y, THoehenAntwort& out) {
+    AnswerAll({{x, y}}, [&](std::size_t, const THoehenAntwort& a) { out = a; });
 }
 
-void TBatchAbfrage::Beantworte(const std::vector<TBatchPunkt>& punkte, const TFertig& fertig,
+void TBatchAbfrage::AnswerAll(const std::vector<TBatchPunkt>& punkte, const TFertig& fertig,
                                const std::function<void(std::size_t)>& fortschritt,
                                const std::vector<TBatchPunkt>& danach) {
     Impl& m = *impl_;

@@ -33,7 +33,7 @@ public:
     TBatchAbfrage& operator=(const TBatchAbfrage&) = delete;
 
     // One point, on the calling thread.
-    void Frage(double x, double y, THoehenAntwort& out);
+    void Ask(double x, double y, THoehenAntwort& out);
 
     // Answers every point: fertig(k, antwort) is called once for each index k, from any of the
     // threads and in no fixed order. The points are taken in the order that reads each file as
@@ -43,22 +43,22 @@ public:
     // how many points are answered. While the last batch is answered, the files the points
     // `danach` will need are read in the background, as far as the memory bound leaves room.
     using TFertig = std::function<void(std::size_t, const THoehenAntwort&)>;
-    void Beantworte(const std::vector<TBatchPunkt>& punkte, const TFertig& fertig,
+    void AnswerAll(const std::vector<TBatchPunkt>& punkte, const TFertig& fertig,
                     const std::function<void(std::size_t)>& fortschritt = {},
                     const std::vector<TBatchPunkt>& danach = {});
 
     // Threads for reading and answering (0: one per core).
-    void SetzeThreads(int n);
+    void SetThreads(int n);
     // Number of files read so far (each distinct path at most once).
     int GeleseneDateien() const;
     // Number of readings so far: a file read again after it was let go of counts again.
     int Lesungen() const;
     // Keeps at most about that many bytes of points in memory (0: no bound). The files one
     // query needs stay loaded together even when they alone exceed it.
-    void SetzeSpeicher(std::size_t bytes);
+    void SetMemoryBound(std::size_t bytes);
     // One message for each file that could not be opened or read (a missing one too), naming
     // its path, since the last call; every file is reported once, when a point first needs it.
-    std::vector<std::string> NeueMeldungen();
+    std::vector<std::string> TakeMessages();
     // Bytes of points held now, and points held (for the bytes per point).
     std::size_t BelegteBytes() const;
     std::size_t GehaltenePunkte() const;

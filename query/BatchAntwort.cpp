@@ -138,7 +138,7 @@ void FillStore(TArbeitsspeicher& w, const TBox& quadrat, THoehenAntwort& out) {
 void AnswerFromStore(TArbeitsspeicher& w, double x, double y, double potenz, THoehenAntwort& out) {
     TPunktSpeicher& s = *w.speicher;
     TBerechnung b;
-    Berechne(s, x, y, potenz, b);
+    Compute(s, x, y, potenz, b);
     out.Berechnet = true;
     if (b.Naechster > 0) {
         const std::size_t i = static_cast<std::size_t>(b.Naechster);
@@ -169,7 +169,7 @@ void LookNear(TArbeitsspeicher& w, const TBox& nah, double x, double y, bool she
             const uint64_t ord = (static_cast<uint64_t>(j) << 32) | p.Position();
             if (pr < best.r || (best.hat && pr == best.r && ord < best.ordnung))
                 best = {true, pr, ord, p.x, p.y, p.Z()};
-            if (shepard && ImShepardRadius(pr)) w.shepard.push_back({ord, pr, p.Z()});
+            if (shepard && InShepardRadius(pr)) w.shepard.push_back({ord, pr, p.Z()});
         });
     }
     naechster = best;
@@ -188,7 +188,7 @@ bool CoversAll(const TArbeitsspeicher& w, const TBox& nah) {
 // its loop saves and restores more registers around each log and exp (measured: the answers
 // took a few per cent more instructions).
 [[gnu::noinline]] TShepard ShepardSum(const std::vector<TShepardTeil>& teile, double potenz) {
-    return ShepardHoehe(
+    return ComputeShepard(
         [&](auto&& fn) {
             for (const TShepardTeil& t : teile) fn(t.r, t.z);
         },

@@ -20,7 +20,7 @@ constexpr std::size_t kHoechstensVorab = std::size_t{1} << 20;
 // the file cannot be opened (the query's own case, its row shows it); otherwise how many
 // points to make room for.
 bool Open(TPunktQuelle& quelle, const std::string& pfad, TDateiBefund& f, std::size_t& erwartet) {
-    const TOeffnung o = OeffneDatei(quelle, pfad);
+    const TOeffnung o = OpenDatei(quelle, pfad);
     f.name = o.Name;
     f.lbVoll = o.LabelVoll;
     if (!o.Offen) {
@@ -30,10 +30,10 @@ bool Open(TPunktQuelle& quelle, const std::string& pfad, TDateiBefund& f, std::s
     }
     f.keineDatensaetze = o.KeineDatensaetze;
     if (f.dbase) {
-        erwartet = std::min<std::size_t>(quelle.Datensaetze(), kHoechstensVorab);
+        erwartet = std::min<std::size_t>(quelle.RecordCount(), kHoechstensVorab);
     } else {
         // About 36 bytes a line; only a hint.
-        erwartet = static_cast<std::size_t>(std::min<uint64_t>(quelle.Groesse() / 32, kHoechstensVorab));
+        erwartet = static_cast<std::size_t>(std::min<uint64_t>(quelle.Size() / 32, kHoechstensVorab));
     }
     return true;
 }
@@ -42,8 +42,8 @@ bool Open(TPunktQuelle& quelle, const std::string& pfad, TDateiBefund& f, std::s
 void ReadPoints(TPunktQuelle& quelle, double zelle, TDateiBefund& f, TGrossVektor<TRohPunkt>& roh) {
     uint32_t nr = 0;
     try {
-        quelle.Lies<TAbfrageZeilenRegel>([&](const auto& zeile) {
-            Zaehle(f.gelesen);
+        quelle.Read<TAbfrageZeilenRegel>([&](const auto& zeile) {
+            CountUp(f.gelesen);
             double x, y, z;
             if (zeile.Punkt(x, y, z) != TBefund::Punkt) return;
             const uint32_t pos = nr;
@@ -69,7 +69,7 @@ TLesung ReadTile(const std::string& pfad, double zelle) {
     TDateiBefund& f = out.befund;
     TGrossVektor<TRohPunkt> roh;
     TPunktQuelle quelle(pfad);
-    f.dbase = quelle.IstDbase();
+    f.dbase = quelle.IsDbase();
     try {
         std::size_t erwartet = 0;
         if (Open(quelle, pfad, f, erwartet)) {

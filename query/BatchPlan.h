@@ -27,7 +27,7 @@ struct TAuswahl {
         const double xmin = x - d, xmax = x + d, ymin = y - d, ymax = y + d;
         for (int i = 1; i <= eintraege; ++i) {
             const std::size_t ix = static_cast<std::size_t>(i);
-            if (!EintragBeruehrt(kat, ix, xmin, xmax, ymin, ymax)) continue;
+            if (!TouchesEintrag(kat, ix, xmin, xmax, ymin, ymax)) continue;
             if (!fn(i, *eintrag[ix])) return;
         }
     }

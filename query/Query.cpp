@@ -12,7 +12,7 @@ namespace tervalo {
 
 // --- computation --------------------------------------------------------------------------------
 
-void Berechne(TPunktSpeicher& s, double x, double y, double potenz, TBerechnung& out) {
+void Compute(TPunktSpeicher& s, double x, double y, double potenz, TBerechnung& out) {
     out = TBerechnung{};
     const int n = s.Anzahl;
     double best = StartAbstand;
@@ -23,7 +23,7 @@ void Berechne(TPunktSpeicher& s, double x, double y, double potenz, TBerechnung&
             out.Naechster = i;
         }
     }
-    const TShepard sh = ShepardHoehe(
+    const TShepard sh = ComputeShepard(
         [&](auto&& f) {
             for (int i = 1; i <= n; ++i) f(s.R[i], s.Z[i]);
         },
@@ -51,21 +51,21 @@ void Berechne(TPunktSpeicher& s, double x, double y, double potenz, TBerechnung&
 // --- texts ---------------------------------------------------------------------------------------
 
 namespace {
-std::string Kuerzen(const std::string& path, const TextMeasure* font, int breite) {
+std::string Kuerzen(const std::string& path, const TTextMass* font, int breite) {
     if (!font) return path;
     return ShortenPath(path, *font, breite);
 }
 }  // namespace
 
-std::string DateiLabelText(const TDateien& kat, int letzterEintrag, const TextMeasure* font,
+std::string FileLabelText(const TDateien& kat, int letzterEintrag, const TTextMass* font,
                            int breite) {
     if (letzterEintrag < 1 || letzterEintrag > kat.Eintraege()) return TextUnbekannt;
     return Kuerzen(kat.Datei[static_cast<std::size_t>(letzterEintrag)], font, breite);
 }
 
-TOeffnung OeffneDatei(TPunktQuelle& quelle, const std::string& datei) {
+TOeffnung OpenDatei(TPunktQuelle& quelle, const std::string& datei) {
     TOeffnung o;
-    o.Errno = quelle.Oeffne();
+    o.Errno = quelle.Open();
     if (o.Errno != 0) {
         o.Fehler = TextIOFehler + datei;
         o.LabelVoll = o.Fehler;
@@ -74,7 +74,7 @@ TOeffnung OeffneDatei(TPunktQuelle& quelle, const std::string& datei) {
     o.Offen = true;
     o.Pfad = quelle.Pfad();
     o.Name = FileNamePart(o.Pfad);
-    if (quelle.IstDbase() && quelle.Datensaetze() < 1) {
+    if (quelle.IsDbase() && quelle.RecordCount() < 1) {
         o.KeineDatensaetze = true;
         o.Fehler = TextKeineDatensaetze;
         o.LabelVoll = TextKeineDatensaetze;
@@ -84,7 +84,7 @@ TOeffnung OeffneDatei(TPunktQuelle& quelle, const std::string& datei) {
     return o;
 }
 
-std::string OeffnungLabel(const TOeffnung& o, const std::string& datei, const TextMeasure* font, int breite) {
+std::string FormatOeffnungLabel(const TOeffnung& o, const std::string& datei, const TTextMass* font, int breite) {
     if (!o.Offen) {
         // The prefix stays whole; the path gets the rest of the width.
         if (font) breite -= font->TextWidth(TextIOFehler);
@@ -170,7 +170,7 @@ const THoehenAntwort& THoehenAbfrage::Run(const TDateien& kat, const TAbfragePar
     for (int i = 1; i <= anzahl; ++i) {
         lauf.BusyStep();
         const std::size_t ix = static_cast<std::size_t>(i);
-        if (!EintragBeruehrt(kat, ix, quadrat.Xmin, quadrat.Xmax, quadrat.Ymin, quadrat.Ymax)) continue;
+        if (!TouchesEintrag(kat, ix, quadrat.Xmin, quadrat.Xmax, quadrat.Ymin, quadrat.Ymax)) continue;
         erg.LetzterEintrag = i;
         TDateiZeile neu;
         neu.Nr = ++k;
@@ -178,27 +178,27 @@ const THoehenAntwort& THoehenAbfrage::Run(const TDateien& kat, const TAbfragePar
         neu.Datei = kat.Datei[ix];
         neu.Name = TextKeinName;
         TPunktQuelle quelle(neu.Datei);
-        neu.DBase = quelle.IstDbase();
+        neu.DBase = quelle.IsDbase();
         erg.Dateien.push_back(std::move(neu));
         TDateiZeile& row = erg.Dateien.back();
 
         try {
             // A text file that cannot be opened gets its row, the run goes on.
-            const TOeffnung o = OeffneDatei(quelle, row.Datei);
+            const TOeffnung o = OpenDatei(quelle, row.Datei);
             row.OeffnenFehler = !o.Offen;
             row.Name = o.Name;
             row.Fehler = o.Fehler;
-            dateiLabel_ = OeffnungLabel(o, row.Datei, p.LabelFont, p.LabelBreite);
+            dateiLabel_ = FormatOeffnungLabel(o, row.Datei, p.LabelFont, p.LabelBreite);
             erg.LB_DateiVoll = o.LabelVoll;
             if (beob) beob->FileSelected(row, dateiLabel_);
             if (o.Offen) {
                 // Most lines of a tile lie outside the square: the source decides that from
                 // the first characters of a line, or field by field, before converting more.
-                quelle.SetzeQuadrat(quadrat);
+                quelle.SetQuadrat(quadrat);
                 const int vorher = s.Anzahl;
                 try {
-                    quelle.Lies<TAbfrageZeilenRegel>([&](const auto& zeile) {
-                        if (Zaehle(row.Gelesen) % BusyIntervall == 0) lauf.BusyStep();
+                    quelle.Read<TAbfrageZeilenRegel>([&](const auto& zeile) {
+                        if (CountUp(row.Gelesen) % BusyIntervall == 0) lauf.BusyStep();
                         double x, y, z;
                         if (zeile.Punkt(x, y, z) == TBefund::Punkt) lauf.Filter(x, y, z, row);
                     });
@@ -234,7 +234,7 @@ const THoehenAntwort& THoehenAbfrage::Run(const TDateien& kat, const TAbfragePar
     erg.Anzahl = s.Anzahl;
     if (s.Anzahl > 0) {
         TBerechnung b;
-        Berechne(s, p.X, p.Y, p.Potenz, b);
+        Compute(s, p.X, p.Y, p.Potenz, b);
         erg.Berechnet = true;
         auto punkt = [&](int i) {
             const std::size_t ix = static_cast<std::size_t>(i);

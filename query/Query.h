@@ -57,7 +57,7 @@ struct TAbfrageParameter {
     double Potenz = 2.0;
     // Font and width of LB_Datei. Without a font the label texts hold the full path
     // (the CLI); the window passes its label's font and current width.
-    const TextMeasure* LabelFont = nullptr;
+    const TTextMass* LabelFont = nullptr;
     int LabelBreite = 0;
 };
 
@@ -115,13 +115,13 @@ private:
 
 // Adds one line or record to a row's counter; stops at the largest 32-bit value instead of
 // overflowing on a file of more than two thousand million lines.
-inline int32_t Zaehle(int32_t& n) {
+inline int32_t CountUp(int32_t& n) {
     if (n < INT32_MAX) ++n;
     return n;
 }
 
 // Whether catalogue entry i's box meets the square: the one selection rule of query and batch.
-inline bool EintragBeruehrt(const TDateien& kat, std::size_t i, double xmin, double xmax, double ymin,
+inline bool TouchesEintrag(const TDateien& kat, std::size_t i, double xmin, double xmax, double ymin,
                             double ymax) {
     return !(xmin > kat.Xmax[i] || xmax < kat.Xmin[i] || ymin > kat.Ymax[i] || ymax < kat.Ymin[i]);
 }
@@ -140,9 +140,9 @@ struct TOeffnung {
 class TPunktQuelle;
 // Opens the source of catalogue path `datei`. "Cannot open" is the returned value; a table
 // that will not open for another reason throws as the table layer raises it.
-TOeffnung OeffneDatei(TPunktQuelle& quelle, const std::string& datei);
+TOeffnung OpenDatei(TPunktQuelle& quelle, const std::string& datei);
 // LB_Datei's text for that opening, shortened to the label's width when a font is given.
-std::string OeffnungLabel(const TOeffnung& o, const std::string& datei, const TextMeasure* font, int breite);
+std::string FormatOeffnungLabel(const TOeffnung& o, const std::string& datei, const TTextMass* font, int breite);
 
 // The Shepard radius sqrt(50) m, rounded to double.
 inline constexpr double ShepardRadius = 7.0710678118654752440;
@@ -155,10 +155,10 @@ inline double Abstand(double x, double y, double px, double py) {
 }
 // Whether a point at distance r takes part in the Shepard height. Compared in double: R of a
 // point exactly sqrt(50) m away is the rounded root of 50, equal to the radius, so it counts.
-inline bool ImShepardRadius(double r) { return r <= ShepardRadius; }
+inline bool InShepardRadius(double r) { return r <= ShepardRadius; }
 
 // The natural logarithm of a point's Shepard weight: r^-p, or 10000 for an exact hit (r <= 0).
-inline double ShepardLogGewicht(double r, double potenz) {
+inline double ShepardLogWeight(double r, double potenz) {
     constexpr double lnTreffer = 9.2103403719761827360719658187375;  // ln 10000
     return r <= 0 ? lnTreffer : -potenz * std::log(r);
 }
@@ -174,14 +174,14 @@ struct TShepard {
 // and exponent 500, r^-p alone is far beyond the double range. The query and the batch both
 // compute it here, so their answers agree bit for bit.
 template <class Punkte>
-TShepard ShepardHoehe(Punkte&& punkte, double potenz) {
+TShepard ComputeShepard(Punkte&& punkte, double potenz) {
     TShepard out;
     // The log-weight is monotonic in r, so the largest one belongs to the nearest or the
     // farthest point (by the sign of the exponent) or to an exact hit: no logarithm per point.
     double rMin = HUGE_VAL, rMax = 0.0;
     bool treffer = false;
     punkte([&](double r, double) {
-        if (!ImShepardRadius(r)) return;
+        if (!InShepardRadius(r)) return;
         ++out.N;
         if (r <= 0) {
             treffer = true;
@@ -191,16 +191,16 @@ TShepard ShepardHoehe(Punkte&& punkte, double potenz) {
         }
     });
     if (out.N == 0) return out;
-    double groesste = treffer ? ShepardLogGewicht(0.0, potenz) : -HUGE_VAL;
+    double groesste = treffer ? ShepardLogWeight(0.0, potenz) : -HUGE_VAL;
     if (rMax > 0) {
-        const double a = ShepardLogGewicht(rMin, potenz), b = ShepardLogGewicht(rMax, potenz);
+        const double a = ShepardLogWeight(rMin, potenz), b = ShepardLogWeight(rMax, potenz);
         groesste = std::max({groesste, a, b});
         if (std::isnan(a)) groesste = a;  // a NaN exponent gives NaN, as r^NaN did
     }
     double sumZW = 0.0, sumW = 0.0;
     punkte([&](double r, double z) {
-        if (!ImShepardRadius(r)) return;
-        const double lw = ShepardLogGewicht(r, potenz);
+        if (!InShepardRadius(r)) return;
+        const double lw = ShepardLogWeight(r, potenz);
         // Equal log-weights give exactly 1, also when both are infinite.
         const double w = lw == groesste ? 1.0 : std::exp(lw - groesste);
         sumZW += z * w;
@@ -211,11 +211,11 @@ TShepard ShepardHoehe(Punkte&& punkte, double potenz) {
 }
 
 // Fills R[1..Anzahl] and computes nearest point, Shepard height and ranking. Anzahl may be 0.
-void Berechne(TPunktSpeicher& s, double x, double y, double potenz, TBerechnung& out);
+void Compute(TPunktSpeicher& s, double x, double y, double potenz, TBerechnung& out);
 
 // LB_Datei's text for the ">>" button: the last selected entry's path shortened to the width,
 // "???" when the last query selected no file. Without a font the path is returned whole.
-std::string DateiLabelText(const TDateien& kat, int letzterEintrag, const TextMeasure* font,
+std::string FileLabelText(const TDateien& kat, int letzterEintrag, const TTextMass* font,
                            int breite);
 
 }  // namespace tervalo

@@ -10,7 +10,7 @@
 
 namespace tervalo {
 
-TDateiHandle OeffneZumLesen(const char* path, int& err, uint64_t* groesse) {
+TDateiHandle OpenForReading(const char* path, int& err, uint64_t* groesse) {
     int fd;
     do {
         fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);

@@ -41,7 +41,7 @@ private:
 // blocking again once the file is known to be regular). On failure the handle is empty and
 // `err` holds the system's error number: EISDIR for a folder, EACCES for a pipe or device,
 // which hold no points. `groesse` receives the file's size when given.
-TDateiHandle OeffneZumLesen(const char* path, int& err, uint64_t* groesse = nullptr);
+TDateiHandle OpenForReading(const char* path, int& err, uint64_t* groesse = nullptr);
 
 // Reads up to n bytes at `offset`; fewer only at the end of the file. A read error throws
 // EInOutError.

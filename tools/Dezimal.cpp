@@ -7,12 +7,12 @@ namespace tervalo {
 
 namespace dezimal {
 
-Expansion ExpandGeneral(double a) {
+TEntwicklung ExpandGeneral(double a) {
     if (a == 0.0) return {};
     // "d.ddddddddddddddddde±x": 18 significant digits, correctly rounded.
     char buf[40];
     const auto r = std::to_chars(buf, buf + sizeof buf, std::fabs(a), std::chars_format::scientific, 17);
-    Expansion x;
+    TEntwicklung x;
     const char* p = buf;
     for (; p < r.ptr && *p != 'e'; ++p)
         if (*p != '.') x.Digits = x.Digits * 10 + static_cast<uint64_t>(*p - '0');
@@ -24,7 +24,7 @@ Expansion ExpandGeneral(double a) {
     return x;
 }
 
-bool LiesSchlichtLang(const char* p, const char* e, bool minus, char komma, double& v) {
+bool ReadPlainLong(const char* p, const char* e, bool minus, char komma, double& v) {
     // from_chars knows "." only; a line is at most 64 KiB, so is the copy.
     char kurz[128];
     std::string lang;
@@ -76,7 +76,7 @@ void AppendFixedText(std::string& out, double v, int w, int d, char punkt, TRund
         out.append(t, len);
         return;
     }
-    const dezimal::Scaled s = dezimal::RoundToDecimals(dezimal::Expand(v), d);
+    const dezimal::TSkaliert s = dezimal::RoundToDecimals(dezimal::Expand(v), d);
     const bool minus = v < 0 && s.N != 0;
     const std::size_t len = (minus ? 1u : 0u) + dezimal::ScaledLength(s, d);
     if (width > len) out.append(width - len, ' ');

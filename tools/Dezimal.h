@@ -45,15 +45,15 @@ inline constexpr double kPow10d[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6, 
 
 // --- reading -------------------------------------------------------------------------------
 
-// LiesSchlicht's way for many digits: the library's correctly rounded conversion of the
+// ReadPlain's way for many digits: the library's correctly rounded conversion of the
 // unsigned text [p, e) (`komma` read as the point). False beyond the double's range.
-bool LiesSchlichtLang(const char* p, const char* e, bool minus, char komma, double& v);
+bool ReadPlainLong(const char* p, const char* e, bool minus, char komma, double& v);
 
 // The plain form [+|-]digits[P digits] with at least one digit, P being "." or `komma`: true
 // and the correctly rounded value. False, `v` untouched, for any other text and for a plain
 // text whose value lies beyond the double's range: every reader's own rule accepts the plain
 // form with this very value and decides the rest itself.
-[[gnu::always_inline]] inline bool LiesSchlicht(const char* p, const char* e, double& v, char komma = '.') {
+[[gnu::always_inline]] inline bool ReadPlain(const char* p, const char* e, double& v, char komma = '.') {
     bool minus = false;
     if (p < e && (*p == '+' || *p == '-')) {
         minus = *p == '-';
@@ -71,7 +71,7 @@ bool LiesSchlichtLang(const char* p, const char* e, bool minus, char komma, doub
         ziffern += bruch;
     }
     if (q != e || ziffern == 0) return false;
-    if (ziffern > 19 || m > (uint64_t{1} << 53) || bruch > 22) return LiesSchlichtLang(p, e, minus, komma, v);
+    if (ziffern > 19 || m > (uint64_t{1} << 53) || bruch > 22) return ReadPlainLong(p, e, minus, komma, v);
     // Both operands are exact doubles, so the one division rounds correctly.
     const double a = static_cast<double>(m) / kPow10d[bruch];
     v = minus ? -a : a;
@@ -82,7 +82,7 @@ bool LiesSchlichtLang(const char* p, const char* e, bool minus, char komma, doub
 
 // |v| = Digits · 10^Exp10 with 10^17 <= Digits < 10^18; zero is {0, -18} (no digit before
 // the point).
-struct Expansion {
+struct TEntwicklung {
     uint64_t Digits = 0;
     int Exp10 = -18;
     // Digits before the point (<= 0 below 1).
@@ -90,11 +90,11 @@ struct Expansion {
 };
 
 // Any finite value (the general way through the C library's shortest-exact printing).
-Expansion ExpandGeneral(double a);
+TEntwicklung ExpandGeneral(double a);
 
 // The expansion of |v| for a finite v. Exact 128-bit arithmetic for 1e-4 <= |v| < 1e15, the
 // range of coordinates and heights; the general way outside it.
-inline Expansion Expand(double v) {
+inline TEntwicklung Expand(double v) {
     const double a = std::fabs(v);
     if (!(a >= 1e-4 && a < 1e15)) return ExpandGeneral(a);
     __extension__ typedef unsigned __int128 U128;
@@ -153,32 +153,32 @@ inline char* WriteUInt(char* out, uint64_t u) {
 
 // A rounded value n · 10^(zeros - decimals), zeros >= 0: the digits of n and `zeros` zeros
 // carry `decimals` places after the point. A zero n is written as one "0", whatever `zeros`.
-struct Scaled {
+struct TSkaliert {
     uint64_t N = 0;
     int Zeros = 0;
 };
 
 // |v| rounded halves away from zero to d decimals (finite v, d >= 0).
-inline Scaled RoundToDecimals(const Expansion& x, int d) {
+inline TSkaliert RoundToDecimals(const TEntwicklung& x, int d) {
     const int drop = -x.Exp10 - d;
     if (drop <= 0) return {x.Digits, -drop};
     return {RoundDrop(x.Digits, drop), 0};
 }
 
 // Digits WriteScaled puts before the point for s with d decimals (at least one).
-inline int ScaledIntDigits(const Scaled& s, int d) {
+inline int ScaledIntDigits(const TSkaliert& s, int d) {
     const int total = s.N == 0 ? 0 : CountDigits(s.N) + s.Zeros;
     return total > d ? total - d : 1;
 }
 
 // Length of the text WriteScaled gives for s with d decimals.
-inline std::size_t ScaledLength(const Scaled& s, int d) {
+inline std::size_t ScaledLength(const TSkaliert& s, int d) {
     return static_cast<std::size_t>(ScaledIntDigits(s, d)) + (d > 0 ? 1u + static_cast<std::size_t>(d) : 0u);
 }
 
 // The text of s with d decimals and `point` between (at least one digit before the point),
 // written backwards so that it ends just before `end`. Returns its start.
-inline char* WriteScaledBackwards(char* end, const Scaled& s, int d, char point) {
+inline char* WriteScaledBackwards(char* end, const TSkaliert& s, int d, char point) {
     uint64_t n = s.N;
     int zeros = s.N == 0 ? 0 : s.Zeros;
     auto next = [&]() -> char {
@@ -200,7 +200,7 @@ inline char* WriteScaledBackwards(char* end, const Scaled& s, int d, char point)
 
 // "ddd.ddd": the value of s with d decimals and `point` between; at least one digit before
 // the point. Returns the end.
-inline char* WriteScaled(char* out, const Scaled& s, int d, char point) {
+inline char* WriteScaled(char* out, const TSkaliert& s, int d, char point) {
     char* end = out + ScaledLength(s, d);
     WriteScaledBackwards(end, s, d, point);
     return end;
@@ -212,7 +212,7 @@ inline constexpr std::size_t kFixedRoom = 40;
 // The fixed-point text (see FixedText) into `out` for a finite v with |v| < 1e15, 0 <= d <= 20
 // and w <= 40. Returns the end.
 inline char* WriteFixed(char* out, double v, int w, int d) {
-    const Scaled s = RoundToDecimals(Expand(v), d);
+    const TSkaliert s = RoundToDecimals(Expand(v), d);
     char tmp[kFixedRoom];
     char* t = WriteScaledBackwards(tmp + kFixedRoom, s, d, '.');
     if (v < 0 && s.N != 0) *--t = '-';

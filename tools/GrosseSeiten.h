@@ -16,21 +16,21 @@ namespace tervalo {
 
 namespace gross {
 inline constexpr std::size_t kSeite = std::size_t{2} << 20;
-inline std::size_t Gerundet(std::size_t bytes) {
+inline std::size_t RoundToPages(std::size_t bytes) {
     if (bytes > SIZE_MAX - 2 * kSeite) throw std::bad_alloc();
     return (bytes + kSeite - 1) / kSeite * kSeite;
 }
 }  // namespace gross
 
-// Released with GrossFreigeben and the same size.
-inline void* GrossAnlegen(std::size_t bytes) {
+// Released with FreeLarge and the same size.
+inline void* AllocateLarge(std::size_t bytes) {
     using namespace gross;
     if (bytes < kSeite) {
         void* p = std::malloc(bytes == 0 ? 1 : bytes);
         if (!p) throw std::bad_alloc();
         return p;
     }
-    const std::size_t rund = Gerundet(bytes);
+    const std::size_t rund = RoundToPages(bytes);
 #ifdef __linux__
     // Mapped with room to start on a large-page boundary; the rest is given back.
     void* roh = ::mmap(nullptr, rund + kSeite, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -48,11 +48,11 @@ inline void* GrossAnlegen(std::size_t bytes) {
 #endif
 }
 
-inline void GrossFreigeben(void* p, std::size_t bytes) {
+inline void FreeLarge(void* p, std::size_t bytes) {
     if (!p) return;
 #ifdef __linux__
     if (bytes >= gross::kSeite) {
-        ::munmap(p, gross::Gerundet(bytes));
+        ::munmap(p, gross::RoundToPages(bytes));
         return;
     }
 #endif
@@ -61,23 +61,23 @@ inline void GrossFreigeben(void* p, std::size_t bytes) {
 }
 
 template <class T>
-struct TGrossAllocator {
+struct TGrossZuteiler {
     using value_type = T;
-    TGrossAllocator() = default;
+    TGrossZuteiler() = default;
     template <class U>
-    TGrossAllocator(const TGrossAllocator<U>&) {}
+    TGrossZuteiler(const TGrossZuteiler<U>&) {}
     T* allocate(std::size_t n) {
         if (n > SIZE_MAX / sizeof(T)) throw std::bad_array_new_length();
-        return static_cast<T*>(GrossAnlegen(n * sizeof(T)));
+        return static_cast<T*>(AllocateLarge(n * sizeof(T)));
     }
-    void deallocate(T* p, std::size_t n) { GrossFreigeben(p, n * sizeof(T)); }
+    void deallocate(T* p, std::size_t n) { FreeLarge(p, n * sizeof(T)); }
     template <class U>
-    bool operator==(const TGrossAllocator<U>&) const {
+    bool operator==(const TGrossZuteiler<U>&) const {
         return true;
     }
 };
 
 template <class T>
-using TGrossVektor = std::vector<T, TGrossAllocator<T>>;
+using TGrossVektor = std::vector<T, TGrossZuteiler<T>>;
 
 }  // namespace tervalo

@@ -86,7 +86,7 @@ private:
         Freigabe() noexcept : anzahl(0) {}
         explicit Freigabe(std::size_t n) noexcept : anzahl(n) {}
         std::size_t anzahl;
-        void operator()(Slot* p) const { GrossFreigeben(p, anzahl * sizeof(Slot)); }
+        void operator()(Slot* p) const { FreeLarge(p, anzahl * sizeof(Slot)); }
     };
     static constexpr uint64_t kFreiBits = 0x7FF8'0000'DEAD'F00DULL;
     static double Frei() { return std::bit_cast<double>(kFreiBits); }
@@ -129,7 +129,7 @@ private:
 
     // Look-ups hit the table at random: large pages spare most of the TLB misses.
     static std::unique_ptr<Slot[], Freigabe> Anlegen(std::size_t n) {
-        Slot* s = static_cast<Slot*>(GrossAnlegen(n * sizeof(Slot)));
+        Slot* s = static_cast<Slot*>(AllocateLarge(n * sizeof(Slot)));
         Leeren(s, n);
         return std::unique_ptr<Slot[], Freigabe>(s, Freigabe(n));
     }

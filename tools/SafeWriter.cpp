@@ -178,17 +178,17 @@ bool IsSameFile(const std::string& finalPath, bool finalExists, const struct sta
     if (p.empty()) return false;
     struct stat st {};
     if (finalExists && ::stat(p.c_str(), &st) == 0) return SameInode(finalSt, st);
-    return TSafeFile::Resolve(p) == finalPath;
+    return TSichereDatei::Resolve(p) == finalPath;
 }
 
 }  // namespace
 
-bool& TSafeFile::SyncEnabled() {
+bool& TSichereDatei::SyncEnabled() {
     static bool on = true;
     return on;
 }
 
-std::string TSafeFile::Resolve(const std::string& target) {
+std::string TSichereDatei::Resolve(const std::string& target) {
     std::string p = Absolute(target);
     // Follow a chain of links by hand: a dangling link names the file to be created.
     for (int hop = 0; hop < 40; ++hop) {
@@ -207,7 +207,7 @@ std::string TSafeFile::Resolve(const std::string& target) {
     return p;
 }
 
-void TSafeFile::Check(const std::string& target, const TSchutz& schutz) {
+void TSichereDatei::Check(const std::string& target, const TSchutz& schutz) {
     const std::string finalPath = Resolve(target);
     const std::string name = finalPath.substr(finalPath.find_last_of('/') + 1);
     struct stat lst {};
@@ -241,7 +241,7 @@ void TSafeFile::Check(const std::string& target, const TSchutz& schutz) {
         throw EZielAbgelehnt(ErrnoText(EACCES) + ": " + target, EACCES);
 }
 
-void TSafeFile::MakeFolders(const std::string& folder) {
+void TSichereDatei::MakeFolders(const std::string& folder) {
     const std::string abs = Absolute(folder);
     std::string part;
     std::size_t from = 1;
@@ -268,7 +268,7 @@ std::string TemporaryPrefix(const std::string& targetName) {
     return "." + name + ".tervalo-";
 }
 
-TSafeFile::TSafeFile(const std::string& target, const TSchutz& schutz) : target_(target) {
+TSichereDatei::TSichereDatei(const std::string& target, const TSchutz& schutz) : target_(target) {
     Check(target, schutz);
     final_ = Resolve(target);
     struct stat st {};
@@ -288,19 +288,19 @@ TSafeFile::TSafeFile(const std::string& target, const TSchutz& schutz) : target_
     RemoveStaleTemporaries(final_, temp_);
 }
 
-TSafeFile::~TSafeFile() {
+TSichereDatei::~TSichereDatei() {
     if (!committed_) Discard();
 }
 
-void TSafeFile::Write(const void* data, std::size_t n) {
+void TSichereDatei::Write(const void* data, std::size_t n) {
     if (!WriteAll(fd_.Fd(), data, n)) ThrowFileError(errno, target_);
 }
 
-void TSafeFile::Commit() { Finish(true); }
+void TSichereDatei::Commit() { Finish(true); }
 
-bool TSafeFile::CommitIfNew() { return Finish(false); }
+bool TSichereDatei::CommitIfNew() { return Finish(false); }
 
-bool TSafeFile::Finish(bool replace) {
+bool TSichereDatei::Finish(bool replace) {
     if (committed_) return true;
     if (!fd_) ThrowFileError(EBADF, target_);
     // Any failure below leaves the target as it was.
@@ -352,7 +352,7 @@ bool TSafeFile::Finish(bool replace) {
     return true;
 }
 
-void TSafeFile::Discard() noexcept {
+void TSichereDatei::Discard() noexcept {
     // The name goes while the lock is held, so no cleaner can take it meanwhile.
     if (!temp_.empty() && !committed_) ::unlink(temp_.c_str());
     fd_.Reset();

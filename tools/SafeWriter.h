@@ -47,14 +47,14 @@ inline constexpr const char* TextZielKeineDatei = "Die Ausgabedatei ist keine ge
 inline constexpr const char* TextZielSchreibgeschuetzt = "Die Ausgabedatei ist schreibgesch\xC3\xBCtzt: ";
 inline constexpr const char* TextOrdnerFehlt = "Ordner nicht gefunden: ";
 
-class TSafeFile {
+class TSichereDatei {
 public:
     // Checks the target (Check) and creates the temporary file beside it. Throws
     // EZielAbgelehnt when the target is refused or the temporary file cannot be created.
-    explicit TSafeFile(const std::string& target, const TSchutz& schutz = {});
-    ~TSafeFile();  // removes the temporary file unless committed
-    TSafeFile(const TSafeFile&) = delete;
-    TSafeFile& operator=(const TSafeFile&) = delete;
+    explicit TSichereDatei(const std::string& target, const TSchutz& schutz = {});
+    ~TSichereDatei();  // removes the temporary file unless committed
+    TSichereDatei(const TSichereDatei&) = delete;
+    TSichereDatei& operator=(const TSichereDatei&) = delete;
 
     // The checks alone, for callers that refuse a target before a run starts.
     static void Check(const std::string& target, const TSchutz& schutz = {});

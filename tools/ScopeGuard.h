@@ -6,14 +6,14 @@
 namespace tervalo {
 
 template <typename F>
-class TScopeGuard {
+class TAufraeumer {
 public:
-    explicit TScopeGuard(F f) noexcept(noexcept(F(std::move(f)))) : f_(std::move(f)) {}
-    ~TScopeGuard() {
+    explicit TAufraeumer(F f) noexcept(noexcept(F(std::move(f)))) : f_(std::move(f)) {}
+    ~TAufraeumer() {
         if (active_) f_();
     }
-    TScopeGuard(const TScopeGuard&) = delete;
-    TScopeGuard& operator=(const TScopeGuard&) = delete;
+    TAufraeumer(const TAufraeumer&) = delete;
+    TAufraeumer& operator=(const TAufraeumer&) = delete;
     void Dismiss() noexcept { active_ = false; }
 
 private:
@@ -22,8 +22,8 @@ private:
 };
 
 template <typename F>
-[[nodiscard]] TScopeGuard<F> OnExit(F f) {
-    return TScopeGuard<F>(std::move(f));
+[[nodiscard]] TAufraeumer<F> OnExit(F f) {
+    return TAufraeumer<F>(std::move(f));
 }
 
 }  // namespace tervalo

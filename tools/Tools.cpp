@@ -338,7 +338,7 @@ inline bool IsNameBreak(char c) { return c == '_' || c == '-' || c == '.' || c =
 // (agency names differ in their last part, "_nw" against "_no", and in ".gz"), so it gets
 // three quarters of the room and the start the rest, cut after a break where it has one.
 // When not even the ellipsis and the last character fit, the name is given whole.
-std::string ElideName(const std::string& name, const TextMeasure& font, int maxWidth) {
+std::string ElideName(const std::string& name, const TTextMass& font, int maxWidth) {
     static constexpr std::string_view Ellipsis = "\xE2\x80\xA6";
     const std::vector<std::size_t> at = CodePointStarts(name);
     const std::size_t n = at.size() - 1;  // code points
@@ -362,7 +362,7 @@ std::string ElideName(const std::string& name, const TextMeasure& font, int maxW
 
 }  // namespace
 
-std::string ShortenPath(std::string_view path, const TextMeasure& font, int maxWidth) {
+std::string ShortenPath(std::string_view path, const TTextMass& font, int maxWidth) {
     std::string result(path);
     std::string folder = FolderPart(path);
     const std::string name = FileNamePart(path);
@@ -389,7 +389,7 @@ std::string ShortenPath(std::string_view path, const TextMeasure& font, int maxW
 
 // --- text grids ----------------------------------------------------------------
 
-void InsertGridRow(TextGrid& grid, int row) {
+void InsertGridRow(TTextGitter& grid, int row) {
     const int rows = grid.RowCount();
     if (row < 0 || row > rows) return;
     grid.SetRowCount(rows + 1);
@@ -399,7 +399,7 @@ void InsertGridRow(TextGrid& grid, int row) {
     for (int c = 0; c < cols; ++c) grid.SetCell(c, row, std::string());
 }
 
-void DeleteGridRow(TextGrid& grid, int row) {
+void DeleteGridRow(TTextGitter& grid, int row) {
     const int rows = grid.RowCount();
     if (row < 0 || row >= rows) return;
     const int cols = grid.ColCount();
@@ -408,7 +408,7 @@ void DeleteGridRow(TextGrid& grid, int row) {
     grid.SetRowCount(rows - 1);
 }
 
-void CenterCell(TextGrid& grid, int col, int row) {
+void CenterCell(TTextGitter& grid, int col, int row) {
     std::string text = grid.Cell(col, row);
     int free = grid.ColWidth(col) - 2 - grid.TextWidth(text);
     int half = free / 2;

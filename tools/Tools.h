@@ -54,18 +54,18 @@ std::string FolderPart(std::string_view path);            // up to and including
 std::string FileNamePart(std::string_view path);
 std::string NameWithoutExt(std::string_view path);
 // Width in pixels of a text in the font concerned; supplied by the window.
-struct TextMeasure {
-    virtual ~TextMeasure() = default;
+struct TTextMass {
+    virtual ~TTextMass() = default;
     virtual int TextWidth(std::string_view text) const = 0;
 };
 // Drops leading folders until the path fits; a bare name still too wide gets an ellipsis
 // inside it that keeps its end ("dgm1_…_nw.xyz.gz"). Texts are UTF-8; a cut never splits a
 // character. Without room even for the ellipsis and the last character: the bare name.
-std::string ShortenPath(std::string_view path, const TextMeasure& font, int maxWidth);
+std::string ShortenPath(std::string_view path, const TTextMass& font, int maxWidth);
 
 // --- text grids ----------------------------------------------------------------
 // The small grid interface the result grid and the file grid implement.
-class TextGrid : public TextMeasure {
+class TTextGitter : public TTextMass {
 public:
     virtual int ColCount() const = 0;
     virtual int RowCount() const = 0;
@@ -76,9 +76,9 @@ public:
     virtual void SetColWidth(int col, int width) = 0;
 };
 // Row numbers outside the grid (insert: 0..RowCount, delete: 0..RowCount-1) change nothing.
-void InsertGridRow(TextGrid& grid, int row);
-void DeleteGridRow(TextGrid& grid, int row);
-void CenterCell(TextGrid& grid, int col, int row);
+void InsertGridRow(TTextGitter& grid, int row);
+void DeleteGridRow(TTextGitter& grid, int row);
+void CenterCell(TTextGitter& grid, int col, int row);
 
 // --- geometry and arithmetic ---------------------------------------------------
 bool InRect(double x, double y, double xmin, double xmax, double ymin, double ymax);

@@ -15,7 +15,7 @@ namespace tervalo {
 namespace {
 
 // Appends the lines as they come and offers cancelling the extent scan with Escape.
-class TInfoObserver : public DbfInfoObserver {
+class TInfoObserver : public TDbfInfoBeobachter {
 public:
     explicit TInfoObserver(TDBFInfoForm& f) : f_(f) {}
 

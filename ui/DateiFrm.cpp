@@ -69,7 +69,7 @@ bool SameFileOnDisk(const std::string& a, const std::string& b) {
 }
 
 // Shows the conversion's progress and offers cancelling it with Escape.
-class TKonvertWindow : public TKonvertObserver {
+class TKonvertWindow : public TKonvertBeobachter {
 public:
     TKonvertWindow(QWidget* owner, TIDoFenster& w) : owner_(owner), w_(w) {}
     void Start(const std::string& targetName) override {
@@ -79,7 +79,7 @@ public:
         w_.SetFrame(0);
         w_.repaint();
     }
-    void Progress(const TKonvertProgress& p) override {
+    void Progress(const TKonvertFortschritt& p) override {
         w_.SetUebernommen(QString::number(p.ShownTaken));
         w_.SetNichtUebernommen(QString::number(p.ShownNotTaken));
         if (p.Picture != w_.Frame()) w_.SetFrame(p.Picture);
@@ -239,7 +239,7 @@ int TDateiGrid::CellWidthFor(std::string_view text) const {
 std::string TDateiGrid::ShownText(int col, int row) const {
     std::string text = Cell(col, row);
     if (row < 1 || col != PlaceOfColumn(NameColumn)) return text;
-    struct Measure : TextMeasure {
+    struct Measure : TTextMass {
         const TDateiGrid& g;
         explicit Measure(const TDateiGrid& grid) : g(grid) {}
         int TextWidth(std::string_view t) const override { return g.TextWidth(t); }
@@ -590,7 +590,7 @@ void TDateiForm::Konvertieren1Click() {
     // Opened once: its kind chooses the dialog, the conversion reads it. One that cannot be
     // opened is reported by the conversion, after the dialog, as ever.
     TPunktQuelle quelle(source);
-    const bool dbase = quelle.IstDbase();
+    const bool dbase = quelle.IsDbase();
 
     TSaveDialog dlg;
     dlg.Title = QString::fromUtf8(dbase ? KonvertTitleToText : KonvertTitleToDbase);
@@ -629,7 +629,7 @@ void TDateiForm::Konvertieren1Click() {
         progress.SetZiel(U(FileNamePart(target)));
         progress.ShowCentred();
         TKonvertWindow observer(this, progress);
-        TRunOptions options;
+        TLaufOptionen options;
         options.DecimalSeparator = UserDecimalSeparator();
         options.Poll = Poll;
         TEscapeWatch watch;

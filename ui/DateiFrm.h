@@ -4,7 +4,7 @@
 // file between text and dBase; OK writes the list back into the catalogue. The list being
 // edited is a TKatalog; the grid shows it.
 #include "config/TYPEN.h"
-#include "tools/PollTimer.h"
+#include "tools/Taktgeber.h"
 #include "filemanager/Katalog.h"
 #include "tools/Tools.h"
 
@@ -18,11 +18,11 @@
 
 namespace tervalo {
 
-// The file list. Its TextGrid coordinates are what the user sees: column 0 is the fixed
+// The file list. Its TTextGitter coordinates are what the user sees: column 0 is the fixed
 // row-number column (drawn as the vertical header, so dragging a number moves the row), row 0
 // the header row, and every other index is a visual position, so a dragged column or row
 // answers at the place it was dropped.
-class TDateiGrid : public QTableWidget, public TextGrid {
+class TDateiGrid : public QTableWidget, public TTextGitter {
     Q_OBJECT
 public:
     explicit TDateiGrid(QWidget* parent = nullptr);
@@ -97,7 +97,7 @@ public:
 
     TDateien Dateien;
     // How often a conversion lets the window handle events; tests look after every line.
-    TPollOptions Poll;
+    TTaktOptionen Poll;
 
     TDateiGrid* DateiGrid;
     // The list's keys, under the list.

@@ -55,7 +55,7 @@ QStringList FilterCaptions(const char* filter) {
     return captions;
 }
 
-class TFormObserver : public TExportObserver {
+class TFormObserver : public TExportBeobachter {
 public:
     explicit TFormObserver(TExportForm& f) : f_(f) {}
     void Log(const std::string& line) override { f_.Memo1->appendPlainText(U(line)); }
@@ -240,8 +240,8 @@ void TExportForm::DoExportBtnClick() {
     if (chosen.Accepted && !chosen.Path.isEmpty()) {
         const TAusgabe format = ExportFormatFromFilter(chosen.FilterIndex, DBFVersion());
         // The bounds are taken once; the fields cannot change during the run.
-        const TExportBounds bounds{PBN_Xmin->Value(), PBN_Xmax->Value(), PBN_Ymin->Value(), PBN_Ymax->Value()};
-        TRunOptions options;
+        const TExportGrenzen bounds{PBN_Xmin->Value(), PBN_Xmax->Value(), PBN_Ymin->Value(), PBN_Ymax->Value()};
+        TLaufOptionen options;
         options.DecimalSeparator = UserDecimalSeparator();
         options.Poll = Poll;
 

@@ -1,7 +1,7 @@
 #pragma once
 // Export window: the four bounds, the dBase level, the run log and its two counters.
 #include "config/TYPEN.h"
-#include "tools/PollTimer.h"
+#include "tools/Taktgeber.h"
 #include "ui/PBNumEdit.h"
 
 #include <QDialog>
@@ -38,7 +38,7 @@ public:
     // The window's copy of the catalogue.
     TDateien Dateien;
     // How often a run lets the window handle events; tests poll after every line.
-    TPollOptions Poll;
+    TTaktOptionen Poll;
 
     QGroupBox* GroupBox1;
     TPBNumEdit* PBN_Xmin;

@@ -37,7 +37,7 @@ constexpr int DefaultWidths[4] = {30, 70, 70, 45};
 QString U(const std::string& s) { return QString::fromStdString(s); }
 
 // Width of a text in a label's font, for the path shortener.
-class TLabelMeasure : public TextMeasure {
+class TLabelMeasure : public TTextMass {
 public:
     explicit TLabelMeasure(const QFont& f) : fm_(f) {}
     int TextWidth(std::string_view text) const override {
@@ -128,7 +128,7 @@ QString FangText(double v, const QLocale& loc) {
     return grouped.toString(r, 'f', 1);
 }
 
-QString GridBlockText(const TextGrid& grid, int left, int top, int right, int bottom) {
+QString GridBlockText(const TTextGitter& grid, int left, int top, int right, int bottom) {
     QString text;
     for (int r = top; r <= bottom; ++r) {
         for (int c = left; c <= right; ++c) {
@@ -334,7 +334,7 @@ TForm1::~TForm1() {
 void TForm1::FormCreate() {
     // A portable copy names its file after itself, as it always did.
     const std::string exe = QCoreApplication::applicationFilePath().toStdString();
-    const TOrte orte = OrteDesProgramms(NameWithoutExt(exe) + ".KNF");
+    const TOrte orte = FindProgrammOrte(NameWithoutExt(exe) + ".KNF");
     Dateien.KonfDatei = orte.KonfDatei;
     ProgramFolder = orte.Ordner;
     KonfOrdnerAnlegen = orte.Installiert;
@@ -439,7 +439,7 @@ void TForm1::FormActivate() {
     TKonfGelesen gelesen;
     try {
         gelesen = KonfLoad(Dateien.KonfDatei, ProgramFolder, Settings, Dateien);
-        ApplyGridWidths(gelesen, Settings, GridHooksFor(*StringGrid1));
+        ApplyGridWidths(gelesen, Settings, GitterZugriffFor(*StringGrid1));
     } catch (const std::exception&) {
         ladeFehler = std::current_exception();
     }
@@ -475,9 +475,9 @@ void TForm1::FormClose() {
     // A configuration that was not read whole is the user's, not ours to replace.
     if (!konfGesperrt_) {
         try {
-            TakeGridWidths(Settings, GridHooksFor(*StringGrid1));
+            TakeGridWidths(Settings, GitterZugriffFor(*StringGrid1));
             // First start from the menu: the folders are made so the settings are kept.
-            if (KonfOrdnerAnlegen) TSafeFile::MakeFolders(ProgramFolder + "Daten");
+            if (KonfOrdnerAnlegen) TSichereDatei::MakeFolders(ProgramFolder + "Daten");
             KonfSave(Dateien.KonfDatei, Settings, Dateien, KonfOrdnerAnlegen);
         } catch (const EZielAbgelehnt&) {
             // The file cannot be created (refused, write-protected, no folder): nothing saved.
@@ -573,7 +573,7 @@ void TForm1::StartBtnClick() {
     letzterEintrag_ = r.LetzterEintrag;
     ShowDateiLabel(abfrage_->DateiLabel(), r.LB_DateiVoll);
     if (r.Berechnet) {
-        const TFensterTexte t = FensterTexte(r, UserDecimalSeparator());
+        const TFensterTexte t = BuildFensterTexte(r, UserDecimalSeparator());
         LB_nextPointR->setText(U(t.LB_nextPointR));
         LB_nextPointZ->setText(U(t.LB_nextPointZ));
         LB_ExtrapolnPoints->setText(U(t.LB_ExtrapolnPoints));
@@ -598,7 +598,7 @@ void TForm1::Btn_GridShowClick() {
     FitDateiLabel();
     const TLabelMeasure measure(LB_Datei->font());
     const bool gewaehlt = letzterEintrag_ >= 1 && letzterEintrag_ <= Dateien.Eintraege();
-    ShowDateiLabel(DateiLabelText(Dateien, letzterEintrag_, &measure, LB_Datei->width()),
+    ShowDateiLabel(FileLabelText(Dateien, letzterEintrag_, &measure, LB_Datei->width()),
                    gewaehlt ? Dateien.Datei[static_cast<size_t>(letzterEintrag_)] : std::string(TextUnbekannt));
     PBN_X->setFocus();
 }

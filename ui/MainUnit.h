@@ -22,7 +22,7 @@ namespace tervalo {
 QString FangText(double fangbreite, const QLocale& loc);
 
 // Selected block of a text grid as clipboard text: tab between cells, GridRowEnd after each row.
-QString GridBlockText(const TextGrid& grid, int left, int top, int right, int bottom);
+QString GridBlockText(const TTextGitter& grid, int left, int top, int right, int bottom);
 
 class TForm1 : public QDialog {
     Q_OBJECT

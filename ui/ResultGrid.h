@@ -1,6 +1,6 @@
 #pragma once
 // The result grid: a text grid with one fixed header row (the table header, so columns can be
-// sized by dragging) and one fixed row-number column. Row 0 of the TextGrid interface is the
+// sized by dragging) and one fixed row-number column. Row 0 of the TTextGitter interface is the
 // header, rows 1.. are the table's rows.
 #include "tools/Tools.h"
 
@@ -16,7 +16,7 @@ inline constexpr QChar GridRowEnd = u'\r';
 inline constexpr QChar GridRowEnd = u'\n';
 #endif
 
-class TResultGrid : public QTableWidget, public TextGrid {
+class TResultGrid : public QTableWidget, public TTextGitter {
     Q_OBJECT
 public:
     explicit TResultGrid(QWidget* parent = nullptr);

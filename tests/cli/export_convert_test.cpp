@@ -9,9 +9,9 @@
 #include <thread>
 
 #include "config/Konf.h"
-#include "support/Nobody.h"
-#include "support/Shell.h"
-#include "tests/export/RunFixture.h"
+#include "support/nobody.h"
+#include "support/shell.h"
+#include "tests/export/run_fixture.h"
 #include "tools/SafeWriter.h"
 
 namespace tervalo::test {

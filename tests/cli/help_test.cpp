@@ -7,7 +7,7 @@
 #include <regex>
 #include <sstream>
 
-#include "support/Shell.h"
+#include "support/shell.h"
 
 namespace tervalo::test {
 namespace {
@@ -109,7 +109,7 @@ struct HilfeText {
     std::vector<std::string> namen;              // every option name ("-h", "--help", ...) and command
 };
 
-HilfeText Lies(const std::string& hilfe) {
+HilfeText Read(const std::string& hilfe) {
     HilfeText h;
     const std::string ab = hilfe.substr(std::min(hilfe.find("Aufruf: "), hilfe.size()));
     h.aufruf = std::regex_replace(ab.substr(0, ab.find("\n\n")), std::regex("\n +"), " ");
@@ -203,13 +203,13 @@ TEST(HelpCli, EveryHelpWrapsAtItsWidthWithGermanValueNames) {
 TEST(HelpCli, HelpAndManPageNameTheSameOptionsAndValues) {
     const std::map<std::string, ManBefehl> man = ManSeite();
     TERVALO_FOR_EACH_LOCALE(lc) {
-        const HilfeText oben = Lies(Hilfe("", lc).out);
+        const HilfeText oben = Read(Hilfe("", lc).out);
         EXPECT_EQ(oben.namen, (std::vector<std::string>{"-h", "--help", "--version", "konf", "scan", "info", "query",
                                                         "batch", "export", "convert"}));
         for (const std::string& befehl : kBefehle) {
             ASSERT_TRUE(man.count(befehl)) << befehl;
             const ManBefehl& m = man.at(befehl);
-            const HilfeText h = Lies(Hilfe(befehl, lc).out);
+            const HilfeText h = Read(Hilfe(befehl, lc).out);
             EXPECT_FALSE(h.werte.empty() && befehl != "info") << befehl;
             EXPECT_EQ(ManOptionen({m.uebersicht}), h.werte) << befehl << ": " << m.uebersicht;
             std::vector<std::string> optionen;
@@ -227,12 +227,12 @@ TEST(HelpCli, HelpAndManPageNameTheSameOptionsAndValues) {
 // The completion offers each command's options, the words --format and --level allow, files
 // after an option taking one and nothing after one taking a number.
 TEST(HelpCli, CompletionFollowsTheHelp) {
-    const HilfeText oben = Lies(Hilfe("").out);
+    const HilfeText oben = Read(Hilfe("").out);
     std::string alle;
     for (const std::string& n : oben.namen) alle += " " + n;
     EXPECT_EQ(Sortiert(Vorschlag("tervalo-cli ''")), Sortiert(alle));
     for (const std::string& befehl : kBefehle) {
-        const HilfeText h = Lies(Hilfe(befehl).out);
+        const HilfeText h = Read(Hilfe(befehl).out);
         std::string namen;
         for (const std::string& n : h.namen) namen += " " + n;
         EXPECT_EQ(Sortiert(Vorschlag("tervalo-cli " + befehl + " -")), Sortiert(namen)) << befehl;

@@ -11,9 +11,9 @@
 #include <string>
 
 #include "config/Konf.h"
-#include "support/Files.h"
-#include "support/Nobody.h"
-#include "support/Shell.h"
+#include "support/files.h"
+#include "support/nobody.h"
+#include "support/shell.h"
 #include "tools/SafeWriter.h"
 #include "tools/Tools.h"
 

@@ -12,10 +12,10 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "query/QueryTestUtil.h"
+#include "query/query_test_util.h"
 #include "config/Konf.h"
-#include "support/Nobody.h"
-#include "support/Shell.h"
+#include "support/nobody.h"
+#include "support/shell.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ Ausgabe Starte(const std::string& args, const std::string& errDatei) {
     return {r.code, r.out, tervalo::test::ReadAll(errDatei)};
 }
 
-const auto& Lies = tervalo::test::ReadAll;
+const auto& Read = tervalo::test::ReadAll;
 
 const std::string kCli = std::string(TERVALO_BIN_DIR) + "/tervalo-cli";
 const std::string kDemo = std::string(TERVALO_BIN_DIR) + "/tervalo-demo";
@@ -63,12 +63,12 @@ TEST_F(QueryCli, DemoWritesTilesAndCatalogueOnce) {
     for (const char* n : {"blatt_sw.xyz", "blatt_so.dbf", "blatt_nw.dbf", "blatt_no.xyz"})
         EXPECT_TRUE(std::filesystem::is_regular_file(dir_->Path() / "Daten" / n)) << n;
     EXPECT_NE(demoAusgabe_.find("3567002.5"), std::string::npos);
-    const std::string vorher = Lies(Konf());
+    const std::string vorher = Read(Konf());
     EXPECT_NE(vorher.find("[DATEIEN]"), std::string::npos);
     Ausgabe a = Starte(kDemo + " " + dir_->Path().string(), dir_->File("err"));
     EXPECT_EQ(a.rc, 0);
     EXPECT_NE(a.out.find("unver"), std::string::npos);
-    EXPECT_EQ(Lies(Konf()), vorher);
+    EXPECT_EQ(Read(Konf()), vorher);
 }
 
 TEST_F(QueryCli, QueryJsonOverTheFourTiles) {
@@ -182,7 +182,7 @@ TEST_F(QueryCli, BatchAnswersEachPointBeforeTheNextArrives) {
     Ausgabe a = Starte("sh '" + skript + "'", dir_->File("err"));
     EXPECT_EQ(a.rc, 0) << a.err;
     EXPECT_TRUE(std::filesystem::exists(ok)) << "the first answer waited for the second point";
-    const std::string antworten = Lies(aus);
+    const std::string antworten = Read(aus);
     EXPECT_EQ(std::count(antworten.begin(), antworten.end(), '\n'), 3);
 }
 
@@ -405,7 +405,7 @@ TEST_F(QueryCli, BatchNamesEveryTileItCannotReadAndAnswersAllPoints) {
     EXPECT_EQ(r.out, "X\tY\tAbstand\tH\xC3\xB6he\tn\tShepard\n20.00\t20.00\t0.00\t100.60\t9\t100.60\n"
                      "250.00\t250.00" + leer + "450.00\t450.00" + leer + "260.00\t260.00" + leer +
                      "470.00\t470.00" + leer);
-    EXPECT_EQ(Lies(w + "/err.txt"), "Datei nicht gefunden: " + w + "/fehlt.xyz\nDateizugriff verweigert: " + w +
+    EXPECT_EQ(Read(w + "/err.txt"), "Datei nicht gefunden: " + w + "/fehlt.xyz\nDateizugriff verweigert: " + w +
                                         "/gesperrt.xyz\n");
 }
 
@@ -468,8 +468,8 @@ TEST_F(QueryCli, ClosedStandardOutputEndsQueryAndBatchQuietly) {
                            "; } | head -1",
                        dir_->File("err"));
     EXPECT_EQ(a.out, "Nr.  Datei                          gelesene Zeilen gefilterte Werte\n");
-    EXPECT_EQ(Lies(err), "");
-    const std::string code = Lies(rc);
+    EXPECT_EQ(Read(err), "");
+    const std::string code = Read(rc);
     EXPECT_TRUE(code == "0\n" || code == "1\n") << code;  // 1 when the output was cut, never a signal
 
     // Endless input: the batch stops once nobody reads its answers.
@@ -477,6 +477,6 @@ TEST_F(QueryCli, ClosedStandardOutputEndsQueryAndBatchQuietly) {
                    "; echo $? >" + rc + "; } | head -1",
                dir_->File("err"));
     EXPECT_EQ(a.out, "X\tY\tAbstand\tH\xC3\xB6he\tn\tShepard\n");
-    EXPECT_EQ(Lies(err), "");
-    EXPECT_EQ(Lies(rc), "1\n");
+    EXPECT_EQ(Read(err), "");
+    EXPECT_EQ(Read(rc), "1\n");
 }

@@ -11,8 +11,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "support/Files.h"
-#include "support/Shell.h"
+#include "support/files.h"
+#include "support/shell.h"
 
 namespace fs = std::filesystem;
 

@@ -5,8 +5,8 @@
 #include <nlohmann/json.hpp>
 
 #include "config/TYPEN.h"
-#include "support/Shell.h"
-#include "tests/export/RunFixture.h"
+#include "support/shell.h"
+#include "tests/export/run_fixture.h"
 
 namespace tervalo::test {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "tests/export/RunFixture.h"
+#include "tests/export/run_fixture.h"
 #include "tools/Errors.h"
 
 namespace tervalo::test {
@@ -23,8 +23,8 @@ protected:
     TDateien cat;
     ScriptedExportObserver obs;
 
-    TExportResult Run(const TExportBounds& b, const std::string& out, const TAusgabe& f = kXyz,
-                      const TRunOptions& o = EveryLine()) {
+    TExportErgebnis Run(const TExportGrenzen& b, const std::string& out, const TAusgabe& f = kXyz,
+                      const TLaufOptionen& o = EveryLine()) {
         return ExportRun(cat, b, out, f, o, obs);
     }
     std::string Tile(const std::string& name, const std::vector<Pt>& pts) {
@@ -40,7 +40,7 @@ TEST_F(ExportRunTest, NormalRunLogsEveryStepAndWritesThePointsInside) {
     std::string b = Tile("b.xyz", Grid(5000, 6000, 2));  // outside the window: no line at all
     std::string c = Tile("c.xyz", Grid(1002, 2000, 3));  // shares the column x = 1002 with a
     std::string out = dir / "out.xyz";
-    TExportResult r = Run({1000, 1003, 2000, 2001}, out);
+    TExportErgebnis r = Run({1000, 1003, 2000, 2001}, out);
 
     Log expected = {"Beginn der Konvertierung", "Ausgabeformat: Text-XYZ", "Datei: " + out,
                     "Lese Datei 1: " + a, "6 Werte aus Datei: a.xyz exportiert",
@@ -73,7 +73,7 @@ TEST_F(ExportRunTest, BoundsAreInclusiveAndTouchingExtentsAreRead) {
     std::string a = dir / "a.xyz";
     WriteXyzTile(a, pts);
     AddEntry(cat, a, 15, 30, 25, 40);  // only the corner (15, 25) touches the window
-    TExportResult r = Run({10, 15, 20, 25}, dir / "o.xyz");
+    TExportErgebnis r = Run({10, 15, 20, 25}, dir / "o.xyz");
     EXPECT_EQ(r.Total, 4);
     EXPECT_EQ(obs.log.at(3), "Lese Datei 1: " + a);
 }
@@ -87,7 +87,7 @@ TEST_F(ExportRunTest, EmptyAndInvertedWindows) {
                             "0 Werte insgesamt exportiert", "0 doppelte Werte nicht exportiert"}));
     // Xmin > Xmax: the file overlaps by the extent test but no point lies inside.
     obs.log.clear();
-    TExportResult r = Run({1002, 1001, 1999, 2005}, dir / "o.xyz");
+    TExportErgebnis r = Run({1002, 1001, 1999, 2005}, dir / "o.xyz");
     EXPECT_EQ(r.Total, 0);
     EXPECT_FALSE(r.Error);
     EXPECT_EQ(obs.log.at(4), "0 Werte aus Datei: a.xyz exportiert");
@@ -100,7 +100,7 @@ TEST_F(ExportRunTest, RefusedLinesAreLoggedAndStopAllFurtherWriting) {
     WriteAll(a, "X Y Z\r\n1000.0 2000.0 5.0\r\n\r\n   \r\nbad line\r\n1001.0 2000.0 6.0\r\n");
     AddEntry(cat, a, 1000, 1001, 2000, 2000);
     std::string b = Tile("b.xyz", Grid(1000, 2000, 2));
-    TExportResult r = Run({0, 5000, 0, 5000}, dir / "o.xyz");
+    TExportErgebnis r = Run({0, 5000, 0, 5000}, dir / "o.xyz");
     // Empty lines still count for the line numbers.
     EXPECT_EQ(obs.log, (Log{"Beginn der Konvertierung", "Ausgabeformat: Text-XYZ",
                             "Datei: " + dir / "o.xyz", "Lese Datei 1: " + a, "Fehler in Zeile: 1",
@@ -115,7 +115,7 @@ TEST_F(ExportRunTest, EmptyLinesAreSkippedWithoutCounting) {
     std::string a = dir / "a.xyz";
     WriteAll(a, "\r\n1000.0 2000.0 5.0\r\n\t\r\n\r\n1001.0 2000.0 6.0\r\n1000.0 2000.0 7.0\r\n");
     AddEntry(cat, a, 1000, 1001, 2000, 2000);
-    TExportResult r = Run({0, 5000, 0, 5000}, dir / "o.xyz");
+    TExportErgebnis r = Run({0, 5000, 0, 5000}, dir / "o.xyz");
     EXPECT_FALSE(r.Error);
     EXPECT_EQ(r.Total, 2);
     EXPECT_EQ(r.Duplicates, 1);  // same X/Y, other Z
@@ -126,7 +126,7 @@ TEST_F(ExportRunTest, MissingSourceAndEmptyTableAreLoggedAndLaterFilesAbandoned)
     std::string missing = dir / "fehlt.xyz";
     AddEntry(cat, missing, 0, 10, 0, 10);
     std::string a = Tile("a.xyz", Grid(1, 1, 2));
-    TExportResult r = Run({0, 10, 0, 10}, dir / "o.xyz");
+    TExportErgebnis r = Run({0, 10, 0, 10}, dir / "o.xyz");
     EXPECT_EQ(obs.log, (Log{"Beginn der Konvertierung", "Ausgabeformat: Text-XYZ",
                             "Datei: " + dir / "o.xyz", "!!! ABBRUCH !!!",
                             "Datei I/O-Fehler: " + missing, "!!! ABBRUCH !!!",
@@ -151,7 +151,7 @@ TEST_F(ExportRunTest, MissingSourceAndEmptyTableAreLoggedAndLaterFilesAbandoned)
 TEST_F(ExportRunTest, OutputThatCannotBeCreatedEndsTheRunAtOnce) {
     Tile("a.xyz", Grid(1, 1, 2));
     std::string out = dir / "kein/ordner/o.csv";
-    TExportResult r = Run({0, 10, 0, 10}, out, kCsv);
+    TExportErgebnis r = Run({0, 10, 0, 10}, out, kCsv);
     EXPECT_EQ(obs.log, (Log{"Beginn der Konvertierung", "Ausgabeformat: Text-CSV", "Datei: " + out,
                             "Ordner nicht gefunden: " + dir / "kein/ordner",
                             "Fehler bei Konvertierung aufgetreten"}));
@@ -174,7 +174,7 @@ TEST_F(ExportRunTest, DbaseSourcesAndOutputs) {
     AddEntry(cat, t, pts);
     std::string before = ReadAll(t);
     std::string out = dir / "o.dbf";
-    TExportResult r = Run({0, 2.5, 0, 5}, out, {TAusgabeFormat::DBase, 7});
+    TExportErgebnis r = Run({0, 2.5, 0, 5}, out, {TAusgabeFormat::DBase, 7});
     EXPECT_EQ(r.Total, 2);
     EXPECT_EQ(r.Duplicates, 1);
     EXPECT_EQ(obs.log.at(4), "2 Werte aus Datei: t.dbf exportiert");
@@ -204,7 +204,7 @@ TEST_F(ExportRunTest, BlankDbaseFieldIsLoggedLikeARefusedLine) {
     PatchRecord(t, 1, 0, "*");                         // deleted: not read, still numbered
     PatchRecord(t, 3, 29, std::string(14, ' '));      // Z of record 3 blank
     AddEntry(cat, t, pts);
-    TExportResult r = Run({0, 10, 0, 10}, dir / "o.xyz");
+    TExportErgebnis r = Run({0, 10, 0, 10}, dir / "o.xyz");
     EXPECT_TRUE(r.Error);
     EXPECT_EQ(r.Total, 1);  // record 2 only
     EXPECT_EQ(obs.log.at(4), "Fehler in Zeile: 3");
@@ -218,7 +218,7 @@ TEST_F(ExportRunTest, TableWithOnlyDeletedRecordsExportsNothing) {
     PatchRecord(t, 1, 0, "*");
     PatchRecord(t, 2, 0, "*");
     AddEntry(cat, t, 0, 5, 0, 5);
-    TExportResult r = Run({0, 5, 0, 5}, dir / "o.xyz");
+    TExportErgebnis r = Run({0, 5, 0, 5}, dir / "o.xyz");
     EXPECT_FALSE(r.Error);
     EXPECT_EQ(obs.log.at(4), "0 Werte aus Datei: t.dbf exportiert");
 }
@@ -235,7 +235,7 @@ TEST_F(ExportRunTest, CancelWithYesKeepsTheCountLineAndClosesAValidTable) {
     Tile("b.xyz", Grid(0, 0, 10));
     obs.cancelAt = 25;
     std::string out = dir / "o.dbf";
-    TExportResult r = Run({0, 100, 0, 100}, out, kDbf3);
+    TExportErgebnis r = Run({0, 100, 0, 100}, out, kDbf3);
     EXPECT_TRUE(r.Cancelled);
     EXPECT_FALSE(r.Error);
     EXPECT_EQ(obs.questions, 1);
@@ -260,7 +260,7 @@ TEST_F(ExportRunTest, CancelAnsweredNoChangesNothing) {
     obs.polls = 0;
     obs.cancelAt = 25;
     obs.answerYes = false;
-    TExportResult r = Run({0, 100, 0, 100}, dir / "ref.xyz");
+    TExportErgebnis r = Run({0, 100, 0, 100}, dir / "ref.xyz");
     EXPECT_EQ(obs.questions, 1);
     EXPECT_FALSE(r.Cancelled);
     EXPECT_EQ(r.Total, 175);
@@ -275,7 +275,7 @@ TEST_F(ExportRunTest, ATileCataloguedTwiceIsWrittenOnce) {
     const std::string a = Tile("a.xyz", pts);
     ASSERT_EQ(Shell("gzip -1 -c " + Quote(a) + " > " + Quote(a + ".gz")).code, 0);
     AddEntry(cat, a + ".gz", pts);
-    const TExportResult r = Run({3566000, 3567000, 5936000, 5937000}, dir / "o.xyz", kXyz, TRunOptions{});
+    const TExportErgebnis r = Run({3566000, 3567000, 5936000, 5937000}, dir / "o.xyz", kXyz, TLaufOptionen{});
     EXPECT_FALSE(r.Error);
     EXPECT_EQ(r.Total, 1002001);
     EXPECT_EQ(r.Duplicates, 1002001);
@@ -292,7 +292,7 @@ TEST_F(ExportRunTest, RepeatsOfAnEarlierTileAreFoundInEveryLaterOne) {
     Tile("b.xyz", Grid(10, 0, 11));
     Tile("c.xyz", Grid(0, 10, 11));
     Tile("d.xyz", Grid(10, 10, 11));  // shares a corner with a, a row with b, a column with c
-    const TExportResult r = Run({0, 20, 0, 20}, dir / "o.xyz");
+    const TExportErgebnis r = Run({0, 20, 0, 20}, dir / "o.xyz");
     EXPECT_EQ(r.Total, 21 * 21);
     EXPECT_EQ(r.Duplicates, 4 * 121 - 21 * 21);
     std::vector<Pt> pts = ReadXyz(dir / "o.xyz");
@@ -328,7 +328,7 @@ TEST_F(ExportRunTest, ADamagedPackedTileIsTakenBackAndLaterTilesAreAbandoned) {
             AddEntry(k, c, 0, 4, 0, 4);
             obs = {};
             const std::string out = dir / (format == kXyz ? "o.xyz" : "o.dbf");
-            const TExportResult r = ExportRun(k, {0, 1000, 0, 1000}, out, format, TRunOptions{}, obs);
+            const TExportErgebnis r = ExportRun(k, {0, 1000, 0, 1000}, out, format, TLaufOptionen{}, obs);
             EXPECT_EQ(obs.log, (Log{"Beginn der Konvertierung", format == kXyz ? "Ausgabeformat: Text-XYZ" : "Ausgabeformat: dBase",
                                     "Datei: " + out, "Lese Datei 1: " + a, "100 Werte aus Datei: a.xyz exportiert",
                                     "Lese Datei 2: " + defekt, "!!! ABBRUCH !!!",
@@ -355,7 +355,7 @@ TEST_F(ExportRunTest, ADamagedPackedTileIsTakenBackAndLaterTilesAreAbandoned) {
     AddEntry(k, falsch + ".gz", 0, 400, 0, 400);
     AddEntry(k, a, gut);
     obs = {};
-    const TExportResult r = ExportRun(k, {0, 1000, 0, 1000}, dir / "leer.csv", kCsv, TRunOptions{}, obs);
+    const TExportErgebnis r = ExportRun(k, {0, 1000, 0, 1000}, dir / "leer.csv", kCsv, TLaufOptionen{}, obs);
     EXPECT_TRUE(r.Error);
     EXPECT_EQ(r.Total, 0);
     EXPECT_EQ(ReadAll(dir / "leer.csv"), "X;Y;Z\r\n");
@@ -428,7 +428,7 @@ TEST_F(ExportRunTest, TheErrorFlagLeavesAnExistingTargetAndANewOneWithThePointsB
         const std::string neu = dir / (f == kXyz ? "neu.xyz" : "neu.dbf");
         WriteAll(keep, "Daten des Benutzers");
         obs = {};
-        TExportResult r = Run({0, 10, 0, 10}, keep, f);
+        TExportErgebnis r = Run({0, 10, 0, 10}, keep, f);
         EXPECT_TRUE(r.Error);
         EXPECT_FALSE(r.Kept);
         EXPECT_EQ(obs.log.back(), "Fehler bei Konvertierung aufgetreten");
@@ -441,7 +441,7 @@ TEST_F(ExportRunTest, TheErrorFlagLeavesAnExistingTargetAndANewOneWithThePointsB
     obs = {};
     obs.cancelAt = 5;
     WriteAll(dir / "a.xyz", "1 1 1\r\nkaputt\r\n2 2 2\r\n3 3 3\r\n4 4 4\r\n5 5 5\r\n");
-    TExportResult r = Run({0, 10, 0, 10}, dir / "keep.xyz");
+    TExportErgebnis r = Run({0, 10, 0, 10}, dir / "keep.xyz");
     EXPECT_TRUE(r.Cancelled && r.Error);
     EXPECT_EQ(ReadAll(dir / "keep.xyz"), "Daten des Benutzers");
     ExpectOnly(dir, {"a.xyz", "keep.xyz", "neu.xyz", "keep.dbf", "neu.dbf"});
@@ -451,13 +451,13 @@ TEST_F(ExportRunTest, TheErrorFlagLeavesAnExistingTargetAndANewOneWithThePointsB
 // target nor a new file is touched, and the log says the run was aborted.
 TEST_F(ExportRunTest, ACancelThatDiscardsLeavesNoTrace) {
     const std::string a = Tile("a.xyz", Grid(0, 0, 10));
-    TRunOptions o = EveryLine();
+    TLaufOptionen o = EveryLine();
     o.CancelKeepsOutput = false;
     WriteAll(dir / "keep.dbf", "Daten des Benutzers");
     for (const std::string& out : {dir / "keep.dbf", dir / "neu.dbf"}) {
         obs = {};
         obs.cancelAt = 25;
-        TExportResult r = Run({0, 100, 0, 100}, out, kDbf3, o);
+        TExportErgebnis r = Run({0, 100, 0, 100}, out, kDbf3, o);
         EXPECT_TRUE(r.Cancelled);
         EXPECT_FALSE(r.Kept);
         EXPECT_EQ(obs.log, (Log{"Beginn der Konvertierung", "Ausgabeformat: dBase", "Datei: " + out,
@@ -470,7 +470,7 @@ TEST_F(ExportRunTest, ACancelThatDiscardsLeavesNoTrace) {
     // reported before it.
     obs = {};
     obs.cancelAt = 101;  // one poll per line: only the look after the walk
-    TExportResult r = Run({0, 100, 0, 100}, dir / "keep.dbf", kDbf3, o);
+    TExportErgebnis r = Run({0, 100, 0, 100}, dir / "keep.dbf", kDbf3, o);
     EXPECT_TRUE(r.Cancelled);
     EXPECT_EQ(r.Total, 100);
     EXPECT_EQ(obs.log.back(), "Konvertierung abgebrochen");

@@ -2,7 +2,7 @@
 // fails the test.
 #include <gtest/gtest.h>
 
-#include "tests/export/RunFixture.h"
+#include "tests/export/run_fixture.h"
 
 namespace tervalo::test {
 namespace {
@@ -14,7 +14,7 @@ protected:
     TempDir dir;
     TDateien cat;
 
-    TExportResult Export(const std::string& out, const TAusgabe& f, TExportBounds b = {0, 1e7, 0, 1e7}) {
+    TExportErgebnis Export(const std::string& out, const TAusgabe& f, TExportGrenzen b = {0, 1e7, 0, 1e7}) {
         ScriptedExportObserver o;
         return ExportRun(cat, b, out, f, EveryLine(), o);
     }
@@ -94,7 +94,7 @@ TEST_F(PeerTest, TablesWrittenByPeersAreSources) {
     std::string before = ReadAll(dir / "gdal.dbf");
     std::string out = dir / "o.xyz";
     ScriptedExportObserver o;
-    TExportResult res = ExportRun(cat, {0, 20, 0, 20}, out, {TAusgabeFormat::Xyz, 3}, EveryLine(), o);
+    TExportErgebnis res = ExportRun(cat, {0, 20, 0, 20}, out, {TAusgabeFormat::Xyz, 3}, EveryLine(), o);
     EXPECT_FALSE(res.Error);
     EXPECT_EQ(res.Total, 4);
     EXPECT_EQ(res.Duplicates, 2);  // 1.5/2.5 inside GDAL's table, 4/5 across tables

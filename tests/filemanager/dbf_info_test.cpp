@@ -14,7 +14,7 @@ namespace {
 using Lines = std::vector<std::string>;
 
 void WriteTable(const std::string& path, int level, const std::vector<std::array<double, 3>>& rows) {
-    TSafeFile file(path);
+    TSichereDatei file(path);
     TDbfFile dbf;
     dbf.Language = {1252, 0x0407};
     dbf.CreateTable(file, level, XyzFieldDefs());
@@ -34,7 +34,7 @@ Lines Concat(Lines a, const Lines& b) {
 }
 
 // Records every line and answers the cancel question on the n-th record.
-class Recorder : public DbfInfoObserver {
+class Recorder : public TDbfInfoBeobachter {
 public:
     explicit Recorder(int cancelAt = -1) : cancelAt_(cancelAt) {}
     void AddLine(const std::string& line) override { lines.push_back(line); }

@@ -10,7 +10,7 @@
 #include "filemanager/Extent.h"
 #include "formats/DbfFile.h"
 #include "formats/TextPoints.h"
-#include "support/Files.h"
+#include "support/files.h"
 
 namespace fs = std::filesystem;
 using namespace tervalo;
@@ -26,7 +26,7 @@ protected:
     }
     std::string Table(const std::string& name, std::initializer_list<std::array<double, 3>> pts,
                       int level = 3) {
-        TSafeFile file(P(name));
+        TSichereDatei file(P(name));
         TDbfFile t;
         t.CreateTable(file, level, XyzFieldDefs());
         for (auto& p : pts) t.AppendRecord(p[0], p[1], p[2]);
@@ -81,8 +81,8 @@ TEST_F(ExtentTest, FilesWithoutAcceptedLinesKeepTheStartValues) {
     ExpectStart(ReadExtremwerte(Text("empty.xyz", "")));
     ExpectStart(ReadExtremwerte(Text("comma.xyz", "1,5 2,5 3,5\n")));
     {
-        TSafeFile file(P("out.csv"));
-        TextPointWriter w(file);
+        TSichereDatei file(P("out.csv"));
+        TPunktSchreiber w(file);
         w.WriteCsvHeading();
         w.WriteCsv(3566000, 5936000, 98, '.');
         w.Close();

@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 #include "formats/PunktQuelle.h"
-#include "tests/export/RunFixture.h"
+#include "tests/export/run_fixture.h"
 #include "tools/Errors.h"
 
 namespace tervalo::test {
@@ -16,8 +16,8 @@ protected:
     TempDir dir;
     ScriptedKonvertObserver obs;
 
-    TKonvertResult Run(const std::string& src, const std::string& dst, const TAusgabe& f,
-                       const TRunOptions& o = EveryLine()) {
+    TKonvertErgebnis Run(const std::string& src, const std::string& dst, const TAusgabe& f,
+                       const TLaufOptionen& o = EveryLine()) {
         return Konvertieren(src, dst, f, o, TSchutz{}, obs);
     }
 };
@@ -29,7 +29,7 @@ TEST_F(KonvertTest, DbaseToTextLeavesOutRepeatedPositions) {
     std::string src = dir / "t.dbf";
     WriteDbfTable(src, {{1, 2, 3}, {1, 2, 4}, {5.5, 6.25, -7}});
     std::string before = ReadAll(src);
-    TKonvertResult r = Run(src, dir / "t.xyz", kXyz);
+    TKonvertErgebnis r = Run(src, dir / "t.xyz", kXyz);
     EXPECT_TRUE(r.SourceIsDbase);
     EXPECT_FALSE(r.Cancelled);
     EXPECT_EQ(r.Counts.Taken, 2);
@@ -48,7 +48,7 @@ TEST_F(KonvertTest, TextToDbaseSkipsHeadingAndEmptyLines) {
     WriteAll(src, "X Y Z\r\n\r\n 1.0 2.0 3.0\r\n4.0 5.0 6.0\r\n7.0 8.0 9.0\r\nkaputt\r\n");
     for (int level : {3, 4, 7}) {
         std::string dst = dir / ("t" + std::to_string(level) + ".dbf");
-        TKonvertResult r = Run(src, dst, {TAusgabeFormat::DBase, level});
+        TKonvertErgebnis r = Run(src, dst, {TAusgabeFormat::DBase, level});
         EXPECT_FALSE(r.SourceIsDbase);
         EXPECT_EQ(r.Counts.Taken, 3);
         EXPECT_EQ(r.Counts.NotTaken, 0);
@@ -78,7 +78,7 @@ TEST_F(KonvertTest, BlankDbaseRecordsArePassedOver) {
     std::string s = ReadAll(src);
     s.replace(129 + 43 + 1, 14, std::string(14, ' '));  // X of record 2
     WriteAll(src, s);
-    TKonvertResult r = Run(src, dir / "o.xyz", kXyz);
+    TKonvertErgebnis r = Run(src, dir / "o.xyz", kXyz);
     EXPECT_EQ(r.Counts.Taken, 2);
     EXPECT_EQ(r.Counts.NotTaken, 0);
     EXPECT_EQ(ReadXyz(dir / "o.xyz").back().x, 3);
@@ -163,9 +163,9 @@ TEST_F(KonvertTest, AnOpenedSourceIsConvertedFromItsOpening) {
     const std::string tab = dir / "t.dbf";
     WriteDbfTable(tab, {{1, 2, 3}, {4, 5, 6}});
     TPunktQuelle quelle(tab);
-    ASSERT_TRUE(quelle.IstDbase());
+    ASSERT_TRUE(quelle.IsDbase());
     fs::remove(tab);
-    TKonvertResult r = Konvertieren(quelle, dir / "t.xyz", kXyz, EveryLine(), TSchutz{}, obs);
+    TKonvertErgebnis r = Konvertieren(quelle, dir / "t.xyz", kXyz, EveryLine(), TSchutz{}, obs);
     EXPECT_TRUE(r.SourceIsDbase);
     EXPECT_EQ(r.Counts.Taken, 2);
     EXPECT_EQ(ReadAll(dir / "t.xyz"), XyzLine(1, 2, 3) + "\r\n" + XyzLine(4, 5, 6) + "\r\n");
@@ -185,7 +185,7 @@ TEST_F(KonvertTest, CancelYesLeavesAClosedTargetAndNoRunsToTheEnd) {
     std::string src = dir / "g.xyz";
     WriteXyzTile(src, Grid(0, 0, 20));
     obs.cancelAt = 50;
-    TKonvertResult r = Run(src, dir / "o.dbf", {TAusgabeFormat::DBase, 3});
+    TKonvertErgebnis r = Run(src, dir / "o.dbf", {TAusgabeFormat::DBase, 3});
     EXPECT_TRUE(r.Cancelled);
     EXPECT_EQ(r.Counts.Taken, 50);
     std::string o = ReadAll(dir / "o.dbf");
@@ -207,14 +207,14 @@ TEST_F(KonvertTest, CancelYesLeavesAClosedTargetAndNoRunsToTheEnd) {
 TEST_F(KonvertTest, ACancelThatDiscardsLeavesNoTrace) {
     std::string src = dir / "g.xyz";
     WriteXyzTile(src, Grid(0, 0, 20));
-    TRunOptions o = EveryLine();
+    TLaufOptionen o = EveryLine();
     o.CancelKeepsOutput = false;
     WriteAll(dir / "keep.dbf", "Daten des Benutzers");
     for (int at : {50, 401})
         for (const std::string& out : {dir / "keep.dbf", dir / "neu.dbf"}) {
             obs = {};
             obs.cancelAt = at;
-            TKonvertResult r = Run(src, out, {TAusgabeFormat::DBase, 3}, o);
+            TKonvertErgebnis r = Run(src, out, {TAusgabeFormat::DBase, 3}, o);
             EXPECT_TRUE(r.Cancelled);
             EXPECT_FALSE(r.Kept);
         }
@@ -226,7 +226,7 @@ TEST_F(KonvertTest, ACancelThatDiscardsLeavesNoTrace) {
     // In the window a "Ja" replaces the target with the points so far.
     obs = {};
     obs.cancelAt = 50;
-    TKonvertResult r = Run(src, dir / "keep.dbf", {TAusgabeFormat::DBase, 3});
+    TKonvertErgebnis r = Run(src, dir / "keep.dbf", {TAusgabeFormat::DBase, 3});
     EXPECT_TRUE(r.Kept);
     EXPECT_EQ(ReadDbf(dir / "keep.dbf").size(), 50u);
 }
@@ -234,7 +234,7 @@ TEST_F(KonvertTest, ACancelThatDiscardsLeavesNoTrace) {
 TEST_F(KonvertTest, PictureAdvancesPerThousandPointsFromText) {
     std::string src = dir / "g.xyz";
     WriteXyzTile(src, Grid(0, 0, 100));  // 10,000 points: ten steps, wrapping after 7
-    TKonvertResult r = Run(src, dir / "o.dbf", {TAusgabeFormat::DBase, 3});
+    TKonvertErgebnis r = Run(src, dir / "o.dbf", {TAusgabeFormat::DBase, 3});
     EXPECT_EQ(r.Counts.Taken, 10000);
     EXPECT_EQ(r.Counts.Picture, 10 % 8);
 }
@@ -267,7 +267,7 @@ TEST_F(KonvertTest, RepeatsAreLeftOutHoweverManyPointsCameBetween) {
     add(500000);
     const std::string src = dir / "t.xyz";
     WriteAll(src, text);
-    TKonvertResult r = Run(src, dir / "o.dbf", {TAusgabeFormat::DBase, 3}, TRunOptions{});
+    TKonvertErgebnis r = Run(src, dir / "o.dbf", {TAusgabeFormat::DBase, 3}, TLaufOptionen{});
     EXPECT_EQ(r.Counts.Taken, 500001);
     EXPECT_EQ(r.Counts.NotTaken, 2);
 }

@@ -16,19 +16,19 @@ using namespace dbftest;
 
 namespace {
 
-const TLanguageSettings kGerman{1252, 0x0407};
-const TLanguageSettings kUs{1252, 0x0409};
+const TSpracheinstellung kGerman{1252, 0x0407};
+const TSpracheinstellung kUs{1252, 0x0409};
 
 // A table without records, made the way a run makes one: in a safe file, committed once closed.
 void CreateEmpty(TDbfFile& dbf, const std::string& path, int level,
                  std::vector<TDbfFieldDef> fields = XyzFieldDefs()) {
-    TSafeFile file(path);
+    TSichereDatei file(path);
     dbf.CreateTable(file, level, std::move(fields));
     dbf.Close();
     file.Commit();
 }
 
-Bytes Create(const std::string& path, int level, TLanguageSettings lang = kGerman) {
+Bytes Create(const std::string& path, int level, TSpracheinstellung lang = kGerman) {
     TDbfFile dbf;
     dbf.Language = lang;
     CreateEmpty(dbf, path, level);
@@ -237,7 +237,7 @@ TEST(DbfCreate, AppendedRecordsReadBackAndSizesMatch) {
         TDbfFile dbf;
         CreateEmpty(dbf, path, level);
         for (uint32_t n : {0u, 1u, 2000u}) {  // 2000 crosses the append batch
-            TSafeFile file(path);
+            TSichereDatei file(path);
             dbf.CreateTable(file, level, XyzFieldDefs());
             EXPECT_EQ(dbf.OpenMode(), TDbfOpenMode::OpenShared);
             EXPECT_FALSE(dbf.IsExclusive());
@@ -273,7 +273,7 @@ TEST(DbfCreate, AppendingAfterReopenContinuesTheTable) {
     std::string path = dir / "t.dbf";
     TDbfFile dbf;
     {
-        TSafeFile file(path);
+        TSichereDatei file(path);
         dbf.CreateTable(file, 4, XyzFieldDefs());
         dbf.AppendRecord(1, 2, 3);
         dbf.Close();
@@ -297,7 +297,7 @@ TEST(DbfCreate, AppendingAfterReopenContinuesTheTable) {
 TEST(DbfCreate, WalkingWhileAppendingSeesEveryRecord) {
     TempDir dir;
     std::string path = dir / "t.dbf";
-    TSafeFile file(path);
+    TSichereDatei file(path);
     TDbfFile dbf;
     dbf.CreateTable(file, 3, XyzFieldDefs());
     dbf.AppendRecord(1, 1, 1);
@@ -399,7 +399,7 @@ TEST(DbfCreate, TableInASafeFileReplacesTheTargetOnlyWhenCommitted) {
     WriteBytes(path, {'a', 'l', 't'});
     TDbfFile dbf;
     for (bool commit : {false, true}) {
-        TSafeFile file(path);
+        TSichereDatei file(path);
         dbf.CreateTable(file, 7, XyzFieldDefs());
         EXPECT_EQ(dbf.Path(), path);
         for (int i = 0; i < 2000; ++i) dbf.AppendRecord(i, i, i);
@@ -423,9 +423,9 @@ TEST(DbfCreate, ACreatedTableIsWhatReadingItBackFinds) {
     defs[2].Set('n', 9, 2);
     int k = 0;
     for (int level : {3, 4, 7})
-        for (TLanguageSettings lang : {kGerman, TLanguageSettings{1252, 0x0C0A}}) {
+        for (TSpracheinstellung lang : {kGerman, TSpracheinstellung{1252, 0x0C0A}}) {
             const std::string path = dir / ("t" + std::to_string(++k) + ".dbf");
-            TSafeFile file(path);
+            TSichereDatei file(path);
             TDbfFile made;
             made.Language = lang;
             made.CreateTable(file, level, defs);
@@ -434,7 +434,7 @@ TEST(DbfCreate, ACreatedTableIsWhatReadingItBackFinds) {
             file.Commit();
             TDbfFile read;
             read.OpenRead(path);
-            TSafeFile again(dir / "again.dbf");
+            TSichereDatei again(dir / "again.dbf");
             made.CreateTable(again, level, defs);
             EXPECT_EQ(made.TableVersion(), read.TableVersion()) << level;
             EXPECT_EQ(made.Path(), dir / "again.dbf");
@@ -459,7 +459,7 @@ TEST(DbfCreate, ACreatedTableIsWhatReadingItBackFinds) {
 TEST(DbfCreate, FailedAppendTakesTheCountBackAndLeavesAConsistentTable) {
     TempDir dir;
     std::string path = dir / "t.dbf";
-    TSafeFile file(path);
+    TSichereDatei file(path);
     TDbfFile dbf;
     dbf.CreateTable(file, 3, XyzFieldDefs());
     bool failed = false;

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "support/Files.h"
-#include "support/Shell.h"
+#include "support/files.h"
+#include "support/shell.h"
 
 namespace dbftest {
 

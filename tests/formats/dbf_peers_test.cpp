@@ -42,8 +42,8 @@ Rows SampleRows(int n, unsigned seed) {
     return rows;
 }
 
-void WriteOurs(const std::string& path, int level, const Rows& rows, TLanguageSettings lang = {1252, 0x0407}) {
-    TSafeFile file(path);
+void WriteOurs(const std::string& path, int level, const Rows& rows, TSpracheinstellung lang = {1252, 0x0407}) {
+    TSichereDatei file(path);
     TDbfFile dbf;
     dbf.Language = lang;
     dbf.CreateTable(file, level, XyzFieldDefs());

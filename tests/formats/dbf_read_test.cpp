@@ -287,13 +287,13 @@ TEST(DbfRead, ProductionIndexFile) {
 
     TDbfFile dbf;
     dbf.OpenRead(dir / "flag.dbf");
-    EXPECT_EQ(DbfIndexFile(dbf, dir / "flag.dbf"), dir / "flag.mdx");
+    EXPECT_EQ(FindDbfIndexFile(dbf, dir / "flag.dbf"), dir / "flag.mdx");
     EXPECT_EQ(dbf.Path(), dir / "flag.dbf");
     dbf.OpenRead(dir / "upper.dbf");
-    EXPECT_EQ(DbfIndexFile(dbf, dir / "upper.dbf"), dir / "upper.MDX");
+    EXPECT_EQ(FindDbfIndexFile(dbf, dir / "upper.dbf"), dir / "upper.MDX");
     for (const char* name : {"noindex.dbf", "noflag.dbf", "fox.dbf"}) {
         dbf.OpenRead(dir / name);
-        EXPECT_EQ(DbfIndexFile(dbf, dir / name), "") << name;
+        EXPECT_EQ(FindDbfIndexFile(dbf, dir / name), "") << name;
     }
     // Reading looks for no index: the flag stays as stored.
     dbf.OpenRead(dir / "noindex.dbf");

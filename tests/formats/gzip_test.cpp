@@ -11,8 +11,8 @@
 
 #include "formats/GzipStrom.h"
 #include "formats/PunktQuelle.h"
-#include "support/Files.h"
-#include "support/Shell.h"
+#include "support/files.h"
+#include "support/shell.h"
 
 using namespace tervalo;
 using namespace tervalo::test;
@@ -32,7 +32,7 @@ public:
         pos_ += n;
         return n;
     }
-    uint64_t Groesse() const override { return d_.size(); }
+    uint64_t Size() const override { return d_.size(); }
 
 private:
     std::string d_;
@@ -68,7 +68,7 @@ struct Ausgang {
     bool defekt = false; // it was EGzipDefekt
 };
 
-Ausgang Lies(const std::string& gz, bool voraus, std::size_t schritt = 1 << 16,
+Ausgang Read(const std::string& gz, bool voraus, std::size_t schritt = 1 << 16,
              std::size_t fehlerAb = std::string::npos) {
     Ausgang a;
     TGzipStrom s(std::make_unique<Speicher>(gz, schritt, fehlerAb), "/daten/blatt.xyz.gz", voraus);
@@ -114,7 +114,7 @@ TEST(GzipStrom, InflatesLevelsMembersAndPaddingToTheRawBytes) {
             for (std::size_t schritt : {std::size_t{1} << 20, std::size_t{3}}) {
                 if (schritt == 3 && f.roh.size() > 400'000) continue;  // tiny reads: the small cases
                 SCOPED_TRACE(testing::Message() << f.name << (voraus ? " read-ahead" : " direct") << " step " << schritt);
-                const Ausgang r = Lies(f.gz, voraus, schritt);
+                const Ausgang r = Read(f.gz, voraus, schritt);
                 EXPECT_EQ(r.fehler, "");
                 EXPECT_TRUE(r.daten == f.roh) << r.daten.size() << " of " << f.roh.size();
             }
@@ -150,7 +150,7 @@ TEST(GzipStrom, DamageThrowsNamingTheFileAfterEveryByteBeforeIt) {
     for (const Fall& f : faelle)
         for (bool voraus : {true, false}) {
             SCOPED_TRACE(f.name + (voraus ? " read-ahead" : " direct"));
-            const Ausgang r = Lies(f.gz, voraus, f.gz.size() < 1000 ? 5 : 1 << 16);
+            const Ausgang r = Read(f.gz, voraus, f.gz.size() < 1000 ? 5 : 1 << 16);
             EXPECT_TRUE(r.defekt);
             EXPECT_EQ(r.fehler, "Datei besch\xC3\xA4" "digt (gzip): /daten/blatt.xyz.gz");
             EXPECT_GE(r.daten.size(), f.vollstaendig);
@@ -158,7 +158,7 @@ TEST(GzipStrom, DamageThrowsNamingTheFileAfterEveryByteBeforeIt) {
         }
     // A read error of the packed file stays that read error, behind what came before it.
     for (bool voraus : {true, false}) {
-        const Ausgang r = Lies(ga + gb, voraus, 4096, ga.size() + 100);
+        const Ausgang r = Read(ga + gb, voraus, 4096, ga.size() + 100);
         EXPECT_FALSE(r.defekt);
         EXPECT_EQ(r.fehler, "Lesefehler: speicher");
         EXPECT_GE(r.daten.size(), a.size());
@@ -175,10 +175,10 @@ TEST(GzipStrom, PointSourceReadsPackedTextWhateverItsName) {
     WriteAll(dir / "t.txt", "10 20 30\r\n11 21 31\r12 22 32");
     auto walk = [](const std::string& pfad) {
         TPunktQuelle q(pfad);
-        EXPECT_FALSE(q.IstDbase());
-        EXPECT_EQ(q.Oeffne(), 0);
+        EXPECT_FALSE(q.IsDbase());
+        EXPECT_EQ(q.Open(), 0);
         std::vector<std::tuple<uint64_t, TBefund, double, double, double>> out;
-        q.Lies<TPunktZeilenRegel>([&](const auto& z) {
+        q.Read<TPunktZeilenRegel>([&](const auto& z) {
             double x = 0, y = 0, h = 0;
             const TBefund b = z.Punkt(x, y, h);
             out.emplace_back(z.Nr, b, x, y, h);

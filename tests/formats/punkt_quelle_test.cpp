@@ -23,10 +23,10 @@ using Befunde = std::vector<std::tuple<uint64_t, TBefund, double>>;
 template <class Regel>
 Befunde Walk(const std::string& path, const TQuadrat* q = nullptr) {
     TPunktQuelle quelle(path);
-    if (q) quelle.SetzeQuadrat(*q);
-    EXPECT_EQ(quelle.Oeffne(), 0);
+    if (q) quelle.SetQuadrat(*q);
+    EXPECT_EQ(quelle.Open(), 0);
     Befunde out;
-    quelle.Lies<Regel>([&](const auto& z) {
+    quelle.Read<Regel>([&](const auto& z) {
         double x = 0, y = 0, h = 0;
         const TBefund b = z.Punkt(x, y, h);
         out.emplace_back(z.Nr, b, b == TBefund::Punkt ? x : 0.0);
@@ -48,10 +48,10 @@ TEST(PunktQuelle, TextLinesWithTheirNumbersRuleAndSquare) {
     EXPECT_EQ(Walk<TPunktZeilenRegel>(f, &q), (Befunde{{1, P, 10}, {2, L, 0}, {3, A, 0}, {4, O, 0}, {5, P, 11}}));
 
     TPunktQuelle fehlt(dir / "fehlt.xyz");
-    EXPECT_FALSE(fehlt.IstDbase());
-    EXPECT_EQ(fehlt.Oeffne(), ENOENT);
+    EXPECT_FALSE(fehlt.IsDbase());
+    EXPECT_EQ(fehlt.Open(), ENOENT);
     TPunktQuelle ordner(dir.Path());
-    EXPECT_EQ(ordner.Oeffne(), EISDIR);
+    EXPECT_EQ(ordner.Open(), EISDIR);
 }
 
 // A file that cannot be opened is a value, never an exception, and nothing to read.
@@ -63,13 +63,13 @@ TEST(PunktQuelle, CannotOpenIsTheErrorNumber) {
         {dir / "fehlt.dbf", ENOENT}, {dir.Path(), EISDIR}, {fifo, EACCES}, {"/dev/null", EACCES}};
     for (const auto& [pfad, err] : faelle) {
         TPunktQuelle q(pfad);  // a pipe without writer must not hang the opening
-        EXPECT_FALSE(q.IstDbase()) << pfad;
+        EXPECT_FALSE(q.IsDbase()) << pfad;
         EXPECT_EQ(q.Fehler(), err) << pfad;
         int oeffne = -1;
-        EXPECT_NO_THROW(oeffne = q.Oeffne()) << pfad;
+        EXPECT_NO_THROW(oeffne = q.Open()) << pfad;
         EXPECT_EQ(oeffne, err) << pfad;
         int zeilen = 0;
-        EXPECT_NO_THROW(q.Lies<TPunktZeilenRegel>([&](const auto&) { ++zeilen; })) << pfad;
+        EXPECT_NO_THROW(q.Read<TPunktZeilenRegel>([&](const auto&) { ++zeilen; })) << pfad;
         EXPECT_EQ(zeilen, 0) << pfad;
     }
 }
@@ -84,23 +84,23 @@ TEST(PunktQuelle, ReadsTheFileItDecidedOn) {
     std::ofstream(txt, std::ios::binary) << "1 2 3\n4 5 6\n7 8 9\n";
     TPunktQuelle tabelle(tab);
     TPunktQuelle text(txt);
-    ASSERT_TRUE(tabelle.IstDbase());
-    ASSERT_FALSE(text.IstDbase());
+    ASSERT_TRUE(tabelle.IsDbase());
+    ASSERT_FALSE(text.IsDbase());
     // Swapped: each name now holds the other kind.
     std::filesystem::rename(tab, dir / "tmp");
     std::filesystem::rename(txt, tab);
     std::filesystem::rename(dir / "tmp", txt);
     auto walk = [](TPunktQuelle& q) {
         std::vector<double> xs;
-        EXPECT_EQ(q.Oeffne(), 0);
-        q.Lies<TPunktZeilenRegel>([&](const auto& z) {
+        EXPECT_EQ(q.Open(), 0);
+        q.Read<TPunktZeilenRegel>([&](const auto& z) {
             double x = 0, y = 0, h = 0;
             if (z.Punkt(x, y, h) == TBefund::Punkt) xs.push_back(x);
         });
         return xs;
     };
     EXPECT_EQ(walk(tabelle), (std::vector<double>{10, 11}));
-    EXPECT_EQ(tabelle.Datensaetze(), 2u);
+    EXPECT_EQ(tabelle.RecordCount(), 2u);
     EXPECT_EQ(walk(text), (std::vector<double>{1, 4, 7}));
 }
 
@@ -112,7 +112,7 @@ TEST(PunktQuelle, RecordsByPhysicalNumberFieldByFieldInTheSquare) {
                                                                Rec3("12", "22", ""), Rec3("500", "", "1"),
                                                                Rec3("13", "900", "")}));
     TPunktQuelle quelle(f);
-    ASSERT_TRUE(quelle.IstDbase());
+    ASSERT_TRUE(quelle.IsDbase());
     EXPECT_EQ(Walk<TPunktZeilenRegel>(f), (Befunde{{1, P, 10}, {3, A, 0}, {4, A, 0}, {5, A, 0}}));
     EXPECT_EQ(Walk<TAusdehnungsZeilenRegel>(f), (Befunde{{1, P, 10}, {3, P, 12}, {4, A, 0}, {5, P, 13}}));
     // In the square a field is read only while the point can still lie inside it.

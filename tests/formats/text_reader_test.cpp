@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "formats/TextPoints.h"
-#include "support/Files.h"
+#include "support/files.h"
 #include "tools/Errors.h"
 #include "tools/Tools.h"
 
@@ -28,7 +28,7 @@ protected:
         return p;
     }
     static std::vector<std::string> Lines(const std::string& path) {
-        TextLineReader r(path);
+        TZeilenLeser r(path);
         std::vector<std::string> out;
         std::string_view line;
         while (r.ReadLine(line)) out.emplace_back(line);
@@ -63,7 +63,7 @@ TEST_F(TextReaderTest, CtrlZEndsTheFile) {
     EXPECT_EQ(LinesOf("a\r\nb\x1A\r\nc\r\n"), V({"a", "b"}));
     EXPECT_EQ(LinesOf("a\r\n\x1A"), V{"a"});
     EXPECT_EQ(LinesOf("\x1A" "a\n"), V{});
-    TextLineReader r(Write("ab\n\x1Ajunk"));
+    TZeilenLeser r(Write("ab\n\x1Ajunk"));
     std::string_view line;
     ASSERT_TRUE(r.ReadLine(line));
     EXPECT_FALSE(r.ReadLine(line));
@@ -101,7 +101,7 @@ TEST_F(TextReaderTest, LongLinesKeepTheirPrefixAndCountOnce) {
     std::string huge(10 * 1000 * 1000, '1');
     huge[5] = ' ';
     const std::string bytes = "x\r\n" + huge + "\r\n3566000.5 5936000.5 98.1\r\n";
-    TextLineReader r(Write(bytes));
+    TZeilenLeser r(Write(bytes));
     std::string_view line;
     ASSERT_TRUE(r.ReadLine(line));
     ASSERT_TRUE(r.ReadLine(line));
@@ -154,7 +154,7 @@ TEST_F(TextReaderTest, RandomContentMatchesASimpleSplit) {
         if (open) expect.push_back(cur);
         const std::string path = Write(bytes);
         EXPECT_EQ(Lines(path), expect) << "round " << round;
-        TextLineReader r(path);
+        TZeilenLeser r(path);
         std::string_view line;
         while (r.ReadLine(line)) {
         }
@@ -163,7 +163,7 @@ TEST_F(TextReaderTest, RandomContentMatchesASimpleSplit) {
 }
 
 TEST_F(TextReaderTest, BytesReadFollowsTheLines) {
-    TextLineReader r(Write("12\r\n345\n6"));
+    TZeilenLeser r(Write("12\r\n345\n6"));
     std::string_view line;
     EXPECT_EQ(r.BytesRead(), 0u);
     ASSERT_TRUE(r.ReadLine(line));
@@ -179,14 +179,14 @@ TEST_F(TextReaderTest, BytesReadFollowsTheLines) {
 
 TEST_F(TextReaderTest, OpenAndReadFailuresAreFileErrors) {
     try {
-        TextLineReader r((dir_ / "missing.xyz").string());
+        TZeilenLeser r((dir_ / "missing.xyz").string());
         FAIL() << "no error for a missing file";
     } catch (const EInOutError& e) {
         EXPECT_EQ(e.Code(), 2);
         EXPECT_STREQ(e.what(), "Datei nicht gefunden");
     }
     try {
-        TextLineReader r(dir_.string());
+        TZeilenLeser r(dir_.string());
         FAIL() << "no error for a folder";
     } catch (const EInOutError& e) {
         EXPECT_EQ(e.Code(), 5);
@@ -195,7 +195,7 @@ TEST_F(TextReaderTest, OpenAndReadFailuresAreFileErrors) {
     const std::string fifo = (dir_ / "pipe.xyz").string();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     try {
-        TextLineReader r(fifo);
+        TZeilenLeser r(fifo);
         FAIL() << "no error for a named pipe";
     } catch (const EInOutError& e) {
         EXPECT_EQ(e.Code(), 5);

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "formats/TextPoints.h"
-#include "support/Files.h"
+#include "support/files.h"
 #include "tools/Errors.h"
 #include "tools/Tools.h"
 
@@ -83,8 +83,8 @@ protected:
 };
 
 TEST_F(TextWriterTest, CsvFileWithHeadingAndCrLf) {
-    TSafeFile file(P("a.csv"));
-    TextPointWriter w(file);
+    TSichereDatei file(P("a.csv"));
+    TPunktSchreiber w(file);
     w.WriteCsvHeading();
     w.WriteCsv(4567890.123, 5678901.234, 123.456, ',');
     w.WriteCsv(1, 2, 3, ',');
@@ -92,7 +92,7 @@ TEST_F(TextWriterTest, CsvFileWithHeadingAndCrLf) {
     file.Commit();
     EXPECT_EQ(ReadAll(P("a.csv")), "X;Y;Z\r\n4567890,123;5678901,234;123,456\r\n1,000;2,000;3,000\r\n");
     // Read back as a source: no line holds a blank, so no reader accepts any.
-    TextLineReader r(P("a.csv"));
+    TZeilenLeser r(P("a.csv"));
     std::string_view line;
     int lines = 0;
     while (r.ReadLine(line)) {
@@ -110,8 +110,8 @@ TEST_F(TextWriterTest, XyzRoundTripOverManyBlocks) {
     std::uniform_real_distribution<double> xs(3e6, 4e6), zs(-50, 3000);
     std::vector<std::array<double, 3>> pts(120000);
     {
-        TSafeFile file(path);
-        TextPointWriter w(file);
+        TSichereDatei file(path);
+        TPunktSchreiber w(file);
         for (auto& p : pts) {
             p = {xs(rng), xs(rng) + 2e6, zs(rng)};
             w.WriteXyz(p[0], p[1], p[2]);
@@ -121,7 +121,7 @@ TEST_F(TextWriterTest, XyzRoundTripOverManyBlocks) {
         file.Commit();
     }
     EXPECT_EQ(fs::file_size(path), pts.size() * 37 + 46);
-    TextLineReader r(path);
+    TZeilenLeser r(path);
     std::string_view line;
     std::size_t i = 0;
     while (r.ReadLine(line)) {
@@ -142,8 +142,8 @@ TEST_F(TextWriterTest, XyzRoundTripOverManyBlocks) {
 TEST_F(TextWriterTest, LongLinesAndAbandonedWriters) {
     const std::string text(3 * 1024 * 1024 + 5, 'a');
     {
-        TSafeFile file(P("long.txt"));
-        TextPointWriter w(file);
+        TSichereDatei file(P("long.txt"));
+        TPunktSchreiber w(file);
         w.WriteXyz(1, 2, 3);
         w.WriteLine(text);
         w.WriteLine("");
@@ -153,16 +153,16 @@ TEST_F(TextWriterTest, LongLinesAndAbandonedWriters) {
     const std::string whole = "       1.000        2.000     3.000\r\n" + text + "\r\n\r\n";
     EXPECT_EQ(ReadAll(P("long.txt")), whole);
     {
-        TSafeFile file(P("long.txt"));
-        TextPointWriter w(file);
+        TSichereDatei file(P("long.txt"));
+        TPunktSchreiber w(file);
         w.WriteLine(text);  // more than a block reaches the temporary file
         // no Close, no Commit: an abandoned run leaves the old file as it was
     }
     EXPECT_EQ(ReadAll(P("long.txt")), whole);
     // Into a caller's file: Close only flushes, the caller decides.
-    TSafeFile file(P("long.txt"));
+    TSichereDatei file(P("long.txt"));
     {
-        TextPointWriter w(file);
+        TPunktSchreiber w(file);
         w.WriteCsvHeading();
         w.Close();
     }
@@ -173,11 +173,11 @@ TEST_F(TextWriterTest, LongLinesAndAbandonedWriters) {
 }
 
 TEST_F(TextWriterTest, CreateAndWriteFailuresAreFileErrors) {
-    EXPECT_THROW(TSafeFile f(P("no/such/folder/x.xyz")), EZielAbgelehnt);
-    EXPECT_THROW(TSafeFile f(dir_.string()), EZielAbgelehnt);
+    EXPECT_THROW(TSichereDatei f(P("no/such/folder/x.xyz")), EZielAbgelehnt);
+    EXPECT_THROW(TSichereDatei f(dir_.string()), EZielAbgelehnt);
     ASSERT_EQ(::mkfifo(P("fifo").c_str(), 0644), 0);
     try {
-        TSafeFile f(P("fifo"));  // refused at once, never opened
+        TSichereDatei f(P("fifo"));  // refused at once, never opened
         ADD_FAILURE() << "a FIFO taken as output";
     } catch (const EZielAbgelehnt& e) {
         EXPECT_EQ(std::string(e.what()), TextZielKeineDatei + P("fifo"));
@@ -194,8 +194,8 @@ TEST_F(TextWriterTest, CreateAndWriteFailuresAreFileErrors) {
     small.rlim_cur = 100000;
     ::setrlimit(RLIMIT_FSIZE, &small);
     {
-        TSafeFile file(old);
-        TextPointWriter w(file);
+        TSichereDatei file(old);
+        TPunktSchreiber w(file);
         try {
             for (int i = 0; i < 100000; ++i) w.WriteCsv(1, 2, 3, '.');
             ADD_FAILURE() << "a failed write was reported as success";

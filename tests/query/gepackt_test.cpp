@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "QueryTestUtil.h"
+#include "query_test_util.h"
 #include "export/Export.h"
 #include "filemanager/Extent.h"
 #include "filemanager/Konvert.h"
 #include "formats/GzipStrom.h"
 #include "query/Batch.h"
 #include "query/Query.h"
-#include "support/Shell.h"
+#include "support/shell.h"
 
 using namespace tervalo;
 using tervalo::test::Quote;
@@ -110,7 +110,7 @@ std::string Zeilen(const std::vector<TDateiZeile>& rows) {
 // What a query answers: the result labels, the grid, the computation and the whole point store.
 std::string Antworten(const THoehenAbfrage& q) {
     const THoehenAntwort& e = q.Ergebnis();
-    const TFensterTexte t = FensterTexte(e, ',');
+    const TFensterTexte t = BuildFensterTexte(e, ',');
     std::string s = t.LB_nextPointR + t.LB_nextPointZ + t.LB_ExtrapolnPoints + t.LB_ExtrapolPointZ +
                     std::to_string(e.Berechnet) + "\n";
     for (const auto& row : t.Grid)
@@ -144,15 +144,15 @@ std::string Abfrage(const TDateien& kat, double x, double y) {
 
 std::string Antwort(TBatchAbfrage& batch, double x, double y) {
     THoehenAntwort a;
-    batch.Frage(x, y, a);
+    batch.Ask(x, y, a);
     std::string s = Zeilen(a.Dateien) + std::to_string(a.LetzterEintrag) + a.LB_DateiVoll + std::to_string(a.Beendet) +
                     a.Fehler + std::to_string(a.Anzahl) + std::to_string(a.Berechnet) + std::to_string(a.HatNaechster) +
                     A(a.Naechster.X) + A(a.Naechster.Y) + A(a.Naechster.Z) + A(a.Naechster.R) + std::to_string(a.ShepardN) + A(a.ShepardZ) + "\n";
-    for (const std::string& m : batch.NeueMeldungen()) s += m + "\n";
+    for (const std::string& m : batch.TakeMessages()) s += m + "\n";
     return s;
 }
 
-struct ExportLog : TExportObserver {
+struct ExportLog : TExportBeobachter {
     std::string s;
     void Log(const std::string& line) override { s += line + "\n"; }
 };
@@ -192,9 +192,9 @@ TEST(GepackteKacheln, QueryBatchScanExportAndConversionEqualTheUnpackedOnes) {
 
         // The conversion of each tile to a table.
         auto konvert = [&](const std::string& quelle) {
-            struct : TKonvertObserver {
+            struct : TKonvertBeobachter {
             } still;
-            const TKonvertResult r = Konvertieren(quelle, k.dir.File("tafel.dbf"), {TAusgabeFormat::DBase, 4}, {},
+            const TKonvertErgebnis r = Konvertieren(quelle, k.dir.File("tafel.dbf"), {TAusgabeFormat::DBase, 4}, {},
                                                   {}, still);
             return std::to_string(r.Counts.Taken) + " " + std::to_string(r.Counts.NotTaken) + " " +
                    std::to_string(r.SourceIsDbase) + OhneDatum(ReadAll(k.dir.File("tafel.dbf")), true);
@@ -212,7 +212,7 @@ TEST(GepackteKacheln, QueryBatchScanExportAndConversionEqualTheUnpackedOnes) {
         auto exportiere = [&](const TDateien& alle) {
             const TDateien kat = exportKatalog(alle);
             ExportLog log;
-            const TExportResult r = ExportRun(kat, {960, 1040, 940, 1060}, k.dir.File("aus"), format, {}, log);
+            const TExportErgebnis r = ExportRun(kat, {960, 1040, 940, 1060}, k.dir.File("aus"), format, {}, log);
             return log.s + std::to_string(r.Total) + " " + std::to_string(r.Duplicates) + std::to_string(r.Error) +
                    std::to_string(r.Cancelled) + "\n" +
                    OhneDatum(ReadAll(k.dir.File("aus")), format.Format == TAusgabeFormat::DBase);
@@ -275,8 +275,8 @@ TEST(GepackteKacheln, ADamagedTileIsPassedOverAndTheOtherTilesAnswer) {
             EXPECT_TRUE(Gleich(Antworten(qo), Antworten(qm)));
 
             THoehenAntwort am, ao;
-            bm.Frage(x, y, am);
-            bo.Frage(x, y, ao);
+            bm.Ask(x, y, am);
+            bo.Ask(x, y, ao);
             EXPECT_TRUE(am.Beendet);
             ASSERT_EQ(am.Dateien.size(), 5u);
             EXPECT_EQ(Zeilen(am.Dateien), Zeilen(e.Dateien));
@@ -287,7 +287,7 @@ TEST(GepackteKacheln, ADamagedTileIsPassedOverAndTheOtherTilesAnswer) {
                       std::to_string(ao.Berechnet) + std::to_string(ao.HatNaechster) + A(ao.Naechster.X) + A(ao.Naechster.Y) + A(ao.Naechster.Z) +
                           A(ao.Naechster.R) + std::to_string(ao.ShepardN) + A(ao.ShepardZ));
         }
-        EXPECT_EQ(bm.NeueMeldungen(), std::vector<std::string>{meldung});
+        EXPECT_EQ(bm.TakeMessages(), std::vector<std::string>{meldung});
     }
 
     // The last tile damaged: the file label names the damage, as it names a missing file.
@@ -309,7 +309,7 @@ TEST(GepackteKacheln, ADamagedTileIsPassedOverAndTheOtherTilesAnswer) {
     } catch (const EGzipDefekt& x) {
         EXPECT_EQ(x.what(), "Datei besch\xC3\xA4" "digt (gzip): " + muell);
     }
-    struct : TKonvertObserver {
+    struct : TKonvertBeobachter {
     } still;
     EXPECT_THROW(Konvertieren(kurz, k.dir.File("t.dbf"), {TAusgabeFormat::DBase, 3}, {}, {}, still), EGzipDefekt);
     EXPECT_FALSE(std::filesystem::exists(k.dir.File("t.dbf")));

@@ -19,10 +19,10 @@ using namespace tervalo::dezimal;
 namespace {
 
 // printf's 18 significant digits as digits and exponent.
-Expansion PrintfExpansion(double v) {
+TEntwicklung PrintfExpansion(double v) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.17e", std::fabs(v));
-    Expansion x;
+    TEntwicklung x;
     const char* p = buf;
     for (; *p != 'e'; ++p)
         if (*p != '.') x.Digits = x.Digits * 10 + static_cast<uint64_t>(*p - '0');
@@ -30,7 +30,7 @@ Expansion PrintfExpansion(double v) {
     return x;
 }
 
-std::string Place(Scaled s, int d, char point = '.') {
+std::string Place(TSkaliert s, int d, char point = '.') {
     char buf[64];
     return std::string(buf, WriteScaled(buf, s, d, point));
 }
@@ -52,7 +52,7 @@ TEST(Dezimal, ExpansionAgreesWithPrintfOnEveryMagnitude) {
     for (int i = 0; i < 20000; ++i) values.push_back(static_cast<double>(rng() % 1000000000000u) / std::pow(10.0, i % 16));
     for (double v : values) {
         if (v == 0) continue;
-        const Expansion got = Expand(v), want = PrintfExpansion(v);
+        const TEntwicklung got = Expand(v), want = PrintfExpansion(v);
         ASSERT_EQ(got.Digits, want.Digits) << std::hexfloat << v;
         ASSERT_EQ(got.Exp10, want.Exp10) << std::hexfloat << v;
     }
@@ -76,7 +76,7 @@ TEST(Dezimal, RoundsHalvesAwayAndPlacesThePoint) {
     EXPECT_EQ(Place({42, 2}, 0), "4200");
     EXPECT_EQ(Place({0, 5}, 3), "0.000");
     // WriteScaled writes backwards from the length it computes: both must agree.
-    for (Scaled s : {Scaled{5, 0}, Scaled{12, 4}, Scaled{0, 2}, Scaled{0, 7}, Scaled{987654321, 0}})
+    for (TSkaliert s : {TSkaliert{5, 0}, TSkaliert{12, 4}, TSkaliert{0, 2}, TSkaliert{0, 7}, TSkaliert{987654321, 0}})
         for (int d : {0, 1, 3, 12}) {
             char buf[64];
             EXPECT_EQ(static_cast<std::size_t>(buf + sizeof buf - WriteScaledBackwards(buf + sizeof buf, s, d, '.')),
@@ -93,7 +93,7 @@ TEST(Dezimal, RoundsHalvesAwayAndPlacesThePoint) {
 TEST(Dezimal, ReadsThePlainFormCorrectlyRounded) {
     auto lies = [](std::string_view t, char komma = '.') -> std::optional<double> {
         double v = 12345.0;
-        if (LiesSchlicht(t.data(), t.data() + t.size(), v, komma)) return v;
+        if (ReadPlain(t.data(), t.data() + t.size(), v, komma)) return v;
         EXPECT_EQ(v, 12345.0) << t;  // untouched
         return std::nullopt;
     };

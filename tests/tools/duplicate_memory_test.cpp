@@ -8,14 +8,14 @@
 #include <set>
 #include <vector>
 
-#include "tools/DuplicateMemory.h"
+#include "tools/DuplikatSpeicher.h"
 #include "tools/PunktSet.h"
 
 namespace tervalo {
 namespace {
 
 TEST(DuplicateMemory, ExactEqualityOfXAndYOnly) {
-    TDuplicateMemory m;
+    TDuplikatSpeicher m;
     EXPECT_TRUE(m.Insert(3566000.0, 5936000.0));
     EXPECT_FALSE(m.Insert(3566000.0, 5936000.0));
     EXPECT_TRUE(m.Insert(3566000.0, 5936000.000000001));  // differs in the last bit
@@ -35,7 +35,7 @@ TEST(DuplicateMemory, ExactEqualityOfXAndYOnly) {
 }
 
 TEST(DuplicateMemory, RemembersEveryPointOfTheFileBeingRead) {
-    TDuplicateMemory m;
+    TDuplikatSpeicher m;
     // A 1 m grid like a tile, so hashing of regular coordinates is exercised too.
     auto x = [](int k) { return 3566000.0 + k % 1001; };
     auto y = [](int k) { return 5936000.0 + k / 1001; };
@@ -56,7 +56,7 @@ TEST(DuplicateMemory, CarriesOnlyWhatALaterFileCanRepeatAndAgreesWithRemembering
             const double x0 = static_cast<double>(rng() % 30), y0 = static_cast<double>(rng() % 30);
             extents.push_back({x0, x0 + static_cast<double>(rng() % 15), y0, y0 + static_cast<double>(rng() % 15)});
         }
-        TDuplicateMemory m;
+        TDuplikatSpeicher m;
         std::set<std::pair<double, double>> alle;
         for (std::size_t f = 0; f < extents.size(); ++f) {
             const TBereich& e = extents[f];
@@ -77,7 +77,7 @@ TEST(DuplicateMemory, CarriesOnlyWhatALaterFileCanRepeatAndAgreesWithRemembering
 }
 
 TEST(DuplicateMemory, DropFileForgetsOnlyTheCurrentFile) {
-    TDuplicateMemory m;
+    TDuplikatSpeicher m;
     EXPECT_TRUE(m.Insert(1, 1));
     EXPECT_TRUE(m.Insert(5, 5));
     m.EndFile({{0, 2, 0, 2}});  // (5, 5) cannot come again

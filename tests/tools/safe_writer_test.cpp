@@ -11,7 +11,7 @@
 #include <iterator>
 #include <string>
 
-#include "support/Files.h"
+#include "support/files.h"
 #include "tools/SafeWriter.h"
 
 namespace fs = std::filesystem;
@@ -25,7 +25,7 @@ protected:
     static std::string Slurp(const std::string& path) { return test::ReadAll(path); }
     static void Put(const std::string& path, const std::string& text) { test::WriteAll(path, text); }
     static void Replace(const std::string& target, const std::string& text) {
-        TSafeFile f(target);
+        TSichereDatei f(target);
         f.Write(text.data(), text.size());
         f.Commit();
     }
@@ -39,14 +39,14 @@ protected:
 TEST_F(SafeWriterTest, WithoutCommitTheTargetStays) {
     Put(P("t.dbf"), "alt");
     {
-        TSafeFile f(P("t.dbf"));
+        TSichereDatei f(P("t.dbf"));
         f.Write("neu", 3);
         EXPECT_EQ(Entries(), 2u);
     }
     EXPECT_EQ(Slurp(P("t.dbf")), "alt");
     EXPECT_EQ(Entries(), 1u);
     // What a second signal does: every temporary file still open goes.
-    TSafeFile c(P("u.xyz")), d(P("t.dbf"));
+    TSichereDatei c(P("u.xyz")), d(P("t.dbf"));
     RemoveSafeFileTemporaries();
     EXPECT_FALSE(fs::exists(c.TempPath()));
     EXPECT_FALSE(fs::exists(d.TempPath()));
@@ -73,7 +73,7 @@ TEST_F(SafeWriterTest, LinksNameTheFileThatIsReplaced) {
     // A chain of links that never ends is no file.
     fs::create_symlink("kreis2", P("kreis1"));
     fs::create_symlink("kreis1", P("kreis2"));
-    EXPECT_THROW(TSafeFile f(P("kreis1")), EZielAbgelehnt);
+    EXPECT_THROW(TSichereDatei f(P("kreis1")), EZielAbgelehnt);
     EXPECT_TRUE(fs::is_symlink(P("kreis1")));
 }
 
@@ -85,7 +85,7 @@ TEST_F(SafeWriterTest, RefusalsComeAtOnceAndNameThePath) {
     const TSchutz schutz{{P("quelle.xyz")}, P("tervalo.KNF")};  // the configuration does not exist yet
     auto refusal = [&](const std::string& target) {
         try {
-            TSafeFile::Check(target, schutz);
+            TSichereDatei::Check(target, schutz);
         } catch (const EZielAbgelehnt& e) {
             EXPECT_EQ(e.Errno(), 0) << e.what();
             return std::string(e.what());
@@ -99,7 +99,7 @@ TEST_F(SafeWriterTest, RefusalsComeAtOnceAndNameThePath) {
     EXPECT_EQ(refusal(P("fifo")), TextZielKeineDatei + P("fifo"));
     EXPECT_EQ(refusal(dir_), TextZielKeineDatei + dir_);
     try {
-        TSafeFile f(P("fehlt/x.xyz"));
+        TSichereDatei f(P("fehlt/x.xyz"));
         ADD_FAILURE() << "created in a missing folder";
     } catch (const EZielAbgelehnt& e) {
         EXPECT_EQ(std::string(e.what()), TextOrdnerFehlt + P("fehlt"));
@@ -114,7 +114,7 @@ TEST_F(SafeWriterTest, ATargetWithoutWriteBitsIsRefusedToRootToo) {
     for (mode_t mode : {0444, 0000}) {
         ::chmod(P("fest.xyz").c_str(), mode);
         try {
-            TSafeFile f(P("fest.xyz"));
+            TSichereDatei f(P("fest.xyz"));
             ADD_FAILURE() << "mode " << std::oct << mode << " accepted";
         } catch (const EZielAbgelehnt& e) {
             EXPECT_EQ(std::string(e.what()), TextZielSchreibgeschuetzt + P("fest.xyz"));
@@ -122,7 +122,7 @@ TEST_F(SafeWriterTest, ATargetWithoutWriteBitsIsRefusedToRootToo) {
     }
     // Protected while the run wrote: the commit refuses and leaves it.
     ::chmod(P("fest.xyz").c_str(), 0644);
-    TSafeFile f(P("fest.xyz"));
+    TSichereDatei f(P("fest.xyz"));
     ::chmod(P("fest.xyz").c_str(), 0444);
     EXPECT_THROW(f.Commit(), EZielAbgelehnt);
     EXPECT_EQ(Slurp(P("fest.xyz")), "geschuetzt");
@@ -130,7 +130,7 @@ TEST_F(SafeWriterTest, ATargetWithoutWriteBitsIsRefusedToRootToo) {
 }
 
 TEST_F(SafeWriterTest, CommitIfNewNeverReplaces) {
-    TSafeFile f(P("neu.xyz")), g(P("spaeter.xyz"));
+    TSichereDatei f(P("neu.xyz")), g(P("spaeter.xyz"));
     f.Write("eins", 4);
     EXPECT_TRUE(f.CommitIfNew());
     EXPECT_EQ(Slurp(P("neu.xyz")), "eins");
@@ -163,7 +163,7 @@ pid_t HoldLock(const std::string& path) {
 // A run that died leaves its temporary file; the next run writing the same target removes
 // it, but never the file of a run that still lives, nor anything else.
 TEST_F(SafeWriterTest, LeftoversNobodyHoldsGoWithTheNextRunOfTheirTarget) {
-    TSafeFile live(P("t.xyz"));
+    TSichereDatei live(P("t.xyz"));
     const std::string dead = P(".t.xyz.tervalo-Ab3xY9"), deadEmpty = P(".t.xyz.tervalo-000000"),
                       young = P(".t.xyz.tervalo-zzzzzz"), held = P(".t.xyz.tervalo-HELD00"),
                       other = P(".u.xyz.tervalo-Ab3xY9"), odd = P(".t.xyz.tervalo-Ab3x_9"),
@@ -177,14 +177,14 @@ TEST_F(SafeWriterTest, LeftoversNobodyHoldsGoWithTheNextRunOfTheirTarget) {
     fs::create_symlink(P("t.xyz"), link);
     const pid_t holder = HoldLock(held);
     {
-        TSafeFile next(P("t.xyz"));
+        TSichereDatei next(P("t.xyz"));
         for (const std::string& f : {dead, deadEmpty}) EXPECT_FALSE(fs::exists(f)) << f;
         for (const std::string& f : {live.TempPath(), young, held, other, odd}) EXPECT_TRUE(fs::exists(f)) << f;
         EXPECT_TRUE(fs::is_symlink(link));
     }
     ::kill(holder, SIGKILL);
     ::waitpid(holder, nullptr, 0);
-    TSafeFile after(P("t.xyz")), longOne(P(name));
+    TSichereDatei after(P("t.xyz")), longOne(P(name));
     EXPECT_FALSE(fs::exists(held));
     EXPECT_FALSE(fs::exists(longDead));  // found under the shortened name
     EXPECT_TRUE(fs::exists(live.TempPath()));

@@ -1,7 +1,7 @@
 #pragma once
 // Helpers of the administrator window tests: answering modal windows, watching short
 // messages, writing point files and tables.
-#include "UiTestSupport.h"
+#include "ui_test_support.h"
 
 #include "formats/DbfFile.h"
 #include "ui/Globals.h"
@@ -84,7 +84,7 @@ struct Pt {
 inline std::string WriteTable(const QTemporaryDir& dir, const std::string& name, int level,
                               const std::vector<Pt>& points) {
     const std::string path = dir.path().toStdString() + "/" + name;
-    TSafeFile file(path);
+    TSichereDatei file(path);
     TDbfFile dbf;
     dbf.CreateTable(file, level, XyzFieldDefs());
     for (const Pt& p : points) dbf.AppendRecord(p.x, p.y, p.z);

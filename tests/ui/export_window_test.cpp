@@ -1,6 +1,6 @@
 // The export window driven by the scripted platform: dialog, log, counters, Escape, levels.
-#include "support/Files.h"
-#include "UiTestSupport.h"
+#include "support/files.h"
+#include "ui_test_support.h"
 
 #include "formats/DbfFile.h"
 #include "formats/TextPoints.h"

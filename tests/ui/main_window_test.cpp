@@ -1,8 +1,8 @@
-#include "UiTestSupport.h"
+#include "ui_test_support.h"
 #include "admin_support.h"
 
 #include "config/Konf.h"
-#include "support/Nobody.h"
+#include "support/nobody.h"
 #include "ui/About.h"
 #include "ui/Globals.h"
 #include "ui/MainUnit.h"

@@ -1,4 +1,4 @@
-#include "UiTestSupport.h"
+#include "ui_test_support.h"
 
 #include "tools/Errors.h"
 #include "ui/ErrorReport.h"

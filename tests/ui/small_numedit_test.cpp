@@ -1,4 +1,4 @@
-#include "UiTestSupport.h"
+#include "ui_test_support.h"
 
 #include "ui/PBNumEdit.h"
 

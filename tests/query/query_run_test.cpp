@@ -4,7 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "QueryTestUtil.h"
+#include "query_test_util.h"
 #include "query/Query.h"
 #include "tools/Errors.h"
 
@@ -37,7 +37,7 @@ struct Protokoll : TAbfrageBeobachter {
 };
 
 // Every character 7 pixels wide.
-struct FesteBreite : TextMeasure {
+struct FesteBreite : TTextMass {
     int TextWidth(std::string_view t) const override { return 7 * static_cast<int>(t.size()); }
 };
 
@@ -48,7 +48,7 @@ TEST(QueryRun, NoFileOrEmptyCatalogueKeepsStartTexts) {
     THoehenAbfrage q;
     TDateien kat;
     const THoehenAntwort& e = q.Run(kat, Param(1000, 1000));
-    const TFensterTexte t = FensterTexte(e, ',');
+    const TFensterTexte t = BuildFensterTexte(e, ',');
     EXPECT_TRUE(e.Beendet);
     EXPECT_TRUE(e.Dateien.empty());
     EXPECT_EQ(q.DateiLabel(), "???");
@@ -86,7 +86,7 @@ TEST(QueryRun, FilterBordersDuplicatesAndResults) {
     AddEntry(kat, dir.File("zwei.xyz"));
     THoehenAbfrage q;
     const THoehenAntwort& e = q.Run(kat, Param(1000, 1000));
-    const TFensterTexte t = FensterTexte(e, ',');
+    const TFensterTexte t = BuildFensterTexte(e, ',');
     ASSERT_EQ(e.Dateien.size(), 2u);
     EXPECT_EQ(e.Dateien[0].Name, "eins.xyz");
     EXPECT_EQ(e.Dateien[0].Gelesen, 6);
@@ -105,7 +105,7 @@ TEST(QueryRun, FilterBordersDuplicatesAndResults) {
     EXPECT_EQ(t.LB_ExtrapolnPoints, "2");
     const double erwartet = (100.0 / 9 + 50.0 / 16) / (1.0 / 9 + 1.0 / 16);
     EXPECT_NEAR(e.ShepardZ, erwartet, 1e-9);
-    EXPECT_EQ(t.LB_ExtrapolPointZ, FormatErgebnis(erwartet, ','));
+    EXPECT_EQ(t.LB_ExtrapolPointZ, FormatResult(erwartet, ','));
     // Grid: nearest first, then 4 m, then the corner; rows after the count stay empty.
     EXPECT_EQ(t.Grid[0][0], "   1003,00");
     EXPECT_EQ(t.Grid[0][1], "   1000,00");
@@ -117,7 +117,7 @@ TEST(QueryRun, FilterBordersDuplicatesAndResults) {
 
     // The header line's point (0, 0, 0) passes the filter near the origin.
     EXPECT_EQ(q.Run(kat, Param(0, 0, 1)).Dateien[0].Gefiltert, 1);
-    EXPECT_EQ(FensterTexte(q.Ergebnis(), ',').LB_nextPointZ, "0,00");
+    EXPECT_EQ(BuildFensterTexte(q.Ergebnis(), ',').LB_nextPointZ, "0,00");
 }
 
 TEST(QueryRun, StoreCapacityAcrossFiles) {
@@ -188,8 +188,8 @@ TEST(QueryRun, MissingFilesEmptyTablesAndManyFiles) {
     EXPECT_EQ(q.DateiLabel(),
               "I/O-Fehler: " + ShortenPath("/ein/langer/ordner/fehlt.xyz", font, 7 * 8));
     EXPECT_EQ(q.Ergebnis().LB_DateiVoll, "I/O-Fehler: /ein/langer/ordner/fehlt.xyz");
-    EXPECT_EQ(DateiLabelText(nurFehlt, 1, &font, 7 * 20), ShortenPath("/ein/langer/ordner/fehlt.xyz", font, 140));
-    EXPECT_EQ(DateiLabelText(nurFehlt, 0, &font, 7 * 20), "???");
+    EXPECT_EQ(FileLabelText(nurFehlt, 1, &font, 7 * 20), ShortenPath("/ein/langer/ordner/fehlt.xyz", font, 140));
+    EXPECT_EQ(FileLabelText(nurFehlt, 0, &font, 7 * 20), "???");
 }
 
 TEST(QueryRun, BlankDbaseFieldCountsAsReadWithoutPoint) {
@@ -210,7 +210,7 @@ TEST(QueryRun, BlankDbaseFieldCountsAsReadWithoutPoint) {
     AddEntry(kat, f);
     THoehenAbfrage q;
     const THoehenAntwort& e = q.Run(kat, Param(1000, 1000));
-    const TFensterTexte t = FensterTexte(e, ',');
+    const TFensterTexte t = BuildFensterTexte(e, ',');
     EXPECT_TRUE(e.Beendet);
     EXPECT_EQ(e.Dateien[0].Gelesen, 3);
     EXPECT_EQ(e.Dateien[0].Gefiltert, 2);
@@ -229,7 +229,7 @@ TEST(QueryRun, ReadErrorEndsTheRunAfterTheRow) {
     Protokoll prot;
     EXPECT_THROW(q.Run(kat, Param(1000, 1000), &prot), EInOutError);
     const THoehenAntwort& e = q.Ergebnis();
-    const TFensterTexte t = FensterTexte(e, ',');
+    const TFensterTexte t = BuildFensterTexte(e, ',');
     EXPECT_FALSE(e.Beendet);
     ASSERT_EQ(e.Dateien.size(), 2u);
     EXPECT_FALSE(e.Dateien[1].Fehler.empty());

@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <string>
 
-#include "support/Shell.h"
+#include "support/shell.h"
 
 namespace tervalo::test {
 

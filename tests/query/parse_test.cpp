@@ -9,7 +9,7 @@
 #include "formats/PunktQuelle.h"
 #include "query/Batch.h"
 #include "query/Query.h"
-#include "QueryTestUtil.h"
+#include "query_test_util.h"
 #include "tools/Tools.h"
 
 using namespace tervalo;
@@ -157,7 +157,7 @@ TEST(QueryParse, QuickSquareTestNeverDropsAPointInside) {
             Xyz r = Parse(s);
             const bool drin = r.punkt && InRect(r.x, r.y, cx - d, cx + d, cy - d, cy + d);
             if (drin) {
-                EXPECT_TRUE(KannImQuadratLiegen(s.data(), s.data() + s.size(), cx - d, cx + d, cy - d, cy + d))
+                EXPECT_TRUE(MayLieInQuadrat(s.data(), s.data() + s.size(), cx - d, cx + d, cy - d, cy + d))
                     << s << " square " << cx << " " << cy << " " << d;
             }
         }
@@ -166,20 +166,20 @@ TEST(QueryParse, QuickSquareTestNeverDropsAPointInside) {
     const std::string weit = " 3566000.000  5936000.000    98.991";
     const char* b = weit.data();
     const char* e = b + weit.size();
-    EXPECT_FALSE(KannImQuadratLiegen(b, e, 3567000, 3567100, 5936000, 5936100));
-    EXPECT_FALSE(KannImQuadratLiegen(b, e, 3565000, 3566100, 5937000, 5937100));
-    EXPECT_FALSE(KannImQuadratLiegen(b, e, 3566001.0001, 3566100, 5935000, 5937100));
-    EXPECT_TRUE(KannImQuadratLiegen(b, e, 3566001, 3566100, 5935000, 5937100));
-    EXPECT_TRUE(KannImQuadratLiegen(b, e, 3566000.5, 3566100, 5935000, 5937100));
-    EXPECT_TRUE(KannImQuadratLiegen(b, e, 3565000, 3566000, 5936000, 5936000));
-    EXPECT_FALSE(KannImQuadratLiegen(b, e, 3565000, 3565999.99, 5935000, 5937100));
+    EXPECT_FALSE(MayLieInQuadrat(b, e, 3567000, 3567100, 5936000, 5936100));
+    EXPECT_FALSE(MayLieInQuadrat(b, e, 3565000, 3566100, 5937000, 5937100));
+    EXPECT_FALSE(MayLieInQuadrat(b, e, 3566001.0001, 3566100, 5935000, 5937100));
+    EXPECT_TRUE(MayLieInQuadrat(b, e, 3566001, 3566100, 5935000, 5937100));
+    EXPECT_TRUE(MayLieInQuadrat(b, e, 3566000.5, 3566100, 5935000, 5937100));
+    EXPECT_TRUE(MayLieInQuadrat(b, e, 3565000, 3566000, 5936000, 5936000));
+    EXPECT_FALSE(MayLieInQuadrat(b, e, 3565000, 3565999.99, 5935000, 5937100));
 }
 
 namespace {
 
 std::vector<std::string> Zeilen(const std::string& path) {
     std::vector<std::string> out;
-    TextLineReader r(path);
+    TZeilenLeser r(path);
     std::string_view line;
     while (r.ReadLine(line)) out.emplace_back(line);
     return out;
@@ -188,9 +188,9 @@ std::vector<std::string> Zeilen(const std::string& path) {
 // Lines the point source walks with the query's rule.
 std::size_t ZeilenDerQuelle(const std::string& path) {
     TPunktQuelle quelle(path);
-    EXPECT_EQ(quelle.Oeffne(), 0);
+    EXPECT_EQ(quelle.Open(), 0);
     std::size_t n = 0;
-    quelle.Lies<TAbfrageZeilenRegel>([&](const auto&) { ++n; });
+    quelle.Read<TAbfrageZeilenRegel>([&](const auto&) { ++n; });
     return n;
 }
 
@@ -275,7 +275,7 @@ TEST(QueryScan, LongLinesKeepTheirPrefixAndCountOnce) {
     EXPECT_EQ(e.Dateien[0].Gefiltert, 2);
     TBatchAbfrage batch(kat, 5, 2);
     THoehenAntwort a;
-    batch.Frage(10, 20, a);
+    batch.Ask(10, 20, a);
     EXPECT_EQ(a.Dateien[0].Gelesen, 3);
     EXPECT_EQ(a.Anzahl, 2);
 }
@@ -307,9 +307,9 @@ TEST(QueryScan, CrLfAndLoneCrGiveTheResultOfTheLfFile) {
         const THoehenAntwort e = q.Run(kat, p);
         TBatchAbfrage batch(kat, p.Fangbreite, p.Potenz);
         THoehenAntwort a;
-        batch.Frage(p.X, p.Y, a);
+        batch.Ask(p.X, p.Y, a);
         EXPECT_EQ(a.Dateien.at(0).Gelesen, e.Dateien.at(0).Gelesen);
-        const TFensterTexte t = FensterTexte(e, ',');
+        const TFensterTexte t = BuildFensterTexte(e, ',');
         return std::make_tuple(e.Dateien.at(0).Gelesen, e.Dateien.at(0).Gefiltert, t.LB_nextPointZ,
                                t.LB_ExtrapolPointZ, t.Grid, a.Anzahl, a.Naechster.Z, a.ShepardZ);
     };

@@ -23,7 +23,7 @@ struct Store {
     }
     TBerechnung Run(double x, double y, double p) {
         TBerechnung b;
-        Berechne(*s, x, y, p, b);
+        Compute(*s, x, y, p, b);
         return b;
     }
 };
@@ -76,7 +76,7 @@ TEST(QueryBerechnung, TiesExactHitAndRadius) {
     EXPECT_EQ(b.ShepardN, 0);
     EXPECT_EQ(b.ShepardZ, 0.0);
     EXPECT_EQ(b.Naechster, 1);
-    EXPECT_EQ(FormatErgebnis(b.ShepardZ, ','), "0,00");
+    EXPECT_EQ(FormatResult(b.ShepardZ, ','), "0,00");
 
     EXPECT_EQ(ShepardRadius, std::sqrt(50.0));
     // Exactly sqrt(50) away (5 m in X and in Y, and 1 m / 7 m) takes part; a hair more does not.
@@ -116,15 +116,15 @@ TEST(QueryBerechnung, RankingOfTwentyWithTies) {
 }
 
 TEST(QueryBerechnung, NumberTexts) {
-    EXPECT_EQ(FormatErgebnis(3.0, ','), "3,00");
-    EXPECT_EQ(FormatErgebnis(0.125, '.'), "0.13");  // a half rounds away from zero
-    EXPECT_EQ(FormatErgebnis(-2.5, ','), "-2,50");
-    EXPECT_EQ(FormatErgebnis(1234567.891, ','), "1234567,89");
-    EXPECT_EQ(FormatZelle(3566000.5, 10, ','), "3566000,50");
-    EXPECT_EQ(FormatZelle(12345678.5, 10, ','), "12345678,50");  // never cut
-    EXPECT_EQ(FormatZelle(1234.5, 7, ','), "1234,50");
-    EXPECT_EQ(FormatZelle(98.991, 7, '.'), "  98.99");
-    EXPECT_EQ(FormatZelle(3, 6, ','), "  3,00");
+    EXPECT_EQ(FormatResult(3.0, ','), "3,00");
+    EXPECT_EQ(FormatResult(0.125, '.'), "0.13");  // a half rounds away from zero
+    EXPECT_EQ(FormatResult(-2.5, ','), "-2,50");
+    EXPECT_EQ(FormatResult(1234567.891, ','), "1234567,89");
+    EXPECT_EQ(FormatCell(3566000.5, 10, ','), "3566000,50");
+    EXPECT_EQ(FormatCell(12345678.5, 10, ','), "12345678,50");  // never cut
+    EXPECT_EQ(FormatCell(1234.5, 7, ','), "1234,50");
+    EXPECT_EQ(FormatCell(98.991, 7, '.'), "  98.99");
+    EXPECT_EQ(FormatCell(3, 6, ','), "  3,00");
 }
 
 TEST(QueryBerechnung, ShepardWeightsForEveryAllowedExponent) {
@@ -133,7 +133,7 @@ TEST(QueryBerechnung, ShepardWeightsForEveryAllowedExponent) {
         double zw = 0, w = 0;
         for (int i = 1; i <= st.s->Anzahl; ++i) {
             const double r = st.s->R[i];
-            if (!ImShepardRadius(r)) continue;
+            if (!InShepardRadius(r)) continue;
             const double g = r <= 0 ? TrefferGewicht : std::exp(p * std::log(1.0 / r));
             zw += st.s->Z[i] * g;
             w += g;
@@ -162,7 +162,7 @@ TEST(QueryBerechnung, ShepardWeightsForEveryAllowedExponent) {
     TBerechnung b = nah.Run(100.14, 100, 500);
     EXPECT_EQ(b.ShepardN, 25);
     EXPECT_DOUBLE_EQ(b.ShepardZ, 200.0);
-    EXPECT_EQ(FormatErgebnis(b.ShepardZ, ','), "200,00");
+    EXPECT_EQ(FormatResult(b.ShepardZ, ','), "200,00");
     Store weit;
     weit.Add(105, 105, 10);
     weit.Add(100, 106, 20);

@@ -9,7 +9,7 @@
 
 #include "config/TYPEN.h"
 #include "formats/DbfFile.h"
-#include "support/Files.h"
+#include "support/files.h"
 
 namespace qtest {
 
@@ -39,7 +39,7 @@ inline std::string XyzText(const std::vector<P>& pts) {
 
 // A dBase table with the fields X, Y, Z written by the project's own layer.
 inline void WriteDbf(const std::string& path, const std::vector<P>& pts, int level = 4) {
-    tervalo::TSafeFile file(path);
+    tervalo::TSichereDatei file(path);
     tervalo::TDbfFile dbf;
     dbf.CreateTable(file, level, tervalo::XyzFieldDefs());
     for (const P& p : pts) dbf.AppendRecord(p.x, p.y, p.z);

@@ -19,11 +19,11 @@ struct TBereich {
 // itself), and of the earlier files only the points that a later file can hold, that is the
 // points inside a later file's extent. EndFile hands those on; the conversion reads one file
 // and never ends it.
-class TDuplicateMemory {
+class TDuplikatSpeicher {
 public:
-    TDuplicateMemory() = default;
-    TDuplicateMemory(const TDuplicateMemory&) = delete;
-    TDuplicateMemory& operator=(const TDuplicateMemory&) = delete;
+    TDuplikatSpeicher() = default;
+    TDuplikatSpeicher(const TDuplikatSpeicher&) = delete;
+    TDuplikatSpeicher& operator=(const TDuplikatSpeicher&) = delete;
 
     // False when (x, y) repeats a remembered point; otherwise true, and the point is
     // remembered as one of the current file. A NaN position repeats nothing.

@@ -1,4 +1,4 @@
-#include "formats/PointOutput.h"
+#include "formats/PunktAusgabe.h"
 
 #include "formats/TextPoints.h"
 #include "tools/Tools.h"
@@ -26,14 +26,14 @@ std::optional<TAusgabeFormat> FormatOfExtension(const std::string& path) {
     return std::nullopt;
 }
 
-TPointOutput::TPointOutput() = default;
+TPunktAusgabe::TPunktAusgabe() = default;
 
-TPointOutput::~TPointOutput() {
+TPunktAusgabe::~TPunktAusgabe() {
     // Not closed: the run failed. Its own error is the one to report; the file goes.
     Abandon();
 }
 
-void TPointOutput::Abandon() noexcept {
+void TPunktAusgabe::Abandon() noexcept {
     text_.reset();
     try {
         dbf_.Close();
@@ -42,10 +42,10 @@ void TPointOutput::Abandon() noexcept {
     file_.reset();
 }
 
-void TPointOutput::Open(const std::string& path, const TAusgabe& format, const TSchutz& schutz,
-                        char decimalSeparator, const std::optional<TLanguageSettings>& language) {
+void TPunktAusgabe::Open(const std::string& path, const TAusgabe& format, const TSchutz& schutz,
+                        char decimalSeparator, const std::optional<TSpracheinstellung>& language) {
     Abandon();
-    file_ = std::make_unique<TSafeFile>(path, schutz);
+    file_ = std::make_unique<TSichereDatei>(path, schutz);
     format_ = format.Format;
     sep_ = decimalSeparator;
     try {
@@ -54,7 +54,7 @@ void TPointOutput::Open(const std::string& path, const TAusgabe& format, const T
             dbf_.CreateTable(*file_, format.DbfLevel, XyzFieldDefs());
             return;
         }
-        text_ = std::make_unique<TextPointWriter>(*file_);
+        text_ = std::make_unique<TPunktSchreiber>(*file_);
         if (format_ == TAusgabeFormat::Csv) text_->WriteCsvHeading();
     } catch (...) {
         Abandon();  // half made: not open
@@ -62,7 +62,7 @@ void TPointOutput::Open(const std::string& path, const TAusgabe& format, const T
     }
 }
 
-void TPointOutput::Write(double x, double y, double z) {
+void TPunktAusgabe::Write(double x, double y, double z) {
     switch (format_) {
         case TAusgabeFormat::Xyz: text_->WriteXyz(x, y, z); break;
         case TAusgabeFormat::Csv: text_->WriteCsv(x, y, z, sep_); break;
@@ -70,18 +70,18 @@ void TPointOutput::Write(double x, double y, double z) {
     }
 }
 
-uint64_t TPointOutput::Mark() const {
+uint64_t TPunktAusgabe::Mark() const {
     return format_ == TAusgabeFormat::DBase ? dbf_.RecordCount() : text_->Position();
 }
 
-void TPointOutput::Rollback(uint64_t mark) {
+void TPunktAusgabe::Rollback(uint64_t mark) {
     if (format_ == TAusgabeFormat::DBase)
         dbf_.DiscardRecordsAfter(static_cast<uint32_t>(mark));
     else
         text_->Truncate(mark);
 }
 
-bool TPointOutput::Close(const TRunEnd& end) {
+bool TPunktAusgabe::Close(const TLaufEnde& end) {
     if (!file_) return false;
     const bool keep = !end.Cancelled || end.CancelKeepsOutput;
     const bool replace = !end.Error;
@@ -92,7 +92,7 @@ bool TPointOutput::Close(const TRunEnd& end) {
     if (text_) text_->Close();
     if (dbf_.IsOpen()) dbf_.Close();
     text_.reset();
-    std::unique_ptr<TSafeFile> file = std::move(file_);
+    std::unique_ptr<TSichereDatei> file = std::move(file_);
     if (replace) {
         file->Commit();
         return true;

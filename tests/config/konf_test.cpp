@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "config/Konf.h"
-#include "support/Files.h"
+#include "support/files.h"
 #include "tools/Errors.h"
 #include "tools/SafeWriter.h"
 #include "tools/Tools.h"
@@ -36,7 +36,7 @@ protected:
         return ss.str();
     }
     // Loads as the main window does: the stored widths go to its grid afterwards.
-    void Load(const GridWidthHooks* hooks = nullptr) {
+    void Load(const TGitterZugriff* hooks = nullptr) {
         const TKonfGelesen r = KonfLoad(path_, "/opt/tervalo/", set_, dat_);
         if (hooks) ApplyGridWidths(r, set_, *hooks);
     }
@@ -76,8 +76,8 @@ struct RecordingGrid {
     std::vector<int> headings;
     std::vector<int> widths;
     std::vector<std::pair<int, int>> sets;
-    GridWidthHooks Hooks() {
-        GridWidthHooks h;
+    TGitterZugriff Hooks() {
+        TGitterZugriff h;
         h.colCount = static_cast<int>(headings.size());
         h.headingWidth = [this](int c) { return headings.at(static_cast<size_t>(c)); };
         h.setColWidth = [this](int c, int w) {
@@ -99,7 +99,7 @@ TEST_F(KonfFile, WritesTheDocumentedLayoutByteForByte) {
     dat_.Ymin[1] = 5936000.125;
     dat_.Ymax[1] = -12.5;
     RecordingGrid grid{{10, 10, 10, 10, 10}, {30, 70, 70, 45, 41}, {}};
-    GridWidthHooks hooks = grid.Hooks();
+    TGitterZugriff hooks = grid.Hooks();
     TakeGridWidths(set_, hooks);
     KonfSave(path_, set_, dat_);
     const std::string expected =
@@ -127,7 +127,7 @@ TEST_F(KonfFile, WritesTheDocumentedLayoutByteForByte) {
     s2.Fangbreite = 1;
     TDateien d2;
     RecordingGrid g2{{10, 10, 10, 10, 10}, {1, 1, 1, 1, 1}, {}};
-    GridWidthHooks h2 = g2.Hooks();
+    TGitterZugriff h2 = g2.Hooks();
     ApplyGridWidths(KonfLoad(path_, "/opt/tervalo/", s2, d2), s2, h2);
     EXPECT_EQ(s2.Rasterabstand, 5.0);
     EXPECT_EQ(s2.Fangbreite, 50.0);
@@ -281,7 +281,7 @@ TEST_F(KonfFile, SettingsLinesReadOnlyTheirFirstCharacters) {
 TEST_F(KonfFile, WidthLinesWidenOnlyNarrowHeadings) {
     Write(Head("30\t200\t70\t45\t41\t", "1\t2\t3"));
     RecordingGrid grid{{25, 25, 25, 60, 41}, {25, 25, 25, 60, 41}, {}};
-    GridWidthHooks hooks = grid.Hooks();
+    TGitterZugriff hooks = grid.Hooks();
     Load(&hooks);
     EXPECT_EQ(grid.widths, (std::vector<int>{30, 200, 70, 60, 41}));
     EXPECT_EQ(grid.sets.size(), 3u);  // 41 is not above the heading's 41
@@ -310,7 +310,7 @@ TEST_F(KonfFile, SurplusWidthsAndEntriesAreIgnored) {
     for (int i = 251; i <= 270; ++i) text += Entry(i, i % 10 == 0 ? "/d/b?.xyz" : "/d/b" + std::to_string(i) + ".xyz", i);
     Write(text);
     RecordingGrid grid{std::vector<int>(14, 0), std::vector<int>(14, 0), {}};
-    GridWidthHooks hooks = grid.Hooks();
+    TGitterZugriff hooks = grid.Hooks();
     r = KonfLoad(path_, "/opt/tervalo/", set_, dat_);
     ApplyGridWidths(r, set_, hooks);
     EXPECT_EQ(r.Eintraege, 268u);
@@ -506,7 +506,7 @@ TEST_F(KonfFile, ProtectedFilesOfACatalogue) {
     // The configuration is saved over itself, though no run may write it.
     EXPECT_NO_THROW(KonfSave(path_, set_, k));
     EXPECT_NE(Read().find("#DATEI 250\r\n/d/250.xyz\r\n"), std::string::npos);
-    EXPECT_THROW(TSafeFile(path_, s), EZielAbgelehnt);
+    EXPECT_THROW(TSichereDatei(path_, s), EZielAbgelehnt);
 }
 
 TEST_F(KonfFile, WriteErrorLeavesThePreviousFileIntact) {

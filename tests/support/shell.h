@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "support/Files.h"
+#include "support/files.h"
 
 namespace tervalo::test {
 

@@ -7,14 +7,14 @@ namespace tervalo {
 
 // The clock is read every `EveryLines` lines and the observer is called when `Interval` has
 // passed since the last call. EveryLines 1 and Interval 0 call it after every line.
-struct TPollOptions {
+struct TTaktOptionen {
     uint32_t EveryLines = 256;
     std::chrono::milliseconds Interval{15};
 };
 
-class TPollTimer {
+class TTaktgeber {
 public:
-    explicit TPollTimer(const TPollOptions& o) : opt_(o), last_(std::chrono::steady_clock::now()) {}
+    explicit TTaktgeber(const TTaktOptionen& o) : opt_(o), last_(std::chrono::steady_clock::now()) {}
     bool Due() {
         if (++n_ < opt_.EveryLines) return false;
         n_ = 0;
@@ -25,7 +25,7 @@ public:
     }
 
 private:
-    TPollOptions opt_;
+    TTaktOptionen opt_;
     uint32_t n_ = 0;
     std::chrono::steady_clock::time_point last_;
 };

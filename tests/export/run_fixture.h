@@ -19,8 +19,8 @@
 #include "filemanager/Konvert.h"
 #include "formats/DbfFile.h"
 #include "formats/TextPoints.h"
-#include "support/Files.h"
-#include "support/Shell.h"
+#include "support/files.h"
+#include "support/shell.h"
 
 namespace tervalo::test {
 
@@ -59,7 +59,7 @@ inline std::vector<Pt> Grid(double x0, double y0, int n) {
 
 inline void WriteDbfTable(const std::string& path, const std::vector<Pt>& pts, int level = 3,
                           std::vector<TDbfFieldDef> fields = XyzFieldDefs()) {
-    TSafeFile file(path);
+    TSichereDatei file(path);
     TDbfFile t;
     t.CreateTable(file, level, std::move(fields));
     for (const Pt& p : pts) t.AppendRecord(p.x, p.y, p.z);
@@ -111,17 +111,17 @@ inline void AddEntry(TDateien& cat, const std::string& path, const std::vector<P
 }
 
 // Options that poll after every line, so a scripted cancel lands on an exact line.
-inline TRunOptions EveryLine(char sep = '.') {
-    TRunOptions o;
+inline TLaufOptionen EveryLine(char sep = '.') {
+    TLaufOptionen o;
     o.DecimalSeparator = sep;
     o.Poll.EveryLines = 1;
     o.Poll.Interval = std::chrono::milliseconds(0);
-    o.Language = TLanguageSettings{1252, 0x0407};
+    o.Language = TSpracheinstellung{1252, 0x0407};
     return o;
 }
 
 // Records the log and counters; answers the cancel question at poll number `cancelAt`.
-class ScriptedExportObserver : public TExportObserver {
+class ScriptedExportObserver : public TExportBeobachter {
 public:
     std::vector<std::string> log;
     int32_t fileCount = -1, total = -1, duplicates = -1;
@@ -139,16 +139,16 @@ public:
     }
 };
 
-class ScriptedKonvertObserver : public TKonvertObserver {
+class ScriptedKonvertObserver : public TKonvertBeobachter {
 public:
     std::string target;
-    std::vector<TKonvertProgress> progress;
+    std::vector<TKonvertFortschritt> progress;
     int polls = 0;
     int cancelAt = 0;
     bool answerYes = true;
 
     void Start(const std::string& name) override { target = name; }
-    void Progress(const TKonvertProgress& p) override { progress.push_back(p); }
+    void Progress(const TKonvertFortschritt& p) override { progress.push_back(p); }
     bool CancelCheck() override { return ++polls == cancelAt && answerYes; }
 };
 

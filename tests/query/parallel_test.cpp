@@ -6,7 +6,7 @@
 #include <random>
 #include <thread>
 
-#include "QueryTestUtil.h"
+#include "query_test_util.h"
 #include "query/Batch.h"
 #include "query/Query.h"
 
@@ -52,7 +52,7 @@ std::string Einzeln(THoehenAbfrage& q, const TDateien& kat, double x, double y, 
         s = "abgebrochen\n";
     }
     const THoehenAntwort& e = q.Ergebnis();
-    const TFensterTexte t = FensterTexte(e, sep);
+    const TFensterTexte t = BuildFensterTexte(e, sep);
     s += Zeilen(e.Dateien) + e.LB_DateiVoll + "|" + e.Fehler + "|" + t.LB_nextPointR + " " + t.LB_nextPointZ + " " +
          t.LB_ExtrapolnPoints + " " + t.LB_ExtrapolPointZ + "|" + Bits(e.ShepardZ);
     for (const auto& zeile : t.Grid)
@@ -103,10 +103,10 @@ TEST(QueryParallel, QueriesAndBatchesOnSeveralThreadsAnswerAsAlone) {
     for (std::size_t k = 0; k < einzelne; ++k)
         for (int t = 0; t < 2; ++t) einzeln[t].push_back(Einzeln(q, kat, punkte[k].X, punkte[k].Y, t ? ',' : '.'));
     TBatchAbfrage allein(kat, 40, 2.5);
-    allein.SetzeThreads(1);
+    allein.SetThreads(1);
     for (std::size_t k = 0; k < n; ++k) {
         THoehenAntwort antwort;
-        allein.Frage(punkte[k].X, punkte[k].Y, antwort);
+        allein.Ask(punkte[k].X, punkte[k].Y, antwort);
         batch[k] = Text(antwort);
     }
 
@@ -127,16 +127,16 @@ TEST(QueryParallel, QueriesAndBatchesOnSeveralThreadsAnswerAsAlone) {
                 if (k < einzelne)
                         fehler[t] += Einzeln(eigeneAbfrage, kat, punkte[k].X, punkte[k].Y, t % 2 ? ',' : '.') != einzeln[t % 2][k];
             TBatchAbfrage b(kat, 40, 2.5);
-            b.SetzeThreads(2);
-            if (t % 2) b.SetzeSpeicher(1);
+            b.SetThreads(2);
+            if (t % 2) b.SetMemoryBound(1);
             std::vector<std::string> antworten(n);
-            b.Beantworte(punkte, [&](std::size_t k, const THoehenAntwort& x) { antworten[k] = Text(x); }, {},
+            b.AnswerAll(punkte, [&](std::size_t k, const THoehenAntwort& x) { antworten[k] = Text(x); }, {},
                          {{75, 75}, {150, 50}});
             for (std::size_t k = 0; k < n; ++k) fehler[t] += antworten[k] != batch[k];
             for (std::size_t k : reihe) {
                 if (k >= einzelne) continue;
                 THoehenAntwort antwort;
-                b.Frage(punkte[k].X, punkte[k].Y, antwort);
+                b.Ask(punkte[k].X, punkte[k].Y, antwort);
                 fehler[t] += Text(antwort) != batch[k];
             }
         });
@@ -144,9 +144,9 @@ TEST(QueryParallel, QueriesAndBatchesOnSeveralThreadsAnswerAsAlone) {
     for (int t = 0; t < kThreads; ++t) EXPECT_EQ(fehler[t], 0) << "thread " << t;
     // The comparison means something: the points meet every case.
     THoehenAntwort voll, abbruch, leer;
-    allein.Frage(75, 75, voll);
-    allein.Frage(195, 5, abbruch);
-    allein.Frage(-50, -50, leer);
+    allein.Ask(75, 75, voll);
+    allein.Ask(195, 5, abbruch);
+    allein.Ask(-50, -50, leer);
     EXPECT_EQ(voll.Anzahl, MaxPunkte);
     EXPECT_FALSE(abbruch.Beendet);
     EXPECT_TRUE(leer.Dateien.empty());

@@ -24,7 +24,7 @@ using namespace tervalo;
 namespace {
 
 // Every character is 7 px wide, the blank 4 px, the point 2 px.
-struct FixedFont : TextMeasure {
+struct FixedFont : TTextMass {
     int TextWidth(std::string_view text) const override {
         int w = 0;
         for (char c : text) w += c == ' ' ? 4 : c == '.' ? 2 : 7;
@@ -32,7 +32,7 @@ struct FixedFont : TextMeasure {
     }
 };
 
-class MemoryGrid : public TextGrid {
+class MemoryGrid : public TTextGitter {
 public:
     MemoryGrid(int cols, int rows) : cols_(cols), rows_(rows), widths_(static_cast<size_t>(cols), 64) {}
     int ColCount() const override { return cols_; }
@@ -419,7 +419,7 @@ TEST(ShortenPath, CutsFoldersStepByStep) {
 }
 
 // Seven pixels per character, whatever its bytes in UTF-8.
-struct CharFont : TextMeasure {
+struct CharFont : TTextMass {
     int TextWidth(std::string_view text) const override {
         return 7 * static_cast<int>(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
     }

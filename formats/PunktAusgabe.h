@@ -11,7 +11,7 @@
 
 namespace tervalo {
 
-class TextPointWriter;
+class TPunktSchreiber;
 
 enum class TAusgabeFormat { Xyz, Csv, DBase };
 
@@ -31,29 +31,29 @@ std::string WithDefaultExtension(const std::string& path, const std::string& ext
 std::optional<TAusgabeFormat> FormatOfExtension(const std::string& path);
 
 // How a run ended, for the decision on its output.
-struct TRunEnd {
+struct TLaufEnde {
     bool Cancelled = false;
     bool Error = false;  // the error flag: the run can no longer succeed
     // What a confirmed cancel leaves: the points so far as a valid file, or the target as it was.
     bool CancelKeepsOutput = true;
 };
 
-// The output of a run, written into a temporary file beside the target (TSafeFile). Close
+// The output of a run, written into a temporary file beside the target (TSichereDatei). Close
 // decides what becomes of it; an output destroyed without Close (an exception ended the run)
 // is removed and the target stays exactly as it was, and no new file appears.
-class TPointOutput {
+class TPunktAusgabe {
 public:
-    TPointOutput();
-    ~TPointOutput();
-    TPointOutput(const TPointOutput&) = delete;
-    TPointOutput& operator=(const TPointOutput&) = delete;
+    TPunktAusgabe();
+    ~TPunktAusgabe();
+    TPunktAusgabe(const TPunktAusgabe&) = delete;
+    TPunktAusgabe& operator=(const TPunktAusgabe&) = delete;
 
     // Checks the target against `schutz` and creates the output; `decimalSeparator` is the
     // CSV layout's, `language` that of a new table (unset: DefaultLanguage()). Throws
     // EZielAbgelehnt when the target is refused or cannot be created; failures of the table
     // layer as they come.
     void Open(const std::string& path, const TAusgabe& format, const TSchutz& schutz,
-              char decimalSeparator = '.', const std::optional<TLanguageSettings>& language = std::nullopt);
+              char decimalSeparator = '.', const std::optional<TSpracheinstellung>& language = std::nullopt);
     bool IsOpen() const { return file_ != nullptr; }
     void Write(double x, double y, double z);
     // Where the output stands (bytes of a text, records of a table), and the way back there:
@@ -67,14 +67,14 @@ public:
     // (a table gets its header, count and end byte) first. Returns whether the target now
     // holds the output; false for an output never opened. Errors throw; the temporary file is
     // then gone and the target as it was.
-    bool Close(const TRunEnd& end);
+    bool Close(const TLaufEnde& end);
 
 private:
     TAusgabeFormat format_ = TAusgabeFormat::Xyz;
     char sep_ = '.';
     void Abandon() noexcept;
-    std::unique_ptr<TSafeFile> file_;
-    std::unique_ptr<TextPointWriter> text_;
+    std::unique_ptr<TSichereDatei> file_;
+    std::unique_ptr<TPunktSchreiber> text_;
     TDbfFile dbf_;
 };
 

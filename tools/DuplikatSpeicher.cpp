@@ -1,11 +1,11 @@
-#include "tools/DuplicateMemory.h"
+#include "tools/DuplikatSpeicher.h"
 
 #include <algorithm>
 #include <limits>
 
 namespace tervalo {
 
-void TDuplicateMemory::EndFile(const std::vector<TBereich>& later) {
+void TDuplikatSpeicher::EndFile(const std::vector<TBereich>& later) {
     if (later.empty()) {  // nothing is read any more
         carried_ = TPunktSet();
         file_.Clear();

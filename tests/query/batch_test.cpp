@@ -6,7 +6,7 @@
 #include <cstring>
 #include <random>
 
-#include "QueryTestUtil.h"
+#include "query_test_util.h"
 #include "query/Batch.h"
 #include "query/Query.h"
 #include "tools/Errors.h"
@@ -24,8 +24,8 @@ void Vergleiche(const TDateien& kat, double d, double potenz, const std::vector<
     for (auto [x, y] : punkte) alle.push_back({x, y});
     std::vector<THoehenAntwort> zusammen(alle.size());
     std::vector<int> mal(alle.size());
-    batch.SetzeThreads(2);
-    batch.Beantworte(alle, [&](std::size_t k, const THoehenAntwort& a) {
+    batch.SetThreads(2);
+    batch.AnswerAll(alle, [&](std::size_t k, const THoehenAntwort& a) {
         zusammen[k] = a;
         ++mal[k];
     });
@@ -48,7 +48,7 @@ void Vergleiche(const TDateien& kat, double d, double potenz, const std::vector<
         const THoehenAntwort& e = q.Ergebnis();
         THoehenAntwort a;
         if (n < punkte.size())
-            batch.Frage(x, y, a);
+            batch.Ask(x, y, a);
         else
             a = zusammen[n % punkte.size()];
         ASSERT_EQ(a.Beendet, !fehler);
@@ -138,27 +138,27 @@ TEST(QueryBatch, EqualsSingleQueriesOverOverlappingTiles) {
     // With next to no memory, each tile a point does not need is let go of and read again
     // when a later point needs it; the answers stay the same and each file is named once.
     TBatchAbfrage knapp(kat, 50, 2.0);
-    knapp.SetzeSpeicher(1);
+    knapp.SetMemoryBound(1);
     Vergleiche(kat, 50, 2.0, punkte, knapp);
     EXPECT_GT(knapp.Lesungen(), knapp.GeleseneDateien() + 20);
     // Grouped, each point's files read for it alone still come back more than once.
     const int vorher = knapp.Lesungen();
     std::vector<TBatchPunkt> alle;
     for (auto [x, y] : punkte) alle.push_back({x, y});
-    knapp.Beantworte(alle, [](std::size_t, const THoehenAntwort&) {});
+    knapp.AnswerAll(alle, [](std::size_t, const THoehenAntwort&) {});
     EXPECT_GT(knapp.Lesungen() - vorher, knapp.GeleseneDateien());
-    EXPECT_EQ(knapp.NeueMeldungen(), std::vector<std::string>{"Datei nicht gefunden: " + dir.File("fehlt.xyz")});
+    EXPECT_EQ(knapp.TakeMessages(), std::vector<std::string>{"Datei nicht gefunden: " + dir.File("fehlt.xyz")});
     // Read ahead: the files only the next points need are read during this call, not again.
     TBatchAbfrage vor(kat, 50, 2.0), frisch(kat, 50, 2.0);
-    vor.Beantworte({{1050, 1050}}, [](std::size_t, const THoehenAntwort&) {}, {}, {{1350, 1350}});
+    vor.AnswerAll({{1050, 1050}}, [](std::size_t, const THoehenAntwort&) {}, {}, {{1350, 1350}});
     EXPECT_EQ(vor.Lesungen(), 5);  // a, leer, wolke; then fehlt and d
     THoehenAntwort v, f;
-    vor.Frage(1350, 1350, v);
-    frisch.Frage(1350, 1350, f);
+    vor.Ask(1350, 1350, v);
+    frisch.Ask(1350, 1350, f);
     EXPECT_EQ(vor.Lesungen(), 5);
     EXPECT_EQ(v.Anzahl, f.Anzahl);
     EXPECT_EQ(v.ShepardZ, f.ShepardZ);
-    EXPECT_EQ(vor.NeueMeldungen(), frisch.NeueMeldungen());
+    EXPECT_EQ(vor.TakeMessages(), frisch.TakeMessages());
     TBatchAbfrage batch(kat, 30, 3.5);
     Vergleiche(kat, 30, 3.5, punkte, batch);
     // The steepest exponent the options allow: still the same weights in both.
@@ -184,7 +184,7 @@ TEST(QueryBatch, EqualsSingleQueriesWhenTheStoreFills) {
     TBatchAbfrage batch(kat, 50, 2);
     Vergleiche(kat, 50, 2, punkte, batch);
     THoehenAntwort a;
-    batch.Frage(60, 60, a);
+    batch.Ask(60, 60, a);
     EXPECT_EQ(a.Anzahl, MaxPunkte);
     EXPECT_EQ(a.Dateien[0].Gefiltert + a.Dateien[1].Gefiltert, MaxPunkte);
 }
@@ -200,7 +200,7 @@ TEST(QueryBatch, ReadErrorEndsOnlyTheQueriesThatMeetIt) {
     {
         std::vector<TDbfFieldDef> felder = XyzFieldDefs();
         felder.pop_back();
-        TSafeFile file(zwei);
+        TSichereDatei file(zwei);
         TDbfFile dbf;
         dbf.CreateTable(file, 4, felder);
         dbf.AppendRecord(500, 500, 0);
@@ -219,7 +219,7 @@ TEST(QueryBatch, ReadErrorEndsOnlyTheQueriesThatMeetIt) {
     EXPECT_THROW(q.Run(kat, p), EDbfError);
     EXPECT_EQ(q.Ergebnis().Dateien.back().Gelesen, 1);
     THoehenAntwort a;
-    batch.Frage(95, 95, a);
+    batch.Ask(95, 95, a);
     EXPECT_FALSE(a.Beendet);
     EXPECT_FALSE(a.Fehler.empty());
     EXPECT_EQ(a.Dateien.back().Fehler, a.Fehler);
@@ -239,19 +239,19 @@ TEST(QueryBatch, ReportsEachFileItCannotOpenOrReadOnce) {
     AddEntry(kat, dir.File("null.dbf"), 90, 100, 0, 10);
     TBatchAbfrage batch(kat, 5, 2);
     THoehenAntwort a;
-    batch.Frage(20, 20, a);
+    batch.Ask(20, 20, a);
     EXPECT_TRUE(a.Beendet);  // missing files do not end a query
     EXPECT_EQ(a.ShepardN, 9);
-    EXPECT_EQ(batch.NeueMeldungen(), (std::vector<std::string>{"Datei nicht gefunden: " + dir.File("fehlt.xyz"),
+    EXPECT_EQ(batch.TakeMessages(), (std::vector<std::string>{"Datei nicht gefunden: " + dir.File("fehlt.xyz"),
                                                                "Dateizugriff verweigert: " + dir.Path().string()}));
-    batch.Frage(25, 25, a);
-    EXPECT_TRUE(batch.NeueMeldungen().empty());  // once per file
-    batch.Frage(80, 80, a);
+    batch.Ask(25, 25, a);
+    EXPECT_TRUE(batch.TakeMessages().empty());  // once per file
+    batch.Ask(80, 80, a);
     EXPECT_FALSE(a.Beendet);
     EXPECT_EQ(a.Fehler, "E/A-Fehler 5: /proc/self/mem");
-    EXPECT_EQ(batch.NeueMeldungen(), std::vector<std::string>{a.Fehler});
-    batch.Frage(95, 5, a);
+    EXPECT_EQ(batch.TakeMessages(), std::vector<std::string>{a.Fehler});
+    batch.Ask(95, 5, a);
     EXPECT_FALSE(a.Beendet);
     EXPECT_EQ(a.Fehler, "Ung\xC3\xBCltige dBase-Tabelle (Kopf- oder Satzl\xC3\xA4nge 0): " + dir.File("null.dbf"));
-    EXPECT_EQ(batch.NeueMeldungen(), std::vector<std::string>{a.Fehler});
+    EXPECT_EQ(batch.TakeMessages(), std::vector<std::string>{a.Fehler});
 }

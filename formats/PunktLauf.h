@@ -10,19 +10,19 @@
 #include <vector>
 
 #include "formats/DbfFile.h"
-#include "formats/PointOutput.h"
-#include "tools/DuplicateMemory.h"
-#include "tools/PollTimer.h"
+#include "formats/PunktAusgabe.h"
+#include "tools/DuplikatSpeicher.h"
+#include "tools/Taktgeber.h"
 #include "tools/Rueckmeldung.h"
 #include "tools/SafeWriter.h"
 
 namespace tervalo {
 
 // What a run needs besides its files.
-struct TRunOptions {
+struct TLaufOptionen {
     char DecimalSeparator = '.';          // CSV layout only
-    std::optional<TLanguageSettings> Language;  // for new dBase tables; unset: DefaultLanguage()
-    TPollOptions Poll;
+    std::optional<TSpracheinstellung> Language;  // for new dBase tables; unset: DefaultLanguage()
+    TTaktOptionen Poll;
     // What a confirmed cancel leaves: the points so far as a valid file (the window's "Ja"),
     // or nothing, the target as it was (a signal in the command line).
     bool CancelKeepsOutput = true;
@@ -31,14 +31,14 @@ struct TRunOptions {
 // One run's output, duplicate memory, counts and poll clock. The counts are of the points
 // written (Written) and of those left out as repeats (Duplicates), in the whole run and in the
 // file being read (from BeginFile on).
-class TPointRun {
+class TPunktLauf {
 public:
-    TPointRun(const TRunOptions& options, TRueckmeldung& observer)
+    TPunktLauf(const TLaufOptionen& options, TRueckmeldung& observer)
         : opt_(options), obs_(observer), poll_(options.Poll) {}
-    TPointRun(const TPointRun&) = delete;
-    TPointRun& operator=(const TPointRun&) = delete;
+    TPunktLauf(const TPunktLauf&) = delete;
+    TPunktLauf& operator=(const TPunktLauf&) = delete;
 
-    // Creates the output (TPointOutput::Open with the options' separator and language).
+    // Creates the output (TPunktAusgabe::Open with the options' separator and language).
     void Open(const std::string& path, const TAusgabe& format, const TSchutz& schutz) {
         out_.Open(path, format, schutz, opt_.DecimalSeparator, opt_.Language);
     }
@@ -96,7 +96,7 @@ public:
         duplicates_ = fileDuplicates_;
         memory_.DropFile();
     }
-    // The current file ended; `later` are the extents still to be read (TDuplicateMemory).
+    // The current file ended; `later` are the extents still to be read (TDuplikatSpeicher).
     void EndFile(const std::vector<TBereich>& later) { memory_.EndFile(later); }
 
     int32_t Written() const { return written_; }
@@ -115,11 +115,11 @@ public:
     }
 
 private:
-    const TRunOptions& opt_;
+    const TLaufOptionen& opt_;
     TRueckmeldung& obs_;
-    TPollTimer poll_;
-    TPointOutput out_;
-    TDuplicateMemory memory_;
+    TTaktgeber poll_;
+    TPunktAusgabe out_;
+    TDuplikatSpeicher memory_;
     int32_t written_ = 0;
     int32_t duplicates_ = 0;
     int32_t fileWritten_ = 0;     // written_ and duplicates_ when the current file began
