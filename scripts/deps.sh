@@ -13,14 +13,16 @@ usage() { echo "usage: scripts/deps.sh run|test|bench|package|fuzz|screenshots [
 [ $# -ge 1 ] || usage
 task=$1
 shift
-# Every build: the compiler, the core's libraries, gzip for the packed manual pages.
-BUILD=(build-essential cmake pkg-config libcli11-dev nlohmann-json3-dev libisal-dev gzip)
+# Every build: the compiler, the core's libraries, gzip for the packed manual pages. proj-data
+# (proj.db, the BETA2007 grid) is what the programs read at run time; proj-bin's cs2cs is the
+# tests' peer for the coordinate conversion.
+BUILD=(build-essential cmake pkg-config libcli11-dev nlohmann-json3-dev libisal-dev libproj-dev gzip)
 # The desktop program.
 UI=(qt6-base-dev qt6-translations-l10n libjpeg-dev fonts-dejavu-core)
 case "$task" in
-  run)         PKGS=("${BUILD[@]}" "${UI[@]}") ;;
+  run)         PKGS=("${BUILD[@]}" "${UI[@]}" proj-data) ;;
   test)        PKGS=("${BUILD[@]}" "${UI[@]}" libgtest-dev libgmock-dev zlib1g-dev
-                     gdal-bin python3-dbf shapelib locales) ;;
+                     gdal-bin python3-dbf shapelib proj-data proj-bin locales) ;;
   bench)       PKGS=("${BUILD[@]}" libbenchmark-dev zlib1g-dev libdeflate-dev python3 strace time) ;;
   package)     PKGS=("${BUILD[@]}" "${UI[@]}" dpkg-dev fakeroot file lintian desktop-file-utils) ;;
   fuzz)        PKGS=("${BUILD[@]}" clang libclang-rt-14-dev zlib1g-dev) ;;

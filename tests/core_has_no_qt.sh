@@ -4,7 +4,7 @@
 set -u
 root=${1:-.}
 cd "$root" || exit 2
-hits=$(find tools config formats query filemanager export cli demo -type f \( -name '*.cpp' -o -name '*.h' \) \
+hits=$(find tools config formats query filemanager export koord cli demo -type f \( -name '*.cpp' -o -name '*.h' \) \
         2>/dev/null | xargs -r grep -nE '#\s*include\s*[<"]Q' || true)
 if [ -n "$hits" ]; then
   echo "Core sources include Qt headers:"; echo "$hits"; exit 1

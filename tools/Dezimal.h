@@ -12,7 +12,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace tervalo {
 
@@ -77,6 +79,11 @@ bool ReadPlainLong(const char* p, const char* e, bool minus, char komma, double&
     v = minus ? -a : a;
     return true;
 }
+
+// A number typed by a user (an argument, a field of the coordinate input): "." or "," as
+// decimal point in every locale (at most one of them), an optional sign and exponent; nothing
+// else. Empty when the text is no finite number.
+std::optional<double> ReadArgumentZahl(std::string_view text);
 
 // --- writing -------------------------------------------------------------------------------
 
