@@ -187,7 +187,10 @@ TZweiTexte SplitKoordinate(std::string_view text) {
             if (l.find('.') != std::string_view::npos && r.find('.') != std::string_view::npos) z = parts(p, 1);
         }
     }
-    if (!z) {
+    if (!z && !t.empty() && (t.front() == 'N' || t.front() == 'S')) {
+        const std::size_t p = t.find_first_of("EOW");
+        if (p != std::string_view::npos) z = parts(p, 0);
+    } else if (!z) {
         const std::size_t p = t.find_first_of("NS");
         if (p != std::string_view::npos && p + 1 < t.size()) z = parts(p + 1, 0);
     }

@@ -67,7 +67,8 @@ TEingabePunkt ReadEingabePunkt(const TBezugssystem& s, std::string_view a, std::
 
 // One argument holding both numbers, as map services copy them ("51.50000, 7.50000"): split at
 // ", " or ";" or a tab; a single "," between two numbers that both have a "." ("51.5,7.5"); after
-// the latitude's letter N or S ("51 30 12 N 7 30 E"); or at the blank between two words. Throws
+// the latitude's letter N or S ("51 30 12 N 7 30 E"), or before the longitude's letter when the
+// latitude's stands in front ("N 51.5 E 7.5"); or at the blank between two words. Throws
 // EKoordFehler when none of these gives two parts.
 struct TZweiTexte {
     std::string A;
