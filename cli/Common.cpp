@@ -16,6 +16,7 @@
 
 #include "cli/Commands.h"
 #include "query/Query.h"
+#include "tools/Eingabezahl.h"
 #include "tools/Tools.h"
 
 namespace tervalo::cli {

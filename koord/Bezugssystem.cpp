@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "koord/Winkel.h"
-#include "tools/Dezimal.h"
+#include "tools/Eingabezahl.h"
 
 namespace tervalo {
 

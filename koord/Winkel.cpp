@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "koord/Bezugssystem.h"
-#include "tools/Dezimal.h"
+#include "tools/Eingabezahl.h"
 
 namespace tervalo {
 

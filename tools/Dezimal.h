@@ -12,9 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <optional>
 #include <string>
-#include <string_view>
 
 namespace tervalo {
 
@@ -79,11 +77,6 @@ bool ReadPlainLong(const char* p, const char* e, bool minus, char komma, double&
     v = minus ? -a : a;
     return true;
 }
-
-// A number typed by a user (an argument, a field of the coordinate input): "." or "," as
-// decimal point in every locale (at most one of them), an optional sign and exponent; nothing
-// else. Empty when the text is no finite number.
-std::optional<double> ReadArgumentZahl(std::string_view text);
 
 // --- writing -------------------------------------------------------------------------------
 

@@ -20,7 +20,7 @@
 #include "koord/Umrechnung.h"
 #include "support/files.h"
 #include "support/shell.h"
-#include "tools/Dezimal.h"
+#include "tools/Eingabezahl.h"
 
 using namespace tervalo;
 using tervalo::test::Shell;
