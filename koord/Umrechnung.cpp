@@ -99,7 +99,7 @@ TGebiet AreaOf(PJ_CONTEXT* ctx, PJ* crs, bool geographisch) {
     TGebiet g;
     double w = 0, s = 0, e = 0, n = 0;
     const char* name = nullptr;
-    if (!proj_get_area_of_use(ctx, crs, &w, &s, &e, &n, &name) || w == -1000) return g;
+    if (!proj_get_area_of_use(ctx, crs, &w, &s, &e, &n, &name) || w == -1000) return g;  // none known
     if (name) g.Name = name;
     if (geographisch) {
         if (w <= e) {  // an area across the antimeridian keeps its longitudes open
@@ -112,14 +112,14 @@ TGebiet AreaOf(PJ_CONTEXT* ctx, PJ* crs, bool geographisch) {
     }
     // The projected box holding the area: a cheap test per point that never refuses a point
     // of the area itself.
+    if (w > e) return g;
     TPj geo(proj_crs_get_geodetic_crs(ctx, crs));
     if (!geo) return g;
     TPj op(proj_create_crs_to_crs_from_pj(ctx, geo.get(), crs, nullptr, nullptr));
     if (!op) return g;
     TPj norm(proj_normalize_for_visualization(ctx, op.get()));
     if (!norm) return g;
-    double x0, y0, x1, y1;
-    if (w > e) return g;
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
     if (proj_trans_bounds(ctx, norm.get(), PJ_FWD, w, s, e, n, &x0, &y0, &x1, &y1, 21)) {
         g.XMin = x0;
         g.YMin = y0;

@@ -71,11 +71,9 @@ public:
     TKachelFenster ConvertWindow(const TBezugssystem& ein, const TEingabeFenster& f);
 
 private:
-    struct TZiel;
     struct TQuelle;
     void Open();
     TQuelle& Source(const TBezugssystem& ein);
-    const TVerfahren* Used(TQuelle& q);
 
     TBezugssystem kacheln_;
     struct TKontext;

@@ -115,16 +115,16 @@ bool Parse(std::string_view t, TAchse achse, double& out, TGrund& grund, char& l
 
 std::optional<double> TryReadWinkel(std::string_view text, TAchse achse) {
     double v = 0;
-    TGrund grund;
-    char letter;
+    TGrund grund = TGrund::Form;
+    char letter = 0;
     if (!Parse(text, achse, v, grund, letter)) return std::nullopt;
     return v;
 }
 
 double ReadWinkel(std::string_view text, TAchse achse) {
     double v = 0;
-    TGrund grund;
-    char letter;
+    TGrund grund = TGrund::Form;
+    char letter = 0;
     if (Parse(text, achse, v, grund, letter)) return v;
     std::string m = std::string(AchsenName(achse)) + " \"" + std::string(text) + "\"";
     switch (grund) {

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "koord/Bezugssystem.h"
 #include "koord/Winkel.h"
@@ -10,6 +11,8 @@
 using namespace tervalo;
 
 namespace {
+
+using P = std::pair<const char*, const char*>;
 
 std::string Message(auto&& f) {
     try {
@@ -79,8 +82,8 @@ TEST(Bezugssystem, AutoDecidesFromTheNumbers) {
     EXPECT_EQ(DetectBezugssystem("32350500", "5700000", nullptr).UtmZone, 32);
     EXPECT_TRUE(DetectBezugssystem("51.5", "7.5", nullptr).Geographisch);
     // Neither a zone 1 or 6..9 Rechtswert, nor a 34 prefix, nor -3567000, nor 5 digits, nor 91/0.
-    for (auto [a, b] : {std::pair{"1567000", "5936000"}, {"6567000", "5936000"}, {"34350500", "5700000"},
-                        {"-3567000", "5936000"}, {"35000", "5700000"}, {"91", "0"}, {"45", "181"}, {"x", "1"}})
+    for (auto [a, b] : {P{"1567000", "5936000"}, P{"6567000", "5936000"}, P{"34350500", "5700000"},
+                        P{"-3567000", "5936000"}, P{"35000", "5700000"}, P{"91", "0"}, P{"45", "181"}, P{"x", "1"}})
         EXPECT_THROW(DetectBezugssystem(a, b, nullptr), EKoordFehler) << a << " " << b;
     const std::string m = Message([] { DetectBezugssystem("1234", "5678", nullptr); });
     EXPECT_NE(m.find("\"1234 5678\" passt zu keiner Form"), std::string::npos) << m;
@@ -91,8 +94,8 @@ TEST(Bezugssystem, AutoDecidesFromTheNumbers) {
 TEST(Bezugssystem, PointReadForItsSystem) {
     const TBezugssystem utm32 = ParseBezugssystem("utm32");
     // The prefix comes off the text: the very double of the number without it.
-    for (auto [mit, ohne] : {std::pair{"32350500.1", "350500.1"}, {"32350500,37", "350500.37"}, {"+32350500", "350500"},
-                             {"32050500.5", "050500.5"}}) {
+    for (auto [mit, ohne] : {P{"32350500.1", "350500.1"}, P{"32350500,37", "350500.37"}, P{"+32350500", "350500"},
+                             P{"32050500.5", "050500.5"}}) {
         const TEingabePunkt p = ReadEingabePunkt(utm32, mit, "5700000.3");
         const TEingabePunkt q = ReadEingabePunkt(utm32, ohne, "5700000.3");
         EXPECT_TRUE(p.ZoneEntfernt) << mit;
