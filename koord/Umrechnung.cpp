@@ -71,6 +71,7 @@ struct TUmrechnung::TKontext {
     TGebiet ZielGebiet;
     bool ZielGeographisch = false;
     std::vector<std::unique_ptr<TQuelle>> Quellen;
+    std::vector<std::pair<int, bool>> Geprueft;  // EPSG code, geographic
     ~TKontext() {
         Quellen.clear();
         Ziel.reset();
@@ -191,9 +192,23 @@ TBezugssystem TUmrechnung::CheckSystem(const TBezugssystem& s) {
     if (s.Geprueft) return s;
     Open();
     TBezugssystem c = s;
-    CreateCrs(ctx_->Ctx, s, c.Geographisch);
     c.Geprueft = true;
+    for (const auto& [code, geo] : ctx_->Geprueft)
+        if (code == s.Epsg) {
+            c.Geographisch = geo;
+            return c;
+        }
+    CreateCrs(ctx_->Ctx, s, c.Geographisch);
+    ctx_->Geprueft.emplace_back(s.Epsg, c.Geographisch);
     return c;
+}
+
+TUmrechnung::TErgebnis TUmrechnung::ConvertText(const TSystemWahl& wahl, std::string_view a, std::string_view b) {
+    TErgebnis e;
+    e.Eingabe = wahl.Auto ? DetectBezugssystem(a, b, &kacheln_) : CheckSystem(wahl.System);
+    e.Werte = ReadEingabePunkt(e.Eingabe, a, b);
+    e.Punkt = Convert(e.Eingabe, e.Werte);
+    return e;
 }
 
 TUmrechnung::TQuelle& TUmrechnung::Source(const TBezugssystem& ein) {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "koord/Bezugssystem.h"
@@ -65,6 +66,16 @@ public:
     // outside the area of use of `ein`, when only an operation of unknown accuracy exists, when
     // PROJ cannot convert it, or when the result lies outside the tiles' system's area of use.
     TUmgerechnet Convert(const TBezugssystem& ein, const TEingabePunkt& p);
+
+    // The whole way from two typed texts: the system decided per point for `auto` (with the
+    // tiles' zone), checked, the numbers read for it and converted. Throws EKoordFehler as the
+    // steps do.
+    struct TErgebnis {
+        TBezugssystem Eingabe;  // the system the texts were read in
+        TEingabePunkt Werte;    // the numbers as read (latitude first for geographic systems)
+        TUmgerechnet Punkt;
+    };
+    TErgebnis ConvertText(const TSystemWahl& wahl, std::string_view a, std::string_view b);
 
     // The smallest window in the tiles' system that holds the window `f` of `ein` converted
     // (corners and edges densified); the same errors as Convert for any of its points.

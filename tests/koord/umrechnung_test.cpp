@@ -242,6 +242,25 @@ TEST(Umrechnung, BadSystemsAndPlacesAreRefused) {
     EXPECT_THROW(u.Convert(wgs, ReadEingabePunkt(wgs, "-33.9", "151.2")), EKoordFehler);
 }
 
+TEST(Umrechnung, TextsTakeTheWholeWay) {
+    TUmrechnung u(ParseBezugssystem("utm32"));
+    const TBezugssystem gk2 = ParseBezugssystem("gk2");
+    const TUmgerechnet direkt = u.Convert(gk2, ReadEingabePunkt(gk2, "2560000,5", "5700000"));
+    const auto a = u.ConvertText(ParseSystemWahl("auto"), "2560000,5", "5700000");
+    EXPECT_EQ(a.Eingabe.Epsg, 31466);
+    EXPECT_EQ(a.Werte.A, 2560000.5);
+    EXPECT_EQ(a.Punkt.X, direkt.X);
+    EXPECT_EQ(a.Punkt.Y, direkt.Y);
+    const auto p = u.ConvertText(ParseSystemWahl("auto"), "32350500.25", "5700000");
+    EXPECT_TRUE(p.Werte.ZoneEntfernt);
+    EXPECT_EQ(p.Punkt.X, 350500.25);
+    EXPECT_EQ(p.Punkt.Verfahren, nullptr);
+    const auto e = u.ConvertText(ParseSystemWahl("EPSG:4230"), "56", "9.5");  // looked up in PROJ
+    EXPECT_TRUE(e.Eingabe.Geographisch);
+    EXPECT_EQ(u.ConvertText(ParseSystemWahl("EPSG:4230"), "56", "9.5").Punkt.X, e.Punkt.X);
+    EXPECT_THROW(u.ConvertText(ParseSystemWahl("auto"), "1234", "5678"), EKoordFehler);
+}
+
 TEST(Umrechnung, WindowHoldsEveryConvertedPoint) {
     TUmrechnung u(ParseBezugssystem("utm32"));
     const TBezugssystem gk2 = ParseBezugssystem("gk2");
