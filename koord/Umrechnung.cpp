@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <string_view>
 
 namespace tervalo {
 
@@ -59,9 +60,16 @@ struct TUmrechnung::TQuelle {
     TPj Crs;
     TPj Op;              // normalised: easting/northing, longitude/latitude
     bool Einzeln = false;  // one operation, no per-point choice
+    bool GleichesDatum = false;
     TGebiet Gebiet;
     // The operations used so far, each with a handle to tell whether PROJ used it again.
-    std::vector<std::pair<TPj, std::unique_ptr<TVerfahren>>> Benutzt;
+    struct TBenutzt {
+        TPj Pj;
+        std::unique_ptr<TVerfahren> Verfahren;
+        TGebiet Gebiet;  // the operation's area of use, in input coordinates
+    };
+    std::vector<TBenutzt> Benutzt;
+    bool Geographisch = false;
     std::size_t Zuletzt = 0;  // index into Benutzt + 1; 0: none yet
 };
 
@@ -96,11 +104,12 @@ TPj CreateCrs(PJ_CONTEXT* ctx, const TBezugssystem& s, bool& geographisch) {
     return crs;
 }
 
-TGebiet AreaOf(PJ_CONTEXT* ctx, PJ* crs, bool geographisch) {
+// The area of use of `obj` (a system or an operation) in the coordinates of `crs`.
+TGebiet AreaOf(PJ_CONTEXT* ctx, const PJ* obj, PJ* crs, bool geographisch) {
     TGebiet g;
     double w = 0, s = 0, e = 0, n = 0;
     const char* name = nullptr;
-    if (!proj_get_area_of_use(ctx, crs, &w, &s, &e, &n, &name) || w == -1000) return g;  // none known
+    if (!proj_get_area_of_use(ctx, obj, &w, &s, &e, &n, &name) || w == -1000) return g;  // none known
     if (name) g.Name = name;
     if (geographisch) {
         if (w <= e) {  // an area across the antimeridian keeps its longitudes open
@@ -130,20 +139,54 @@ TGebiet AreaOf(PJ_CONTEXT* ctx, PJ* crs, bool geographisch) {
     return g;
 }
 
-TVerfahren Describe(PJ_CONTEXT* ctx, PJ* op) {
+// The operation's name without the axis swaps our normalisation put around it: what remains is
+// the name PROJ gives the operation itself.
+std::string OwnName(const char* n) {
+    std::string s = n ? n : "";
+    constexpr std::string_view kTausch = "axis order change (2D)";
+    const std::string vorn = std::string(kTausch) + " + ";
+    const std::string hinten = " + " + std::string(kTausch);
+    if (s.size() > vorn.size() && s.compare(0, vorn.size(), vorn) == 0) s.erase(0, vorn.size());
+    if (s.size() > hinten.size() && s.compare(s.size() - hinten.size(), hinten.size(), hinten) == 0)
+        s.erase(s.size() - hinten.size());
+    return s;
+}
+
+// `gleichesDatum`: input and tiles share the datum, so the operation is a change of projection
+// only, exact up to rounding; PROJ states no accuracy for it.
+TVerfahren Describe(PJ_CONTEXT* ctx, PJ* op, bool gleichesDatum) {
     TVerfahren v;
-    if (const char* n = proj_get_name(op)) v.Name = n;
+    v.Name = OwnName(proj_get_name(op));
     v.GenauigkeitM = proj_coordoperation_get_accuracy(ctx, op);
+    if (proj_coordoperation_has_ballpark_transformation(ctx, op))
+        v.GenauigkeitM = -1;
+    else if (v.GenauigkeitM < 0 && gleichesDatum)
+        v.GenauigkeitM = 0;
     const int grids = proj_coordoperation_get_grid_used_count(ctx, op);
     for (int i = 0; i < grids; ++i) {
         const char* kurz = nullptr;
-        if (!proj_coordoperation_get_grid_used(ctx, op, i, &kurz, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                               nullptr) ||
-            !kurz)
+        const char* pfad = nullptr;
+        if (!proj_coordoperation_get_grid_used(ctx, op, i, &kurz, &pfad, nullptr, nullptr, nullptr, nullptr,
+                                               nullptr))
             continue;
-        v.Gitter = v.Gitter ? *v.Gitter + ", " + kurz : std::string(kurz);
+        // The file read, as found in the data folder (proj-data's "BETA2007.gsb"); the catalogue's
+        // name ("de_adv_BETA2007.tif") only when PROJ names no file.
+        std::string datei = pfad && *pfad ? pfad : (kurz ? kurz : "");
+        if (const std::size_t slash = datei.rfind('/'); slash != std::string::npos) datei.erase(0, slash + 1);
+        if (datei.empty()) continue;
+        v.Gitter = v.Gitter ? *v.Gitter + ", " + datei : datei;
     }
     return v;
+}
+
+bool SameDatum(PJ_CONTEXT* ctx, PJ* a, PJ* b) {
+    TPj ga(proj_crs_get_geodetic_crs(ctx, a));
+    TPj gb(proj_crs_get_geodetic_crs(ctx, b));
+    if (!ga || !gb) return false;
+    // Forced: ETRS89 and WGS 84 are datum ensembles, which have no plain datum.
+    TPj da(proj_crs_get_datum_forced(ctx, ga.get()));
+    TPj db(proj_crs_get_datum_forced(ctx, gb.get()));
+    return da && db && proj_is_equivalent_to_with_ctx(ctx, da.get(), db.get(), PJ_COMP_EQUIVALENT);
 }
 
 }  // namespace
@@ -184,7 +227,7 @@ void TUmrechnung::Open() {
                            (d ? d : "/usr/share/proj") + ")");
     }
     k->Ziel = CreateCrs(k->Ctx, kacheln_, k->ZielGeographisch);
-    k->ZielGebiet = AreaOf(k->Ctx, k->Ziel.get(), k->ZielGeographisch);
+    k->ZielGebiet = AreaOf(k->Ctx, k->Ziel.get(), k->Ziel.get(), k->ZielGeographisch);
     ctx_ = std::move(k);
 }
 
@@ -219,6 +262,7 @@ TUmrechnung::TQuelle& TUmrechnung::Source(const TBezugssystem& ein) {
     q->Epsg = ein.Epsg;
     bool geographisch = false;
     q->Crs = CreateCrs(ctx_->Ctx, ein, geographisch);
+    q->Geographisch = geographisch;
     TPj op(proj_create_crs_to_crs_from_pj(ctx_->Ctx, q->Crs.get(), ctx_->Ziel.get(), nullptr, nullptr));
     if (!op)
         throw EKoordFehler("PROJ kennt keine Umrechnung von " + Benannt(ein) + " nach " + kacheln_.Kanonisch);
@@ -229,8 +273,11 @@ TUmrechnung::TQuelle& TUmrechnung::Source(const TBezugssystem& ein) {
     // described as PROJ states it (before the axes were put in easting/longitude order).
     const char* name = proj_get_name(op.get());
     q->Einzeln = name && *name;
-    if (q->Einzeln) q->Benutzt.emplace_back(nullptr, std::make_unique<TVerfahren>(Describe(ctx_->Ctx, op.get())));
-    q->Gebiet = AreaOf(ctx_->Ctx, q->Crs.get(), geographisch);
+    q->GleichesDatum = SameDatum(ctx_->Ctx, q->Crs.get(), ctx_->Ziel.get());
+    if (q->Einzeln)
+        q->Benutzt.push_back({nullptr, std::make_unique<TVerfahren>(Describe(ctx_->Ctx, op.get(), q->GleichesDatum)),
+                              AreaOf(ctx_->Ctx, op.get(), q->Crs.get(), geographisch)});
+    q->Gebiet = AreaOf(ctx_->Ctx, q->Crs.get(), q->Crs.get(), geographisch);
     ctx_->Quellen.push_back(std::move(q));
     return *ctx_->Quellen.back();
 }
@@ -258,30 +305,40 @@ TUmgerechnet TUmrechnung::Convert(const TBezugssystem& ein, const TEingabePunkt&
                            kacheln_.Kanonisch + " umrechnen");
     // Which operation PROJ chose: asking it clones the operation, so first see whether the
     // one used last gives the very same numbers.
-    const TVerfahren* v = nullptr;
+    const TQuelle::TBenutzt* b = nullptr;
     if (q.Einzeln) {
-        v = q.Benutzt.front().second.get();
+        b = &q.Benutzt.front();
     } else {
         if (q.Zuletzt) {
-            auto& [pj, verfahren] = q.Benutzt[q.Zuletzt - 1];
-            const PJ_COORD r2 = proj_trans(pj.get(), PJ_FWD, c);
-            if (std::memcmp(&r2.xy, &r.xy, sizeof r.xy) == 0) v = verfahren.get();
+            const TQuelle::TBenutzt& z = q.Benutzt[q.Zuletzt - 1];
+            const PJ_COORD r2 = proj_trans(z.Pj.get(), PJ_FWD, c);
+            if (std::memcmp(&r2.xy, &r.xy, sizeof r.xy) == 0) b = &z;
         }
-        if (!v) {
+        if (!b) {
             TPj last(proj_trans_get_last_used_operation(q.Op.get()));
             if (!last) throw EKoordFehler("PROJ nennt das Verfahren der Umrechnung nicht");
-            TVerfahren d = Describe(ctx, last.get());
+            TVerfahren d = Describe(ctx, last.get(), q.GleichesDatum);
             std::size_t i = 0;
-            while (i < q.Benutzt.size() && q.Benutzt[i].second->Name != d.Name) ++i;
-            if (i == q.Benutzt.size()) q.Benutzt.emplace_back(std::move(last), std::make_unique<TVerfahren>(std::move(d)));
+            while (i < q.Benutzt.size() && q.Benutzt[i].Verfahren->Name != d.Name) ++i;
+            if (i == q.Benutzt.size()) {
+                TGebiet g = AreaOf(ctx, last.get(), q.Crs.get(), q.Geographisch);
+                q.Benutzt.push_back({std::move(last), std::make_unique<TVerfahren>(std::move(d)), std::move(g)});
+            }
             q.Zuletzt = i + 1;
-            v = q.Benutzt[i].second.get();
+            b = &q.Benutzt[i];
         }
     }
+    const TVerfahren* v = b->Verfahren.get();
     if (v->GenauigkeitM < 0)
         throw EKoordFehler("F\xC3\xBCr die Umrechnung von " + Benannt(ein) + " nach " + kacheln_.Kanonisch +
                            " kennt PROJ an dieser Stelle nur ein Verfahren unbekannter Genauigkeit (" + v->Name +
                            "): keine Antwort, sie k\xC3\xB6nnte weit daneben liegen");
+    // PROJ falls back to an operation of another area when none covers the point.
+    if (!b->Gebiet.Contains(x, y))
+        throw EKoordFehler("Der Punkt " + punkt() + " liegt au\xC3\x9F" "erhalb des Gebiets des Verfahrens " + v->Name +
+                           (b->Gebiet.Name.empty() ? "" : " (" + b->Gebiet.Name + ")") +
+                           ", des einzigen, das PROJ hier von " + Benannt(ein) + " nach " + kacheln_.Kanonisch +
+                           " kennt: keine Antwort, sie k\xC3\xB6nnte weit daneben liegen");
     if (!ctx_->ZielGebiet.Contains(r.xy.x, r.xy.y))
         throw EKoordFehler("Der Punkt " + punkt() + " liegt umgerechnet (" + Zahl(r.xy.x) + " " + Zahl(r.xy.y) +
                            ") au\xC3\x9F" "erhalb des Gebiets des Bezugssystems der Kacheln " + kacheln_.Kanonisch +
