@@ -240,29 +240,26 @@ bool TEinstellungen::Set(std::string_view abschnitt, std::string_view schluessel
     if (wert.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
         throw std::invalid_argument("settings value with a line break or NUL");
     bool changed = false;
+    std::vector<char> weg(zeilen_.size(), 0);
     std::size_t first = npos;
-    for (std::size_t i = 0; i < zeilen_.size();) {
-        if (!IsKey(zeilen_[i], abschnitt, schluessel)) {
-            ++i;
-            continue;
-        }
-        if (first != npos) {
-            // A later entry of the same key would otherwise hide nothing but confuse readers.
-            zeilen_.erase(zeilen_.begin() + static_cast<std::ptrdiff_t>(i));
+    for (std::size_t i = 0; i < zeilen_.size(); ++i) {
+        if (!IsKey(zeilen_[i], abschnitt, schluessel)) continue;
+        if (first == npos) {
+            first = i;
+        } else {
+            weg[i] = 1;  // a later entry of the key would only mislead a reader of the file
             changed = true;
-            Link();
-            continue;
         }
-        first = i;
-        TZeile& z = zeilen_[i];
+    }
+    if (first != npos) {
+        TZeile& z = zeilen_[first];
         std::string text = z.Text.substr(0, z.WertAnfang) + std::string(wert);
         if (text != z.Text) {
-            z = Classify(std::move(text), i == 0, nullptr);
+            z = Classify(std::move(text), first == 0, nullptr);
             changed = true;
         }
-        ++i;
-    }
-    if (first == npos) {
+        if (changed) Compact(weg);
+    } else {
         const std::string line = std::string(schluessel) + "=" + std::string(wert);
         std::size_t kopf = npos;
         for (std::size_t i = 0; i < zeilen_.size() && kopf == npos; ++i) {
@@ -291,36 +288,45 @@ bool TEinstellungen::Set(std::string_view abschnitt, std::string_view schluessel
 }
 
 bool TEinstellungen::Remove(std::string_view abschnitt, std::string_view schluessel) {
+    std::vector<char> weg(zeilen_.size(), 0);
     std::vector<std::size_t> koepfe;
     bool changed = false;
-    for (std::size_t i = 0; i < zeilen_.size();) {
-        if (IsKey(zeilen_[i], abschnitt, schluessel)) {
-            if (zeilen_[i].Kopf != npos) koepfe.push_back(zeilen_[i].Kopf);
-            zeilen_.erase(zeilen_.begin() + static_cast<std::ptrdiff_t>(i));
-            changed = true;
-        } else {
-            ++i;
-        }
+    for (std::size_t i = 0; i < zeilen_.size(); ++i) {
+        if (!IsKey(zeilen_[i], abschnitt, schluessel)) continue;
+        weg[i] = 1;
+        changed = true;
+        if (zeilen_[i].Kopf != npos && (koepfe.empty() || koepfe.back() != zeilen_[i].Kopf))
+            koepfe.push_back(zeilen_[i].Kopf);
     }
     if (!changed) return false;
-    Link();
-    // Headers left over the blank lines alone go, from the back so the indices hold.
-    std::sort(koepfe.begin(), koepfe.end());
-    koepfe.erase(std::unique(koepfe.begin(), koepfe.end()), koepfe.end());
-    for (auto it = koepfe.rbegin(); it != koepfe.rend(); ++it) {
-        const std::size_t h = *it;
+    // A header left over nothing but blank lines goes with them; at the end of the file the
+    // blank lines that set it off from the section before go too.
+    bool amEnde = false;
+    for (const std::size_t h : koepfe) {
         std::size_t end = h + 1;
         bool leer = true;
-        for (; end < zeilen_.size() && zeilen_[end].Kopf == h; ++end) leer = leer && zeilen_[end].Art == TArt::Leer;
+        for (; end < zeilen_.size() && zeilen_[end].Kopf == h; ++end)
+            leer = leer && (weg[end] || zeilen_[end].Art == TArt::Leer);
         if (!leer) continue;
-        zeilen_.erase(zeilen_.begin() + static_cast<std::ptrdiff_t>(h), zeilen_.begin() + static_cast<std::ptrdiff_t>(end));
-        // The blank line that set the section off from the one before goes with it at the end.
-        if (h == zeilen_.size())
-            while (!zeilen_.empty() && zeilen_.back().Art == TArt::Leer) zeilen_.pop_back();
-        Link();
+        std::fill(weg.begin() + static_cast<std::ptrdiff_t>(h), weg.begin() + static_cast<std::ptrdiff_t>(end), 1);
+        amEnde = amEnde || end == zeilen_.size();
     }
+    Compact(weg);
+    if (amEnde)
+        while (!zeilen_.empty() && zeilen_.back().Art == TArt::Leer) zeilen_.pop_back();
+    Link();
     geaendert_ = true;
     return true;
+}
+
+void TEinstellungen::Compact(const std::vector<char>& weg) {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < zeilen_.size(); ++i)
+        if (!weg[i]) {
+            if (n != i) zeilen_[n] = std::move(zeilen_[i]);
+            ++n;
+        }
+    zeilen_.resize(n);
 }
 
 std::string TEinstellungen::Text() const {

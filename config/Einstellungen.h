@@ -84,6 +84,8 @@ private:
 
     static TZeile Classify(std::string text, bool erste, std::string* fehler);
     void Link();
+    // Drops the lines marked in `weg` (one mark per line).
+    void Compact(const std::vector<char>& weg);
     bool InSection(const TZeile& z, std::string_view abschnitt) const;
     bool IsKey(const TZeile& z, std::string_view abschnitt, std::string_view schluessel) const;
 
