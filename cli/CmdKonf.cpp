@@ -62,6 +62,7 @@ struct KonfOptions {
     std::vector<std::string> hinzufuegen;
     std::vector<int> entfernen;
     std::optional<std::string> system;  // as typed, checked by the option's validator
+    std::string systemText;
 };
 
 // True when both paths name one file (same device and inode, or the same path resolved).
@@ -305,7 +306,7 @@ void RegisterKonf(CLI::App& app) {
                     "Eintr\xC3\xA4ge mit diesen Nummern der Auflistung vor dem Befehl aus dem Katalog entfernen und "
                     "die Konfiguration schreiben")
         ->type_name("NR");
-    cmd->add_option("--system", opts.system,
+    CLI::Option* system = cmd->add_option("--system", opts.systemText,
                     std::string("Bezugssystem der Kacheln des Katalogs in die Einstellungsdatei neben der "
                                 "Konfiguration (K.ini neben K.KNF) schreiben, sonst bleibt alles, wie es ist; "
                                 "keins entfernt es. Verstanden: ") +
@@ -318,7 +319,10 @@ void RegisterKonf(CLI::App& app) {
                 return "\"" + text + "\" ist kein Bezugssystem (verstanden: " + TextSystemFormen + ", keins)";
             },
             ""));
-    cmd->callback([] { RunCommand([] { return Run(opts); }); });
+    cmd->callback([system] {
+        opts.system = system->count() ? std::optional<std::string>(opts.systemText) : std::nullopt;
+        RunCommand([] { return Run(opts); });
+    });
 }
 
 }  // namespace tervalo::cli

@@ -140,10 +140,12 @@ void TEinstellungen::Parse(std::string_view bytes, const std::string& path) {
         std::size_t end = bytes.find('\n', pos);
         if (end == std::string_view::npos) end = bytes.size();
         std::string_view line = bytes.substr(pos, end - pos);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        // CRs at the end are the line's end, however many: kept, they would turn the line into
+        // another one when the file is read again.
+        while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         pos = end + 1;
         std::string fehler;
-        zeilen.push_back(Classify(std::string(line), zeilen.empty(), &fehler));
+        zeilen.push_back(Classify(std::string(line), &fehler));
         if (fehler.empty()) continue;
         ++uebergangen;
         if (meldungen.size() < MaxEinstellungenMeldungen) meldungen.push_back(ZeilenMeldung(zeilen.size(), fehler));
@@ -158,11 +160,13 @@ void TEinstellungen::Parse(std::string_view bytes, const std::string& path) {
     Link();
 }
 
-TEinstellungen::TZeile TEinstellungen::Classify(std::string text, bool erste, std::string* fehler) {
+TEinstellungen::TZeile TEinstellungen::Classify(std::string text, std::string* fehler) {
     TZeile z;
     z.Text = std::move(text);
     const std::string_view t = z.Text;
-    std::size_t p = erste && t.starts_with(kBom) ? kBom.size() : 0;
+    // A byte order mark is passed over on any line, so that a line means the same wherever
+    // removing others moves it.
+    std::size_t p = t.starts_with(kBom) ? kBom.size() : 0;
     auto fremd = [&](const char* warum) {
         z.Art = TArt::Fremd;
         if (fehler) *fehler = std::string(warum) + kUebergangen;
@@ -255,7 +259,7 @@ bool TEinstellungen::Set(std::string_view abschnitt, std::string_view schluessel
         TZeile& z = zeilen_[first];
         std::string text = z.Text.substr(0, z.WertAnfang) + std::string(wert);
         if (text != z.Text) {
-            z = Classify(std::move(text), first == 0, nullptr);
+            z = Classify(std::move(text), nullptr);
             changed = true;
         }
         if (changed) Compact(weg);
@@ -274,11 +278,11 @@ bool TEinstellungen::Set(std::string_view abschnitt, std::string_view schluessel
             std::size_t at = kopf + 1;
             for (std::size_t i = kopf + 1; i < zeilen_.size() && zeilen_[i].Kopf == kopf; ++i)
                 if (zeilen_[i].Art == TArt::Eintrag || zeilen_[i].Art == TArt::Fremd) at = i + 1;
-            zeilen_.insert(zeilen_.begin() + static_cast<std::ptrdiff_t>(at), Classify(line, false, nullptr));
+            zeilen_.insert(zeilen_.begin() + static_cast<std::ptrdiff_t>(at), Classify(line, nullptr));
         } else {
-            if (!zeilen_.empty() && zeilen_.back().Art != TArt::Leer) zeilen_.push_back(Classify("", false, nullptr));
-            zeilen_.push_back(Classify("[" + std::string(abschnitt) + "]", zeilen_.empty(), nullptr));
-            zeilen_.push_back(Classify(line, false, nullptr));
+            if (!zeilen_.empty() && zeilen_.back().Art != TArt::Leer) zeilen_.push_back(Classify("", nullptr));
+            zeilen_.push_back(Classify("[" + std::string(abschnitt) + "]", nullptr));
+            zeilen_.push_back(Classify(line, nullptr));
         }
         changed = true;
     }

@@ -61,7 +61,7 @@ public:
     // Whether Set or Remove changed anything since the file was loaded.
     bool Geaendert() const { return geaendert_; }
 
-    // The file's text: every line as it was read (its CR dropped) or set, each ended by LF.
+    // The file's text: every line as it was read (CRs at its end dropped) or set, each ended by LF.
     std::string Text() const;
     // Writes Text() through the safe writer (see WriteWholeFile): throws EZielAbgelehnt when the
     // file cannot be created and EInOutError for a later failure; the previous file stays.
@@ -82,7 +82,7 @@ private:
     };
     static constexpr std::size_t npos = static_cast<std::size_t>(-1);
 
-    static TZeile Classify(std::string text, bool erste, std::string* fehler);
+    static TZeile Classify(std::string text, std::string* fehler);
     void Link();
     // Drops the lines marked in `weg` (one mark per line).
     void Compact(const std::vector<char>& weg);

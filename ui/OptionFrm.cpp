@@ -255,7 +255,9 @@ void TOptionForm::OKButtonClick() {
 
 void TOptionForm::ShowSystem(std::optional<int> epsg) {
     system_ = epsg;
-    CB_System->setEditText(epsg ? QString::fromStdString(SystemText(*epsg)) : QStringLiteral("keins"));
+    // No list entry current for a code: choosing any entry then replaces the text.
+    CB_System->setCurrentIndex(epsg ? -1 : 0);
+    if (epsg) CB_System->setEditText(QString::fromStdString(SystemText(*epsg)));
 }
 
 void TOptionForm::CancelButtonClick() { reject(); }
