@@ -80,6 +80,12 @@ TEST_F(EinstellungenFile, FormAndCaseInsensitiveLookUp) {
     EXPECT_EQ(e.Text(),
               "\xEF\xBB\xBF# Kopf\n; auch ein Kommentar\n[KACHELN]\n  system = EPSG:25832  \n\n[Fremd]\n"
               "Farbe=gr\xC3\xBCn\nleer=\neins=a=b\n");
+    // Every CR at a line's end belongs to the line end; a mark of byte order on a later line
+    // is passed over too.
+    const TEinstellungen cr = Loaded("[K]\r\r\nx=1\r\r\n\xEF\xBB\xBFy=2\n");
+    EXPECT_EQ(cr.Text(), "[K]\nx=1\n\xEF\xBB\xBFy=2\n");
+    EXPECT_EQ(cr.Get("k", "x")->Text, "1");
+    EXPECT_EQ(cr.Get("k", "Y")->Text, "2");
 }
 
 // A rewrite changes the one line, adds at the end of the section or file, and keeps the rest.
