@@ -7,11 +7,13 @@
 #include <iostream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "cli/Commands.h"
+#include "config/Einstellungen.h"
 #include "config/Konf.h"
 #include "filemanager/Extent.h"
 #include "filemanager/Katalog.h"
@@ -59,6 +61,8 @@ struct KonfOptions {
     bool json = false;
     std::vector<std::string> hinzufuegen;
     std::vector<int> entfernen;
+    std::optional<std::string> system;  // as typed, checked by the option's validator
+    std::string systemText;
 };
 
 // True when both paths name one file (same device and inode, or the same path resolved).
@@ -68,6 +72,50 @@ bool SameFile(const std::string& a, const std::string& b) {
         return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
     return TSichereDatei::Resolve(a) == TSichereDatei::Resolve(b);
 }
+
+// The tiles' system written into the settings file beside `ziel`: what --system says, or,
+// saved under another name, the system of the catalogue read (the copy holds the same tiles).
+// Every other line of that file stays as it is; it is written only when this changes it.
+class SystemZiel {
+public:
+    SystemZiel(const KonfOptions& o, const std::string& gelesen, TEinstellungen& quelle, std::optional<int> system)
+        : ziel_(o.save.empty() ? gelesen : o.save), gelesen_(gelesen) {
+        const bool anderes = !o.save.empty() && !SameFile(o.save, gelesen);
+        if (o.system) {
+            neu_ = IsNoSystem(*o.system) ? std::nullopt : ParseSystem(*o.system);
+            aendern_ = true;
+        } else {
+            neu_ = system;
+            aendern_ = anderes;
+        }
+        // Read before anything is written: an unreadable file there stops the run unchanged.
+        if (anderes) {
+            eigene_.Load(EinstellungenFileFor(o.save));
+            ein_ = &eigene_;
+        } else {
+            ein_ = &quelle;
+        }
+    }
+    // The system the written catalogue has.
+    std::optional<int> System(std::optional<int> gelesen) const { return aendern_ ? neu_ : gelesen; }
+    void Write(const TDateien& dateien, bool ordnerAnlegen) {
+        if (!aendern_ || geschrieben_) return;
+        geschrieben_ = true;
+        if (!SetKachelSystem(*ein_, neu_)) return;
+        TSchutz schutz = ProtectedFiles(dateien);
+        schutz.Quellen.push_back(gelesen_);
+        schutz.Konfiguration = ziel_;
+        ein_->Save(EinstellungenFileFor(ziel_), schutz, ordnerAnlegen);
+    }
+
+private:
+    std::string ziel_, gelesen_;
+    TEinstellungen eigene_;
+    TEinstellungen* ein_ = nullptr;
+    std::optional<int> neu_;
+    bool aendern_ = false;
+    bool geschrieben_ = false;
+};
 
 // The path an added file keeps in the catalogue: absolute, for a bare name would mean the
 // data folder. With "." or ".." in it the folder is resolved as the system resolves it (a ".."
@@ -165,6 +213,13 @@ int Run(const KonfOptions& o) {
     TSettings& settings = k.Settings;
     const TDateien& dateien = k.Dateien;
 
+    for (const std::string& m : k.Einstellungen.Meldungen()) std::cerr << m << '\n';
+    std::string meldung;
+    const std::optional<int> gelesenesSystem = ReadKachelSystem(k.Einstellungen, &meldung);
+    if (!meldung.empty()) std::cerr << meldung << '\n';
+    SystemZiel system(o, path, k.Einstellungen, gelesenesSystem);
+    const bool ordnerAnlegen = o.file.empty() && o.save.empty() && k.Orte.Installiert;
+
     // An edited catalogue is written before it is shown: the listing is the file's.
     const bool bearbeiten = !o.hinzufuegen.empty() || !o.entfernen.empty();
     int rc = 0;
@@ -178,12 +233,17 @@ int Run(const KonfOptions& o) {
         const bool geaendert = Bearbeite(o, path, neu, alle);
         if (geaendert || !o.save.empty()) {
             // The program's own file of an installed copy may still lack its folder.
-            KonfSave(ziel, settings, neu, o.file.empty() && o.save.empty() && k.Orte.Installiert);
+            KonfSave(ziel, settings, neu, ordnerAnlegen);
             k.Dateien = neu;
             if (o.save.empty()) k.Gelesen.Vorhanden = true;
         }
+        system.Write(neu, ordnerAnlegen);
         rc = alle ? 0 : 1;
+    } else if (o.save.empty()) {
+        // --system alone: only the settings file is written.
+        system.Write(dateien, ordnerAnlegen);
     }
+    const std::optional<int> gezeigt = system.System(gelesenesSystem);
 
     if (o.json) {
         nlohmann::ordered_json j;  // keys in the documented order
@@ -203,12 +263,14 @@ int Run(const KonfOptions& o) {
                             {"ymax", dateien.Ymax[k]}});
         }
         j["dateien"] = list;
+        if (gezeigt) j["system"] = SystemText(*gezeigt);
         std::cout << j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
     } else {
         std::cout << "Konfigurationsdatei: " << path << (k.Gelesen.Vorhanden ? "" : " (nicht vorhanden, Anfangswerte)")
                   << '\n'
                   << "Datenordner: " << k.Orte.DatenOrdner
                   << (k.Orte.Installiert ? " (installiertes Programm)" : " (neben dem Programm)") << '\n'
+                  << (gezeigt ? "Bezugssystem der Kacheln: " + SystemText(*gezeigt) + "\n" : std::string())
                   << KonfListing(settings, dateien, DecimalSeparator());
     }
 
@@ -219,6 +281,7 @@ int Run(const KonfOptions& o) {
                                  " Dateieintr\xC3\xA4ge und wird nicht \xC3\xBC" "berschrieben: " + o.save);
         // The stored widths are written as read: the estimated grid is no real window.
         KonfSave(o.save, settings, dateien);
+        system.Write(dateien, false);
     }
     return rc;
 }
@@ -243,7 +306,23 @@ void RegisterKonf(CLI::App& app) {
                     "Eintr\xC3\xA4ge mit diesen Nummern der Auflistung vor dem Befehl aus dem Katalog entfernen und "
                     "die Konfiguration schreiben")
         ->type_name("NR");
-    cmd->callback([] { RunCommand([] { return Run(opts); }); });
+    CLI::Option* system = cmd->add_option("--system", opts.systemText,
+                    std::string("Bezugssystem der Kacheln des Katalogs in die Einstellungsdatei neben der "
+                                "Konfiguration (K.ini neben K.KNF) schreiben, sonst bleibt alles, wie es ist; "
+                                "keins entfernt es. Verstanden: ") +
+                        TextSystemFormen + ". Mit --save geht es in die Einstellungsdatei jener Datei, die "
+                                           "sonst das Bezugssystem der gelesenen erh\xC3\xA4lt")
+        ->type_name("SYSTEM")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                if (!text.empty() && (IsNoSystem(text) || ParseSystem(text))) return std::string();
+                return "\"" + text + "\" ist kein Bezugssystem (verstanden: " + TextSystemFormen + ", keins)";
+            },
+            ""));
+    cmd->callback([system] {
+        opts.system = system->count() ? std::optional<std::string>(opts.systemText) : std::nullopt;
+        RunCommand([] { return Run(opts); });
+    });
 }
 
 }  // namespace tervalo::cli

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "config/Einstellungen.h"
 #include "config/Konf.h"
 #include "config/Orte.h"
 #include "formats/PunktLauf.h"
@@ -28,6 +29,7 @@ struct TKonfCli {
     TDateien Dateien;        // KonfDatei is the file read (the export and conversion protect it)
     TKonfGelesen Gelesen;
     TOrte Orte;              // where the program keeps its configuration and data
+    TEinstellungen Einstellungen;  // the settings file beside the configuration
     // The file holds more entries than the catalogue takes: writing it would drop the rest.
     bool NichtUeberschreiben() const { return Gelesen.ZuVieleEintraege; }
 };
@@ -35,7 +37,8 @@ struct TKonfCli {
 // FindOrte). The program's own file, when missing, gives the initial values, silently; a file
 // named with --konf must exist (otherwise a German error naming it is thrown) unless
 // `missingAllowed`. A file that exists but cannot be read throws EInOutError naming it; more
-// than 250 entries give a German warning on stderr.
+// than 250 entries give a German warning on stderr. The settings file beside it is read by the
+// same rule (missing: empty; unreadable: EInOutError naming it).
 TKonfCli LoadKonf(const std::string& path, const TGitterZugriff* grid = nullptr, bool missingAllowed = false);
 
 // The format of an export or conversion target: the --format option (xyz, csv, dbf) when

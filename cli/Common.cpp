@@ -29,6 +29,7 @@ TKonfCli LoadKonf(const std::string& path, const TGitterZugriff* grid, bool miss
     // A mistyped name would answer like an empty catalogue: "no data here".
     if (!path.empty() && !k.Gelesen.Vorhanden && !missingAllowed)
         throw std::runtime_error("Konfigurationsdatei nicht gefunden: " + path);
+    k.Einstellungen.Load(EinstellungenFileFor(k.Dateien.KonfDatei));
     if (grid) ApplyGridWidths(k.Gelesen, k.Settings, *grid);
     if (k.Gelesen.ZuVieleEintraege) {
         std::cout.flush();

@@ -41,14 +41,6 @@ private:
     bool has_ = false;
 };
 
-// The reader's error again, with the configuration's path in its text.
-[[noreturn]] void ThrowWithPath(const EInOutError& e, const std::string& path) {
-    if (e.Errno() != 0) ThrowFileError(e.Errno(), path);
-    std::string text = e.what();
-    if (text.find(path) == std::string::npos) text += ": " + path;
-    throw EInOutError(e.Code(), text);
-}
-
 double SettingValue(const std::string& line, std::size_t chars) {
     double v = 0.0;
     ValDouble(NumberChars(std::string_view(line).substr(0, std::min(chars, line.size()))), v);
@@ -145,9 +137,7 @@ TKonfGelesen KonfLoad(const std::string& path, const std::string& programFolder,
     try {
         source.emplace(path);
     } catch (const EInOutError& e) {
-        // Only a file that is not there counts as missing; anything else must not be taken
-        // for an empty configuration, which the next save would write over the user's file.
-        if (e.Errno() == ENOENT || e.Errno() == ENOTDIR) return result;
+        if (IsMissingFile(e.Errno())) return result;
         ThrowWithPath(e, path);
     }
     LineSource& in = *source;
@@ -273,14 +263,9 @@ TSchutz ProtectedFiles(const TDateien& catalogue) {
 }
 
 void KonfSave(const std::string& path, const TSettings& settings, const TDateien& dateien, bool ordnerAnlegen) {
-    const std::string text = KonfText(settings, dateien);
-    if (ordnerAnlegen) TSichereDatei::MakeFolders(FolderPart(path).empty() ? "." : FolderPart(path));
-
     TSchutz schutz = ProtectedFiles(dateien);
     schutz.Konfiguration.clear();  // the file being written is the configuration
-    TSichereDatei out(path, schutz);
-    out.Write(text.data(), text.size());
-    out.Commit();
+    WriteWholeFile(path, KonfText(settings, dateien), schutz, ordnerAnlegen);
 }
 
 }  // namespace tervalo

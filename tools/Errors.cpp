@@ -48,4 +48,13 @@ void ThrowFileError(int err, const std::string& path) {
     throw EInOutError(ErrnoToFileError(err), ErrnoText(err) + ": " + path, err);
 }
 
+bool IsMissingFile(int err) { return err == ENOENT || err == ENOTDIR; }
+
+void ThrowWithPath(const EInOutError& e, const std::string& path) {
+    if (e.Errno() != 0) ThrowFileError(e.Errno(), path);
+    std::string text = e.what();
+    if (text.find(path) == std::string::npos) text += ": " + path;
+    throw EInOutError(e.Code(), text);
+}
+
 }  // namespace tervalo

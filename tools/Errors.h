@@ -49,4 +49,11 @@ std::string ErrnoText(int err);
 [[noreturn]] void ThrowFileError(int err);
 [[noreturn]] void ThrowFileError(int err, const std::string& path);
 
+// The rule every settings reader follows: only a file that is not there (ENOENT, or ENOTDIR on
+// the way) may be passed over as missing. Anything else that cannot be read must not be taken
+// for an empty file, which the next save would write over the user's one.
+bool IsMissingFile(int err);
+// The error again, with the path in its text (as ThrowFileError gives it when there is an errno).
+[[noreturn]] void ThrowWithPath(const EInOutError& e, const std::string& path);
+
 }  // namespace tervalo

@@ -20,6 +20,7 @@
 #include "tools/Datei.h"
 #include "tools/Errors.h"
 #include "tools/ScopeGuard.h"
+#include "tools/Tools.h"
 
 namespace tervalo {
 
@@ -400,6 +401,13 @@ int RemoveStaleTemporaries(const std::string& finalPath, const std::string& keep
 void RemoveSafeFileTemporaries() noexcept {
     for (int i = 0; i < kSlots; ++i)
         if (g_ready[i].load()) ::unlink(g_tempPaths[i]);
+}
+
+void WriteWholeFile(const std::string& path, std::string_view bytes, const TSchutz& schutz, bool ordnerAnlegen) {
+    if (ordnerAnlegen) TSichereDatei::MakeFolders(FolderPart(path).empty() ? "." : FolderPart(path));
+    TSichereDatei out(path, schutz);
+    out.Write(bytes.data(), bytes.size());
+    out.Commit();
 }
 
 }  // namespace tervalo

@@ -16,6 +16,7 @@
 // is truncated or deleted.
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tools/Datei.h"
@@ -100,6 +101,12 @@ private:
 
     bool Finish(bool replace);
 };
+
+// A settings file written whole: with ordnerAnlegen the missing folders on the way are made
+// first (MakeFolders), then the bytes go through a TSichereDatei and are committed. Throws as
+// TSichereDatei does; the previous file stays as it was on any failure.
+void WriteWholeFile(const std::string& path, std::string_view bytes, const TSchutz& schutz = {},
+                    bool ordnerAnlegen = false);
 
 // Removes the temporary files of `target`'s name in its folder that no live run holds locked,
 // leaving `keep` (a path, may be empty). Empty ones younger than a few seconds stay too: a run

@@ -19,6 +19,7 @@
 #include <QLocale>
 #include <QPainter>
 #include <QPainterPath>
+#include <QStringList>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
@@ -444,6 +445,21 @@ void TForm1::FormActivate() {
         ladeFehler = std::current_exception();
     }
     konfGesperrt_ = ladeFehler || gelesen.ZuVieleEintraege;
+    // The settings file by the same rule: unreadable is reported and never written.
+    std::exception_ptr einstellungenFehler;
+    try {
+        Einstellungen.Load(EinstellungenFileFor(Dateien.KonfDatei));
+    } catch (const std::exception&) {
+        einstellungenFehler = std::current_exception();
+    }
+    einstellungenGesperrt_ = static_cast<bool>(einstellungenFehler);
+    QStringList hinweise;
+    if (!einstellungenFehler) {
+        for (const std::string& m : Einstellungen.Meldungen()) hinweise << U(m);
+        std::string meldung;
+        ReadKachelSystem(Einstellungen, &meldung);
+        if (!meldung.empty()) hinweise << U(meldung);
+    }
 
     PBN_X->SetValue(0.0);
     PBN_Y->SetValue(0.0);
@@ -469,9 +485,19 @@ void TForm1::FormActivate() {
                                   TMsgButtons::Ok);
         });
     }
+    if (einstellungenFehler)
+        QTimer::singleShot(0, this, [einstellungenFehler] { Guarded([&] { std::rethrow_exception(einstellungenFehler); }); });
+    if (!hinweise.isEmpty()) {
+        const QString text = hinweise.join(QLatin1Char('\n'));
+        QTimer::singleShot(0, this, [text] {
+            Platform().MessageBox(MainWindow(), QString::fromUtf8(ApplicationTitle), text, TMsgIcon::Info,
+                                  TMsgButtons::Ok);
+        });
+    }
 }
 
 void TForm1::FormClose() {
+    bool berichtet = false;  // one report at most, however many files fail
     // A configuration that was not read whole is the user's, not ours to replace.
     if (!konfGesperrt_) {
         try {
@@ -483,6 +509,17 @@ void TForm1::FormClose() {
             // The file cannot be created (refused, write-protected, no folder): nothing saved.
         } catch (const std::exception& e) {
             ShowErrorReport(e);
+            berichtet = true;
+        }
+    }
+    // A user who never set anything gets no settings file.
+    if (!einstellungenGesperrt_ && (Einstellungen.Vorhanden() || !Einstellungen.Leer())) {
+        try {
+            Einstellungen.Save(EinstellungenFileFor(Dateien.KonfDatei), ProtectedFiles(Dateien), KonfOrdnerAnlegen);
+        } catch (const EZielAbgelehnt&) {
+            // As for the configuration: a file that cannot be created is passed over.
+        } catch (const std::exception& e) {
+            if (!berichtet) ShowErrorReport(e);
         }
     }
     abfrage_.reset();
@@ -522,10 +559,12 @@ void TForm1::SB_OptionenClick() {
     TOptionForm dlg(this);
     dlg.PBN_Fangbreite->SetValue(Settings.Fangbreite);
     dlg.PBN_Potenz1->SetValue(Settings.Potenz);
-    // The catalogue comes back in any case; the two settings only with OK.
+    dlg.ShowSystem(ReadKachelSystem(Einstellungen));
+    // The catalogue comes back in any case; the settings only with OK.
     if (dlg.MyShowModal(Dateien) == QDialog::Accepted) {
         Settings.Fangbreite = dlg.PBN_Fangbreite->Value();
         Settings.Potenz = dlg.PBN_Potenz1->Value();
+        SetKachelSystem(Einstellungen, dlg.System());
         LB_Fang->setText(FangText(Settings.Fangbreite, QLocale()));
     }
     FitDateiLabel();

@@ -1,5 +1,6 @@
 #pragma once
 // Main window: coordinate input, height query, result labels and the result grid.
+#include "config/Einstellungen.h"
 #include "config/TYPEN.h"
 #include "query/Query.h"
 #include "ui/PBNumEdit.h"
@@ -50,6 +51,8 @@ public:
 
     // State.
     TDateien Dateien;
+    // The settings file beside the configuration, read on activation, written on closing.
+    TEinstellungen Einstellungen;
     std::string ProgramFolder;          // with a trailing separator; bare names resolve below it
     bool KonfOrdnerAnlegen = false;     // installed: saving creates the per-user folders
     bool GridShown = false;
@@ -114,6 +117,8 @@ private:
     // The configuration file could not be read or holds more entries than the catalogue
     // takes: it is never written while the program runs.
     bool konfGesperrt_ = false;
+    // Likewise the settings file beside it.
+    bool einstellungenGesperrt_ = false;
     int busyStep_ = 0;
     int zusatz_ = 0;
 };

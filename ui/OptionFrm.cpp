@@ -1,5 +1,6 @@
 #include "OptionFrm.h"
 
+#include "config/Einstellungen.h"
 #include "ui/DateiFrm.h"
 #include "ui/ErrorReport.h"
 #include "ui/ExportFrm.h"
@@ -38,6 +39,11 @@ QString RangeMessage(double lower, double upper, QChar decimalPoint) {
     range.replace(u'.', decimalPoint);
     // A bare CR breaks no line in Qt's message box; LF is the line break here.
     return QStringLiteral("Eingabe nicht zul\u00E4ssig.\n") + range;
+}
+
+QString SystemMessage() {
+    return QStringLiteral("Eingabe nicht zul\u00E4ssig.\nBezugssystem der Kacheln: ") + QString::fromUtf8(TextSystemFormen) +
+           QStringLiteral(" oder keins");
 }
 
 TOptionForm::TOptionForm(QWidget* owner)
@@ -126,6 +132,30 @@ TOptionForm::TOptionForm(QWidget* owner)
     outer->addLayout(fields);
     outer->addWidget(GroupBox1);
     outer->addLayout(buttons);
+
+    GroupBox2 = new QGroupBox(QStringLiteral(" Kacheln "), this);
+    GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
+    const QString systemHint = QStringLiteral(
+        "Bezugssystem aller Kacheln des Katalogs: EPSG:n oder gk2 bis gk5, utm32, utm33.\n"
+        "keins: die Koordinaten werden ohne Umrechnung genommen.\nZugriff nur mit Administratorrechten.");
+    Label3 = new QLabel(QStringLiteral("Bezugssystem der Kacheln"), GroupBox2);
+    CB_System = new QComboBox(GroupBox2);
+    CB_System->setObjectName(QStringLiteral("CB_System"));
+    CB_System->setEditable(true);
+    CB_System->setInsertPolicy(QComboBox::NoInsert);
+    CB_System->addItems({QStringLiteral("keins"), QStringLiteral("gk2"), QStringLiteral("gk3"), QStringLiteral("gk4"),
+                         QStringLiteral("gk5"), QStringLiteral("utm32"), QStringLiteral("utm33")});
+    CB_System->setFixedWidth(140);
+    SetTextColour(CB_System, navy);
+    for (QWidget* w : {static_cast<QWidget*>(Label3), static_cast<QWidget*>(CB_System)}) w->setToolTip(systemHint);
+    auto* kacheln = new QHBoxLayout(GroupBox2);
+    kacheln->setContentsMargins(12, 18, 12, 12);
+    kacheln->setSpacing(8);
+    kacheln->addWidget(Label3);
+    kacheln->addWidget(CB_System);
+    kacheln->addStretch(1);
+    outer->addWidget(GroupBox2);
+    ShowSystem(std::nullopt);
     outer->setSizeConstraint(QLayout::SetFixedSize);
 
     auto guard = [this](void (TOptionForm::*h)()) {
@@ -159,6 +189,7 @@ void TOptionForm::FormActivate() {
     PBN_Fangbreite->SetMaxValue(FangbreiteMax(Settings.Rasterabstand));
     DateiButton->setEnabled(Admin);
     ExportButton->setEnabled(Admin);
+    CB_System->setEnabled(Admin);
     openedFang_ = PBN_Fangbreite->Value();
     openedPotenz_ = PBN_Potenz1->Value();
 }
@@ -208,7 +239,25 @@ void TOptionForm::OKButtonClick() {
         PBN_Potenz1->CheckRange();
         return;
     }
+    // Only an administrator may change the system; the shown one stays otherwise.
+    if (CB_System->isEnabled()) {
+        const std::string text = CB_System->currentText().toStdString();
+        const std::optional<int> epsg = ParseSystem(text);
+        if (!epsg && !IsNoSystem(text)) {
+            Platform().MessageBox(this, QStringLiteral("Fehler"), SystemMessage(), TMsgIcon::Error, TMsgButtons::Ok);
+            CB_System->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+        system_ = epsg;
+    }
     accept();
+}
+
+void TOptionForm::ShowSystem(std::optional<int> epsg) {
+    system_ = epsg;
+    // No list entry current for a code: choosing any entry then replaces the text.
+    CB_System->setCurrentIndex(epsg ? -1 : 0);
+    if (epsg) CB_System->setEditText(QString::fromStdString(SystemText(*epsg)));
 }
 
 void TOptionForm::CancelButtonClick() { reject(); }

@@ -6,16 +6,20 @@
 #include "ui/ExportFrm.h"
 #include "ui/PBNumEdit.h"
 
+#include <QComboBox>
 #include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <optional>
 
 namespace tervalo {
 
 // "Eingabe nicht zulässig." and the range, three decimals in 8 characters each, with the
 // given decimal separator.
 QString RangeMessage(double lower, double upper, QChar decimalPoint);
+// "Eingabe nicht zulässig." and the forms a reference system is understood in.
+QString SystemMessage();
 
 class TOptionForm : public QDialog {
     Q_OBJECT
@@ -33,6 +37,11 @@ public:
     void OKButtonClick();
     void CancelButtonClick();
 
+    // The tiles' system shown in CB_System ("EPSG:n", or "keins" when unset); System() is the
+    // one taken with OK (unchanged otherwise).
+    void ShowSystem(std::optional<int> epsg);
+    std::optional<int> System() const { return system_; }
+
     TDateien Dateien;
 
     QLabel* Label1;
@@ -44,6 +53,10 @@ public:
     QPushButton* ExportButton;
     QPushButton* CancelButton;
     QPushButton* OKButton;
+    // Below the controls above, which keep their places.
+    QGroupBox* GroupBox2;
+    QLabel* Label3;
+    QComboBox* CB_System;
 
 protected:
     void showEvent(QShowEvent* e) override;
@@ -52,6 +65,7 @@ private:
     bool activated_ = false;
     double openedFang_ = 0.0;
     double openedPotenz_ = 0.0;
+    std::optional<int> system_;
 };
 
 }  // namespace tervalo

@@ -1,6 +1,7 @@
 #include "ui_test_support.h"
 #include "admin_support.h"
 
+#include "config/Einstellungen.h"
 #include "config/Konf.h"
 #include "support/nobody.h"
 #include "ui/About.h"
@@ -721,6 +722,60 @@ TEST_F(MainWindowTest, LongTileNamesKeepTheirEndAndShowTheirPath) {
     form->Btn_GridShow->click();
     EXPECT_EQ(form->width(), widened);
     EXPECT_EQ(form->LB_Datei->toolTip(), QString::fromStdString(no));
+}
+
+// The settings file beside the configuration: read at start, written on closing, but made
+// only once something is set; the other lines of an existing one stay.
+TEST_F(MainWindowTest, SettingsFileIsReadAtStartAndWrittenOnClosing) {
+    const std::string ini = Path("tervalo.ini");
+    Open();
+    EXPECT_TRUE(form->Einstellungen.Leer());
+    form->close();
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(Path("tervalo.KNF"))));
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(ini)));
+
+    Open();
+    SetKachelSystem(form->Einstellungen, 25832);
+    form->close();
+    EXPECT_EQ(ReadBytes(ini), "[Kacheln]\nSystem=EPSG:25832\n");
+
+    std::ofstream(ini, std::ios::binary) << "; Hand\r\n[Kacheln]\r\nSystem=gk3\r\n[Fenster]\r\nEingabe=utm32\r\n";
+    Open();
+    EXPECT_EQ(ReadKachelSystem(form->Einstellungen), 31467);
+    EXPECT_EQ(ReadFensterEingabe(form->Einstellungen), "utm32");
+    SetFensterEingabe(form->Einstellungen, "gk4");
+    form->close();
+    EXPECT_EQ(ReadBytes(ini), "; Hand\n[Kacheln]\nSystem=gk3\n[Fenster]\nEingabe=gk4\n");
+    EXPECT_TRUE(platform.Messages.empty());
+}
+
+// A settings file that cannot be read is reported as the configuration is and never written;
+// a stored value that cannot be read is named with file, line and key.
+TEST_F(MainWindowTest, UnreadableSettingsFileIsReportedAndKept) {
+    const std::string ini = Path("tervalo.ini");
+    QDir().mkpath(QString::fromStdString(ini + "/inhalt"));
+    Open();
+    ASSERT_EQ(platform.Messages.size(), 1u);
+    EXPECT_EQ(platform.Messages[0].Icon, TMsgIcon::Error);
+    EXPECT_EQ(platform.Messages[0].Text, QString::fromStdString("Dateizugriff verweigert: " + ini + "."));
+    SetKachelSystem(form->Einstellungen, 25832);
+    form->close();
+    EXPECT_EQ(platform.Messages.size(), 1u);
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(ini + "/inhalt")).isDir());
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(Path("tervalo.KNF"))));  // saved as ever
+
+    QDir(QString::fromStdString(ini)).removeRecursively();
+    std::ofstream(ini, std::ios::binary) << "[Kacheln]\nSystem=EPSG:x\n";
+    platform.Messages.clear();
+    Open();
+    ASSERT_EQ(platform.Messages.size(), 1u);
+    EXPECT_EQ(platform.Messages[0].Icon, TMsgIcon::Info);
+    EXPECT_EQ(platform.Messages[0].Text.toStdString(),
+              ini + ", Zeile 2: Schl\xC3\xBCssel [Kacheln] System: \"EPSG:x\" ist kein Bezugssystem und gilt als nicht "
+                    "gesetzt (verstanden: " + TextSystemFormen + ")");
+    EXPECT_FALSE(ReadKachelSystem(form->Einstellungen));
+    form->close();
+    EXPECT_EQ(ReadBytes(ini), "[Kacheln]\nSystem=EPSG:x\n");  // kept until someone sets a system
 }
 
 TEST(FangText, GroupingRoundingAndExponent) {
