@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Writes pictures of the desktop program's windows into FOLDER (default screenshots/):
-# hauptfenster.png, hauptfenster-raster.png, info.png, kurzmeldung.png, fortschritt.png,
+# hauptfenster.png, hauptfenster-raster.png, hauptfenster-wgs84.png, info.png, kurzmeldung.png, fortschritt.png,
 # optionen.png, optionen-ohne-admin.png, dateimanager.png, dateimanager-menue.png, dbf-info.png
 # and the export window. Builds what it needs in the Release build folder "build", creates the
 # demo terrain when no catalogue exists yet, and runs the windows under a virtual X server.
@@ -14,6 +14,9 @@ BUILD=${BUILD_DIR:-build}
 # The demo coordinate run.sh prints: where the demo tiles overlap.
 DEMO_X=3567002.5
 DEMO_Y=5936002.5
+# The same point in WGS 84 (cs2cs -d 8 EPSG:31467 EPSG:4326), for the picture of a GPS position.
+DEMO_BREITE=53.55122754
+DEMO_LAENGE=10.00986995
 
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DTERVALO_TESTS=OFF >/dev/null
 cmake --build "$BUILD" -j"$(nproc)" --target tervalo tervalo-demo tervalo-screenshots tervalo-admin-screenshots
@@ -33,6 +36,6 @@ run() {
     QT_QPA_PLATFORM=offscreen "$@"
   fi
 }
-run "$BIN/tervalo-screenshots" "$OUT" "$BIN/tervalo.KNF" "$DEMO_X" "$DEMO_Y"
+run "$BIN/tervalo-screenshots" "$OUT" "$BIN/tervalo.KNF" "$DEMO_X" "$DEMO_Y" "$DEMO_BREITE" "$DEMO_LAENGE"
 run "$BIN/tervalo-admin-screenshots" "$OUT" "$BIN/tervalo.KNF"
 echo "Bilder in $OUT"

@@ -2,6 +2,8 @@
 
 #include "config/Konf.h"
 #include "config/Orte.h"
+#include "koord/Umrechnung.h"
+#include "koord/Winkel.h"
 #include "tools/Errors.h"
 #include "tools/SafeWriter.h"
 #include "ui/About.h"
@@ -19,6 +21,7 @@
 #include <QLocale>
 #include <QPainter>
 #include <QPainterPath>
+#include <QSignalBlocker>
 #include <QStringList>
 #include <QTimer>
 #include <algorithm>
@@ -34,6 +37,20 @@ constexpr int GridTop = 48;
 constexpr int GridWidth = 265;
 constexpr int GridHeight = 389;
 constexpr int DefaultWidths[4] = {30, 70, 70, 45};
+// Room for a DMS text with a long fraction ("51 30 12,12345678 N").
+constexpr int WinkelMaxLength = 24;
+
+// The input systems the window offers besides the tiles' own, by their short names.
+struct TEingabeEintrag {
+    const char* Name;
+    const char* Text;
+};
+constexpr TEingabeEintrag EingabeEintraege[] = {
+    {"gk2", "GK Zone 2 (EPSG:31466)"},   {"gk3", "GK Zone 3 (EPSG:31467)"},
+    {"gk4", "GK Zone 4 (EPSG:31468)"},   {"gk5", "GK Zone 5 (EPSG:31469)"},
+    {"utm32", "UTM 32 (EPSG:25832)"},    {"utm33", "UTM 33 (EPSG:25833)"},
+    {"wgs84", "WGS 84 (Breite/Länge)"},  {"etrs89", "ETRS89 (Breite/Länge)"},
+};
 
 QString U(const std::string& s) { return QString::fromStdString(s); }
 
@@ -202,7 +219,7 @@ TForm1::TForm1(QWidget* parent)
     GroupBox1->setGeometry(8, 42, 282, 90);
     GroupBox1->setStyleSheet(QStringLiteral("QGroupBox::title { color: maroon; }"));
     auto makeCoord = [&](const char* name, const QString& caption, const QString& hint, int y) {
-        Caption(GroupBox1, caption, 14, y + 4);
+        meterTexte_[y == 24 ? 0 : 2] = Caption(GroupBox1, caption, 14, y + 4);
         auto* e = new TPBNumEdit(GroupBox1);
         e->setObjectName(QString::fromLatin1(name));
         e->SetDecimals(2);
@@ -213,13 +230,38 @@ TForm1::TForm1(QWidget* parent)
         e->setFont(f);
         SetColour(e, navy);
         e->setToolTip(hint);
-        Caption(GroupBox1, QStringLiteral("[m]"), 230, y + 4);
+        meterTexte_[y == 24 ? 1 : 3] = Caption(GroupBox1, QStringLiteral("[m]"), 230, y + 4);
         return e;
     };
     PBN_X = makeCoord("PBN_X", QStringLiteral("X-Wert:"),
                       QStringLiteral("X-Koordinate (Rechtswert)\nin Meter des Gauß-Krüger-Systems"), 24);
     PBN_Y = makeCoord("PBN_Y", QStringLiteral("Y-Wert:"),
                       QStringLiteral("Y-Koordinate (Hochwert)\nin Meter des Gauß-Krüger-Systems"), 56);
+    // Degree fields in the same places, hidden until a geographic system is chosen.
+    auto makeWinkel = [&](const char* name, const QString& caption, const QString& hint, int y, int k) {
+        QLabel* c = Caption(GroupBox1, caption, 14, y + 4);
+        auto* e = new QLineEdit(GroupBox1);
+        e->setObjectName(QString::fromLatin1(name));
+        e->setMaxLength(WinkelMaxLength);
+        e->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        e->setGeometry(92, y, 130, 26);
+        QFont f = e->font();
+        f.setBold(true);
+        e->setFont(f);
+        SetColour(e, navy);
+        e->setToolTip(hint);
+        QLabel* u = Caption(GroupBox1, QStringLiteral("[°]"), 230, y + 4);
+        gradTexte_[static_cast<size_t>(k)] = c;
+        gradTexte_[static_cast<size_t>(k + 1)] = u;
+        c->hide();
+        u->hide();
+        e->hide();
+        return e;
+    };
+    ED_Breite = makeWinkel("ED_Breite", QStringLiteral("Breite"),
+                           QStringLiteral("Geographische Breite in Grad\n(51,5 oder 51°30'12,5\"N)"), 24, 0);
+    ED_Laenge = makeWinkel("ED_Laenge", QStringLiteral("Länge"),
+                           QStringLiteral("Geographische Länge in Grad\n(7,25 oder 7°15'0\"E)"), 56, 2);
 
     // Capture range.
     const QString fangHint = QStringLiteral(
@@ -283,6 +325,22 @@ TForm1::TForm1(QWidget* parent)
     StartBtn->setDefault(true);
     StartBtn->setAutoDefault(false);
 
+    // The input system, below everything of the design; hidden without a tiles' system.
+    const int zusatzY = DesignHeight - 6;
+    LB_Eingabe = Caption(this, QStringLiteral("&Eingabesystem:"), 12, zusatzY + 4);
+    CB_Eingabe = new QComboBox(this);
+    CB_Eingabe->setObjectName(QStringLiteral("CB_Eingabe"));
+    CB_Eingabe->setGeometry(110, zusatzY, 180, 24);
+    CB_Eingabe->setToolTip(QStringLiteral("System, in dem die Koordinaten eingegeben werden"));
+    LB_Eingabe->setBuddy(CB_Eingabe);
+    LB_Umrechnung = ValueLabel(this, "LB_Umrechnung", QString(), 12, zusatzY + 28, 278,
+                               Qt::AlignLeft | Qt::AlignTop);
+    LB_Umrechnung->resize(278, 34);
+    SetColour(LB_Umrechnung, navy);
+    for (QWidget* w : {static_cast<QWidget*>(LB_Eingabe), static_cast<QWidget*>(CB_Eingabe),
+                       static_cast<QWidget*>(LB_Umrechnung)})
+        w->hide();
+
     // Result grid and its button.
     Btn_GridShow = new QPushButton(QStringLiteral(">>"), this);
     Btn_GridShow->setObjectName(QStringLiteral("Btn_GridShow"));
@@ -305,6 +363,13 @@ TForm1::TForm1(QWidget* parent)
     connect(StartBtn, &QPushButton::clicked, this, guard(&TForm1::StartBtnClick));
     connect(Btn_GridShow, &QPushButton::clicked, this, guard(&TForm1::Btn_GridShowClick));
     connect(StringGrid1, &TResultGrid::DblClick, this, guard(&TForm1::StringGrid1DblClick));
+    connect(CB_Eingabe, &QComboBox::currentIndexChanged, this, [this] {
+        Guarded([this] {
+            ShowEingabeFelder();
+            // The user's choice (a restored one sets no signal) goes into the settings at once.
+            if (kachelSystem_ && !einstellungenGesperrt_) SetFensterEingabe(Einstellungen, EingabeName());
+        });
+    });
     connect(inZwischenablagekopieren1, &QAction::triggered, this,
             guard(&TForm1::inZwischenablagekopieren1Click));
     OptionenKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_O), this);
@@ -315,9 +380,13 @@ TForm1::TForm1(QWidget* parent)
     connect(EndeKey, &QShortcut::activated, this, guard(&TForm1::ExitBtnClick));
 
     // The input first, then the top bar's buttons, then the grid's button and the grid.
+    // Hidden fields are passed over, so the metre and the degree fields share one order.
     setTabOrder(PBN_X, PBN_Y);
-    setTabOrder(PBN_Y, StartBtn);
-    setTabOrder(StartBtn, SB_Optionen);
+    setTabOrder(PBN_Y, ED_Breite);
+    setTabOrder(ED_Breite, ED_Laenge);
+    setTabOrder(ED_Laenge, StartBtn);
+    setTabOrder(StartBtn, CB_Eingabe);
+    setTabOrder(CB_Eingabe, SB_Optionen);
     setTabOrder(SB_Optionen, SpeedButton1);
     setTabOrder(SpeedButton1, SpeedButton3);
     setTabOrder(SpeedButton3, Btn_GridShow);
@@ -343,7 +412,7 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::SetWindowWidth(int w) {
-    setFixedSize(w, DesignHeight);
+    setFixedSize(w, DesignHeight + (kachelSystem_ ? EingabeZusatz : 0));
     PlaceControls();
 }
 
@@ -414,7 +483,7 @@ void TForm1::showEvent(QShowEvent* e) {
     if (!Activated) {
         Activated = true;
         Guarded([this] { FormActivate(); });
-        PBN_X->setFocus();
+        FocusFirstField();
     }
 }
 
@@ -463,6 +532,10 @@ void TForm1::FormActivate() {
 
     PBN_X->SetValue(0.0);
     PBN_Y->SetValue(0.0);
+    if (!einstellungenFehler) {
+        UpdateEingabe();
+        SetEingabe(ReadFensterEingabe(Einstellungen));
+    }
     LB_Fang->setText(FangText(Settings.Fangbreite, QLocale()));
 
     StringGrid1->setVisible(false);
@@ -566,6 +639,9 @@ void TForm1::SB_OptionenClick() {
         Settings.Potenz = dlg.PBN_Potenz1->Value();
         SetKachelSystem(Einstellungen, dlg.System());
         LB_Fang->setText(FangText(Settings.Fangbreite, QLocale()));
+        const std::string gewaehlt = EingabeName();
+        UpdateEingabe();
+        SetEingabe(gewaehlt);
     }
     FitDateiLabel();
 }
@@ -579,11 +655,13 @@ void TForm1::StartBtnClick() {
             return;
         }
     }
+    const std::optional<std::pair<double, double>> punkt = ConvertedPoint();
+    if (!punkt) return;
     ClearGridData();
     FitDateiLabel();
     TAbfrageParameter p;
-    p.X = PBN_X->Value();
-    p.Y = PBN_Y->Value();
+    p.X = punkt->first;
+    p.Y = punkt->second;
     p.Fangbreite = Settings.Fangbreite;
     p.Potenz = Settings.Potenz;
     const TLabelMeasure measure(LB_Datei->font());
@@ -621,7 +699,7 @@ void TForm1::StartBtnClick() {
             for (int c = 1; c <= 4; ++c)
                 StringGrid1->SetCell(c, row, t.Grid[static_cast<size_t>(row - 1)][static_cast<size_t>(c - 1)]);
     }
-    if (PBN_X->isEnabled() && PBN_X->isVisible()) PBN_X->setFocus();
+    FocusFirstField();
 }
 
 void TForm1::Btn_GridShowClick() {
@@ -639,7 +717,7 @@ void TForm1::Btn_GridShowClick() {
     const bool gewaehlt = letzterEintrag_ >= 1 && letzterEintrag_ <= Dateien.Eintraege();
     ShowDateiLabel(FileLabelText(Dateien, letzterEintrag_, &measure, LB_Datei->width()),
                    gewaehlt ? Dateien.Datei[static_cast<size_t>(letzterEintrag_)] : std::string(TextUnbekannt));
-    PBN_X->setFocus();
+    FocusFirstField();
 }
 
 void TForm1::StringGrid1DblClick() {
@@ -654,6 +732,116 @@ void TForm1::StringGrid1DblClick() {
 void TForm1::inZwischenablagekopieren1Click() {
     const TResultGrid::TBlock b = StringGrid1->Selection();
     Platform().SetClipboardText(GridBlockText(*StringGrid1, b.Left, b.Top, b.Right, b.Bottom));
+}
+
+std::string TForm1::EingabeName() const {
+    if (!kachelSystem_) return {};
+    return CB_Eingabe->currentData().toString().toStdString();
+}
+
+bool TForm1::SetEingabe(const std::string& name) {
+    const int i = name.empty() ? -1 : CB_Eingabe->findData(U(name));
+    if (CB_Eingabe->count() > 0) {
+        const QSignalBlocker still(CB_Eingabe);
+        CB_Eingabe->setCurrentIndex(std::max(i, 0));
+    }
+    ShowEingabeFelder();
+    return i >= 0;
+}
+
+void TForm1::UpdateEingabe() {
+    const std::optional<int> system = ReadKachelSystem(Einstellungen);
+    if (system != kachelSystem_) {
+        kachelSystem_ = system;
+        // A converter made for other tiles must not answer for these.
+        umrechnung_.reset();
+        const QSignalBlocker still(CB_Eingabe);
+        CB_Eingabe->clear();
+        if (system) {
+            CB_Eingabe->addItem(QStringLiteral("Kachelsystem (%1)").arg(U(SystemText(*system))), QString());
+            for (const TEingabeEintrag& e : EingabeEintraege)
+                if (ParseBezugssystem(e.Name).Epsg != *system)
+                    CB_Eingabe->addItem(QString::fromUtf8(e.Text), QString::fromLatin1(e.Name));
+        }
+    }
+    for (QWidget* w : {static_cast<QWidget*>(LB_Eingabe), static_cast<QWidget*>(CB_Eingabe),
+                       static_cast<QWidget*>(LB_Umrechnung)})
+        w->setVisible(kachelSystem_.has_value());
+    ShowEingabeFelder();
+    SetWindowWidth(width());
+}
+
+void TForm1::ShowEingabeFelder() {
+    const std::string name = EingabeName();
+    const bool grad = !name.empty() && ParseBezugssystem(name).Geographisch;
+    const bool fokusDrin = focusWidget() && (GroupBox1->isAncestorOf(focusWidget()));
+    for (QWidget* w : meterTexte_) w->setVisible(!grad);
+    for (QWidget* w : gradTexte_) w->setVisible(grad);
+    PBN_X->setVisible(!grad);
+    PBN_Y->setVisible(!grad);
+    ED_Breite->setVisible(grad);
+    ED_Laenge->setVisible(grad);
+    LB_Umrechnung->clear();
+    LB_Umrechnung->setToolTip(QString());
+    if (fokusDrin) FocusFirstField();
+}
+
+void TForm1::FocusFirstField() {
+    QWidget* f = ED_Breite->isVisibleTo(this) ? static_cast<QWidget*>(ED_Breite) : PBN_X;
+    if (f->isEnabled() && f->isVisibleTo(this)) f->setFocus();
+}
+
+std::optional<std::pair<double, double>> TForm1::ConvertedPoint() {
+    const std::string name = EingabeName();
+    if (name.empty()) return std::make_pair(PBN_X->Value(), PBN_Y->Value());
+    const TBezugssystem ein = ParseBezugssystem(name);
+    QLineEdit* falsch = nullptr;
+    try {
+        std::string a, b;
+        if (ein.Geographisch) {
+            // Read here first, so a bad field is named and gets the focus.
+            falsch = ED_Breite;
+            ReadWinkel(ED_Breite->text().trimmed().toStdString(), TAchse::Breite);
+            falsch = ED_Laenge;
+            ReadWinkel(ED_Laenge->text().trimmed().toStdString(), TAchse::Laenge);
+            falsch = nullptr;
+            a = ED_Breite->text().trimmed().toStdString();
+            b = ED_Laenge->text().trimmed().toStdString();
+        } else {
+            // The values as shown, with "." whatever the locale (a zone prefix stays in front).
+            a = QString::number(PBN_X->Value(), 'f', 2).toStdString();
+            b = QString::number(PBN_Y->Value(), 'f', 2).toStdString();
+        }
+        if (!umrechnung_) umrechnung_ = std::make_unique<TUmrechnung>(ParseBezugssystem(SystemText(*kachelSystem_)));
+        TSystemWahl wahl;
+        wahl.System = ein;
+        const TUmrechnung::TErgebnis r = umrechnung_->ConvertText(wahl, a, b);
+        const bool geo = umrechnung_->CheckSystem(umrechnung_->Kacheln()).Geographisch;
+        // Without digit grouping, as the number fields show coordinates.
+        QLocale loc;
+        loc.setNumberOptions(loc.numberOptions() | QLocale::OmitGroupSeparator);
+        const QString punkt = QStringLiteral("Abgefragt: %1 / %2 %3")
+                                  .arg(loc.toString(r.Punkt.X, 'f', geo ? 8 : 2),
+                                       loc.toString(r.Punkt.Y, 'f', geo ? 8 : 2),
+                                       geo ? QStringLiteral("[°]") : QStringLiteral("[m]"));
+        const QString verfahren = r.Punkt.Verfahren ? U(VerfahrenText(*r.Punkt.Verfahren))
+                                                    : QStringLiteral("ohne Umrechnung");
+        // The operation's name can be long: one line, cut, and whole as hint.
+        const QFontMetrics fm(LB_Umrechnung->font());
+        LB_Umrechnung->setText(punkt + QLatin1Char('\n') +
+                               fm.elidedText(verfahren, Qt::ElideRight, LB_Umrechnung->width()));
+        LB_Umrechnung->setToolTip(verfahren);
+        return std::make_pair(r.Punkt.X, r.Punkt.Y);
+    } catch (const EKoordFehler& e) {
+        LB_Umrechnung->clear();
+        LB_Umrechnung->setToolTip(QString());
+        Platform().MessageBox(this, QStringLiteral("Fehler"), QString::fromUtf8(e.what()), TMsgIcon::Error,
+                              TMsgButtons::Ok);
+        QWidget* f = falsch ? static_cast<QWidget*>(falsch) : nullptr;
+        if (!f) f = ein.Geographisch ? static_cast<QWidget*>(ED_Breite) : PBN_X;
+        f->setFocus(Qt::OtherFocusReason);
+        return std::nullopt;
+    }
 }
 
 }  // namespace tervalo

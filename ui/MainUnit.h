@@ -2,11 +2,14 @@
 // Main window: coordinate input, height query, result labels and the result grid.
 #include "config/Einstellungen.h"
 #include "config/TYPEN.h"
+#include "koord/Bezugssystem.h"
 #include "query/Query.h"
 #include "ui/PBNumEdit.h"
 #include "ui/ResultGrid.h"
 
 #include <QAction>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -15,8 +18,13 @@
 #include <QToolButton>
 #include <array>
 #include <memory>
+#include <optional>
+#include <string>
+#include <utility>
 
 namespace tervalo {
+
+class TUmrechnung;
 
 // Capture range as LB_Fang shows it: 4 significant digits, one decimal, digit grouping in the
 // given locale; exponent form from 10000 on.
@@ -31,6 +39,8 @@ public:
     // Design size; hiding the grid narrows the window by the grid's width + 2.
     static constexpr int DesignWidth = 600;
     static constexpr int DesignHeight = 446;
+    // Height added below the design for the input system's choice (only with a tiles' system).
+    static constexpr int EingabeZusatz = 60;
 
     explicit TForm1(QWidget* parent = nullptr);
     ~TForm1() override;
@@ -65,6 +75,17 @@ public:
     int DateiZusatz() const { return zusatz_; }
     static constexpr int MaxZusatz = 80;
 
+    // The chosen input system's short name ("wgs84"); empty for the tiles' own system.
+    std::string EingabeName() const;
+    // Selects an input system by its short name; an unknown or unoffered one selects the
+    // tiles' system. False in that case.
+    bool SetEingabe(const std::string& name);
+    // Shows the choice when the settings hold a tiles' system (and fills it for that system),
+    // else hides it; the window's height follows. Called after the system changed.
+    void UpdateEingabe();
+    // Made on the first query in another system than the tiles'; null before.
+    const TUmrechnung* Umrechnung() const { return umrechnung_.get(); }
+
     // Controls.
     QWidget* TopBar;
     QLabel* StaticText11;
@@ -76,6 +97,13 @@ public:
     TPBNumEdit* PBN_X;
     TPBNumEdit* PBN_Y;
     QLabel* LB_Fang;
+    // Latitude and longitude, in the places of PBN_X and PBN_Y for a geographic input system.
+    QLineEdit* ED_Breite;
+    QLineEdit* ED_Laenge;
+    // The added area: the input system and what the last query converted.
+    QLabel* LB_Eingabe;
+    QComboBox* CB_Eingabe;
+    QLabel* LB_Umrechnung;
     std::array<QLabel*, 4> LB_DateiN{};
     std::array<QLabel*, 4> LB_gelesen{};
     std::array<QLabel*, 4> LB_gefiltert{};
@@ -111,6 +139,12 @@ private:
     void ShowBusyIcon(int step);
     void ResetLabels();
     void ClearGridData();
+    // Shows the metre or the degree fields for the chosen system.
+    void ShowEingabeFelder();
+    void FocusFirstField();
+    // The typed point in the tiles' system, with the label of the added area set; empty (after
+    // a message) when the input cannot be read or converted.
+    std::optional<std::pair<double, double>> ConvertedPoint();
 
     std::unique_ptr<THoehenAbfrage> abfrage_;  // the point store lives here
     int letzterEintrag_ = 0;
@@ -121,6 +155,11 @@ private:
     bool einstellungenGesperrt_ = false;
     int busyStep_ = 0;
     int zusatz_ = 0;
+    std::optional<int> kachelSystem_;  // as shown by the choice
+    std::unique_ptr<TUmrechnung> umrechnung_;
+    // The captions and units of the metre and the degree fields, shown with them.
+    std::array<QWidget*, 4> meterTexte_{};
+    std::array<QWidget*, 4> gradTexte_{};
 };
 
 }  // namespace tervalo

@@ -1,7 +1,8 @@
 // Writes pictures of the program's windows for the documentation:
-//   tervalo-screenshots FOLDER KNF-FILE [X Y]
+//   tervalo-screenshots FOLDER KNF-FILE [X Y [BREITE LAENGE]]
 // The main window works on the given catalogue and queries X, Y (default: near the middle of
-// its first file).
+// its first file). With BREITE and LAENGE a second picture shows that GPS position queried in
+// WGS 84; a catalogue without a tiles' system is taken as GK zone 3 for it (in memory only).
 #include "app/screenshots/ShotSupport.h"
 #include "ui/About.h"
 #include "ui/ErrorReport.h"
@@ -9,6 +10,7 @@
 #include "ui/IDoFenster1.h"
 #include "ui/KurzMeldung.h"
 #include "ui/MainUnit.h"
+#include "config/Einstellungen.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -73,5 +75,24 @@ int main(int argc, char** argv) {
     }
     // Leave without saving the catalogue's file.
     form.hide();
+    if (argc >= 7) {
+        TForm1 geo;
+        geo.Dateien.KonfDatei = knf.toStdString();
+        geo.ProgramFolder = form.ProgramFolder;
+        geo.show();
+        QApplication::processEvents();
+        if (!ReadKachelSystem(geo.Einstellungen)) {
+            SetKachelSystem(geo.Einstellungen, 31467);
+            geo.UpdateEingabe();
+        }
+        geo.SetEingabe("wgs84");
+        // Typed as a user would, with the German decimal comma.
+        geo.ED_Breite->setText(QString::fromLocal8Bit(argv[5]).replace(QLatin1Char('.'), QLatin1Char(',')));
+        geo.ED_Laenge->setText(QString::fromLocal8Bit(argv[6]).replace(QLatin1Char('.'), QLatin1Char(',')));
+        geo.StartBtn->click();
+        ok &= Save(geo, folder, "hauptfenster-wgs84.png");
+        std::printf("%s\n%s\n", qPrintable(geo.LB_Umrechnung->toolTip()), qPrintable(geo.LB_ExtrapolPointZ->text()));
+        geo.hide();
+    }
     return ok ? 0 : 1;
 }

@@ -792,3 +792,147 @@ TEST(FangText, GroupingRoundingAndExponent) {
 }
 
 }  // namespace
+
+// --- The input system -----------------------------------------------------------------------
+
+// The tiles are in GK zone 3; the WGS 84 position of (X0 + 12.5, Y0 + 13.5) is from cs2cs -d 9.
+constexpr const char* Breite = "53,551451691";
+constexpr const char* Laenge = "9,994937682";
+
+class EingabeTest : public MainWindowTest {
+protected:
+    void OpenWith(const std::string& ini) {
+        std::ofstream(Path("tervalo.ini"), std::ios::binary) << ini;
+        Open();
+    }
+    void OpenOnTile(const std::string& ini) {
+        const std::string tile = Path("kachel1.xyz");
+        WriteTile(tile, X0, Y0, 21, 5.0);
+        OpenWith(ini);
+        AddFile(tile, X0, X0 + 100, Y0, Y0 + 100);
+    }
+    void QueryDegrees(const QString& breite, const QString& laenge) {
+        form->ED_Breite->setText(breite);
+        form->ED_Laenge->setText(laenge);
+        form->StartBtn->click();
+    }
+    std::vector<QString> Results() const {
+        std::vector<QString> r = {form->LB_nextPointR->text(), form->LB_nextPointZ->text(),
+                                  form->LB_ExtrapolnPoints->text(), form->LB_ExtrapolPointZ->text()};
+        for (int row = 1; row <= 20; ++row)
+            for (int c = 1; c <= 4; ++c) r.push_back(Cell(c, row));
+        return r;
+    }
+};
+
+TEST_F(EingabeTest, ChoiceOnlyWithATilesSystemAndTheDescribedControlsStay) {
+    Open();
+    const QRect x = form->PBN_X->geometry(), start = form->StartBtn->geometry();
+    EXPECT_EQ(form->height(), TForm1::DesignHeight);
+    EXPECT_FALSE(form->CB_Eingabe->isVisible());
+    EXPECT_FALSE(form->LB_Umrechnung->isVisible());
+    EXPECT_FALSE(form->ED_Breite->isVisible());
+    EXPECT_TRUE(form->PBN_X->hasFocus());
+    EXPECT_EQ(form->EingabeName(), "");
+    form->close();
+
+    OpenWith("[Kacheln]\nSystem=gk3\n");
+    EXPECT_EQ(form->height(), TForm1::DesignHeight + TForm1::EingabeZusatz);
+    EXPECT_TRUE(form->CB_Eingabe->isVisible());
+    EXPECT_EQ(form->PBN_X->geometry(), x);
+    EXPECT_EQ(form->StartBtn->geometry(), start);
+    EXPECT_GE(form->CB_Eingabe->y(), start.bottom());
+    EXPECT_LE(form->LB_Umrechnung->geometry().bottom(), form->height());
+    // The tiles' own system first; GK 3 is not offered a second time.
+    ASSERT_EQ(form->CB_Eingabe->count(), 8);
+    EXPECT_EQ(form->CB_Eingabe->itemText(0), QStringLiteral("Kachelsystem (EPSG:31467)"));
+    EXPECT_EQ(form->CB_Eingabe->findData(QStringLiteral("gk3")), -1);
+    EXPECT_FALSE(form->SetEingabe("gk3"));
+    EXPECT_TRUE(form->SetEingabe("utm32"));
+    EXPECT_TRUE(form->PBN_X->isVisible());  // metres: the same fields
+    EXPECT_TRUE(form->SetEingabe("wgs84"));
+    EXPECT_FALSE(form->PBN_X->isVisible());
+    EXPECT_TRUE(form->ED_Breite->isVisible());
+    EXPECT_EQ(form->ED_Breite->geometry(), x);
+    EXPECT_TRUE(platform.Messages.empty());
+}
+
+TEST_F(EingabeTest, DegreeFieldsReadDecimalsAndDmsAndRefuseBadAngles) {
+    OpenOnTile("[Kacheln]\nSystem=gk3\n[Fenster]\nEingabe=wgs84\n");
+    ASSERT_EQ(form->EingabeName(), "wgs84");
+    EXPECT_TRUE(form->ED_Breite->hasFocus());
+    QueryDegrees(QStringLiteral("53,5"), QStringLiteral("10"));
+    const QString dezimal = form->LB_Umrechnung->text();
+    EXPECT_TRUE(dezimal.startsWith(QStringLiteral("Abgefragt: ")));
+    EXPECT_TRUE(dezimal.contains(QStringLiteral("\nUmrechnung: ")));
+    QueryDegrees(QStringLiteral("53°30'0\"N"), QStringLiteral("10°0'0,0\"E"));
+    EXPECT_EQ(form->LB_Umrechnung->text(), dezimal);
+    EXPECT_TRUE(platform.Messages.empty());
+
+    // Beyond 90 degrees, an unreadable longitude: a message, no query, the bad field focused.
+    form->LB_nextPointZ->setText(QStringLiteral("unberührt"));
+    QueryDegrees(QStringLiteral("91°"), QStringLiteral("10"));
+    ASSERT_EQ(platform.Messages.size(), 1u);
+    EXPECT_EQ(platform.Messages[0].Icon, TMsgIcon::Error);
+    EXPECT_TRUE(platform.Messages[0].Text.contains(QStringLiteral("Breite")));
+    EXPECT_TRUE(form->ED_Breite->hasFocus());
+    QueryDegrees(QStringLiteral("53,5"), QStringLiteral("10°70'"));
+    ASSERT_EQ(platform.Messages.size(), 2u);
+    EXPECT_TRUE(platform.Messages[1].Text.contains(QStringLiteral("Länge")));
+    EXPECT_TRUE(form->ED_Laenge->hasFocus());
+    // Far outside the area of the tiles' system: refused by the conversion.
+    QueryDegrees(QStringLiteral("-40"), QStringLiteral("150"));
+    ASSERT_EQ(platform.Messages.size(), 3u);
+    EXPECT_TRUE(form->LB_Umrechnung->text().isEmpty());
+    EXPECT_EQ(form->LB_nextPointZ->text(), QStringLiteral("unberührt"));
+}
+
+// One engine: the converted point answers exactly as the same point typed in the tiles' system.
+TEST_F(EingabeTest, ConvertedPointGivesTheHeightOfTheTilesQuery) {
+    OpenOnTile("[Kacheln]\nSystem=gk3\n[Fenster]\nEingabe=wgs84\n");
+    EXPECT_EQ(form->Umrechnung(), nullptr);
+    form->ED_Breite->setText(QString::fromLatin1(Breite));
+    form->ED_Laenge->setText(QString::fromLatin1(Laenge));
+    // Enter in the longitude starts the query, as in the metre fields.
+    tervalo::test::TypeKey(form->ED_Laenge, Qt::Key_Return, QStringLiteral("\r"));
+    ASSERT_NE(form->Umrechnung(), nullptr);
+    EXPECT_TRUE(platform.Messages.empty());
+    EXPECT_TRUE(form->LB_Umrechnung->text().startsWith(QStringLiteral("Abgefragt: 3566012,50 / 5936013,50 [m]\n")));
+    EXPECT_TRUE(form->LB_Umrechnung->toolTip().startsWith(QStringLiteral("Umrechnung: ")));
+    EXPECT_EQ(form->LB_DateiN[0]->text(), QStringLiteral("kachel1.xyz"));
+    // Nearest grid point (X0 + 10, Y0 + 15).
+    EXPECT_EQ(form->LB_nextPointZ->text(), QStringLiteral("104,00"));
+    const std::vector<QString> umgerechnet = Results();
+
+    form->CB_Eingabe->setCurrentIndex(0);
+    EXPECT_TRUE(form->PBN_X->isVisible());
+    Query(X0 + 12.5, Y0 + 13.5);
+    EXPECT_EQ(Results(), umgerechnet);
+    EXPECT_TRUE(form->LB_Umrechnung->text().isEmpty());
+}
+
+TEST_F(EingabeTest, ChoiceIsSavedAndRestoredThroughTheSettingsFile) {
+    const std::string ini = Path("tervalo.ini");
+    OpenWith("[Kacheln]\nSystem=utm32\n");
+    EXPECT_EQ(form->EingabeName(), "");
+    form->CB_Eingabe->setCurrentIndex(form->CB_Eingabe->findData(QStringLiteral("etrs89")));
+    form->close();
+    EXPECT_EQ(ReadBytes(ini), "[Kacheln]\nSystem=utm32\n\n[Fenster]\nEingabe=etrs89\n");
+    Open();
+    EXPECT_EQ(form->EingabeName(), "etrs89");
+    EXPECT_TRUE(form->ED_Breite->isVisible());
+    form->CB_Eingabe->setCurrentIndex(0);
+    form->close();
+    EXPECT_EQ(ReadBytes(ini), "[Kacheln]\nSystem=utm32\n");
+
+    // A stored name the window does not offer counts as the tiles' system.
+    OpenWith("[Kacheln]\nSystem=utm32\n[Fenster]\nEingabe=mars\n");
+    EXPECT_EQ(form->EingabeName(), "");
+    EXPECT_TRUE(platform.Messages.empty());
+    // Without a tiles' system the stored choice stays as it is.
+    form.reset();
+    OpenWith("[Fenster]\nEingabe=gk4\n");
+    EXPECT_FALSE(form->CB_Eingabe->isVisible());
+    form->close();
+    EXPECT_EQ(ReadBytes(ini), "[Fenster]\nEingabe=gk4\n");
+}
