@@ -326,16 +326,18 @@ TForm1::TForm1(QWidget* parent)
     StartBtn->setAutoDefault(false);
 
     // The input system, below everything of the design; hidden without a tiles' system.
-    const int zusatzY = DesignHeight - 6;
+    const int zusatzY = DesignHeight - 12;
     LB_Eingabe = Caption(this, QStringLiteral("&Eingabesystem:"), 12, zusatzY + 4);
     CB_Eingabe = new QComboBox(this);
     CB_Eingabe->setObjectName(QStringLiteral("CB_Eingabe"));
     CB_Eingabe->setGeometry(110, zusatzY, 180, 24);
     CB_Eingabe->setToolTip(QStringLiteral("System, in dem die Koordinaten eingegeben werden"));
     LB_Eingabe->setBuddy(CB_Eingabe);
-    LB_Umrechnung = ValueLabel(this, "LB_Umrechnung", QString(), 12, zusatzY + 28, 278,
+    // Below the grid's button, so the whole narrow window's width.
+    LB_Umrechnung = ValueLabel(this, "LB_Umrechnung", QString(), 12, zusatzY + 27, 313,
                                Qt::AlignLeft | Qt::AlignTop);
-    LB_Umrechnung->resize(278, 34);
+    LB_Umrechnung->resize(313, DesignHeight + EingabeZusatz - 1 - LB_Umrechnung->y());
+    LB_Umrechnung->setWordWrap(true);
     SetColour(LB_Umrechnung, navy);
     for (QWidget* w : {static_cast<QWidget*>(LB_Eingabe), static_cast<QWidget*>(CB_Eingabe),
                        static_cast<QWidget*>(LB_Umrechnung)})
@@ -826,10 +828,24 @@ std::optional<std::pair<double, double>> TForm1::ConvertedPoint() {
                                        geo ? QStringLiteral("[°]") : QStringLiteral("[m]"));
         const QString verfahren = r.Punkt.Verfahren ? U(VerfahrenText(*r.Punkt.Verfahren))
                                                     : QStringLiteral("ohne Umrechnung");
-        // The operation's name can be long: one line, cut, and whole as hint.
+        // PROJ's names are long: the text wraps, and the name is cut where it would need more
+        // lines than the label has, so grid and accuracy stay readable; the hint holds it whole.
         const QFontMetrics fm(LB_Umrechnung->font());
-        LB_Umrechnung->setText(punkt + QLatin1Char('\n') +
-                               fm.elidedText(verfahren, Qt::ElideRight, LB_Umrechnung->width()));
+        const QRect rahmen(0, 0, LB_Umrechnung->width(), 10000);
+        auto passt = [&](const QString& t) {
+            return fm.boundingRect(rahmen, Qt::TextWordWrap, t).height() <= LB_Umrechnung->height();
+        };
+        QString text = punkt + QLatin1Char('\n') + verfahren;
+        if (r.Punkt.Verfahren && !passt(text)) {
+            const QString name = U(r.Punkt.Verfahren->Name);
+            const qsizetype at = verfahren.indexOf(name);
+            if (at >= 0) {
+                const QString vorn = verfahren.left(at), hinten = verfahren.mid(at + name.size());
+                for (qsizetype n = name.size() - 1; n > 0 && !passt(text); --n)
+                    text = punkt + QLatin1Char('\n') + vorn + name.left(n).trimmed() + QStringLiteral("…") + hinten;
+            }
+        }
+        LB_Umrechnung->setText(text);
         LB_Umrechnung->setToolTip(verfahren);
         return std::make_pair(r.Punkt.X, r.Punkt.Y);
     } catch (const EKoordFehler& e) {

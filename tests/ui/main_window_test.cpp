@@ -899,6 +899,12 @@ TEST_F(EingabeTest, ConvertedPointGivesTheHeightOfTheTilesQuery) {
     EXPECT_TRUE(platform.Messages.empty());
     EXPECT_TRUE(form->LB_Umrechnung->text().startsWith(QStringLiteral("Abgefragt: 3566012,50 / 5936013,50 [m]\n")));
     EXPECT_TRUE(form->LB_Umrechnung->toolTip().startsWith(QStringLiteral("Umrechnung: ")));
+    // A long operation name is cut, its accuracy stays readable.
+    EXPECT_TRUE(form->LB_Umrechnung->text().contains(QStringLiteral("Genauigkeit")));
+    const QFontMetrics fm(form->LB_Umrechnung->font());
+    EXPECT_LE(fm.boundingRect(QRect(0, 0, form->LB_Umrechnung->width(), 10000), Qt::TextWordWrap,
+                              form->LB_Umrechnung->text()).height(),
+              form->LB_Umrechnung->height());
     EXPECT_EQ(form->LB_DateiN[0]->text(), QStringLiteral("kachel1.xyz"));
     // Nearest grid point (X0 + 10, Y0 + 15).
     EXPECT_EQ(form->LB_nextPointZ->text(), QStringLiteral("104,00"));
