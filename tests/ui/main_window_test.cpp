@@ -861,6 +861,14 @@ TEST_F(EingabeTest, DegreeFieldsReadDecimalsAndDmsAndRefuseBadAngles) {
     OpenOnTile("[Kacheln]\nSystem=gk3\n[Fenster]\nEingabe=wgs84\n");
     ASSERT_EQ(form->EingabeName(), "wgs84");
     EXPECT_TRUE(form->ED_Breite->hasFocus());
+    // Tab: latitude, longitude, start, the choice; the hidden metre fields are passed over.
+    std::vector<QWidget*> reihe;
+    for (int i = 0; i < 4; ++i) {
+        reihe.push_back(form->focusWidget());
+        tervalo::test::TypeKey(form->focusWidget(), Qt::Key_Tab, QStringLiteral("\t"));
+    }
+    EXPECT_EQ(reihe, (std::vector<QWidget*>{form->ED_Breite, form->ED_Laenge, form->StartBtn, form->CB_Eingabe}));
+    form->ED_Breite->setFocus();
     QueryDegrees(QStringLiteral("53,5"), QStringLiteral("10"));
     const QString dezimal = form->LB_Umrechnung->text();
     EXPECT_TRUE(dezimal.startsWith(QStringLiteral("Abgefragt: ")));
