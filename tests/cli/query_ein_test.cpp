@@ -4,10 +4,12 @@
 #include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
+#include <iterator>
 #include <random>
 #include <sstream>
 
 #include "query/query_test_util.h"
+#include "support/files.h"
 #include "support/shell.h"
 
 namespace {
@@ -187,6 +189,54 @@ TEST_F(QueryEin, BadInputIsAUsageErrorWithNothingWritten) {
                                           "Weitere Informationen: tervalo-cli query --help\n");
     EXPECT_EQ(Query("3567002.5").err, "Angabe fehlt: Y\nWeitere Informationen: tervalo-cli query --help\n");
     EXPECT_EQ(Query("3567002.5 -5936002.5").rc, 0);
+}
+
+TEST_F(QueryEin, BatchAnswersAsTheSingleQueriesAndKeepsFailedLines) {
+    const std::vector<std::pair<std::string, std::string>> punkte = {
+        {"566905.418", "5934067.207"}, {"32566100", "5935000,5"}, {"53 33 4.42 N", "10 0 35.5 E"},
+        {"53.551227538", "10.009869949"}};
+    std::string eingabe = "Nr;A;B\n";
+    for (std::size_t i = 0; i < punkte.size(); ++i)
+        eingabe += "p" + std::to_string(i) + ";" + punkte[i].first + ";" + punkte[i].second + "\n";
+    eingabe += "kaputt;91;10\n";
+    const std::string datei = dir_->File("punkte.txt");
+    tervalo::test::WriteAll(datei, eingabe);
+
+    const Lauf json = Run("batch --konf " + Konf() + " --ein auto --id 1 --spalten 2,3 --json " + datei);
+    EXPECT_EQ(json.rc, 1);
+    std::istringstream zeilen(json.out);
+    std::string zeile;
+    for (const auto& [a, b] : punkte) {
+        SCOPED_TRACE(a + " " + b);
+        ASSERT_TRUE(std::getline(zeilen, zeile));
+        nlohmann::json soll = Json(Query("--ein auto --json '" + a + "' '" + b + "'"));
+        soll.erase("rangliste");
+        nlohmann::json ist = nlohmann::json::parse(zeile);
+        ist.erase("id");
+        EXPECT_EQ(ist, soll);
+    }
+    ASSERT_TRUE(std::getline(zeilen, zeile));
+    EXPECT_EQ(nlohmann::json::parse(zeile), (nlohmann::json{{"id", "kaputt"}, {"zeile", 6}, {"fehler", "Fehler in Zeile: 6"}}));
+    EXPECT_NE(json.err.find("Zeile 1: Kopfzeile"), std::string::npos) << json.err;
+    EXPECT_NE(json.err.find("Zeile 6: \"91 10\" passt zu keiner Form"), std::string::npos) << json.err;
+
+    // Text: the input columns after the id, then the plain batch's columns.
+    const Lauf text = Run("batch --konf " + Konf() + " --ein utm32 --id 1 --spalten 2,3 " + datei);
+    std::istringstream t(text.out);
+    ASSERT_TRUE(std::getline(t, zeile));
+    EXPECT_EQ(zeile, "Id\tEingabe 1\tEingabe 2\tX\tY\tAbstand\tH\xC3\xB6he\tn\tShepard");
+    ASSERT_TRUE(std::getline(t, zeile));
+    EXPECT_EQ(zeile.rfind("p0\t566905.418\t5934067.207\t3567002.50\t5936002.50\t", 0), 0u) << zeile;
+    // In UTM a text in degrees is no point, and the batch goes on.
+    std::string rest((std::istreambuf_iterator<char>(t)), std::istreambuf_iterator<char>());
+    EXPECT_NE(rest.find("p2\tFehler in Zeile: 4\n"), std::string::npos) << rest;
+    EXPECT_NE(rest.find("kaputt\tFehler in Zeile: 6\n"), std::string::npos) << rest;
+
+    // --ein without the tiles' system: a usage error before any answer.
+    const Lauf ohne = Run("batch --konf " + dir_->File("ohne") + "/tervalo.KNF --ein utm32 " + datei);
+    EXPECT_EQ(ohne.rc, 2);
+    EXPECT_EQ(ohne.out, "");
+    EXPECT_NE(ohne.err.find("konf --system"), std::string::npos);
 }
 
 }  // namespace
