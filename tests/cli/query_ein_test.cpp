@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <iterator>
 #include <random>
@@ -237,6 +238,50 @@ TEST_F(QueryEin, BatchAnswersAsTheSingleQueriesAndKeepsFailedLines) {
     EXPECT_EQ(ohne.rc, 2);
     EXPECT_EQ(ohne.out, "");
     EXPECT_NE(ohne.err.find("konf --system"), std::string::npos);
+}
+
+TEST_F(QueryEin, ExportConvertsTheWindowAndWritesNothingOnBadInput) {
+    const std::string ziel = dir_->File("fenster.xyz");
+    const Lauf l = Run("export --konf " + Konf() + " --ein utm32 566000 566100 5934000 5934100 " + ziel);
+    ASSERT_EQ(l.rc, 0) << l.err;
+    EXPECT_EQ(l.out.rfind("Fenster (utm32): X 566000 bis 566100, Y 5934000 bis 5934100\n"
+                          "Fenster der Kacheln (EPSG:31467): X ",
+                          0),
+              0u)
+        << l.out;
+    EXPECT_NE(l.out.find("\nUmrechnung: "), std::string::npos);
+    double xmin = 0, xmax = 0, ymin = 0, ymax = 0;
+    ASSERT_EQ(std::sscanf(l.out.c_str() + l.out.find("X ", l.out.find("Kacheln")), "X %lf bis %lf, Y %lf bis %lf", &xmin,
+                          &xmax, &ymin, &ymax),
+              4);
+    // The window holds every converted corner, and is not much larger.
+    for (double e : {566000.0, 566100.0})
+        for (double n : {5934000.0, 5934100.0}) {
+            const auto gk = Cs2cs("EPSG:25832", "EPSG:31467", e, n);
+            EXPECT_GE(gk.second, xmin - 1e-3);
+            EXPECT_LE(gk.second, xmax + 1e-3);
+            EXPECT_GE(gk.first, ymin - 1e-3);
+            EXPECT_LE(gk.first, ymax + 1e-3);
+        }
+    EXPECT_LT(xmax - xmin, 110);
+    // The points are those of the plain export of that window.
+    const std::string ohne = dir_->File("ohne.xyz");
+    ASSERT_EQ(Run("export --konf " + Konf() + " " + Zahl(xmin, "%.3f") + " " + Zahl(xmax, "%.3f") + " " +
+                  Zahl(ymin, "%.3f") + " " + Zahl(ymax, "%.3f") + " " + ohne)
+                  .rc,
+              0);
+    EXPECT_EQ(tervalo::test::ReadAll(ziel), tervalo::test::ReadAll(ohne));
+    EXPECT_FALSE(tervalo::test::ReadAll(ziel).empty());
+
+    for (const char* args : {"--ein utm32 100 200 5934000 5934100", "--ein wgs84 95 96 10 11",
+                                    "--ein auto 566000 566100 5934000 5934100", "--ein gk7 1 2 3 4"}) {
+        SCOPED_TRACE(args);
+        const std::string falsch = dir_->File("falsch.xyz");
+        const Lauf f = Run("export --konf " + Konf() + " " + args + " " + falsch);
+        EXPECT_EQ(f.rc, 2);
+        EXPECT_EQ(f.out, "");
+        EXPECT_FALSE(std::filesystem::exists(falsch));
+    }
 }
 
 }  // namespace
