@@ -56,7 +56,9 @@ std::string EingabeZeile(const TEinWahl& w, const TBezugssystem& eingabe, const 
                          double x, double y) {
     // With auto the user learns which system the numbers were read in.
     const std::string name = w.Wahl.Auto ? w.Text + ", " + eingabe.Kanonisch : w.Text;
-    return "Eingabe (" + name + "): " + a + " " + b + " -> X " + ZahlTextOrt(x, 3) + " Y " + ZahlTextOrt(y, 3);
+    // Forms with blanks inside ("53 33 5.85 N") would run into each other.
+    const char* trenner = a.find(' ') != std::string::npos || b.find(' ') != std::string::npos ? " / " : " ";
+    return "Eingabe (" + name + "): " + a + trenner + b + " -> X " + ZahlTextOrt(x, 3) + " Y " + ZahlTextOrt(y, 3);
 }
 
 std::string VerfahrenZeile(const TUmgerechnet& p, const TBezugssystem& kacheln) {

@@ -284,4 +284,45 @@ TEST_F(QueryEin, ExportConvertsTheWindowAndWritesNothingOnBadInput) {
     }
 }
 
+// A small tile in ETRS89 / UTM 32: GK, WGS 84 and prefixed UTM input against cs2cs.
+TEST_F(QueryEin, UtmCatalogueTakesGaussKruegerAndGps) {
+    std::string kachel;
+    for (int j = 0; j <= 40; ++j)
+        for (int i = 0; i <= 40; ++i) {
+            char z[96];
+            std::snprintf(z, sizeof z, "%d %d %.3f\n", 566000 + 5 * i, 5934000 + 5 * j, 100 + 0.05 * i + 0.1 * j);
+            kachel += z;
+        }
+    const std::string ordner = dir_->File("utm");
+    std::filesystem::create_directories(ordner);
+    tervalo::test::WriteAll(ordner + "/kachel.xyz", kachel);
+    const std::string konf = ordner + "/t.KNF";
+    ASSERT_EQ(Run("konf --konf " + konf + " --save " + konf + " --hinzufuegen " + ordner + "/kachel.xyz").rc, 0);
+    ASSERT_EQ(Run("konf --konf " + konf + " --system utm32").rc, 0);
+
+    const auto gk = Cs2cs("EPSG:25832", "EPSG:31467", 566100.25, 5934100.75);  // northing, easting
+    const auto wgs = Cs2cs("EPSG:25832", "EPSG:4326", 566100.25, 5934100.75);
+    struct Fall {
+        std::string ein, a, b, von;
+        double pa, pb;
+    };
+    for (const Fall& f : std::vector<Fall>{{"gk3", Zahl(gk.second), Zahl(gk.first), "EPSG:31467", gk.first, gk.second},
+                                           {"auto", Zahl(gk.second), Zahl(gk.first), "EPSG:31467", gk.first, gk.second},
+                                           {"wgs84", Zahl(wgs.first), Zahl(wgs.second), "EPSG:4326", wgs.first, wgs.second}}) {
+        SCOPED_TRACE(f.ein);
+        const nlohmann::json j = Json(Run("query --konf " + konf + " --json --ein " + f.ein + " " + f.a + " " + f.b));
+        const auto soll = Cs2cs(f.von, "EPSG:25832", f.pa, f.pb);
+        EXPECT_NEAR(j["x"].get<double>(), soll.first, 1e-6);
+        EXPECT_NEAR(j["y"].get<double>(), soll.second, 1e-6);
+        ExpectSameAnswer(j, Json(Run("query --konf " + konf + " --json " + Zahl(j["x"].get<double>(), "%.17g") + " " +
+                                     Zahl(j["y"].get<double>(), "%.17g"))));
+    }
+    // The zone prefix reads exactly as the plain easting; no conversion is needed for either.
+    const nlohmann::json mit = Json(Run("query --konf " + konf + " --json --ein utm32 32566100.25 5934100.75"));
+    EXPECT_EQ(mit["x"], 566100.25);
+    EXPECT_TRUE(mit["umrechnung"].is_null());
+    // A position far east of zone 32 lies outside the tiles' system's area: refused.
+    EXPECT_EQ(Run("query --konf " + konf + " --ein wgs84 53.5 30").rc, 2);
+}
+
 }  // namespace
