@@ -21,9 +21,12 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "cli/Commands.h"
+#include "cli/Eingabe.h"
+#include "koord/Winkel.h"
 #include "config/Konf.h"
 #include "query/Batch.h"
 #include "query/AntwortJson.h"
@@ -42,6 +45,7 @@ struct BatchOptions {
     long speicherMiB = 512;  // loaded tile points kept at most
     std::size_t spalteX = 1, spalteY = 2;  // coordinate columns, counted from 1
     std::size_t spalteId = 0;              // passed through as the first output column (0: none)
+    std::string ein;                       // input system (--ein); empty: the tiles' numbers
 };
 
 // Input points answered together; their answers are held until the window is written.
@@ -122,6 +126,23 @@ std::string Zitat(std::string_view line) {
         z += (c < 0x20 && c != '\t') || c == 0x7F ? '?' : static_cast<char>(c);
     }
     return z + '"';
+}
+
+// Why the column at `spalte` holds no text to read a coordinate from (--ein); empty when it holds one.
+std::string SpaltenFehlerText(const std::vector<std::string_view>& s, std::size_t spalte) {
+    const std::string nr = std::to_string(spalte);
+    if (spalte > s.size())
+        return "Spalte " + nr + " fehlt (" + (s.size() == 1 ? std::string("nur 1 Spalte") :
+                                                              "nur " + std::to_string(s.size()) + " Spalten") + ")";
+    if (s[spalte - 1].empty()) return "Spalte " + nr + " ist leer";
+    return {};
+}
+
+// A column that reads as neither a number nor an angle: a header's name.
+bool KeinWert(const std::vector<std::string_view>& s, std::size_t spalte, TAchse achse) {
+    if (spalte > s.size()) return true;
+    const std::string_view t = s[spalte - 1];
+    return !ArgumentZahl(t) && !TryReadWinkel(t, achse);
 }
 
 // Why the column at `spalte` holds no coordinate; empty when it holds one, into `wert`.
@@ -223,6 +244,10 @@ int Run(const BatchOptions& o) {
     const double d = o.fangbreite.value_or(settings.Fangbreite);
     const double potenz = o.potenz.value_or(settings.Potenz);
     const char sep = DecimalSeparator();
+    std::optional<TEinWahl> ein;
+    if (const int rc = ReadEinWahl("batch", o.ein, k, ein)) return rc;
+    // One converter per thread, made on the first window that needs them (none without --ein).
+    std::vector<std::unique_ptr<TUmrechnung>> umrechner;
 
     std::ifstream datei;
     // Its own buffer for standard input, so a window can tell whether more lines wait there.
@@ -248,13 +273,18 @@ int Run(const BatchOptions& o) {
     batch.SetMemoryBound(static_cast<std::size_t>(o.speicherMiB) << 20);
     int rc = 0;
     const bool mitId = o.spalteId > 0;
-    if (!o.json) std::cout << (mitId ? "Id\t" : "") << "X\tY\tAbstand\tH\xC3\xB6he\tn\tShepard\n";
+    if (!o.json)
+        std::cout << (mitId ? "Id\t" : "") << (ein ? "Eingabe 1\tEingabe 2\t" : "")
+                  << "X\tY\tAbstand\tH\xC3\xB6he\tn\tShepard\n";
 
     struct TPosten {
         long zeile = 0;     // in the input, counted from 1
         std::string warum;  // why the line gives no point; empty when it gives one
         std::string id;     // the --id column
         std::string text;   // the answer, as written
+        // --ein: the two columns as typed and what they converted to.
+        std::string a, b;
+        std::optional<TUmrechnung::TErgebnis> umgerechnet;
     };
     struct TFenster {
         std::vector<TPosten> posten;
@@ -278,6 +308,35 @@ int Run(const BatchOptions& o) {
     // Answers are held until their window is written: JSON lines are longer.
     const std::size_t fensterGroesse = o.json ? kFenster / 4 : kFenster;
     bool ende = false;
+    // --ein: the window's points converted in contiguous chunks, one thread and converter each;
+    // a line that does not convert keeps its place with the reason.
+    auto umrechnen = [&](TFenster& f) {
+        const std::size_t n = f.posten.size();
+        const std::size_t threads = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8);
+        while (umrechner.size() < threads) umrechner.push_back(std::make_unique<TUmrechnung>(ein->Kacheln));
+        const std::size_t stueck = (n + threads - 1) / threads;
+        auto teil = [&](std::size_t t) {
+            for (std::size_t i = t * stueck; i < std::min(n, (t + 1) * stueck); ++i) {
+                TPosten& p = f.posten[i];
+                if (!p.warum.empty()) continue;
+                try {
+                    p.umgerechnet = umrechner[t]->ConvertText(ein->Wahl, p.a, p.b);
+                } catch (const EKoordFehler& e) {
+                    p.warum = "Zeile " + std::to_string(p.zeile) + ": " + e.what() + ": " + Zitat(p.a + " " + p.b);
+                }
+            }
+        };
+        std::vector<std::thread> pool;
+        for (std::size_t t = 1; t < threads && t * stueck < n; ++t) pool.emplace_back(teil, t);
+        teil(0);
+        for (std::thread& th : pool) th.join();
+        for (std::size_t i = 0; i < n; ++i) {
+            const TPosten& p = f.posten[i];
+            if (!p.warum.empty()) continue;
+            f.punkte.push_back(TBatchPunkt{p.umgerechnet->Punkt.X, p.umgerechnet->Punkt.Y});
+            f.zuPosten.push_back(i);
+        }
+    };
     // The next window's lines. A window ends early rather than wait for more lines: whoever
     // types or pipes the points one by one gets each answer before sending the next. Read
     // ahead (voraus), not even its first line is waited for.
@@ -298,6 +357,27 @@ int Run(const BatchOptions& o) {
             if (NurLeer(text)) continue;
             Spalten(text, spalten);
             TBatchPunkt q;
+            if (ein) {
+                if (kopfMoeglich) {
+                    kopfMoeglich = false;
+                    if (KeinWert(spalten, o.spalteX, TAchse::Breite) && KeinWert(spalten, o.spalteY, TAchse::Laenge)) {
+                        melde("Zeile " + std::to_string(zeilen) + ": Kopfzeile \xC3\xBC" "bergangen: " + Zitat(text));
+                        continue;
+                    }
+                }
+                std::string warum = SpaltenFehlerText(spalten, o.spalteX);
+                if (warum.empty()) warum = SpaltenFehlerText(spalten, o.spalteY);
+                TPosten& p = f.posten.emplace_back();
+                p.zeile = zeilen;
+                if (mitId && o.spalteId <= spalten.size()) p.id = spalten[o.spalteId - 1];
+                if (warum.empty()) {
+                    p.a = spalten[o.spalteX - 1];
+                    p.b = spalten[o.spalteY - 1];
+                } else {
+                    p.warum = "Zeile " + std::to_string(zeilen) + ": " + warum + ": " + Zitat(text);
+                }
+                continue;
+            }
             std::string warum = SpaltenFehler(spalten, o.spalteX, q.X);
             const std::string warumY = SpaltenFehler(spalten, o.spalteY, q.Y);
             if (kopfMoeglich) {
@@ -319,6 +399,7 @@ int Run(const BatchOptions& o) {
                 p.warum = "Zeile " + std::to_string(zeilen) + ": " + warum + ": " + Zitat(text);
             }
         }
+        if (ein) umrechnen(f);
     };
     lies(fenster, false);
     // Stops when standard output fails (its reader went away): nobody reads the answers.
@@ -331,6 +412,17 @@ int Run(const BatchOptions& o) {
             [&](std::size_t k, const THoehenAntwort& a) {
                 if (!a.Beendet) fehler = true;
                 TPosten& p = fenster.posten[fenster.zuPosten[k]];
+                if (p.umgerechnet) {
+                    const TUmrechnung::TErgebnis& r = *p.umgerechnet;
+                    if (o.json) {
+                        const TEingabeJson e = EingabeJson(r.Eingabe, r.Werte, r.Punkt);
+                        p.text = FormatJson(AntwortToJson(a, false, mitId ? &p.id : nullptr, &e)) + '\n';
+                    } else {
+                        p.text = (mitId ? p.id + '\t' : std::string()) + p.a + '\t' + p.b + '\t' +
+                                 AntwortText(a, false, sep, nullptr);
+                    }
+                    return;
+                }
                 p.text = AntwortText(a, o.json, sep, mitId ? &p.id : nullptr);
             },
             [&](std::size_t n) { fortschritt.Zeige(nr + static_cast<long>(n), batch.Lesungen()); },
@@ -422,6 +514,11 @@ void RegisterBatch(CLI::App& app) {
             },
             ""))
         ->type_name("N");
+    cmd->add_option("--ein", opts.ein,
+                    std::string(EinOptionHilfe) +
+                        ". Formen mit Leerzeichen (\"51 30 12 N\") brauchen \";\" oder Tabulator als Spaltentrenner; "
+                        "die Ausgabe beginnt dann mit den beiden Eingabespalten")
+        ->type_name("SYSTEM");
     cmd->callback([] { RunCommand([] { return Run(opts); }); });
 }
 

@@ -5,9 +5,12 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "cli/Commands.h"
+#include "cli/Eingabe.h"
 #include "cli/LongRun.h"
 #include "export/Export.h"
 #include "tools/Errors.h"
@@ -22,6 +25,7 @@ struct ExportArgs {
     std::string format;  // empty: from the target's name
     int level = 0;  // 0: the configured level
     std::string konf;
+    std::string ein;  // input system of the bounds (--ein); empty: the tiles' system
 };
 
 class CliExportObserver : public TExportBeobachter {
@@ -71,6 +75,38 @@ int RunExport(const ExportArgs& a) {
     }
     const TSettings& settings = k.Settings;
     const TDateien& dateien = k.Dateien;
+    std::optional<TEinWahl> ein;
+    if (const int rc = ReadEinWahl("export", a.ein, k, ein)) return rc;
+    TExportGrenzen fenster{a.xmin, a.xmax, a.ymin, a.ymax};
+    std::vector<std::string> fensterLog;
+    if (ein) {
+        // The same window in the tiles' system, before anything is checked or written.
+        if (ein->Wahl.Auto)
+            return UsageError("export", "--ein auto: ein Fenster braucht ein genanntes System, etwa utm32 oder wgs84");
+        if (a.xmin > a.xmax || a.ymin > a.ymax)
+            return UsageError("export", "--ein: XMIN ist gr\xC3\xB6\xC3\x9F" "er als XMAX oder YMIN gr\xC3\xB6\xC3\x9F" "er als "
+                                        "YMAX: ein solches Fenster l\xC3\xA4sst sich nicht umrechnen");
+        TUmrechnung umrechnung(ein->Kacheln);
+        try {
+            const TBezugssystem s = umrechnung.CheckSystem(ein->Wahl.System);
+            const TKachelFenster f = umrechnung.ConvertWindow(s, {a.xmin, a.xmax, a.ymin, a.ymax});
+            fenster = {f.XMin, f.XMax, f.YMin, f.YMax};
+            const char* na = s.Geographisch ? "Breite" : "X";
+            const char* nb = s.Geographisch ? "L\xC3\xA4nge" : "Y";
+            fensterLog.push_back("Fenster (" + ein->Text + "): " + na + " " + ZahlTextOrt(a.xmin) + " bis " +
+                                 ZahlTextOrt(a.xmax) + ", " + nb + " " + ZahlTextOrt(a.ymin) + " bis " +
+                                 ZahlTextOrt(a.ymax));
+            fensterLog.push_back("Fenster der Kacheln (" + ein->Kacheln.Kanonisch + "): X " + ZahlTextOrt(f.XMin, 3) +
+                                 " bis " + ZahlTextOrt(f.XMax, 3) + ", Y " + ZahlTextOrt(f.YMin, 3) + " bis " +
+                                 ZahlTextOrt(f.YMax, 3));
+            for (const TVerfahren* v : f.Verfahren) fensterLog.push_back(VerfahrenText(*v));
+            if (f.Verfahren.empty())
+                fensterLog.push_back(VerfahrenZeile(TUmgerechnet{}, ein->Kacheln));
+        } catch (const EKoordFehler& e) {
+            std::cerr << e.what() << '\n';
+            return 2;
+        }
+    }
 
     int level = a.level != 0 ? a.level : settings.DBFVersion;
     if (level != 4 && level != 7) level = 3;
@@ -87,6 +123,7 @@ int RunExport(const ExportArgs& a) {
     if (!vertauscht.empty()) warnings.push_back("Warnung: " + vertauscht + ": kein Punkt kann im Fenster liegen");
     const TSchutz schutz = ProtectedFiles(dateien);
     if (!WarnAfterTargetCheck(out, schutz, warnings)) return 1;
+    for (const std::string& z : fensterLog) std::cout << z << '\n';
     TLaufOptionen options;
     options.DecimalSeparator = DecimalSeparator();
     options.CancelKeepsOutput = false;  // a signal aborts: the target stays as it was
@@ -97,7 +134,7 @@ int RunExport(const ExportArgs& a) {
     CliExportObserver observer(guard);
     TExportErgebnis r;
     try {
-        r = ExportRun(dateien, {a.xmin, a.xmax, a.ymin, a.ymax}, out, format, options, observer);
+        r = ExportRun(dateien, fenster, out, format, options, observer);
     } catch (const ESilentAbort& e) {
         if (!e.Detail().empty()) std::cerr << e.Detail() << "\n";
         observer.Finish(true);
@@ -131,6 +168,12 @@ void RegisterExport(CLI::App& app) {
         ->check(Auswahl({"3", "4", "7"}))
         ->type_name("VERSION");
     sub->add_option("--konf", a->konf, KonfOptionHilfe)->type_name("DATEI");
+    sub->add_option("--ein", a->ein,
+                    std::string(EinOptionHilfe) +
+                        ". Die Grenzen sind dann Zahlen im Eingabesystem, bei wgs84/etrs89 XMIN XMAX die Breiten "
+                        "(S\xC3\xBC" "d, Nord) und YMIN YMAX die L\xC3\xA4ngen (West, Ost) in Grad; exportiert wird das "
+                        "kleinste Fenster der Kacheln, das dieses Fenster enth\xC3\xA4lt")
+        ->type_name("SYSTEM");
     sub->callback([a] { RunCommand([a] { return RunExport(*a); }); });
 }
 

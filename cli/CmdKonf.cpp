@@ -17,6 +17,7 @@
 #include "config/Konf.h"
 #include "filemanager/Extent.h"
 #include "filemanager/Katalog.h"
+#include "koord/Umrechnung.h"
 #include "tools/SafeWriter.h"
 #include "tools/Tools.h"
 
@@ -315,7 +316,19 @@ void RegisterKonf(CLI::App& app) {
         ->type_name("SYSTEM")
         ->check(CLI::Validator(
             [](std::string& text) -> std::string {
-                if (!text.empty() && (IsNoSystem(text) || ParseSystem(text))) return std::string();
+                if (!text.empty() && IsNoSystem(text)) return std::string();
+                if (!text.empty() && ParseSystem(text)) {
+                    // An EPSG code is asked of PROJ: only a 2D projected or geographic system it
+                    // knows can be the tiles' system.
+                    const TBezugssystem s = ParseBezugssystem(text);
+                    if (s.Geprueft) return std::string();
+                    try {
+                        TUmrechnung(s).CheckSystem(s);
+                        return std::string();
+                    } catch (const EKoordFehler& e) {
+                        return "\"" + text + "\": " + e.what();
+                    }
+                }
                 return "\"" + text + "\" ist kein Bezugssystem (verstanden: " + TextSystemFormen + ", keins)";
             },
             ""));

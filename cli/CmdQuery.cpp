@@ -3,8 +3,12 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <tuple>
+#include <vector>
 
 #include "cli/Commands.h"
+#include "cli/Eingabe.h"
 #include "config/Konf.h"
 #include "query/Query.h"
 #include "query/AntwortJson.h"
@@ -15,12 +19,16 @@ namespace {
 
 struct QueryOptions {
     double x = 0, y = 0;
+    // As typed: numbers without --ein, any form of the input system with it.
+    std::string xText, yText;
+    std::string ein;
     std::string konf;
     std::optional<double> fangbreite, potenz;
     bool json = false;
 };
 
-void PrintText(const THoehenAntwort& e, bool vollstaendig) {
+void PrintText(const THoehenAntwort& e, bool vollstaendig, const std::vector<std::string>& kopf) {
+    for (const std::string& z : kopf) std::printf("%s\n", z.c_str());
     std::printf("%-4s %-30s %15s %16s\n", "Nr.", "Datei", "gelesene Zeilen", "gefilterte Werte");
     for (const TDateiZeile& r : e.Dateien) {
         std::printf("%-4d %-30s %15d %16d", r.Nr, r.Name.c_str(), r.Gelesen, r.Gefiltert);
@@ -49,10 +57,32 @@ int Run(const QueryOptions& o) {
     const TSettings& settings = k.Settings;
     const TDateien& kat = k.Dateien;
     if (const int rc = CheckSearchOptions("query", settings, o.fangbreite, o.potenz)) return rc;
+    std::optional<TEinWahl> ein;
+    if (const int rc = ReadEinWahl("query", o.ein, k, ein)) return rc;
 
     TAbfrageParameter p;
     p.X = o.x;
     p.Y = o.y;
+    std::vector<std::string> kopf;
+    std::optional<TEingabeJson> eingabeJson;
+    if (ein) {
+        // Made only here: a query without --ein creates no PROJ object.
+        TUmrechnung umrechnung(ein->Kacheln);
+        try {
+            TZweiTexte t{o.xText, o.yText};
+            if (o.yText.empty()) t = SplitKoordinate(o.xText);
+            const TUmrechnung::TErgebnis r = umrechnung.ConvertText(ein->Wahl, t.A, t.B);
+            p.X = r.Punkt.X;
+            p.Y = r.Punkt.Y;
+            kopf.push_back(EingabeZeile(*ein, r.Eingabe, t.A, t.B, p.X, p.Y));
+            kopf.push_back(VerfahrenZeile(r.Punkt, ein->Kacheln));
+            eingabeJson = EingabeJson(r.Eingabe, r.Werte, r.Punkt);
+        } catch (const EKoordFehler& ex) {
+            std::cout.flush();
+            std::cerr << ex.what() << '\n';
+            return 2;
+        }
+    }
     p.Fangbreite = o.fangbreite.value_or(settings.Fangbreite);
     p.Potenz = o.potenz.value_or(settings.Potenz);
 
@@ -65,9 +95,9 @@ int Run(const QueryOptions& o) {
     }
     const THoehenAntwort& e = q.Ergebnis();
     if (o.json)
-        std::cout << FormatJson(AntwortToJson(e, true)) << '\n';
+        std::cout << FormatJson(AntwortToJson(e, true, nullptr, eingabeJson ? &*eingabeJson : nullptr)) << '\n';
     else
-        PrintText(e, e.Beendet);
+        PrintText(e, e.Beendet, kopf);
     std::cout.flush();
     std::fflush(stdout);
     if (!e.Beendet) {
@@ -84,13 +114,32 @@ void RegisterQuery(CLI::App& app) {
     static QueryOptions opts;
     auto* cmd = app.add_subcommand(
         "query", "H\xC3\xB6he an einem Punkt ermitteln (n\xC3\xA4" "chster Gridpunkt und Extrapolation nach Shepard)");
-    AddZahl(cmd, "X", opts.x, "Rechtswert [m]")->required();
-    AddZahl(cmd, "Y", opts.y, "Hochwert [m]")->required();
+    // Read as texts: with --ein they take degree forms and one argument may hold both numbers.
+    cmd->add_option("X", opts.xText, "Rechtswert [m]")
+        ->required()
+        ->type_name("ZAHL");
+    cmd->add_option("Y", opts.yText, "Hochwert [m] (Pflicht ohne --ein)")
+        ->type_name("ZAHL");
+    cmd->add_option("--ein", opts.ein,
+                    std::string(EinOptionHilfe) +
+                        ". X und Y sind dann die beiden Werte im Eingabesystem, oder X allein h\xC3\xA4lt beide "
+                        "(\"51.50000, 7.50000\")")->type_name("SYSTEM");
     cmd->add_option("--konf", opts.konf, KonfOptionHilfe)->type_name("DATEI");
     AddZahl(cmd, "--fangbreite", opts.fangbreite, "halbe Seite des Suchquadrats [m] (statt der Konfiguration)");
     AddZahl(cmd, "--potenz", opts.potenz, "Potenz f\xC3\xBCr die Wichtung nach Shepard (statt der Konfiguration)");
     cmd->add_flag("--json", opts.json, "Ausgabe als JSON");
-    cmd->callback([] { RunCommand([] { return Run(opts); }); });
+    cmd->callback([] {
+        if (opts.ein.empty()) {
+            // Without --ein both are plain numbers, checked as every number argument is.
+            for (auto [name, text, ziel] : {std::tuple{"X", &opts.xText, &opts.x}, std::tuple{"Y", &opts.yText, &opts.y}}) {
+                if (text->empty() && std::string_view(name) == "Y") throw CLI::RequiredError(name);
+                const std::optional<double> v = ArgumentZahl(*text);
+                if (!v) throw CLI::ValidationError(name, *text + " ist keine Zahl (Dezimaltrenner \".\" oder \",\")");
+                *ziel = *v;
+            }
+        }
+        RunCommand([] { return Run(opts); });
+    });
 }
 
 }  // namespace tervalo::cli

@@ -6,6 +6,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "koord/Bezugssystem.h"
 #include "tools/Datei.h"
 #include "tools/Errors.h"
 #include "tools/Tools.h"
@@ -353,21 +354,12 @@ void TEinstellungen::Save(const std::string& path, const TSchutz& schutz, bool o
 // --- Keys -----------------------------------------------------------------------------------
 
 std::optional<int> ParseSystem(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-    static constexpr struct {
-        const char* name;
-        int epsg;
-    } kurz[] = {{"gk2", 31466}, {"gk3", 31467}, {"gk4", 31468}, {"gk5", 31469}, {"utm32", 25832}, {"utm33", 25833}};
-    for (const auto& k : kurz)
-        if (EqualNoCase(text, k.name)) return k.epsg;
-    if (text.size() <= 5 || !EqualNoCase(text.substr(0, 5), "epsg:")) return std::nullopt;
-    const std::string_view digits = text.substr(5);
-    if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) return std::nullopt;
-    int v = 0;
-    const auto r = std::from_chars(digits.data(), digits.data() + digits.size(), v);
-    if (r.ec != std::errc() || r.ptr != digits.data() + digits.size() || v <= 0) return std::nullopt;
-    return v;
+    // The short names are koord's, so the window, the settings and --ein read them alike.
+    try {
+        return ParseBezugssystem(text).Epsg;
+    } catch (const EKoordFehler&) {
+        return std::nullopt;
+    }
 }
 
 bool IsNoSystem(std::string_view text) {

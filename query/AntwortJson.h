@@ -2,6 +2,7 @@
 // JSON form of a height answer, for query and batch alike (header-only: only the programs that
 // write JSON depend on nlohmann json).
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,14 +42,38 @@ inline TJson ShepardToJson(int n, double z) {
     return {{"n", n}, {"z", n > 0 ? TJson(z) : TJson(nullptr)}};
 }
 
+// With an input system (--ein): the numbers as read in it and the operation that took them into
+// the tiles' system (none: the input was in the tiles' system already).
+struct TEingabeJson {
+    std::string System;
+    double A = 0, B = 0;
+    bool Umgerechnet = false;
+    std::string Verfahren;
+    double GenauigkeitM = 0;
+    std::optional<std::string> Gitter;
+};
+
 // One answer, query or batch: what the run reached, also when an error ended it. The query
 // writes its ranking; the batch has none and writes no "rangliste" key. `id`: the column passed
 // through first (batch --id), no key without one.
-inline TJson AntwortToJson(const THoehenAntwort& a, bool mitRangliste, const std::string* id = nullptr) {
+inline TJson AntwortToJson(const THoehenAntwort& a, bool mitRangliste, const std::string* id = nullptr,
+                           const TEingabeJson* eingabe = nullptr) {
     TJson j;
     if (id) j["id"] = *id;
     j["x"] = a.X;
     j["y"] = a.Y;
+    if (eingabe) {
+        j["eingabe"] = {{"system", eingabe->System}, {"werte", {eingabe->A, eingabe->B}}};
+        if (eingabe->Umgerechnet) {
+            TJson u;
+            u["verfahren"] = eingabe->Verfahren;
+            u["genauigkeit_m"] = eingabe->GenauigkeitM;
+            u["gitter"] = eingabe->Gitter ? TJson(*eingabe->Gitter) : TJson(nullptr);
+            j["umrechnung"] = std::move(u);
+        } else {
+            j["umrechnung"] = nullptr;
+        }
+    }
     j["fangbreite"] = a.Fangbreite;
     j["potenz"] = a.Potenz;
     j["dateien"] = DateienToJson(a.Dateien);

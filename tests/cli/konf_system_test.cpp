@@ -103,6 +103,17 @@ TEST_F(KonfSystem, BadValueIsAUsageErrorAndWritesNothing) {
             << r.err;
         EXPECT_FALSE(fs::exists(ini_)) << bad;
     }
+    // A code PROJ does not know, or one that is no 2D projected or geographic system, is refused
+    // the same way; a known one is stored.
+    for (const char* bad : {"EPSG:999999", "EPSG:5783", "EPSG:4979"}) {
+        const tervalo::test::ShellResult r = Run(std::string("--system ") + bad);
+        EXPECT_EQ(r.code, 2) << bad;
+        EXPECT_EQ(r.out, "") << bad;
+        EXPECT_NE(r.err.find(std::string("\"") + bad + "\": "), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(ini_)) << bad;
+    }
+    EXPECT_EQ(Run("--system EPSG:3035").code, 0);
+    EXPECT_NE(ReadAll(ini_).find("EPSG:3035"), std::string::npos);
     // Nor with a missing configuration named by --konf.
     knf_ = tmp_ / "fehlt.KNF";
     const tervalo::test::ShellResult r = Run("--system utm32");

@@ -188,6 +188,9 @@ TEST(EinstellungenSystem, FormsUnderstood) {
     EXPECT_EQ(ParseSystem("Gk5"), 31469);
     EXPECT_EQ(ParseSystem("utm32"), 25832);
     EXPECT_EQ(ParseSystem("UTM33"), 25833);
+    // The names come from koord, which also knows the geographic ones.
+    EXPECT_EQ(ParseSystem("wgs84"), 4326);
+    EXPECT_EQ(ParseSystem("etrs89"), 4258);
     for (const char* bad : {"", "EPSG:", "EPSG:0", "EPSG:-5", "EPSG:+5", "EPSG: 5", "EPSG:5a", "EPSG:99999999999",
                             "EPSG25832", "25832", "gk1", "gk6", "utm31", "utm 32", "keins"})
         EXPECT_FALSE(ParseSystem(bad)) << bad;
