@@ -108,7 +108,7 @@ inline constexpr const char* SchluesselEingabe = "Eingabe";
 // The forms a reference system is understood in, for messages and help texts.
 inline constexpr const char* TextSystemFormen =
     "EPSG:n mit n einer positiven ganzen Zahl, gk2, gk3, gk4, gk5 (DHDN / Gau\xC3\x9F-Kr\xC3\xBCger-Zonen 2 bis 5), "
-    "utm32, utm33 (ETRS89 / UTM)";
+    "utm32, utm33 (ETRS89 / UTM), wgs84, etrs89 (Breite/L\xC3\xA4nge)";
 
 // "EPSG:n" (any case, n a positive integer) or a short name (gk2..gk5, utm32, utm33, any case;
 // blanks around are ignored): the EPSG code. Empty for anything else. Whether the code is

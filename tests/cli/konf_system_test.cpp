@@ -98,7 +98,7 @@ TEST_F(KonfSystem, BadValueIsAUsageErrorAndWritesNothing) {
                              "gk4, gk5"),
                   std::string::npos)
             << r.err;
-        EXPECT_NE(r.err.find("utm32, utm33 (ETRS89 / UTM), keins)\nWeitere Informationen: tervalo-cli konf --help\n"),
+        EXPECT_NE(r.err.find("utm32, utm33 (ETRS89 / UTM), wgs84, etrs89 (Breite/L\xC3\xA4nge), keins)\nWeitere Informationen: tervalo-cli konf --help\n"),
                   std::string::npos)
             << r.err;
         EXPECT_FALSE(fs::exists(ini_)) << bad;
