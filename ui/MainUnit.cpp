@@ -218,18 +218,22 @@ TForm1::TForm1(QWidget* parent)
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(8, 42, 282, 90);
     GroupBox1->setStyleSheet(QStringLiteral("QGroupBox::title { color: maroon; }"));
-    auto makeCoord = [&](const char* name, const QString& caption, const QString& hint, int y) {
-        meterTexte_[y == 24 ? 0 : 2] = Caption(GroupBox1, caption, 14, y + 4);
-        auto* e = new TPBNumEdit(GroupBox1);
-        e->setObjectName(QString::fromLatin1(name));
-        e->SetDecimals(2);
-        e->SetMaxLength(12);
+    // Both kinds of coordinate field stand in the same place and look alike.
+    auto StyleCoordField = [&](QWidget* e, const QString& hint, int y) {
         e->setGeometry(92, y, 130, 26);
         QFont f = e->font();
         f.setBold(true);
         e->setFont(f);
         SetColour(e, navy);
         e->setToolTip(hint);
+    };
+    auto makeCoord = [&](const char* name, const QString& caption, const QString& hint, int y) {
+        meterTexte_[y == 24 ? 0 : 2] = Caption(GroupBox1, caption, 14, y + 4);
+        auto* e = new TPBNumEdit(GroupBox1);
+        e->setObjectName(QString::fromLatin1(name));
+        e->SetDecimals(2);
+        e->SetMaxLength(12);
+        StyleCoordField(e, hint, y);
         meterTexte_[y == 24 ? 1 : 3] = Caption(GroupBox1, QStringLiteral("[m]"), 230, y + 4);
         return e;
     };
@@ -244,12 +248,7 @@ TForm1::TForm1(QWidget* parent)
         e->setObjectName(QString::fromLatin1(name));
         e->setMaxLength(WinkelMaxLength);
         e->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        e->setGeometry(92, y, 130, 26);
-        QFont f = e->font();
-        f.setBold(true);
-        e->setFont(f);
-        SetColour(e, navy);
-        e->setToolTip(hint);
+        StyleCoordField(e, hint, y);
         QLabel* u = Caption(GroupBox1, QStringLiteral("[°]"), 230, y + 4);
         gradTexte_[static_cast<size_t>(k)] = c;
         gradTexte_[static_cast<size_t>(k + 1)] = u;
