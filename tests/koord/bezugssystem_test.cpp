@@ -7,21 +7,13 @@
 
 #include "koord/Bezugssystem.h"
 #include "koord/Winkel.h"
+#include "tests/koord/koord_test_util.h"
 
 using namespace tervalo;
 
 namespace {
 
 using P = std::pair<const char*, const char*>;
-
-std::string Message(auto&& f) {
-    try {
-        f();
-    } catch (const EKoordFehler& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
 
 TEST(Bezugssystem, NamesAndCodes) {
     struct Fall {
@@ -50,7 +42,7 @@ TEST(Bezugssystem, NamesAndCodes) {
     for (const char* bad : {"gk1", "gk6", "utm31", "EPSG:", "EPSG:-5", "EPSG:+5", "EPSG:12x", "EPSG:0", "wgs 84", "",
                             "auto"})
         EXPECT_THROW(ParseBezugssystem(bad), EKoordFehler) << bad;
-    EXPECT_EQ(Message([] { ParseBezugssystem("gauss"); }),
+    EXPECT_EQ(KoordMessage([] { ParseBezugssystem("gauss"); }),
               "Unbekanntes Bezugssystem \"gauss\" (bekannt: EPSG:n, gk2 bis gk5, utm32, utm33, wgs84, etrs89, auto)");
 }
 
@@ -85,7 +77,7 @@ TEST(Bezugssystem, AutoDecidesFromTheNumbers) {
     for (auto [a, b] : {P{"1567000", "5936000"}, P{"6567000", "5936000"}, P{"34350500", "5700000"},
                         P{"-3567000", "5936000"}, P{"35000", "5700000"}, P{"91", "0"}, P{"45", "181"}, P{"x", "1"}})
         EXPECT_THROW(DetectBezugssystem(a, b, nullptr), EKoordFehler) << a << " " << b;
-    const std::string m = Message([] { DetectBezugssystem("1234", "5678", nullptr); });
+    const std::string m = KoordMessage([] { DetectBezugssystem("1234", "5678", nullptr); });
     EXPECT_NE(m.find("\"1234 5678\" passt zu keiner Form"), std::string::npos) << m;
     for (const char* form : {"gk2 bis gk5", "32 oder 33", "6 Stellen", "WGS 84"})
         EXPECT_NE(m.find(form), std::string::npos) << form;
@@ -110,9 +102,9 @@ TEST(Bezugssystem, PointReadForItsSystem) {
     const TEingabePunkt g = ReadEingabePunkt(ParseBezugssystem("wgs84"), "51\xC2\xB0" "30'N", "7,25");
     EXPECT_EQ(g.A, 51.5);
     EXPECT_EQ(g.B, 7.25);
-    EXPECT_EQ(Message([&] { ReadEingabePunkt(utm32, "35o500", "5700000"); }),
+    EXPECT_EQ(KoordMessage([&] { ReadEingabePunkt(utm32, "35o500", "5700000"); }),
               "Rechtswert \"35o500\" ist keine Zahl (Dezimaltrenner \".\" oder \",\")");
-    EXPECT_EQ(Message([&] { ReadEingabePunkt(utm32, "350500", "5.700.000"); }),
+    EXPECT_EQ(KoordMessage([&] { ReadEingabePunkt(utm32, "350500", "5.700.000"); }),
               "Hochwert \"5.700.000\" ist keine Zahl (Dezimaltrenner \".\" oder \",\")");
     EXPECT_THROW(ReadEingabePunkt(ParseBezugssystem("wgs84"), "91", "7"), EKoordFehler);
     EXPECT_THROW(ReadEingabePunkt(ParseBezugssystem("EPSG:2056"), "1", "2"), std::logic_error);  // unchecked

@@ -18,6 +18,7 @@
 
 #include "koord/Bezugssystem.h"
 #include "koord/Umrechnung.h"
+#include "tests/koord/koord_test_util.h"
 #include "support/files.h"
 #include "support/shell.h"
 #include "tools/Eingabezahl.h"
@@ -208,34 +209,25 @@ TEST(Umrechnung, SameSystemGivesTheNumbersWithoutProj) {
     EXPECT_EQ(p.Verfahren, nullptr);
 }
 
-std::string Message(auto&& f) {
-    try {
-        f();
-    } catch (const EKoordFehler& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
-
 TEST(Umrechnung, BadSystemsAndPlacesAreRefused) {
     TUmrechnung u(ParseBezugssystem("utm32"));
-    EXPECT_EQ(Message([&] { u.CheckSystem(ParseBezugssystem("EPSG:999999")); }),
+    EXPECT_EQ(KoordMessage([&] { u.CheckSystem(ParseBezugssystem("EPSG:999999")); }),
               "PROJ kennt das Bezugssystem EPSG:999999 nicht");
     for (const char* neither : {"EPSG:4979", "EPSG:4978", "EPSG:5783"})  // 3D, geocentric, vertical
-        EXPECT_EQ(Message([&] { u.CheckSystem(ParseBezugssystem(neither)); }),
+        EXPECT_EQ(KoordMessage([&] { u.CheckSystem(ParseBezugssystem(neither)); }),
                   std::string("Das Bezugssystem ") + neither + " ist weder ein projiziertes noch ein geographisches 2D-System");
     EXPECT_TRUE(u.CheckSystem(ParseBezugssystem("EPSG:4230")).Geographisch);
     EXPECT_FALSE(u.CheckSystem(ParseBezugssystem("EPSG:2056")).Geographisch);
     // An NRW point in UTM 33 lies outside that zone's area.
     const TBezugssystem utm33 = ParseBezugssystem("utm33");
-    const std::string m = Message([&] { u.Convert(utm33, ReadEingabePunkt(utm33, "-80000", "5720000")); });
+    const std::string m = KoordMessage([&] { u.Convert(utm33, ReadEingabePunkt(utm33, "-80000", "5720000")); });
     EXPECT_EQ(m.rfind("Der Punkt -80000 5720000 liegt au\xC3\x9F" "erhalb des Gebiets, f\xC3\xBC" "r das utm33 (EPSG:25833) gilt", 0), 0u) << m;
     const TBezugssystem gk2 = ParseBezugssystem("gk2");
     EXPECT_THROW(u.Convert(gk2, ReadEingabePunkt(gk2, "2560000", "4000000")), EKoordFehler);
     // ED50 in Saxony-Anhalt: no operation of PROJ's covers it but the ballpark shift; in
     // Denmark its own does.
     const TBezugssystem ed50 = u.CheckSystem(ParseBezugssystem("EPSG:4230"));
-    const std::string b = Message([&] { u.Convert(ed50, ReadEingabePunkt(ed50, "52.5", "11")); });
+    const std::string b = KoordMessage([&] { u.Convert(ed50, ReadEingabePunkt(ed50, "52.5", "11")); });
     EXPECT_EQ(b, "F\xC3\xBCr die Umrechnung von EPSG:4230 nach EPSG:25832 kennt PROJ an dieser Stelle nur ein Verfahren "
                  "unbekannter Genauigkeit (Ballpark geographic offset from ED50 to ETRS89 + UTM zone 32N): keine "
                  "Antwort, sie k\xC3\xB6nnte weit daneben liegen");
