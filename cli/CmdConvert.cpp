@@ -94,6 +94,8 @@ int RunConvert(const ConvertArgs& a) {
     CliKonvertObserver observer(guard);
     TKonvertErgebnis r;
     try {
+        // The heights that mean "no value" are the configuration's, as for every other run.
+        quelle.SetNoData(k.Dateien.NoData);
         r = Konvertieren(quelle, a.output, target, options, schutz, observer);
     } catch (const ESilentAbort& e) {
         if (!e.Detail().empty()) std::cerr << e.Detail() << "\n";

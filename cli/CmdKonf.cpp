@@ -64,7 +64,24 @@ struct KonfOptions {
     std::vector<int> entfernen;
     std::optional<std::string> system;  // as typed, checked by the option's validator
     std::string systemText;
+    std::optional<std::optional<double>> noData;  // given: the value, or empty for "keiner"
+    std::string noDataText;
 };
+
+// The catalogue's values kept in the settings file.
+struct KachelWerte {
+    std::optional<int> system;
+    std::optional<double> noData = StandardNoData;
+};
+
+// The NoData height as the listing shows it: the user's decimal separator, or "keiner".
+std::string NoDataAnzeige(std::optional<double> wert) {
+    std::string s = NoDataText(wert);
+    if (wert)
+        for (char& c : s)
+            if (c == '.') c = DecimalSeparator();
+    return s;
+}
 
 // True when both paths name one file (same device and inode, or the same path resolved).
 bool SameFile(const std::string& a, const std::string& b) {
@@ -74,21 +91,19 @@ bool SameFile(const std::string& a, const std::string& b) {
     return TSichereDatei::Resolve(a) == TSichereDatei::Resolve(b);
 }
 
-// The tiles' system written into the settings file beside `ziel`: what --system says, or,
-// saved under another name, the system of the catalogue read (the copy holds the same tiles).
-// Every other line of that file stays as it is; it is written only when this changes it.
-class SystemZiel {
+// The tiles' system and NoData height written into the settings file beside `ziel`: what
+// --system and --nodata say, or, saved under another name, the values of the catalogue read
+// (the copy holds the same tiles). Every other line of that file stays as it is; it is written
+// only when this changes it.
+class KachelZiel {
 public:
-    SystemZiel(const KonfOptions& o, const std::string& gelesen, TEinstellungen& quelle, std::optional<int> system)
-        : ziel_(o.save.empty() ? gelesen : o.save), gelesen_(gelesen) {
+    KachelZiel(const KonfOptions& o, const std::string& gelesen, TEinstellungen& quelle, const KachelWerte& werte)
+        : ziel_(o.save.empty() ? gelesen : o.save), gelesen_(gelesen), neu_(werte) {
         const bool anderes = !o.save.empty() && !SameFile(o.save, gelesen);
-        if (o.system) {
-            neu_ = IsNoSystem(*o.system) ? std::nullopt : ParseSystem(*o.system);
-            aendern_ = true;
-        } else {
-            neu_ = system;
-            aendern_ = anderes;
-        }
+        systemAendern_ = anderes || o.system;
+        if (o.system) neu_.system = IsNoSystem(*o.system) ? std::nullopt : ParseSystem(*o.system);
+        noDataAendern_ = anderes || o.noData;
+        if (o.noData) neu_.noData = *o.noData;
         // Read before anything is written: an unreadable file there stops the run unchanged.
         if (anderes) {
             eigene_.Load(EinstellungenFileFor(o.save));
@@ -97,12 +112,16 @@ public:
             ein_ = &quelle;
         }
     }
-    // The system the written catalogue has.
-    std::optional<int> System(std::optional<int> gelesen) const { return aendern_ ? neu_ : gelesen; }
+    // The values the written catalogue has.
+    KachelWerte Werte(const KachelWerte& gelesen) const {
+        return {systemAendern_ ? neu_.system : gelesen.system, noDataAendern_ ? neu_.noData : gelesen.noData};
+    }
     void Write(const TDateien& dateien, bool ordnerAnlegen) {
-        if (!aendern_ || geschrieben_) return;
+        if ((!systemAendern_ && !noDataAendern_) || geschrieben_) return;
         geschrieben_ = true;
-        if (!SetKachelSystem(*ein_, neu_)) return;
+        bool geaendert = systemAendern_ && SetKachelSystem(*ein_, neu_.system);
+        geaendert = (noDataAendern_ && SetNoData(*ein_, neu_.noData)) || geaendert;
+        if (!geaendert) return;
         TSchutz schutz = ProtectedFiles(dateien);
         schutz.Quellen.push_back(gelesen_);
         schutz.Konfiguration = ziel_;
@@ -113,8 +132,9 @@ private:
     std::string ziel_, gelesen_;
     TEinstellungen eigene_;
     TEinstellungen* ein_ = nullptr;
-    std::optional<int> neu_;
-    bool aendern_ = false;
+    KachelWerte neu_;
+    bool systemAendern_ = false;
+    bool noDataAendern_ = false;
     bool geschrieben_ = false;
 };
 
@@ -216,9 +236,10 @@ int Run(const KonfOptions& o) {
 
     for (const std::string& m : k.Einstellungen.Meldungen()) std::cerr << m << '\n';
     std::string meldung;
-    const std::optional<int> gelesenesSystem = ReadKachelSystem(k.Einstellungen, &meldung);
+    // LoadKonf has already warned about an unreadable NoData value.
+    const KachelWerte gelesen{ReadKachelSystem(k.Einstellungen, &meldung), k.Dateien.NoData};
     if (!meldung.empty()) std::cerr << meldung << '\n';
-    SystemZiel system(o, path, k.Einstellungen, gelesenesSystem);
+    KachelZiel system(o, path, k.Einstellungen, gelesen);
     const bool ordnerAnlegen = o.file.empty() && o.save.empty() && k.Orte.Installiert;
 
     // An edited catalogue is written before it is shown: the listing is the file's.
@@ -241,10 +262,13 @@ int Run(const KonfOptions& o) {
         system.Write(neu, ordnerAnlegen);
         rc = alle ? 0 : 1;
     } else if (o.save.empty()) {
-        // --system alone: only the settings file is written.
+        // --system or --nodata alone: only the settings file is written.
         system.Write(dateien, ordnerAnlegen);
     }
-    const std::optional<int> gezeigt = system.System(gelesenesSystem);
+    const KachelWerte werte = system.Werte(gelesen);
+    const std::optional<int>& gezeigt = werte.system;
+    // The default height is not shown: listings of catalogues that never set it stay as they were.
+    const bool noDataZeigen = werte.noData != std::optional<double>(StandardNoData);
 
     if (o.json) {
         nlohmann::ordered_json j;  // keys in the documented order
@@ -265,6 +289,7 @@ int Run(const KonfOptions& o) {
         }
         j["dateien"] = list;
         if (gezeigt) j["system"] = SystemText(*gezeigt);
+        if (noDataZeigen) j["nodata"] = werte.noData ? nlohmann::ordered_json(*werte.noData) : nlohmann::ordered_json();
         std::cout << j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
     } else {
         std::cout << "Konfigurationsdatei: " << path << (k.Gelesen.Vorhanden ? "" : " (nicht vorhanden, Anfangswerte)")
@@ -272,6 +297,7 @@ int Run(const KonfOptions& o) {
                   << "Datenordner: " << k.Orte.DatenOrdner
                   << (k.Orte.Installiert ? " (installiertes Programm)" : " (neben dem Programm)") << '\n'
                   << (gezeigt ? "Bezugssystem der Kacheln: " + SystemText(*gezeigt) + "\n" : std::string())
+                  << (noDataZeigen ? "NoData-H\xC3\xB6he der Kacheln: " + NoDataAnzeige(werte.noData) + "\n" : std::string())
                   << KonfListing(settings, dateien, DecimalSeparator());
     }
 
@@ -332,8 +358,22 @@ void RegisterKonf(CLI::App& app) {
                 return "\"" + text + "\" ist kein Bezugssystem (verstanden: " + TextSystemFormen + ", keins)";
             },
             ""));
-    cmd->callback([system] {
+    CLI::Option* noData =
+        cmd->add_option("--nodata", opts.noDataText,
+                        "NoData-H\xC3\xB6he der Kacheln des Katalogs in die Einstellungsdatei neben der Konfiguration "
+                        "schreiben: ein Punkt mit genau dieser H\xC3\xB6he ist kein Punkt (Standard -9999); keiner "
+                        "schaltet das aus. Die Zahl mit \".\" oder \",\" als Dezimaltrenner. Mit --save wie --system")
+            ->type_name("WERT|keiner")
+            ->check(CLI::Validator(
+                [](std::string& text) -> std::string {
+                    if (ParseNoData(text)) return std::string();
+                    return "\"" + text + "\" ist keine NoData-H\xC3\xB6he (eine Zahl mit \".\" oder \",\" als "
+                           "Dezimaltrenner, oder keiner)";
+                },
+                ""));
+    cmd->callback([system, noData] {
         opts.system = system->count() ? std::optional<std::string>(opts.systemText) : std::nullopt;
+        opts.noData = noData->count() ? ParseNoData(opts.noDataText) : std::nullopt;
         RunCommand([] { return Run(opts); });
     });
 }

@@ -38,7 +38,8 @@ struct TKonfCli {
 // named with --konf must exist (otherwise a German error naming it is thrown) unless
 // `missingAllowed`. A file that exists but cannot be read throws EInOutError naming it; more
 // than 250 entries give a German warning on stderr. The settings file beside it is read by the
-// same rule (missing: empty; unreadable: EInOutError naming it).
+// same rule (missing: empty; unreadable: EInOutError naming it); the catalogue takes its NoData
+// height and system from it (an unreadable NoData value: a German warning on stderr).
 TKonfCli LoadKonf(const std::string& path, const TGitterZugriff* grid = nullptr, bool missingAllowed = false);
 
 // The format of an export or conversion target: the --format option (xyz, csv, dbf) when

@@ -30,6 +30,13 @@ TKonfCli LoadKonf(const std::string& path, const TGitterZugriff* grid, bool miss
     if (!path.empty() && !k.Gelesen.Vorhanden && !missingAllowed)
         throw std::runtime_error("Konfigurationsdatei nicht gefunden: " + path);
     k.Einstellungen.Load(EinstellungenFileFor(k.Dateien.KonfDatei));
+    std::string meldung;
+    ReadKachelWerte(k.Einstellungen, k.Dateien, &meldung);
+    // The run goes on with the default, but the user learns why a hole may answer.
+    if (!meldung.empty()) {
+        std::cout.flush();
+        std::cerr << "Warnung: " << meldung << '\n';
+    }
     if (grid) ApplyGridWidths(k.Gelesen, k.Settings, *grid);
     if (k.Gelesen.ZuVieleEintraege) {
         std::cout.flush();

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
 
 #include "koord/Bezugssystem.h"
 #include "tools/Datei.h"
+#include "tools/Eingabezahl.h"
 #include "tools/Errors.h"
 #include "tools/Tools.h"
 
@@ -386,6 +388,47 @@ bool SetKachelSystem(TEinstellungen& e, std::optional<int> epsg) {
     if (!epsg) return e.Remove(AbschnittKacheln, SchluesselSystem);
     if (*epsg <= 0) throw std::invalid_argument("EPSG code not positive");
     return e.Set(AbschnittKacheln, SchluesselSystem, SystemText(*epsg));
+}
+
+std::optional<std::optional<double>> ParseNoData(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    if (EqualNoCase(text, TextKeinNoData)) return std::optional<double>();
+    const std::optional<double> v = dezimal::ReadArgumentZahl(text);
+    if (!v) return std::nullopt;
+    return v;
+}
+
+std::string NoDataText(std::optional<double> wert) {
+    if (!wert) return TextKeinNoData;
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, *wert);
+    return std::string(buf, r.ptr);
+}
+
+std::optional<double> ReadNoData(const TEinstellungen& e, std::string* meldung) {
+    const std::optional<TEinstellungen::TWert> w = e.Get(AbschnittKacheln, SchluesselNoData);
+    if (!w) return StandardNoData;
+    const std::optional<std::optional<double>> v = ParseNoData(w->Text);
+    if (v) return *v;
+    if (meldung)
+        *meldung = e.ZeilenMeldung(w->Zeile, std::string("Schl\xC3\xBCssel [") + AbschnittKacheln + "] " +
+                                                 SchluesselNoData + ": \"" + Shown(w->Text) +
+                                                 "\" ist keine Zahl, es gilt " + NoDataText(StandardNoData) +
+                                                 " (verstanden: eine Zahl mit \".\" oder \",\" als Dezimaltrenner, " +
+                                                 TextKeinNoData + ")");
+    return StandardNoData;
+}
+
+bool SetNoData(TEinstellungen& e, std::optional<double> wert) {
+    if (wert && !std::isfinite(*wert)) throw std::invalid_argument("NoData value not finite");
+    if (wert && *wert == StandardNoData) return e.Remove(AbschnittKacheln, SchluesselNoData);
+    return e.Set(AbschnittKacheln, SchluesselNoData, NoDataText(wert));
+}
+
+void ReadKachelWerte(const TEinstellungen& e, TDateien& dateien, std::string* noDataMeldung) {
+    dateien.NoData = ReadNoData(e, noDataMeldung);
+    dateien.System = ReadKachelSystem(e);
 }
 
 std::string ReadFensterEingabe(const TEinstellungen& e) {

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "config/TYPEN.h"
 #include "tools/SafeWriter.h"
 
 namespace tervalo {
@@ -101,6 +102,9 @@ private:
 // The tiles' reference system: [Kacheln] System, an EPSG code shown as "EPSG:n".
 inline constexpr const char* AbschnittKacheln = "Kacheln";
 inline constexpr const char* SchluesselSystem = "System";
+// The tiles' NoData height: [Kacheln] NoData, a number ("." or "," as decimal point) or "keiner".
+inline constexpr const char* SchluesselNoData = "NoData";
+inline constexpr const char* TextKeinNoData = "keiner";
 // The input system last chosen in the window: [Fenster] Eingabe, a plain text.
 inline constexpr const char* AbschnittFenster = "Fenster";
 inline constexpr const char* SchluesselEingabe = "Eingabe";
@@ -124,6 +128,26 @@ std::string SystemText(int epsg);
 std::optional<int> ReadKachelSystem(const TEinstellungen& e, std::string* meldung = nullptr);
 // Stores the system as "EPSG:n", or removes the key for an empty one. True when the text changed.
 bool SetKachelSystem(TEinstellungen& e, std::optional<int> epsg);
+
+// The NoData height stored in the file: StandardNoData when the key is missing, empty for
+// "keiner" (any case). A value that cannot be read counts as missing; `meldung` then receives
+// the German message naming file, line and key.
+std::optional<double> ReadNoData(const TEinstellungen& e, std::string* meldung = nullptr);
+// Stores the value in the shortest form that reads back exactly ("." as decimal point), or
+// "keiner" for an empty one; StandardNoData removes the key, so a file whose user never set
+// it stays as it was. A value that is no finite number throws std::invalid_argument. True
+// when the text changed.
+bool SetNoData(TEinstellungen& e, std::optional<double> wert);
+// "keiner", or a typed number ("." or ","; blanks around ignored): the NoData value. Empty
+// (outer optional) for anything else.
+std::optional<std::optional<double>> ParseNoData(std::string_view text);
+// The value as SetNoData writes it ("keiner" for none).
+std::string NoDataText(std::optional<double> wert);
+
+// Fills the catalogue's values that come from the settings file and are never written into
+// the configuration: its NoData height and its tiles' system. `noDataMeldung` receives the
+// message about an unreadable NoData value (the system's is reported where it is used).
+void ReadKachelWerte(const TEinstellungen& e, TDateien& dateien, std::string* noDataMeldung = nullptr);
 
 // The window's input system as stored (empty when unset).
 std::string ReadFensterEingabe(const TEinstellungen& e);

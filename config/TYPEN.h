@@ -2,6 +2,7 @@
 // Shared records and settings: the source catalogue, the settings, version constants.
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace tervalo {
@@ -12,6 +13,9 @@ inline constexpr int MaxDateien = 250;
 
 // Entry numbers are stored in 8 bits (TDateien::Anzahl).
 static_assert(MaxDateien <= UINT8_MAX);
+
+// The NoData height a catalogue has when its settings file says nothing.
+inline constexpr double StandardNoData = -9999.0;
 
 // Source catalogue; entries 1..Eintraege(), index 0 unused. A value: copying copies everything.
 struct TDateien {
@@ -24,6 +28,11 @@ struct TDateien {
     std::array<double, MaxDateien + 1> Xmax{};
     std::array<double, MaxDateien + 1> Ymin{};
     std::array<double, MaxDateien + 1> Ymax{};
+    // From the settings file beside the configuration (ReadKachelWerte), never stored in it:
+    // a point whose height is NoData is no point (empty: every height counts); the tiles'
+    // EPSG code, when set.
+    std::optional<double> NoData = StandardNoData;
+    std::optional<int> System;
 };
 
 // The program's settings with their initial values.

@@ -101,6 +101,7 @@ private:
 
     void ReadEntry(int index, const std::string& path) {
         TPunktQuelle quelle(path);
+        quelle.SetNoData(cat_.NoData);
         const bool openFailed = quelle.Open() != 0;  // a table's failures throw and end the run
         if (quelle.IsDbase() && quelle.RecordCount() < 1) {
             Log("Datei-Fehler: Keine Datens\xC3\xA4tze in: " + path);
@@ -123,7 +124,10 @@ private:
                     case TBefund::Punkt:
                         if (!error_ && InRect(x, y, b_.Xmin, b_.Xmax, b_.Ymin, b_.Ymax)) run_.Queue(x, y, z);
                         break;
-                    case TBefund::Leer: break;
+                    // A NoData height is no point: not written, not remembered, so a later
+                    // tile's point at that place is taken.
+                    case TBefund::Leer:
+                    case TBefund::KeinWert: break;
                     default:
                         // A blank coordinate is a record the reader cannot take, like a refused line.
                         Log("Fehler in Zeile: " + std::to_string(zeile.Nr));

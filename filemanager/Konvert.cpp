@@ -111,8 +111,9 @@ void CheckKonvertSource(const TPunktQuelle& quelle) {
 
 TKonvertErgebnis Konvertieren(const std::string& source, const std::string& target,
                             const TAusgabe& format, const TLaufOptionen& options, const TSchutz& schutz,
-                            TKonvertBeobachter& observer) {
+                            TKonvertBeobachter& observer, std::optional<double> noData) {
     TPunktQuelle quelle(source);
+    quelle.SetNoData(noData);
     return Konvertieren(quelle, target, format, options, schutz, observer);
 }
 

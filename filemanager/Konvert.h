@@ -1,10 +1,13 @@
 #pragma once
 // Conversion of one point file into the other storage kind: a text file becomes a dBase
 // table, a dBase table becomes an XYZ or CSV text file. A text file (plain or packed) also
-// becomes a plain XYZ file. Repeated X/Y positions are left out.
+// becomes a plain XYZ file. Repeated X/Y positions are left out, and so are points whose
+// height is the source's NoData value (TPunktQuelle::SetNoData).
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "config/TYPEN.h"
 #include "formats/PunktLauf.h"
 #include "tools/Errors.h"
 #include "tools/Rueckmeldung.h"
@@ -74,12 +77,13 @@ void CheckKonvertSource(const TPunktQuelle& quelle);
 // or no regular file, and when it cannot be created (EZielAbgelehnt); nothing is written then.
 // The new file replaces the target when the run ends, and when it is cancelled where the
 // options keep a cancel's output; failures of the table layer, read and write errors throw
-// and leave the target exactly as it was, and no new file.
+// and leave the target exactly as it was, and no new file. A point whose height is noData is
+// left out.
 TKonvertErgebnis Konvertieren(const std::string& source, const std::string& target,
                             const TAusgabe& format, const TLaufOptionen& options, const TSchutz& schutz,
-                            TKonvertBeobachter& observer);
+                            TKonvertBeobachter& observer, std::optional<double> noData = StandardNoData);
 // The same for a source its caller opened already (and has not read from): the source is
-// opened once for the whole conversion.
+// opened once for the whole conversion, with the NoData value the caller gave it.
 TKonvertErgebnis Konvertieren(TPunktQuelle& quelle, const std::string& target, const TAusgabe& format,
                             const TLaufOptionen& options, const TSchutz& schutz, TKonvertBeobachter& observer);
 

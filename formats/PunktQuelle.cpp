@@ -1,5 +1,6 @@
 #include "formats/PunktQuelle.h"
 
+#include <cmath>
 #include <cstddef>
 #include <memory>
 #include <utility>
@@ -52,6 +53,11 @@ TPunktQuelle::TPunktQuelle(std::string path) : path_(std::move(path)) {
 void TPunktQuelle::SetQuadrat(const TQuadrat& q) {
     quadrat_ = q;
     test_.emplace(q.Xmin, q.Xmax, q.Ymin, q.Ymax);
+}
+
+void TPunktQuelle::SetNoData(std::optional<double> wert) {
+    // NaN never equals a height, so the walk needs no separate test for "off".
+    noData_ = wert && !std::isnan(*wert) ? *wert : std::numeric_limits<double>::quiet_NaN();
 }
 
 int TPunktQuelle::Open() {

@@ -4,6 +4,7 @@
 // the line rule and keeps its own policy (counting, filtering, logging, progress) in the
 // callback, which meets every line or record with its number and asks it for the point.
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,6 +32,7 @@ enum class TBefund {
     Leer,        // a text line of nothing but codes up to 32, which the point line rule passes over
     Abgelehnt,   // the rule does not accept the line; a record with a blank X, Y or Z field
     Ausserhalb,  // the capture square rules the line or record out before it is read whole
+    KeinWert,    // a point whose height is the NoData value: a line read, but no point
 };
 
 // Line rules: how a text line becomes a point, and how many fields of a record count
@@ -81,6 +83,9 @@ public:
     // Ausserhalb without being converted (a text line from its first characters, a record
     // field by field).
     void SetQuadrat(const TQuadrat& q);
+    // Option: a point whose height equals this value exactly is KeinWert (rules reading three
+    // fields only: the extent takes no heights). Empty, the default: every height counts.
+    void SetNoData(std::optional<double> wert);
 
     // Sets the reader up on the open file. Returns Fehler(): a file that could not be opened
     // is the runs' own case, not an exception. A table's failures throw as the table layer
@@ -104,9 +109,13 @@ private:
         uint64_t Nr;
         std::string_view Text;
         const TQuadratTest* Test;
+        double NoData;  // NaN when off: no height compares equal to it
         [[gnu::always_inline]] TBefund Punkt(double& x, double& y, double& z) const {
             if (Test && !Test->MayContain(Text.data(), Text.data() + Text.size())) return TBefund::Ausserhalb;
-            return Regel::Read(Text, x, y, z);
+            const TBefund b = Regel::Read(Text, x, y, z);
+            if constexpr (Regel::Felder > 2)
+                if (b == TBefund::Punkt && z == NoData) return TBefund::KeinWert;
+            return b;
         }
     };
     // A record as the walk meets it; its fields are converted when asked for.
@@ -115,7 +124,14 @@ private:
         uint64_t Nr;
         const TDbfFile& Dbf;
         const TQuadrat* Q;
+        double NoData;
         TBefund Punkt(double& x, double& y, double& z) const {
+            const TBefund b = Lies(x, y, z);
+            if constexpr (Regel::Felder > 2)
+                if (b == TBefund::Punkt && z == NoData) return TBefund::KeinWert;
+            return b;
+        }
+        TBefund Lies(double& x, double& y, double& z) const {
             if (!Q) {
                 const auto fx = Dbf.FieldAsNumber(0);
                 const auto fy = Dbf.FieldAsNumber(1);
@@ -158,6 +174,7 @@ private:
     uint64_t groesse_ = 0;
     std::optional<TQuadrat> quadrat_;
     std::optional<TQuadratTest> test_;
+    double noData_ = std::numeric_limits<double>::quiet_NaN();
 };
 
 template <class Regel, class Fn>
@@ -165,7 +182,7 @@ void TPunktQuelle::Read(Fn&& fn) {
     const TQuadrat* q = quadrat_ ? &*quadrat_ : nullptr;
     if (IsDbase()) {
         for (dbf_.First(); !dbf_.AtEnd(); dbf_.Next())
-            if (!Weiter(fn, TSatz<Regel>{dbf_.RecordNumber(), dbf_, q})) return;
+            if (!Weiter(fn, TSatz<Regel>{dbf_.RecordNumber(), dbf_, q, noData_})) return;
         return;
     }
     if (!text_) return;
@@ -174,7 +191,7 @@ void TPunktQuelle::Read(Fn&& fn) {
     std::string_view line;
     uint64_t nr = 0;
     while (r.ReadLine(line))
-        if (!Weiter(fn, TZeile<Regel>{++nr, line, test})) return;
+        if (!Weiter(fn, TZeile<Regel>{++nr, line, test, noData_})) return;
     if (art_ == TQuellArt::Gepackt) r.RestPruefen();
 }
 

@@ -12,7 +12,7 @@
 namespace tervalo {
 
 struct TBatchAbfrage::Impl {
-    explicit Impl(double zelle) : cache(zelle) {}
+    Impl(double zelle, std::optional<double> noData) : cache(zelle, noData) {}
 
     TKachelCache cache;
     TAuswahl auswahl;
@@ -63,7 +63,8 @@ struct TBatchAbfrage::Impl {
 TBatchAbfrage::TBatchAbfrage(const TDateien& kat, double fangbreite, double potenz)
     // About thirty rows per square whatever the capture range: a row's points inside it are
     // one run, found by two searches.
-    : impl_(std::make_unique<Impl>((std::isfinite(fangbreite) && fangbreite > 0) ? fangbreite / 16 : 1.0)) {
+    : impl_(std::make_unique<Impl>((std::isfinite(fangbreite) && fangbreite > 0) ? fangbreite / 16 : 1.0,
+                                   kat.NoData)) {
     Impl& m = *impl_;
     TAuswahl& a = m.auswahl;
     a.kat = kat;

@@ -81,7 +81,7 @@ void TKachelCache::Read(const std::vector<TBatchDatei*>& dateien, std::vector<TL
     std::atomic<std::size_t> naechste{0};
     RunOnThreads(n, [&](int nr) {
         for (std::size_t i; (i = naechste++) < dateien.size();) {
-            neu[i] = ReadTile(dateien[i]->pfad, zelle_);
+            neu[i] = ReadTile(dateien[i]->pfad, zelle_, noData_);
             ++lesungen_;
             if (nr == 0 && zwischendurch) zwischendurch();
         }

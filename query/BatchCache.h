@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,7 +34,8 @@ struct TBatchDatei {
 // Called from a single thread (the engine's calling one); only Read runs on several.
 class TKachelCache {
 public:
-    explicit TKachelCache(double zelle) : zelle_(zelle) {}
+    // A point whose height is noData is no point, as in the query.
+    TKachelCache(double zelle, std::optional<double> noData) : zelle_(zelle), noData_(noData) {}
 
     // The file of that path, made known on first use.
     TBatchDatei& File(const std::string& pfad);
@@ -75,6 +77,7 @@ private:
     int ReadersAtOnce(const std::vector<TBatchDatei*>& fehlend, int threads);
 
     double zelle_;
+    std::optional<double> noData_;
     std::map<std::string, std::unique_ptr<TBatchDatei>> dateien_;
     std::size_t budget_ = 0;          // bytes of tiles kept at most; 0: no bound
     std::size_t belegt_ = 0;          // bytes of tiles held now

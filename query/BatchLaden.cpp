@@ -64,12 +64,13 @@ void ReadPoints(TPunktQuelle& quelle, double zelle, TDateiBefund& f, TGrossVekto
 
 }  // namespace
 
-TLesung ReadTile(const std::string& pfad, double zelle) {
+TLesung ReadTile(const std::string& pfad, double zelle, std::optional<double> noData) {
     TLesung out;
     TDateiBefund& f = out.befund;
     TGrossVektor<TRohPunkt> roh;
     TPunktQuelle quelle(pfad);
     f.dbase = quelle.IsDbase();
+    quelle.SetNoData(noData);
     try {
         std::size_t erwartet = 0;
         if (Open(quelle, pfad, f, erwartet)) {

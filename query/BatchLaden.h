@@ -3,6 +3,7 @@
 // the query's row and labels will show, and the file's points as a tile.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "query/BatchKachel.h"
@@ -31,7 +32,7 @@ struct TLesung {
 };
 
 // Reads the file at `pfad` and indexes its points in rows of height `zelle`. What goes wrong
-// with the file is part of the finding. Touches nothing shared: safe on several threads.
-TLesung ReadTile(const std::string& pfad, double zelle);
+// with the file is part of the finding. A point whose height is noData is no point. Touches nothing shared: safe on several threads.
+TLesung ReadTile(const std::string& pfad, double zelle, std::optional<double> noData);
 
 }  // namespace tervalo

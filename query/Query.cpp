@@ -195,6 +195,7 @@ const THoehenAntwort& THoehenAbfrage::Run(const TDateien& kat, const TAbfragePar
                 // Most lines of a tile lie outside the square: the source decides that from
                 // the first characters of a line, or field by field, before converting more.
                 quelle.SetQuadrat(quadrat);
+                quelle.SetNoData(kat.NoData);
                 const int vorher = s.Anzahl;
                 try {
                     quelle.Read<TAbfrageZeilenRegel>([&](const auto& zeile) {

@@ -633,6 +633,7 @@ void TDateiForm::Konvertieren1Click() {
         options.DecimalSeparator = UserDecimalSeparator();
         options.Poll = Poll;
         TEscapeWatch watch;
+        quelle.SetNoData(Dateien.NoData);
         Konvertieren(quelle, target, format, options, schutz, observer);
     } catch (const EZielAbgelehnt& e) {
         // A refusal names the target itself; a missing folder names the folder, so the

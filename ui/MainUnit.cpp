@@ -529,6 +529,9 @@ void TForm1::FormActivate() {
         std::string meldung;
         ReadKachelSystem(Einstellungen, &meldung);
         if (!meldung.empty()) hinweise << U(meldung);
+        meldung.clear();
+        ReadKachelWerte(Einstellungen, Dateien, &meldung);
+        if (!meldung.empty()) hinweise << U(meldung);
     }
 
     PBN_X->SetValue(0.0);
@@ -634,11 +637,16 @@ void TForm1::SB_OptionenClick() {
     dlg.PBN_Fangbreite->SetValue(Settings.Fangbreite);
     dlg.PBN_Potenz1->SetValue(Settings.Potenz);
     dlg.ShowSystem(ReadKachelSystem(Einstellungen));
+    dlg.ShowNoData(Dateien.NoData);
     // The catalogue comes back in any case; the settings only with OK.
     if (dlg.MyShowModal(Dateien) == QDialog::Accepted) {
         Settings.Fangbreite = dlg.PBN_Fangbreite->Value();
         Settings.Potenz = dlg.PBN_Potenz1->Value();
         SetKachelSystem(Einstellungen, dlg.System());
+        SetNoData(Einstellungen, dlg.NoData());
+        // Every later run reads the catalogue's own copy of them.
+        Dateien.System = dlg.System();
+        Dateien.NoData = dlg.NoData();
         LB_Fang->setText(FangText(Settings.Fangbreite, QLocale()));
         const std::string gewaehlt = EingabeName();
         UpdateEingabe();

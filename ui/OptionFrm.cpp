@@ -12,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QLocale>
 #include <QPointer>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <cmath>
@@ -148,14 +149,37 @@ TOptionForm::TOptionForm(QWidget* owner)
     CB_System->setFixedWidth(140);
     SetTextColour(CB_System, navy);
     for (QWidget* w : {static_cast<QWidget*>(Label3), static_cast<QWidget*>(CB_System)}) w->setToolTip(systemHint);
-    auto* kacheln = new QHBoxLayout(GroupBox2);
+    const QString noDataHint = QStringLiteral(
+        "Ein Punkt einer Kachel mit genau dieser H\u00F6he ist kein Punkt (eine L\u00FCcke der Kachel).\n"
+        "keine: jede H\u00F6he z\u00E4hlt.\nZugriff nur mit Administratorrechten.");
+    Label4 = new QLabel(QStringLiteral("NoData-H\u00F6he:"), GroupBox2);
+    PBN_NoData = new TPBNumEdit(GroupBox2);
+    PBN_NoData->setObjectName(QStringLiteral("PBN_NoData"));
+    PBN_NoData->SetDecimals(3);
+    PBN_NoData->SetMaxLength(14);
+    PBN_NoData->setFixedWidth(140);
+    SetTextColour(PBN_NoData, navy);
+    CB_KeinNoData = new QCheckBox(QStringLiteral("keine"), GroupBox2);
+    CB_KeinNoData->setObjectName(QStringLiteral("CB_KeinNoData"));
+    for (QWidget* w : {static_cast<QWidget*>(Label4), static_cast<QWidget*>(PBN_NoData),
+                       static_cast<QWidget*>(CB_KeinNoData)})
+        w->setToolTip(noDataHint);
+    connect(CB_KeinNoData, &QCheckBox::toggled, this, [this](bool kein) {
+        PBN_NoData->setEnabled(!kein && CB_KeinNoData->isEnabled());
+    });
+    auto* kacheln = new QGridLayout(GroupBox2);
     kacheln->setContentsMargins(12, 18, 12, 12);
-    kacheln->setSpacing(8);
-    kacheln->addWidget(Label3);
-    kacheln->addWidget(CB_System);
-    kacheln->addStretch(1);
+    kacheln->setHorizontalSpacing(8);
+    kacheln->setVerticalSpacing(10);
+    kacheln->addWidget(Label3, 0, 0);
+    kacheln->addWidget(CB_System, 0, 1);
+    kacheln->addWidget(Label4, 1, 0);
+    kacheln->addWidget(PBN_NoData, 1, 1);
+    kacheln->addWidget(CB_KeinNoData, 1, 2);
+    kacheln->setColumnStretch(3, 1);
     outer->addWidget(GroupBox2);
     ShowSystem(std::nullopt);
+    ShowNoData(StandardNoData);
     outer->setSizeConstraint(QLayout::SetFixedSize);
 
     auto guard = [this](void (TOptionForm::*h)()) {
@@ -190,6 +214,8 @@ void TOptionForm::FormActivate() {
     DateiButton->setEnabled(Admin);
     ExportButton->setEnabled(Admin);
     CB_System->setEnabled(Admin);
+    CB_KeinNoData->setEnabled(Admin);
+    PBN_NoData->setEnabled(Admin && !CB_KeinNoData->isChecked());
     openedFang_ = PBN_Fangbreite->Value();
     openedPotenz_ = PBN_Potenz1->Value();
 }
@@ -248,7 +274,19 @@ void TOptionForm::OKButtonClick() {
             CB_System->setFocus(Qt::OtherFocusReason);
             return;
         }
+        std::optional<double> noData;
+        if (!CB_KeinNoData->isChecked()) {
+            if (!PBN_NoData->Commit()) {
+                PBN_NoData->setFocus(Qt::OtherFocusReason);
+                return;
+            }
+            // The field shows three decimals: a stored value with more stays as it is unless
+            // the user changed the one shown.
+            const double shown = PBN_NoData->Value();
+            noData = noData_ && shown == shownNoData_ ? *noData_ : shown;
+        }
         system_ = epsg;
+        noData_ = noData;
     }
     accept();
 }
@@ -258,6 +296,16 @@ void TOptionForm::ShowSystem(std::optional<int> epsg) {
     // No list entry current for a code: choosing any entry then replaces the text.
     CB_System->setCurrentIndex(epsg ? -1 : 0);
     if (epsg) CB_System->setEditText(QString::fromStdString(SystemText(*epsg)));
+}
+
+void TOptionForm::ShowNoData(std::optional<double> wert) {
+    noData_ = wert;
+    const QSignalBlocker still(CB_KeinNoData);
+    CB_KeinNoData->setChecked(!wert);
+    // Turned off, the field keeps the default to start from when the box is cleared.
+    PBN_NoData->SetValue(wert.value_or(StandardNoData));
+    shownNoData_ = PBN_NoData->Value();
+    PBN_NoData->setEnabled(CB_KeinNoData->isEnabled() && !CB_KeinNoData->isChecked());
 }
 
 void TOptionForm::CancelButtonClick() { reject(); }

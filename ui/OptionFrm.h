@@ -6,6 +6,7 @@
 #include "ui/ExportFrm.h"
 #include "ui/PBNumEdit.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QGroupBox>
@@ -41,6 +42,11 @@ public:
     // one taken with OK (unchanged otherwise).
     void ShowSystem(std::optional<int> epsg);
     std::optional<int> System() const { return system_; }
+    // The tiles' NoData height shown in PBN_NoData, or CB_KeinNoData checked when there is none;
+    // NoData() is the one taken with OK (unchanged otherwise, and exactly the stored value while
+    // the shown one was not changed).
+    void ShowNoData(std::optional<double> wert);
+    std::optional<double> NoData() const { return noData_; }
 
     TDateien Dateien;
 
@@ -57,6 +63,9 @@ public:
     QGroupBox* GroupBox2;
     QLabel* Label3;
     QComboBox* CB_System;
+    QLabel* Label4;
+    TPBNumEdit* PBN_NoData;
+    QCheckBox* CB_KeinNoData;
 
 protected:
     void showEvent(QShowEvent* e) override;
@@ -66,6 +75,8 @@ private:
     double openedFang_ = 0.0;
     double openedPotenz_ = 0.0;
     std::optional<int> system_;
+    std::optional<double> noData_;
+    double shownNoData_ = 0.0;  // the field's value as shown by ShowNoData
 };
 
 }  // namespace tervalo
