@@ -488,6 +488,44 @@ TEST_F(ExportRunTest, ACancelThatDiscardsLeavesNoTrace) {
     EXPECT_EQ(obs.polls, 100);
 }
 
+// A NoData height is read but not written: no "Fehler in Zeile", no duplicate, and a later
+// tile's valid point at that place is exported. Off, the hole is written and the later point
+// is the repeat; text and dBase tiles alike.
+TEST_F(ExportRunTest, NoDataHeightsAreLeftOutAndNotRemembered) {
+    std::vector<Pt> loch = Grid(1000, 2000, 2);
+    loch[1].z = -9999;
+    const std::string a = dir / "a.xyz";
+    WriteXyzTile(a, loch);
+    AddEntry(cat, a, loch);
+    const std::string t = dir / "t.dbf";
+    WriteDbfTable(t, {{1001, 2000, -9999}, {1005, 2000, -9999}});
+    AddEntry(cat, t, 1001, 1005, 2000, 2000);
+    Tile("b.xyz", {{1001, 2000, 42.5}});
+    const std::string out = dir / "out.xyz";
+    TExportErgebnis r = Run({0, 5000, 0, 5000}, out);
+    EXPECT_FALSE(r.Error);
+    EXPECT_EQ(r.Total, 4);
+    EXPECT_EQ(r.Duplicates, 0);
+    for (const std::string& l : obs.log) EXPECT_EQ(l.find("Fehler"), std::string::npos) << l;
+    EXPECT_NE(std::find(obs.log.begin(), obs.log.end(), "3 Werte aus Datei: a.xyz exportiert"), obs.log.end());
+    EXPECT_NE(std::find(obs.log.begin(), obs.log.end(), "0 Werte aus Datei: t.dbf exportiert"), obs.log.end());
+    std::vector<Pt> pts = ReadXyz(out);
+    ASSERT_EQ(pts.size(), 4u);
+    EXPECT_EQ(pts[3].x, 1001);
+    EXPECT_EQ(pts[3].z, 42.5);
+    for (const Pt& p : pts) EXPECT_NE(p.z, -9999);
+
+    cat.NoData.reset();
+    obs = {};
+    r = Run({0, 5000, 0, 5000}, out);
+    EXPECT_EQ(r.Total, 5);
+    EXPECT_EQ(r.Duplicates, 2);  // the table's first record and the later valid point
+    pts = ReadXyz(out);
+    ASSERT_EQ(pts.size(), 5u);
+    EXPECT_EQ(pts[1].z, -9999);
+    EXPECT_EQ(pts[4].x, 1005);
+}
+
 TEST(ExportFilter, FormatAndExtensionFollowTheFilterEntry) {
     EXPECT_EQ(ExportFormatFromFilter(1, 7).Format, TAusgabeFormat::Xyz);
     EXPECT_EQ(ExportFormatFromFilter(2, 7).Format, TAusgabeFormat::Csv);

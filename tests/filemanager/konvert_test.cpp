@@ -272,6 +272,33 @@ TEST_F(KonvertTest, RepeatsAreLeftOutHoweverManyPointsCameBetween) {
     EXPECT_EQ(r.Counts.NotTaken, 2);
 }
 
+// The conversion leaves NoData heights out in both directions; the value is the caller's.
+TEST_F(KonvertTest, NoDataHeightsAreLeftOut) {
+    const std::string src = dir / "t.xyz";
+    WriteXyzTile(src, {{1, 2, 3}, {4, 5, -9999}, {6, 7, 0}});
+    TKonvertErgebnis r = Run(src, dir / "t.dbf", {TAusgabeFormat::DBase, 3});
+    EXPECT_EQ(r.Counts.Taken, 2);
+    EXPECT_EQ(r.Counts.NotTaken, 0);
+    std::vector<Pt> pts = ReadDbf(dir / "t.dbf");
+    ASSERT_EQ(pts.size(), 2u);
+    EXPECT_EQ(pts[1].z, 0);
+
+    // A table's NoData record is left out too, and another value is taken exactly.
+    WriteDbfTable(dir / "n.dbf", {{1, 2, 3}, {4, 5, -9999}, {6, 7, 0}});
+    TPunktQuelle quelle(dir / "n.dbf");
+    quelle.SetNoData(0.0);
+    r = Konvertieren(quelle, dir / "n.xyz", kXyz, EveryLine(), TSchutz{}, obs);
+    EXPECT_EQ(r.Counts.Taken, 2);
+    pts = ReadXyz(dir / "n.xyz");
+    ASSERT_EQ(pts.size(), 2u);
+    EXPECT_EQ(pts[1].z, -9999);
+
+    // Off, every height is a point, as before.
+    r = Konvertieren(src, dir / "alle.xyz", kXyz, EveryLine(), TSchutz{}, obs, std::nullopt);
+    EXPECT_EQ(r.Counts.Taken, 3);
+    EXPECT_EQ(ReadXyz(dir / "alle.xyz").size(), 3u);
+}
+
 TEST(KonvertFilter, TargetFollowsSourceKindAndFilterEntry) {
     EXPECT_EQ(KonvertTargetFromFilter(true, 1).Format, TAusgabeFormat::Xyz);
     EXPECT_EQ(KonvertTargetFromFilter(true, 2).Format, TAusgabeFormat::Csv);

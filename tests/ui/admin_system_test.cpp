@@ -103,4 +103,77 @@ TEST_F(SystemOptionsTest, MainWindowStoresTheSystemOnlyWithOk) {
     EXPECT_FALSE(main.Einstellungen.Get(AbschnittKacheln, SchluesselSystem));
 }
 
+// The NoData height beside the system: shown as stored, "keine" turns it off, a stored value
+// with more decimals than shown stays exact unless changed; only an administrator changes it.
+TEST_F(SystemOptionsTest, NoDataFieldAndItsOffBox) {
+    TOptionForm dlg;
+    dlg.FormActivate();
+    EXPECT_EQ(dlg.NoData(), -9999.0);
+    EXPECT_FALSE(dlg.CB_KeinNoData->isChecked());
+    EXPECT_FALSE(dlg.PBN_NoData->isEnabled());
+    EXPECT_FALSE(dlg.CB_KeinNoData->isEnabled());
+    EXPECT_EQ(dlg.Label4->text(), QStringLiteral("NoData-H\u00F6he:"));
+    EXPECT_EQ(dlg.CB_KeinNoData->text(), QStringLiteral("keine"));
+    dlg.CB_KeinNoData->setChecked(true);  // without the rights whatever the box shows is ignored
+    dlg.OKButtonClick();
+    EXPECT_EQ(dlg.NoData(), -9999.0);
+
+    Admin = true;
+    dlg.ShowNoData(std::nullopt);
+    dlg.FormActivate();
+    EXPECT_TRUE(dlg.CB_KeinNoData->isChecked());
+    EXPECT_FALSE(dlg.PBN_NoData->isEnabled());
+    dlg.CB_KeinNoData->setChecked(false);
+    EXPECT_TRUE(dlg.PBN_NoData->isEnabled());
+    dlg.PBN_NoData->setText(QStringLiteral("-32768"));
+    dlg.setResult(0);
+    dlg.OKButtonClick();
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    EXPECT_EQ(dlg.NoData(), -32768.0);
+
+    dlg.ShowNoData(0.000001);
+    dlg.OKButtonClick();
+    EXPECT_EQ(dlg.NoData(), 0.000001);  // shown as 0.000, taken as stored
+    dlg.PBN_NoData->setText(QStringLiteral("2"));
+    dlg.OKButtonClick();
+    EXPECT_EQ(dlg.NoData(), 2.0);
+    dlg.CB_KeinNoData->setChecked(true);
+    dlg.OKButtonClick();
+    EXPECT_EQ(dlg.NoData(), std::nullopt);
+}
+
+// The main window hands the catalogue's value to the dialog; OK stores it in the settings and
+// the catalogue, Abbrechen changes neither; the default leaves no key.
+TEST_F(SystemOptionsTest, MainWindowStoresTheNoDataOnlyWithOk) {
+    Admin = true;
+    TForm1 main;
+    main.Dateien.NoData = 0.5;
+    OnModal<TOptionForm>([](TOptionForm* d) {
+        EXPECT_EQ(d->NoData(), 0.5);
+        d->CB_KeinNoData->setChecked(true);
+        d->OKButton->click();
+    });
+    main.SB_OptionenClick();
+    EXPECT_EQ(main.Dateien.NoData, std::nullopt);
+    EXPECT_EQ(ReadNoData(main.Einstellungen), std::nullopt);
+
+    OnModal<TOptionForm>([](TOptionForm* d) {
+        d->CB_KeinNoData->setChecked(false);
+        d->PBN_NoData->setText(QStringLiteral("7"));
+        d->CancelButton->click();
+    });
+    main.SB_OptionenClick();
+    EXPECT_EQ(main.Dateien.NoData, std::nullopt);
+    EXPECT_EQ(ReadNoData(main.Einstellungen), std::nullopt);
+
+    OnModal<TOptionForm>([](TOptionForm* d) {
+        d->CB_KeinNoData->setChecked(false);
+        d->PBN_NoData->setText(QStringLiteral("-9999"));
+        d->OKButton->click();
+    });
+    main.SB_OptionenClick();
+    EXPECT_EQ(main.Dateien.NoData, -9999.0);
+    EXPECT_FALSE(main.Einstellungen.Get(AbschnittKacheln, SchluesselNoData));
+}
+
 }  // namespace
