@@ -58,7 +58,8 @@ struct TRasterKopf {
     int Epsg = 0;        // horizontal reference system, 0 = none or unknown
     std::string System;  // its name for messages, "" when none
 
-    // Rows × columns: the raster's "gelesene Zeilen", the lines of its XYZ export.
+    // Rows × columns: the raster's "gelesene Zeilen", the lines of its XYZ export. It may be far
+    // more than the file's bytes (a sparse or absurd header): never allocate by it unchecked.
     uint64_t Pixel() const { return uint64_t(Spalten) * uint64_t(Zeilen); }
     // Pixel centres, computed exactly as gdal_translate -of XYZ computes them.
     double X(int32_t spalte) const { return X0 + (spalte + 0.5) * DX; }
@@ -119,7 +120,8 @@ public:
     // Calls fn(spalte, zeile, roh) for every pixel of the window in file order, the raw
     // value as double (NoData included: the caller counts it as read). fn may return false to
     // stop. Reads block row by block row, float where that is exact; damage throws
-    // ERasterDefekt after every pixel of the rows before it was delivered.
+    // ERasterFensterDefekt after every pixel before it was delivered: the rows read whole
+    // (GanzeZeilen), and of a row wider than a million pixels its pieces before the damage.
     template <class Fn>
     void ForEachPixel(const TPixelFenster& fenster, Fn&& fn);
 
@@ -157,13 +159,33 @@ void TRaster::ForEachPixel(const TPixelFenster& fenster, Fn&& fn) {
     };
     auto lauf = [&](auto* typ) {
         using T = std::remove_pointer_t<decltype(typ)>;
-        // Pieces of whole block rows, about a million values at most.
+        // Pieces of whole block rows, about a million values at most; rows wider than that
+        // go in pieces of a row, so no header makes the buffer large.
+        constexpr int64_t maxWerte = int64_t{1} << 20;
         const int32_t bh = kopf_.BlockHoehe;
-        const int64_t proStueck = std::max<int64_t>(1, (int64_t{1} << 20) / fenster.Breite / bh) * bh;
+        const int32_t ende = fenster.Zeile + fenster.Hoehe;
         std::vector<T> puffer;
-        for (int32_t z0 = fenster.Zeile; z0 < fenster.Zeile + fenster.Hoehe;) {
-            const int64_t ende = std::min<int64_t>(int64_t(z0 / bh) * bh + proStueck, int64_t(fenster.Zeile) + fenster.Hoehe);
-            const TPixelFenster stueck{fenster.Spalte, z0, fenster.Breite, static_cast<int32_t>(ende - z0)};
+        if (int64_t(fenster.Breite) * bh > maxWerte) {
+            puffer.resize(static_cast<std::size_t>(std::min<int64_t>(fenster.Breite, maxWerte)));
+            for (int32_t z = fenster.Zeile; z < ende; ++z)
+                for (int32_t s0 = fenster.Spalte; s0 < fenster.Spalte + fenster.Breite;) {
+                    const int32_t b = static_cast<int32_t>(
+                        std::min<int64_t>(maxWerte, int64_t(fenster.Spalte) + fenster.Breite - s0));
+                    try {
+                        Lies(TPixelFenster{s0, z, b, 1}, puffer.data(), puffer.size());
+                    } catch (const ERasterFensterDefekt&) {
+                        throw ERasterFensterDefekt(pfad_, z - fenster.Zeile);
+                    }
+                    for (int32_t i = 0; i < b; ++i)
+                        if (!weiter(s0 + i, z, static_cast<double>(puffer[i]))) return;
+                    s0 += b;
+                }
+            return;
+        }
+        const int64_t proStueck = std::max<int64_t>(1, maxWerte / fenster.Breite / bh) * bh;
+        for (int32_t z0 = fenster.Zeile; z0 < ende;) {
+            const int32_t bis = static_cast<int32_t>(std::min<int64_t>(int64_t(z0 / bh) * bh + proStueck, ende));
+            const TPixelFenster stueck{fenster.Spalte, z0, fenster.Breite, bis - z0};
             puffer.resize(stueck.Pixel());
             int32_t zeilen = stueck.Hoehe;
             bool defekt = false;
@@ -178,7 +200,7 @@ void TRaster::ForEachPixel(const TPixelFenster& fenster, Fn&& fn) {
                 for (int32_t s = 0; s < stueck.Breite; ++s)
                     if (!weiter(stueck.Spalte + s, z0 + z, static_cast<double>(*p++))) return;
             if (defekt) throw ERasterFensterDefekt(pfad_, z0 - fenster.Zeile + zeilen);
-            z0 = static_cast<int32_t>(ende);
+            z0 = bis;
         }
     };
     if (kopf_.FloatGenau())

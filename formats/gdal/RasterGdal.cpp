@@ -197,6 +197,20 @@ int Oeffnen(const char* pfad, int art, tervalo_raster** raster, tervalo_raster_k
     kopf->block_breite = std::clamp(bx, 1, kopf->spalten);
     kopf->block_hoehe = std::clamp(by, 1, kopf->zeilen);
     kopf->x0 = gt[0], kopf->dx = gt[1], kopf->y0 = gt[3], kopf->dy = gt[5];
+    // GDAL holds one whole block in memory to read a single pixel of it. A large block an
+    // uncompressed file cannot hold, or one of more than 1 GiB, comes from a damaged or absurd
+    // header; reading by it would allocate by the header. (Small ones may be sparse: no bytes.)
+    if (art == TRM_ART_GEOTIFF) {
+        const double blockBytes = double(kopf->block_breite) * double(kopf->block_hoehe) *
+                                  GDALGetDataTypeSizeBytes(GDALGetRasterDataType(band));
+        struct stat st;
+        const double dateiBytes = ::stat(name.c_str(), &st) == 0 ? double(st.st_size) : 0.0;
+        const bool gepackt = GDALGetMetadataItem(ds, "COMPRESSION", "IMAGE_STRUCTURE") != nullptr;
+        if (blockBytes > double(int64_t{1} << 30) || (!gepackt && blockBytes > dateiBytes && blockBytes > double(64 << 20))) {
+            letzteMeldung = "block larger than the file could hold";
+            return ablehnen(TRM_DEFEKT);
+        }
+    }
 
     int hat = 0;
     const double nodata = GDALGetRasterNoDataValue(band, &hat);

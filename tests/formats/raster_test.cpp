@@ -414,6 +414,19 @@ TEST(Raster, AbsurdGridHeader) {
     tervalo::test::WriteAll(d / "h.asc",
                             "ncols 1000000\nnrows 1000000\nxllcorner 0\nyllcorner 0\ncellsize 1\n1 2 3\n");
     EXPECT_THROW(TRaster(d / "h.asc", TRasterArt::AsciiGrid), ERasterDefekt);
+    // A TIFF whose width was set to 10^9: its one-row block would take 4 GB.
+    const std::string corpus = std::string(TERVALO_SOURCE_DIR) + "/fuzz/corpus/raster/";
+    EXPECT_THROW(TRaster(corpus + "tif_width_huge", TRasterArt::GeoTiff), ERasterDefekt);
+    EXPECT_THROW(TRaster(corpus + "tif_tiled_huge", TRasterArt::GeoTiff), ERasterDefekt);
+    // A sound sparse file of 10^10 pixels, no block written: taken, a window reads NoData.
+    Gdal("gdal_create -q -outsize 100000 100000 -ot Float32 -a_nodata -9999 -a_ullr 0 100000 100000 0 "
+         "-co TILED=YES -co SPARSE_OK=YES " + Quote(d / "leer.tif"));
+    ASSERT_LT(std::filesystem::file_size(d / "leer.tif"), 4u << 20);
+    TRaster gross(d / "leer.tif", TRasterArt::GeoTiff);
+    EXPECT_EQ(gross.Kopf().Pixel(), uint64_t{10000000000});
+    float v[4] = {};
+    gross.ReadWindow({99998, 99998, 2, 2}, v, 4);
+    EXPECT_EQ(v[3], -9999.0f);
 }
 
 // Damage: every row read whole before it is delivered in file order, then "Datei beschädigt".
@@ -559,4 +572,28 @@ TEST(RasterModul, BlockCacheBound) {
     EXPECT_EQ(raster::CacheGroesse(), 8 << 20);
     EXPECT_GE(raster::CacheBelegt(), 0);
     raster::SetCacheGroesse(vorher);
+}
+
+// A window wider than the reader's piece is walked row by row in pieces, still in file order.
+TEST(Raster, WideRowsInPieces) {
+    TempDir d;
+    const int32_t breite = (1 << 20) / 16 + 300, hoehe = 20;
+    Gdal("gdal_create -q -outsize " + std::to_string(breite) + " " + std::to_string(hoehe) +
+         " -ot Int16 -burn 7 -a_ullr 0 20 " + std::to_string(breite) + " 0 -co TILED=YES -co COMPRESS=DEFLATE " +
+         Quote(d / "w.tif"));
+    TRaster r(d / "w.tif", TRasterArt::GeoTiff);
+    ASSERT_EQ(r.Kopf().BlockHoehe, 256 > hoehe ? hoehe : 256);
+    const TPixelFenster f{5, 1, breite - 10, hoehe - 3};
+    int64_t n = 0;
+    int32_t s0 = f.Spalte, z0 = f.Zeile;
+    bool ordnung = true, werte = true;
+    r.ForEachPixel(f, [&](int32_t s, int32_t z, double v) {
+        ordnung = ordnung && s == s0 && z == z0;
+        werte = werte && v == 7.0;
+        if (++s0 == f.Spalte + f.Breite) s0 = f.Spalte, ++z0;
+        ++n;
+    });
+    EXPECT_TRUE(ordnung);
+    EXPECT_TRUE(werte);
+    EXPECT_EQ(uint64_t(n), f.Pixel());
 }
