@@ -192,15 +192,27 @@ TRaster::TRaster(const std::string& pfad, TRasterArt art) : pfad_(pfad) {
     kopf_.Skala = k.skala;
     kopf_.Versatz = k.versatz;
     kopf_.Typ = TypVon(k.typ);
-    kopf_.Epsg = k.epsg;
-    k.system[sizeof k.system - 1] = 0;
-    kopf_.System = k.system;
+}
+
+const TRasterSystem& TRaster::System() {
+    if (!system_) {
+        if (!handle_) throw std::logic_error("TRaster: system after move");
+        TRasterSystem s;
+        int32_t epsg = 0;
+        char name[256];
+        Tabelle(pfad_).system(static_cast<tervalo_raster*>(handle_), &epsg, name, sizeof name);
+        s.Epsg = epsg;
+        s.Name = name;
+        system_ = std::move(s);
+    }
+    return *system_;
 }
 
 TRaster::~TRaster() { Schliessen(); }
 
 TRaster::TRaster(TRaster&& o) noexcept
-    : pfad_(std::move(o.pfad_)), handle_(std::exchange(o.handle_, nullptr)), kopf_(o.kopf_) {}
+    : pfad_(std::move(o.pfad_)), handle_(std::exchange(o.handle_, nullptr)), kopf_(o.kopf_),
+      system_(std::move(o.system_)) {}
 
 TRaster& TRaster::operator=(TRaster&& o) noexcept {
     if (this != &o) {
@@ -208,6 +220,7 @@ TRaster& TRaster::operator=(TRaster&& o) noexcept {
         pfad_ = std::move(o.pfad_);
         handle_ = std::exchange(o.handle_, nullptr);
         kopf_ = o.kopf_;
+        system_ = std::move(o.system_);
     }
     return *this;
 }

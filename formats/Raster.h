@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -46,6 +47,12 @@ struct TRasterAusdehnung {
     double Xmin, Xmax, Ymin, Ymax;
 };
 
+// The horizontal part of a raster's reference system.
+struct TRasterSystem {
+    int Epsg = 0;       // 0 = none or unknown
+    std::string Name;   // for messages, "" when none
+};
+
 struct TRasterKopf {
     int32_t Spalten = 0, Zeilen = 0;
     int32_t BlockBreite = 1, BlockHoehe = 1;  // the file's natural block of band 1
@@ -55,8 +62,6 @@ struct TRasterKopf {
     bool HatSkala = false;  // scale or offset given; Hoehe applies them
     double Skala = 1, Versatz = 0;
     TRasterTyp Typ = TRasterTyp::Float32;
-    int Epsg = 0;        // horizontal reference system, 0 = none or unknown
-    std::string System;  // its name for messages, "" when none
 
     // Rows × columns: the raster's "gelesene Zeilen", the lines of its XYZ export. It may be far
     // more than the file's bytes (a sparse or absurd header): never allocate by it unchecked.
@@ -108,6 +113,9 @@ public:
     TRaster& operator=(const TRaster&) = delete;
 
     const TRasterKopf& Kopf() const { return kopf_; }
+    // The raster's own system, looked up on the first call (PROJ look-ups, about half a
+    // millisecond: ask only when there is a system to compare it with).
+    const TRasterSystem& System();
     const std::string& Pfad() const { return pfad_; }
 
     // Band 1's raw values of the window, row by row, into `puffer` (at least
@@ -133,6 +141,7 @@ private:
     std::string pfad_;
     void* handle_ = nullptr;  // the module's tervalo_raster
     TRasterKopf kopf_;
+    std::optional<TRasterSystem> system_;
 };
 
 // The exception of a damaged window read, with the rows read whole before the damage.

@@ -57,8 +57,6 @@ typedef struct {
     int32_t hat_skala, hat_versatz;    /* 0 when absent: then scale 1, offset 0 */
     double skala, versatz;
     int32_t typ;                       /* tervalo_raster_typ */
-    int32_t epsg;                      /* EPSG code of the horizontal system; 0 = none, unknown */
-    char system[128];                  /* its short name (UTF-8, may be cut), "" when none */
 } tervalo_raster_kopf;
 
 typedef struct {
@@ -77,6 +75,12 @@ typedef struct {
      * on TRM_DEFEKT (then the rows from there on are undefined). */
     int (*lesen)(tervalo_raster* raster, int32_t spalte, int32_t zeile, int32_t breite, int32_t hoehe,
                  int als_double, void* puffer, int32_t* ganze_zeilen);
+
+    /* The horizontal part of the raster's reference system (agency GeoTIFFs carry a compound
+     * one): *epsg its EPSG code, 0 when none or unknown; `name` (n bytes, UTF-8, may be cut)
+     * its name, "" when none. Apart from the header since it costs PROJ look-ups (about half
+     * a millisecond) that a run without a system of its own never needs. */
+    void (*system)(tervalo_raster* raster, int32_t* epsg, char* name, size_t n);
 
     /* GDAL's block cache, shared by every open raster: the bound in bytes and what it holds. */
     void (*cache_setzen)(int64_t bytes);

@@ -53,6 +53,7 @@ void Lies(const std::string& path, TRasterArt art) {
     Pruefe(k.BlockBreite >= 1 && k.BlockBreite <= k.Spalten && k.BlockHoehe >= 1 && k.BlockHoehe <= k.Zeilen);
     Pruefe(std::isfinite(k.DX) && std::isfinite(k.DY) && k.DX != 0 && k.DY != 0);
     (void)k.Ausdehnung();
+    (void)r.System();
 
     // Corners, single pixels, in both buffer types.
     float f1;

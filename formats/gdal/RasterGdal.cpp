@@ -115,8 +115,11 @@ int32_t TypVon(GDALDataType t, bool signedByte) {
 }
 
 // The horizontal part of the raster's system: agency GeoTIFFs carry a compound one.
-void SystemVon(GDALDatasetH ds, tervalo_raster_kopf& k) {
-    OGRSpatialReferenceH srs = GDALGetSpatialRef(ds);
+void System(tervalo_raster* r, int32_t* epsgAus, char* name, size_t n) {
+    if (epsgAus) *epsgAus = 0;
+    if (name && n) name[0] = 0;
+    if (!r || !epsgAus || !name || !n) return;
+    OGRSpatialReferenceH srs = GDALGetSpatialRef(r->ds);
     if (!srs) return;
     OGRSpatialReferenceH h = OSRClone(srs);
     if (!h) return;
@@ -127,11 +130,11 @@ void SystemVon(GDALDatasetH ds, tervalo_raster_kopf& k) {
         if (!name || !code || !EQUAL(name, "EPSG")) return 0;
         return static_cast<int32_t>(std::atoi(code));
     };
-    k.epsg = epsg();
-    if (k.epsg == 0 && OSRAutoIdentifyEPSG(h) == OGRERR_NONE) k.epsg = epsg();
-    if (const char* name = OSRGetName(h)) {
-        std::strncpy(k.system, name, sizeof k.system - 1);
-        k.system[sizeof k.system - 1] = 0;
+    *epsgAus = epsg();
+    if (*epsgAus == 0 && OSRAutoIdentifyEPSG(h) == OGRERR_NONE) *epsgAus = epsg();
+    if (const char* text = OSRGetName(h)) {
+        std::strncpy(name, text, n - 1);
+        name[n - 1] = 0;
     }
     OSRDestroySpatialReference(h);
 }
@@ -201,7 +204,10 @@ int Oeffnen(const char* pfad, int art, tervalo_raster** raster, tervalo_raster_k
     // uncompressed file cannot hold, or one of more than 1 GiB, comes from a damaged or absurd
     // header; reading by it would allocate by the header. (Small ones may be sparse: no bytes.)
     if (art == TRM_ART_GEOTIFF) {
-        const double blockBytes = double(kopf->block_breite) * double(kopf->block_hoehe) *
+        // Pixel-interleaved bands share their blocks: one block holds them all.
+        const char* verschraenkt = GDALGetMetadataItem(ds, "INTERLEAVE", "IMAGE_STRUCTURE");
+        const double baender = verschraenkt && EQUAL(verschraenkt, "PIXEL") ? GDALGetRasterCount(ds) : 1;
+        const double blockBytes = double(kopf->block_breite) * double(kopf->block_hoehe) * baender *
                                   GDALGetDataTypeSizeBytes(GDALGetRasterDataType(band));
         struct stat st;
         const double dateiBytes = ::stat(name.c_str(), &st) == 0 ? double(st.st_size) : 0.0;
@@ -224,7 +230,6 @@ int Oeffnen(const char* pfad, int art, tervalo_raster** raster, tervalo_raster_k
     const double versatz = GDALGetRasterOffset(band, &hat);
     kopf->hat_versatz = hat ? 1 : 0;
     kopf->versatz = hat ? versatz : 0.0;
-    SystemVon(ds, *kopf);
 
     auto* r = new (std::nothrow) tervalo_raster;
     if (!r) return ablehnen(TRM_SPEICHER);
@@ -284,6 +289,8 @@ int Lesen(tervalo_raster* r, int32_t spalte, int32_t zeile, int32_t breite, int3
                 if (!Stueck(r, spalte, z, breite, 1, alsDouble, zeilenZiel)) break;
                 ++fertig;
             }
+            // Every row read alone: the piece is whole after all.
+            if (fertig == ende - zeile) continue;
             if (r->signedByte) {
                 const size_t n = static_cast<size_t>(fertig) * static_cast<size_t>(breite);
                 alsDouble ? VorzeichenRichten(static_cast<double*>(puffer), n)
@@ -316,8 +323,8 @@ int64_t CacheBelegt() { return GDALGetCacheUsed64(); }
 const char* LetzteMeldung() { return letzteMeldung.c_str(); }
 
 constexpr tervalo_raster_tabelle kTabelle = {
-    TERVALO_RASTER_VERSION, sizeof(tervalo_raster_tabelle), Oeffnen,      Schliessen, Lesen,
-    CacheSetzen,            CacheGroesse,                    CacheBelegt, LetzteMeldung};
+    TERVALO_RASTER_VERSION, sizeof(tervalo_raster_tabelle), Oeffnen, Schliessen, Lesen, System,
+    CacheSetzen, CacheGroesse, CacheBelegt, LetzteMeldung};
 
 }  // namespace
 

@@ -267,7 +267,7 @@ TEST(Raster, AsciiGrid) {
     Asc(d / "g.asc", 3, 2, -10.25, 20.5, 0.5, {1.1, 2.25, -9999, 4, 5, 1000.01});
     TRaster r(d / "g.asc", TRasterArt::AsciiGrid);
     EXPECT_EQ(r.Kopf().Typ, TRasterTyp::Float64);
-    EXPECT_EQ(r.Kopf().Epsg, 0);
+    EXPECT_EQ(r.System().Epsg, 0);
     const auto pkt = Lies(r, r.Kopf().Ganz());
     ASSERT_EQ(pkt.size(), 6u);
     EXPECT_TRUE(r.Kopf().IstKeinWert(pkt[2].z));
@@ -282,8 +282,8 @@ TEST(Raster, AsciiGrid) {
 
     Gdal("gdalsrsinfo --single-line -o wkt1 EPSG:25832 > " + Quote(d / "g.prj"));
     TRaster mit(d / "g.asc", TRasterArt::AsciiGrid);
-    EXPECT_EQ(mit.Kopf().Epsg, 25832);
-    EXPECT_NE(mit.Kopf().System.find("UTM zone 32N"), std::string::npos) << mit.Kopf().System;
+    EXPECT_EQ(mit.System().Epsg, 25832);
+    EXPECT_NE(mit.System().Name.find("UTM zone 32N"), std::string::npos) << mit.System().Name;
 }
 
 // The horizontal system, also out of a compound one.
@@ -293,13 +293,16 @@ TEST(Raster, HorizontalReferenceSystem) {
     Gdal("gdal_translate -q -a_srs EPSG:25832 " + Quote(d / "q.asc") + " " + Quote(d / "h.tif"));
     Gdal("gdal_translate -q -a_srs EPSG:25832+7837 " + Quote(d / "q.asc") + " " + Quote(d / "c.tif"));
     Gdal("gdal_translate -q " + Quote(d / "q.asc") + " " + Quote(d / "n.tif"));
-    EXPECT_EQ(TRaster(d / "h.tif", TRasterArt::GeoTiff).Kopf().Epsg, 25832);
-    const TRaster c(d / "c.tif", TRasterArt::GeoTiff);
-    EXPECT_EQ(c.Kopf().Epsg, 25832) << c.Kopf().System;
-    EXPECT_EQ(c.Kopf().System.find("DHHN"), std::string::npos) << c.Kopf().System;
-    const TRaster n(d / "n.tif", TRasterArt::GeoTiff);
-    EXPECT_EQ(n.Kopf().Epsg, 0);
-    EXPECT_EQ(n.Kopf().System, "");
+    EXPECT_EQ(TRaster(d / "h.tif", TRasterArt::GeoTiff).System().Epsg, 25832);
+    TRaster c(d / "c.tif", TRasterArt::GeoTiff);
+    EXPECT_EQ(c.System().Epsg, 25832) << c.System().Name;
+    EXPECT_EQ(c.System().Name.find("DHHN"), std::string::npos) << c.System().Name;
+    // Looked up once, kept across a move.
+    TRaster c2(std::move(c));
+    EXPECT_EQ(c2.System().Epsg, 25832);
+    TRaster n(d / "n.tif", TRasterArt::GeoTiff);
+    EXPECT_EQ(n.System().Epsg, 0);
+    EXPECT_EQ(n.System().Name, "");
 }
 
 // The window covering a square takes the pixels whose centres lie inside, bounds included,
