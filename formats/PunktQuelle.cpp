@@ -12,8 +12,8 @@ namespace tervalo {
 
 namespace {
 
-// Bytes the kind is decided by: the table signature and gzip's both take two.
-constexpr std::size_t kKopf = 2;
+// Bytes the kind is decided by: the table signature and gzip's take two, a raster's more.
+constexpr std::size_t kKopf = RasterKopfBytes;
 
 // The first bytes of an open file; fewer at its end. A read error reads as no bytes: the
 // file then counts as text, whose reading meets the error again and reports it.
@@ -25,11 +25,13 @@ std::size_t LiesKopf(const TDateiHandle& h, unsigned char (&kopf)[kKopf]) {
     }
 }
 
-TQuellArt ArtNachKopf(const unsigned char* kopf, std::size_t n) {
+TQuellArt ArtNachKopf(const unsigned char* kopf, std::size_t n, TRasterArt* raster = nullptr) {
     if (n < 2) return TQuellArt::Text;
     if ((kopf[0] == 3 || kopf[0] == 4) && kopf[1] > 64 && kopf[1] < 128) return TQuellArt::Dbase;
     if (kopf[0] == 0x1F && kopf[1] == 0x8B) return TQuellArt::Gepackt;
-    return TQuellArt::Text;
+    const TRasterArt r = RasterArtVon(kopf, n);
+    if (raster) *raster = r;
+    return r == TRasterArt::Keine ? TQuellArt::Text : TQuellArt::Raster;
 }
 
 }  // namespace
@@ -47,7 +49,7 @@ TPunktQuelle::TPunktQuelle(std::string path) : path_(std::move(path)) {
     if (!datei_) return;
     // Read with pread: the text reader still starts at the first byte.
     unsigned char kopf[kKopf] = {};
-    art_ = ArtNachKopf(kopf, LiesKopf(datei_, kopf));
+    art_ = ArtNachKopf(kopf, LiesKopf(datei_, kopf), &rasterArt_);
 }
 
 void TPunktQuelle::SetQuadrat(const TQuadrat& q) {
@@ -64,6 +66,11 @@ int TPunktQuelle::Open() {
     if (!datei_) return fehler_;
     if (IsDbase()) {
         dbf_.OpenRead(std::move(datei_), path_);  // sources are only ever read
+        return 0;
+    }
+    if (IsRaster()) {
+        datei_.Reset();  // GDAL opens the file by its name
+        raster_.emplace(path_, rasterArt_);
         return 0;
     }
     auto datei = std::make_unique<TDateiBytes>();

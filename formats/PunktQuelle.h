@@ -1,6 +1,6 @@
 #pragma once
-// One point source: a catalogued or chosen file, read as a dBase table or as a text point
-// file (decided by its content, never by its name), walked in file order. The caller picks
+// One point source: a catalogued or chosen file, read as a dBase table, a raster or a text
+// point file (decided by its content, never by its name), walked in file order. The caller picks
 // the line rule and keeps its own policy (counting, filtering, logging, progress) in the
 // callback, which meets every line or record with its number and asks it for the point.
 #include <cstdint>
@@ -12,15 +12,17 @@
 
 #include "formats/DbfFile.h"
 #include "formats/QuadratTest.h"
+#include "formats/Raster.h"
 #include "formats/TextPoints.h"
 #include "tools/Datei.h"
 #include "tools/Errors.h"
 
 namespace tervalo {
 
-// What the first bytes of a file make of it: a dBase table (first byte 3 or 4, second in
-// 65..127), a packed text (gzip's signature) or a plain text.
-enum class TQuellArt { Text, Gepackt, Dbase };
+// What the first bytes of a file make of it, decided in this order: a dBase table (first byte
+// 3 or 4, second in 65..127), a packed text (gzip's signature), a raster (GeoTIFF or ASCII
+// grid, see RasterArtVon) or a plain text.
+enum class TQuellArt { Text, Gepackt, Dbase, Raster };
 
 // dBase signature test: a readable regular file whose first bytes make a table. Needs read
 // access only.
@@ -74,6 +76,10 @@ public:
     TPunktQuelle& operator=(const TPunktQuelle&) = delete;
 
     bool IsDbase() const { return art_ == TQuellArt::Dbase; }
+    bool IsRaster() const { return art_ == TQuellArt::Raster; }
+    TQuellArt Art() const { return art_; }
+    // The raster kind the content asked for; Keine unless IsRaster().
+    TRasterArt RasterArt() const { return rasterArt_; }
     // 0 while the file is open; otherwise the system's error number of opening it (ENOENT,
     // EISDIR for a folder, EACCES for a pipe, a device or no access).
     int Fehler() const { return fehler_; }
@@ -89,12 +95,15 @@ public:
 
     // Sets the reader up on the open file. Returns Fehler(): a file that could not be opened
     // is the runs' own case, not an exception. A table's failures throw as the table layer
-    // raises them (EInOutError, EDbfError, ESilentAbort).
+    // raises them (EInOutError, EDbfError, ESilentAbort), a raster's as TRaster does (its
+    // refusals, ERasterDefekt, the missing module).
     [[nodiscard]] int Open();
     // The table's path as opened, or the text file's path as given.
     std::string Pfad() const;
     uint32_t RecordCount() const { return dbf_.RecordCount(); }  // physical, deleted included
-    uint64_t Size() const { return groesse_; }                 // text bytes on opening
+    uint64_t Size() const { return groesse_; }                 // file bytes on opening
+    // The open raster; null unless IsRaster() and Open() succeeded.
+    TRaster* Raster() { return raster_ ? &*raster_ : nullptr; }
 
     // Calls fn(zeile) for every line or live record in file order; fn may return false to
     // stop. zeile.Nr is the line number from 1 or the record's physical number;
@@ -169,7 +178,9 @@ private:
     TDateiHandle datei_;  // open until Open hands it to its reader
     int fehler_ = 0;
     TQuellArt art_ = TQuellArt::Text;
+    TRasterArt rasterArt_ = TRasterArt::Keine;
     TDbfFile dbf_;
+    std::optional<TRaster> raster_;
     std::optional<TZeilenLeser> text_;
     uint64_t groesse_ = 0;
     std::optional<TQuadrat> quadrat_;
