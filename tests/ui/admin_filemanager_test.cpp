@@ -61,10 +61,11 @@ TEST_F(FileManagerTest, EmptyCatalogueShowsOneEmptyRowAndAddingGoesAboveIt) {
     ASSERT_EQ(platform.OpenDialogs.size(), 1u);
     EXPECT_EQ(platform.OpenDialogs[0].Title, QStringLiteral("Koordinatendatei \u00F6ffnen"));
     EXPECT_EQ(platform.OpenDialogs[0].Filters,
-              (QStringList{QStringLiteral("unterst\u00FCtzte Formate (*.xyz *.dbf *.txt *.asc *.xyz.gz *.txt.gz *.asc.gz)"),
+              (QStringList{QStringLiteral("unterst\u00FCtzte Formate (*.xyz *.dbf *.txt *.asc *.tif *.tiff *.xyz.gz "
+                                          "*.txt.gz *.asc.gz)"),
                            QStringLiteral("XYZ-Dateien (*.xyz)"), QStringLiteral("gepackte XYZ-Dateien (*.xyz.gz)"),
-                           QStringLiteral("dBase-Dateien (*.dbf)"), QStringLiteral("TXT-Dateien (*.txt)"),
-                           QStringLiteral("Alle Dateien (*.*)")}));
+                           QStringLiteral("dBase-Dateien (*.dbf)"), QStringLiteral("Rasterdateien (*.tif *.tiff *.asc)"),
+                           QStringLiteral("TXT-Dateien (*.txt)"), QStringLiteral("Alle Dateien (*.*)")}));
     EXPECT_EQ(platform.BusyChanges, 2);
     EXPECT_FALSE(platform.Busy);
     EXPECT_EQ(Names(f), (std::vector<std::string>{"a.xyz", ""}));
@@ -512,3 +513,34 @@ TEST_F(ConvertTest, ATargetNotCreatedOrASourceNotOpenedIsTold) {
 }
 
 }  // namespace
+
+// A GeoTIFF is added with the extent of its pixel centres from its header; one in another
+// system than the tiles' is added all the same, with a note; Info refuses it as no table.
+TEST_F(FileManagerTest, AddsARasterWithItsExtent) {
+    const std::string asc = WriteText(dir, "r.asc",
+                                      "ncols 4\nnrows 3\nxllcorner 3500000\nyllcorner 5600000\ncellsize 2\n"
+                                      "NODATA_value -9999\n1 2 3 4\n5 -9999 7 8\n9 10 11 12\n");
+    const std::string tif = Dir() + "r.tif", gk = Dir() + "g.tif";
+    ASSERT_EQ(std::system(("gdal_translate -q -a_srs EPSG:25832 '" + asc + "' '" + tif + "' && gdal_translate -q "
+                           "-a_srs EPSG:31467 '" + asc + "' '" + gk + "'").c_str()), 0);
+    TDateiForm f;
+    Open(f, {});
+    f.Dateien.System = 25832;
+    Choose({tif, gk});
+    f.Datei_einfuegenClick();
+    ASSERT_EQ(Names(f), (std::vector<std::string>{"r.tif", "g.tif", ""}));
+    EXPECT_EQ(f.DateiGrid->Cell(f.FindColumn("Xmin"), 1), "3500001,00");
+    EXPECT_EQ(f.DateiGrid->Cell(f.FindColumn("Xmax"), 1), "3500007,00");
+    EXPECT_EQ(f.DateiGrid->Cell(f.FindColumn("Ymin"), 1), "5600001,00");
+    EXPECT_EQ(f.DateiGrid->Cell(f.FindColumn("Ymax"), 1), "5600005,00");
+    ASSERT_EQ(platform.Messages.size(), 1u);
+    EXPECT_EQ(platform.Messages[0].Caption, QStringLiteral("Hinweis"));
+    EXPECT_EQ(platform.Messages[0].Text.toStdString(),
+              "Bezugssystem der Datei (EPSG:31467) weicht von dem der Kacheln (EPSG:25832) ab: " + gk);
+
+    ShortMessageSpy spy;
+    f.DateiGrid->SetCursorRow(1);
+    f.Datei_InfoClick();
+    EXPECT_EQ(spy.Texts, std::vector<QString>{QStringLiteral("Keine dBase-Datei: r.tif")});
+    f.OKButtonClick();
+}
