@@ -528,18 +528,21 @@ TEST_F(FileManagerTest, AddsARasterWithItsExtent) {
     f.Dateien.System = 25832;
     Choose({tif, gk});
     f.Datei_einfuegenClick();
-    ASSERT_EQ(Names(f), (std::vector<std::string>{"r.tif", "g.tif", ""}));
-    EXPECT_EQ(f.DateiGrid->Cell(f.FindColumn("Xmin"), 1), "3500001,00");
-    EXPECT_EQ(f.DateiGrid->Cell(f.FindColumn("Xmax"), 1), "3500007,00");
-    EXPECT_EQ(f.DateiGrid->Cell(f.FindColumn("Ymin"), 1), "5600001,00");
-    EXPECT_EQ(f.DateiGrid->Cell(f.FindColumn("Ymax"), 1), "5600005,00");
+    // Each goes in above the cursor row.
+    ASSERT_EQ(Names(f), (std::vector<std::string>{"g.tif", "r.tif", ""}));
+    for (int row : {1, 2}) {
+        EXPECT_EQ(f.DateiGrid->Cell(f.FindColumn("Xmin"), row), "3500001,00");
+        EXPECT_EQ(f.DateiGrid->Cell(f.FindColumn("Xmax"), row), "3500007,00");
+        EXPECT_EQ(f.DateiGrid->Cell(f.FindColumn("Ymin"), row), "5600001,00");
+        EXPECT_EQ(f.DateiGrid->Cell(f.FindColumn("Ymax"), row), "5600005,00");
+    }
     ASSERT_EQ(platform.Messages.size(), 1u);
     EXPECT_EQ(platform.Messages[0].Caption, QStringLiteral("Hinweis"));
     EXPECT_EQ(platform.Messages[0].Text.toStdString(),
               "Bezugssystem der Datei (EPSG:31467) weicht von dem der Kacheln (EPSG:25832) ab: " + gk);
 
     ShortMessageSpy spy;
-    f.DateiGrid->SetCursorRow(1);
+    f.DateiGrid->SetCursorRow(2);
     f.Datei_InfoClick();
     EXPECT_EQ(spy.Texts, std::vector<QString>{QStringLiteral("Keine dBase-Datei: r.tif")});
     f.OKButtonClick();
