@@ -195,6 +195,13 @@ int Oeffnen(const char* pfad, int art, tervalo_raster** raster, tervalo_raster_k
     kopf->spalten = GDALGetRasterXSize(ds);
     kopf->zeilen = GDALGetRasterYSize(ds);
     if (kopf->spalten <= 0 || kopf->zeilen <= 0) return ablehnen(TRM_DEFEKT);
+    // Pixel centres must be told apart in double and the far edge finite; else a small square
+    // would cover countless pixels.
+    auto aufloesbar = [](double a, double d, int32_t n) {
+        return std::isnormal(d) && std::fabs(d) >= std::fabs(a) * 0x1p-40 && std::isfinite(a + double(n) * d);
+    };
+    if (!aufloesbar(gt[0], gt[1], kopf->spalten) || !aufloesbar(gt[3], gt[5], kopf->zeilen))
+        return ablehnen(TRM_UNGUELTIG);
     int bx = 0, by = 0;
     GDALGetBlockSize(band, &bx, &by);
     kopf->block_breite = std::clamp(bx, 1, kopf->spalten);
