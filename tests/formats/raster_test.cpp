@@ -644,3 +644,30 @@ TEST(Raster, SeveralThreadsAtOnce) {
     EXPECT_EQ(gleich, std::vector<int>(4, 3));
     EXPECT_EQ(defekt, std::vector<int>(4, 3));
 }
+
+// An ASCII grid cut short: the rows before the cut come in file order, then the damage; a
+// read from below it reports at once (GDAL alone would search the missing lines over and
+// over, without end for a few dozen of them).
+TEST(Raster, AsciiGridCutShort) {
+    TempDir d;
+    Asc(d / "g.asc", 3, 60, 0, 0, 1, Werte(180));
+    const std::string ganz = tervalo::test::ReadAll(d / "g.asc");
+    std::size_t pos = 0;
+    for (int i = 0; i < 6 + 12; ++i) pos = ganz.find('\n', pos) + 1;  // header and 12 rows
+    tervalo::test::WriteAll(d / "k.asc", ganz.substr(0, pos + 3));
+    TRaster r(d / "k.asc", TRasterArt::AsciiGrid);
+    double v[3];
+    EXPECT_THROW(r.ReadWindow({0, 59, 3, 1}, v, 3), ERasterDefekt);
+    std::vector<double> z;
+    EXPECT_THROW(r.ForEachPixel(r.Kopf().Ganz(), [&](int32_t, int32_t, double w) { z.push_back(w); }), ERasterDefekt);
+    const std::vector<double> w = Werte(36);
+    EXPECT_EQ(z, w);
+    r.ReadWindow({0, 11, 3, 1}, v, 3);
+    EXPECT_EQ(v[2], w[35]);
+    try {
+        r.ReadWindow({0, 10, 3, 5}, v, 15);
+        ADD_FAILURE() << "no damage reported";
+    } catch (const ERasterFensterDefekt& e) {
+        EXPECT_EQ(e.GanzeZeilen(), 2);
+    }
+}
