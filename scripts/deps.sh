@@ -24,7 +24,7 @@ case "$task" in
   run)         PKGS=("${BUILD[@]}" "${UI[@]}" proj-data) ;;
   test)        PKGS=("${BUILD[@]}" "${UI[@]}" libgtest-dev libgmock-dev zlib1g-dev
                      gdal-bin python3-dbf shapelib proj-data proj-bin locales) ;;
-  bench)       PKGS=("${BUILD[@]}" libbenchmark-dev zlib1g-dev libdeflate-dev python3 strace time) ;;
+  bench)       PKGS=("${BUILD[@]}" libbenchmark-dev zlib1g-dev libdeflate-dev python3 strace time gdal-bin) ;;
   package)     PKGS=("${BUILD[@]}" "${UI[@]}" dpkg-dev fakeroot file lintian desktop-file-utils) ;;
   fuzz)        PKGS=("${BUILD[@]}" clang libclang-rt-14-dev zlib1g-dev) ;;
   screenshots) PKGS=("${BUILD[@]}" "${UI[@]}" xvfb xauth locales) ;;
