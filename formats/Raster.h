@@ -85,6 +85,13 @@ struct TRasterKopf {
     double Hoehe(double roh) const { return HatSkala ? roh * Skala + Versatz : roh; }
 };
 
+// Whether a pixel gives no point: its raw value is the band's NoData or NaN, or its height is
+// the catalogue's NoData (`katalogNoData`, NaN when off), so a -9999 is never a height in a
+// raster any more than in a text tile. The one test of every run that reads pixels.
+inline bool PixelOhneWert(const TRasterKopf& k, double roh, double katalogNoData) {
+    return k.IstKeinWert(roh) || k.Hoehe(roh) == katalogNoData;
+}
+
 // Module and block cache, shared by every raster of the process.
 namespace raster {
 // Loads the module now (once per process; thread-safe). Throws the message a raster would get

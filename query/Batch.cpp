@@ -24,13 +24,20 @@ struct TBatchAbfrage::Impl {
 
     // Messages of the files a query at (x, y) meets, each once.
     void Report(double x, double y) {
+        const TBox quadrat{x - auswahl.d, x + auswahl.d, y - auswahl.d, y + auswahl.d};
         auswahl.Select(x, y, [&](int, TBatchDatei& f) {
-            const std::string& m = f.befund.meldung;
-            if (!m.empty() && m != f.gemeldet) {
-                meldungen.push_back(m);
-                f.gemeldet = m;
+            const std::string* m = &f.befund.meldung;
+            bool weiter = !f.befund.abbruch;
+            // A damaged raster is reported by the first query that meets the damage.
+            if (weiter && f.kachel && DamageCut(*f.kachel, quadrat)) {
+                m = &f.befund.schaden;
+                weiter = false;
             }
-            return !f.befund.abbruch;
+            if (!m->empty() && *m != f.gemeldet) {
+                meldungen.push_back(*m);
+                f.gemeldet = *m;
+            }
+            return weiter;
         });
     }
 
