@@ -66,7 +66,9 @@ void Lies(const std::string& path, TRasterArt art) {
     const double rx = 3.5 * std::fabs(k.DX), ry = 2.5 * std::fabs(k.DY);
     const TPixelFenster w = k.FensterUeber(xm - rx, xm + rx, ym - ry, ym + ry);
     if (std::isfinite(xm) && std::isfinite(ym) && std::isfinite(rx) && std::isfinite(ry)) {
-        Pruefe(!w.Leer());
+        // Centres apart by a cell: the square's 7 × 5 cells meet no more than 8 × 6 of them,
+        // give or take rounding.
+        Pruefe(!w.Leer() && w.Breite <= 10 && w.Hoehe <= 8);
         Pruefe(w.Spalte >= 0 && w.Zeile >= 0 && w.Spalte + w.Breite <= k.Spalten && w.Zeile + w.Hoehe <= k.Zeilen);
         auto drin = [](double v, double lo, double hi) { return lo <= v && v <= hi; };
         for (int32_t s : {w.Spalte, w.Spalte + w.Breite - 1}) Pruefe(drin(k.X(s), xm - rx, xm + rx));

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <climits>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -28,6 +29,12 @@ struct tervalo_raster {
     GDALRasterBandH band = nullptr;
     int32_t spalten = 0, zeilen = 0, blockHoehe = 1;
     bool signedByte = false;  // GDAL 3.6 keeps Int8 as Byte with a PIXELTYPE note
+    // ASCII grids: GDAL finds a line by looking for every line before it, recursing once per
+    // line not yet found, which on a damaged line grows exponentially. So lines are visited in
+    // order: rows before `gridBis` were found, from `gridDefekt` on none can be.
+    bool grid = false;
+    int32_t gridBis = 0;
+    int32_t gridDefekt = INT32_MAX;
 };
 
 namespace {
@@ -195,6 +202,13 @@ int Oeffnen(const char* pfad, int art, tervalo_raster** raster, tervalo_raster_k
     kopf->spalten = GDALGetRasterXSize(ds);
     kopf->zeilen = GDALGetRasterYSize(ds);
     if (kopf->spalten <= 0 || kopf->zeilen <= 0) return ablehnen(TRM_DEFEKT);
+    // Pixel centres must be told apart in double and the far edge finite; else a small square
+    // would cover countless pixels.
+    auto aufloesbar = [](double a, double d, int32_t n) {
+        return std::isnormal(d) && std::fabs(d) >= std::fabs(a) * 0x1p-40 && std::isfinite(a + double(n) * d);
+    };
+    if (!aufloesbar(gt[0], gt[1], kopf->spalten) || !aufloesbar(gt[3], gt[5], kopf->zeilen))
+        return ablehnen(TRM_UNGUELTIG);
     int bx = 0, by = 0;
     GDALGetBlockSize(band, &bx, &by);
     kopf->block_breite = std::clamp(bx, 1, kopf->spalten);
@@ -239,6 +253,7 @@ int Oeffnen(const char* pfad, int art, tervalo_raster** raster, tervalo_raster_k
     r->zeilen = kopf->zeilen;
     r->blockHoehe = kopf->block_hoehe;
     r->signedByte = signedByte;
+    r->grid = art == TRM_ART_ASCII;
     *raster = r;
     return TRM_OK;
 }
@@ -269,6 +284,23 @@ int Lesen(tervalo_raster* r, int32_t spalte, int32_t zeile, int32_t breite, int3
         breite > r->spalten - spalte || hoehe > r->zeilen - zeile)
         return TRM_ARGUMENT;
     letzteMeldung.clear();
+    bool gridDefekt = false;
+    if (r->grid) {
+        double wert;
+        while (r->gridBis < zeile + hoehe && r->gridBis < r->gridDefekt) {
+            if (!Stueck(r, 0, r->gridBis, 1, 1, true, &wert)) {
+                r->gridDefekt = r->gridBis;
+                break;
+            }
+            ++r->gridBis;
+        }
+        // Only the rows before the damaged line are asked of GDAL.
+        if (zeile + hoehe > r->gridDefekt) {
+            gridDefekt = true;
+            hoehe = std::max(0, r->gridDefekt - zeile);
+            if (hoehe == 0) return TRM_DEFEKT;
+        }
+    }
     const size_t groesse = alsDouble ? sizeof(double) : sizeof(float);
     auto* bytes = static_cast<unsigned char*>(puffer);
     // Whole block rows at a time, at least a few ten thousand values, so the normal path stays
@@ -307,7 +339,7 @@ int Lesen(tervalo_raster* r, int32_t spalte, int32_t zeile, int32_t breite, int3
                   : VorzeichenRichten(static_cast<float*>(puffer), n);
     }
     *ganzeZeilen = hoehe;
-    return TRM_OK;
+    return gridDefekt ? TRM_DEFEKT : TRM_OK;
 }
 
 void CacheSetzen(int64_t bytes) {

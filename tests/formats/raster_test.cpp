@@ -11,6 +11,7 @@
 #include <functional>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -387,6 +388,10 @@ TEST(Raster, RefusalsNameTheFile) {
     Gdal("gdal_create -q -outsize 3 2 -ot CFloat32 -a_ullr 0 2 3 0 " + Quote(d / "k.tif"));
     tervalo::test::WriteAll(d / "m.tif", std::string("II*\0\x08\0\0\0", 8) + std::string(40, '\xFF'));
     tervalo::test::WriteAll(d / "e.asc", "ncols 3\nnrows 2\n");
+    // Cells too small to tell their centres apart at these coordinates.
+    tervalo::test::WriteAll(d / "f.asc", "ncols 2\nnrows 2\nxllcorner 3500000\nyllcorner 0\ncellsize 1e-12\n1 2\n3 4\n");
+    EXPECT_EQ(Meldung([&] { TRaster(d / "f.asc", TRasterArt::AsciiGrid); }),
+              "Rasterdatei mit ung\xC3\xBCltiger Georeferenz: " + d / "f.asc");
     auto tif = [&](const std::string& n) { return Meldung([&] { TRaster(d / n, TRasterArt::GeoTiff); }); };
     EXPECT_EQ(tif("r.tif"), "Gedrehte oder gescherte Rasterdateien werden nicht unterst\xC3\xBCtzt: " + d / "r.tif");
     EXPECT_EQ(tif("o.tif"), "Rasterdatei ohne Georeferenz: " + d / "o.tif");
@@ -599,4 +604,70 @@ TEST(Raster, WideRowsInPieces) {
     EXPECT_TRUE(ordnung);
     EXPECT_TRUE(werte);
     EXPECT_EQ(uint64_t(n), f.Pixel());
+}
+
+// Rasters open and read on several threads at once, each its own object, agree with one read
+// alone; damage on one thread does not show on another.
+TEST(Raster, SeveralThreadsAtOnce) {
+    TempDir d;
+    Asc(d / "q.asc", 300, 200, 0, 0, 1, Werte(60000));
+    Gdal("gdal_translate -q -ot Float32 -co TILED=YES -co COMPRESS=DEFLATE " + Quote(d / "q.asc") + " " +
+         Quote(d / "t.tif"));
+    std::vector<Pkt> soll;
+    {
+        TRaster r(d / "t.tif", TRasterArt::GeoTiff);
+        soll = Lies(r, r.Kopf().Ganz());
+    }
+    const std::string kaputt = d / "k.tif";
+    std::filesystem::copy_file(d / "t.tif", kaputt);
+    std::filesystem::resize_file(kaputt, std::filesystem::file_size(kaputt) * 2 / 3);
+    std::vector<int> gleich(4, 0), defekt(4, 0);
+    std::vector<std::thread> th;
+    for (int t = 0; t < 4; ++t)
+        th.emplace_back([&, t] {
+            for (int i = 0; i < 3; ++i) {
+                TRaster r(d / "t.tif", TRasterArt::GeoTiff);
+                const auto ist = Lies(r, r.Kopf().Ganz());
+                gleich[t] += ist.size() == soll.size() &&
+                             std::equal(ist.begin(), ist.end(), soll.begin(), [](const Pkt& a, const Pkt& b) {
+                                 return Gleich(a.x, b.x) && Gleich(a.y, b.y) && Gleich(a.z, b.z);
+                             });
+                try {
+                    TRaster k(kaputt, TRasterArt::GeoTiff);
+                    Lies(k, k.Kopf().Ganz());
+                } catch (const ERasterDefekt&) {
+                    ++defekt[t];
+                }
+            }
+        });
+    for (auto& t : th) t.join();
+    EXPECT_EQ(gleich, std::vector<int>(4, 3));
+    EXPECT_EQ(defekt, std::vector<int>(4, 3));
+}
+
+// An ASCII grid cut short: the rows before the cut come in file order, then the damage; a
+// read from below it reports at once (GDAL alone would search the missing lines over and
+// over, without end for a few dozen of them).
+TEST(Raster, AsciiGridCutShort) {
+    TempDir d;
+    Asc(d / "g.asc", 3, 60, 0, 0, 1, Werte(180));
+    const std::string ganz = tervalo::test::ReadAll(d / "g.asc");
+    std::size_t pos = 0;
+    for (int i = 0; i < 6 + 12; ++i) pos = ganz.find('\n', pos) + 1;  // header and 12 rows
+    tervalo::test::WriteAll(d / "k.asc", ganz.substr(0, pos + 3));
+    TRaster r(d / "k.asc", TRasterArt::AsciiGrid);
+    double v[3];
+    EXPECT_THROW(r.ReadWindow({0, 59, 3, 1}, v, 3), ERasterDefekt);
+    std::vector<double> z;
+    EXPECT_THROW(r.ForEachPixel(r.Kopf().Ganz(), [&](int32_t, int32_t, double w) { z.push_back(w); }), ERasterDefekt);
+    const std::vector<double> w = Werte(36);
+    EXPECT_EQ(z, w);
+    r.ReadWindow({0, 11, 3, 1}, v, 3);
+    EXPECT_EQ(v[2], w[35]);
+    try {
+        r.ReadWindow({0, 10, 3, 5}, v, 15);
+        ADD_FAILURE() << "no damage reported";
+    } catch (const ERasterFensterDefekt& e) {
+        EXPECT_EQ(e.GanzeZeilen(), 2);
+    }
 }
