@@ -1,5 +1,5 @@
-// tervalo-cli convert: a text point file into a dBase table or a plain XYZ file, or a dBase
-// table into an XYZ or CSV file; the direction follows the source's content.
+// tervalo-cli convert: a text point file into a dBase table or a plain XYZ file, a dBase table
+// into an XYZ or CSV file, a raster into any of them; the direction follows the source's content.
 #include <csignal>
 #include <iostream>
 #include <memory>
@@ -68,6 +68,8 @@ int RunConvert(const ConvertArgs& a) {
             return 2;
         }
         target = {ziel.Format, 3};
+    } else if (quelle.IsRaster()) {
+        target = {ziel.Format, ziel.Format == TAusgabeFormat::DBase ? a.level : 3};
     } else {
         if (ziel.Format == TAusgabeFormat::Csv) {
             std::cerr << "Eine Textdatei wird nur in eine dBase-Tabelle (dbf) oder eine XYZ-Datei (xyz) konvertiert.\n";
@@ -123,10 +125,11 @@ void RegisterConvert(CLI::App& app) {
     auto a = std::make_shared<ConvertArgs>();
     CLI::App* sub = app.add_subcommand(
         "convert",
-        "Textpunktdatei in eine dBase-Tabelle oder XYZ-Datei, dBase-Tabelle in eine Textdatei umwandeln");
-    sub->add_option("QUELLE", a->source, "Quelldatei (Text oder dBase, nach Inhalt)")->type_name("DATEI")->required();
+        "Textpunktdatei in eine dBase-Tabelle oder XYZ-Datei, dBase-Tabelle in eine Textdatei, Rasterdatei in "
+        "eine XYZ-, CSV-Datei oder dBase-Tabelle umwandeln");
+    sub->add_option("QUELLE", a->source, "Quelldatei (Text, dBase oder Raster, nach Inhalt)")->type_name("DATEI")->required();
     sub->add_option("ZIEL", a->output, "Zieldatei")->type_name("DATEI")->required();
-    sub->add_option("--format", a->format, "Zielformat: xyz oder csv bei dBase-Quelle, dbf oder xyz bei Textquelle")
+    sub->add_option("--format", a->format, "Zielformat: xyz oder csv bei dBase-Quelle, dbf oder xyz bei Textquelle, alle drei bei Rasterquelle")
         ->check(Auswahl({"xyz", "csv", "dbf"}))
         ->type_name("FORMAT");
     sub->add_option("--level", a->level, "dBase-Version einer Zieltabelle")

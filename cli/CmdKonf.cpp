@@ -206,7 +206,7 @@ bool Bearbeite(const KonfOptions& o, const std::string& konfDatei, TDateien& dat
         }
         TExtremwerte e;
         try {
-            e = ReadExtremwerte(pfad);
+            e = ReadExtremwerte(pfad, dateien.System);
         } catch (const std::exception& ex) {
             nicht(ReadErrorMessage(ex, pfad));
             continue;
@@ -218,6 +218,8 @@ bool Bearbeite(const KonfOptions& o, const std::string& konfDatei, TDateien& dat
         }
         if (!e.Found)
             std::cerr << "Warnung: keine Punkte, aufgenommen mit den Anfangswerten als Ausdehnung: " << pfad << '\n';
+        // A raster in another system is taken all the same: its points answer as they are.
+        if (!e.Hinweis.empty()) std::cerr << "Hinweis: " << e.Hinweis << ": " << pfad << '\n';
         katalog.InsertAt(katalog.Rows() + 1, {pfad, e.Xmin, e.Xmax, e.Ymin, e.Ymax});
         geaendert = true;
     }

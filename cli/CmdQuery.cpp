@@ -33,6 +33,7 @@ void PrintText(const THoehenAntwort& e, bool vollstaendig, const std::vector<std
     for (const TDateiZeile& r : e.Dateien) {
         std::printf("%-4d %-30s %15d %16d", r.Nr, r.Name.c_str(), r.Gelesen, r.Gefiltert);
         if (!r.Fehler.empty()) std::printf("  %s", r.Fehler.c_str());
+        if (!r.Hinweis.empty()) std::printf("  %s", r.Hinweis.c_str());
         std::printf("\n");
     }
     std::printf("Datei: %s\n", e.LB_DateiVoll.c_str());

@@ -21,7 +21,7 @@ void PrintText(const std::string& path, const TExtremwerte& e, char sep) {
     // Without a point the start values would read as an extent.
     auto value = [&](double v) { return e.Found ? Number(v, sep) : std::string("keine Punkte"); };
     std::cout << "Datei: " << path << '\n'
-              << "  Typ:  " << (e.Dbase ? "dBase" : "Text") << " (" << e.Read
+              << "  Typ:  " << (e.Dbase ? "dBase" : e.Raster ? "Raster" : "Text") << " (" << e.Read
               << (e.Dbase ? " Datens\xC3\xA4tze, " : " Zeilen, ") << e.Accepted << " Punkte)\n"
               << "  Xmin: " << value(e.Xmin) << "   Xmax: " << value(e.Xmax) << '\n'
               << "  Ymin: " << value(e.Ymin) << "   Ymax: " << value(e.Ymax) << '\n';
@@ -34,7 +34,7 @@ void RegisterScan(CLI::App& app) {
     auto* cmd = app.add_subcommand("scan", "Ausdehnung (Xmin, Xmax, Ymin, Ymax) von Punktdateien");
     static std::vector<std::string> files;
     static bool json = false;
-    cmd->add_option("DATEI", files, "XYZ-Datei oder dBase-Tabelle")->type_name("DATEI")->required();
+    cmd->add_option("DATEI", files, "XYZ-Datei, dBase-Tabelle oder Rasterdatei")->type_name("DATEI")->required();
     cmd->add_flag("--json", json, "Ausgabe als JSON");
     cmd->callback([] {
         const char sep = DecimalSeparator();

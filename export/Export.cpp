@@ -102,6 +102,9 @@ private:
     void ReadEntry(int index, const std::string& path) {
         TPunktQuelle quelle(path);
         quelle.SetNoData(cat_.NoData);
+        // A raster reads only the pixels under the window; a text's lines all go through the
+        // reader, which reports the lines it refuses.
+        if (quelle.IsRaster()) quelle.SetQuadrat({b_.Xmin, b_.Xmax, b_.Ymin, b_.Ymax});
         const bool openFailed = quelle.Open() != 0;  // a table's failures throw and end the run
         if (quelle.IsDbase() && quelle.RecordCount() < 1) {
             Log("Datei-Fehler: Keine Datens\xC3\xA4tze in: " + path);
@@ -139,6 +142,14 @@ private:
             // A damaged tile is a tile that could not be read: its checksum vouches for its
             // points only at its end, so none of them stays in the output or the counts.
             run_.DropFile();
+            Log("!!! ABBRUCH !!!");
+            Log(e.what());
+            error_ = true;
+            return;
+        } catch (const ERasterDefekt& e) {
+            // The pixels before the damage were read in file order and stay, as the lines of a
+            // text before a bad one do; nothing after it is exported.
+            run_.Drain();
             Log("!!! ABBRUCH !!!");
             Log(e.what());
             error_ = true;

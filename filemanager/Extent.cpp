@@ -27,7 +27,7 @@ void Take(TExtremwerte& e, double x, double y) {
 
 }  // namespace
 
-TExtremwerte ReadExtremwerte(const std::string& path) {
+TExtremwerte ReadExtremwerte(const std::string& path, std::optional<int> kachelSystem) {
     TExtremwerte e;
     TPunktQuelle quelle(path);
     e.Dbase = quelle.IsDbase();
@@ -37,6 +37,18 @@ TExtremwerte ReadExtremwerte(const std::string& path) {
         return e;  // not readable: the file keeps the start values
     }
     e.Opened = true;
+    if (TRaster* r = quelle.Raster()) {
+        e.Raster = true;
+        const TRasterKopf& k = r->Kopf();
+        e.Read = e.Accepted = k.Pixel();
+        if (e.Read > 0) {
+            const TRasterAusdehnung a = k.Ausdehnung();
+            e.Xmin = a.Xmin, e.Xmax = a.Xmax, e.Ymin = a.Ymin, e.Ymax = a.Ymax;
+            e.Found = true;
+        }
+        e.Hinweis = SystemHinweis(quelle, kachelSystem);
+        return e;
+    }
     // A blank coordinate field is no point, like a text line the reader refuses.
     quelle.Read<TAusdehnungsZeilenRegel>([&](const auto& zeile) {
         ++e.Read;

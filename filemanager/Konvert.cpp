@@ -124,7 +124,9 @@ TKonvertErgebnis Konvertieren(TPunktQuelle& quelle, const std::string& target, c
     TKonvertErgebnis r;
     r.SourceIsDbase = quelle.IsDbase();
     // Text to plain XYZ unpacks or normalises a tile; dBase to dBase and text to CSV stay refused.
-    if (r.SourceIsDbase ? format.Format == TAusgabeFormat::DBase : format.Format == TAusgabeFormat::Csv)
+    // A raster goes into any of the three: each is a new form of its points.
+    if (!quelle.IsRaster() &&
+        (r.SourceIsDbase ? format.Format == TAusgabeFormat::DBase : format.Format == TAusgabeFormat::Csv))
         throw std::invalid_argument(r.SourceIsDbase ? "dBase tables convert to text only"
                                                     : "text files convert to dBase or XYZ only");
     TSchutz geschuetzt = schutz;

@@ -1,7 +1,7 @@
 #pragma once
 // Conversion of one point file into the other storage kind: a text file becomes a dBase
 // table, a dBase table becomes an XYZ or CSV text file. A text file (plain or packed) also
-// becomes a plain XYZ file. Repeated X/Y positions are left out, and so are points whose
+// becomes a plain XYZ file; a raster becomes any of the three. Repeated X/Y positions are left out, and so are points whose
 // height is the source's NoData value (TPunktQuelle::SetNoData).
 #include <cstdint>
 #include <optional>
@@ -73,7 +73,7 @@ void CheckKonvertSource(const TPunktQuelle& quelle);
 
 // Converts `source` (kind from its signature) into `target`. The source is checked first
 // (EKonvertQuelle), then the direction: a dBase source goes to XYZ or CSV, a text source to
-// dBase or XYZ (std::invalid_argument otherwise). The target is refused when it is the source, a file of `schutz`
+// dBase or XYZ, a raster to any (std::invalid_argument otherwise). The target is refused when it is the source, a file of `schutz`
 // or no regular file, and when it cannot be created (EZielAbgelehnt); nothing is written then.
 // The new file replaces the target when the run ends, and when it is cancelled where the
 // options keep a cancel's output; failures of the table layer, read and write errors throw

@@ -83,6 +83,22 @@ int TPunktQuelle::Open() {
     return 0;
 }
 
+TPixelFenster TPunktQuelle::RasterFenster() const {
+    if (!raster_) return {};
+    const TRasterKopf& k = raster_->Kopf();
+    return quadrat_ ? k.FensterUeber(quadrat_->Xmin, quadrat_->Xmax, quadrat_->Ymin, quadrat_->Ymax) : k.Ganz();
+}
+
+std::string SystemHinweis(TPunktQuelle& quelle, std::optional<int> system) {
+    TRaster* r = quelle.Raster();
+    // The raster's system costs PROJ look-ups: asked only when there is one to compare with.
+    if (!r || !system || *system <= 0) return {};
+    const int eigenes = r->System().Epsg;
+    if (eigenes == 0 || eigenes == *system) return {};
+    return "Bezugssystem der Datei (EPSG:" + std::to_string(eigenes) + ") weicht von dem der Kacheln (EPSG:" +
+           std::to_string(*system) + ") ab";
+}
+
 std::string TPunktQuelle::Pfad() const { return IsDbase() ? dbf_.Path() : path_; }
 
 }  // namespace tervalo

@@ -104,10 +104,16 @@ public:
     uint64_t Size() const { return groesse_; }                 // file bytes on opening
     // The open raster; null unless IsRaster() and Open() succeeded.
     TRaster* Raster() { return raster_ ? &*raster_ : nullptr; }
+    // The pixels Read walks: those covering the square (bounds included), else all of them.
+    // Empty unless the raster is open.
+    TPixelFenster RasterFenster() const;
 
     // Calls fn(zeile) for every line or live record in file order; fn may return false to
     // stop. zeile.Nr is the line number from 1 or the record's physical number;
-    // zeile.Punkt(x, y, z) applies the square and the rule. Read errors throw.
+    // zeile.Punkt(x, y, z) applies the square and the rule. Read errors throw. A raster hands
+    // its pixels of RasterFenster() as lines in file order, zeile.Nr their place in the whole
+    // raster from 1 (row · columns + column + 1); a damaged one throws ERasterDefekt after
+    // every pixel before the damage.
     template <class Regel, class Fn>
     void Read(Fn&& fn);
 
@@ -164,6 +170,22 @@ private:
             return TBefund::Punkt;
         }
     };
+    // A pixel as the walk meets it: its centre and height are known already.
+    template <class Regel>
+    struct TPixel {
+        uint64_t Nr;
+        double X, Y, Z;
+        bool OhneWert;
+        [[gnu::always_inline]] TBefund Punkt(double& x, double& y, double& z) const {
+            // The extent takes every pixel: heights play no part there.
+            if constexpr (Regel::Felder > 2)
+                if (OhneWert) return TBefund::KeinWert;
+            x = X, y = Y, z = Z;
+            return TBefund::Punkt;
+        }
+    };
+    template <class Regel, class Fn>
+    void LiesRaster(Fn& fn);
     template <class Fn, class Z>
     static bool Weiter(Fn& fn, const Z& z) {
         if constexpr (std::is_void_v<decltype(fn(z))>) {
@@ -196,6 +218,10 @@ void TPunktQuelle::Read(Fn&& fn) {
             if (!Weiter(fn, TSatz<Regel>{dbf_.RecordNumber(), dbf_, q, noData_})) return;
         return;
     }
+    if (raster_) {
+        LiesRaster<Regel>(fn);
+        return;
+    }
     if (!text_) return;
     const TQuadratTest* test = test_ ? &*test_ : nullptr;
     TZeilenLeser& r = *text_;
@@ -205,5 +231,22 @@ void TPunktQuelle::Read(Fn&& fn) {
         if (!Weiter(fn, TZeile<Regel>{++nr, line, test, noData_})) return;
     if (art_ == TQuellArt::Gepackt) r.RestPruefen();
 }
+
+template <class Regel, class Fn>
+void TPunktQuelle::LiesRaster(Fn& fn) {
+    TRaster& r = *raster_;
+    const TRasterKopf& k = r.Kopf();
+    const uint64_t spalten = static_cast<uint64_t>(k.Spalten);
+    const double noData = noData_;
+    r.ForEachPixel(RasterFenster(), [&](int32_t s, int32_t z, double roh) {
+        const TPixel<Regel> p{static_cast<uint64_t>(z) * spalten + static_cast<uint64_t>(s) + 1, k.X(s), k.Y(z),
+                              k.Hoehe(roh), PixelOhneWert(k, roh, noData)};
+        return Weiter(fn, p);
+    });
+}
+
+// The note for a raster whose own horizontal system is not the tiles' `system`; "" when they
+// agree, when either has none, or for a source that is no open raster. The raster still answers.
+std::string SystemHinweis(TPunktQuelle& quelle, std::optional<int> system);
 
 }  // namespace tervalo

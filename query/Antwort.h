@@ -33,6 +33,9 @@ struct TDateiZeile {
     // error that ended the run, naming the path (a silent abort's detail included); empty
     // otherwise.
     std::string Fehler;
+    // A note that does not stop the file answering (a raster in another reference system);
+    // empty otherwise.
+    std::string Hinweis;
 };
 
 struct TAntwortPunkt {

@@ -23,6 +23,7 @@ inline TJson DateienToJson(const std::vector<TDateiZeile>& rows) {
         j["gelesen"] = r.Gelesen;
         j["gefiltert"] = r.Gefiltert;
         j["fehler"] = r.Fehler.empty() ? TJson(nullptr) : TJson(r.Fehler);
+        if (!r.Hinweis.empty()) j["hinweis"] = r.Hinweis;
         list.push_back(std::move(j));
     }
     return list;

@@ -134,6 +134,29 @@ struct TLauf {
         ++row.Gefiltert;
     }
 
+    // A raster's pixels under the square. Its "lines read" are its pixels, whatever window was
+    // read; damage ends the run as a read error does, with the rows before it counted.
+    void Raster(TPunktQuelle& quelle, TDateiZeile& row) {
+        const TRasterKopf& k = quelle.Raster()->Kopf();
+        const TPixelFenster f = quelle.RasterFenster();
+        auto zeilen = [&](uint64_t n) { return static_cast<int32_t>(std::min<uint64_t>(n, INT32_MAX)); };
+        int schritt = 0;
+        try {
+            quelle.Read<TAbfrageZeilenRegel>([&](const auto& pixel) {
+                if (++schritt == BusyIntervall) {
+                    schritt = 0;
+                    BusyStep();
+                }
+                double x, y, z;
+                if (pixel.Punkt(x, y, z) == TBefund::Punkt) Filter(x, y, z, row);
+            });
+        } catch (const ERasterFensterDefekt& e) {
+            row.Gelesen = zeilen(uint64_t(f.Zeile + e.GanzeZeilen()) * uint64_t(k.Spalten));
+            throw;
+        }
+        row.Gelesen = zeilen(k.Pixel());
+    }
+
     // Takes back every point stored after the first `anzahl`, as if their file had not been read.
     void Zuruecknehmen(int anzahl) {
         for (int i = anzahl + 1; i <= s.Anzahl; ++i) s.X[i] = s.Y[i] = s.Z[i] = 0.0;
@@ -190,8 +213,13 @@ const THoehenAntwort& THoehenAbfrage::Run(const TDateien& kat, const TAbfragePar
             row.Fehler = o.Fehler;
             dateiLabel_ = FormatOeffnungLabel(o, row.Datei, p.LabelFont, p.LabelBreite);
             erg.LB_DateiVoll = o.LabelVoll;
+            if (o.Offen) row.Hinweis = SystemHinweis(quelle, kat.System);
             if (beob) beob->FileSelected(row, dateiLabel_);
-            if (o.Offen) {
+            if (o.Offen && quelle.IsRaster()) {
+                quelle.SetQuadrat(quadrat);
+                quelle.SetNoData(kat.NoData);
+                lauf.Raster(quelle, row);
+            } else if (o.Offen) {
                 // Most lines of a tile lie outside the square: the source decides that from
                 // the first characters of a line, or field by field, before converting more.
                 quelle.SetQuadrat(quadrat);

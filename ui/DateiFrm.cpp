@@ -34,9 +34,10 @@ constexpr int BottomBarHeight = 49;
 constexpr int CreationWidths[6] = {30, 100, 67, 67, 67, 67};
 constexpr const char* Headers[7] = {"Nr.", "  Datei", "Xmin", "Xmax", "Ymin", "Ymax", "  Verzeichnis"};
 constexpr const char* OpenFilter =
-    "unterst\xC3\xBCtzte Formate|*.xyz;*.dbf;*.txt;*.asc;*.xyz.gz;*.txt.gz;*.asc.gz|XYZ-Dateien (*.xyz)|*.xyz|"
-    "gepackte XYZ-Dateien (*.xyz.gz)|*.xyz.gz|"
-    "dBase-Dateien (*.dbf)|*.dbf|TXT-Dateien (*.txt)|*.txt|Alle Dateien (*.*)|*.*";
+    "unterst\xC3\xBCtzte Formate|*.xyz;*.dbf;*.txt;*.asc;*.tif;*.tiff;*.xyz.gz;*.txt.gz;*.asc.gz|"
+    "XYZ-Dateien (*.xyz)|*.xyz|gepackte XYZ-Dateien (*.xyz.gz)|*.xyz.gz|"
+    "dBase-Dateien (*.dbf)|*.dbf|Rasterdateien (*.tif;*.tiff;*.asc)|*.tif;*.tiff;*.asc|"
+    "TXT-Dateien (*.txt)|*.txt|Alle Dateien (*.*)|*.*";
 constexpr int MessageMs = 400;
 constexpr int NameColumn = 1;  // creation number of the "Datei" column
 constexpr const char* KeyHints =
@@ -52,8 +53,11 @@ QStringList NameFilters(const char* filter) {
     QStringList out;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
         QString caption = parts[i];
+        // Qt splits the patterns at blanks only, so those a caption shows with ';' are given so.
         if (!caption.contains(u'('))
             caption += QStringLiteral(" (") + QString(parts[i + 1]).replace(u';', u' ') + u')';
+        else
+            caption.replace(u';', u' ');
         out << caption;
     }
     return out;
@@ -392,6 +396,13 @@ void TDateiForm::ReadExtremwerte(const std::string& path, double& Xmin, double& 
     tervalo::ReadExtremwerte(path, Xmin, Xmax, Ymin, Ymax);
 }
 
+std::string TDateiForm::ReadExtremwerte(const std::string& path, std::optional<int> system, double& Xmin,
+                                        double& Xmax, double& Ymin, double& Ymax) {
+    const TExtremwerte e = tervalo::ReadExtremwerte(path, system);
+    Xmin = e.Xmin, Xmax = e.Xmax, Ymin = e.Ymin, Ymax = e.Ymax;
+    return e.Hinweis;
+}
+
 void TDateiForm::showEvent(QShowEvent* e) {
     QDialog::showEvent(e);
     if (shown_) return;
@@ -522,10 +533,11 @@ void TDateiForm::Datei_einfuegenClick() {
         Renumber(row);
 
         double xmin, xmax, ymin, ymax;
+        std::string hinweis;
         try {
             Platform().SetBusyCursor(true);
             auto busy = OnExit([] { Platform().SetBusyCursor(false); });
-            ReadExtremwerte(path, xmin, xmax, ymin, ymax);
+            hinweis = ReadExtremwerte(path, Dateien.System, xmin, xmax, ymin, ymax);
         } catch (...) {
             // A file whose scan fails (a damaged table or packed tile) leaves no blank row
             // behind its report.
@@ -541,6 +553,10 @@ void TDateiForm::Datei_einfuegenClick() {
         ShowHints();
         DateiGrid->SetCursorRow(row);
         DateiGrid->viewport()->repaint();
+        // Added all the same: its points answer as they are.
+        if (!hinweis.empty())
+            Platform().MessageBox(this, QStringLiteral("Hinweis"), U(hinweis + ": " + path), TMsgIcon::Info,
+                                  TMsgButtons::Ok);
     }
 }
 

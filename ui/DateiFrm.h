@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTableWidget>
+#include <optional>
 #include <string>
 
 namespace tervalo {
@@ -76,6 +77,9 @@ public:
     // Extent scan of one file; start values when nothing is found.
     static void ReadExtremwerte(const std::string& path, double& Xmin, double& Xmax, double& Ymin,
                                 double& Ymax);
+    // The same with the tiles' system: returns the note for a raster in another one, or "".
+    static std::string ReadExtremwerte(const std::string& path, std::optional<int> system, double& Xmin,
+                                       double& Xmax, double& Ymin, double& Ymax);
 
     // Handlers.
     void FormShow();

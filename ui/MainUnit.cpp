@@ -164,7 +164,7 @@ public:
     explicit Observer(TForm1& f) : f_(f) {}
     void FileSelected(const TDateiZeile& row, const std::string& lbDatei) override {
         f_.ShowDateiLabel(lbDatei, f_.abfrage_->Ergebnis().LB_DateiVoll);
-        if (row.Nr >= 1 && row.Nr <= 4) f_.ShowFileRow(row.Nr - 1, row.Name, row.Datei);
+        if (row.Nr >= 1 && row.Nr <= 4) f_.ShowFileRow(row.Nr - 1, row.Name, row.Datei, row.Hinweis);
         f_.repaint();
     }
     void FileDone(const TDateiZeile& row) override {
@@ -448,11 +448,16 @@ void TForm1::ShowDateiLabel(const std::string& text, const std::string& voll) {
     LB_Datei->setToolTip(text == voll ? QString() : U(voll));
 }
 
-void TForm1::ShowFileRow(int k, const std::string& name, const std::string& pfad) {
+void TForm1::ShowFileRow(int k, const std::string& name, const std::string& pfad, const std::string& hinweis) {
     QLabel* l = LB_DateiN[static_cast<size_t>(k)];
     const TLabelMeasure measure(l->font());
     l->setText(U(ShortenPath(name, measure, l->contentsRect().width())));
-    l->setToolTip(U(pfad));
+    l->setToolTip(U(hinweis.empty() ? pfad : pfad + "\n" + hinweis));
+    // A file that answers with a note stands out; an empty palette inherits the window's again.
+    if (hinweis.empty())
+        l->setPalette(QPalette());
+    else
+        SetColour(l, QColor(0x80, 0x00, 0x00));
 }
 
 void TForm1::ShowBusyIcon(int step) {
@@ -465,6 +470,7 @@ void TForm1::ResetLabels() {
     for (int k = 0; k < 4; ++k) {
         LB_DateiN[k]->setText(QString::fromLatin1(TextKeinName));
         LB_DateiN[k]->setToolTip(QString());
+        LB_DateiN[k]->setPalette(QPalette());
         LB_gelesen[k]->setText(QStringLiteral("0"));
         LB_gefiltert[k]->setText(QStringLiteral("0"));
     }

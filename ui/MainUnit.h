@@ -135,7 +135,8 @@ private:
     void FitDateiLabel();
     // The label's text, with the full path as hint when the text does not show it whole.
     void ShowDateiLabel(const std::string& text, const std::string& voll);
-    void ShowFileRow(int k, const std::string& name, const std::string& pfad);
+    // `hinweis`, when not empty, is shown with the path and marks the row.
+    void ShowFileRow(int k, const std::string& name, const std::string& pfad, const std::string& hinweis = {});
     void ShowBusyIcon(int step);
     void ResetLabels();
     void ClearGridData();

@@ -210,7 +210,10 @@ TEST_P(RasterWieXyz, ScanAndCatalogueEntries) {
     EXPECT_EQ(j[0]["xmax"].get<double>(), std::max(a_.X(0), a_.X(a_.Spalten - 1)));
     EXPECT_EQ(j[0]["ymin"].get<double>(), std::min(a_.Y(0), a_.Y(a_.Zeilen - 1)));
     EXPECT_EQ(j[0]["ymax"].get<double>(), std::max(a_.Y(0), a_.Y(a_.Zeilen - 1)));
-    EXPECT_EQ(Subst(Cli("scan " + Quote(d.P(a_.Datei()))).out), Cli("scan " + Quote(d.P(a_.Export()))).out);
+    // The text form names the kind it read.
+    const std::string text = Cli("scan " + Quote(d.P(a_.Datei()))).out;
+    EXPECT_NE(text.find("  Typ:  Raster (" + std::to_string(a_.Spalten * a_.Zeilen) + " Zeilen"), std::string::npos) << text;
+    EXPECT_EQ(AlsXyz(Subst(text), {{"Typ:  Raster", "Typ:  Text"}}), Cli("scan " + Quote(d.P(a_.Export()))).out);
     EXPECT_EQ(Subst(ReadAll(d.KonfRaster(a_))), AlsXyz(ReadAll(d.KonfXyz(a_)), {{"_x.KNF", "_r.KNF"}}));
 }
 
@@ -370,11 +373,19 @@ TEST_F(GemischterKatalog, AnswersAsEveryTileConvertedToXyz) {
             // The dBase row says so; the rest is the same.
             EXPECT_EQ(AlsXyz(Subst(g.out), {{"\"dbase\":true", "\"dbase\":false"}}), x.out) << p << opt;
         }
-    // At the text tile's -9999 line (the default NoData) the nearest point is another one.
+    // At the text tile's -9999 line (the default NoData) the raster, read first, has a point:
+    // it answers there, and no -9999 is a height.
     Lauf x;
     const auto j = nlohmann::json::parse(Beide("query 566030.5 5934020.5 --json --fangbreite 1", x).out);
-    EXPECT_GT(j["naechster"]["r"].get<double>(), 0.0);
+    EXPECT_EQ(j["naechster"]["r"].get<double>(), 0.0);
+    EXPECT_GT(j["naechster"]["z"].get<double>(), 100.0);
     for (const auto& p : j["rangliste"]) EXPECT_NE(p["z"].get<double>(), -9999.0);
+    // Without the raster the text tile's -9999 line is no point, and the nearest is another.
+    const std::string ohne = Daten().T("ohne_m1.KNF");
+    MakeKatalog(ohne, {Daten().P("m2.xyz.gz")}, "");
+    const auto k = nlohmann::json::parse(Cli("query 566030.5 5934020.5 --json --fangbreite 1 --konf " + Quote(ohne)).out);
+    EXPECT_GT(k["naechster"]["r"].get<double>(), 0.0);
+    for (const auto& p : k["rangliste"]) EXPECT_NE(p["z"].get<double>(), -9999.0);
 
     std::mt19937 zufall(7);
     std::uniform_real_distribution<double> ux(565995, 566065), uy(5933995, 5934045);

@@ -115,6 +115,24 @@ inline void MakeRaster(const TRasterArt& a, const std::string& dir) {
         cmd += buf;
         RunOrThrow(cmd + " " + Quote(asc) + " " + Quote(tile));
     }
+    if (a.Typ == "Float64" && !a.Skala) {
+        // GDAL 3.6's XYZ writer reads a Float64 band as Float32: its heights keep the export's
+        // coordinates and take the raster's own values, as the grid it was made from has them.
+        RunOrThrow("gdal_translate -q -of XYZ " + Quote(tile) + " " + Quote(xyz + ".roh"));
+        std::vector<double> werte;
+        for (int row = 0; row < a.Zeilen; ++row)
+            for (int c = 0; c < a.Spalten; ++c) werte.push_back(a.Wert(c, row));
+        const std::vector<std::string> zeilen = SplitLines(ReadAll(xyz + ".roh"));
+        if (zeilen.size() != werte.size()) throw std::runtime_error("XYZ export of " + tile + ": wrong line count");
+        std::string aus;
+        for (std::size_t i = 0; i < zeilen.size(); ++i) {
+            char buf[64];
+            std::snprintf(buf, sizeof buf, " %.17g\n", werte[i]);
+            aus += zeilen[i].substr(0, zeilen[i].rfind(' ')) + buf;
+        }
+        WriteAll(xyz, aus);
+        return;
+    }
     if (!a.Skala) {
         RunOrThrow("gdal_translate -q -of XYZ " + Quote(tile) + " " + Quote(xyz));
         return;
