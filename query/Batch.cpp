@@ -12,7 +12,7 @@
 namespace tervalo {
 
 struct TBatchAbfrage::Impl {
-    Impl(double zelle, std::optional<double> noData) : cache(zelle, noData) {}
+    Impl(double zelle, const TDateien& kat) : cache(zelle, kat.NoData, kat.System) {}
 
     TKachelCache cache;
     TAuswahl auswahl;
@@ -70,8 +70,7 @@ struct TBatchAbfrage::Impl {
 TBatchAbfrage::TBatchAbfrage(const TDateien& kat, double fangbreite, double potenz)
     // About thirty rows per square whatever the capture range: a row's points inside it are
     // one run, found by two searches.
-    : impl_(std::make_unique<Impl>((std::isfinite(fangbreite) && fangbreite > 0) ? fangbreite / 16 : 1.0,
-                                   kat.NoData)) {
+    : impl_(std::make_unique<Impl>((std::isfinite(fangbreite) && fangbreite > 0) ? fangbreite / 16 : 1.0, kat)) {
     Impl& m = *impl_;
     TAuswahl& a = m.auswahl;
     a.kat = kat;

@@ -43,6 +43,7 @@ bool SelectFiles(const TAuswahl& auswahl, double x, double y, const TBox& quadra
         row.OeffnenFehler = b.oeffnenFehler;
         row.Gelesen = b.gelesen;
         if (b.oeffnenFehler || b.keineDatensaetze) row.Fehler = b.lbVoll;
+        row.Hinweis = b.hinweis;
         if (b.defekt) row.Fehler = b.fehler;
         if (!b.lbVoll.empty()) out.LB_DateiVoll = b.lbVoll;
         out.LetzterEintrag = i;

@@ -22,9 +22,10 @@ namespace {
 constexpr std::size_t kMiB = std::size_t{1} << 20;
 }
 
-TKachelCache::TKachelCache(double zelle, std::optional<double> noData) {
+TKachelCache::TKachelCache(double zelle, std::optional<double> noData, std::optional<int> system) {
     art_.zelle = zelle;
     art_.noData = noData;
+    art_.system = system;
     art_.vorRaster = [this] { PrepareRasterCache(); };
     SetBudget(0);
 }

@@ -36,7 +36,8 @@ struct TBatchDatei {
 class TKachelCache {
 public:
     // A point whose height is noData is no point, as in the query.
-    TKachelCache(double zelle, std::optional<double> noData);
+    // A raster whose own system is not `system` gets the query's note on its rows.
+    TKachelCache(double zelle, std::optional<double> noData, std::optional<int> system = std::nullopt);
 
     // The file of that path, made known on first use.
     TBatchDatei& File(const std::string& pfad);

@@ -175,6 +175,7 @@ TLesung ReadTile(const std::string& pfad, const TLeseArt& art) {
     try {
         std::size_t erwartet = 0;
         if (Open(quelle, pfad, f, erwartet)) {
+            f.hinweis = SystemHinweis(quelle, art.system);
             if (TRaster* r = quelle.Raster()) {
                 out.kachel = ReadRaster(*r, art, f);
             } else {

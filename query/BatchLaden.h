@@ -25,6 +25,7 @@ struct TDateiBefund {
     std::string name = TextKeinName;
     std::string lbVoll;          // what the file sets LB_Datei to; empty: leaves it
     std::string schaden;         // a damaged raster: the error of a query whose window meets the damage
+    std::string hinweis;         // a raster in another reference system: its row's note
     int32_t gelesen = 0;
 };
 
@@ -38,6 +39,7 @@ struct TLesung {
 struct TLeseArt {
     double zelle = 1.0;              // row height of a point tile's index
     std::optional<double> noData;    // a point whose height is this is no point
+    std::optional<int> system;       // the tiles' system, which a raster's own is compared with
     // Called before the first pixel of a raster is read (GDAL loaded by then): where the
     // block cache gets its bound. May be called on several threads at once.
     std::function<void()> vorRaster;
