@@ -245,6 +245,11 @@ void TRaster::Lies(const TPixelFenster& f, T* puffer, std::size_t n) {
     if (e != TRM_OK) Ablehnen(e, pfad_);
 }
 
+// ForEachPixel, a template in the header, calls Lies from other units: instantiated here, so an
+// optimised build that inlines every use of it in this file still provides it.
+template void TRaster::Lies<float>(const TPixelFenster&, float*, std::size_t);
+template void TRaster::Lies<double>(const TPixelFenster&, double*, std::size_t);
+
 void TRaster::ReadWindow(const TPixelFenster& f, float* puffer, std::size_t n) { Lies(f, puffer, n); }
 void TRaster::ReadWindow(const TPixelFenster& f, double* puffer, std::size_t n) { Lies(f, puffer, n); }
 
