@@ -231,9 +231,10 @@ void AnswerNear(TArbeitsspeicher& w, const TBox& quadrat, double x, double y, do
         out.HatNaechster = true;
         out.Naechster = {best.x, best.y, best.z, best.r};
     }
-    // The sums in store order, as the query adds them.
-    std::sort(w.shepard.begin(), w.shepard.end(),
-              [](const TShepardTeil& a, const TShepardTeil& b) { return a.ordnung < b.ordnung; });
+    // The sums in store order, as the query adds them. A raster alone meets its pixels in
+    // that order already.
+    const auto vor = [](const TShepardTeil& a, const TShepardTeil& b) { return a.ordnung < b.ordnung; };
+    if (!std::is_sorted(w.shepard.begin(), w.shepard.end(), vor)) std::sort(w.shepard.begin(), w.shepard.end(), vor);
     const TShepard sh = ShepardSum(w.shepard, potenz);
     out.ShepardN = sh.N;
     out.ShepardZ = sh.Z;

@@ -31,7 +31,7 @@ TKachelCache::TKachelCache(double zelle, std::optional<double> noData, std::opti
 }
 
 void TKachelCache::SetBudget(std::size_t bytes) {
-    rasterCache_ = bytes == 0 ? 32 * kMiB : std::clamp<std::size_t>(bytes / 16, kMiB / 4, 32 * kMiB);
+    rasterCache_ = bytes == 0 ? 8 * kMiB : std::clamp<std::size_t>(bytes / 16, kMiB / 4, 8 * kMiB);
     bound_ = bytes;
     {
         const std::lock_guard<std::mutex> sperre(rasterCacheMutex_);

@@ -44,8 +44,8 @@ public:
 
     // Keeps at most about that many bytes of tiles and, once a raster was read, GDAL's block
     // cache together (0: no bound for the tiles). The block cache gets a sixteenth of it, at
-    // least 256 KiB and at most 32 MiB: grids are read once, block row by block row, so it
-    // never needs more.
+    // least 256 KiB and at most 8 MiB: grids are read once, a block row of a few blocks at a
+    // time on each thread, so it never needs more.
     void SetBudget(std::size_t bytes);
     // Bytes of tiles kept at most (the bound, less the block cache once a raster was read);
     // 0: no bound.

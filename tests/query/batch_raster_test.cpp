@@ -316,6 +316,24 @@ TEST_F(RasterBatch, DamagedBlockFailsOnlyTheSquaresMeetingIt) {
     EXPECT_EQ(batch.TakeMessages(), std::vector<std::string>{meldung});
 }
 
+// GDAL's block cache is a part of the memory bound, tiles and cache together within it.
+TEST_F(RasterBatch, BlockCacheCountsInsideTheMemoryBound) {
+    test::TRasterArt a = Art("c1", 300, 260, 0, 2600, 10, -10);
+    a.Kacheln = "256";
+    const auto [r, t] = Make(a);
+    TDateien kat;
+    Add(kat, t);
+    Add(kat, r);
+    TBatchAbfrage batch(kat, 5, 2.0);
+    batch.SetMemoryBound(std::size_t{16} << 20);
+    THoehenAntwort x;
+    batch.Ask(1005, 5, x);
+    EXPECT_EQ(raster::CacheGroesse(), int64_t{1} << 20);
+    EXPECT_LE(static_cast<int64_t>(batch.BelegteBytes()) + raster::CacheBelegt(), int64_t{16} << 20);
+    EXPECT_TRUE(x.Beendet);
+    EXPECT_GT(x.Anzahl, 0);
+}
+
 // A header promising more pixels than memory could hold is refused, not allocated by.
 TEST_F(RasterBatch, GridTooLargeToHoldIsARefusal) {
     const std::string gross = P("gross.tif");
