@@ -12,7 +12,7 @@
 namespace tervalo {
 
 struct TBatchAbfrage::Impl {
-    Impl(double zelle, std::optional<double> noData) : cache(zelle, noData) {}
+    Impl(double zelle, const TDateien& kat) : cache(zelle, kat.NoData, kat.System) {}
 
     TKachelCache cache;
     TAuswahl auswahl;
@@ -24,13 +24,20 @@ struct TBatchAbfrage::Impl {
 
     // Messages of the files a query at (x, y) meets, each once.
     void Report(double x, double y) {
+        const TBox quadrat{x - auswahl.d, x + auswahl.d, y - auswahl.d, y + auswahl.d};
         auswahl.Select(x, y, [&](int, TBatchDatei& f) {
-            const std::string& m = f.befund.meldung;
-            if (!m.empty() && m != f.gemeldet) {
-                meldungen.push_back(m);
-                f.gemeldet = m;
+            const std::string* m = &f.befund.meldung;
+            bool weiter = !f.befund.abbruch;
+            // A damaged raster is reported by the first query that meets the damage.
+            if (weiter && f.kachel && DamageCut(*f.kachel, quadrat)) {
+                m = &f.befund.schaden;
+                weiter = false;
             }
-            return !f.befund.abbruch;
+            if (!m->empty() && *m != f.gemeldet) {
+                meldungen.push_back(*m);
+                f.gemeldet = *m;
+            }
+            return weiter;
         });
     }
 
@@ -63,8 +70,7 @@ struct TBatchAbfrage::Impl {
 TBatchAbfrage::TBatchAbfrage(const TDateien& kat, double fangbreite, double potenz)
     // About thirty rows per square whatever the capture range: a row's points inside it are
     // one run, found by two searches.
-    : impl_(std::make_unique<Impl>((std::isfinite(fangbreite) && fangbreite > 0) ? fangbreite / 16 : 1.0,
-                                   kat.NoData)) {
+    : impl_(std::make_unique<Impl>((std::isfinite(fangbreite) && fangbreite > 0) ? fangbreite / 16 : 1.0, kat)) {
     Impl& m = *impl_;
     TAuswahl& a = m.auswahl;
     a.kat = kat;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <optional>
 #include <variant>
 
 namespace tervalo {
@@ -25,9 +26,12 @@ void ForEachIn(const TKachel& k, const TBox& q, Fn&& fn) {
 
 // The files the query selects, in catalogue order, up to one whose reading ends the run, with
 // their rows. Returns whether such a file ends it.
-bool SelectFiles(const TAuswahl& auswahl, double x, double y, THoehenAntwort& out, TArbeitsspeicher& w) {
+bool SelectFiles(const TAuswahl& auswahl, double x, double y, const TBox& quadrat, THoehenAntwort& out,
+                 TArbeitsspeicher& w) {
     w.gewaehlt.clear();
     w.kacheln.clear();
+    w.fang.clear();
+    bool abbruch = false;
     auswahl.Select(x, y, [&](int i, const TBatchDatei& f) {
         const TDateiBefund& b = f.befund;
         TDateiZeile row;
@@ -39,29 +43,44 @@ bool SelectFiles(const TAuswahl& auswahl, double x, double y, THoehenAntwort& ou
         row.OeffnenFehler = b.oeffnenFehler;
         row.Gelesen = b.gelesen;
         if (b.oeffnenFehler || b.keineDatensaetze) row.Fehler = b.lbVoll;
+        row.Hinweis = b.hinweis;
         if (b.defekt) row.Fehler = b.fehler;
         if (!b.lbVoll.empty()) out.LB_DateiVoll = b.lbVoll;
         out.LetzterEintrag = i;
         out.Dateien.push_back(std::move(row));
         w.gewaehlt.push_back(&f);
         w.kacheln.push_back(f.kachel.get());
+        w.fang.push_back(quadrat);
         if (b.abbruch) {
             out.Dateien.back().Fehler = b.fehler;
             out.Fehler = b.fehler;
+            abbruch = true;
+            return false;
+        }
+        // A damaged raster ends the query only where its window meets the damage, after the
+        // rows before it.
+        if (const std::optional<TSchadenSchnitt> s = DamageCut(*f.kachel, quadrat)) {
+            TDateiZeile& r = out.Dateien.back();
+            r.Gelesen = static_cast<int32_t>(std::min<uint64_t>(s->gelesen, INT32_MAX));
+            r.Fehler = b.schaden;
+            out.Fehler = b.schaden;
+            w.fang.back() = s->box;
+            abbruch = true;
             return false;
         }
         return true;
     });
-    return !w.gewaehlt.empty() && w.gewaehlt.back()->befund.abbruch;
+    return abbruch;
 }
 
 // Point boxes of the selected files inside the square: only a point inside an earlier file's
 // box can repeat a position the store already holds.
-void PrepareBoxes(TArbeitsspeicher& w, const TBox& quadrat) {
+void PrepareBoxes(TArbeitsspeicher& w) {
     const std::size_t nf = w.gewaehlt.size();
     w.boxen.resize(nf);
     if (w.frueher.size() < nf) w.frueher.resize(nf);
     for (std::size_t j = 0; j < nf; ++j) {
+        const TBox& quadrat = w.fang[j];
         const TBox& r = std::visit([](const auto& t) -> const TBox& { return t.Bounds(); }, *w.kacheln[j]);
         w.boxen[j] = {std::max(r.xmin, quadrat.xmin), std::min(r.xmax, quadrat.xmax),
                       std::max(r.ymin, quadrat.ymin), std::min(r.ymax, quadrat.ymax)};
@@ -93,11 +112,11 @@ TBox EarlierOverlap(const TArbeitsspeicher& w, std::size_t j) {
 
 // Counting, as if the store had no limit (it has none in the usual case): the points inside
 // the square less the repeats of earlier files' points. Sets each row's count.
-int64_t CountPoints(const TArbeitsspeicher& w, const TBox& quadrat, THoehenAntwort& out) {
+int64_t CountPoints(const TArbeitsspeicher& w, THoehenAntwort& out) {
     int64_t anzahl = 0;
     for (std::size_t j = 0; j < w.gewaehlt.size(); ++j) {
         const TKachel& k = *w.kacheln[j];
-        int64_t n = CountIn(k, quadrat);
+        int64_t n = CountIn(k, w.fang[j]);
         if (!w.frueher[j].empty())
             ForEachIn(k, EarlierOverlap(w, j), [&](const auto& p) { n -= Repeated(w, j, p.x, p.y); });
         anzahl += n;
@@ -108,7 +127,7 @@ int64_t CountPoints(const TArbeitsspeicher& w, const TBox& quadrat, THoehenAntwo
 
 // The store fills up: meet the points in file order as the query does and stop accepting at
 // its capacity.
-void FillStore(TArbeitsspeicher& w, const TBox& quadrat, THoehenAntwort& out) {
+void FillStore(TArbeitsspeicher& w, THoehenAntwort& out) {
     if (!w.speicher) w.speicher = std::make_unique<TPunktSpeicher>();
     if (!w.set) w.set = std::make_unique<TPunktSet>(MaxPunkte);
     TPunktSpeicher& s = *w.speicher;
@@ -119,7 +138,7 @@ void FillStore(TArbeitsspeicher& w, const TBox& quadrat, THoehenAntwort& out) {
         TDateiZeile& row = out.Dateien[j];
         row.Gefiltert = 0;
         w.kand.clear();
-        ForEachIn(*w.kacheln[j], quadrat, [&](const auto& p) { w.kand.push_back({p.Position(), p.x, p.y, p.Z()}); });
+        ForEachIn(*w.kacheln[j], w.fang[j], [&](const auto& p) { w.kand.push_back({p.Position(), p.x, p.y, p.Z()}); });
         std::sort(w.kand.begin(), w.kand.end(), [](const TKandidat& a, const TKandidat& b) { return a.pos < b.pos; });
         for (const TKandidat& p : w.kand) {
             if (s.Anzahl >= MaxPunkte) break;
@@ -166,7 +185,7 @@ void LookNear(TArbeitsspeicher& w, const TBox& nah, double x, double y, bool she
         ForEachIn(*w.kacheln[j], nah, [&](const auto& p) {
             if (frueher && Repeated(w, j, p.x, p.y)) return;
             const double pr = Abstand(x, y, p.x, p.y);
-            const uint64_t ord = (static_cast<uint64_t>(j) << 32) | p.Position();
+            const uint64_t ord = (static_cast<uint64_t>(j) << 56) | p.Position();
             if (pr < best.r || (best.hat && pr == best.r && ord < best.ordnung))
                 best = {true, pr, ord, p.x, p.y, p.Z()};
             if (shepard && InShepardRadius(pr)) w.shepard.push_back({ord, pr, p.Z()});
@@ -212,9 +231,10 @@ void AnswerNear(TArbeitsspeicher& w, const TBox& quadrat, double x, double y, do
         out.HatNaechster = true;
         out.Naechster = {best.x, best.y, best.z, best.r};
     }
-    // The sums in store order, as the query adds them.
-    std::sort(w.shepard.begin(), w.shepard.end(),
-              [](const TShepardTeil& a, const TShepardTeil& b) { return a.ordnung < b.ordnung; });
+    // The sums in store order, as the query adds them. A raster alone meets its pixels in
+    // that order already.
+    const auto vor = [](const TShepardTeil& a, const TShepardTeil& b) { return a.ordnung < b.ordnung; };
+    if (!std::is_sorted(w.shepard.begin(), w.shepard.end(), vor)) std::sort(w.shepard.begin(), w.shepard.end(), vor);
     const TShepard sh = ShepardSum(w.shepard, potenz);
     out.ShepardN = sh.N;
     out.ShepardZ = sh.Z;
@@ -231,11 +251,11 @@ void AnswerPoint(const TAuswahl& auswahl, double potenz, double x, double y, THo
     out.Potenz = potenz;
     const double d = auswahl.d;
     const TBox quadrat{x - d, x + d, y - d, y + d};
-    const bool abbruch = SelectFiles(auswahl, x, y, out, w);
-    PrepareBoxes(w, quadrat);
-    const int64_t anzahl = CountPoints(w, quadrat, out);
+    const bool abbruch = SelectFiles(auswahl, x, y, quadrat, out, w);
+    PrepareBoxes(w);
+    const int64_t anzahl = CountPoints(w, out);
     if (anzahl > MaxPunkte) {
-        FillStore(w, quadrat, out);
+        FillStore(w, out);
         if (abbruch) return;
         out.Beendet = true;
         AnswerFromStore(w, x, y, potenz, out);

@@ -13,12 +13,12 @@
 namespace tervalo {
 
 struct TShepardTeil {
-    uint64_t ordnung;  // selected file << 32 | position in the file: the store order
+    uint64_t ordnung;  // selected file << 56 | position in the file: the store order
     double r, z;
 };
 
 struct TKandidat {
-    uint32_t pos;  // in file order
+    uint64_t pos;  // in file order
     double x, y, z;
 };
 
@@ -26,7 +26,9 @@ struct TKandidat {
 struct TArbeitsspeicher {
     std::vector<const TBatchDatei*> gewaehlt;
     std::vector<const TKachel*> kacheln;            // their tiles
-    std::vector<TBox> boxen;                        // their points' boxes inside the square
+    std::vector<TBox> fang;                         // the part of the square each reads: all of it,
+                                                    // or of a damaged raster the rows before the damage
+    std::vector<TBox> boxen;                        // their points' boxes inside that part
     std::vector<std::vector<std::size_t>> frueher;  // per file: earlier files whose box meets its
     std::vector<TShepardTeil> shepard;
     std::vector<TKandidat> kand;

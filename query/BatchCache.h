@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -35,14 +36,26 @@ struct TBatchDatei {
 class TKachelCache {
 public:
     // A point whose height is noData is no point, as in the query.
-    TKachelCache(double zelle, std::optional<double> noData) : zelle_(zelle), noData_(noData) {}
+    // A raster whose own system is not `system` gets the query's note on its rows.
+    TKachelCache(double zelle, std::optional<double> noData, std::optional<int> system = std::nullopt);
 
     // The file of that path, made known on first use.
     TBatchDatei& File(const std::string& pfad);
 
-    // Keeps at most about that many bytes of tiles (0: no bound).
+    // Keeps at most about that many bytes of tiles and, once a raster was read, GDAL's block
+    // cache together (0: no bound for the tiles). The block cache gets a sixteenth of it, at
+    // least 256 KiB and at most 8 MiB: grids are read once, a block row of a few blocks at a
+    // time on each thread, so it never needs more.
     void SetBudget(std::size_t bytes);
-    std::size_t Budget() const { return budget_; }
+    // Bytes of tiles kept at most (the bound, less the block cache once a raster was read);
+    // 0: no bound.
+    std::size_t Budget() const {
+        if (bound_ == 0) return 0;
+        if (!rasterGelesen_.load(std::memory_order_relaxed)) return bound_;
+        return bound_ > rasterCache_ ? bound_ - rasterCache_ : std::max<std::size_t>(1, bound_ / 2);
+    }
+    // GDAL's block cache as the bound gives it, set when the first raster is read.
+    std::size_t RasterCache() const { return rasterCache_; }
     std::size_t UsedBytes() const { return belegt_; }
     // Starts a new batch: what was needed before is not needed now.
     void Tick() { ++uhr_; }
@@ -76,10 +89,16 @@ private:
     void Evict(std::size_t frei = 0);
     int ReadersAtOnce(const std::vector<TBatchDatei*>& fehlend, int threads);
 
-    double zelle_;
-    std::optional<double> noData_;
+    // Gives GDAL's block cache its bound, once after SetBudget, when a raster is first read.
+    void PrepareRasterCache();
+
+    TLeseArt art_;
+    std::mutex rasterCacheMutex_;
+    bool rasterCacheGesetzt_ = false;
+    std::size_t rasterCache_ = 0;
     std::map<std::string, std::unique_ptr<TBatchDatei>> dateien_;
-    std::size_t budget_ = 0;          // bytes of tiles kept at most; 0: no bound
+    std::size_t bound_ = 0;           // bytes of tiles and block cache kept at most; 0: no bound
+    std::atomic<bool> rasterGelesen_{false};
     std::size_t belegt_ = 0;          // bytes of tiles held now
     std::atomic<int> lesungen_{0};    // files read, a file read again counted again
     uint64_t uhr_ = 0;                // counts the batches, for least-recently-used

@@ -10,9 +10,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <variant>
 #include <vector>
 
+#include "formats/Raster.h"
 #include "tools/GrosseSeiten.h"
 
 namespace tervalo {
@@ -192,8 +194,146 @@ private:
     TBox rahmen_{kUnendlich, -kUnendlich, kUnendlich, -kUnendlich};
 };
 
+// Pixels [s0, s1) of row `zeile` of a raster that could not be read.
+struct TRasterSchaden {
+    int32_t zeile, s0, s1;
+};
+
+// A raster tile as a grid of its raw values (float where that is exact, else double), row by
+// row as in the file; a pixel that gives no point holds NaN. Its points are the pixel centres
+// as the reader computes them, its heights the raw values with scale and offset applied when
+// asked, so every answer meets the values the query meets. A square's pixels are found from
+// the grid, not by search; a point's position in the file is its pixel's place in the grid.
+class TRasterKachel {
+public:
+    // `werte`: Kopf().Pixel() values in the type FloatGenau() asks for (the other vector
+    // empty), NaN where no point is. `schaden`: the pieces that could not be read.
+    TRasterKachel(const TRasterKopf& kopf, TGrossVektor<float> f, TGrossVektor<double> d,
+                  std::vector<TRasterSchaden> schaden);
+
+    const TRasterKopf& Kopf() const { return kopf_; }
+    // The box of the valid pixels' centres; empty (infinite bounds the wrong way round) without any.
+    const TBox& Bounds() const { return rahmen_; }
+    std::size_t PointCount() const { return punkte_; }
+    std::size_t Bytes() const {
+        return f_.size() * sizeof(float) + d_.size() * sizeof(double) +
+               (gueltig_.size() + rang_.size()) * sizeof(uint64_t) + schaden_.size() * sizeof(TRasterSchaden);
+    }
+
+    // The pixels whose centres lie in the box, bounds included: exactly the reader's
+    // FensterUeber, found from the grid's spacing with a step or two of correction.
+    TPixelFenster Window(const TBox& q) const;
+
+    // Valid pixels inside the box: the window's size when the raster has no hole, else per
+    // row the difference of two ranks in the bitmap of valid pixels.
+    int64_t Count(const TBox& q) const {
+        const TPixelFenster w = Window(q);
+        if (w.Leer()) return 0;
+        if (gueltig_.empty()) return static_cast<int64_t>(w.Pixel());
+        int64_t n = 0;
+        const uint64_t spalten = static_cast<uint64_t>(kopf_.Spalten);
+        for (int32_t z = w.Zeile; z < w.Zeile + w.Hoehe; ++z) {
+            const uint64_t b = static_cast<uint64_t>(z) * spalten + static_cast<uint64_t>(w.Spalte);
+            n += static_cast<int64_t>(Rank(b + static_cast<uint64_t>(w.Breite)) - Rank(b));
+        }
+        return n;
+    }
+
+    struct TTreffer {
+        double x, y;
+        const TRasterKachel* k;
+        uint64_t t;
+        double Z() const { return k->Height(t); }
+        uint64_t Position() const { return t; }
+    };
+
+    // Calls fn(TTreffer) for every valid pixel inside the box, in file order.
+    template <class Fn>
+    void ForEachIn(const TBox& q, Fn&& fn) const {
+        const TPixelFenster w = Window(q);
+        if (w.Leer()) return;
+        if (d_.empty())
+            Walk(w, f_.data(), fn);
+        else
+            Walk(w, d_.data(), fn);
+    }
+
+    // Whether a valid pixel has its centre at exactly (px, py).
+    bool Contains(double px, double py) const {
+        const int32_t s = Exact(px, kopf_.X0, kopf_.DX, kopf_.Spalten);
+        if (s < 0) return false;
+        const int32_t z = Exact(py, kopf_.Y0, kopf_.DY, kopf_.Zeilen);
+        if (z < 0) return false;
+        return !std::isnan(Raw(static_cast<uint64_t>(z) * static_cast<uint64_t>(kopf_.Spalten) + static_cast<uint64_t>(s)));
+    }
+
+    double Height(uint64_t t) const { return kopf_.Hoehe(Raw(t)); }
+
+    // When the box's window touches a piece that could not be read: the window's rows read
+    // whole before it, from the window's first (a query there reads those, then fails).
+    std::optional<int32_t> RowsBeforeDamage(const TPixelFenster& w) const;
+    bool Damaged() const { return !schaden_.empty(); }
+
+private:
+    double Raw(uint64_t t) const { return d_.empty() ? static_cast<double>(f_[t]) : d_[t]; }
+    uint64_t Rank(uint64_t i) const {
+        const uint64_t wort = i >> 6, bit = i & 63;
+        const uint64_t maske = bit ? (gueltig_[wort] & ((uint64_t{1} << bit) - 1)) : 0;
+        return rang_[wort] + static_cast<uint64_t>(__builtin_popcountll(maske));
+    }
+    // The index whose centre o + (i + 0.5) * d is exactly v; -1 when none is.
+    static int32_t Exact(double v, double o, double d, int32_t n);
+
+    template <class T, class Fn>
+    void Walk(const TPixelFenster& w, const T* v, Fn& fn) const {
+        const uint64_t spalten = static_cast<uint64_t>(kopf_.Spalten);
+        for (int32_t z = w.Zeile; z < w.Zeile + w.Hoehe; ++z) {
+            const double y = kopf_.Y(z);
+            const uint64_t b = static_cast<uint64_t>(z) * spalten;
+            for (int32_t s = w.Spalte; s < w.Spalte + w.Breite; ++s) {
+                const uint64_t t = b + static_cast<uint64_t>(s);
+                if (std::isnan(v[t])) continue;
+                fn(TTreffer{kopf_.X(s), y, this, t});
+            }
+        }
+    }
+
+    TRasterKopf kopf_;
+    TGrossVektor<float> f_;
+    TGrossVektor<double> d_;
+    std::vector<uint64_t> gueltig_;  // bit per pixel, set when valid; empty when all are
+    std::vector<uint64_t> rang_;     // valid pixels before each word of gueltig_
+    std::vector<TRasterSchaden> schaden_;  // by row, then column
+    std::size_t punkte_ = 0;
+    TBox rahmen_{kUnendlich, -kUnendlich, kUnendlich, -kUnendlich};
+};
+
 // Every kind of tile the cache holds; the answering code visits it.
-using TKachel = std::variant<TPunktKachel>;
+using TKachel = std::variant<TPunktKachel, TRasterKachel>;
+
+// Where a query with that square reading the tile meets damage: the part of the square it
+// reads before (as a box holding just those rows' pixels) and the lines it has read by then.
+struct TSchadenSchnitt {
+    TBox box;
+    uint64_t gelesen;
+};
+inline std::optional<TSchadenSchnitt> DamageCut(const TKachel& k, const TBox& q) {
+    const auto* r = std::get_if<TRasterKachel>(&k);
+    if (!r || !r->Damaged()) return std::nullopt;
+    const TPixelFenster w = r->Window(q);
+    const std::optional<int32_t> vor = r->RowsBeforeDamage(w);
+    if (!vor) return std::nullopt;
+    const TRasterKopf& kopf = r->Kopf();
+    TSchadenSchnitt s{q, static_cast<uint64_t>(w.Zeile + *vor) * static_cast<uint64_t>(kopf.Spalten)};
+    if (*vor == 0) {
+        s.box = {kUnendlich, -kUnendlich, kUnendlich, -kUnendlich};
+    } else if (kopf.DY < 0) {  // north-up: the rows read are the northern ones
+        s.box.ymin = kopf.Y(w.Zeile + *vor - 1);
+    } else {
+        s.box.ymax = kopf.Y(w.Zeile + *vor - 1);
+    }
+    return s;
+}
 
 inline std::size_t TileBytes(const TKachel& k) {
     return std::visit([](const auto& t) { return t.Bytes(); }, k);
