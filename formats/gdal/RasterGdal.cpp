@@ -7,6 +7,7 @@
 #include <cpl_error.h>
 #include <cpl_string.h>
 #include <ogr_srs_api.h>
+#include <proj.h>
 
 #include <sys/stat.h>
 
@@ -47,6 +48,11 @@ void CPL_STDCALL Fehlerfaenger(CPLErr klasse, CPLErrorNum, const char* text) {
     if (klasse == CE_Failure || klasse == CE_Fatal) letzteMeldung = text ? text : "";
 }
 
+// PROJ, asked by GDAL's GeoTIFF reader about a file's units, logs through the context it was
+// given; contexts are created as copies of the default one, so a silent default keeps its
+// messages off the user's terminal. What fails is reported through GDAL's results anyway.
+void ProjStill(void*, int, const char*) {}
+
 void Einrichten() {
     static std::once_flag einmal;
     std::call_once(einmal, [] {
@@ -55,6 +61,7 @@ void Einrichten() {
         CPLSetConfigOption("GDAL_DISABLE_READDIR_ON_OPEN", "EMPTY_DIR");
         CPLSetConfigOption("GDAL_PAM_ENABLED", "NO");
         CPLSetErrorHandler(Fehlerfaenger);
+        proj_log_func(PJ_DEFAULT_CTX, nullptr, ProjStill);
         GDALRegister_GTiff();
         GDALRegister_AAIGrid();
     });

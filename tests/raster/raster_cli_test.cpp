@@ -78,5 +78,13 @@ TEST(RasterCli, ConvertTakesARasterIntoEveryFormat) {
     EXPECT_EQ(Cli("convert " + Quote(d / a.Export()) + " " + Quote(d / "t.csv") + " --konf " + Quote(konf)).code, 2);
 }
 
+// A GeoTIFF whose unit PROJ does not know: PROJ's own complaint must not reach the terminal.
+TEST(RasterCli, LibraryMessagesNeverReachTheUser) {
+    const ShellResult r = Cli("scan " TERVALO_SOURCE_DIR "/fuzz/corpus/raster/tif_unit_unknown_to_proj");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("Raster"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "");
+}
+
 }  // namespace
 }  // namespace tervalo::test
