@@ -49,7 +49,7 @@ struct BatchOptions {
 };
 
 // Input points answered together; their answers are held until the window is written.
-constexpr std::size_t kFenster = 100000;
+constexpr std::size_t kFenster = 50000;
 
 // One input line without its LF: at most its first LinePrefixBytes bytes, the rest passed
 // over, so a line without end costs no memory. False at the end of the input.

@@ -1,6 +1,7 @@
 #include "query/BatchPlan.h"
 
 #include <algorithm>
+#include <cmath>
 #include <numeric>
 
 namespace tervalo {
@@ -13,13 +14,28 @@ TBatchPlan::TBatchPlan(const TAuswahl& auswahl, const std::vector<TBatchPunkt>& 
         auswahl.Touched(punkte[k].X, punkte[k].Y, beruehrt_);
     }
     anfang_[n] = static_cast<uint32_t>(beruehrt_.size());
+    // Within the points of the same files, bands of the capture range's height walked along x:
+    // neighbours are answered one after another, so the tiles' rows they read are still in
+    // the cache (random points over grids of heights otherwise wait on memory for most of
+    // their time). Answers do not depend on the order; the output keeps the input's.
+    const double band = auswahl.d > 0 ? auswahl.d : 1.0;
+    std::vector<double> streifen(n);
+    for (std::size_t k = 0; k < n; ++k) streifen[k] = std::floor(punkte[k].Y / band);
     reihe_.resize(n);
     std::iota(reihe_.begin(), reihe_.end(), std::size_t{0});
     std::stable_sort(reihe_.begin(), reihe_.end(), [&](std::size_t l, std::size_t r) {
         if (absteigend) std::swap(l, r);
         const auto [lb, le] = Entries(l);
         const auto [rb, re] = Entries(r);
-        return std::lexicographical_compare(lb, le, rb, re);
+        if (!std::equal(lb, le, rb, re)) return std::lexicographical_compare(lb, le, rb, re);
+        // NaN bands and positions compare as equal to everything: the order stays strict weak
+        // only among finite ones, so they are mapped to the front.
+        const double sl = std::isfinite(streifen[l]) ? streifen[l] : -HUGE_VAL;
+        const double sr = std::isfinite(streifen[r]) ? streifen[r] : -HUGE_VAL;
+        if (sl != sr) return sl < sr;
+        const double xl = std::isfinite(punkte[l].X) ? punkte[l].X : -HUGE_VAL;
+        const double xr = std::isfinite(punkte[r].X) ? punkte[r].X : -HUGE_VAL;
+        return xl < xr;
     });
 }
 
