@@ -14,22 +14,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kKnfKopf =
-    "VERSION   1.2b\r\n"
-    " 5.0                ; Standard-Rasterabstand der Rohdaten [m]\r\n"
-    " 50.0               ; zu betrachtende Breite um den Messpunkt [m]\r\n"
-    "2.0                 ; Potenz f\xFCr Wichtung bei Extrapolation (Verfahren nach Shepard)\r\n"
-    "3                   ; dBase Export-Version\r\n"
-    "30\t70\t70\t45\t41\t0\t0\t0\t0\t0\t0\t\r\n"
-    "0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t\r\n"
-    "[DATEIEN]\r\n";
-
 class KonfNoData : public ::testing::Test {
 protected:
     void SetUp() override {
         knf_ = tmp_ / "t.KNF";
         ini_ = tmp_ / "t.ini";
-        WriteAll(knf_, kKnfKopf);
+        WriteAll(knf_, tervalo::test::kLeererKatalog);
     }
     tervalo::test::ShellResult Cli(const std::string& args, const char* locale = "C") {
         return tervalo::test::Shell(std::string("LC_ALL=") + locale + " '" TERVALO_BIN_DIR "/tervalo-cli' " + args,
@@ -63,7 +53,7 @@ TEST_F(KonfNoData, SetShownOffCopiedAndRefused) {
     EXPECT_NE(r.out.find("EPSG:25832\nNoData-H\xC3\xB6he der Kacheln: -32768.5\nRasterabstand:"), std::string::npos)
         << r.out;
     EXPECT_EQ(ReadAll(ini_), eigenes + "NoData=-32768.5\n");
-    EXPECT_EQ(ReadAll(knf_), kKnfKopf);
+    EXPECT_EQ(ReadAll(knf_), tervalo::test::kLeererKatalog);
     EXPECT_NE(Konf("", "de_DE.UTF-8").out.find("Kacheln: -32768,5\n"), std::string::npos);
     r = Konf("--save '" + (tmp_ / "kopie.KNF") + "'");
     EXPECT_EQ(ReadAll(tmp_ / "kopie.ini"), "[Kacheln]\nSystem=EPSG:25832\nNoData=-32768.5\n");

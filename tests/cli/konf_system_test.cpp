@@ -15,22 +15,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kKnf =
-    "VERSION   1.2b\r\n"
-    " 5.0                ; Standard-Rasterabstand der Rohdaten [m]\r\n"
-    " 50.0               ; zu betrachtende Breite um den Messpunkt [m]\r\n"
-    "2.0                 ; Potenz f\xFCr Wichtung bei Extrapolation (Verfahren nach Shepard)\r\n"
-    "3                   ; dBase Export-Version\r\n"
-    "30\t70\t70\t45\t41\t0\t0\t0\t0\t0\t0\t\r\n"
-    "0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t\r\n"
-    "[DATEIEN]\r\n";
-
 class KonfSystem : public ::testing::Test {
 protected:
     void SetUp() override {
         knf_ = tmp_ / "t.KNF";
         ini_ = tmp_ / "t.ini";
-        WriteAll(knf_, kKnf);
+        WriteAll(knf_, tervalo::test::kLeererKatalog);
     }
     tervalo::test::ShellResult Run(const std::string& args) {
         return tervalo::test::Shell("LC_ALL=C '" TERVALO_BIN_DIR "/tervalo-cli' konf --konf '" + knf_ + "' " + args,
@@ -60,7 +50,7 @@ TEST_F(KonfSystem, WithoutASystemNothingChanges) {
     EXPECT_EQ(r.err, "");
     EXPECT_FALSE(fs::exists(ini_));
     EXPECT_FALSE(fs::exists(tmp_ / "kopie.ini"));
-    EXPECT_EQ(ReadAll(knf_), kKnf);
+    EXPECT_EQ(ReadAll(knf_), tervalo::test::kLeererKatalog);
 }
 
 // --system writes the one key into the .ini (the .KNF untouched, the rest of the .ini as it
@@ -73,7 +63,7 @@ TEST_F(KonfSystem, SetShownAndRemoved) {
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out.rfind(Kopf() + "Bezugssystem der Kacheln: EPSG:25832\nRasterabstand:    5.0\n", 0), 0u) << r.out;
     EXPECT_EQ(ReadAll(ini_), eigenes + "\n[Kacheln]\nSystem=EPSG:25832\n");
-    EXPECT_EQ(ReadAll(knf_), kKnf);
+    EXPECT_EQ(ReadAll(knf_), tervalo::test::kLeererKatalog);
 
     r = Run("--json");
     ASSERT_EQ(r.code, 0) << r.err;
@@ -85,7 +75,7 @@ TEST_F(KonfSystem, SetShownAndRemoved) {
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out.find("Bezugssystem"), std::string::npos);
     EXPECT_EQ(ReadAll(ini_), eigenes);
-    EXPECT_EQ(ReadAll(knf_), kKnf);
+    EXPECT_EQ(ReadAll(knf_), tervalo::test::kLeererKatalog);
 }
 
 // A value that is no system is a usage error: exit 2, the forms named, nothing written.
@@ -158,7 +148,7 @@ TEST_F(KonfSystem, SaveUnderAnotherNameTakesTheSystemAlong) {
     WriteAll(kopieIni, "; Kopie\n[Fenster]\nEingabe=utm32\n");
     tervalo::test::ShellResult r = Run("--save '" + kopie + "'");
     ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(ReadAll(kopie), kKnf);
+    EXPECT_EQ(ReadAll(kopie), tervalo::test::kLeererKatalog);
     EXPECT_EQ(ReadAll(kopieIni), "; Kopie\n[Fenster]\nEingabe=utm32\n\n[Kacheln]\nSystem=EPSG:25833\n");
 
     r = Run("--save '" + kopie + "' --system keins");

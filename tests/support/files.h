@@ -35,6 +35,17 @@ private:
     std::filesystem::path path_;
 };
 
+// A configuration file with the default settings and no files, as the tests' starting point.
+inline constexpr const char* kLeererKatalog =
+    "VERSION   1.2b\r\n"
+    " 5.0                ; Standard-Rasterabstand der Rohdaten [m]\r\n"
+    " 50.0               ; zu betrachtende Breite um den Messpunkt [m]\r\n"
+    "2.0                 ; Potenz f\xFCr Wichtung bei Extrapolation (Verfahren nach Shepard)\r\n"
+    "3                   ; dBase Export-Version\r\n"
+    "30\t70\t70\t45\t41\t0\t0\t0\t0\t0\t0\t\r\n"
+    "0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t\r\n"
+    "[DATEIEN]\r\n";
+
 inline std::string ReadAll(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
     std::stringstream s;
