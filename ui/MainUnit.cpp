@@ -329,7 +329,8 @@ TForm1::TForm1(QWidget* parent)
     LB_Eingabe = Caption(this, QStringLiteral("&Eingabesystem:"), 12, zusatzY + 4);
     CB_Eingabe = new QComboBox(this);
     CB_Eingabe->setObjectName(QStringLiteral("CB_Eingabe"));
-    CB_Eingabe->setGeometry(110, zusatzY, 180, 24);
+    // Wide enough for "Kachelsystem (EPSG:nnnnn)" whole; the window is 333 wide.
+    CB_Eingabe->setGeometry(110, zusatzY, 213, 24);
     CB_Eingabe->setToolTip(QStringLiteral("System, in dem die Koordinaten eingegeben werden"));
     LB_Eingabe->setBuddy(CB_Eingabe);
     // Below the grid's button, so the whole narrow window's width.
