@@ -182,7 +182,13 @@ void LookNear(TArbeitsspeicher& w, const TBox& nah, double x, double y, bool she
     for (std::size_t j = 0; j < w.gewaehlt.size(); ++j) {
         if (!Overlap(w.boxen[j], nah)) continue;
         const bool frueher = !w.frueher[j].empty();
-        ForEachIn(*w.kacheln[j], nah, [&](const auto& p) {
+        ForEachIn(*w.kacheln[j], nah, [&](const auto& p) __attribute__((always_inline)) {
+            // A point surely farther than the nearest so far and outside the Shepard radius
+            // changes nothing: passed over by its squared distance, without the root. The
+            // margin covers the rounding of the root and of the squares.
+            const double dx = x - p.x, dy = y - p.y, d2 = dx * dx + dy * dy;
+            const double grenze = shepard ? std::max(best.r * best.r, ShepardRadius * ShepardRadius) : best.r * best.r;
+            if (d2 > grenze * (1 + 1e-12)) return;
             if (frueher && Repeated(w, j, p.x, p.y)) return;
             const double pr = Abstand(x, y, p.x, p.y);
             const uint64_t ord = (static_cast<uint64_t>(j) << 56) | p.Position();
