@@ -121,7 +121,7 @@ private:
         Log("Lese Datei " + std::to_string(index) + ": " + path);
         run_.BeginFile();
         try {
-            quelle.Read<TPunktZeilenRegel>([&](const auto& zeile) {
+            quelle.Read<TPunktZeilenRegel>([&](const auto& zeile) __attribute__((always_inline)) {
                 double x, y, z;
                 switch (zeile.Punkt(x, y, z)) {
                     case TBefund::Punkt:

@@ -48,7 +48,7 @@ public:
         if (quelle.IsDbase()) {
             if (quelle.RecordCount() < 1) return;
             const double count = quelle.RecordCount();
-            quelle.Read<TPunktZeilenRegel>([&](const auto& satz) {
+            quelle.Read<TPunktZeilenRegel>([&](const auto& satz) __attribute__((always_inline)) {
                 double x, y, z;
                 // A record with a blank coordinate holds no point; it is passed over.
                 if (satz.Punkt(x, y, z) == TBefund::Punkt) {
@@ -64,7 +64,7 @@ public:
             });
             return;
         }
-        quelle.Read<TPunktZeilenRegel>([&](const auto& zeile) {
+        quelle.Read<TPunktZeilenRegel>([&](const auto& zeile) __attribute__((always_inline)) {
             double x, y, z;
             if (zeile.Punkt(x, y, z) == TBefund::Punkt && run_.Take(x, y, z) && run_.Written() % 10 == 0) {
                 Shown();

@@ -47,7 +47,7 @@ bool Open(TPunktQuelle& quelle, const std::string& pfad, TDateiBefund& f, std::s
 void ReadPoints(TPunktQuelle& quelle, double zelle, TDateiBefund& f, TGrossVektor<TRohPunkt>& roh) {
     uint32_t nr = 0;
     try {
-        quelle.Read<TAbfrageZeilenRegel>([&](const auto& zeile) {
+        quelle.Read<TAbfrageZeilenRegel>([&](const auto& zeile) __attribute__((always_inline)) {
             CountUp(f.gelesen);
             double x, y, z;
             if (zeile.Punkt(x, y, z) != TBefund::Punkt) return;

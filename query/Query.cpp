@@ -226,7 +226,7 @@ const THoehenAntwort& THoehenAbfrage::Run(const TDateien& kat, const TAbfragePar
                 quelle.SetNoData(kat.NoData);
                 const int vorher = s.Anzahl;
                 try {
-                    quelle.Read<TAbfrageZeilenRegel>([&](const auto& zeile) {
+                    quelle.Read<TAbfrageZeilenRegel>([&](const auto& zeile) __attribute__((always_inline)) {
                         if (CountUp(row.Gelesen) % BusyIntervall == 0) lauf.BusyStep();
                         double x, y, z;
                         if (zeile.Punkt(x, y, z) == TBefund::Punkt) lauf.Filter(x, y, z, row);
