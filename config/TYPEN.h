@@ -17,6 +17,14 @@ static_assert(MaxDateien <= UINT8_MAX);
 // The NoData height a catalogue has when its settings file says nothing.
 inline constexpr double StandardNoData = -9999.0;
 
+// How folder entries are read: [Ordner] in the settings file, and where their indexes live.
+struct TOrdnerOptionen {
+    bool Unterordner = false;  // [Ordner] Unterordner=ja: files in subfolders are tiles too
+    std::string Muster;        // [Ordner] Muster=: the user's own name pattern, empty: none
+    // Folder holding the folder indexes (ends in "/"); empty: the running program's (Orte).
+    std::string IndexOrdner;
+};
+
 // Source catalogue; entries 1..Eintraege(), index 0 unused. A value: copying copies everything.
 struct TDateien {
     uint8_t Anzahl = 0;  // as stored; read it through Eintraege()
@@ -33,6 +41,7 @@ struct TDateien {
     // EPSG code, when set.
     std::optional<double> NoData = StandardNoData;
     std::optional<int> System;
+    TOrdnerOptionen Ordner;
 };
 
 // The program's settings with their initial values.

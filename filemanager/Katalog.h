@@ -1,6 +1,7 @@
 #pragma once
 // The catalogue as the file manager edits it: its rows in the order shown, each a file with
 // its extent. The window only shows the rows; OK writes the named ones back into TDateien.
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,10 @@ namespace tervalo {
 struct TKatalogZeile {
     std::string Datei;  // the path as added or catalogued; empty in a blank row
     double Xmin = 0, Xmax = 0, Ymin = 0, Ymax = 0;
+    // A folder entry: Datei names the folder (no "/" at the end); Kacheln is its tile count as
+    // its index holds it (shown, never stored).
+    bool IstOrdner = false;
+    std::size_t Kacheln = 0;
 
     // File name and folder, blanks at both ends removed; a row without a name is blank.
     std::string Name() const;

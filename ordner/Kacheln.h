@@ -1,0 +1,70 @@
+#pragma once
+// The catalogue as runs read it: each entry a file, or a folder standing for its tiles at its
+// place, in the byte order of their paths below it, as if each were listed there. Query, batch
+// and export select from it; for a catalogue without folder entries the selection is exactly
+// the entries whose stored box touches the square.
+//
+// Threads: one TKachelKatalog belongs to one engine (it holds that engine's open indexes);
+// its calls are serialised, so an engine's own threads may share it.
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "config/TYPEN.h"
+#include "ordner/OrdnerIndex.h"
+
+namespace tervalo {
+
+// One tile a run may read.
+struct TKachelWahl {
+    int Eintrag = 0;        // the catalogue entry it belongs to (1-based)
+    std::string Datei;      // the path to open: the entry's path, or the folder tile's path
+    double Xmin = 0, Xmax = 0, Ymin = 0, Ymax = 0;  // the extent the selection used
+    bool AusOrdner = false; // a tile of a folder entry
+    TOrdnerKachel Kachel;   // for a folder tile: as the index holds it
+};
+
+// Whether the catalogue path names a folder (a directory now; a folder that is gone reads as
+// a file that cannot be opened, as an older reader sees it).
+bool IsOrdnerEintrag(const std::string& pfad);
+
+class TKachelKatalog {
+public:
+    // Keeps a copy of the catalogue; indexes are opened on first use, with kat.Ordner.
+    explicit TKachelKatalog(const TDateien& kat);
+    ~TKachelKatalog();
+    TKachelKatalog(const TKachelKatalog&) = delete;
+    TKachelKatalog& operator=(const TKachelKatalog&) = delete;
+
+    const TDateien& Dateien() const { return kat_; }
+
+    // The tiles whose extent touches the rectangle (closed intervals), in catalogue order.
+    // A plain entry is chosen by its stored box (TouchesEintrag); a folder entry by its tiles'
+    // extents in its index (its stored box is not asked: it may be older than the index). A
+    // folder's index is brought up to date once per Select (its modification time checked).
+    // A folder that cannot be read or indexed appears as one choice with the entry's path, so
+    // the run reports it in its row like a file that cannot be opened; messages go to Meldungen.
+    void Select(double xmin, double xmax, double ymin, double ymax, std::vector<TKachelWahl>& out,
+                TOrdnerBeobachter* beobachter = nullptr);
+
+    // Before a run reads a chosen folder tile: TOrdnerIndex::Pruefen. Updates w's extent;
+    // returns the message (also kept for TakeMeldungen) or "". Nothing for a plain entry.
+    std::string Pruefen(TKachelWahl& w);
+
+    // Messages of indexing and checking since the last call (each once).
+    std::vector<std::string> TakeMeldungen();
+
+    // The index of entry i when it is a folder (opened on first use), else nullptr.
+    TOrdnerIndex* Index(int eintrag);
+
+private:
+    TDateien kat_;
+    std::mutex mutex_;
+    std::map<int, std::unique_ptr<TOrdnerIndex>> indizes_;
+    std::vector<std::string> meldungen_;
+};
+
+}  // namespace tervalo
