@@ -21,6 +21,8 @@
 #include <vector>
 
 #include "filemanager/Extent.h"
+#include "formats/DbfFile.h"
+#include "tools/SafeWriter.h"
 #include "support/files.h"
 #include "tools/Errors.h"
 
@@ -381,6 +383,37 @@ TEST_F(OrdnerIndexTest, EmptyAndUnreadableTilesAreKeptButNeverFound) {
     EXPECT_TRUE(st.Meldungen.empty());
     ix.Find(5, 5, 6, 6, t);
     EXPECT_EQ(Namen(t), std::vector<std::string>{"kaputt.xyz.gz"});
+}
+
+TEST_F(OrdnerIndexTest, RastersTakeTheirHeaderAndDbaseTablesAreScanned) {
+    const std::string grid = "ncols 4\nnrows 3\nxllcorner 350000\nyllcorner 5600000\ncellsize 2\n"
+                             "1 2 3 4\n5 6 7 8\n9 10 11 12\n";
+    Kachel("dgm1_32_350_5600_1_nw.asc", grid);
+    Kachel("ohne_muster.asc", grid);
+    // A dBase table: its content decides, whatever the name says.
+    {
+        TSichereDatei file(daten / "tabelle.dbf");
+        TDbfFile t;
+        t.CreateTable(file, 3, XyzFieldDefs());
+        t.AppendRecord(351000.25, 5600100.5, 1);
+        t.AppendRecord(350010.75, 5601000, 2);
+        t.Close();
+        file.Commit();
+        Zeit(daten / "tabelle.dbf", ++uhr);
+    }
+    OrdnerGeaendert();
+    TOrdnerIndex ix(daten.Path().string(), opt);
+    const TOrdnerStand st = ix.Update();
+    EXPECT_TRUE(st.Meldungen.empty()) << st.Meldungen[0];
+    for (const TOrdnerKachel& k : ix.All()) {
+        const TExtremwerte e = ReadExtremwerte(k.Pfad);
+        EXPECT_EQ(k.Quelle, e.Raster ? TAusdehnungsQuelle::Raster : TAusdehnungsQuelle::Scan) << k.Relativ;
+        EXPECT_EQ(k.Xmin, e.Xmin) << k.Relativ;
+        EXPECT_EQ(k.Xmax, e.Xmax) << k.Relativ;
+        EXPECT_EQ(k.Ymin, e.Ymin) << k.Relativ;
+        EXPECT_EQ(k.Ymax, e.Ymax) << k.Relativ;
+    }
+    EXPECT_EQ(ix.All()[0].Xmin, 350001.0) << "pixel centres";
 }
 
 TEST_F(OrdnerIndexTest, ADamagedOrForeignIndexIsRebuiltWithAMessage) {
