@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <random>
 #include <stdexcept>
@@ -99,7 +100,10 @@ void BM_OrdnerAufbau35000(benchmark::State& state) {
         TOrdnerIndex ix(ordner, o);
         const TOrdnerStand st = ix.Update();
         kacheln = st.Kacheln;
-        if (st.Neu != std::size_t(kSpalten) * kZeilen) state.SkipWithError("not every tile indexed");
+        if (st.Neu != std::size_t(kSpalten) * kZeilen) {
+            state.SkipWithError("not every tile indexed");
+            break;
+        }
     }
     state.counters["tiles"] = double(kacheln);
 }
@@ -120,16 +124,24 @@ TOrdnerIndex& Fertig() {
 void BM_OrdnerNachAenderung(benchmark::State& state) {
     TOrdnerIndex& ix = Fertig();
     const std::string kachel = Ordner() + "/" + KachelName(17, 42);
-    int fassung = 0;
+    static int fassung = 0;
     for (auto _ : state) {
         state.PauseTiming();
         ++fassung;
         Schreibe(kachel, KachelInhalt(17, 42, fassung % 2));
-        SetzeZeit(kachel, 1500000000 + fassung);
+        // A day back (no racy time) to the nanosecond: a time never given before.
+        timespec ts{};
+        ::clock_gettime(CLOCK_REALTIME, &ts);
+        ts.tv_sec -= 86400;
+        const timespec zeiten[2] = {ts, ts};
+        ::utimensat(AT_FDCWD, kachel.c_str(), zeiten, 0);
         SetzeZeit(Ordner(), 1500000000);
         state.ResumeTiming();
         const TOrdnerStand st = ix.Update(nullptr, true);
-        if (st.Geaendert != 1) state.SkipWithError("the changed tile was not noticed");
+        if (st.Geaendert != 1) {
+            state.SkipWithError("the changed tile was not noticed");
+            break;
+        }
     }
 }
 BENCHMARK(BM_OrdnerNachAenderung)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -140,7 +152,10 @@ void BM_OrdnerUpdateUnveraendert(benchmark::State& state) {
     ix.Update(nullptr, true);
     for (auto _ : state) {
         const TOrdnerStand st = ix.Update();
-        if (st.Gelistet) state.SkipWithError("listed although nothing changed");
+        if (st.Gelistet) {
+            state.SkipWithError("listed although nothing changed");
+            break;
+        }
     }
 }
 BENCHMARK(BM_OrdnerUpdateUnveraendert)->Unit(benchmark::kMicrosecond);
