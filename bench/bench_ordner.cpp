@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "BenchData.h"
+#include "ordner/KachelMuster.h"
 #include "ordner/OrdnerIndex.h"
 
 namespace {
@@ -88,6 +89,21 @@ TOrdnerOptionen Optionen(const char* name) {
     o.IndexOrdner = IndexOrdner(name);
     return o;
 }
+
+// Telling tiles and their squares from the names of a state's folder.
+void BM_KachelNamen35000(benchmark::State& state) {
+    std::vector<std::string> namen;
+    for (int s = 0; s < kSpalten; ++s)
+        for (int z = 0; z < kZeilen; ++z) namen.push_back(KachelName(s, z));
+    for (auto _ : state) {
+        double summe = 0;
+        for (const std::string& n : namen)
+            if (IsKachelName(n))
+                if (const auto a = ExtentFromName(n)) summe += a->Xmin;
+        benchmark::DoNotOptimize(summe);
+    }
+}
+BENCHMARK(BM_KachelNamen35000)->Unit(benchmark::kMillisecond);
 
 void BM_OrdnerAufbau35000(benchmark::State& state) {
     const std::string ordner = Ordner();

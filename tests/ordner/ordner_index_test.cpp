@@ -191,6 +191,30 @@ TEST_F(OrdnerIndexTest, FloatBoxesAreRoundedOutwardsAndHitsCheckedExactly) {
         ix.Find(f.x0, f.x1, f.y0, f.y1, t);
         EXPECT_EQ(t.size(), f.a ? 1u : 0u) << std::setprecision(17) << f.x0 << " " << f.x1 << " " << f.y0;
     }
+    // Every stored box is a float box holding the exact extent.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(ix.IndexDatei().c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    sqlite3_stmt* st = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db,
+                                 "SELECT r.minx, r.maxx, r.miny, r.maxy, t.xmin, t.xmax, t.ymin, t.ymax FROM rtree r"
+                                 " JOIN tiles t ON t.id = r.id",
+                                 -1, &st, nullptr),
+              SQLITE_OK);
+    int boxen = 0;
+    while (sqlite3_step(st) == SQLITE_ROW) {
+        double v[8];
+        for (int i = 0; i < 8; ++i) v[i] = sqlite3_column_double(st, i);
+        for (int i = 0; i < 4; ++i) EXPECT_EQ(v[i], double(float(v[i])));
+        EXPECT_LE(v[0], v[4]);
+        EXPECT_GE(v[1], v[5]);
+        EXPECT_LE(v[2], v[6]);
+        EXPECT_GE(v[3], v[7]);
+        ++boxen;
+    }
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    EXPECT_EQ(boxen, 2);
+
     ix.Find(0.30000000000000004, 1, 0.7, 0.7, t);
     EXPECT_EQ(Namen(t), std::vector<std::string>{"b.xyz"});
     ix.Find(std::nextafter(0.30000000000000004, 1.0), 1, 0.7, 0.7, t);
