@@ -806,6 +806,8 @@ TOrdnerStand TOrdnerIndex::Impl::Update(TOrdnerBeobachter* beob, bool vollstaend
                 befund[i] = Ableiten(pfad, NameVon(arbeit[i].Rel), muster);
             } catch (const std::exception& e) {
                 befund[i] = Fehler(pfad, e.what());
+            } catch (...) {
+                befund[i] = Fehler(pfad, "unbekannter Fehler");
             }
             {
                 std::lock_guard<std::mutex> l(m);
@@ -825,16 +827,13 @@ TOrdnerStand TOrdnerIndex::Impl::Update(TOrdnerBeobachter* beob, bool vollstaend
         if (threads.empty()) arbeiter();
     }
 
-    std::vector<std::size_t> zuSchreiben;
+    std::vector<std::size_t> zuSchreiben, geschrieben;
     auto schreiben = [&] {
         if (zuSchreiben.empty()) return;
         Transaktion([&] {
             for (std::size_t i : zuSchreiben) Schreibe(arbeit[i].Rel, arbeit[i].Groesse, arbeit[i].Zeit, befund[i]);
         });
-        for (std::size_t i : zuSchreiben) {
-            if (!befund[i].Meldung.empty()) stand.Meldungen.push_back(std::move(befund[i].Meldung));
-            (arbeit[i].Neu ? stand.Neu : stand.Geaendert)++;
-        }
+        geschrieben.insert(geschrieben.end(), zuSchreiben.begin(), zuSchreiben.end());
         zuSchreiben.clear();
     };
     try {
@@ -888,7 +887,10 @@ TOrdnerStand TOrdnerIndex::Impl::Update(TOrdnerBeobachter* beob, bool vollstaend
             SetMeta("vollstaendig", "1");
         }
     });
-    for (std::size_t i : zuSchreiben) {
+    geschrieben.insert(geschrieben.end(), zuSchreiben.begin(), zuSchreiben.end());
+    // In the tiles' order, whichever thread was first.
+    std::sort(geschrieben.begin(), geschrieben.end());
+    for (std::size_t i : geschrieben) {
         if (!befund[i].Meldung.empty()) stand.Meldungen.push_back(std::move(befund[i].Meldung));
         (arbeit[i].Neu ? stand.Neu : stand.Geaendert)++;
     }
