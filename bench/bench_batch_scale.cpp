@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <random>
@@ -120,6 +121,45 @@ void BM_BatchMosaik4x4Laden(benchmark::State& state) {
                                                     benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_BatchMosaik4x4Laden)->Iterations(3)->UseManualTime()->Unit(benchmark::kSecond);
+
+// The same points over a catalogue of 250 entries: the mosaic and 234 small tiles of 40 m
+// scattered over it, so every point looks at many entries' boxes and meets a few more tiles.
+void BM_BatchMosaik250(benchmark::State& state) {
+    TDateien kat;
+    for (int r = 0; r < kSeite; ++r)
+        for (int c = 0; c < kSeite; ++c) {
+            const std::size_t i = static_cast<std::size_t>(++kat.Anzahl);
+            kat.Datei[i] = bench::XyzTile(c, r);
+            kat.Xmin[i] = bench::kOriginX + c * bench::kTileMetres;
+            kat.Xmax[i] = kat.Xmin[i] + bench::kTileMetres;
+            kat.Ymin[i] = bench::kOriginY + r * bench::kTileMetres;
+            kat.Ymax[i] = kat.Ymin[i] + bench::kTileMetres;
+        }
+    std::mt19937_64 rng(250);
+    std::uniform_real_distribution<double> u(0.0, kSeite * bench::kTileMetres - 40.0);
+    while (kat.Anzahl < MaxDateien) {
+        const std::size_t i = static_cast<std::size_t>(++kat.Anzahl);
+        const double x0 = std::floor(bench::kOriginX + u(rng)), y0 = std::floor(bench::kOriginY + u(rng));
+        const std::string pfad = bench::CacheDir() + "/klein_" + std::to_string(i) + ".xyz";
+        if (std::FILE* f = std::fopen(pfad.c_str(), "wb")) {
+            for (int y = 0; y <= 40; y += 5)
+                for (int x = 0; x <= 40; x += 5) std::fprintf(f, "%.2f %.2f 50.00\n", x0 + x + 0.5, y0 + y + 0.5);
+            std::fclose(f);
+        }
+        kat.Datei[i] = pfad;
+        kat.Xmin[i] = x0 + 0.5, kat.Xmax[i] = x0 + 40.5, kat.Ymin[i] = y0 + 0.5, kat.Ymax[i] = y0 + 40.5;
+    }
+    const std::string konf = bench::CacheDir() + "/mosaik250.KNF";
+    KonfSave(konf, TSettings{}, kat);
+    const std::string cmd = Befehl(Punkte(), konf) + " > /dev/null";
+    for (auto _ : state) {
+        const auto a = std::chrono::steady_clock::now();
+        if (std::system(cmd.c_str()) != 0) state.SkipWithError("batch failed");
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - a).count());
+    }
+    state.counters["points/s"] = benchmark::Counter(kPunkte, benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_BatchMosaik250)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 // Default budget first: the peak of the child processes only grows, so the smaller budget
 // runs in a separate invocation (--benchmark_filter=BatchMosaik4x4/256) for its own figure.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <optional>
+#include <set>
 
 #include "query/BatchAntwort.h"
 #include "query/BatchCache.h"
@@ -11,21 +13,72 @@
 
 namespace tervalo {
 
+namespace {
+
+bool GleicheBox(const TKachelWahl& a, const TKachelWahl& b) {
+    return a.Xmin == b.Xmin && a.Xmax == b.Xmax && a.Ymin == b.Ymin && a.Ymax == b.Ymax;
+}
+
+}  // namespace
+
 struct TBatchAbfrage::Impl {
-    Impl(double zelle, const TDateien& kat) : cache(zelle, kat.NoData, kat.System) {}
+    Impl(double zelle, const TDateien& kat) : cache(zelle, kat.NoData, kat.System), katalog(kat) {}
 
     TKachelCache cache;
+    TKachelKatalog katalog;  // made once: a folder's index stays open from call to call
     TAuswahl auswahl;
     double potenz = 0;
     std::vector<std::string> meldungen;  // not yet fetched by TakeMessages
+    std::set<std::string> indexGemeldet; // the index's messages given so far
     int threads = 1;
     bool absteigend = false;             // every other call groups in reverse
     std::vector<TArbeitsspeicher> arbeit;  // one per answering thread
 
+    void TakeIndexMessages() {
+        for (std::string& m : katalog.TakeMeldungen())
+            if (indexGemeldet.insert(m).second) meldungen.push_back(std::move(m));
+    }
+
+    // The tiles of the rectangle, as the catalogue chooses them.
+    void Choose(double xmin, double xmax, double ymin, double ymax) {
+        std::vector<TKachelWahl> wahl;
+        try {
+            katalog.Select(xmin, xmax, ymin, ymax, wahl);
+        } catch (...) {
+            TakeIndexMessages();
+            throw;
+        }
+        TakeIndexMessages();
+        auswahl.Assign(std::move(wahl), cache);
+    }
+
+    // Checks the folder tiles the plan needs before any is read (each once for this engine).
+    // Returns whether one of them now has another extent: the choice is then made again, so
+    // that every point meets it where it really lies.
+    bool Check(const TBatchPlan& plan) {
+        bool anders = false;
+        for (uint32_t i : plan.AllTouched()) {
+            TKachelWahl& w = auswahl.wahl[i];
+            TBatchDatei& f = *auswahl.datei[i];
+            if (!w.AusOrdner || f.geprueft) continue;
+            const TKachelWahl vorher = w;
+            try {
+                katalog.Pruefen(w);  // its message comes with the index's others
+            } catch (...) {
+                TakeIndexMessages();
+                throw;
+            }
+            f.geprueft = true;
+            if (!GleicheBox(vorher, w) || w.Kachel.Quelle != vorher.Kachel.Quelle) anders = true;
+        }
+        TakeIndexMessages();
+        return anders;
+    }
+
     // Messages of the files a query at (x, y) meets, each once.
     void Report(double x, double y) {
         const TBox quadrat{x - auswahl.d, x + auswahl.d, y - auswahl.d, y + auswahl.d};
-        auswahl.Select(x, y, [&](int, TBatchDatei& f) {
+        auswahl.Select(x, y, [&](uint32_t, TBatchDatei& f) {
             const std::string* m = &f.befund.meldung;
             bool weiter = !f.befund.abbruch;
             // A damaged raster is reported by the first query that meets the damage.
@@ -71,15 +124,8 @@ TBatchAbfrage::TBatchAbfrage(const TDateien& kat, double fangbreite, double pote
     // About thirty rows per square whatever the capture range: a row's points inside it are
     // one run, found by two searches.
     : impl_(std::make_unique<Impl>((std::isfinite(fangbreite) && fangbreite > 0) ? fangbreite / 16 : 1.0, kat)) {
-    Impl& m = *impl_;
-    TAuswahl& a = m.auswahl;
-    a.kat = kat;
-    a.d = fangbreite;
-    m.potenz = potenz;
-    a.eintraege = kat.Eintraege();
-    a.eintrag.assign(static_cast<std::size_t>(a.eintraege) + 1, nullptr);
-    for (int i = 1; i <= a.eintraege; ++i)
-        a.eintrag[static_cast<std::size_t>(i)] = &m.cache.File(kat.Datei[static_cast<std::size_t>(i)]);
+    impl_->auswahl.d = fangbreite;
+    impl_->potenz = potenz;
     SetThreads(0);
 }
 
@@ -102,6 +148,7 @@ void TBatchAbfrage::SetThreads(int n) {
 }
 
 std::vector<std::string> TBatchAbfrage::TakeMessages() {
+    impl_->TakeIndexMessages();
     std::vector<std::string> out;
     out.swap(impl_->meldungen);
     return out;
@@ -117,7 +164,26 @@ void TBatchAbfrage::AnswerAll(const std::vector<TBatchPunkt>& punkte, const TFer
     Impl& m = *impl_;
     const std::size_t n = punkte.size();
     if (n == 0) return;
-    const TBatchPlan plan(m.auswahl, punkte, m.absteigend);
+    // The tiles of the region that holds every square of this call and of the next points
+    // (read ahead); a point that is no number may select anything, as in the query.
+    double xmin = kUnendlich, xmax = -kUnendlich, ymin = kUnendlich, ymax = -kUnendlich;
+    bool endlich = std::isfinite(m.auswahl.d);
+    for (const std::vector<TBatchPunkt>* liste : {&punkte, &danach})
+        for (const TBatchPunkt& p : *liste) {
+            if (!std::isfinite(p.X) || !std::isfinite(p.Y)) endlich = false;
+            xmin = std::min(xmin, p.X), xmax = std::max(xmax, p.X);
+            ymin = std::min(ymin, p.Y), ymax = std::max(ymax, p.Y);
+        }
+    const double r = std::abs(m.auswahl.d);
+    std::optional<TBatchPlan> geplant;
+    do {
+        if (endlich)
+            m.Choose(xmin - r, xmax + r, ymin - r, ymax + r);
+        else
+            m.Choose(-kUnendlich, kUnendlich, -kUnendlich, kUnendlich);
+        geplant.emplace(m.auswahl, punkte, m.absteigend);
+    } while (m.Check(*geplant));
+    const TBatchPlan& plan = *geplant;
     m.absteigend = !m.absteigend;
 
     std::atomic<std::size_t> fertigGesamt{0};

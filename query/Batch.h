@@ -1,5 +1,6 @@
 #pragma once
-// Heights for many points: every catalogued file is read when points first need it and kept
+// Heights for many points: every catalogued file (a folder entry: each of its tiles the
+// call's region meets, chosen by its index) is read when points first need it and kept
 // in memory in rows sorted by x; with a memory budget, the files used least recently are let
 // go of and read again when later points need them. Each answer equals what a single height
 // query at that point gives, bit for bit, store capacity and keep-the-first rule included.
@@ -58,6 +59,8 @@ public:
     void SetMemoryBound(std::size_t bytes);
     // One message for each file that could not be opened or read (a missing one too), naming
     // its path, since the last call; every file is reported once, when a point first needs it.
+    // The folder entries' index messages (tiles that cannot be read, names that lie about
+    // their extent, an index rebuilt) come here too, each once.
     std::vector<std::string> TakeMessages();
     // Bytes of points held now, and points held (for the bytes per point).
     std::size_t BelegteBytes() const;

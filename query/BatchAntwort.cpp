@@ -32,10 +32,11 @@ bool SelectFiles(const TAuswahl& auswahl, double x, double y, const TBox& quadra
     w.kacheln.clear();
     w.fang.clear();
     bool abbruch = false;
-    auswahl.Select(x, y, [&](int i, const TBatchDatei& f) {
+    auswahl.Select(x, y, [&](uint32_t nr, const TBatchDatei& f) {
         const TDateiBefund& b = f.befund;
+        const int i = auswahl.wahl[nr].Eintrag;
         TDateiZeile row;
-        row.Nr = static_cast<int>(w.gewaehlt.size()) + 1;
+        row.Nr = static_cast<int>(std::min<std::size_t>(w.gewaehlt.size() + 1, INT_MAX));
         row.Eintrag = i;
         row.Datei = f.pfad;
         row.Name = b.name;
@@ -47,6 +48,7 @@ bool SelectFiles(const TAuswahl& auswahl, double x, double y, const TBox& quadra
         if (b.defekt) row.Fehler = b.fehler;
         if (!b.lbVoll.empty()) out.LB_DateiVoll = b.lbVoll;
         out.LetzterEintrag = i;
+        out.LetzteDatei = f.pfad;
         out.Dateien.push_back(std::move(row));
         w.gewaehlt.push_back(&f);
         w.kacheln.push_back(f.kachel.get());
@@ -171,7 +173,7 @@ void AnswerFromStore(TArbeitsspeicher& w, double x, double y, double potenz, THo
 struct TNaechster {
     bool hat = false;
     double r = StartAbstand;
-    uint64_t ordnung = 0;
+    TOrdnung ordnung;
     double x = 0, y = 0, z = 0;
 };
 
@@ -191,7 +193,7 @@ void LookNear(TArbeitsspeicher& w, const TBox& nah, double x, double y, bool she
             if (d2 > grenze * (1 + 1e-12)) return;
             if (frueher && Repeated(w, j, p.x, p.y)) return;
             const double pr = Abstand(x, y, p.x, p.y);
-            const uint64_t ord = (static_cast<uint64_t>(j) << 56) | p.Position();
+            const TOrdnung ord{static_cast<uint32_t>(j), p.Position()};
             if (pr < best.r || (best.hat && pr == best.r && ord < best.ordnung))
                 best = {true, pr, ord, p.x, p.y, p.Z()};
             if (shepard && InShepardRadius(pr)) w.shepard.push_back({ord, pr, p.Z()});

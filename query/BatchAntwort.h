@@ -12,8 +12,15 @@
 
 namespace tervalo {
 
+// Where a point comes in the store order: the selected file, then its place in the file.
+struct TOrdnung {
+    uint32_t datei = 0;
+    uint64_t pos = 0;
+    bool operator<(const TOrdnung& o) const { return datei != o.datei ? datei < o.datei : pos < o.pos; }
+};
+
 struct TShepardTeil {
-    uint64_t ordnung;  // selected file << 56 | position in the file: the store order
+    TOrdnung ordnung;
     double r, z;
 };
 

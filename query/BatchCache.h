@@ -27,6 +27,7 @@ struct TBatchDatei {
     uint64_t zuletzt = 0;                   // the batch that last needed it
     std::size_t schaetzung = 0;  // bytes its tile takes, as last loaded or guessed; 0: unknown
     uint64_t marke = 0;                     // planning mark
+    bool geprueft = false;                  // a folder tile: checked against its index once
 
     bool Loaded() const { return kachel != nullptr; }
     std::size_t Bytes() const { return kachel ? TileBytes(*kachel) : 0; }

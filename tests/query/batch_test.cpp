@@ -4,9 +4,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <random>
 
+#include "ordner/OrdnerIndex.h"
 #include "query_test_util.h"
+#include "raster/raster_gen.h"
 #include "query/Batch.h"
 #include "query/Query.h"
 #include "tools/Errors.h"
@@ -14,6 +17,7 @@
 using namespace tervalo;
 using qtest::AddEntry;
 using qtest::P;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -234,7 +238,11 @@ TEST(QueryBatch, ReportsEachFileItCannotOpenOrReadOnce) {
     TDateien kat;
     AddEntry(kat, dir.File("gut.xyz"), 0, 100, 0, 100);
     AddEntry(kat, dir.File("fehlt.xyz"), 0, 50, 0, 50);
-    AddEntry(kat, dir.Path().string(), 0, 50, 0, 50);  // a folder is no point file
+    // A folder entry's tile that cannot be indexed, reported by the index.
+    fs::create_directories(dir.File("ordner"));
+    qtest::WriteFile(dir.File("ordner/null.dbf"), test::ReadAll(dir.File("null.dbf")));
+    kat.Ordner.IndexOrdner = dir.File("index") + "/";
+    AddEntry(kat, dir.File("ordner"), 0, 50, 0, 50);
     AddEntry(kat, "/proc/self/mem", 50, 100, 50, 100);  // opens, but reading fails with EIO
     AddEntry(kat, dir.File("null.dbf"), 90, 100, 0, 10);
     TBatchAbfrage batch(kat, 5, 2);
@@ -242,8 +250,10 @@ TEST(QueryBatch, ReportsEachFileItCannotOpenOrReadOnce) {
     batch.Ask(20, 20, a);
     EXPECT_TRUE(a.Beendet);  // missing files do not end a query
     EXPECT_EQ(a.ShepardN, 9);
-    EXPECT_EQ(batch.TakeMessages(), (std::vector<std::string>{"Datei nicht gefunden: " + dir.File("fehlt.xyz"),
-                                                               "Dateizugriff verweigert: " + dir.Path().string()}));
+    const std::string kaputt = dir.File("ordner/null.dbf");
+    EXPECT_EQ(batch.TakeMessages(),
+              (std::vector<std::string>{"Kachel nicht lesbar: " + kaputt + " (Ung\xC3\xBCltige dBase-Tabelle (Kopf- oder Satzl\xC3\xA4nge 0): " + kaputt + ")",
+                                        "Datei nicht gefunden: " + dir.File("fehlt.xyz")}));
     batch.Ask(25, 25, a);
     EXPECT_TRUE(batch.TakeMessages().empty());  // once per file
     batch.Ask(80, 80, a);
@@ -254,4 +264,183 @@ TEST(QueryBatch, ReportsEachFileItCannotOpenOrReadOnce) {
     EXPECT_FALSE(a.Beendet);
     EXPECT_EQ(a.Fehler, "Ung\xC3\xBCltige dBase-Tabelle (Kopf- oder Satzl\xC3\xA4nge 0): " + dir.File("null.dbf"));
     EXPECT_EQ(batch.TakeMessages(), std::vector<std::string>{a.Fehler});
+}
+
+TEST(QueryBatch, ManyEntriesSelectAsTheQueryWalksThem) {
+    // Enough entries for the grid of buckets, of every kind of box: small tiles, a few far
+    // wider ones, one around the whole plane, one the wrong way round, one with a NaN side.
+    qtest::TempDir dir;
+    std::mt19937 rng(26);
+    TDateien kat;
+    for (int i = 0; i < 120; ++i) {
+        const double x0 = (rng() % 900), y0 = (rng() % 900);
+        const double s = i % 17 == 0 ? 400 : 20 + rng() % 60;
+        auto pts = qtest::Grid(x0, x0 + s, y0, y0 + s, i % 17 == 0 ? 20 : 5);
+        for (P& p : pts) p.z += (rng() % 100) / 10.0;
+        const std::string f = dir.File("k" + std::to_string(i) + ".xyz");
+        qtest::WriteFile(f, qtest::XyzText(pts));
+        AddEntry(kat, f, x0, x0 + s, y0, y0 + s);
+    }
+    const std::string a = dir.File("k0.xyz"), b = dir.File("k1.xyz");
+    AddEntry(kat, a);
+    AddEntry(kat, b, 600, 300, 0, 1000);
+    AddEntry(kat, a, 0, std::nan(""), 500, 520);
+    std::vector<std::pair<double, double>> punkte = {{0, 0}, {1000, 1000}, {450, 510}, {-100, 5000}, {310, 500}};
+    for (int i = 0; i < 120; ++i) punkte.push_back({(rng() % 100000) / 100.0, (rng() % 100000) / 100.0});
+    for (double d : {25.0, 0.0, -30.0, 300.0}) {
+        SCOPED_TRACE(testing::Message() << "capture range " << d);
+        TBatchAbfrage batch(kat, d, 2.0);
+        Vergleiche(kat, d, 2.0, punkte, batch);
+    }
+}
+
+namespace {
+
+// A folder entry's tiles listed one by one at its place, with the extents its index holds.
+TDateien Ausgeschrieben(const TDateien& kat, int eintrag) {
+    TDateien aus;
+    aus.Ordner = kat.Ordner;
+    for (int i = 1; i <= kat.Eintraege(); ++i) {
+        const std::size_t ix = static_cast<std::size_t>(i);
+        if (i != eintrag) {
+            AddEntry(aus, kat.Datei[ix], kat.Xmin[ix], kat.Xmax[ix], kat.Ymin[ix], kat.Ymax[ix]);
+            continue;
+        }
+        TOrdnerIndex index(kat.Datei[ix], kat.Ordner);
+        index.Update();
+        for (const TOrdnerKachel& k : index.All())
+            if (k.Quelle != TAusdehnungsQuelle::Leer && k.Quelle != TAusdehnungsQuelle::Fehler)
+                AddEntry(aus, k.Pfad, k.Xmin, k.Xmax, k.Ymin, k.Ymax);
+    }
+    return aus;
+}
+
+// The same answers but for the entry numbers of the rows.
+void VergleicheOhneEintrag(const std::vector<TBatchPunkt>& punkte, TBatchAbfrage& a, TBatchAbfrage& b) {
+    std::vector<THoehenAntwort> x(punkte.size()), y(punkte.size());
+    a.AnswerAll(punkte, [&](std::size_t k, const THoehenAntwort& r) { x[k] = r; });
+    b.AnswerAll(punkte, [&](std::size_t k, const THoehenAntwort& r) { y[k] = r; });
+    for (std::size_t k = 0; k < punkte.size(); ++k) {
+        SCOPED_TRACE(testing::Message() << "at " << punkte[k].X << " " << punkte[k].Y);
+        ASSERT_EQ(x[k].Dateien.size(), y[k].Dateien.size());
+        for (std::size_t j = 0; j < x[k].Dateien.size(); ++j) {
+            EXPECT_EQ(x[k].Dateien[j].Datei, y[k].Dateien[j].Datei);
+            EXPECT_EQ(x[k].Dateien[j].Gefiltert, y[k].Dateien[j].Gefiltert);
+        }
+        EXPECT_EQ(x[k].Anzahl, y[k].Anzahl);
+        EXPECT_EQ(x[k].Naechster.Z, y[k].Naechster.Z);
+        EXPECT_EQ(std::memcmp(&x[k].ShepardZ, &y[k].ShepardZ, sizeof(double)), 0);
+    }
+}
+
+}  // namespace
+
+TEST(QueryBatch, FolderEntryAnswersAsItsTilesListedInPlace) {
+    qtest::TempDir dir;
+    std::mt19937 rng(27);
+    const std::string ordner = dir.File("dgm");
+    fs::create_directories(ordner + "/unter");
+    auto kachel = [&](double x0, double y0, double s) {
+        auto pts = qtest::Grid(x0, x0 + s, y0, y0 + s, 5);
+        for (P& p : pts) p.z += (rng() % 1000) / 100.0;
+        return pts;
+    };
+    // Overlapping tiles of every kind, so repeats are kept by tile order; a raster among them;
+    // files that are no tiles beside them.
+    qtest::WriteFile(ordner + "/b.xyz", qtest::XyzText(kachel(0, 0, 200)));
+    const std::string c = qtest::XyzText(kachel(150, 100, 200));
+    qtest::WriteFile(dir.File("c.xyz"), c);
+    test::RunOrThrow("gzip -c " + test::Quote(dir.File("c.xyz")) + " > " + test::Quote(ordner + "/c.xyz.gz"));
+    qtest::WriteDbf(ordner + "/a.dbf", kachel(100, 100, 150), 4);
+    qtest::WriteFile(ordner + "/unter/z.xyz", qtest::XyzText(kachel(0, 0, 400)));  // no tile: no subfolders
+    test::TRasterArt r;
+    r.Name = "ra", r.Spalten = 40, r.Zeilen = 30, r.X0 = 180, r.Y0 = 260, r.Dx = 5, r.Dy = -5;
+    fs::create_directories(dir.File("raster"));
+    test::MakeRaster(r, dir.File("raster"));
+    fs::copy_file(dir.File("raster/ra.tif"), ordner + "/d.tif");
+    qtest::WriteFile(ordner + "/README", "1 1 1\n");
+    qtest::WriteFile(ordner + "/d.tif.aux.xml", "<x/>");
+    qtest::WriteFile(dir.File("vor.xyz"), qtest::XyzText(kachel(50, 50, 100)));
+    qtest::WriteFile(dir.File("nach.xyz"), qtest::XyzText(kachel(120, 120, 200)));
+
+    TDateien kat;
+    kat.Ordner.IndexOrdner = dir.File("index") + "/";
+    AddEntry(kat, dir.File("vor.xyz"), 50, 150, 50, 150);
+    AddEntry(kat, ordner, 0, 1, 0, 1);  // a stale box: the index decides
+    AddEntry(kat, dir.File("nach.xyz"), 120, 320, 120, 320);
+    const TDateien liste = Ausgeschrieben(kat, 2);
+    ASSERT_EQ(liste.Eintraege(), 6);
+
+    std::vector<std::pair<double, double>> punkte = {{0, 0}, {150, 100}, {200, 200}, {350, 300}, {180, 260},
+                                                     {250, 111}, {100, 250}, {400, 400}, {-60, -60}};
+    for (int i = 0; i < 120; ++i) punkte.push_back({-50 + (rng() % 45000) / 100.0, -50 + (rng() % 45000) / 100.0});
+    std::vector<TBatchPunkt> alle;
+    for (auto [x, y] : punkte) alle.push_back({x, y});
+    for (double d : {30.0, 5.0, 120.0}) {
+        SCOPED_TRACE(testing::Message() << "capture range " << d);
+        TBatchAbfrage batch(kat, d, 2.0);
+        Vergleiche(kat, d, 2.0, punkte, batch);
+        TBatchAbfrage ordnerweise(kat, d, 2.0), einzeln(liste, d, 2.0);
+        VergleicheOhneEintrag(alle, ordnerweise, einzeln);
+        EXPECT_TRUE(batch.TakeMessages().empty());
+    }
+    // Tiles let go of and read again answer the same (a small range: a point needing every
+    // tile would keep them all).
+    TBatchAbfrage knapp(kat, 5, 2.0);
+    knapp.SetMemoryBound(1);
+    Vergleiche(kat, 5, 2.0, punkte, knapp);
+    EXPECT_GT(knapp.Lesungen(), knapp.GeleseneDateien());
+}
+
+TEST(QueryBatch, FolderOfManyTinyTilesOverlappingOneSquare) {
+    // 600 tiles in one square: a point selects hundreds of them, in tile order.
+    qtest::TempDir dir;
+    const std::string ordner = dir.File("klein");
+    fs::create_directories(ordner);
+    for (int i = 0; i < 600; ++i) {
+        const double x0 = (i % 30) * 10, y0 = (i / 30) * 10;
+        std::vector<P> pts;
+        for (int k = 0; k < 4; ++k) pts.push_back({x0 + k * 4, y0 + (k % 2) * 4 + i % 3, 10.0 + i + k / 4.0});
+        char name[32];
+        std::snprintf(name, sizeof name, "/t%03d.xyz", 599 - i);  // tile order is not position order
+        qtest::WriteFile(ordner + name, qtest::XyzText(pts));
+    }
+    TDateien kat;
+    kat.Ordner.IndexOrdner = dir.File("index") + "/";
+    AddEntry(kat, ordner);
+    for (double d : {400.0, 15.0}) {
+        TBatchAbfrage batch(kat, d, 2.0);
+        Vergleiche(kat, d, 2.0, {{150, 100}, {0, 0}, {295, 195}, {40, 44}, {41, 43}}, batch);
+        THoehenAntwort a;
+        batch.Ask(150, 100, a);
+        if (d == 400) {
+            EXPECT_EQ(a.Dateien.size(), 600u);
+        }
+    }
+}
+
+TEST(QueryBatch, TileWhoseNameLiesIsMetWhereItsPointsLie) {
+    qtest::TempDir dir;
+    const std::string ordner = dir.File("nw");
+    fs::create_directories(ordner);
+    // The name says 350..351 km east; all points but the first lie 10 km further.
+    std::vector<P> pts = {{350500, 5600500, 1}};
+    for (const P& p : qtest::Grid(360000, 360100, 5600000, 5600100, 10)) pts.push_back(p);
+    const std::string luege = ordner + "/dgm1_32_350_5600_1_nw.xyz";
+    qtest::WriteFile(luege, qtest::XyzText(pts));
+    qtest::WriteFile(ordner + "/dgm1_32_360_5600_1_nw.xyz",
+                     qtest::XyzText(qtest::Grid(360000, 361000, 5600000, 5601000, 100)));
+    TDateien kat;
+    kat.Ordner.IndexOrdner = dir.File("index") + "/";
+    AddEntry(kat, ordner);
+    TBatchAbfrage batch(kat, 50, 2.0);
+    std::vector<THoehenAntwort> a(2);
+    // One call meets it at its name's square and finds it at its real place at once.
+    batch.AnswerAll({{350500, 5600500}, {360050, 5600050}}, [&](std::size_t k, const THoehenAntwort& r) { a[k] = r; });
+    EXPECT_EQ(batch.TakeMessages(), std::vector<std::string>{NamensLuegeMeldung(luege)});
+    ASSERT_EQ(a[1].Dateien.size(), 2u);
+    EXPECT_EQ(a[1].Dateien[0].Datei, luege);
+    EXPECT_EQ(a[1].Dateien[0].Gefiltert, 121);
+    Vergleiche(kat, 50, 2.0, {{350500, 5600500}, {360050, 5600050}, {360100, 5600100}}, batch);
+    EXPECT_TRUE(batch.TakeMessages().empty());  // once
 }
