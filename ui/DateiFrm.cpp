@@ -652,7 +652,7 @@ void TDateiForm::Ordner_einfuegenClick() {
         TOrdnerIndex index(path, Dateien.Ordner);
         TIndexFenster progress(this, U(path));
         progress.ShowCentred();
-        TIndexBeobachter observer(this, progress);
+        TIndexFensterBeobachter observer(this, progress);
         TEscapeWatch watch;
         stand = index.Update(&observer);
         // Cancelled: nothing is added; the index keeps what was done for the next try.

@@ -87,19 +87,19 @@ void TIndexFenster::closeEvent(QCloseEvent* e) {
     e->ignore();
 }
 
-void TIndexBeobachter::Fortschritt(std::size_t fertig, std::size_t gesamt) {
+void TIndexFensterBeobachter::Fortschritt(std::size_t fertig, std::size_t gesamt) {
     w_.SetFortschritt(fertig, gesamt);
     Verarbeiten(fertig == gesamt);
 }
 
-bool TIndexBeobachter::CancelCheck() {
+bool TIndexFensterBeobachter::CancelCheck() {
     TPlatform& p = Platform();
     if (p.EscapePressed() && p.IsActiveApplication() && AskCancel(owner_, &w_)) return true;
     Verarbeiten(false);
     return w_.Abgebrochen();
 }
 
-void TIndexBeobachter::Verarbeiten(bool sofort) {
+void TIndexFensterBeobachter::Verarbeiten(bool sofort) {
     const qint64 jetzt = QDateTime::currentMSecsSinceEpoch();
     if (!sofort && zuletzt_ >= 0 && jetzt - zuletzt_ < EventIntervallMs) return;
     zuletzt_ = jetzt;

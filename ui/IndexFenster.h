@@ -38,9 +38,9 @@ private:
 
 // Shows Update's progress in the window; Escape asks as in the other long runs, the button
 // cancels at once. The owner's events are handled now and then, so the window stays alive.
-class TIndexBeobachter : public TOrdnerBeobachter {
+class TIndexFensterBeobachter : public TOrdnerBeobachter {
 public:
-    TIndexBeobachter(QWidget* owner, TIndexFenster& w) : owner_(owner), w_(w) {}
+    TIndexFensterBeobachter(QWidget* owner, TIndexFenster& w) : owner_(owner), w_(w) {}
     void Fortschritt(std::size_t fertig, std::size_t gesamt) override;
     bool CancelCheck() override;
 

@@ -163,14 +163,19 @@ QString GridBlockText(const TTextGitter& grid, int left, int top, int right, int
 // A query brings its folder entries' indexes up to date first. Mostly that is a few checks;
 // when it takes a while (a folder changed much, a new index folder) the progress window
 // comes up. The query is not cancelled: a half-built index would leave tiles out.
-class TForm1::IndexObserver : public TOrdnerBeobachter {
+class TForm1::IndexObserver : public TIndexBeobachter {
 public:
     explicit IndexObserver(TForm1& f) : f_(f) {}
+    void OrdnerBeginnt(const std::string& ordner) override {
+        fenster_.reset();
+        ordner_ = ordner;
+        uhr_.start();
+    }
     void Fortschritt(std::size_t fertig, std::size_t gesamt) override {
         if (!fenster_) {
             if (!uhr_.isValid()) uhr_.start();
             if (uhr_.elapsed() < ZeigenNachMs || fertig >= gesamt) return;
-            fenster_ = std::make_unique<TIndexFenster>(&f_, U(Ordner()));
+            fenster_ = std::make_unique<TIndexFenster>(&f_, U(ordner_));
             fenster_->Btn_Abbrechen->hide();
             fenster_->ShowCentred();
         }
@@ -180,16 +185,8 @@ public:
 
 private:
     static constexpr qint64 ZeigenNachMs = 300;
-    // The catalogue's folders: the progress does not say which of them it is about.
-    std::string Ordner() const {
-        std::string s;
-        for (int i = 1; i <= f_.Dateien.Eintraege(); ++i) {
-            const std::string& p = f_.Dateien.Datei[static_cast<std::size_t>(i)];
-            if (IsOrdnerEintrag(p)) s += (s.empty() ? "" : ", ") + p;
-        }
-        return s;
-    }
     TForm1& f_;
+    std::string ordner_;
     std::unique_ptr<TIndexFenster> fenster_;
     QElapsedTimer uhr_;
     TEventThrottle throttle_{40};
