@@ -660,7 +660,14 @@ void TDateiForm::Ordner_einfuegenClick() {
         z.Kacheln = index.Count();
         if (const auto box = index.Union()) z.Xmin = box->Xmin, z.Xmax = box->Xmax, z.Ymin = box->Ymin, z.Ymax = box->Ymax;
     }
-    InsertRow(std::move(z));
+    const int row = InsertRow(std::move(z));
+    // The count belongs to the name: the column grows to show both, up to half the list.
+    const int place = DateiGrid->PlaceOfColumn(NameColumn);
+    const int need = std::min(DateiGrid->CellWidthFor(ShownName(katalog_.Row(row))), width() / 2);
+    if (need > DateiGrid->ColWidth(place)) {
+        DateiGrid->SetColWidth(place, need);
+        FormCanResize();
+    }
     // Added all the same: the run reads the tiles that can be read.
     if (!stand.Meldungen.empty())
         Platform().MessageBox(this, QStringLiteral("Hinweis"), MeldungenText(stand.Meldungen), TMsgIcon::Info,

@@ -68,6 +68,20 @@ private:
     QFontMetrics fm_;
 };
 
+// "…" and the longest end of the name that fits the width; the name when it fits whole.
+std::string NameEnde(const std::string& name, const TTextMass& font, int breite) {
+    if (font.TextWidth(name) <= breite) return name;
+    static const std::string ellipse = "\xE2\x80\xA6";
+    std::size_t ab = 0;
+    while (ab < name.size()) {
+        ++ab;
+        while (ab < name.size() && (static_cast<unsigned char>(name[ab]) & 0xC0) == 0x80) ++ab;  // whole code points
+        const std::string t = ellipse + name.substr(ab);
+        if (font.TextWidth(t) <= breite) return t;
+    }
+    return name;
+}
+
 QLabel* Caption(QWidget* parent, const QString& text, int x, int y) {
     auto* l = new QLabel(text, parent);
     l->move(x, y);
@@ -199,7 +213,11 @@ public:
     TOrdnerBeobachter* OrdnerBeobachter() override { return &index_; }
     void FileSelected(const TDateiZeile& row, const std::string& lbDatei) override {
         f_.ShowDateiLabel(lbDatei, f_.abfrage_->Ergebnis().LB_DateiVoll);
-        if (row.Nr >= 1 && row.Nr <= 4) f_.ShowFileRow(row.Nr - 1, row.Name, row.Datei, row.Hinweis);
+        if (row.Nr >= 1 && row.Nr <= 4) {
+            const bool kachel = row.Eintrag >= 1 && row.Eintrag <= f_.Dateien.Eintraege() &&
+                                row.Datei != f_.Dateien.Datei[static_cast<std::size_t>(row.Eintrag)];
+            f_.ShowFileRow(row.Nr - 1, row.Name, row.Datei, row.Hinweis, kachel);
+        }
         f_.repaint();
     }
     void FileDone(const TDateiZeile& row) override {
@@ -488,10 +506,14 @@ void TForm1::ShowDateiLabel(const std::string& text, const std::string& voll, co
     SetColour(LB_Datei, notes.empty() ? QColor(0x00, 0x00, 0x80) : QColor(0x80, 0x00, 0x00));
 }
 
-void TForm1::ShowFileRow(int k, const std::string& name, const std::string& pfad, const std::string& hinweis) {
+void TForm1::ShowFileRow(int k, const std::string& name, const std::string& pfad, const std::string& hinweis,
+                         bool kachel) {
     QLabel* l = LB_DateiN[static_cast<size_t>(k)];
     const TLabelMeasure measure(l->font());
-    l->setText(U(ShortenPath(name, measure, l->contentsRect().width())));
+    const int breite = l->contentsRect().width();
+    // The tiles of one folder share the start of their names and differ in the km numbers
+    // before the end: a name too wide keeps as much of its end as fits.
+    l->setText(U(kachel ? NameEnde(name, measure, breite) : ShortenPath(name, measure, breite)));
     l->setToolTip(U(hinweis.empty() ? pfad : pfad + "\n" + hinweis));
     // A file that answers with a note stands out; an empty palette inherits the window's again.
     if (hinweis.empty())

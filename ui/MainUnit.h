@@ -140,7 +140,9 @@ private:
     // `notes`, when not empty, are shown with the path and mark the label.
     void ShowDateiLabel(const std::string& text, const std::string& voll, const std::string& notes = {});
     // `hinweis`, when not empty, is shown with the path and marks the row.
-    void ShowFileRow(int k, const std::string& name, const std::string& pfad, const std::string& hinweis = {});
+    // A folder's tile (`kachel`) keeps the end of a name too wide for its label.
+    void ShowFileRow(int k, const std::string& name, const std::string& pfad, const std::string& hinweis = {},
+                     bool kachel = false);
     void ShowBusyIcon(int step);
     void ResetLabels();
     void ClearGridData();
