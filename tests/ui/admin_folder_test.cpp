@@ -256,6 +256,7 @@ TEST_F(FolderQueryTest, AQueryOverAFolderEntryShowsItsTiles) {
     const std::string a = Folder("DGM1_NW");
     for (int e : {350, 351})
         for (int n : {5600, 5601}) WriteKachel(a, e, n);
+    const std::string broken = WriteText(dir, "DGM1_NW/kaputt.dbf", std::string("\x03\x7A\x01\x01\xFF\xFF\xFF\x00", 8));
     form = std::make_unique<TForm1>();
     form->Dateien.KonfDatei = Dir() + "tervalo.KNF";
     form->ProgramFolder = Dir();
@@ -287,6 +288,10 @@ TEST_F(FolderQueryTest, AQueryOverAFolderEntryShowsItsTiles) {
     }
     EXPECT_EQ(form->LB_nextPointR->text(), QStringLiteral("70,71"));
     EXPECT_EQ(form->LetzterEintrag(), 1);
+    // The index's message about a tile no row shows stands with the file label, without a box.
+    const QString kaputt = QString::fromStdString("Kachel nicht lesbar: " + broken + " (");
+    EXPECT_TRUE(form->LB_Datei->toolTip().contains(kaputt)) << form->LB_Datei->toolTip().toStdString();
+    EXPECT_TRUE(platform.Messages.empty());
     form->Btn_GridShow->click();
     EXPECT_TRUE(form->LB_Datei->text().endsWith(QString::fromLatin1(names[3]))) << form->LB_Datei->text().toStdString();
     form->Btn_GridShow->click();
@@ -300,6 +305,8 @@ TEST_F(FolderQueryTest, AQueryOverAFolderEntryShowsItsTiles) {
     EXPECT_NE(form->LB_DateiN[0]->toolTip().toStdString().find(NamensLuegeMeldung(liar)), std::string::npos)
         << form->LB_DateiN[0]->toolTip().toStdString();
     EXPECT_TRUE(platform.Messages.empty());
+    // The row shows this message; the label does not repeat it.
+    EXPECT_FALSE(form->LB_Datei->toolTip().contains(QString::fromStdString(NamensLuegeMeldung(liar))));
     // The run after it finds the tile at its real place.
     form->PBN_X->SetValue(354250);
     form->StartBtn->click();
