@@ -25,6 +25,9 @@ struct TKachelWahl {
     double Xmin = 0, Xmax = 0, Ymin = 0, Ymax = 0;  // the extent the selection used
     bool AusOrdner = false; // a tile of a folder entry
     TOrdnerKachel Kachel;   // for a folder tile: as the index holds it
+    // A folder entry whose folder could not be read or indexed: Datei is the entry's path,
+    // which the run then reports like a file that cannot be opened.
+    bool OrdnerUnlesbar = false;
 };
 
 // Whether the catalogue path names a folder (a directory now; a folder that is gone reads as
@@ -60,8 +63,19 @@ public:
     // The index of entry i when it is a folder (opened on first use), else nullptr.
     TOrdnerIndex* Index(int eintrag);
 
+    // Whether entry i was a folder when the catalogue was taken (one stat per entry then).
+    bool IstOrdner(int eintrag) const;
+    // Whether any entry is a folder: without one, Select is the plain box test alone.
+    bool HatOrdner() const { return hatOrdner_; }
+
 private:
+    TOrdnerIndex* IndexLocked(int eintrag);
+    void Fehlschlag(int eintrag, const std::string& meldung);
+
     TDateien kat_;
+    std::vector<char> istOrdner_;       // by entry number, index 0 unused
+    std::vector<char> unlesbar_;        // folder entries whose failure was reported
+    bool hatOrdner_ = false;
     std::mutex mutex_;
     std::map<int, std::unique_ptr<TOrdnerIndex>> indizes_;
     std::vector<std::string> meldungen_;
