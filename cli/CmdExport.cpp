@@ -40,6 +40,9 @@ public:
         progress_.Show("exportierte Werte: " + OutWerteText(fileCount, total) +
                        "   doppelte Werte: " + std::to_string(duplicates));
     }
+    void Fortschritt(const std::string& text, std::size_t fertig, std::size_t gesamt) override {
+        progress_.Show(text + " (" + std::to_string(fertig) + "/" + std::to_string(gesamt) + ")");
+    }
     bool CancelCheck() override { return guard_.Interrupted(); }
     // Ends the progress line; after a failure of a run that had begun its log, the log says so.
     void Finish(bool failed = false) {
