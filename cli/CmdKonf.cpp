@@ -13,11 +13,14 @@
 #include <vector>
 
 #include "cli/Commands.h"
+#include "cli/IndexFortschritt.h"
 #include "config/Einstellungen.h"
 #include "config/Konf.h"
 #include "filemanager/Extent.h"
 #include "filemanager/Katalog.h"
 #include "koord/Umrechnung.h"
+#include "ordner/KachelMuster.h"
+#include "ordner/Kacheln.h"
 #include "tools/SafeWriter.h"
 #include "tools/Tools.h"
 
@@ -66,12 +69,18 @@ struct KonfOptions {
     std::string systemText;
     std::optional<std::optional<double>> noData;  // given: the value, or empty for "keiner"
     std::string noDataText;
+    std::optional<bool> unterordner;
+    std::string unterordnerText;
+    std::optional<std::string> muster;  // given: the pattern, or empty for "keins"
+    std::string musterText;
 };
 
 // The catalogue's values kept in the settings file.
 struct KachelWerte {
     std::optional<int> system;
     std::optional<double> noData = StandardNoData;
+    bool unterordner = false;
+    std::string muster;
 };
 
 // The NoData height as the listing shows it: the user's decimal separator, or "keiner".
@@ -104,6 +113,10 @@ public:
         if (o.system) neu_.system = IsNoSystem(*o.system) ? std::nullopt : ParseSystem(*o.system);
         noDataAendern_ = anderes || o.noData;
         if (o.noData) neu_.noData = *o.noData;
+        unterordnerAendern_ = anderes || o.unterordner;
+        if (o.unterordner) neu_.unterordner = *o.unterordner;
+        musterAendern_ = anderes || o.muster;
+        if (o.muster) neu_.muster = *o.muster;
         // Read before anything is written: an unreadable file there stops the run unchanged.
         if (anderes) {
             eigene_.Load(EinstellungenFileFor(o.save));
@@ -114,13 +127,17 @@ public:
     }
     // The values the written catalogue has.
     KachelWerte Werte(const KachelWerte& gelesen) const {
-        return {systemAendern_ ? neu_.system : gelesen.system, noDataAendern_ ? neu_.noData : gelesen.noData};
+        return {systemAendern_ ? neu_.system : gelesen.system, noDataAendern_ ? neu_.noData : gelesen.noData,
+                unterordnerAendern_ ? neu_.unterordner : gelesen.unterordner,
+                musterAendern_ ? neu_.muster : gelesen.muster};
     }
     void Write(const TDateien& dateien, bool ordnerAnlegen) {
-        if ((!systemAendern_ && !noDataAendern_) || geschrieben_) return;
+        if ((!systemAendern_ && !noDataAendern_ && !unterordnerAendern_ && !musterAendern_) || geschrieben_) return;
         geschrieben_ = true;
         bool geaendert = systemAendern_ && SetKachelSystem(*ein_, neu_.system);
         geaendert = (noDataAendern_ && SetNoData(*ein_, neu_.noData)) || geaendert;
+        geaendert = (unterordnerAendern_ && SetUnterordner(*ein_, neu_.unterordner)) || geaendert;
+        geaendert = (musterAendern_ && SetMuster(*ein_, neu_.muster)) || geaendert;
         if (!geaendert) return;
         TSchutz schutz = ProtectedFiles(dateien);
         schutz.Quellen.push_back(gelesen_);
@@ -135,6 +152,8 @@ private:
     KachelWerte neu_;
     bool systemAendern_ = false;
     bool noDataAendern_ = false;
+    bool unterordnerAendern_ = false;
+    bool musterAendern_ = false;
     bool geschrieben_ = false;
 };
 
@@ -155,12 +174,116 @@ std::string KatalogPfad(const std::string& typed) {
     return ec ? p.lexically_normal().string() : (folder / name).string();
 }
 
+// The folder entries' indexes as this run finds them, each brought up to date once (with
+// progress on stderr): their tile counts for the listing and their extents for the catalogue.
+class OrdnerStaende {
+public:
+    struct Stand {
+        bool Gelesen = false;  // the index could be opened and brought up to date
+        bool Abgebrochen = false;
+        std::string Fehler;     // why not, when not
+        bool FehlerGezeigt = false;
+        std::size_t Kacheln = 0;
+        std::optional<TOrdnerIndex::TBox> Box;
+    };
+    explicit OrdnerStaende(bool abbrechbar) : fortschritt_(abbrechbar) {}
+
+    Stand& Hole(const std::string& pfad, const TOrdnerOptionen& optionen) {
+        auto it = staende_.find(pfad);
+        if (it != staende_.end()) return it->second;
+        Stand st;
+        try {
+            TOrdnerIndex index(pfad, optionen);
+            fortschritt_.OrdnerBeginnt(pfad);
+            const TOrdnerStand u = index.Update(&fortschritt_);
+            fortschritt_.Fertig();
+            std::cout.flush();
+            for (const std::string& m : u.Meldungen) std::cerr << m << '\n';
+            st.Gelesen = !u.Abgebrochen;
+            st.Abgebrochen = u.Abgebrochen;
+            st.Kacheln = index.Count();
+            st.Box = index.Union();
+        } catch (const std::exception&) {
+            fortschritt_.Fertig();
+            st.Fehler = "Ordner nicht lesbar: " + pfad;
+        }
+        if (st.Abgebrochen) st.Fehler = "Abgebrochen, der Index ist unvollst\xC3\xA4ndig: " + pfad;
+        return staende_.emplace(pfad, st).first->second;
+    }
+    // Folder entries get the union of their tiles' extents (rounded outwards on saving), as
+    // their index holds it now.
+    void BoxenSetzen(TDateien& dateien) {
+        for (int i = 1; i <= dateien.Eintraege(); ++i) {
+            const auto k = static_cast<std::size_t>(i);
+            if (!IsOrdnerEintrag(dateien.Datei[k])) continue;
+            const Stand& st = Hole(dateien.Datei[k], dateien.Ordner);
+            if (!st.Gelesen || !st.Box) continue;
+            dateien.Xmin[k] = RoundKatalogWertAb(st.Box->Xmin);
+            dateien.Xmax[k] = RoundKatalogWertAuf(st.Box->Xmax);
+            dateien.Ymin[k] = RoundKatalogWertAb(st.Box->Ymin);
+            dateien.Ymax[k] = RoundKatalogWertAuf(st.Box->Ymax);
+        }
+    }
+    // The tile count of entry i when it is a folder whose index could be read.
+    std::optional<std::size_t> Kacheln(const TDateien& dateien, int i) {
+        const auto k = static_cast<std::size_t>(i);
+        if (!IsOrdnerEintrag(dateien.Datei[k])) return std::nullopt;
+        Stand& st = Hole(dateien.Datei[k], dateien.Ordner);
+        if (!st.Fehler.empty() && !st.FehlerGezeigt) {
+            st.FehlerGezeigt = true;
+            std::cout.flush();
+            std::cerr << st.Fehler << '\n';
+        }
+        if (!st.Gelesen && !st.Abgebrochen) return std::nullopt;
+        return st.Kacheln;
+    }
+
+private:
+    TIndexFortschritt fortschritt_;
+    std::map<std::string, Stand> staende_;
+};
+
+// A folder to add: the whole path decides whether it is in the catalogue already. Its extent
+// is the union of its tiles' in its index, built now.
+bool OrdnerHinzufuegen(const std::string& pfad, TKatalog& katalog, OrdnerStaende& staende,
+                       const TOrdnerOptionen& optionen, const std::function<void(const std::string&)>& nicht) {
+    if (katalog.ContainsOrdner(pfad)) {
+        nicht("Ordner: " + pfad + " schon vorhanden!");
+        return false;
+    }
+    const OrdnerStaende::Stand& st = staende.Hole(pfad, optionen);
+    if (!st.Gelesen) {
+        nicht(st.Fehler);
+        nicht("Nicht aufgenommen: " + pfad);
+        return false;
+    }
+    TKatalogZeile z{pfad};
+    z.IstOrdner = true;
+    z.Kacheln = st.Kacheln;
+    if (st.Box) {
+        z.Xmin = st.Box->Xmin;
+        z.Xmax = st.Box->Xmax;
+        z.Ymin = st.Box->Ymin;
+        z.Ymax = st.Box->Ymax;
+    } else {
+        const TExtremwerte leer;
+        z.Xmin = leer.Xmin;
+        z.Xmax = leer.Xmax;
+        z.Ymin = leer.Ymin;
+        z.Ymax = leer.Ymax;
+        std::cerr << "Warnung: keine Kacheln, aufgenommen mit den Anfangswerten als Ausdehnung: " << pfad << '\n';
+    }
+    katalog.InsertAt(katalog.Rows() + 1, std::move(z));
+    return true;
+}
+
 // Removes the entries by their numbers in the listing, then appends the files as the file
 // manager adds them: a name not OK, a name already in the list, a full list and a file that
 // cannot be scanned are reported on stderr and passed over; a file without points keeps the
 // start values. A number outside the listing throws before anything changes. Returns whether
 // the catalogue changed; `alle` tells whether every file was added.
-bool Bearbeite(const KonfOptions& o, const std::string& konfDatei, TDateien& dateien, bool& alle) {
+bool Bearbeite(const KonfOptions& o, const std::string& konfDatei, TDateien& dateien, OrdnerStaende& staende,
+               bool& alle) {
     const int n = dateien.Eintraege();
     std::vector<int> weg = o.entfernen;
     for (int nr : weg)
@@ -183,7 +306,10 @@ bool Bearbeite(const KonfOptions& o, const std::string& konfDatei, TDateien& dat
         alle = false;
     };
     for (const std::string& typed : o.hinzufuegen) {
-        const std::string pfad = KatalogPfad(typed);
+        std::string pfad = KatalogPfad(typed);
+        const bool ordner = IsOrdnerEintrag(pfad);
+        // A folder is stored without a "/" at its end, like a file.
+        while (ordner && pfad.size() > 1 && pfad.back() == '/') pfad.pop_back();
         const std::string name = FileNamePart(pfad);
         if (voll) {
             nicht("Nicht aufgenommen: " + pfad);
@@ -193,7 +319,11 @@ bool Bearbeite(const KonfOptions& o, const std::string& konfDatei, TDateien& dat
             nicht("Dateiname nicht OK: " + name);
             continue;
         }
-        if (katalog.ContainsName(name)) {
+        if (ordner && !katalog.Full()) {
+            geaendert = OrdnerHinzufuegen(pfad, katalog, staende, dateien.Ordner, nicht) || geaendert;
+            continue;
+        }
+        if (!ordner && katalog.ContainsName(name)) {
             nicht("Datei: " + name + " schon vorhanden!");
             continue;
         }
@@ -224,6 +354,7 @@ bool Bearbeite(const KonfOptions& o, const std::string& konfDatei, TDateien& dat
         geaendert = true;
     }
     katalog.ToDateien(dateien);
+    staende.BoxenSetzen(dateien);
     return geaendert;
 }
 
@@ -239,10 +370,19 @@ int Run(const KonfOptions& o) {
     for (const std::string& m : k.Einstellungen.Meldungen()) std::cerr << m << '\n';
     std::string meldung;
     // LoadKonf has already warned about an unreadable NoData value.
-    const KachelWerte gelesen{ReadKachelSystem(k.Einstellungen, &meldung), k.Dateien.NoData};
+    const KachelWerte gelesenAlle{ReadKachelSystem(k.Einstellungen, &meldung), k.Dateien.NoData,
+                                  k.Dateien.Ordner.Unterordner, k.Dateien.Ordner.Muster};
     if (!meldung.empty()) std::cerr << meldung << '\n';
-    KachelZiel system(o, path, k.Einstellungen, gelesen);
+    KachelZiel system(o, path, k.Einstellungen, gelesenAlle);
     const bool ordnerAnlegen = o.file.empty() && o.save.empty() && k.Orte.Installiert;
+    // Folders added and listed are indexed with the options this run leaves behind.
+    {
+        const KachelWerte w = system.Werte(gelesenAlle);
+        k.Dateien.Ordner.Unterordner = w.unterordner;
+        k.Dateien.Ordner.Muster = w.muster;
+    }
+    InterruptGuard unterbrechung;
+    OrdnerStaende staende(true);
 
     // An edited catalogue is written before it is shown: the listing is the file's.
     const bool bearbeiten = !o.hinzufuegen.empty() || !o.entfernen.empty();
@@ -254,7 +394,7 @@ int Run(const KonfOptions& o) {
                                  " Dateieintr\xC3\xA4ge und wird nicht \xC3\xBC" "berschrieben: " + ziel);
         bool alle = true;
         TDateien neu = k.Dateien;
-        const bool geaendert = Bearbeite(o, path, neu, alle);
+        const bool geaendert = Bearbeite(o, path, neu, staende, alle);
         if (geaendert || !o.save.empty()) {
             // The program's own file of an installed copy may still lack its folder.
             KonfSave(ziel, settings, neu, ordnerAnlegen);
@@ -267,10 +407,13 @@ int Run(const KonfOptions& o) {
         // --system or --nodata alone: only the settings file is written.
         system.Write(dateien, ordnerAnlegen);
     }
-    const KachelWerte werte = system.Werte(gelesen);
+    const KachelWerte werte = system.Werte(gelesenAlle);
     const std::optional<int>& gezeigt = werte.system;
     // The default height is not shown: listings of catalogues that never set it stay as they were.
     const bool noDataZeigen = werte.noData != std::optional<double>(StandardNoData);
+    // Counted before anything is printed: an index built now shows its progress first.
+    std::vector<std::optional<std::size_t>> kacheln(static_cast<std::size_t>(dateien.Eintraege()) + 1);
+    for (int i = 1; i <= dateien.Eintraege(); ++i) kacheln[static_cast<std::size_t>(i)] = staende.Kacheln(dateien, i);
 
     if (o.json) {
         nlohmann::ordered_json j;  // keys in the documented order
@@ -283,15 +426,22 @@ int Run(const KonfOptions& o) {
         nlohmann::ordered_json list = nlohmann::ordered_json::array();
         for (int i = 1; i <= dateien.Eintraege(); ++i) {
             const auto k = static_cast<std::size_t>(i);
-            list.push_back({{"datei", dateien.Datei[k]},
-                            {"xmin", dateien.Xmin[k]},
-                            {"xmax", dateien.Xmax[k]},
-                            {"ymin", dateien.Ymin[k]},
-                            {"ymax", dateien.Ymax[k]}});
+            nlohmann::ordered_json e = {{"datei", dateien.Datei[k]},
+                                        {"xmin", dateien.Xmin[k]},
+                                        {"xmax", dateien.Xmax[k]},
+                                        {"ymin", dateien.Ymin[k]},
+                                        {"ymax", dateien.Ymax[k]}};
+            if (const std::optional<std::size_t> n = kacheln[k]) {
+                e["ordner"] = true;
+                e["kacheln"] = *n;
+            }
+            list.push_back(std::move(e));
         }
         j["dateien"] = list;
         if (gezeigt) j["system"] = SystemText(*gezeigt);
         if (noDataZeigen) j["nodata"] = werte.noData ? nlohmann::ordered_json(*werte.noData) : nlohmann::ordered_json();
+        if (werte.unterordner) j["unterordner"] = true;
+        if (!werte.muster.empty()) j["muster"] = werte.muster;
         std::cout << j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
     } else {
         std::cout << "Konfigurationsdatei: " << path << (k.Gelesen.Vorhanden ? "" : " (nicht vorhanden, Anfangswerte)")
@@ -300,7 +450,10 @@ int Run(const KonfOptions& o) {
                   << (k.Orte.Installiert ? " (installiertes Programm)" : " (neben dem Programm)") << '\n'
                   << (gezeigt ? "Bezugssystem der Kacheln: " + SystemText(*gezeigt) + "\n" : std::string())
                   << (noDataZeigen ? "NoData-H\xC3\xB6he der Kacheln: " + NoDataAnzeige(werte.noData) + "\n" : std::string())
-                  << KonfListing(settings, dateien, DecimalSeparator());
+                  << (werte.unterordner ? "Ordner mit Unterordnern: ja\n" : std::string())
+                  << (werte.muster.empty() ? std::string() : "Namensmuster der Kacheln: " + werte.muster + "\n")
+                  << KonfListing(settings, dateien, DecimalSeparator(),
+                                 [&](int i) { return kacheln[static_cast<std::size_t>(i)]; });
     }
 
     if (!bearbeiten && !o.save.empty()) {
@@ -309,7 +462,9 @@ int Run(const KonfOptions& o) {
             throw EZielAbgelehnt("Die Konfigurationsdatei enth\xC3\xA4lt mehr als " + std::to_string(MaxDateien) +
                                  " Dateieintr\xC3\xA4ge und wird nicht \xC3\xBC" "berschrieben: " + o.save);
         // The stored widths are written as read: the estimated grid is no real window.
-        KonfSave(o.save, settings, dateien);
+        TDateien kopie = dateien;
+        staende.BoxenSetzen(kopie);
+        KonfSave(o.save, settings, kopie);
         system.Write(dateien, false);
     }
     return rc;
@@ -329,8 +484,10 @@ void RegisterKonf(CLI::App& app) {
     cmd->add_option("--save", opts.save, "gelesene Konfiguration in diese Datei schreiben")->type_name("DATEI");
     cmd->add_option("--hinzufuegen", opts.hinzufuegen,
                     "Dateien mit ihrer Ausdehnung an den Katalog anh\xC3\xA4ngen wie der Dateimanager und die "
-                    "Konfiguration schreiben (mit --save in jene Datei)")
-        ->type_name("DATEI");
+                    "Konfiguration schreiben (mit --save in jene Datei). Ein Ordner wird ein Eintrag f\xC3\xBCr "
+                    "alle seine Kacheln (.xyz, .xyz.gz, .txt, .txt.gz, .asc, .dbf, .tif, .tiff); sein Index wird "
+                    "dabei aufgebaut")
+        ->type_name("DATEI|ORDNER");
     cmd->add_option("--entfernen", opts.entfernen,
                     "Eintr\xC3\xA4ge mit diesen Nummern der Auflistung vor dem Befehl aus dem Katalog entfernen und "
                     "die Konfiguration schreiben")
@@ -373,9 +530,33 @@ void RegisterKonf(CLI::App& app) {
                            "Dezimaltrenner, oder keiner)";
                 },
                 ""));
-    cmd->callback([system, noData] {
+    CLI::Option* unterordner =
+        cmd->add_option("--unterordner", opts.unterordnerText,
+                        "ob Dateien in Unterordnern eines Ordner-Eintrags auch Kacheln sind (Standard nein), in die "
+                        "Einstellungsdatei neben der Konfiguration schreiben. Mit --save wie --system")
+            ->type_name("ja|nein")
+            ->check(Auswahl({"ja", "nein"}));
+    CLI::Option* muster =
+        cmd->add_option("--muster", opts.musterText,
+                        "eigenes Namensmuster der Kacheln in Ordner-Eintr\xC3\xA4gen in die Einstellungsdatei neben "
+                        "der Konfiguration schreiben; keins entfernt es. * steht f\xC3\xBCr beliebigen Text, ? f\xC3\xBCr "
+                        "ein Zeichen, {Zone} zwei Ziffern, {Ost} drei Ziffern (Ost-km), {Nord} vier Ziffern (Nord-km), "
+                        "{Groesse} die Kachelgr\xC3\xB6\xC3\x9F" "e in km (ohne: 1). Beispiel: dgm_{Ost}_{Nord}.xyz. Mit "
+                        "--save wie --system")
+            ->type_name("MUSTER|keins")
+            ->check(CLI::Validator(
+                [](std::string& text) -> std::string {
+                    if (text == "keins") return std::string();
+                    const std::string fehler = CheckMuster(text);
+                    return fehler.empty() ? std::string() : "\"" + text + "\": " + fehler;
+                },
+                ""));
+    cmd->callback([system, noData, unterordner, muster] {
         opts.system = system->count() ? std::optional<std::string>(opts.systemText) : std::nullopt;
         opts.noData = noData->count() ? ParseNoData(opts.noDataText) : std::nullopt;
+        opts.unterordner = unterordner->count() ? std::optional<bool>(opts.unterordnerText == "ja") : std::nullopt;
+        opts.muster = muster->count() ? std::optional<std::string>(opts.musterText == "keins" ? "" : opts.musterText)
+                                      : std::nullopt;
         RunCommand([] { return Run(opts); });
     });
 }

@@ -9,6 +9,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Eingabe.h"
+#include "cli/IndexFortschritt.h"
 #include "config/Konf.h"
 #include "query/Query.h"
 #include "query/AntwortJson.h"
@@ -87,14 +88,26 @@ int Run(const QueryOptions& o) {
     p.Fangbreite = o.fangbreite.value_or(settings.Fangbreite);
     p.Potenz = o.potenz.value_or(settings.Potenz);
 
+    // A folder's index may have to be built first: its progress on stderr.
+    struct Beobachter : TAbfrageBeobachter {
+        TIndexFortschritt index;
+        TOrdnerBeobachter* OrdnerBeobachter() override { return &index; }
+    } beob;
     THoehenAbfrage q;
     std::string fehler;
     try {
-        q.Run(kat, p);
+        q.Run(kat, p, &beob);
     } catch (const std::exception& ex) {
         fehler = ex.what();
     }
+    beob.index.Fertig();
     const THoehenAntwort& e = q.Ergebnis();
+    // The indexes' messages (a tile that lies about its extent, one that cannot be read)
+    // before the answer, which may name such a tile.
+    if (!e.Meldungen.empty()) {
+        std::cout.flush();
+        for (const std::string& m : e.Meldungen) std::cerr << m << '\n';
+    }
     if (o.json)
         std::cout << FormatJson(AntwortToJson(e, true, nullptr, eingabeJson ? &*eingabeJson : nullptr)) << '\n';
     else

@@ -39,7 +39,9 @@ struct TKonfCli {
 // `missingAllowed`. A file that exists but cannot be read throws EInOutError naming it; more
 // than 250 entries give a German warning on stderr. The settings file beside it is read by the
 // same rule (missing: empty; unreadable: EInOutError naming it); the catalogue takes its NoData
-// height and system from it (an unreadable NoData value: a German warning on stderr).
+// height and system from it (an unreadable NoData value: a German warning on stderr), and
+// how its folder entries are read ([Ordner], unreadable values warned about likewise; the
+// index folder from Orte, TERVALO_INDEX_ORDNER included).
 TKonfCli LoadKonf(const std::string& path, const TGitterZugriff* grid = nullptr, bool missingAllowed = false);
 
 // The format of an export or conversion target: the --format option (xyz, csv, dbf) when

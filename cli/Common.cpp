@@ -31,12 +31,13 @@ TKonfCli LoadKonf(const std::string& path, const TGitterZugriff* grid, bool miss
         throw std::runtime_error("Konfigurationsdatei nicht gefunden: " + path);
     k.Einstellungen.Load(EinstellungenFileFor(k.Dateien.KonfDatei));
     std::string meldung;
-    ReadKachelWerte(k.Einstellungen, k.Dateien, &meldung);
+    std::vector<std::string> ordnerMeldungen;
+    ReadKachelWerte(k.Einstellungen, k.Dateien, &meldung, &ordnerMeldungen);
+    k.Dateien.Ordner.IndexOrdner = k.Orte.IndexOrdner;
     // The run goes on with the default, but the user learns why a hole may answer.
-    if (!meldung.empty()) {
-        std::cout.flush();
-        std::cerr << "Warnung: " << meldung << '\n';
-    }
+    if (!meldung.empty()) ordnerMeldungen.insert(ordnerMeldungen.begin(), meldung);
+    if (!ordnerMeldungen.empty()) std::cout.flush();
+    for (const std::string& m : ordnerMeldungen) std::cerr << "Warnung: " << m << '\n';
     if (grid) ApplyGridWidths(k.Gelesen, k.Settings, *grid);
     if (k.Gelesen.ZuVieleEintraege) {
         std::cout.flush();

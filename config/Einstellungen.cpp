@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "koord/Bezugssystem.h"
+#include "ordner/KachelMuster.h"
 #include "tools/Datei.h"
 #include "tools/Eingabezahl.h"
 #include "tools/Errors.h"
@@ -426,9 +427,55 @@ bool SetNoData(TEinstellungen& e, std::optional<double> wert) {
     return e.Set(AbschnittKacheln, SchluesselNoData, NoDataText(wert));
 }
 
-void ReadKachelWerte(const TEinstellungen& e, TDateien& dateien, std::string* noDataMeldung) {
+void ReadKachelWerte(const TEinstellungen& e, TDateien& dateien, std::string* noDataMeldung,
+                     std::vector<std::string>* ordnerMeldungen) {
     dateien.NoData = ReadNoData(e, noDataMeldung);
     dateien.System = ReadKachelSystem(e);
+    ReadOrdnerOptionen(e, dateien.Ordner, ordnerMeldungen);
+}
+
+bool ReadUnterordner(const TEinstellungen& e, std::string* meldung) {
+    const std::optional<TEinstellungen::TWert> w = e.Get(AbschnittOrdner, SchluesselUnterordner);
+    if (!w || EqualNoCase(w->Text, "nein")) return false;
+    if (EqualNoCase(w->Text, "ja")) return true;
+    if (meldung)
+        *meldung = e.ZeilenMeldung(w->Zeile, std::string("Schl\xC3\xBCssel [") + AbschnittOrdner + "] " +
+                                                 SchluesselUnterordner + ": \"" + Shown(w->Text) +
+                                                 "\" ist weder ja noch nein, es gilt nein");
+    return false;
+}
+
+bool SetUnterordner(TEinstellungen& e, bool ja) {
+    if (!ja) return e.Remove(AbschnittOrdner, SchluesselUnterordner);
+    return e.Set(AbschnittOrdner, SchluesselUnterordner, "ja");
+}
+
+std::string ReadMuster(const TEinstellungen& e, std::string* meldung) {
+    const std::optional<TEinstellungen::TWert> w = e.Get(AbschnittOrdner, SchluesselMuster);
+    if (!w || w->Text.empty()) return {};
+    const std::string fehler = CheckMuster(w->Text);
+    if (fehler.empty()) return w->Text;
+    if (meldung)
+        *meldung = e.ZeilenMeldung(w->Zeile, std::string("Schl\xC3\xBCssel [") + AbschnittOrdner + "] " +
+                                                 SchluesselMuster + ": \"" + Shown(w->Text) + "\" " +
+                                                 "ist nicht verwendbar und gilt als nicht gesetzt (" + fehler + ")");
+    return {};
+}
+
+bool SetMuster(TEinstellungen& e, const std::string& muster) {
+    if (muster.empty()) return e.Remove(AbschnittOrdner, SchluesselMuster);
+    const std::string fehler = CheckMuster(muster);
+    if (!fehler.empty()) throw std::invalid_argument(fehler);
+    return e.Set(AbschnittOrdner, SchluesselMuster, muster);
+}
+
+void ReadOrdnerOptionen(const TEinstellungen& e, TOrdnerOptionen& o, std::vector<std::string>* meldungen) {
+    std::string m;
+    o.Unterordner = ReadUnterordner(e, &m);
+    if (!m.empty() && meldungen) meldungen->push_back(m);
+    m.clear();
+    o.Muster = ReadMuster(e, &m);
+    if (!m.empty() && meldungen) meldungen->push_back(m);
 }
 
 std::string ReadFensterEingabe(const TEinstellungen& e) {

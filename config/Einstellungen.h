@@ -144,10 +144,33 @@ std::optional<std::optional<double>> ParseNoData(std::string_view text);
 // The value as SetNoData writes it ("keiner" for none).
 std::string NoDataText(std::optional<double> wert);
 
+// How folder entries are read: [Ordner] Unterordner, "ja" or "nein" (any case; default nein),
+// and [Ordner] Muster, the user's own tile name pattern (see ExtentFromName).
+inline constexpr const char* AbschnittOrdner = "Ordner";
+inline constexpr const char* SchluesselUnterordner = "Unterordner";
+inline constexpr const char* SchluesselMuster = "Muster";
+
+// Whether files in subfolders are tiles. Another value than ja/nein counts as nein; `meldung`
+// then receives the German message naming file, line and key.
+bool ReadUnterordner(const TEinstellungen& e, std::string* meldung = nullptr);
+// "ja", or the key removed for nein (the default). True when the text changed.
+bool SetUnterordner(TEinstellungen& e, bool ja);
+// The user's pattern, empty when unset. An unusable one (CheckMuster) counts as unset, with
+// the message in `meldung`.
+std::string ReadMuster(const TEinstellungen& e, std::string* meldung = nullptr);
+// Stores the pattern, or removes the key for an empty one. An unusable pattern throws
+// std::invalid_argument with CheckMuster's message. True when the text changed.
+bool SetMuster(TEinstellungen& e, const std::string& muster);
+// Unterordner and Muster into `o` (IndexOrdner is left as it is); messages appended.
+void ReadOrdnerOptionen(const TEinstellungen& e, TOrdnerOptionen& o, std::vector<std::string>* meldungen = nullptr);
+
 // Fills the catalogue's values that come from the settings file and are never written into
-// the configuration: its NoData height and its tiles' system. `noDataMeldung` receives the
-// message about an unreadable NoData value (the system's is reported where it is used).
-void ReadKachelWerte(const TEinstellungen& e, TDateien& dateien, std::string* noDataMeldung = nullptr);
+// the configuration: its NoData height, its tiles' system and how its folder entries are read
+// (Dateien.Ordner; its IndexOrdner is left as it is). `noDataMeldung` receives the message
+// about an unreadable NoData value (the system's is reported where it is used), `ordnerMeldungen`
+// those about unreadable [Ordner] values.
+void ReadKachelWerte(const TEinstellungen& e, TDateien& dateien, std::string* noDataMeldung = nullptr,
+                     std::vector<std::string>* ordnerMeldungen = nullptr);
 
 // The window's input system as stored (empty when unset).
 std::string ReadFensterEingabe(const TEinstellungen& e);

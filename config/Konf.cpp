@@ -99,7 +99,14 @@ std::string ShowWidths(const int32_t (&list)[11]) {
 
 }  // namespace
 
+std::string KachelnText(std::size_t n) { return std::to_string(n) + (n == 1 ? " Kachel" : " Kacheln"); }
+
 std::string KonfListing(const TSettings& settings, const TDateien& dateien, char sep) {
+    return KonfListing(settings, dateien, sep, {});
+}
+
+std::string KonfListing(const TSettings& settings, const TDateien& dateien, char sep,
+                        const std::function<std::optional<std::size_t>(int eintrag)>& ordnerKacheln) {
     std::string out;
     out += "Rasterabstand:    " + ShowNumber(settings.Rasterabstand, sep) + "\n";
     out += "Fangbreite:       " + ShowNumber(settings.Fangbreite, sep) + "\n";
@@ -113,7 +120,10 @@ std::string KonfListing(const TSettings& settings, const TDateien& dateien, char
         const auto k = static_cast<std::size_t>(i);
         out += std::to_string(i) + ": " + dateien.Datei[k] + "  Xmin " + ShowNumber(dateien.Xmin[k], sep) +
                "  Xmax " + ShowNumber(dateien.Xmax[k], sep) + "  Ymin " + ShowNumber(dateien.Ymin[k], sep) +
-               "  Ymax " + ShowNumber(dateien.Ymax[k], sep) + "\n";
+               "  Ymax " + ShowNumber(dateien.Ymax[k], sep);
+        if (ordnerKacheln)
+            if (const std::optional<std::size_t> n = ordnerKacheln(i)) out += "  (Ordner, " + KachelnText(*n) + ")";
+        out += "\n";
     }
     return out;
 }

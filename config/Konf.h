@@ -1,7 +1,9 @@
 #pragma once
 // The configuration file (.KNF): settings, two column-width lists and the source catalogue.
 #include <cstdint>
+#include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "config/TYPEN.h"
@@ -70,5 +72,11 @@ std::string KonfText(const TSettings& settings, const TDateien& dateien);
 // A short German listing of settings, widths and catalogue for people to read; numbers in
 // their shortest exact form with the given decimal separator.
 std::string KonfListing(const TSettings& settings, const TDateien& dateien, char decimalSeparator);
+// The same; `ordnerKacheln(i)` gives a folder entry's tile count (empty for a file entry), and
+// its line ends in "  (Ordner, <n> Kacheln)".
+std::string KonfListing(const TSettings& settings, const TDateien& dateien, char decimalSeparator,
+                        const std::function<std::optional<std::size_t>(int eintrag)>& ordnerKacheln);
+// "<n> Kacheln", "1 Kachel": a folder entry's count as listings show it.
+std::string KachelnText(std::size_t n);
 
 }  // namespace tervalo

@@ -42,17 +42,26 @@ TOrte FindOrte(const std::string& programFolder, const std::string& konfName, co
 
     o.Installiert = !programFolder.empty() && !installBin.empty() && Normal(programFolder) == Normal(installBin);
     const bool xdgKonf = Absolut(env.XdgConfigHome), xdgDaten = Absolut(env.XdgDataHome);
+    const bool xdgCache = Absolut(env.XdgCacheHome);
     if (!o.Installiert || (home.empty() && !(xdgKonf && xdgDaten))) {
         // Portable, or installed for a user without any home: beside the program.
         o.Ordner = MitTrenner(programFolder.empty() ? "." : programFolder);
         o.KonfDatei = o.Ordner + konfName;
+        o.IndexOrdner = o.Installiert && xdgCache ? MitTrenner(*env.XdgCacheHome) + "tervalo/" : o.Ordner + "Index/";
     } else {
         const std::string konf = xdgKonf ? *env.XdgConfigHome : MitTrenner(home) + ".config";
         const std::string daten = xdgDaten ? *env.XdgDataHome : MitTrenner(home) + ".local/share";
         o.KonfDatei = MitTrenner(konf) + "tervalo/tervalo.KNF";
         o.Ordner = MitTrenner(daten) + "tervalo/";
+        if (xdgCache)
+            o.IndexOrdner = MitTrenner(*env.XdgCacheHome) + "tervalo/";
+        else if (!home.empty())
+            o.IndexOrdner = MitTrenner(home) + ".cache/tervalo/";
+        else
+            o.IndexOrdner = o.Ordner + "Index/";
     }
     o.DatenOrdner = o.Ordner + "Daten/";
+    if (Absolut(env.IndexOrdner)) o.IndexOrdner = MitTrenner(*env.IndexOrdner);
     return o;
 }
 
@@ -69,7 +78,8 @@ TUmgebung ReadProzessUmgebung() {
         const char* v = std::getenv(name);
         return v ? std::optional<std::string>(v) : std::nullopt;
     };
-    TUmgebung env{var("HOME"), var("XDG_CONFIG_HOME"), var("XDG_DATA_HOME"), {}};
+    TUmgebung env{var("HOME"), var("XDG_CONFIG_HOME"), var("XDG_DATA_HOME"), {}, var("XDG_CACHE_HOME"),
+                  var("TERVALO_INDEX_ORDNER")};
     if (!Absolut(env.Home)) {
         if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) env.PasswdHome = pw->pw_dir;
     }

@@ -13,6 +13,8 @@ struct TUmgebung {
     std::optional<std::string> XdgConfigHome;  // $XDG_CONFIG_HOME
     std::optional<std::string> XdgDataHome;    // $XDG_DATA_HOME
     std::string PasswdHome;                    // the user's home from the password database
+    std::optional<std::string> XdgCacheHome;   // $XDG_CACHE_HOME
+    std::optional<std::string> IndexOrdner;    // $TERVALO_INDEX_ORDNER (tests, administrators)
 };
 
 struct TOrte {
@@ -20,13 +22,18 @@ struct TOrte {
     std::string KonfDatei;     // the configuration file
     std::string Ordner;        // base of bare catalogue names (they resolve below Ordner + "Daten/"), ends in "/"
     std::string DatenOrdner;   // Ordner + "Daten/"
+    // Where folder entries' indexes live, ends in "/": the installed program's
+    // $XDG_CACHE_HOME/tervalo/ (default ~/.cache/tervalo/), a portable copy's <program
+    // folder>/Index/; an absolute $TERVALO_INDEX_ORDNER overrides both.
+    std::string IndexOrdner;
 };
 
 // programFolder: folder of the running program (absolute, symbolic links resolved);
 // konfName: the file name a portable copy uses beside itself; installBin: the bin folder of
 // the prefix the program was built for. Relative or empty XDG values are ignored, as the XDG
 // base directory rules say; a missing or relative HOME falls back to the password database.
-// Without any home the installed program falls back to its program folder.
+// Without any home the installed program falls back to its program folder (its indexes then
+// go below Ordner + "Index/").
 TOrte FindOrte(const std::string& programFolder, const std::string& konfName, const TUmgebung& env,
                const std::string& installBin);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "ordner/Kacheln.h"
 #include "tools/Tools.h"
 
 namespace tervalo {
@@ -18,7 +19,9 @@ TKatalog TKatalog::FromDateien(const TDateien& dateien) {
     if (n > 0) k.rows_.clear();
     for (int i = 1; i <= n; ++i) {
         const auto j = static_cast<std::size_t>(i);
-        k.rows_.push_back({dateien.Datei[j], dateien.Xmin[j], dateien.Xmax[j], dateien.Ymin[j], dateien.Ymax[j]});
+        TKatalogZeile z{dateien.Datei[j], dateien.Xmin[j], dateien.Xmax[j], dateien.Ymin[j], dateien.Ymax[j]};
+        z.IstOrdner = IsOrdnerEintrag(z.Datei);
+        k.rows_.push_back(std::move(z));
     }
     return k;
 }
@@ -50,7 +53,15 @@ void TKatalog::Move(int from, int to) {
 }
 
 bool TKatalog::ContainsName(const std::string& name) const {
-    return std::any_of(rows_.begin(), rows_.end(), [&](const TKatalogZeile& z) { return z.Name() == name; });
+    // A folder's last part is no file name: two folders named alike are two entries.
+    return std::any_of(rows_.begin(), rows_.end(),
+                       [&](const TKatalogZeile& z) { return !z.IstOrdner && z.Name() == name; });
+}
+
+bool TKatalog::ContainsOrdner(const std::string& pfad) const {
+    std::string p = Trim(pfad);
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    return std::any_of(rows_.begin(), rows_.end(), [&](const TKatalogZeile& z) { return z.IstOrdner && z.Pfad() == p; });
 }
 
 int TKatalog::NamedRows() const {
@@ -65,10 +76,13 @@ void TKatalog::ToDateien(TDateien& dateien) const {
         if (z.Name().empty()) continue;
         const auto j = static_cast<std::size_t>(++n);
         dateien.Datei[j] = z.Pfad();
-        dateien.Xmin[j] = RoundKatalogWert(z.Xmin);
-        dateien.Xmax[j] = RoundKatalogWert(z.Xmax);
-        dateien.Ymin[j] = RoundKatalogWert(z.Ymin);
-        dateien.Ymax[j] = RoundKatalogWert(z.Ymax);
+        // A folder's box is the union of its tiles: rounded outwards, it still holds them all.
+        auto runter = z.IstOrdner ? RoundKatalogWertAb : RoundKatalogWert;
+        auto hoch = z.IstOrdner ? RoundKatalogWertAuf : RoundKatalogWert;
+        dateien.Xmin[j] = runter(z.Xmin);
+        dateien.Xmax[j] = hoch(z.Xmax);
+        dateien.Ymin[j] = runter(z.Ymin);
+        dateien.Ymax[j] = hoch(z.Ymax);
     }
     dateien.Anzahl = static_cast<uint8_t>(n);
 }
@@ -78,6 +92,16 @@ double RoundKatalogWert(double v) {
     double r = 0.0;
     ValDouble(NumberChars(FixedText(v, 10, 2)), r);
     return r;
+}
+
+double RoundKatalogWertAb(double v) {
+    const double r = RoundKatalogWert(v);
+    return r > v ? RoundKatalogWert(r - 0.01) : r;
+}
+
+double RoundKatalogWertAuf(double v) {
+    const double r = RoundKatalogWert(v);
+    return r < v ? RoundKatalogWert(r + 0.01) : r;
 }
 
 }  // namespace tervalo

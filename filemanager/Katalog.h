@@ -29,7 +29,8 @@ struct TKatalogZeile {
 class TKatalog {
 public:
     TKatalog();
-    // The entries 1..Anzahl (at most 250) as rows.
+    // The entries 1..Anzahl (at most 250) as rows; a path that is a folder now is a folder row
+    // (its Kacheln left 0: the caller that holds its index fills it in).
     static TKatalog FromDateien(const TDateien& dateien);
 
     int Rows() const { return static_cast<int>(rows_.size()); }
@@ -44,14 +45,18 @@ public:
     // Moves a row to another place, the others closing up, as dragging it does.
     void Move(int from, int to);
 
-    // A row carries this file name (compared with the row's name as shown, blanks removed).
+    // A file row carries this file name (compared with the row's name as shown, blanks
+    // removed). Folder rows never match: their whole path decides (ContainsOrdner).
     bool ContainsName(const std::string& name) const;
+    // A folder row names this folder (the whole path; a "/" at its end does not count).
+    bool ContainsOrdner(const std::string& pfad) const;
     int NamedRows() const;
     // The catalogue takes no further file.
     bool Full() const { return NamedRows() >= MaxDateien; }
 
     // The named rows in order become entries 1..n (at most 250), with the extents as the
-    // configuration file stores them (two decimals); entries beyond n and KonfDatei stay.
+    // configuration file stores them (two decimals; a folder row's rounded outwards); entries
+    // beyond n and KonfDatei stay.
     void ToDateien(TDateien& dateien) const;
 
 private:
@@ -60,5 +65,8 @@ private:
 
 // An extent rounded the way the configuration file stores it.
 double RoundKatalogWert(double v);
+// The same, rounded down / up to two decimals: a folder's box still holds every tile.
+double RoundKatalogWertAb(double v);
+double RoundKatalogWertAuf(double v);
 
 }  // namespace tervalo

@@ -94,6 +94,7 @@ void TKachelKatalog::Select(double xmin, double xmax, double ymin, double ymax, 
         std::string fehler;
         try {
             idx = IndexLocked(i);
+            if (auto* ib = dynamic_cast<TIndexBeobachter*>(beobachter)) ib->OrdnerBeginnt(kat_.Datei[ix]);
             TOrdnerStand stand = idx->Update(beobachter);
             for (auto& m : stand.Meldungen) meldungen_.push_back(std::move(m));
             gefunden.clear();

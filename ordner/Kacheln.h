@@ -30,6 +30,13 @@ struct TKachelWahl {
     bool OrdnerUnlesbar = false;
 };
 
+// An observer of index builds that also learns which folder's index is brought up to date
+// (Select tells it before each folder's Update).
+class TIndexBeobachter : public TOrdnerBeobachter {
+public:
+    virtual void OrdnerBeginnt(const std::string& ordner) { (void)ordner; }
+};
+
 // Whether the catalogue path names a folder (a directory now; a folder that is gone reads as
 // a file that cannot be opened, as an older reader sees it).
 bool IsOrdnerEintrag(const std::string& pfad);
@@ -50,6 +57,7 @@ public:
     // folder's index is brought up to date once per Select (its modification time checked).
     // A folder that cannot be read or indexed appears as one choice with the entry's path, so
     // the run reports it in its row like a file that cannot be opened; messages go to Meldungen.
+    // A TIndexBeobachter passed as `beobachter` learns each folder before its Update.
     void Select(double xmin, double xmax, double ymin, double ymax, std::vector<TKachelWahl>& out,
                 TOrdnerBeobachter* beobachter = nullptr);
 

@@ -47,6 +47,9 @@ struct THoehenAntwort {
     double X = 0, Y = 0, Fangbreite = 0, Potenz = 0;
     std::vector<TDateiZeile> Dateien;   // every selected file (the window shows the first four)
     int LetzterEintrag = 0;             // last selected entry, 0 = none (read by ">>")
+    // The path of the last tile selected: the entry's path, or a folder entry's tile; empty
+    // when none (read by ">>" through FileLabelText).
+    std::string LetzteDatei;
     std::string LB_DateiVoll = TextUnbekannt;  // file label text, path not shortened
     bool Beendet = false;               // false while running and when an error ended the run
     std::string Fehler;                 // message of the error that ended the run
@@ -58,6 +61,9 @@ struct THoehenAntwort {
     double ShepardZ = 0;                // 0 when ShepardN is 0
     // The nearest points, nearest first (up to 20); the single query fills it, the batch not.
     std::vector<TAntwortPunkt> Rangliste;
+    // German messages of the folder entries' indexes during the run (built or rebuilt, tiles
+    // that cannot be read, names that lie about their extent), each once; not part of a row.
+    std::vector<std::string> Meldungen;
 };
 
 // The window's result texts for an answer: the start texts until the computation ran.

@@ -5,6 +5,7 @@
 
 #include "formats/GzipStrom.h"
 #include "formats/PunktQuelle.h"
+#include "ordner/Kacheln.h"
 #include "tools/Errors.h"
 #include "tools/PunktSet.h"
 
@@ -63,6 +64,13 @@ std::string FileLabelText(const TDateien& kat, int letzterEintrag, const TTextMa
     return Kuerzen(kat.Datei[static_cast<std::size_t>(letzterEintrag)], font, breite);
 }
 
+std::string FileLabelText(const TDateien& kat, int letzterEintrag, const std::string& letzteDatei,
+                          const TTextMass* font, int breite) {
+    if (letzteDatei.empty() || letzterEintrag < 1 || letzterEintrag > kat.Eintraege())
+        return FileLabelText(kat, letzterEintrag, font, breite);
+    return Kuerzen(letzteDatei, font, breite);
+}
+
 TOeffnung OpenDatei(TPunktQuelle& quelle, const std::string& datei) {
     TOeffnung o;
     o.Errno = quelle.Open();
@@ -96,9 +104,43 @@ std::string FormatOeffnungLabel(const TOeffnung& o, const std::string& datei, co
 
 // --- the run -------------------------------------------------------------------------------------
 
+namespace {
+
+bool GleicheOptionen(const TOrdnerOptionen& a, const TOrdnerOptionen& b) {
+    return a.Unterordner == b.Unterordner && a.Muster == b.Muster && a.IndexOrdner == b.IndexOrdner;
+}
+
+// Whether the kept catalogue still stands for `kat`: what selection depends on is the same.
+bool GleicherKatalog(const TDateien& a, const TDateien& b) {
+    auto gleich = [](double x, double y) { return x == y || (x != x && y != y); };
+    const int n = a.Eintraege();
+    if (n != b.Eintraege() || !GleicheOptionen(a.Ordner, b.Ordner)) return false;
+    for (int i = 1; i <= n; ++i) {
+        const std::size_t ix = static_cast<std::size_t>(i);
+        if (!gleich(a.Xmin[ix], b.Xmin[ix]) || !gleich(a.Xmax[ix], b.Xmax[ix]) || !gleich(a.Ymin[ix], b.Ymin[ix]) ||
+            !gleich(a.Ymax[ix], b.Ymax[ix]) || a.Datei[ix] != b.Datei[ix])
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 struct THoehenAbfrage::Impl {
     TPunktSet gesehen{MaxPunkte};
     int busy = 0;
+    // The catalogue as runs read it, with its open indexes: made anew only when the catalogue
+    // changes, so a plain one costs no stat per run and a folder's index stays open.
+    std::unique_ptr<TKachelKatalog> katalog;
+    std::vector<TKachelWahl> wahl;
+
+    TKachelKatalog& Katalog(const TDateien& kat) {
+        if (!katalog || !GleicherKatalog(katalog->Dateien(), kat)) {
+            katalog.reset();
+            katalog = std::make_unique<TKachelKatalog>(kat);
+        }
+        return *katalog;
+    }
 };
 
 THoehenAbfrage::THoehenAbfrage()
@@ -188,18 +230,42 @@ const THoehenAntwort& THoehenAbfrage::Run(const TDateien& kat, const TAbfragePar
     impl_->busy = 0;
 
     TLauf lauf{s, impl_->gesehen, quadrat, beob, impl_->busy};
+    TKachelKatalog& katalog = impl_->Katalog(kat);
+    std::vector<TKachelWahl>& wahl = impl_->wahl;
+    try {
+        katalog.Select(quadrat.Xmin, quadrat.Xmax, quadrat.Ymin, quadrat.Ymax, wahl,
+                       beob ? beob->OrdnerBeobachter() : nullptr);
+    } catch (...) {
+        erg.Meldungen = katalog.TakeMeldungen();
+        throw;
+    }
+    auto meldungenHolen = [&] {
+        for (std::string& m : katalog.TakeMeldungen()) erg.Meldungen.push_back(std::move(m));
+    };
+    meldungenHolen();
     const int anzahl = kat.Eintraege();
+    // One busy step per catalogue entry, before its files are read, as the plain walk had.
+    int schritt = 1;
     int k = 0;
-    for (int i = 1; i <= anzahl; ++i) {
-        lauf.BusyStep();
-        const std::size_t ix = static_cast<std::size_t>(i);
-        if (!TouchesEintrag(kat, ix, quadrat.Xmin, quadrat.Xmax, quadrat.Ymin, quadrat.Ymax)) continue;
-        erg.LetzterEintrag = i;
+    for (TKachelWahl& w : wahl) {
+        for (; schritt <= w.Eintrag; ++schritt) lauf.BusyStep();
+        erg.LetzterEintrag = w.Eintrag;
+        erg.LetzteDatei = w.Datei;
         TDateiZeile neu;
         neu.Nr = ++k;
-        neu.Eintrag = i;
-        neu.Datei = kat.Datei[ix];
+        neu.Eintrag = w.Eintrag;
+        neu.Datei = w.Datei;
         neu.Name = TextKeinName;
+        // A folder tile's extent is checked before it is read; the run reads it all the same.
+        std::string pruefung;
+        if (w.AusOrdner) {
+            try {
+                pruefung = katalog.Pruefen(w);
+            } catch (...) {
+                meldungenHolen();
+                throw;
+            }
+        }
         TPunktQuelle quelle(neu.Datei);
         neu.DBase = quelle.IsDbase();
         erg.Dateien.push_back(std::move(neu));
@@ -214,6 +280,7 @@ const THoehenAntwort& THoehenAbfrage::Run(const TDateien& kat, const TAbfragePar
             dateiLabel_ = FormatOeffnungLabel(o, row.Datei, p.LabelFont, p.LabelBreite);
             erg.LB_DateiVoll = o.LabelVoll;
             if (o.Offen) row.Hinweis = SystemHinweis(quelle, kat.System);
+            if (!pruefung.empty()) row.Hinweis = row.Hinweis.empty() ? pruefung : pruefung + "; " + row.Hinweis;
             if (beob) beob->FileSelected(row, dateiLabel_);
             if (o.Offen && quelle.IsRaster()) {
                 quelle.SetQuadrat(quadrat);
@@ -250,6 +317,7 @@ const THoehenAntwort& THoehenAbfrage::Run(const TDateien& kat, const TAbfragePar
             row.Fehler = ReadErrorMessage(ex, row.Datei);
             erg.Fehler = row.Fehler;
             erg.Anzahl = s.Anzahl;
+            meldungenHolen();
             if (beob) {
                 beob->FileDone(row);
                 beob->BusyStep(0);
@@ -258,6 +326,8 @@ const THoehenAntwort& THoehenAbfrage::Run(const TDateien& kat, const TAbfragePar
         }
         if (beob) beob->FileDone(row);
     }
+    for (; schritt <= anzahl; ++schritt) lauf.BusyStep();
+    meldungenHolen();
     if (beob) beob->BusyStep(0);
 
     erg.Anzahl = s.Anzahl;

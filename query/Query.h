@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "config/TYPEN.h"
+#include "ordner/OrdnerIndex.h"
 #include "query/Antwort.h"
 #include "tools/Rueckmeldung.h"
 #include "tools/Tools.h"
@@ -72,6 +73,9 @@ public:
     virtual void FileSelected(const TDateiZeile& row, const std::string& lbDatei) { (void)row; (void)lbDatei; }
     // The file is finished, normally or by an error (counts reached); repaint now.
     virtual void FileDone(const TDateiZeile& row) { (void)row; }
+    // Progress of building or updating a folder entry's index before the files are read
+    // (a first query over a new folder may take a while); nullptr: none shown.
+    virtual TOrdnerBeobachter* OrdnerBeobachter() { return nullptr; }
 };
 
 // The query engine. Owns the point store for its lifetime; one Run at a time.
@@ -80,6 +84,10 @@ public:
 // the parameters with their separator, which a Run only reads, and a label font whose
 // TextWidth may be called from several threads. Each Run owns its observer, which it calls on
 // the caller's thread only. The building blocks below touch nothing but their arguments.
+// Folder entries stand for their tiles at their place (see TKachelKatalog): each tile read
+// gets its own row, with the entry's number; a tile whose name lies about its extent gets the
+// message in its row's Hinweis. The catalogue as runs read it is kept between runs while the
+// catalogue stays the same (entries, paths, boxes, Ordner options).
 class THoehenAbfrage {
 public:
     THoehenAbfrage();
@@ -217,5 +225,9 @@ void Compute(TPunktSpeicher& s, double x, double y, double potenz, TBerechnung& 
 // "???" when the last query selected no file. Without a font the path is returned whole.
 std::string FileLabelText(const TDateien& kat, int letzterEintrag, const TTextMass* font,
                            int breite);
+// The same naming the last tile read (THoehenAntwort::LetzteDatei), which for a folder entry
+// is one of its tiles; an empty `letzteDatei` gives the entry's path as above.
+std::string FileLabelText(const TDateien& kat, int letzterEintrag, const std::string& letzteDatei,
+                          const TTextMass* font, int breite);
 
 }  // namespace tervalo
