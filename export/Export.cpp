@@ -165,9 +165,10 @@ public:
 
 private:
     // The folder indexes' progress and cancel: the run's observer, polled by the clock.
-    class TIndexBeobachter : public TOrdnerBeobachter {
+    class TIndexLauf : public TIndexBeobachter {
     public:
-        explicit TIndexBeobachter(TExportRun& run) : run_(run), takt_({1, run.opt_.Poll.Interval}) {}
+        explicit TIndexLauf(TExportRun& run) : run_(run), takt_({1, run.opt_.Poll.Interval}) {}
+        void OrdnerBeginnt(const std::string& ordner) override { Ordner = ordner; }
         std::string Ordner;
         void Fortschritt(std::size_t fertig, std::size_t gesamt) override {
             run_.obs_.Fortschritt("Index wird aufgebaut: " + Ordner, fertig, gesamt);
@@ -187,8 +188,6 @@ private:
 
     // The tiles of the window in catalogue order, each read in turn.
     void ReadTiles() {
-        UpdateIndexes();
-        if (run_.Cancelled()) return;
         std::vector<TKachelWahl> wahl;
         katalog_.Select(b_.Xmin, b_.Xmax, b_.Ymin, b_.Ymax, wahl, &indexBeob_);
         LogMeldungen();
@@ -208,24 +207,6 @@ private:
             }
             ReadEntry(k, w);
             if (run_.Cancelled()) break;
-        }
-    }
-
-    // Brings each folder's index up to date first, so its progress can name the folder;
-    // the selection then finds them current. A folder that fails is reported by Select.
-    void UpdateIndexes() {
-        const int n = katalog_.Dateien().Eintraege();
-        for (int i = 1; i <= n && katalog_.HatOrdner(); ++i) {
-            if (!katalog_.IstOrdner(i)) continue;
-            try {
-                TOrdnerIndex* idx = katalog_.Index(i);
-                if (!idx) continue;
-                indexBeob_.Ordner = idx->Ordner();
-                for (const std::string& m : idx->Update(&indexBeob_).Meldungen) Log(m);
-            } catch (const std::exception&) {
-                continue;
-            }
-            if (run_.Cancelled()) return;
         }
     }
 
@@ -328,7 +309,7 @@ private:
     const TLaufOptionen& opt_;
     TExportBeobachter& obs_;
     TPunktLauf run_;
-    TIndexBeobachter indexBeob_;
+    TIndexLauf indexBeob_;
     TSpaeterBereiche later_;
     bool error_ = false;
 };
