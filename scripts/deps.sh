@@ -16,8 +16,8 @@ shift
 # Every build: the compiler, the core's libraries, gzip for the packed manual pages. proj-data
 # (proj.db, the BETA2007 grid) is what the programs read at run time; proj-bin's cs2cs is the
 # tests' peer for the coordinate conversion. libgdal-dev builds the raster module, the only
-# part that links GDAL.
-BUILD=(build-essential cmake pkg-config libcli11-dev nlohmann-json3-dev libisal-dev libproj-dev libgdal-dev gzip)
+# part that links GDAL. libsqlite3-dev: the folder indexes.
+BUILD=(build-essential cmake pkg-config libcli11-dev nlohmann-json3-dev libisal-dev libproj-dev libgdal-dev libsqlite3-dev gzip)
 # The desktop program.
 UI=(qt6-base-dev qt6-translations-l10n libjpeg-dev fonts-dejavu-core)
 case "$task" in
