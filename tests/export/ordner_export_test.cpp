@@ -229,12 +229,14 @@ TEST_F(OrdnerExportTest, NoOutputBecomesOrReplacesATileOfACataloguedFolder) {
     EXPECT_NO_THROW(TSichereDatei::Check(ordner + "/tervalo.KNF", s));
     EXPECT_NO_THROW(KonfSave(k.KonfDatei, TSettings{}, k));
     ScriptedKonvertObserver kobs;
-    EXPECT_THROW(Konvertieren(dir / "o.xyz", ordner + "/k.xyz", kXyz, EveryLine(), s, kobs), EZielAbgelehnt);
+    EXPECT_THROW(Konvertieren(ordner + "/alt/neu.xyz", ordner + "/k.xyz", kXyz, EveryLine(), s, kobs), EZielAbgelehnt);
     EXPECT_EQ(ReadAll(kachel), inhalt);
 }
 
 TEST_F(OrdnerExportTest, CancelWhileTheIndexIsBuiltLeavesNoOutput) {
-    for (int i = 0; i < 4; ++i) WriteXyzTile(ordner + "/t" + std::to_string(i) + ".xyz", Grid(kX + 10 * i, kY, 3));
+    // Enough unnamed tiles that the index asks before it is done.
+    for (int i = 0; i < 2000; ++i)
+        WriteXyzTile(ordner + "/t" + std::to_string(i) + ".xyz", {{kX + i % 50, kY + i / 50, 1.0 * i}});
     TDateien k = Katalog();
     AddEntry(k, ordner, kX, kX + 1000, kY, kY + 1000);
     const TExportGrenzen b{kX, kX + 1000, kY, kY + 1000};
@@ -245,7 +247,7 @@ TEST_F(OrdnerExportTest, CancelWhileTheIndexIsBuiltLeavesNoOutput) {
     EXPECT_EQ(std::count_if(ab.log.begin(), ab.log.end(), [](const std::string& l) { return l.rfind("Lese", 0) == 0; }), 0);
     // The next run goes on from there and reads every tile.
     const Lauf weiter = Run(k, b, dir / "o.xyz");
-    EXPECT_EQ(weiter.r.Total, 36);
+    EXPECT_EQ(weiter.r.Total, 2000);
     EXPECT_FALSE(weiter.r.Cancelled);
 }
 
