@@ -79,6 +79,12 @@ void TIndexFenster::SetFortschritt(std::size_t fertig, std::size_t gesamt) {
     if (Balken->value() != v) Balken->setValue(v);
 }
 
+void TIndexFenster::SetText(const QString& text) {
+    if (LB_Ordner->text() == text) return;
+    LB_Ordner->setText(text);
+    adjustSize();
+}
+
 void TIndexFenster::reject() { abgebrochen_ = true; }
 
 void TIndexFenster::closeEvent(QCloseEvent* e) {

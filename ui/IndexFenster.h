@@ -19,6 +19,8 @@ public:
     // Shows the window centred over its owner and paints it.
     void ShowCentred();
     void SetFortschritt(std::size_t fertig, std::size_t gesamt);
+    // The whole heading ("Index wird aufgebaut: " + folder), for runs that give it so.
+    void SetText(const QString& text);
     // The cancel button was pressed (or the window closed).
     bool Abgebrochen() const { return abgebrochen_; }
 
