@@ -1,6 +1,7 @@
 // Folder entries in the file manager and the main window: a folder of agency-named tiles is
 // added with its index built, counted, refused when listed, and queried tile by tile.
 #include "admin_support.h"
+#include "support/files.h"
 
 #include "config/Konf.h"
 #include "tools/Tools.h"
@@ -11,13 +12,12 @@
 #include <QDir>
 #include <QPushButton>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 using namespace tervalo;
 using namespace tervalo::test;
+using tervalo::test::ReadAll;
 
 namespace {
 
@@ -40,29 +40,8 @@ std::string WriteKachel(const std::string& folder, int e, int n, double versatz 
     return path;
 }
 
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 class FolderTest : public AdminTest {
 protected:
-    void SetUp() override {
-        AdminTest::SetUp();
-        // Every index of these tests lives in the test's own folder.
-        index_ = Dir() + "index/";
-        const char* old = std::getenv("TERVALO_INDEX_ORDNER");
-        hadIndexEnv_ = old != nullptr;
-        if (old) oldIndexEnv_ = old;
-        ::setenv("TERVALO_INDEX_ORDNER", index_.c_str(), 1);
-    }
-    void TearDown() override {
-        if (hadIndexEnv_)
-            ::setenv("TERVALO_INDEX_ORDNER", oldIndexEnv_.c_str(), 1);
-        else
-            ::unsetenv("TERVALO_INDEX_ORDNER");
-        AdminTest::TearDown();
-    }
     std::string Dir() const { return dir.path().toStdString() + "/"; }
     std::string Folder(const std::string& rel) const {
         std::filesystem::create_directories(Dir() + rel);
@@ -78,11 +57,8 @@ protected:
     static std::string Cell(const TDateiForm& f, const char* header, int row) {
         return Trim(f.DateiGrid->Cell(f.FindColumn(header), row));
     }
-    std::string index_;
-
-private:
-    bool hadIndexEnv_ = false;
-    std::string oldIndexEnv_;
+    // Every index of these tests lives in the test's own folder.
+    std::string index_ = dir.path().toStdString() + "/index/";
 };
 
 TEST_F(FolderTest, AFolderIsAddedWithItsCountAndRefusedWhenListedByItsWholePath) {
@@ -148,7 +124,7 @@ TEST_F(FolderTest, AFolderIsAddedWithItsCountAndRefusedWhenListedByItsWholePath)
     // The configuration stores a folder's path as it stores a file's.
     f.Dateien.KonfDatei = Dir() + "tervalo.KNF";
     KonfSave(f.Dateien.KonfDatei, Settings, f.Dateien);
-    const std::string knf = ReadBytes(f.Dateien.KonfDatei);
+    const std::string knf = ReadAll(f.Dateien.KonfDatei);
     EXPECT_NE(knf.find("\r\n#DATEI 3\r\n" + a + "\r\n 350000.00 "), std::string::npos) << knf;
     EXPECT_NE(knf.find("\r\n" + b + "\r\n"), std::string::npos);
 
