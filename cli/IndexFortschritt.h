@@ -1,7 +1,7 @@
 #pragma once
 // Progress of a folder index build on the command line: on a terminal one line rewritten in
-// place ("Index wird aufgebaut: <folder> (n von m)"), elsewhere that line once, without counts,
-// when a folder's tiles are looked at. Ctrl+C cancels when an InterruptGuard is installed.
+// place ("Index wird aufgebaut: <folder> (n von m Kacheln)"); silent elsewhere, so scripts
+// read only the messages. Ctrl+C cancels when an InterruptGuard is installed.
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -26,14 +26,7 @@ public:
         gemeldet_ = false;
     }
     void Fortschritt(std::size_t fertig, std::size_t gesamt) override {
-        if (gesamt == 0) return;
-        if (!terminal_) {
-            if (gemeldet_) return;
-            gemeldet_ = true;
-            std::cout.flush();
-            std::cerr << TextIndexAufbau << ordner_ << '\n';
-            return;
-        }
+        if (gesamt == 0 || !terminal_) return;
         const auto jetzt = std::chrono::steady_clock::now();
         if (fertig < gesamt && gemeldet_ && jetzt - letzte_ < std::chrono::milliseconds(200)) return;
         gemeldet_ = true;

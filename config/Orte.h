@@ -13,8 +13,8 @@ struct TUmgebung {
     std::optional<std::string> XdgConfigHome;  // $XDG_CONFIG_HOME
     std::optional<std::string> XdgDataHome;    // $XDG_DATA_HOME
     std::string PasswdHome;                    // the user's home from the password database
-    std::optional<std::string> XdgCacheHome;   // $XDG_CACHE_HOME
-    std::optional<std::string> IndexOrdner;    // $TERVALO_INDEX_ORDNER (tests, administrators)
+    std::optional<std::string> XdgCacheHome = std::nullopt;  // $XDG_CACHE_HOME
+    std::optional<std::string> IndexOrdner = std::nullopt;   // $TERVALO_INDEX_ORDNER (tests, administrators)
 };
 
 struct TOrte {

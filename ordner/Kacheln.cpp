@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <exception>
+#include <stdexcept>
 #include <utility>
 
 #include "query/Query.h"
@@ -93,6 +94,8 @@ void TKachelKatalog::Select(double xmin, double xmax, double ymin, double ymax, 
         TOrdnerIndex* idx = nullptr;
         std::string fehler;
         try {
+            // A folder removed since: its index would only answer from what it remembers.
+            if (!IsOrdnerEintrag(kat_.Datei[ix])) throw std::runtime_error(kat_.Datei[ix]);
             idx = IndexLocked(i);
             if (auto* ib = dynamic_cast<TIndexBeobachter*>(beobachter)) ib->OrdnerBeginnt(kat_.Datei[ix]);
             TOrdnerStand stand = idx->Update(beobachter);

@@ -1,7 +1,10 @@
 // The catalogue model the file manager edits.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "filemanager/Katalog.h"
+#include "support/files.h"
 
 using namespace tervalo;
 
@@ -74,4 +77,42 @@ TEST(Katalog, FullAtTheCatalogueSize) {
     k.ToDateien(d);
     EXPECT_EQ(d.Anzahl, MaxDateien);
     EXPECT_EQ(d.Datei[MaxDateien], "/d/t248.xyz");
+}
+
+// A folder row is known by its whole path: two folders named DGM1 are two entries, and a file
+// named like a folder's last part is no repeat of it. Its box, the union of its tiles, is
+// stored rounded outwards, so it still holds every tile.
+TEST(Katalog, FolderRowsByTheirWholePathAndBoxRoundedOutwards) {
+    const tervalo::test::TempDir tmp;
+    const std::string nrw = tmp / "nrw", dgm1 = tmp / "nrw/DGM1";
+    std::filesystem::create_directories(dgm1);
+    TDateien d = Catalogue({"/d/a.xyz"});
+    ++d.Anzahl;
+    d.Datei[2] = dgm1;
+    TKatalog k = TKatalog::FromDateien(d);
+    EXPECT_FALSE(k.Row(1).IstOrdner);
+    EXPECT_TRUE(k.Row(2).IstOrdner);
+    EXPECT_FALSE(k.ContainsName("DGM1"));
+    EXPECT_TRUE(k.ContainsOrdner(dgm1));
+    EXPECT_TRUE(k.ContainsOrdner(dgm1 + "/"));
+    EXPECT_FALSE(k.ContainsOrdner(tmp / "he/DGM1"));
+    EXPECT_FALSE(k.ContainsOrdner("/d/a.xyz")) << "a file row is no folder";
+    EXPECT_FALSE(k.ContainsOrdner(nrw));
+
+    TKatalogZeile z{tmp / "he/DGM1", 350000.001, 351999.991, -5600000.004, -5599000.0};
+    z.IstOrdner = true;
+    k.InsertAt(3, z);
+    TKatalogZeile datei{"/d/b.xyz", 350000.001, 351999.991, -5600000.004, -5599000.0};
+    k.InsertAt(4, datei);
+    k.ToDateien(d);
+    ASSERT_EQ(d.Anzahl, 4);
+    EXPECT_EQ(d.Datei[3], tmp / "he/DGM1");
+    EXPECT_EQ(d.Xmin[3], 350000.0);
+    EXPECT_EQ(d.Xmax[3], 352000.0);
+    EXPECT_EQ(d.Ymin[3], -5600000.01);
+    EXPECT_EQ(d.Ymax[3], -5599000.0) << "a value on two decimals stays";
+    // A file's box as before: to the nearest.
+    EXPECT_EQ(d.Xmin[4], 350000.0);
+    EXPECT_EQ(d.Xmax[4], 351999.99);
+    EXPECT_EQ(d.Ymin[4], -5600000.0);
 }
