@@ -30,7 +30,8 @@ struct TNamensAusdehnung {
 std::optional<TNamensAusdehnung> ExtentFromName(std::string_view fileName, std::string_view muster = {});
 
 // Whether the user's pattern is usable ({Ost} and {Nord} once each, no unknown "{...}"); the
-// German message naming what is wrong otherwise ("" when usable).
+// German message naming what is wrong otherwise ("" when usable, and for "": no pattern). The
+// field names may be written in any case; no field may occur twice.
 std::string CheckMuster(std::string_view muster);
 
 }  // namespace tervalo

@@ -56,7 +56,7 @@ int64_t JetztNs() {
 }
 
 std::string MitSchraegstrich(std::string s) {
-    if (s.empty() || s.back() != '/') s += '/';
+    if (!s.empty() && s.back() != '/') s += '/';
     return s;
 }
 
@@ -250,6 +250,12 @@ struct TReset {
 // A file SQLite will not take as ours: damaged, foreign, of another layout.
 struct EUnbrauchbar {};
 
+// Damage SQLite met while in use.
+class EIndexDefekt : public EInOutError {
+public:
+    using EInOutError::EInOutError;
+};
+
 struct TGespeichert {
     int64_t Id;
     std::string Rel;
@@ -319,8 +325,10 @@ struct TOrdnerIndex::Impl {
 
     [[noreturn]] void SqlFehler(int rc) const {
         const std::string text = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-        throw EInOutError(0, "Der Index des Ordners " + ordner + " kann nicht gelesen oder geschrieben werden (" +
-                                 text + ").");
+        const std::string meldung =
+            "Der Index des Ordners " + ordner + " kann nicht gelesen oder geschrieben werden (" + text + ").";
+        if ((rc & 0xff) == SQLITE_CORRUPT || (rc & 0xff) == SQLITE_NOTADB) throw EIndexDefekt(0, meldung);
+        throw EInOutError(0, meldung);
     }
     void Pruef(int rc) const {
         if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) SqlFehler(rc);
@@ -499,6 +507,11 @@ struct TOrdnerIndex::Impl {
         } catch (const EInOutError& e) {
             return ImSpeicher(e.what());
         }
+        Neuaufbau();
+    }
+
+    void Neuaufbau() {
+        const std::string datei = indexDatei;
         Schliessen();
         Entfernen(datei);
         offen.push_back("Der Index des Ordners " + ordner + " war unbrauchbar und wurde neu aufgebaut.");
@@ -729,8 +742,8 @@ struct TOrdnerIndex::Impl {
 
 TOrdnerStand TOrdnerIndex::Impl::Update(TOrdnerBeobachter* beob, bool vollstaendig) {
     TOrdnerStand stand;
-    stand.Meldungen = std::move(offen);
-    offen.clear();
+    // Kept until this Update succeeds: a rebuild in between adds its own.
+    stand.Meldungen = offen;
 
     std::vector<TArbeit> arbeit;
     std::vector<std::string> entfernt;
@@ -793,6 +806,8 @@ TOrdnerStand TOrdnerIndex::Impl::Update(TOrdnerBeobachter* beob, bool vollstaend
                 befund[i] = Ableiten(pfad, NameVon(arbeit[i].Rel), muster);
             } catch (const std::exception& e) {
                 befund[i] = Fehler(pfad, e.what());
+            } catch (...) {
+                befund[i] = Fehler(pfad, "unbekannter Fehler");
             }
             {
                 std::lock_guard<std::mutex> l(m);
@@ -812,16 +827,13 @@ TOrdnerStand TOrdnerIndex::Impl::Update(TOrdnerBeobachter* beob, bool vollstaend
         if (threads.empty()) arbeiter();
     }
 
-    std::vector<std::size_t> zuSchreiben;
+    std::vector<std::size_t> zuSchreiben, geschrieben;
     auto schreiben = [&] {
         if (zuSchreiben.empty()) return;
         Transaktion([&] {
             for (std::size_t i : zuSchreiben) Schreibe(arbeit[i].Rel, arbeit[i].Groesse, arbeit[i].Zeit, befund[i]);
         });
-        for (std::size_t i : zuSchreiben) {
-            if (!befund[i].Meldung.empty()) stand.Meldungen.push_back(std::move(befund[i].Meldung));
-            (arbeit[i].Neu ? stand.Neu : stand.Geaendert)++;
-        }
+        geschrieben.insert(geschrieben.end(), zuSchreiben.begin(), zuSchreiben.end());
         zuSchreiben.clear();
     };
     try {
@@ -875,15 +887,21 @@ TOrdnerStand TOrdnerIndex::Impl::Update(TOrdnerBeobachter* beob, bool vollstaend
             SetMeta("vollstaendig", "1");
         }
     });
-    for (std::size_t i : zuSchreiben) {
+    geschrieben.insert(geschrieben.end(), zuSchreiben.begin(), zuSchreiben.end());
+    // In the tiles' order, whichever thread was first.
+    std::sort(geschrieben.begin(), geschrieben.end());
+    for (std::size_t i : geschrieben) {
         if (!befund[i].Meldung.empty()) stand.Meldungen.push_back(std::move(befund[i].Meldung));
         (arbeit[i].Neu ? stand.Neu : stand.Geaendert)++;
     }
     stand.Entfernt = entfernt.size();
     {
         TReset r{anzahl.s};
-        if (sqlite3_step(anzahl.s) == SQLITE_ROW) stand.Kacheln = static_cast<std::size_t>(sqlite3_column_int64(anzahl.s, 0));
+        const int rc = sqlite3_step(anzahl.s);
+        if (rc != SQLITE_ROW) SqlFehler(rc);
+        stand.Kacheln = static_cast<std::size_t>(sqlite3_column_int64(anzahl.s, 0));
     }
+    offen.clear();
     return stand;
 }
 
@@ -966,7 +984,14 @@ const std::string& TOrdnerIndex::IndexDatei() const { return impl_->indexDatei; 
 
 TOrdnerStand TOrdnerIndex::Update(TOrdnerBeobachter* beobachter, bool vollstaendig) {
     std::lock_guard<std::mutex> l(impl_->mu);
-    return impl_->Update(beobachter, vollstaendig);
+    try {
+        return impl_->Update(beobachter, vollstaendig);
+    } catch (const EIndexDefekt&) {
+        // Damaged while in use: never trusted, made anew.
+        if (impl_->indexDatei.empty()) throw;
+        impl_->Neuaufbau();
+        return impl_->Update(beobachter, vollstaendig);
+    }
 }
 
 void TOrdnerIndex::Find(double xmin, double xmax, double ymin, double ymax, std::vector<TOrdnerKachel>& out) const {

@@ -69,7 +69,9 @@ class TOrdnerIndex {
 public:
     // Opens the index of `ordner` (made absolute, symbolic links resolved, no "/" at the end)
     // for these options, creating it (and the index folder, 0700) when missing. Opening does
-    // not list the folder: call Update. An index of other options is rebuilt on Update.
+    // not list the folder: call Update. An index of other options is emptied and built anew by
+    // Update (no message: nothing was wrong with it). An index folder inside the folder itself
+    // counts as not writable.
     // Throws EInOutError (German, naming the folder) when `ordner` is no readable folder.
     TOrdnerIndex(const std::string& ordner, const TOrdnerOptionen& optionen);
     ~TOrdnerIndex();
@@ -85,7 +87,10 @@ public:
     // and changed tiles get their extent: from the name (and their first point, for the zone
     // prefix; a first point outside the name's square makes it a Scan), a raster's header, or
     // a scan; the scans run on every core. Cancel (CancelCheck) keeps what is done; the folder
-    // counts as listed only when all of it was looked at.
+    // counts as listed only when all of it was looked at. A folder whose time was less than two
+    // seconds old when it was listed is listed again by the next Update (a change made right
+    // after the listing may not move its time); tests set old times (utimensat) to avoid that.
+    // Tiles that could not be read (Fehler) are tried again on every Update.
     TOrdnerStand Update(TOrdnerBeobachter* beobachter = nullptr, bool vollstaendig = false);
 
     // The tiles whose exact extent touches the rectangle (closed intervals), in byte order

@@ -21,6 +21,8 @@
 #include <vector>
 
 #include "filemanager/Extent.h"
+#include "formats/DbfFile.h"
+#include "tools/SafeWriter.h"
 #include "support/files.h"
 #include "tools/Errors.h"
 
@@ -189,6 +191,30 @@ TEST_F(OrdnerIndexTest, FloatBoxesAreRoundedOutwardsAndHitsCheckedExactly) {
         ix.Find(f.x0, f.x1, f.y0, f.y1, t);
         EXPECT_EQ(t.size(), f.a ? 1u : 0u) << std::setprecision(17) << f.x0 << " " << f.x1 << " " << f.y0;
     }
+    // Every stored box is a float box holding the exact extent.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(ix.IndexDatei().c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    sqlite3_stmt* st = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db,
+                                 "SELECT r.minx, r.maxx, r.miny, r.maxy, t.xmin, t.xmax, t.ymin, t.ymax FROM rtree r"
+                                 " JOIN tiles t ON t.id = r.id",
+                                 -1, &st, nullptr),
+              SQLITE_OK);
+    int boxen = 0;
+    while (sqlite3_step(st) == SQLITE_ROW) {
+        double v[8];
+        for (int i = 0; i < 8; ++i) v[i] = sqlite3_column_double(st, i);
+        for (int i = 0; i < 4; ++i) EXPECT_EQ(v[i], double(float(v[i])));
+        EXPECT_LE(v[0], v[4]);
+        EXPECT_GE(v[1], v[5]);
+        EXPECT_LE(v[2], v[6]);
+        EXPECT_GE(v[3], v[7]);
+        ++boxen;
+    }
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    EXPECT_EQ(boxen, 2);
+
     ix.Find(0.30000000000000004, 1, 0.7, 0.7, t);
     EXPECT_EQ(Namen(t), std::vector<std::string>{"b.xyz"});
     ix.Find(std::nextafter(0.30000000000000004, 1.0), 1, 0.7, 0.7, t);
@@ -353,16 +379,20 @@ TEST_F(OrdnerIndexTest, EmptyAndUnreadableTilesAreKeptButNeverFound) {
     Kachel("dgm1_32_350_5600_1_nw.xyz", "");
     // gzip's signature over garbage: the reader fails.
     const std::string kaputt = Kachel("kaputt.xyz.gz", std::string("\x1f\x8b\x08\x00", 4) + std::string(40, 'x'));
+    Kachel("auch_kaputt.xyz.gz", std::string("\x1f\x8b\x08\x00", 4) + std::string(40, 'y'));
     ASSERT_EQ(::symlink("fehlt.xyz", (daten / "haengt.xyz").c_str()), 0);
     ASSERT_EQ(::mkfifo((daten / "rohr.xyz").c_str(), 0600), 0);
     OrdnerGeaendert();
     TOrdnerIndex ix(daten.Path().string(), opt);
     TOrdnerStand st = ix.Update();
-    EXPECT_EQ(st.Kacheln, 3u) << "a dangling link and a pipe are no tiles";
-    ASSERT_EQ(st.Meldungen.size(), 1u);
-    EXPECT_EQ(st.Meldungen[0].rfind("Kachel nicht lesbar: " + ix.Ordner() + "/kaputt.xyz.gz (", 0), 0u)
+    EXPECT_EQ(st.Kacheln, 4u) << "a dangling link and a pipe are no tiles";
+    // In the tiles' order, whichever thread read them.
+    ASSERT_EQ(st.Meldungen.size(), 2u);
+    EXPECT_EQ(st.Meldungen[0].rfind("Kachel nicht lesbar: " + ix.Ordner() + "/auch_kaputt.xyz.gz (", 0), 0u)
         << st.Meldungen[0];
-    EXPECT_EQ(st.Meldungen[0].back(), ')');
+    EXPECT_EQ(st.Meldungen[1].rfind("Kachel nicht lesbar: " + ix.Ordner() + "/kaputt.xyz.gz (", 0), 0u)
+        << st.Meldungen[1];
+    EXPECT_EQ(st.Meldungen[1].back(), ')');
     std::map<std::string, TAusdehnungsQuelle> q;
     for (const auto& k : ix.All()) q[k.Relativ] = k.Quelle;
     EXPECT_EQ(q["leer.xyz"], TAusdehnungsQuelle::Leer);
@@ -377,10 +407,41 @@ TEST_F(OrdnerIndexTest, EmptyAndUnreadableTilesAreKeptButNeverFound) {
     WriteAll(kaputt, "5 6 7\n");
     st = ix.Update();
     EXPECT_FALSE(st.Gelistet);
-    EXPECT_EQ(st.Geaendert, 1u);
-    EXPECT_TRUE(st.Meldungen.empty());
+    EXPECT_EQ(st.Geaendert, 2u);
+    EXPECT_EQ(st.Meldungen.size(), 1u) << "the one still broken";
     ix.Find(5, 5, 6, 6, t);
     EXPECT_EQ(Namen(t), std::vector<std::string>{"kaputt.xyz.gz"});
+}
+
+TEST_F(OrdnerIndexTest, RastersTakeTheirHeaderAndDbaseTablesAreScanned) {
+    const std::string grid = "ncols 4\nnrows 3\nxllcorner 350000\nyllcorner 5600000\ncellsize 2\n"
+                             "1 2 3 4\n5 6 7 8\n9 10 11 12\n";
+    Kachel("dgm1_32_350_5600_1_nw.asc", grid);
+    Kachel("ohne_muster.asc", grid);
+    // A dBase table: its content decides, whatever the name says.
+    {
+        TSichereDatei file(daten / "tabelle.dbf");
+        TDbfFile t;
+        t.CreateTable(file, 3, XyzFieldDefs());
+        t.AppendRecord(351000.25, 5600100.5, 1);
+        t.AppendRecord(350010.75, 5601000, 2);
+        t.Close();
+        file.Commit();
+        Zeit(daten / "tabelle.dbf", ++uhr);
+    }
+    OrdnerGeaendert();
+    TOrdnerIndex ix(daten.Path().string(), opt);
+    const TOrdnerStand st = ix.Update();
+    EXPECT_TRUE(st.Meldungen.empty()) << st.Meldungen[0];
+    for (const TOrdnerKachel& k : ix.All()) {
+        const TExtremwerte e = ReadExtremwerte(k.Pfad);
+        EXPECT_EQ(k.Quelle, e.Raster ? TAusdehnungsQuelle::Raster : TAusdehnungsQuelle::Scan) << k.Relativ;
+        EXPECT_EQ(k.Xmin, e.Xmin) << k.Relativ;
+        EXPECT_EQ(k.Xmax, e.Xmax) << k.Relativ;
+        EXPECT_EQ(k.Ymin, e.Ymin) << k.Relativ;
+        EXPECT_EQ(k.Ymax, e.Ymax) << k.Relativ;
+    }
+    EXPECT_EQ(ix.All()[0].Xmin, 350001.0) << "pixel centres";
 }
 
 TEST_F(OrdnerIndexTest, ADamagedOrForeignIndexIsRebuiltWithAMessage) {
