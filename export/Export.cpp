@@ -289,7 +289,7 @@ private:
         if (error_)
             run_.EndFile(std::vector<TBereich>{});
         else
-            run_.EndFile([&](const TBereich& um) { return later_.Meeting(pos, um); });
+            run_.EndFileNear([&](const TBereich& um) { return later_.Meeting(pos, um); });
     }
 
     // A tile's extent cut to the window.

@@ -102,8 +102,8 @@ public:
     // The current file ended; `later` are the extents still to be read (TDuplikatSpeicher).
     void EndFile(const std::vector<TBereich>& later) { memory_.EndFile(later); }
     // The same, with the later extents that meet the remembered points found by the caller.
-    void EndFile(const std::function<std::vector<TBereich>(const TBereich& um)>& meeting) {
-        memory_.EndFile(meeting);
+    void EndFileNear(const std::function<std::vector<TBereich>(const TBereich& um)>& meeting) {
+        memory_.EndFileNear(meeting);
     }
 
     int32_t Written() const { return written_; }

@@ -11,7 +11,7 @@ void TDuplikatSpeicher::EndFile(const std::vector<TBereich>& later) {
         file_.Clear();
         return;
     }
-    EndFile([&](const TBereich& um) {
+    EndFileNear([&](const TBereich& um) {
         std::vector<TBereich> nah;
         for (const TBereich& b : later)
             if (b.Xmin <= um.Xmax && um.Xmin <= b.Xmax && b.Ymin <= um.Ymax && um.Ymin <= b.Ymax) nah.push_back(b);
@@ -19,7 +19,7 @@ void TDuplikatSpeicher::EndFile(const std::vector<TBereich>& later) {
     });
 }
 
-void TDuplikatSpeicher::EndFile(const std::function<std::vector<TBereich>(const TBereich& um)>& meeting) {
+void TDuplikatSpeicher::EndFileNear(const std::function<std::vector<TBereich>(const TBereich& um)>& meeting) {
     constexpr double inf = std::numeric_limits<double>::infinity();
     // Only the extents that meet the remembered points at all, in a mosaic the few neighbours.
     TBereich um{inf, -inf, inf, -inf};

@@ -43,7 +43,7 @@ public:
     // The same for a caller that finds the later extents itself, among many files:
     // `meeting(um)` returns those that meet `um`, the box of every point remembered now
     // (the others may be left out; it is not called when nothing is remembered).
-    void EndFile(const std::function<std::vector<TBereich>(const TBereich& um)>& meeting);
+    void EndFileNear(const std::function<std::vector<TBereich>(const TBereich& um)>& meeting);
     // Forgets the current file's points, as if it had not been read.
     void DropFile() { file_.Clear(); }
 

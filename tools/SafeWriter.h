@@ -42,7 +42,7 @@ struct TSchutz {
     std::string Konfiguration;         // the configuration file, empty when none
     // Folders whose tiles are sources: an output in one (with Unterordner, also below it)
     // whose name makes it a tile would become or replace a source ("zugleich Quelldatei").
-    std::vector<std::string> Ordner;
+    std::vector<std::string> Ordner{};
     bool Unterordner = false;
 };
 
