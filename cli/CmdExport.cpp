@@ -1,5 +1,7 @@
 // tervalo-cli export: every catalogued point inside a window into one file, with the log
 // the export window shows.
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -40,6 +42,18 @@ public:
         progress_.Show("exportierte Werte: " + OutWerteText(fileCount, total) +
                        "   doppelte Werte: " + std::to_string(duplicates));
     }
+    // As the query shows it: on a terminal with counts, elsewhere the folder once.
+    void Fortschritt(const std::string& text, std::size_t fertig, std::size_t gesamt) override {
+        if (gesamt == 0) return;
+        if (isatty(STDERR_FILENO) == 0) {
+            if (text == gemeldet_) return;
+            gemeldet_ = text;
+            std::cout.flush();
+            std::cerr << text << '\n';
+            return;
+        }
+        progress_.Show(text + " (" + std::to_string(fertig) + " von " + std::to_string(gesamt) + " Kacheln)");
+    }
     bool CancelCheck() override { return guard_.Interrupted(); }
     // Ends the progress line; after a failure of a run that had begun its log, the log says so.
     void Finish(bool failed = false) {
@@ -51,6 +65,7 @@ private:
     const InterruptGuard& guard_;
     ProgressLine progress_;
     bool logged_ = false;
+    std::string gemeldet_;  // the index text last written where no terminal is
 };
 
 // The target as the log shows it: absolute, without "." and "..". The folder is resolved as

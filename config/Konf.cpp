@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "formats/TextPoints.h"
+#include "ordner/Kacheln.h"
 #include "tools/Errors.h"
 #include "tools/SafeWriter.h"
 #include "tools/Tools.h"
@@ -268,7 +269,13 @@ void TakeGridWidths(TSettings& settings, const TGitterZugriff& grid) {
 TSchutz ProtectedFiles(const TDateien& catalogue) {
     TSchutz schutz;
     schutz.Konfiguration = catalogue.KonfDatei;
-    for (int i = 1; i <= catalogue.Eintraege(); ++i) schutz.Quellen.push_back(catalogue.Datei[static_cast<std::size_t>(i)]);
+    for (int i = 1; i <= catalogue.Eintraege(); ++i) {
+        const std::string& pfad = catalogue.Datei[static_cast<std::size_t>(i)];
+        schutz.Quellen.push_back(pfad);
+        // A folder's tiles are sources too; which names are tiles is decided at the check.
+        if (IsOrdnerEintrag(pfad)) schutz.Ordner.push_back(pfad);
+    }
+    schutz.Unterordner = catalogue.Ordner.Unterordner;
     return schutz;
 }
 

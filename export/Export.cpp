@@ -1,11 +1,14 @@
 #include "export/Export.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstddef>
 #include <vector>
 
 #include "config/Konf.h"
 #include "formats/GzipStrom.h"
 #include "formats/PunktQuelle.h"
+#include "ordner/Kacheln.h"
 #include "tools/Errors.h"
 #include "tools/SafeWriter.h"
 #include "tools/Tools.h"
@@ -43,11 +46,90 @@ const char* FormatLine(TAusgabeFormat f) {
     }
 }
 
+bool Meets(const TBereich& a, const TBereich& b) {
+    return a.Xmin <= b.Xmax && b.Xmin <= a.Xmax && a.Ymin <= b.Ymax && b.Ymin <= a.Ymax;
+}
+
+// The tiles' extents cut to the window, in reading order, found through a grid over the
+// window: after each of tens of thousands of tiles only the few later ones around the points
+// still remembered are asked for, not every later tile.
+class TSpaeterBereiche {
+public:
+    void Build(const TExportGrenzen& w, std::vector<TBereich> boxes) {
+        boxes_ = std::move(boxes);
+        const std::size_t n = boxes_.size();
+        const int g = std::clamp(static_cast<int>(std::ceil(std::sqrt(static_cast<double>(n)))), 1, 1024);
+        x0_ = w.Xmin, y0_ = w.Ymin;
+        nx_ = ny_ = g;
+        cw_ = (w.Xmax - w.Xmin) / g;
+        ch_ = (w.Ymax - w.Ymin) / g;
+        if (!(cw_ > 0) || !std::isfinite(cw_)) nx_ = 1, cw_ = 1;
+        if (!(ch_ > 0) || !std::isfinite(ch_)) ny_ = 1, ch_ = 1;
+        cells_.assign(static_cast<std::size_t>(nx_) * static_cast<std::size_t>(ny_), {});
+        gross_.clear();
+        stamp_.assign(n, 0);
+        epoch_ = 0;
+        for (std::size_t k = 0; k < n; ++k) {
+            const TBereich& b = boxes_[k];
+            const int cx0 = Cell(b.Xmin, x0_, cw_, nx_), cx1 = Cell(b.Xmax, x0_, cw_, nx_);
+            const int cy0 = Cell(b.Ymin, y0_, ch_, ny_), cy1 = Cell(b.Ymax, y0_, ch_, ny_);
+            // A box over many cells is asked for every time instead of filling them all.
+            if ((cx1 - cx0 + 1) * (cy1 - cy0 + 1) > 16) {
+                gross_.push_back(k);
+                continue;
+            }
+            for (int cy = cy0; cy <= cy1; ++cy)
+                for (int cx = cx0; cx <= cx1; ++cx) cells_[Index(cx, cy)].push_back(k);
+        }
+    }
+
+    // The boxes after position k that meet `um`, in reading order.
+    std::vector<TBereich> Meeting(std::size_t k, const TBereich& um) {
+        std::vector<std::size_t> hits;
+        if (++epoch_ == 0) std::fill(stamp_.begin(), stamp_.end(), 0), epoch_ = 1;
+        auto take = [&](const std::vector<std::size_t>& list) {
+            for (auto it = std::upper_bound(list.begin(), list.end(), k); it != list.end(); ++it)
+                if (stamp_[*it] != epoch_) {
+                    stamp_[*it] = epoch_;
+                    if (Meets(boxes_[*it], um)) hits.push_back(*it);
+                }
+        };
+        take(gross_);
+        const int cx0 = Cell(um.Xmin, x0_, cw_, nx_), cx1 = Cell(um.Xmax, x0_, cw_, nx_);
+        const int cy0 = Cell(um.Ymin, y0_, ch_, ny_), cy1 = Cell(um.Ymax, y0_, ch_, ny_);
+        for (int cy = cy0; cy <= cy1; ++cy)
+            for (int cx = cx0; cx <= cx1; ++cx) take(cells_[Index(cx, cy)]);
+        std::sort(hits.begin(), hits.end());
+        std::vector<TBereich> out;
+        out.reserve(hits.size());
+        for (std::size_t h : hits) out.push_back(boxes_[h]);
+        return out;
+    }
+
+private:
+    static int Cell(double v, double v0, double size, int n) {
+        const double t = (v - v0) / size;
+        if (!(t > 0)) return 0;  // NaN too
+        return t >= n ? n - 1 : static_cast<int>(t);
+    }
+    std::size_t Index(int cx, int cy) const {
+        return static_cast<std::size_t>(cy) * static_cast<std::size_t>(nx_) + static_cast<std::size_t>(cx);
+    }
+
+    std::vector<TBereich> boxes_;
+    std::vector<std::vector<std::size_t>> cells_;
+    std::vector<std::size_t> gross_;
+    std::vector<uint32_t> stamp_;
+    uint32_t epoch_ = 0;
+    double x0_ = 0, y0_ = 0, cw_ = 1, ch_ = 1;
+    int nx_ = 1, ny_ = 1;
+};
+
 // One run's state; lives for the duration of ExportRun.
 class TExportRun {
 public:
     TExportRun(const TDateien& cat, const TExportGrenzen& b, const TLaufOptionen& opt, TExportBeobachter& obs)
-        : cat_(cat), b_(b), opt_(opt), obs_(obs), run_(opt, obs) {}
+        : katalog_(cat), b_(b), opt_(opt), obs_(obs), run_(opt, obs), indexBeob_(*this) {}
 
     TExportErgebnis Run(const std::string& outputPath, const TAusgabe& format, const TSchutz& schutz) {
         obs_.Counters(0, 0, 0);
@@ -65,12 +147,7 @@ public:
             Log(e.what());
             error_ = true;
         }
-        if (opened)
-            for (int i = 1; i <= cat_.Eintraege(); ++i) {
-                if (!Overlaps(i)) continue;
-                ReadEntry(i, cat_.Datei[i]);
-                if (run_.Cancelled()) break;
-            }
+        if (opened) ReadTiles();
         const bool kept = run_.Finish(error_);
         const bool cancelled = run_.Cancelled();
         // A cancel that threw the output away reports no totals: nothing of them was kept.
@@ -87,6 +164,56 @@ public:
     }
 
 private:
+    // The folder indexes' progress and cancel: the run's observer, polled by the clock.
+    class TIndexLauf : public TIndexBeobachter {
+    public:
+        explicit TIndexLauf(TExportRun& run) : run_(run), takt_({1, run.opt_.Poll.Interval}) {}
+        void OrdnerBeginnt(const std::string& ordner) override { Ordner = ordner; }
+        std::string Ordner;
+        void Fortschritt(std::size_t fertig, std::size_t gesamt) override {
+            run_.obs_.Fortschritt("Index wird aufgebaut: " + Ordner, fertig, gesamt);
+        }
+        bool CancelCheck() override {
+            if (run_.run_.Cancelled()) return true;
+            if (!takt_.Due()) return false;
+            run_.Counters();
+            if (run_.obs_.CancelCheck()) run_.run_.Cancel();
+            return run_.run_.Cancelled();
+        }
+
+    private:
+        TExportRun& run_;
+        TTaktgeber takt_;
+    };
+
+    // The tiles of the window in catalogue order, each read in turn.
+    void ReadTiles() {
+        std::vector<TKachelWahl> wahl;
+        katalog_.Select(b_.Xmin, b_.Xmax, b_.Ymin, b_.Ymax, wahl, &indexBeob_);
+        LogMeldungen();
+        if (run_.Cancelled()) return;
+        // Plain entries (and unreadable folders) by their stored box, exactly as always.
+        std::erase_if(wahl, [&](const TKachelWahl& w) { return !w.AusOrdner && !Overlaps(w); });
+        std::vector<TBereich> boxes;
+        boxes.reserve(wahl.size());
+        for (const TKachelWahl& w : wahl) boxes.push_back(Cut(w));
+        later_.Build(b_, std::move(boxes));
+        for (std::size_t k = 0; k < wahl.size(); ++k) {
+            TKachelWahl& w = wahl[k];
+            // A tile not read after an error needs no check.
+            if (w.AusOrdner && !error_) {
+                katalog_.Pruefen(w);
+                LogMeldungen();
+            }
+            ReadEntry(k, w);
+            if (run_.Cancelled()) break;
+        }
+    }
+
+    void LogMeldungen() {
+        for (const std::string& m : katalog_.TakeMeldungen()) Log(m);
+    }
+
     // Every log line and poll drains the waiting points first, so the output, the counters
     // and the log keep the order of the lines.
     void Log(const std::string& line) {
@@ -99,9 +226,10 @@ private:
     }
     void Counters() { obs_.Counters(run_.FileWritten(), run_.Written(), run_.Duplicates()); }
 
-    void ReadEntry(int index, const std::string& path) {
+    void ReadEntry(std::size_t pos, const TKachelWahl& w) {
+        const std::string& path = w.Datei;
         TPunktQuelle quelle(path);
-        quelle.SetNoData(cat_.NoData);
+        quelle.SetNoData(katalog_.Dateien().NoData);
         // A raster reads only the pixels under the window; a text's lines all go through the
         // reader, which reports the lines it refuses.
         if (quelle.IsRaster()) quelle.SetQuadrat({b_.Xmin, b_.Xmax, b_.Ymin, b_.Ymax});
@@ -118,7 +246,7 @@ private:
             }
             return;
         }
-        Log("Lese Datei " + std::to_string(index) + ": " + path);
+        Log("Lese Datei " + std::to_string(w.Eintrag) + ": " + path);
         run_.BeginFile();
         try {
             quelle.Read<TPunktZeilenRegel>([&](const auto& zeile) __attribute__((always_inline)) {
@@ -157,32 +285,32 @@ private:
         }
         run_.Drain();
         Log(std::to_string(run_.FileWritten()) + " Werte aus Datei: " + FileNamePart(path) + " exportiert");
-        run_.EndFile(error_ ? std::vector<TBereich>{} : LaterExtents(index));
+        // Only points inside a later tile's extent can be repeated later.
+        if (error_)
+            run_.EndFile(std::vector<TBereich>{});
+        else
+            run_.EndFileNear([&](const TBereich& um) { return later_.Meeting(pos, um); });
     }
 
-    // The stored extents of the entries after `index` that the run will read, cut to the
-    // window: only points inside them can be repeated later.
-    std::vector<TBereich> LaterExtents(int index) const {
-        std::vector<TBereich> out;
-        for (int j = index + 1; j <= cat_.Eintraege(); ++j)
-            if (Overlaps(j))
-                out.push_back({std::max(b_.Xmin, cat_.Xmin[j]), std::min(b_.Xmax, cat_.Xmax[j]),
-                               std::max(b_.Ymin, cat_.Ymin[j]), std::min(b_.Ymax, cat_.Ymax[j])});
-        return out;
+    // A tile's extent cut to the window.
+    TBereich Cut(const TKachelWahl& w) const {
+        return {std::max(b_.Xmin, w.Xmin), std::min(b_.Xmax, w.Xmax), std::max(b_.Ymin, w.Ymin),
+                std::min(b_.Ymax, w.Ymax)};
     }
 
     // Inclusive overlap of the window with an entry's stored extent: an extent that only
     // touches the window is read.
-    bool Overlaps(int i) const {
-        return b_.Xmin <= cat_.Xmax[i] && b_.Xmax >= cat_.Xmin[i] && b_.Ymin <= cat_.Ymax[i] &&
-               b_.Ymax >= cat_.Ymin[i];
+    bool Overlaps(const TKachelWahl& w) const {
+        return b_.Xmin <= w.Xmax && b_.Xmax >= w.Xmin && b_.Ymin <= w.Ymax && b_.Ymax >= w.Ymin;
     }
 
-    const TDateien& cat_;
+    TKachelKatalog katalog_;
     const TExportGrenzen b_;
     const TLaufOptionen& opt_;
     TExportBeobachter& obs_;
     TPunktLauf run_;
+    TIndexLauf indexBeob_;
+    TSpaeterBereiche later_;
     bool error_ = false;
 };
 

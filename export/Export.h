@@ -1,6 +1,7 @@
 #pragma once
 // The export run: every point of the catalogued files inside an X/Y window, written once
 // to one XYZ, CSV or dBase file, with the log the export window shows.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -37,6 +38,11 @@ public:
     virtual void Counters(int32_t fileCount, int32_t total, int32_t duplicates) {
         (void)fileCount, (void)total, (void)duplicates;
     }
+    // A folder's index is brought up to date before its tiles are read: `text` names the
+    // folder ("Index wird aufgebaut: ..."), `fertig` of `gesamt` tiles looked at.
+    virtual void Fortschritt(const std::string& text, std::size_t fertig, std::size_t gesamt) {
+        (void)text, (void)fertig, (void)gesamt;
+    }
 };
 
 struct TExportErgebnis {
@@ -47,9 +53,11 @@ struct TExportErgebnis {
     bool Kept = false;       // the target now holds this run's output
 };
 
-// Runs one export. The bounds are taken as given for the whole run. An output that is one of
-// the catalogued files or the configuration file (catalogue.KonfDatei), or no regular file,
-// is refused before the first log line (EZielAbgelehnt). A text output that cannot be created
+// Runs one export. The bounds are taken as given for the whole run. The tiles are read in
+// catalogue order, a folder entry's tiles at its place ("Lese Datei <entry>: <tile>"); the
+// messages of the folder indexes go into the log. An output that is one of the catalogued
+// files or the configuration file (catalogue.KonfDatei), that would be a tile of a catalogued
+// folder, or no regular file, is refused before the first log line (EZielAbgelehnt). A text output that cannot be created
 // logs the reason and ends with the error flag; a table that cannot be created throws
 // EZielAbgelehnt naming the path. What becomes of the output is TPunktAusgabe::Close's
 // decision: a run that ran to its end replaces the target, a cancelled one as the options

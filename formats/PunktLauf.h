@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -80,6 +81,8 @@ public:
         return cancelled_;
     }
     bool Cancelled() const { return cancelled_; }
+    // A cancel the observer confirmed outside Poll (while the run prepared its files).
+    void Cancel() { cancelled_ = true; }
 
     // A file starts: its counts start at 0, and DropFile can take it back.
     void BeginFile() {
@@ -98,6 +101,10 @@ public:
     }
     // The current file ended; `later` are the extents still to be read (TDuplikatSpeicher).
     void EndFile(const std::vector<TBereich>& later) { memory_.EndFile(later); }
+    // The same, with the later extents that meet the remembered points found by the caller.
+    void EndFileNear(const std::function<std::vector<TBereich>(const TBereich& um)>& meeting) {
+        memory_.EndFileNear(meeting);
+    }
 
     int32_t Written() const { return written_; }
     int32_t Duplicates() const { return duplicates_; }

@@ -38,4 +38,17 @@ run() {
 }
 run "$BIN/tervalo-screenshots" "$OUT" "$BIN/tervalo.KNF" "$DEMO_X" "$DEMO_Y" "$DEMO_BREITE" "$DEMO_LAENGE"
 run "$BIN/tervalo-admin-screenshots" "$OUT" "$BIN/tervalo.KNF"
+# With ORDNER=<folder of tiles> (and ORDNER_X, ORDNER_Y, a point inside it): the file manager
+# adding the folder (dateimanager-ordner.png), the index window (fortschritt-index.png) and a
+# query over the folder entry (hauptfenster-ordner.png), on a catalogue of its own.
+if [ -n "${ORDNER:-}" ]; then
+  KAT=$(mktemp -d)
+  printf 'VERSION   1.2b\r\n 5.0\r\n 50.0\r\n2.0\r\n3\r\n0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t\r\n0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t\r\n[DATEIEN]\r\n' \
+    > "$KAT/tervalo.KNF"
+  export TERVALO_INDEX_ORDNER="$KAT/index/"
+  run "$BIN/tervalo-admin-screenshots" "$OUT" "$KAT/tervalo.KNF" --ordner "$ORDNER" --speichern "$KAT/tervalo.KNF"
+  run "$BIN/tervalo-screenshots" "$KAT/bilder" "$KAT/tervalo.KNF" "${ORDNER_X:?}" "${ORDNER_Y:?}"
+  cp "$KAT/bilder/hauptfenster-raster.png" "$OUT/hauptfenster-ordner.png"
+  rm -rf "$KAT"
+fi
 echo "Bilder in $OUT"

@@ -1,6 +1,7 @@
 #pragma once
 // The memory of the X/Y positions a run has written, to leave out repeated points.
 #include <cstddef>
+#include <functional>
 #include <vector>
 
 #include "tools/PunktSet.h"
@@ -39,6 +40,10 @@ public:
     // The current file ended: of its points and of those carried so far, only the ones inside
     // one of `later` (the extents of the files still to be read) are kept.
     void EndFile(const std::vector<TBereich>& later);
+    // The same for a caller that finds the later extents itself, among many files:
+    // `meeting(um)` returns those that meet `um`, the box of every point remembered now
+    // (the others may be left out; it is not called when nothing is remembered).
+    void EndFileNear(const std::function<std::vector<TBereich>(const TBereich& um)>& meeting);
     // Forgets the current file's points, as if it had not been read.
     void DropFile() { file_.Clear(); }
 

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <string_view>
 
+#include "ordner/KachelMuster.h"
 #include "tools/Datei.h"
 #include "tools/Errors.h"
 #include "tools/ScopeGuard.h"
@@ -182,6 +183,28 @@ bool IsSameFile(const std::string& finalPath, bool finalExists, const struct sta
     return TSichereDatei::Resolve(p) == finalPath;
 }
 
+// Whether the target would be a tile of one of the protected folders: its name is a tile's
+// and its folder is one of them (with `unten`, or lies below one). Folders are compared by
+// device and inode, so links and bind mounts do not hide them; nothing is listed.
+bool InGeschuetztemOrdner(const std::string& finalPath, const std::vector<std::string>& ordner, bool unten) {
+    if (ordner.empty() || !IsKachelName(finalPath.substr(finalPath.find_last_of('/') + 1))) return false;
+    std::vector<struct stat> geschuetzt;
+    for (const std::string& o : ordner) {
+        struct stat st {};
+        if (::stat(o.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) geschuetzt.push_back(st);
+    }
+    if (geschuetzt.empty()) return false;
+    std::string dir = DirOf(finalPath);
+    for (;;) {
+        struct stat st {};
+        if (::stat(dir.c_str(), &st) == 0)
+            for (const struct stat& g : geschuetzt)
+                if (SameInode(st, g)) return true;
+        if (!unten || dir == "/" || dir.empty()) return false;
+        dir = DirOf(dir);
+    }
+}
+
 }  // namespace
 
 bool& TSichereDatei::SyncEnabled() {
@@ -227,6 +250,8 @@ void TSichereDatei::Check(const std::string& target, const TSchutz& schutz) {
     if (IsSameFile(finalPath, exists, st, schutz.Konfiguration)) throw EZielAbgelehnt(TextZielIstKonfiguration + target);
     for (const std::string& q : schutz.Quellen)
         if (IsSameFile(finalPath, exists, st, q)) throw EZielAbgelehnt(TextZielIstQuelle + target);
+    // It would become a tile of a catalogued folder, or replace one.
+    if (InGeschuetztemOrdner(finalPath, schutz.Ordner, schutz.Unterordner)) throw EZielAbgelehnt(TextZielIstQuelle + target);
     // A rename would go round the owner's protection; only who may write in place may replace.
     int denied = 0;
     if (exists && !MayReplace(finalPath, st, denied)) throw EZielAbgelehnt(TextZielSchreibgeschuetzt + target, denied);

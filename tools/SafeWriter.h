@@ -4,7 +4,8 @@
 // The target is checked before anything is written: it must be a regular file or not exist
 // yet (a symbolic link counts as the file it points to, which is what gets replaced); it must
 // not be one of the protected files (the sources of the run, the configuration file; same
-// device and inode, or the same path for files that do not exist); an existing target the
+// device and inode, or the same path for files that do not exist) nor a tile's name in a
+// protected folder (same device and inode of the folder); an existing target the
 // user may not write in place is refused (the owner's protection holds, and a file without any
 // write bit is refused to root too), and so is one in a folder the user may not write or, in a
 // sticky folder, may not replace. The data then goes into a temporary file in the target's
@@ -39,6 +40,10 @@ private:
 struct TSchutz {
     std::vector<std::string> Quellen;  // sources of the run ("zugleich Quelldatei")
     std::string Konfiguration;         // the configuration file, empty when none
+    // Folders whose tiles are sources: an output in one (with Unterordner, also below it)
+    // whose name makes it a tile would become or replace a source ("zugleich Quelldatei").
+    std::vector<std::string> Ordner{};
+    bool Unterordner = false;
 };
 
 // Refusal texts (each followed by the path).

@@ -5,10 +5,12 @@
 #include "filemanager/Katalog.h"
 #include "formats/PunktQuelle.h"
 #include "filemanager/Konvert.h"
+#include "ordner/OrdnerIndex.h"
 #include "ui/DBFInfoFrm.h"
 #include "ui/ErrorReport.h"
 #include "ui/Globals.h"
 #include "ui/IDoFenster1.h"
+#include "ui/IndexFenster.h"
 #include "ui/KurzMeldung.h"
 #include "ui/Platform.h"
 #include "tools/ScopeGuard.h"
@@ -41,10 +43,44 @@ constexpr const char* OpenFilter =
 constexpr int MessageMs = 400;
 constexpr int NameColumn = 1;  // creation number of the "Datei" column
 constexpr const char* KeyHints =
-    "Rechtsklick oder Strg+Einfg: Datei einf\xC3\xBCgen \xC2\xB7 Strg+Entf: l\xC3\xB6schen \xC2\xB7 Strg+I: Info "
-    "\xC2\xB7 Strg+K: Konvertieren";
+    "Rechtsklick oder Strg+Einfg: Datei einf\xC3\xBCgen \xC2\xB7 Strg+Umschalt+Einfg: Ordner einf\xC3\xBCgen "
+    "\xC2\xB7 Strg+Entf: l\xC3\xB6schen \xC2\xB7 Strg+I: Info \xC2\xB7 Strg+K: Konvertieren";
+// A folder row whose index could not be opened: its count is not known.
+constexpr std::size_t KachelnUnbekannt = static_cast<std::size_t>(-1);
+// A message box lists this many index messages and counts the rest.
+constexpr std::size_t MaxMeldungen = 12;
 
 QString U(const std::string& s) { return QString::fromStdString(s); }
+
+std::string KachelText(std::size_t n) { return n == 1 ? "1 Kachel" : std::to_string(n) + " Kacheln"; }
+
+// What the "Datei" column shows: a file's name; a folder's name with its tile count.
+std::string ShownName(const TKatalogZeile& z) {
+    const std::string name = FileNamePart(z.Datei);
+    if (!z.IstOrdner || name.empty()) return name;
+    return name + (z.Kacheln == KachelnUnbekannt ? std::string(" (Ordner)") : " (" + KachelText(z.Kacheln) + ")");
+}
+
+// The index's count and union for a folder row, as the index holds them now: the box a
+// folder entry stores is its tiles' union. Nothing is listed or scanned here.
+void ReadIndexStand(TKatalogZeile& z, const TOrdnerOptionen& optionen) {
+    try {
+        TOrdnerIndex index(z.Datei, optionen);
+        z.Kacheln = index.Count();
+        if (const auto box = index.Union()) z.Xmin = box->Xmin, z.Xmax = box->Xmax, z.Ymin = box->Ymin, z.Ymax = box->Ymax;
+    } catch (const std::exception&) {
+        z.Kacheln = KachelnUnbekannt;
+    }
+}
+
+// The index messages of a build for one box: the first ones in full, the rest counted.
+QString MeldungenText(const std::vector<std::string>& meldungen) {
+    QStringList zeilen;
+    for (std::size_t i = 0; i < meldungen.size() && i < MaxMeldungen; ++i) zeilen << U(meldungen[i]);
+    if (meldungen.size() > MaxMeldungen)
+        zeilen << QStringLiteral("\u2026 und %1 weitere Meldungen.").arg(meldungen.size() - MaxMeldungen);
+    return zeilen.join(u'\n');
+}
 
 // "caption|patterns|caption|patterns" as the name filters of a Qt file dialog. A caption that
 // does not show its patterns gets them appended, for Qt reads the patterns from there.
@@ -358,6 +394,10 @@ TDateiForm::TDateiForm(QWidget* owner)
                                  QKeySequence(Qt::CTRL | Qt::Key_Insert),
                                  QStringLiteral("Daten-Datei vor Cursor einf\u00FCgen"),
                                  &TDateiForm::Datei_einfuegenClick);
+    Ordner_einfuegen = makeAction("Ordner_einfuegen", QStringLiteral("Ordner einf\u00FCgen"),
+                                  QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Insert),
+                                  QStringLiteral("Ordner mit Kacheln vor Cursor einf\u00FCgen"),
+                                  &TDateiForm::Ordner_einfuegenClick);
     Datei_loeschen = makeAction("Datei_loeschen", QStringLiteral("Datei l\u00F6schen"),
                                 QKeySequence(Qt::CTRL | Qt::Key_Delete),
                                 QStringLiteral("Markierte Datei aus Liste l\u00F6schen"),
@@ -369,6 +409,7 @@ TDateiForm::TDateiForm(QWidget* owner)
                                QStringLiteral("Konvertierung ASCII-dBase-ASCII"),
                                &TDateiForm::Konvertieren1Click);
     PopupMenu1->addAction(Datei_einfuegen);
+    PopupMenu1->addAction(Ordner_einfuegen);
     PopupMenu1->addAction(Datei_loeschen);
     PopupMenu1->addAction(Datei_Info);
     PopupMenu1->addSeparator();
@@ -415,6 +456,12 @@ void TDateiForm::FormShow() {
     // An empty catalogue's blank row stays as the grid was set up.
     const int filled = Dateien.Eintraege() == 0 ? 0 : katalog_.Rows();
     for (int i = 1; i <= filled; ++i) {
+        if (!katalog_.Row(i).IstOrdner) continue;
+        TKatalogZeile z = katalog_.Row(i);
+        ReadIndexStand(z, Dateien.Ordner);
+        katalog_.SetRow(i, std::move(z));
+    }
+    for (int i = 1; i <= filled; ++i) {
         if (i >= DateiGrid->RowCount()) DateiGrid->SetRowCount(i + 1);
         DateiGrid->SetCell(0, i, std::to_string(i));
         CenterCell(*DateiGrid, 0, i);
@@ -431,7 +478,7 @@ void TDateiForm::FormShow() {
     if (Settings.DateiGridBreiten[NameColumn] <= DateiGrid->TextWidth(DateiGrid->Cell(place, 0))) {
         int need = DateiGrid->ColWidth(place);
         for (int r = 1; r <= filled; ++r)
-            need = std::max(need, DateiGrid->CellWidthFor(katalog_.Row(r).Name()));
+            need = std::max(need, DateiGrid->CellWidthFor(ShownName(katalog_.Row(r))));
         need = std::min(need, width() / 2);
         if (need > DateiGrid->ColWidth(place)) {
             DateiGrid->SetColWidth(place, need);
@@ -480,7 +527,7 @@ int TDateiForm::NamedRows() const { return katalog_.NamedRows(); }
 void TDateiForm::FillRow(int row) {
     const TKatalogZeile& z = katalog_.Row(row);
     const std::pair<const char*, std::string> cells[] = {
-        {"Datei", FileNamePart(z.Datei)}, {"Xmin", ExtentText(z.Xmin)}, {"Xmax", ExtentText(z.Xmax)},
+        {"Datei", ShownName(z)},       {"Xmin", ExtentText(z.Xmin)}, {"Xmax", ExtentText(z.Xmax)},
         {"Ymin", ExtentText(z.Ymin)},     {"Ymax", ExtentText(z.Ymax)}, {"Verzeichnis", FolderPart(z.Datei)},
     };
     for (const auto& [header, text] : cells)
@@ -560,6 +607,73 @@ void TDateiForm::Datei_einfuegenClick() {
     }
 }
 
+int TDateiForm::InsertRow(TKatalogZeile z) {
+    const int row = DateiGrid->CursorRow();
+    InsertGridRow(*DateiGrid, row);
+    katalog_.InsertAt(row, std::move(z));
+    Renumber(row);
+    FillRow(row);
+    ShowHints();
+    DateiGrid->SetCursorRow(row);
+    DateiGrid->viewport()->repaint();
+    return row;
+}
+
+void TDateiForm::Ordner_einfuegenClick() {
+    if (running_) return;
+    TOpenDialog dlg;
+    dlg.Title = QStringLiteral("Ordner mit Kacheln \u00F6ffnen");
+    std::string path = Platform().OpenFolder(this, dlg).toStdString();
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    if (path.empty()) return;
+    const std::string name = FileNamePart(path);
+    // The catalogue stores a folder's path like a file's, under the same rules.
+    if (!IsValidFileName(path)) {
+        ShowShortMessage(QStringLiteral("Ordnername nicht OK: ") + U(name), MessageMs);
+        return;
+    }
+    // Folders of one name from different places are different entries.
+    if (katalog_.ContainsOrdner(path)) {
+        ShowShortMessage(QStringLiteral("Ordner: ") + U(path) + QStringLiteral(" schon vorhanden!"), MessageMs);
+        return;
+    }
+    if (katalog_.Full()) {
+        ShowShortMessage(QStringLiteral("Die Liste ist voll: h\u00F6chstens %1 Dateien!").arg(MaxDateien), MessageMs);
+        return;
+    }
+
+    TKatalogZeile z{path, kExtentStartMin, kExtentStartMax, kExtentStartMin, kExtentStartMax};
+    z.IstOrdner = true;
+    TOrdnerStand stand;
+    {
+        SetRunning(true);
+        auto idle = OnExit([this] { SetRunning(false); });
+        // Opening names an unreadable folder in its error, which the general report shows.
+        TOrdnerIndex index(path, Dateien.Ordner);
+        TIndexFenster progress(this, U(path));
+        progress.ShowCentred();
+        TIndexFensterBeobachter observer(this, progress);
+        TEscapeWatch watch;
+        stand = index.Update(&observer);
+        // Cancelled: nothing is added; the index keeps what was done for the next try.
+        if (stand.Abgebrochen) return;
+        z.Kacheln = index.Count();
+        if (const auto box = index.Union()) z.Xmin = box->Xmin, z.Xmax = box->Xmax, z.Ymin = box->Ymin, z.Ymax = box->Ymax;
+    }
+    const int row = InsertRow(std::move(z));
+    // The count belongs to the name: the column grows to show both, up to half the list.
+    const int place = DateiGrid->PlaceOfColumn(NameColumn);
+    const int need = std::min(DateiGrid->CellWidthFor(ShownName(katalog_.Row(row))), width() / 2);
+    if (need > DateiGrid->ColWidth(place)) {
+        DateiGrid->SetColWidth(place, need);
+        FormCanResize();
+    }
+    // Added all the same: the run reads the tiles that can be read.
+    if (!stand.Meldungen.empty())
+        Platform().MessageBox(this, QStringLiteral("Hinweis"), MeldungenText(stand.Meldungen), TMsgIcon::Info,
+                              TMsgButtons::Ok);
+}
+
 void TDateiForm::Datei_loeschenClick() {
     if (running_) return;
     const int row = DateiGrid->CursorRow();
@@ -591,7 +705,8 @@ void TDateiForm::Datei_InfoClick() {
 
 void TDateiForm::SetRunning(bool running) {
     running_ = running;
-    for (QAction* a : {Datei_einfuegen, Datei_loeschen, Datei_Info, Konvertieren1}) a->setEnabled(!running);
+    for (QAction* a : {Datei_einfuegen, Ordner_einfuegen, Datei_loeschen, Datei_Info, Konvertieren1})
+        a->setEnabled(!running);
     OKButton->setEnabled(!running);
 }
 
@@ -600,6 +715,11 @@ void TDateiForm::Konvertieren1Click() {
     const int row = DateiGrid->CursorRow();
     const std::string name = RowFileName(row);
     if (name.empty()) return;
+    // A folder's tiles are converted one by one, as files.
+    if (katalog_.Row(row).IstOrdner) {
+        ShowShortMessage(QStringLiteral("Ein Ordner wird nicht konvertiert: ") + U(name), MessageMs);
+        return;
+    }
     const std::string folder = RowFolder(row);
     const std::string source = folder + name;
     if (!IsValidFileName(source)) return;

@@ -1,6 +1,6 @@
 #pragma once
 // File manager: the source catalogue as a list of files with their extents. Adds files
-// (scanning each once), removes and reorders them, shows dBase information and converts a
+// (scanning each once) and folders of tiles (building their index), removes and reorders them, shows dBase information and converts a
 // file between text and dBase; OK writes the list back into the catalogue. The list being
 // edited is a TKatalog; the grid shows it.
 #include "config/TYPEN.h"
@@ -86,6 +86,8 @@ public:
     void FormClose();
     void FormCanResize();
     void Datei_einfuegenClick();
+    // Adds a folder of tiles before the cursor row, after building its index.
+    void Ordner_einfuegenClick();
     void Datei_loeschenClick();
     void Datei_InfoClick();
     void Konvertieren1Click();
@@ -110,6 +112,7 @@ public:
     QPushButton* OKButton;
     QMenu* PopupMenu1;
     QAction* Datei_einfuegen;
+    QAction* Ordner_einfuegen;
     QAction* Datei_loeschen;
     QAction* Datei_Info;
     QAction* Konvertieren1;
@@ -126,6 +129,8 @@ protected:
 private:
     // Shows the catalogue row in the grid row of the same number.
     void FillRow(int row);
+    // Inserts a row at the cursor row and shows z in it.
+    int InsertRow(TKatalogZeile z);
     // Puts every row's full path on its file-name cell; rows moved by inserting or deleting
     // take their texts, not their hints.
     void ShowHints();

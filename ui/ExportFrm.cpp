@@ -3,14 +3,17 @@
 #include "export/Export.h"
 #include "tools/Tools.h"
 #include "ui/ErrorReport.h"
+#include "ui/IndexFenster.h"
 #include "ui/Platform.h"
 #include "tools/ScopeGuard.h"
 
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QScrollBar>
 #include <filesystem>
+#include <memory>
 
 namespace tervalo {
 
@@ -63,10 +66,34 @@ public:
         f_.ST_nOutWerte->setText(U(OutWerteText(fileCount, total)));
         f_.ST_nDoppelt->setText(QString::number(duplicates));
     }
-    bool CancelCheck() override { return EscapeCancelCheck(&f_); }
+    // A folder's index is built before its tiles are read: its window stands over the export
+    // window meanwhile, and its button cancels the run as Escape does.
+    void Fortschritt(const std::string& text, std::size_t fertig, std::size_t gesamt) override {
+        if (fertig >= gesamt) {
+            index_.reset();
+            uhr_.invalidate();
+            return;
+        }
+        // A few changed tiles are done before a window would be seen.
+        if (!uhr_.isValid()) uhr_.start();
+        if (!index_ && uhr_.elapsed() < f_.IndexFensterMs) return;
+        if (!index_) {
+            index_ = std::make_unique<TIndexFenster>(&f_, QString());
+            index_->SetText(U(text));
+            index_->ShowCentred();
+        }
+        index_->SetText(U(text));
+        index_->SetFortschritt(fertig, gesamt);
+    }
+    bool CancelCheck() override {
+        if (index_ && index_->Abgebrochen()) return true;
+        return EscapeCancelCheck(&f_, index_.get());
+    }
 
 private:
     TExportForm& f_;
+    std::unique_ptr<TIndexFenster> index_;
+    QElapsedTimer uhr_;
 };
 
 }  // namespace

@@ -39,6 +39,8 @@ public:
     TDateien Dateien;
     // How often a run lets the window handle events; tests poll after every line.
     TTaktOptionen Poll;
+    // How long a folder's index build runs before its window shows (tests: 0).
+    int IndexFensterMs = 300;
 
     QGroupBox* GroupBox1;
     TPBNumEdit* PBN_Xmin;

@@ -4,11 +4,13 @@
 #include "config/Orte.h"
 #include "koord/Umrechnung.h"
 #include "koord/Winkel.h"
+#include "ordner/Kacheln.h"
 #include "tools/Errors.h"
 #include "tools/SafeWriter.h"
 #include "ui/About.h"
 #include "ui/BusyIcons.h"
 #include "ui/ErrorReport.h"
+#include "ui/IndexFenster.h"
 #include "ui/Globals.h"
 #include "ui/OptionFrm.h"
 #include "ui/Platform.h"
@@ -65,6 +67,20 @@ public:
 private:
     QFontMetrics fm_;
 };
+
+// "…" and the longest end of the name that fits the width; the name when it fits whole.
+std::string NameEnde(const std::string& name, const TTextMass& font, int breite) {
+    if (font.TextWidth(name) <= breite) return name;
+    static const std::string ellipse = "\xE2\x80\xA6";
+    std::size_t ab = 0;
+    while (ab < name.size()) {
+        ++ab;
+        while (ab < name.size() && (static_cast<unsigned char>(name[ab]) & 0xC0) == 0x80) ++ab;  // whole code points
+        const std::string t = ellipse + name.substr(ab);
+        if (font.TextWidth(t) <= breite) return t;
+    }
+    return name;
+}
 
 QLabel* Caption(QWidget* parent, const QString& text, int x, int y) {
     auto* l = new QLabel(text, parent);
@@ -158,13 +174,50 @@ QString GridBlockText(const TTextGitter& grid, int left, int top, int right, int
     return text;
 }
 
+// A query brings its folder entries' indexes up to date first. Mostly that is a few checks;
+// when it takes a while (a folder changed much, a new index folder) the progress window
+// comes up. The query is not cancelled: a half-built index would leave tiles out.
+class TForm1::IndexObserver : public TIndexBeobachter {
+public:
+    explicit IndexObserver(TForm1& f) : f_(f) {}
+    void OrdnerBeginnt(const std::string& ordner) override {
+        fenster_.reset();
+        ordner_ = ordner;
+        uhr_.start();
+    }
+    void Fortschritt(std::size_t fertig, std::size_t gesamt) override {
+        if (!fenster_) {
+            if (!uhr_.isValid()) uhr_.start();
+            if (uhr_.elapsed() < ZeigenNachMs || fertig >= gesamt) return;
+            fenster_ = std::make_unique<TIndexFenster>(&f_, U(ordner_));
+            fenster_->Btn_Abbrechen->hide();
+            fenster_->ShowCentred();
+        }
+        fenster_->SetFortschritt(fertig, gesamt);
+        throttle_.ProcessEvents();
+    }
+
+private:
+    static constexpr qint64 ZeigenNachMs = 300;
+    TForm1& f_;
+    std::string ordner_;
+    std::unique_ptr<TIndexFenster> fenster_;
+    QElapsedTimer uhr_;
+    TEventThrottle throttle_{40};
+};
+
 // Shows the run's progress: file rows, file label, busy icon, immediate repaint.
 class TForm1::Observer : public TAbfrageBeobachter {
 public:
-    explicit Observer(TForm1& f) : f_(f) {}
+    explicit Observer(TForm1& f) : f_(f), index_(f) {}
+    TOrdnerBeobachter* OrdnerBeobachter() override { return &index_; }
     void FileSelected(const TDateiZeile& row, const std::string& lbDatei) override {
         f_.ShowDateiLabel(lbDatei, f_.abfrage_->Ergebnis().LB_DateiVoll);
-        if (row.Nr >= 1 && row.Nr <= 4) f_.ShowFileRow(row.Nr - 1, row.Name, row.Datei, row.Hinweis);
+        if (row.Nr >= 1 && row.Nr <= 4) {
+            const bool kachel = row.Eintrag >= 1 && row.Eintrag <= f_.Dateien.Eintraege() &&
+                                row.Datei != f_.Dateien.Datei[static_cast<std::size_t>(row.Eintrag)];
+            f_.ShowFileRow(row.Nr - 1, row.Name, row.Datei, row.Hinweis, kachel);
+        }
         f_.repaint();
     }
     void FileDone(const TDateiZeile& row) override {
@@ -178,6 +231,7 @@ public:
 
 private:
     TForm1& f_;
+    IndexObserver index_;
 };
 
 TForm1::TForm1(QWidget* parent)
@@ -409,6 +463,7 @@ void TForm1::FormCreate() {
     const TOrte orte = FindProgrammOrte(NameWithoutExt(exe) + ".KNF");
     Dateien.KonfDatei = orte.KonfDatei;
     ProgramFolder = orte.Ordner;
+    IndexOrdner = orte.IndexOrdner;
     KonfOrdnerAnlegen = orte.Installiert;
     letzterEintrag_ = 0;
 }
@@ -444,15 +499,21 @@ void TForm1::FitDateiLabel() {
     LB_Datei->resize(width() - 155, LB_Datei->height());
 }
 
-void TForm1::ShowDateiLabel(const std::string& text, const std::string& voll) {
+void TForm1::ShowDateiLabel(const std::string& text, const std::string& voll, const std::string& notes) {
     LB_Datei->setText(U(text));
-    LB_Datei->setToolTip(text == voll ? QString() : U(voll));
+    const std::string pfad = text == voll ? std::string() : voll;
+    LB_Datei->setToolTip(U(notes.empty() ? pfad : pfad.empty() ? notes : pfad + "\n" + notes));
+    SetColour(LB_Datei, notes.empty() ? QColor(0x00, 0x00, 0x80) : QColor(0x80, 0x00, 0x00));
 }
 
-void TForm1::ShowFileRow(int k, const std::string& name, const std::string& pfad, const std::string& hinweis) {
+void TForm1::ShowFileRow(int k, const std::string& name, const std::string& pfad, const std::string& hinweis,
+                         bool kachel) {
     QLabel* l = LB_DateiN[static_cast<size_t>(k)];
     const TLabelMeasure measure(l->font());
-    l->setText(U(ShortenPath(name, measure, l->contentsRect().width())));
+    const int breite = l->contentsRect().width();
+    // The tiles of one folder share the start of their names and differ in the km numbers
+    // before the end: a name too wide keeps as much of its end as fits.
+    l->setText(U(kachel ? NameEnde(name, measure, breite) : ShortenPath(name, measure, breite)));
     l->setToolTip(U(hinweis.empty() ? pfad : pfad + "\n" + hinweis));
     // A file that answers with a note stands out; an empty palette inherits the window's again.
     if (hinweis.empty())
@@ -467,6 +528,7 @@ void TForm1::ShowBusyIcon(int step) {
 }
 
 void TForm1::ResetLabels() {
+    indexNotes_.clear();
     ShowDateiLabel(TextUnbekannt, TextUnbekannt);
     for (int k = 0; k < 4; ++k) {
         LB_DateiN[k]->setText(QString::fromLatin1(TextKeinName));
@@ -537,9 +599,12 @@ void TForm1::FormActivate() {
         ReadKachelSystem(Einstellungen, &meldung);
         if (!meldung.empty()) hinweise << U(meldung);
         meldung.clear();
-        ReadKachelWerte(Einstellungen, Dateien, &meldung);
+        std::vector<std::string> ordnerMeldungen;
+        ReadKachelWerte(Einstellungen, Dateien, &meldung, &ordnerMeldungen);
         if (!meldung.empty()) hinweise << U(meldung);
+        for (const std::string& m : ordnerMeldungen) hinweise << U(m);
     }
+    Dateien.Ordner.IndexOrdner = IndexOrdner;
 
     PBN_X->SetValue(0.0);
     PBN_Y->SetValue(0.0);
@@ -695,16 +760,30 @@ void TForm1::StartBtnClick() {
         Platform().SetBusyCursor(false);
     });
     Platform().SetBusyCursor(true);
+    // Index messages stand with the file label, except those a file row shows already; a
+    // note per query, never a box to close.
+    auto takeNotes = [this](const THoehenAntwort& r) {
+        indexNotes_.clear();
+        for (const std::string& m : r.Meldungen) {
+            const bool inZeile = std::any_of(r.Dateien.begin(), r.Dateien.end(), [&](const TDateiZeile& z) {
+                return z.Nr >= 1 && z.Nr <= 4 && z.Hinweis == m;
+            });
+            if (!inZeile) indexNotes_ += (indexNotes_.empty() ? "" : "\n") + m;
+        }
+    };
     Observer obs(*this);
     try {
         abfrage_->Run(Dateien, p, &obs);
     } catch (...) {
         letzterEintrag_ = abfrage_->Ergebnis().LetzterEintrag;
+        takeNotes(abfrage_->Ergebnis());
+        if (!indexNotes_.empty()) ShowDateiLabel(LB_Datei->text().toStdString(), abfrage_->Ergebnis().LB_DateiVoll, indexNotes_);
         throw;
     }
     const THoehenAntwort& r = abfrage_->Ergebnis();
     letzterEintrag_ = r.LetzterEintrag;
-    ShowDateiLabel(abfrage_->DateiLabel(), r.LB_DateiVoll);
+    takeNotes(r);
+    ShowDateiLabel(abfrage_->DateiLabel(), r.LB_DateiVoll, indexNotes_);
     if (r.Berechnet) {
         const TFensterTexte t = BuildFensterTexte(r, UserDecimalSeparator());
         LB_nextPointR->setText(U(t.LB_nextPointR));
@@ -731,8 +810,12 @@ void TForm1::Btn_GridShowClick() {
     FitDateiLabel();
     const TLabelMeasure measure(LB_Datei->font());
     const bool gewaehlt = letzterEintrag_ >= 1 && letzterEintrag_ <= Dateien.Eintraege();
-    ShowDateiLabel(FileLabelText(Dateien, letzterEintrag_, &measure, LB_Datei->width()),
-                   gewaehlt ? Dateien.Datei[static_cast<size_t>(letzterEintrag_)] : std::string(TextUnbekannt));
+    // A folder entry's label names the tile read last, not the folder.
+    const std::string letzte = abfrage_ ? abfrage_->Ergebnis().LetzteDatei : std::string();
+    const std::string voll = !gewaehlt          ? std::string(TextUnbekannt)
+                             : !letzte.empty() ? letzte
+                                               : Dateien.Datei[static_cast<size_t>(letzterEintrag_)];
+    ShowDateiLabel(FileLabelText(Dateien, letzterEintrag_, letzte, &measure, LB_Datei->width()), voll, indexNotes_);
     FocusFirstField();
 }
 

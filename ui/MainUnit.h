@@ -64,6 +64,8 @@ public:
     // The settings file beside the configuration, read on activation, written on closing.
     TEinstellungen Einstellungen;
     std::string ProgramFolder;          // with a trailing separator; bare names resolve below it
+    // Where folder entries' indexes live (ends in "/"); given to the catalogue on activation.
+    std::string IndexOrdner;
     bool KonfOrdnerAnlegen = false;     // installed: saving creates the per-user folders
     bool GridShown = false;
     bool Activated = false;
@@ -128,15 +130,19 @@ protected:
 
 private:
     class Observer;
+    class IndexObserver;
     void SetWindowWidth(int w);
     void PlaceControls();
     // Widens the window (within MaxZusatz) while the label is too narrow for the longest
     // catalogued file name, and sets the label's width.
     void FitDateiLabel();
     // The label's text, with the full path as hint when the text does not show it whole.
-    void ShowDateiLabel(const std::string& text, const std::string& voll);
+    // `notes`, when not empty, are shown with the path and mark the label.
+    void ShowDateiLabel(const std::string& text, const std::string& voll, const std::string& notes = {});
     // `hinweis`, when not empty, is shown with the path and marks the row.
-    void ShowFileRow(int k, const std::string& name, const std::string& pfad, const std::string& hinweis = {});
+    // A folder's tile (`kachel`) keeps the end of a name too wide for its label.
+    void ShowFileRow(int k, const std::string& name, const std::string& pfad, const std::string& hinweis = {},
+                     bool kachel = false);
     void ShowBusyIcon(int step);
     void ResetLabels();
     void ClearGridData();
@@ -148,6 +154,8 @@ private:
     std::optional<std::pair<double, double>> ConvertedPoint();
 
     std::unique_ptr<THoehenAbfrage> abfrage_;  // the point store lives here
+    // The last query's index messages that no file row shows, for the ">>" button's label.
+    std::string indexNotes_;
     int letzterEintrag_ = 0;
     // The configuration file could not be read or holds more entries than the catalogue
     // takes: it is never written while the program runs.

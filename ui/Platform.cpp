@@ -84,6 +84,19 @@ public:
         return fd.selectedFiles();
     }
 
+    QString OpenFolder(QWidget* parent, const TOpenDialog& dlg) override {
+        QFileDialog fd(parent, dlg.Title, dlg.InitialDir);
+        fd.setIconProvider(NameOnlyIconProvider());
+        fd.setAcceptMode(QFileDialog::AcceptOpen);
+        fd.setFileMode(QFileDialog::Directory);
+        fd.setOption(QFileDialog::ShowDirsOnly, true);
+        if (fd.exec() != QDialog::Accepted || fd.selectedFiles().isEmpty()) return {};
+        QString path = fd.selectedFiles().first();
+        // The catalogue keeps a folder's path without the final separator.
+        while (path.size() > 1 && path.endsWith(u'/')) path.chop(1);
+        return path;
+    }
+
     TSaveResult SaveFile(QWidget* parent, const TSaveDialog& dlg) override {
         QFileDialog fd(parent, dlg.Title, dlg.InitialDir);
         fd.setIconProvider(NameOnlyIconProvider());
@@ -233,6 +246,14 @@ QStringList TScriptedPlatform::OpenFiles(QWidget*, const TOpenDialog& dlg) {
     if (OpenAnswers.empty()) return {};
     QStringList r = OpenAnswers.front();
     OpenAnswers.pop_front();
+    return r;
+}
+
+QString TScriptedPlatform::OpenFolder(QWidget*, const TOpenDialog& dlg) {
+    FolderDialogs.push_back(dlg);
+    if (FolderAnswers.empty()) return {};
+    QString r = FolderAnswers.front();
+    FolderAnswers.pop_front();
     return r;
 }
 

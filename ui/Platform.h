@@ -47,6 +47,8 @@ public:
                                   TMsgIcon icon, TMsgButtons buttons) = 0;
     // Several files may be chosen; empty when cancelled.
     virtual QStringList OpenFiles(QWidget* parent, const TOpenDialog& dlg) = 0;
+    // One existing folder (no "/" at the end); empty when cancelled. Filters are not used.
+    virtual QString OpenFolder(QWidget* parent, const TOpenDialog& dlg) = 0;
     virtual TSaveResult SaveFile(QWidget* parent, const TSaveDialog& dlg) = 0;
     virtual void Beep() = 0;
     virtual void SetClipboardText(const QString& text) = 0;
@@ -121,9 +123,11 @@ public:
         TMsgIcon Icon;
         TMsgButtons Buttons;
     };
-    // Answers; an empty queue answers Ok / No, an empty file list, a cancelled save dialog.
+    // Answers; an empty queue answers Ok / No, an empty file list or folder, a cancelled save
+    // dialog.
     std::deque<TMsgResult> MessageAnswers;
     std::deque<QStringList> OpenAnswers;
+    std::deque<QString> FolderAnswers;
     std::deque<TSaveResult> SaveAnswers;
     // Escape presses reported by EscapePressed(), one per call, before it answers false.
     int PendingEscapes = 0;
@@ -132,6 +136,7 @@ public:
     // Records.
     std::vector<TMessage> Messages;
     std::vector<TOpenDialog> OpenDialogs;
+    std::vector<TOpenDialog> FolderDialogs;
     std::vector<TSaveDialog> SaveDialogs;
     int Beeps = 0;
     int Drops = 0;
@@ -147,6 +152,7 @@ public:
     TMsgResult MessageBox(QWidget*, const QString& caption, const QString& text, TMsgIcon icon,
                           TMsgButtons buttons) override;
     QStringList OpenFiles(QWidget*, const TOpenDialog& dlg) override;
+    QString OpenFolder(QWidget*, const TOpenDialog& dlg) override;
     TSaveResult SaveFile(QWidget*, const TSaveDialog& dlg) override;
     void Beep() override { ++Beeps; }
     void SetClipboardText(const QString& text) override { Clipboard = text; ++ClipboardWrites; }

@@ -4,14 +4,21 @@
 // catalogue of KNF-FILE), dateimanager-menue.png (with its context menu) and dbf-info.png
 // (the first dBase table of the catalogue), export.png (the export window after a run over
 // the middle of the catalogue, written to a temporary file).
+//   admin-screenshots FOLDER KNF-FILE --ordner DIR [--speichern KNF]
+// instead adds the folder DIR in the file manager (its index built as the program builds it):
+// dateimanager-ordner.png, and fortschritt-index.png (the index's progress window); with
+// --speichern the catalogue OK gives is saved to KNF, for the main window's picture.
 #include "app/screenshots/ShotSupport.h"
+#include "config/Einstellungen.h"
 #include "config/Konf.h"
+#include "config/Orte.h"
 #include "formats/PunktQuelle.h"
 #include "tools/Tools.h"
 #include "ui/DBFInfoFrm.h"
 #include "ui/DateiFrm.h"
 #include "ui/ErrorReport.h"
 #include "ui/ExportFrm.h"
+#include "ui/IndexFenster.h"
 #include "ui/Globals.h"
 #include "ui/OptionFrm.h"
 #include "ui/Platform.h"
@@ -23,6 +30,7 @@
 #include <QTranslator>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 using tervalo::shots::Save;
 
@@ -35,6 +43,48 @@ int main(int argc, char** argv) {
 
     TDateien dateien;
     KonfLoad(knf.toStdString(), QFileInfo(knf).absolutePath().toStdString() + "/", Settings, dateien);
+    // Folder entries are read as the program reads them: options from the settings file,
+    // indexes where this program keeps them.
+    try {
+        TEinstellungen einstellungen;
+        einstellungen.Load(EinstellungenFileFor(knf.toStdString()));
+        ReadKachelWerte(einstellungen, dateien);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+    }
+    dateien.Ordner.IndexOrdner = FindProgrammOrte().IndexOrdner;
+
+    if (argc >= 5 && std::strcmp(argv[3], "--ordner") == 0) {
+        const QString ordner = QString::fromLocal8Bit(argv[4]);
+        TScriptedPlatform scripted;
+        SetPlatform(&scripted);
+        scripted.FolderAnswers.push_back(ordner);
+        bool ok = true;
+        TDateiForm frm;
+        frm.Dateien = dateien;
+        frm.show();
+        QApplication::processEvents();
+        frm.DateiGrid->SetCursorRow(1);
+        try {
+            frm.Ordner_einfuegenClick();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s\n", e.what());
+            ok = false;
+        }
+        for (const auto& m : scripted.Messages) std::fprintf(stderr, "%s\n", qPrintable(m.Text));
+        ok &= Save(frm, folder, "dateimanager-ordner.png");
+        {
+            TIndexFenster progress(&frm, ordner);
+            progress.SetFortschritt(7, 12);
+            progress.ShowCentred();
+            ok &= Save(progress, folder, "fortschritt-index.png");
+        }
+        frm.OKButtonClick();
+        if (argc >= 7 && std::strcmp(argv[5], "--speichern") == 0)
+            KonfSave(argv[6], Settings, frm.Dateien);
+        SetPlatform(nullptr);
+        return ok ? 0 : 1;
+    }
 
     bool ok = true;
     for (bool admin : {true, false}) {

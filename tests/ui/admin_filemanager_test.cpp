@@ -298,7 +298,8 @@ TEST_F(FileManagerTest, TheKeysNamedUnderTheListWork) {
         ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
         QTest::keyClick(f.DateiGrid, static_cast<Qt::Key>(k), Qt::ControlModifier);
     };
-    EXPECT_EQ(f.HintLine->text(), QStringLiteral("Rechtsklick oder Strg+Einfg: Datei einf\u00FCgen \u00B7 Strg+Entf: "
+    EXPECT_EQ(f.HintLine->text(), QStringLiteral("Rechtsklick oder Strg+Einfg: Datei einf\u00FCgen \u00B7 "
+                                                 "Strg+Umschalt+Einfg: Ordner einf\u00FCgen \u00B7 Strg+Entf: "
                                                  "l\u00F6schen \u00B7 Strg+I: Info \u00B7 Strg+K: Konvertieren"));
     ShortMessageSpy spy;
     key(Qt::Key_I);
@@ -311,6 +312,10 @@ TEST_F(FileManagerTest, TheKeysNamedUnderTheListWork) {
     key(Qt::Key_K);  // the dialogs are cancelled
     key(Qt::Key_Insert);
     EXPECT_EQ(platform.SaveDialogs.size() + platform.OpenDialogs.size(), 2u);
+    f.activateWindow();
+    QTest::keyClick(f.DateiGrid, Qt::Key_Insert, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(platform.FolderDialogs.size(), 1u);
+    EXPECT_EQ(platform.OpenDialogs.size(), 1u);
     key(Qt::Key_Delete);
     EXPECT_EQ(Names(f), std::vector<std::string>{"x.xyz"});
     f.OKButtonClick();

@@ -5,8 +5,12 @@
 #include "formats/DbfFile.h"
 #include "formats/TextPoints.h"
 #include "ui/ExportFrm.h"
+#include "ui/IndexFenster.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QPushButton>
+#include <filesystem>
 #include <QFontMetrics>
 #include <QTimer>
 #include <fstream>
@@ -329,6 +333,45 @@ TEST_F(ExportWindowTest, ShowModalWorksOnACopyAndEmptiesTheLog) {
     EXPECT_TRUE(logEmpty);
     EXPECT_EQ(cat.Anzahl, 0);  // copied back as the window left it
     EXPECT_FALSE(dlg.isVisible());
+}
+
+}  // namespace
+
+namespace {
+
+// A folder entry's index is built before its tiles are read: the index window shows it, and
+// its button cancels the run before any tile is read.
+TEST_F(ExportWindowTest, TheIndexWindowShowsTheBuildAndItsButtonCancels) {
+    const std::string folder = Path("DGM1");
+    std::filesystem::create_directory(folder);
+    for (int e = 300; e < 330; ++e)
+        for (int n = 5600; n < 5650; ++n) {
+            char name[64];
+            std::snprintf(name, sizeof name, "/dgm1_32_%d_%d_1_nw.xyz", e, n);
+            std::ofstream(folder + name, std::ios::binary) << XyzLine(e * 1000.0 + 500, n * 1000.0 + 500, 7) << "\n";
+        }
+    form->Dateien.Anzahl = 1;
+    form->Dateien.Datei[1] = folder;
+    form->Dateien.Ordner.IndexOrdner = Path("index") + "/";
+    form->IndexFensterMs = 0;
+    form->PBN_Xmin->SetValue(300000);
+    form->PBN_Xmax->SetValue(330000);
+    form->PBN_Ymin->SetValue(5600000);
+    form->PBN_Ymax->SetValue(5650000);
+    QString shown;
+    platform.OnProcessEvents = [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* p = qobject_cast<TIndexFenster*>(w); p && p->isVisible()) {
+                shown = p->LB_Ordner->text();
+                p->Btn_Abbrechen->click();
+            }
+    };
+    Answer(Path("o.xyz"), 1);
+    form->DoExportBtnClick();
+    EXPECT_EQ(shown, QString::fromStdString("Index wird aufgebaut: " + folder));
+    EXPECT_FALSE(form->Memo1->toPlainText().contains(QStringLiteral("Lese Datei"))) << form->Memo1->toPlainText().toStdString();
+    EXPECT_TRUE(platform.Messages.empty());
+    for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_FALSE(qobject_cast<TIndexFenster*>(w) && w->isVisible());
 }
 
 }  // namespace
