@@ -534,7 +534,7 @@ void RegisterKonf(CLI::App& app) {
         cmd->add_option("--unterordner", opts.unterordnerText,
                         "ob Dateien in Unterordnern eines Ordner-Eintrags auch Kacheln sind (Standard nein), in die "
                         "Einstellungsdatei neben der Konfiguration schreiben. Mit --save wie --system")
-            ->type_name("ja|nein")
+            ->type_name("WAHL")
             ->check(Auswahl({"ja", "nein"}));
     CLI::Option* muster =
         cmd->add_option("--muster", opts.musterText,

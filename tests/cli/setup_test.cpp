@@ -42,7 +42,10 @@ protected:
         WriteAll(dir / "leer.xyz", "Rechtswert;Hochwert;Hoehe\r\n");
     }
     ShellResult Cli(const std::string& lc, const std::string& args) const {
-        return Shell("cd " + Quote(d) + " && LC_ALL=" + lc + " " TERVALO_BIN_DIR "/tervalo-cli " + args, TStderr::Apart);
+        // Folder entries' indexes go into the test's own folder.
+        return Shell("cd " + Quote(d) + " && LC_ALL=" + lc + " TERVALO_INDEX_ORDNER=" + Quote(d + ".index") + " " TERVALO_BIN_DIR
+                     "/tervalo-cli " + args,
+                     TStderr::Apart);
     }
     static std::string Nr(std::string e, int nr) { return e.replace(7, 1, std::to_string(nr)); }
 };
@@ -57,16 +60,20 @@ TEST_F(SetupCli, KonfAddsByTheFileManagersRulesAndRemovesByNumber) {
         ShellResult r = Cli(lc, "konf --konf t.KNF --hinzufuegen a.xyz ./t.dbf leer.xyz sub/a.xyz sub/ordner fehlt.xyz "
                                 "'x[1].xyz' " + d + "kaputt.xyz.gz sub/../t.dbf");
         EXPECT_EQ(r.code, 1) << lc;
+        // A folder is an entry of its own; this one holds no tiles.
         EXPECT_EQ(r.err, "Warnung: keine Punkte, aufgenommen mit den Anfangswerten als Ausdehnung: " + d + "leer.xyz\n"
-                         "Datei: a.xyz schon vorhanden!\nDateizugriff verweigert: " + d + "sub/ordner\n"
+                         "Datei: a.xyz schon vorhanden!\n"
+                         "Warnung: keine Kacheln, aufgenommen mit den Anfangswerten als Ausdehnung: " + d + "sub/ordner\n"
                          "Datei nicht gefunden: " + d + "fehlt.xyz\nDateiname nicht OK: x[1].xyz\n"
                          "Datei besch\xC3\xA4" "digt (gzip): " + d + "kaputt.xyz.gz\nDatei: t.dbf schon vorhanden!\n");
         const std::string leer = Eintrag(4, d + "leer.xyz", {"999999999.00", "-9999999.00", "999999999.00", "-9999999.00"});
-        EXPECT_EQ(ReadAll(dir / "t.KNF"), kKopf + alt + Nr(a, 2) + Nr(t, 3) + leer) << lc;
+        const std::string ordner =
+            Eintrag(5, d + "sub/ordner", {"999999999.00", "-9999999.00", "999999999.00", "-9999999.00"});
+        EXPECT_EQ(ReadAll(dir / "t.KNF"), kKopf + alt + Nr(a, 2) + Nr(t, 3) + leer + ordner) << lc;
         EXPECT_NE(r.out.find("\n3: " + d + "t.dbf  Xmin -5" + (lc == "C" ? "." : ",") + "5  Xmax 10"), std::string::npos)
             << r.out;
         // Numbers of the listing before the command; the rest closes up.
-        r = Cli(lc, "konf --konf t.KNF --entfernen 4 1 4 --json");
+        r = Cli(lc, "konf --konf t.KNF --entfernen 4 1 4 5 --json");
         EXPECT_EQ(r.code, 0) << r.err;
         EXPECT_EQ(ReadAll(dir / "t.KNF"), kKopf + a + Nr(t, 2));
         EXPECT_EQ(nlohmann::json::parse(r.out)["dateien"][1]["datei"], d + "t.dbf");
