@@ -46,13 +46,9 @@ const char* FormatLine(TAusgabeFormat f) {
     }
 }
 
-bool Meets(const TBereich& a, const TBereich& b) {
-    return a.Xmin <= b.Xmax && b.Xmin <= a.Xmax && a.Ymin <= b.Ymax && b.Ymin <= a.Ymax;
-}
-
-// The tiles' extents cut to the window, in reading order, found through a grid over the
-// window: after each of tens of thousands of tiles only the few later ones around the points
-// still remembered are asked for, not every later tile.
+// The tiles' extents cut to the window, in reading order, in a grid over the window: after
+// each of tens of thousands of tiles a remembered point is tested against the later tiles
+// of its cell only, not against every later tile.
 class TSpaeterBereiche {
 public:
     void Build(const TExportGrenzen& w, std::vector<TBereich> boxes) {
@@ -67,8 +63,6 @@ public:
         if (!(ch_ > 0) || !std::isfinite(ch_)) ny_ = 1, ch_ = 1;
         cells_.assign(static_cast<std::size_t>(nx_) * static_cast<std::size_t>(ny_), {});
         gross_.clear();
-        stamp_.assign(n, 0);
-        epoch_ = 0;
         for (std::size_t k = 0; k < n; ++k) {
             const TBereich& b = boxes_[k];
             const int cx0 = Cell(b.Xmin, x0_, cw_, nx_), cx1 = Cell(b.Xmax, x0_, cw_, nx_);
@@ -83,27 +77,14 @@ public:
         }
     }
 
-    // The boxes after position k that meet `um`, in reading order.
-    std::vector<TBereich> Meeting(std::size_t k, const TBereich& um) {
-        std::vector<std::size_t> hits;
-        if (++epoch_ == 0) std::fill(stamp_.begin(), stamp_.end(), 0), epoch_ = 1;
-        auto take = [&](const std::vector<std::size_t>& list) {
+    // Whether a box after position k holds (x, y).
+    bool LaterHolds(std::size_t k, double x, double y) const {
+        auto holds = [&](const std::vector<std::size_t>& list) {
             for (auto it = std::upper_bound(list.begin(), list.end(), k); it != list.end(); ++it)
-                if (stamp_[*it] != epoch_) {
-                    stamp_[*it] = epoch_;
-                    if (Meets(boxes_[*it], um)) hits.push_back(*it);
-                }
+                if (boxes_[*it].Enthaelt(x, y)) return true;
+            return false;
         };
-        take(gross_);
-        const int cx0 = Cell(um.Xmin, x0_, cw_, nx_), cx1 = Cell(um.Xmax, x0_, cw_, nx_);
-        const int cy0 = Cell(um.Ymin, y0_, ch_, ny_), cy1 = Cell(um.Ymax, y0_, ch_, ny_);
-        for (int cy = cy0; cy <= cy1; ++cy)
-            for (int cx = cx0; cx <= cx1; ++cx) take(cells_[Index(cx, cy)]);
-        std::sort(hits.begin(), hits.end());
-        std::vector<TBereich> out;
-        out.reserve(hits.size());
-        for (std::size_t h : hits) out.push_back(boxes_[h]);
-        return out;
+        return holds(cells_[Index(Cell(x, x0_, cw_, nx_), Cell(y, y0_, ch_, ny_))]) || holds(gross_);
     }
 
 private:
@@ -119,8 +100,6 @@ private:
     std::vector<TBereich> boxes_;
     std::vector<std::vector<std::size_t>> cells_;
     std::vector<std::size_t> gross_;
-    std::vector<uint32_t> stamp_;
-    uint32_t epoch_ = 0;
     double x0_ = 0, y0_ = 0, cw_ = 1, ch_ = 1;
     int nx_ = 1, ny_ = 1;
 };
@@ -289,7 +268,7 @@ private:
         if (error_)
             run_.EndFile(std::vector<TBereich>{});
         else
-            run_.EndFileNear([&](const TBereich& um) { return later_.Meeting(pos, um); });
+            run_.EndFileKeeping([&](double x, double y) { return later_.LaterHolds(pos, x, y); });
     }
 
     // A tile's extent cut to the window.

@@ -5,7 +5,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -101,9 +100,10 @@ public:
     }
     // The current file ended; `later` are the extents still to be read (TDuplikatSpeicher).
     void EndFile(const std::vector<TBereich>& later) { memory_.EndFile(later); }
-    // The same, with the later extents that meet the remembered points found by the caller.
-    void EndFileNear(const std::function<std::vector<TBereich>(const TBereich& um)>& meeting) {
-        memory_.EndFileNear(meeting);
+    // The same, the caller answering whether a later extent holds a point (TDuplikatSpeicher).
+    template <class F>
+    void EndFileKeeping(F&& laterHolds) {
+        memory_.EndFileKeeping(laterHolds);
     }
 
     int32_t Written() const { return written_; }

@@ -11,15 +11,6 @@ void TDuplikatSpeicher::EndFile(const std::vector<TBereich>& later) {
         file_.Clear();
         return;
     }
-    EndFileNear([&](const TBereich& um) {
-        std::vector<TBereich> nah;
-        for (const TBereich& b : later)
-            if (b.Xmin <= um.Xmax && um.Xmin <= b.Xmax && b.Ymin <= um.Ymax && um.Ymin <= b.Ymax) nah.push_back(b);
-        return nah;
-    });
-}
-
-void TDuplikatSpeicher::EndFileNear(const std::function<std::vector<TBereich>(const TBereich& um)>& meeting) {
     constexpr double inf = std::numeric_limits<double>::infinity();
     // Only the extents that meet the remembered points at all, in a mosaic the few neighbours.
     TBereich um{inf, -inf, inf, -inf};
@@ -30,7 +21,8 @@ void TDuplikatSpeicher::EndFileNear(const std::function<std::vector<TBereich>(co
     file_.ForEach([&](double x, double y) { umfasse(um, x, y); });
     carried_.ForEach([&](double x, double y) { umfasse(um, x, y); });
     std::vector<TBereich> nah;
-    if (um.Xmin <= um.Xmax) nah = meeting(um);
+    for (const TBereich& b : later)
+        if (b.Xmin <= um.Xmax && um.Xmin <= b.Xmax && b.Ymin <= um.Ymax && um.Ymin <= b.Ymax) nah.push_back(b);
 
     TPunktSet weiter;
     TBereich box{inf, -inf, inf, -inf};

@@ -1,7 +1,8 @@
 #pragma once
 // The memory of the X/Y positions a run has written, to leave out repeated points.
+#include <algorithm>
 #include <cstddef>
-#include <functional>
+#include <limits>
 #include <vector>
 
 #include "tools/PunktSet.h"
@@ -40,10 +41,25 @@ public:
     // The current file ended: of its points and of those carried so far, only the ones inside
     // one of `later` (the extents of the files still to be read) are kept.
     void EndFile(const std::vector<TBereich>& later);
-    // The same for a caller that finds the later extents itself, among many files:
-    // `meeting(um)` returns those that meet `um`, the box of every point remembered now
-    // (the others may be left out; it is not called when nothing is remembered).
-    void EndFileNear(const std::function<std::vector<TBereich>(const TBereich& um)>& meeting);
+    // The same for a run over many files, which answers itself whether a later file's
+    // extent holds (x, y): `laterHolds(x, y)` is asked for each point remembered.
+    template <class F>
+    void EndFileKeeping(F&& laterHolds) {
+        // Sized for all of them: most stay while the run is among neighbours.
+        TPunktSet weiter(carried_.Size() + file_.Size());
+        TBereich box{kInf, -kInf, kInf, -kInf};
+        auto behalte = [&](double x, double y) {
+            if (!laterHolds(x, y)) return;
+            weiter.Insert(x, y);
+            box.Xmin = std::min(box.Xmin, x), box.Xmax = std::max(box.Xmax, x);
+            box.Ymin = std::min(box.Ymin, y), box.Ymax = std::max(box.Ymax, y);
+        };
+        carried_.ForEach(behalte);
+        file_.ForEach(behalte);
+        carried_ = std::move(weiter);
+        box_ = box;
+        file_.Clear();
+    }
     // Forgets the current file's points, as if it had not been read.
     void DropFile() { file_.Clear(); }
 
@@ -51,6 +67,7 @@ public:
     std::size_t CarriedPoints() const { return carried_.Size(); }
 
 private:
+    static constexpr double kInf = std::numeric_limits<double>::infinity();
     TPunktSet file_;
     TPunktSet carried_;
     // Bounding box of the carried points: a point outside it spares the second look-up.
