@@ -114,6 +114,8 @@ public:
     std::string Pruefen(TOrdnerKachel& k);
 
 private:
+    void FindUnsicher(double xmin, double xmax, double ymin, double ymax, std::vector<TOrdnerKachel>& out) const;
+    std::vector<TOrdnerKachel> AllUnsicher() const;
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -496,6 +496,41 @@ TEST_F(OrdnerIndexTest, ADamagedOrForeignIndexIsRebuiltWithAMessage) {
     }
 }
 
+// Opening checks only the file's marks; damage in the tiles' pages is met by the lookup, which
+// then makes the index anew and still answers with every tile.
+TEST_F(OrdnerIndexTest, DamageMetByALookupRebuildsAndTheLookupStillAnswers) {
+    for (int e = 300; e < 340; ++e)
+        for (int n = 5600; n < 5610; ++n) NamensKachel(e, n);
+    OrdnerGeaendert();
+    std::string datei;
+    {
+        TOrdnerIndex ix(daten.Path().string(), opt);
+        ix.Update();
+        datei = ix.IndexDatei();
+    }
+    fs::remove(datei + "-wal");
+    fs::remove(datei + "-shm");
+    const std::string gut = ReadAll(datei);
+    ASSERT_GT(gut.size(), 8u * 4096u);
+    for (std::size_t seite = 2; seite * 4096 < gut.size(); ++seite) {
+        std::string s = gut;
+        for (std::size_t i = seite * 4096 + 8; i < std::min(s.size(), (seite + 1) * 4096); ++i) s[i] = char(i * 13);
+        WriteAll(datei, s);
+        TOrdnerIndex ix(daten.Path().string(), opt);
+        std::vector<TOrdnerKachel> v;
+        try {
+            ix.Update();
+            ix.Find(-1e12, 1e12, -1e12, 1e12, v);
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << "page " << seite << ": " << e.what();
+            continue;
+        }
+        EXPECT_EQ(v.size(), 400u) << "page " << seite;
+        fs::remove(datei + "-wal");
+        fs::remove(datei + "-shm");
+    }
+}
+
 TEST_F(OrdnerIndexTest, AnIndexFolderThatCannotBeWrittenKeepsTheIndexInMemory) {
     NamensKachel(350, 5600);
     OrdnerGeaendert();
