@@ -28,6 +28,7 @@
 #include "cli/Eingabe.h"
 #include "koord/Winkel.h"
 #include "config/Konf.h"
+#include "ordner/OrdnerIndex.h"
 #include "query/Batch.h"
 #include "query/AntwortJson.h"
 #include "tools/Errors.h"
@@ -431,8 +432,11 @@ int Run(const BatchOptions& o) {
         // Every tile that could not be opened or read, once, before the answers of the window
         // it first shaped; the run still answers every point and ends with exit code 1.
         std::vector<std::string> meldungen = batch.TakeMessages();
-        for (const std::string& m : meldungen) melde(m);
-        if (!meldungen.empty()) rc = 1;
+        for (const std::string& m : meldungen) {
+            melde(m);
+            // A note of the folder index leaves every answer complete.
+            if (!IsIndexHinweis(m)) rc = 1;
+        }
         for (std::size_t k = 0; k < fenster.posten.size() && std::cout; ++k) {
             ++nr;
             const TPosten& p = fenster.posten[k];

@@ -289,6 +289,13 @@ std::string NamensLuegeMeldung(const std::string& pfad) {
            " liegen außerhalb der Ausdehnung, die ihr Name angibt; ihre gelesene Ausdehnung gilt von nun an.";
 }
 
+bool IsIndexHinweis(const std::string& m) {
+    auto endet = [&](std::string_view e) { return m.size() >= e.size() && m.compare(m.size() - e.size(), e.size(), e) == 0; };
+    if (m.rfind("Die Punkte der Kachel ", 0) == 0) return endet(" gilt von nun an.");
+    if (m.rfind("Der Index des Ordners ", 0) != 0) return false;
+    return endet(" war unbrauchbar und wurde neu aufgebaut.") || endet("; er wird im Speicher gehalten.");
+}
+
 std::string IndexDateiFor(const std::string& indexOrdner, const std::string& ordnerAbsolut) {
     uint64_t h = 14695981039346656037ull;
     for (unsigned char c : ordnerAbsolut) {

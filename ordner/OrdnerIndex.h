@@ -61,6 +61,10 @@ struct TOrdnerStand {
 // The message for a tile whose points lie outside the extent its name gives.
 std::string NamensLuegeMeldung(const std::string& pfad);
 
+// Whether an index message only informs: the index was made anew or is kept in memory, or a
+// name lied and the tile's read extent holds from now on. The answers are complete all the same.
+bool IsIndexHinweis(const std::string& meldung);
+
 // The index file of a folder: indexOrdner + "ordner-" + 16 hex digits of a hash of the
 // folder's absolute path + ".sqlite". The folder path is stored inside and compared on open.
 std::string IndexDateiFor(const std::string& indexOrdner, const std::string& ordnerAbsolut);

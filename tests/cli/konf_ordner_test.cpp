@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 
 #include "ordner/OrdnerIndex.h"
@@ -164,4 +165,38 @@ TEST_F(KonfOrdner, QueryNamesTilesAndReportsALyingName) {
     EXPECT_EQ(j["dateien"][0]["datei"], luegner);
     EXPECT_FALSE(j["dateien"][0].contains("hinweis"));
     EXPECT_EQ(j["naechster"]["z"], 900.0);
+}
+
+// batch over a folder answers as query does; a lying name is a note (exit code 0, the answers
+// are complete: the batch selects again), an unreadable tile an error (exit code 1).
+TEST_F(KonfOrdner, BatchAnswersAsQueryAndOnlyErrorsSetTheExitCode) {
+    const std::string nw = tmp_ / "nw/DGM1";
+    const std::string luegner = nw + "/dgm1_32_353_5600_1_nw.xyz";
+    WriteAll(luegner, "353990.00 5600990.00 1.00\n" + KmKachel(355, 5602, 900));
+    ASSERT_EQ(Run("konf --hinzufuegen " + Quote(nw)).code, 0);
+    const std::string ein = tmp_ / "punkte.txt";
+    WriteAll(ein, "353500 5600500\n355050 5602050\n351050 5600050\n350999 5600051\n");
+
+    tervalo::test::ShellResult b = Run("batch --json " + Quote(ein));
+    EXPECT_EQ(b.code, 0) << b.err;
+    EXPECT_NE(b.err.find(tervalo::NamensLuegeMeldung(luegner)), std::string::npos) << b.err;
+    std::istringstream zeilen(b.out);
+    std::string zeile;
+    for (const char* xy : {"353500 5600500", "355050 5602050", "351050 5600050", "350999 5600051"}) {
+        ASSERT_TRUE(std::getline(zeilen, zeile)) << b.out;
+        const tervalo::test::ShellResult q = Run(std::string("query --json ") + xy);
+        ASSERT_EQ(q.code, 0) << q.err;
+        const nlohmann::json jb = nlohmann::json::parse(zeile), jq = nlohmann::json::parse(q.out);
+        EXPECT_EQ(jb["naechster"], jq["naechster"]) << xy;
+        EXPECT_EQ(jb["shepard"], jq["shepard"]) << xy;
+        EXPECT_EQ(jb["anzahl"], jq["anzahl"]) << xy;
+    }
+    EXPECT_EQ(nlohmann::json::parse(Run("query --json 355050 5602050").out)["naechster"]["z"], 900.0);
+
+    // A tile the index cannot read leaves answers incomplete.
+    const std::string kaputt = nw + "/dgm1_32_350_5601_1_nw.xyz.gz";
+    WriteAll(kaputt, std::string("\x1f\x8b\x08\x00kaputt", 11));
+    b = Run("batch " + Quote(ein));
+    EXPECT_EQ(b.code, 1) << b.err;
+    EXPECT_NE(b.err.find(kaputt), std::string::npos) << b.err;
 }
