@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <vector>
 
 namespace tervalo {
 
@@ -118,8 +119,24 @@ std::size_t ZeichenLaenge(std::string_view s, std::size_t i) {
     return k;
 }
 
-// Backtracking over "*" and the one- or two-digit size; names are short, so this stays cheap.
-bool Passt(std::string_view m, std::size_t mi, std::string_view s, std::size_t si, TTreffer& t) {
+// The places of pattern and name known not to match: with them the backtracking over "*" stays
+// quadratic at worst, whatever stars a user's pattern holds. Success never depends on what was
+// caught on the way, so a place that failed once fails always.
+struct TGescheitert {
+    std::size_t breite;
+    std::vector<bool> bits;
+    TGescheitert(std::string_view m, std::string_view s) : breite(s.size() + 1), bits((m.size() + 1) * breite) {}
+    bool Bekannt(std::size_t mi, std::size_t si) const { return bits[mi * breite + si]; }
+    bool Merke(std::size_t mi, std::size_t si) {
+        bits[mi * breite + si] = true;
+        return false;
+    }
+};
+
+// Backtracking over "*" and the one- or two-digit size.
+bool Passt(std::string_view m, std::size_t mi, std::string_view s, std::size_t si, TTreffer& t, TGescheitert& g) {
+    const std::size_t mi0 = mi, si0 = si;
+    if (g.Bekannt(mi0, si0)) return false;
     while (mi < m.size()) {
         const char c = m[mi];
         if (c == '*') {
@@ -127,15 +144,15 @@ bool Passt(std::string_view m, std::size_t mi, std::string_view s, std::size_t s
             if (mi == m.size()) return true;
             for (std::size_t k = si; k <= s.size(); ++k) {
                 TTreffer probe = t;
-                if (Passt(m, mi, s, k, probe)) {
+                if (Passt(m, mi, s, k, probe, g)) {
                     t = probe;
                     return true;
                 }
             }
-            return false;
+            return g.Merke(mi0, si0);
         }
         if (c == '?') {
-            if (si >= s.size()) return false;
+            if (si >= s.size()) return g.Merke(mi0, si0);
             si += ZeichenLaenge(s, si);
             ++mi;
             continue;
@@ -143,7 +160,7 @@ bool Passt(std::string_view m, std::size_t mi, std::string_view s, std::size_t s
         if (c == '{') {
             std::size_t len = 0;
             const TFeld f = FeldBei(m, mi, len);
-            if (f == TFeld::Unbekannt) return false;
+            if (f == TFeld::Unbekannt) return g.Merke(mi0, si0);
             mi += len;
             if (f == TFeld::Groesse) {
                 for (std::size_t n : {std::size_t(2), std::size_t(1)}) {
@@ -151,24 +168,24 @@ bool Passt(std::string_view m, std::size_t mi, std::string_view s, std::size_t s
                     if (v < 0) continue;
                     TTreffer probe = t;
                     probe.Groesse = v;
-                    if (Passt(m, mi, s, si + n, probe)) {
+                    if (Passt(m, mi, s, si + n, probe, g)) {
                         t = probe;
                         return true;
                     }
                 }
-                return false;
+                return g.Merke(mi0, si0);
             }
             const std::size_t n = f == TFeld::Zone ? 2 : f == TFeld::Ost ? 3 : 4;
             const int v = Zahl(s, si, n);
-            if (v < 0) return false;
+            if (v < 0) return g.Merke(mi0, si0);
             (f == TFeld::Zone ? t.Zone : f == TFeld::Ost ? t.Ost : t.Nord) = v;
             si += n;
             continue;
         }
-        if (si >= s.size() || Klein(s[si]) != Klein(c)) return false;
+        if (si >= s.size() || Klein(s[si]) != Klein(c)) return g.Merke(mi0, si0);
         ++si, ++mi;
     }
-    return si == s.size();
+    return si == s.size() || g.Merke(mi0, si0);
 }
 
 }  // namespace
@@ -182,7 +199,8 @@ bool IsKachelName(std::string_view fileName) {
 std::optional<TNamensAusdehnung> ExtentFromName(std::string_view fileName, std::string_view muster) {
     if (!muster.empty() && CheckMuster(muster).empty()) {
         TTreffer t;
-        if (Passt(muster, 0, fileName, 0, t) && t.Ost >= 0 && t.Nord >= 0)
+        TGescheitert g(muster, fileName);
+        if (Passt(muster, 0, fileName, 0, t, g) && t.Ost >= 0 && t.Nord >= 0)
             if (auto a = Ausdehnung(t.Zone, t.Ost, t.Nord, t.Groesse)) return a;
     }
     const std::size_t e = KachelEndung(fileName);

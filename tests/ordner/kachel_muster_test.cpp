@@ -101,5 +101,19 @@ TEST(KachelMuster, CheckMusterNamesWhatIsWrong) {
     EXPECT_EQ(CheckMuster("{Ost}}{Nord}"), "Das Muster {Ost}}{Nord} enthält eine „}“ ohne „{“.");
 }
 
+// Stars that can match anywhere must not make the matching exponential: a pattern of many stars
+// against a long name that never matches ends at once (without the memory of failed places
+// this runs for ages and the test times out), and the one that does match still catches.
+TEST(KachelMuster, ManyStarsStayCheap) {
+    std::string sterne;
+    for (int i = 0; i < 30; ++i) sterne += "*a";
+    const std::string name = std::string(240, 'a') + "_350_5600.xyz";
+    EXPECT_FALSE(ExtentFromName(name, sterne + "*{Ost}_{Nord}b*"));
+    const auto a = ExtentFromName(name, sterne + "*_{Ost}_{Nord}.xyz");
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->Xmin, 350000);
+    EXPECT_EQ(a->Ymin, 5600000);
+}
+
 }  // namespace
 }  // namespace tervalo
