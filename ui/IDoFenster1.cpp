@@ -69,17 +69,19 @@ void TIDoFenster::SetFrame(int frame) {
     Image1->setPixmap(ImageList1[static_cast<size_t>(frame_)]);
 }
 
-void TIDoFenster::ShowCentred() {
-    adjustSize();
+void ShowCentredOver(QWidget& fenster, QWidget* owner) {
+    fenster.adjustSize();
     QRect over;
-    if (owner_ && owner_->isVisible())
-        over = owner_->window()->frameGeometry();
+    if (owner && owner->isVisible())
+        over = owner->window()->frameGeometry();
     else if (QScreen* s = QGuiApplication::primaryScreen())
         over = s->availableGeometry();
-    if (over.isValid()) move(over.center() - QPoint(width() / 2, height() / 2));
-    show();
-    raise();
-    repaint();
+    if (over.isValid()) fenster.move(over.center() - QPoint(fenster.width() / 2, fenster.height() / 2));
+    fenster.show();
+    fenster.raise();
+    fenster.repaint();
 }
+
+void TIDoFenster::ShowCentred() { ShowCentredOver(*this, owner_); }
 
 }  // namespace tervalo

@@ -7,6 +7,10 @@
 
 namespace tervalo {
 
+// Shows a progress window without making it modal, centred over its owner's window (the
+// screen when the owner is not shown), and paints it at once.
+void ShowCentredOver(QWidget& fenster, QWidget* owner);
+
 class TIDoFenster : public QWidget {
     Q_OBJECT
 public:

@@ -1,5 +1,6 @@
 #include "IndexFenster.h"
 
+#include "ui/IDoFenster1.h"
 #include "ui/Platform.h"
 
 #include <QCloseEvent>
@@ -57,18 +58,7 @@ TIndexFenster::TIndexFenster(QWidget* owner, const QString& ordner)
     l->addLayout(buttons);
 }
 
-void TIndexFenster::ShowCentred() {
-    adjustSize();
-    QRect over;
-    if (parentWidget() && parentWidget()->isVisible())
-        over = parentWidget()->window()->frameGeometry();
-    else if (QScreen* s = QGuiApplication::primaryScreen())
-        over = s->availableGeometry();
-    if (over.isValid()) move(over.center() - QPoint(width() / 2, height() / 2));
-    show();
-    raise();
-    repaint();
-}
+void TIndexFenster::ShowCentred() { ShowCentredOver(*this, parentWidget()); }
 
 void TIndexFenster::SetFortschritt(std::size_t fertig, std::size_t gesamt) {
     // The bar counts in int; a folder of more tiles than that is shown in proportion.
