@@ -1,8 +1,6 @@
 // The service without sockets: routing, error answers, CORS, health, reload, and answers that
 // equal the query engine's, also when many threads ask at once.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cmath>
@@ -105,7 +103,9 @@ TEST(Dienst, RoutesAndErrorAnswers) {
         const json j = json::parse(r.Koerper);
         EXPECT_EQ(j["status"], "INVALID_REQUEST") << f.pfad;
         EXPECT_FALSE(j["error"].get<std::string>().empty()) << f.pfad;
-        if (f.status == 405) EXPECT_NE(Kopf(r, "Allow"), "") << f.pfad;
+        if (f.status == 405) {
+            EXPECT_NE(Kopf(r, "Allow"), "") << f.pfad;
+        }
     }
     // Percent-encoded names are the same name.
     EXPECT_EQ(Get(d, "/v1/%64gm/punkte", "punkte=3567000,5936000").Status, 200);
@@ -129,9 +129,13 @@ TEST(Dienst, DatasetsAndHealth) {
     const TAntwort krank = Get(d, "/health");
     EXPECT_EQ(krank.Status, 503);
     EXPECT_NE(json::parse(krank.Koerper)["error"].get<std::string>().find(k.tile), std::string::npos);
-    qtest::WriteFile(k.knf, "kaputt");
-    ::chmod(k.knf.c_str(), 0);
-    if (::geteuid() != 0) EXPECT_EQ(Get(d, "/health").Status, 503);
+    // A configuration that cannot be read (a folder in its place, also for root).
+    qtest::WriteFile(k.tile, "1 2 3\n");
+    std::filesystem::remove(k.knf);
+    std::filesystem::create_directory(k.knf);
+    const TAntwort unlesbar = Get(d, "/health");
+    EXPECT_EQ(unlesbar.Status, 503);
+    EXPECT_NE(unlesbar.Koerper.find(k.knf), std::string::npos);
 }
 
 TEST(Dienst, WgsAndNativeAnswersEqualTheQuery) {
