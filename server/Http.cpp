@@ -3,9 +3,11 @@
 #include <httplib.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <ctime>
 #include <string>
 #include <thread>
@@ -137,6 +139,9 @@ sigset_t Signale() {
 }  // namespace
 
 void BlockSignals() {
+    // A shell starts background jobs with SIGINT ignored, nohup with SIGHUP ignored: an ignored
+    // signal is dropped before sigwait could take it.
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) std::signal(sig, SIG_DFL);
     const sigset_t s = Signale();
     pthread_sigmask(SIG_BLOCK, &s, nullptr);
 }
@@ -146,6 +151,12 @@ int Dienen(TDienst& dienst, const TDienstEinstellungen& e) {
     const std::size_t threads = static_cast<std::size_t>(e.Threads > 0 ? e.Threads : StandardThreads());
     srv.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
     srv.set_tcp_nodelay(true);
+    // Not the library's SO_REUSEPORT: with it a second instance would bind the same port and
+    // quietly take half of the requests instead of failing to start.
+    srv.set_socket_options([](int sock) {
+        const int ja = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &ja, sizeof ja);
+    });
     srv.set_keep_alive_max_count(kKeepAliveAnfragen);
     srv.set_keep_alive_timeout(kKeepAliveSekunden);
     srv.set_read_timeout(kLeseSekunden, 0);
