@@ -1,0 +1,2 @@
+// tervalo-server: the height service over HTTP.
+int main() { return 0; }
