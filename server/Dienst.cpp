@@ -126,7 +126,7 @@ public:
     void Beantworte(const std::vector<TBatchPunkt>& punkte, std::vector<THoehenAntwort>& out) {
         out.resize(punkte.size());
         if (punkte.empty()) return;
-        TAuftrag auftrag{&punkte, &out};
+        TAuftrag auftrag{&punkte, &out, false, nullptr};
         std::unique_lock<std::mutex> l(m_);
         warten_.push_back(&auftrag);
         cv_.wait(l, [&] { return auftrag.Fertig || !aktiv_; });
