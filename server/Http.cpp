@@ -72,13 +72,17 @@ void LogZeile(const httplib::Request& req, const httplib::Response& res) {
     std::string z = req.remote_addr.empty() ? "-" : req.remote_addr;
     z += " - - ";
     z += Zeitstempel();
-    z += " \"";
-    z += LogText(req.method);
-    z += ' ';
-    z += LogText(req.target);
-    z += ' ';
-    z += LogText(req.version);
-    z += "\" ";
+    if (req.method.empty()) {
+        z += " \"-\" ";  // the library refused the request line before reading it
+    } else {
+        z += " \"";
+        z += LogText(req.method);
+        z += ' ';
+        z += LogText(req.target);
+        z += ' ';
+        z += LogText(req.version);
+        z += "\" ";
+    }
     z += std::to_string(res.status);
     z += ' ';
     z += res.body.empty() ? "-" : std::to_string(res.body.size());
@@ -148,11 +152,20 @@ int Dienen(TDienst& dienst, const TDienstEinstellungen& e) {
     srv.set_write_timeout(kSchreibSekunden, 0);
     srv.set_payload_max_length(kMaxKoerper);
     srv.set_logger(LogZeile);
-    // Every request is the service's: no pattern matching of routes in the library.
-    srv.set_pre_routing_handler([&dienst](const httplib::Request& req, httplib::Response& res) {
+    // Requests without a body are answered before the library matches routes (its patterns are
+    // regular expressions); those with one only after it has read the body, within its bound.
+    auto antworte = [&dienst](const httplib::Request& req, httplib::Response& res) {
         Uebertrage(dienst.Beantworte(AlsAnfrage(req)), res);
+    };
+    srv.set_pre_routing_handler([antworte](const httplib::Request& req, httplib::Response& res) {
+        if (req.method == "POST" || req.method == "PUT" || req.method == "PATCH")
+            return httplib::Server::HandlerResponse::Unhandled;
+        antworte(req, res);
         return httplib::Server::HandlerResponse::Handled;
     });
+    srv.Post(".*", antworte);
+    srv.Put(".*", antworte);
+    srv.Patch(".*", antworte);
     // Errors the library finds itself (a request line too long, a body too large, a request it
     // cannot parse) get the service's JSON too.
     srv.set_error_handler([](const httplib::Request&, httplib::Response& res) {
