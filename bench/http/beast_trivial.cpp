@@ -1,6 +1,9 @@
 // The smallest Boost.Beast server that answers every GET with a short JSON body, to weigh the
 // library against cpp-httplib on loopback (scripts/bench_server.sh). Not part of any program.
 //   bench-beast-trivial PORT [THREADS]
+// Boost 1.74's asio uses std::exchange without including <utility> under C++20.
+#include <utility>
+
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
