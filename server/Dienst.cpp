@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdio>
 #include <exception>
 #include <map>
@@ -83,8 +82,9 @@ private:
 template <class Fn>
 void Umrechnen(TUmrechnerPool& pool, std::size_t n, Fn&& fn) {
     constexpr std::size_t kJeThread = 1000;
-    const std::size_t threads =
-        std::clamp<std::size_t>(n / kJeThread, 1, std::max(1u, std::thread::hardware_concurrency()));
+    // Asked once: the library reads /sys at every call.
+    static const std::size_t kerne = std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t threads = std::clamp<std::size_t>(n / kJeThread, 1, kerne);
     const std::size_t stueck = (n + threads - 1) / threads;
     auto teil = [&](std::size_t t) {
         auto u = pool.Leihe();
@@ -112,10 +112,9 @@ void Umrechnen(TUmrechnerPool& pool, std::size_t n, Fn&& fn) {
     if (fehler) std::rethrow_exception(fehler);
 }
 
-// One batch engine shared by every request on a catalogue. The engine answers one call at a
-// time, so requests that arrive while it is busy wait together and the next of them answers
-// all their points in one call: many small requests cost one planning, and a large one is
-// never interleaved point by point with others.
+// One batch engine shared by every request on a catalogue: one call at a time. A single point
+// holds it for some 15 us, so requests queue only briefly; merging waiting requests into one
+// call was measured slower (the waiters' wake-ups cost more than the planning it saves).
 class TMaschine {
 public:
     TMaschine(const std::string& name, const TDateien& kat, double fangbreite, double potenz, std::size_t bytes)
@@ -123,85 +122,33 @@ public:
         engine_.SetMemoryBound(bytes);
     }
 
-    void Beantworte(const std::vector<TBatchPunkt>& punkte, std::vector<THoehenAntwort>& out) {
-        out.resize(punkte.size());
+    // fertig(k, answer) for each point, on any of the engine's threads (as AnswerAll calls it).
+    void Beantworte(const std::vector<TBatchPunkt>& punkte, const TBatchAbfrage::TFertig& fertig) {
         if (punkte.empty()) return;
-        TAuftrag auftrag{&punkte, &out, false, nullptr};
-        std::unique_lock<std::mutex> l(m_);
-        warten_.push_back(&auftrag);
-        cv_.wait(l, [&] { return auftrag.Fertig || !aktiv_; });
-        if (!auftrag.Fertig) {
-            aktiv_ = true;
-            std::vector<TAuftrag*> runde;
-            runde.swap(warten_);
-            l.unlock();
-            Runde(runde);
-            l.lock();
-            aktiv_ = false;
-            cv_.notify_all();
+        std::vector<std::string> meldungen;
+        {
+            std::lock_guard<std::mutex> l(m_);
+            try {
+                engine_.AnswerAll(punkte, fertig);
+            } catch (...) {
+                meldungen = engine_.TakeMessages();
+                Melde(meldungen);
+                throw;
+            }
+            meldungen = engine_.TakeMessages();
         }
-        if (auftrag.Fehler) std::rethrow_exception(auftrag.Fehler);
+        Melde(meldungen);
     }
 
 private:
-    struct TAuftrag {
-        const std::vector<TBatchPunkt>* Punkte;
-        std::vector<THoehenAntwort>* Out;
-        bool Fertig = false;  // guarded by m_
-        std::exception_ptr Fehler;
-    };
-
-    // Answers every request of the round; only the thread that leads it touches the engine.
-    void Runde(const std::vector<TAuftrag*>& runde) {
-        std::exception_ptr fehler;
-        try {
-            Rechne(runde);
-        } catch (...) {
-            fehler = std::current_exception();
-        }
-        // One request's points must not fail the others': each is answered on its own again.
-        if (fehler && runde.size() > 1) {
-            for (TAuftrag* a : runde) {
-                try {
-                    Rechne({a});
-                } catch (...) {
-                    a->Fehler = std::current_exception();
-                }
-            }
-        } else if (fehler) {
-            runde.front()->Fehler = fehler;
-        }
-        for (const std::string& m : engine_.TakeMessages()) Protokoll("Katalog " + name_ + ": " + m);
-        std::lock_guard<std::mutex> l(m_);
-        for (TAuftrag* a : runde) a->Fertig = true;
-    }
-
-    void Rechne(const std::vector<TAuftrag*>& runde) {
-        if (runde.size() == 1) {
-            TAuftrag& a = *runde.front();
-            engine_.AnswerAll(*a.Punkte, [&](std::size_t k, const THoehenAntwort& h) { (*a.Out)[k] = h; });
-            return;
-        }
-        std::vector<std::size_t> anfang;
-        alle_.clear();
-        for (TAuftrag* a : runde) {
-            anfang.push_back(alle_.size());
-            alle_.insert(alle_.end(), a->Punkte->begin(), a->Punkte->end());
-        }
-        engine_.AnswerAll(alle_, [&](std::size_t k, const THoehenAntwort& h) {
-            const std::size_t j =
-                static_cast<std::size_t>(std::upper_bound(anfang.begin(), anfang.end(), k) - anfang.begin()) - 1;
-            (*runde[j]->Out)[k - anfang[j]] = h;
-        });
+    // Each file that cannot be read is reported once, when a point first needs it.
+    void Melde(const std::vector<std::string>& meldungen) const {
+        for (const std::string& m : meldungen) Protokoll("Katalog " + name_ + ": " + m);
     }
 
     std::string name_;
     std::mutex m_;
-    std::condition_variable cv_;
-    std::vector<TAuftrag*> warten_;
-    bool aktiv_ = false;
     TBatchAbfrage engine_;
-    std::vector<TBatchPunkt> alle_;  // the round's points, reused
 };
 
 const TBezugssystem& Wgs84() {
@@ -490,15 +437,13 @@ TAntwort Hoehen(TKatalog& k, const TAnfrage& a, std::size_t maxPunkte) {
                 zuErgebnis.push_back(i);
             }
     }
-    std::vector<THoehenAntwort> antworten;
-    k.Maschine->Beantworte(punkte, antworten);
-    for (std::size_t j = 0; j < antworten.size(); ++j) {
+    k.Maschine->Beantworte(punkte, [&](std::size_t j, const THoehenAntwort& h) {
         THoehenErgebnis& e = ergebnisse[zuErgebnis[j]];
-        const std::string vorher = e.Fehler;
-        FillErgebnis(e, antworten[j], p.Interpolation);
+        std::string vorher = std::move(e.Fehler);
+        FillErgebnis(e, h, p.Interpolation);
         // A sample whose location could not be converted back keeps saying so.
-        if (!vorher.empty() && e.Fehler.empty()) e.Fehler = vorher;
-    }
+        if (!vorher.empty() && e.Fehler.empty()) e.Fehler = std::move(vorher);
+    });
     return JsonAntwort(200, ErgebnisseJson(k.Name, ergebnisse, p.NodataWert));
 }
 
@@ -530,7 +475,10 @@ TAntwort Nativ(TKatalog& k, const TAnfrage& a, std::size_t maxPunkte) {
                 fehler[i] = (x ? p.Punkte[i].B : p.Punkte[i].A) + " ist keine Zahl (Dezimaltrenner \".\" oder \",\")";
         }
     }
-    std::vector<THoehenAntwort> antworten(n);
+    std::vector<TJson> results(n);
+    auto ergebnis = [&](std::size_t i, const THoehenAntwort& h) {
+        results[i] = NativPunktJson(h, p.Rangliste, eingabe[i] ? &*eingabe[i] : nullptr);
+    };
     if (p.Rangliste) {
         // Only the single query fills the ranking; it reads the files itself.
         THoehenAbfrage q;
@@ -546,7 +494,7 @@ TAntwort Nativ(TKatalog& k, const TAnfrage& a, std::size_t maxPunkte) {
             } catch (const std::exception&) {
                 // The answer names the file that ended the run.
             }
-            antworten[i] = q.Ergebnis();
+            ergebnis(i, q.Ergebnis());
         }
     } else {
         std::vector<TBatchPunkt> punkte;
@@ -556,18 +504,11 @@ TAntwort Nativ(TKatalog& k, const TAnfrage& a, std::size_t maxPunkte) {
                 punkte.push_back(*xy[i]);
                 zu.push_back(i);
             }
-        std::vector<THoehenAntwort> teil;
-        k.Maschine->Beantworte(punkte, teil);
-        for (std::size_t j = 0; j < teil.size(); ++j) antworten[zu[j]] = std::move(teil[j]);
+        k.Maschine->Beantworte(punkte, [&](std::size_t j, const THoehenAntwort& h) { ergebnis(zu[j], h); });
     }
-    TJson results = TJson::array();
-    for (std::size_t i = 0; i < n; ++i) {
-        if (!xy[i])
-            results.push_back(NativFehlerJson(i + 1, fehler[i]));
-        else
-            results.push_back(NativPunktJson(antworten[i], p.Rangliste, eingabe[i] ? &*eingabe[i] : nullptr));
-    }
-    return JsonAntwort(200, NativJson(k.Name, std::move(results)));
+    TJson liste = TJson::array();
+    for (std::size_t i = 0; i < n; ++i) liste.push_back(xy[i] ? std::move(results[i]) : NativFehlerJson(i + 1, fehler[i]));
+    return JsonAntwort(200, NativJson(k.Name, std::move(liste)));
 }
 
 constexpr const char* ErlaubteMethoden = "GET, POST, OPTIONS";
