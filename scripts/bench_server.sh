@@ -30,6 +30,7 @@ aufraeumen() {
   rm -rf "$WORK"
 }
 trap aufraeumen EXIT
+trap 'exit 1' INT TERM
 
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DTERVALO_BENCH=ON -DTERVALO_TESTS=OFF -DTERVALO_UI=OFF >/dev/null
 cmake --build "$BUILD" -j2 --target tervalo-server bench-httplib-trivial bench-beast-trivial >/dev/null
