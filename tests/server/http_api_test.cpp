@@ -367,8 +367,13 @@ TEST_F(HttpApi, DatasetsHealthAndLog) {
     EXPECT_EQ(Get("/health").value("status", ""), "OK");
 
     Get("/v1/demo?locations=53.556,10.0&logzeile=1");
-    const std::string log = server_->Log();
     const std::regex zeile(R"(127\.0\.0\.1 - - \[\d\d/[A-Z][a-z]{2}/\d{4}:\d\d:\d\d:\d\d [+-]\d{4}\] "GET /v1/demo\?locations=53\.556(,|%2C)10\.0&logzeile=1 HTTP/1\.1" 200 \d+)");
+    // The line is written once the answer is sent, so it may come a moment after it.
+    std::string log = server_->Log();
+    for (int i = 0; i < 40 && !std::regex_search(log, zeile); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        log = server_->Log();
+    }
     EXPECT_TRUE(std::regex_search(log, zeile)) << log.substr(log.size() > 2000 ? log.size() - 2000 : 0);
 }
 
