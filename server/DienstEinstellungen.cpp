@@ -114,9 +114,11 @@ void LiesDatei(const std::string& datei, TDienstEinstellungen& e) {
     std::vector<TKatalogAngabe> kataloge;
     for (const auto& [schluessel, wert] : ini.Entries(AbschnittDienst)) {
         const std::string wo = ini.ZeilenMeldung(wert.Zeile, schluessel);
+        // By reference through a named alias: clang 14 cannot capture a structured binding.
+        const auto& text = wert.Text;
         const auto zahl = [&](const TGrenze& g) {
-            const std::optional<long> v = Ganzzahl(wert.Text, g.Min, g.Max);
-            if (!v) throw EStartFehler(wo + ": " + BereichText(g) + ": " + wert.Text, 2);
+            const std::optional<long> v = Ganzzahl(text, g.Min, g.Max);
+            if (!v) throw EStartFehler(wo + ": " + BereichText(g) + ": " + text, 2);
             return *v;
         };
         constexpr std::string_view praefix = "Katalog.";
