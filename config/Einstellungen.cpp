@@ -243,6 +243,16 @@ std::optional<TEinstellungen::TWert> TEinstellungen::Get(std::string_view abschn
     return std::nullopt;
 }
 
+std::vector<std::pair<std::string, TEinstellungen::TWert>> TEinstellungen::Entries(std::string_view abschnitt) const {
+    std::vector<std::pair<std::string, TWert>> out;
+    for (std::size_t i = 0; i < zeilen_.size(); ++i) {
+        const TZeile& z = zeilen_[i];
+        if (z.Art != TArt::Eintrag || !InSection(z, abschnitt)) continue;
+        out.emplace_back(z.Text.substr(z.NameAnfang, z.NameLaenge), TWert{z.Text.substr(z.WertAnfang, z.WertLaenge), i + 1});
+    }
+    return out;
+}
+
 bool TEinstellungen::Set(std::string_view abschnitt, std::string_view schluessel, std::string_view wert) {
     CheckName(abschnitt);
     CheckName(schluessel);

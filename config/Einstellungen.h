@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "config/TYPEN.h"
@@ -52,6 +53,8 @@ public:
 
     // The first entry of the key in the section(s) of that name.
     std::optional<TWert> Get(std::string_view abschnitt, std::string_view schluessel) const;
+    // Every entry of the section(s) of that name in file order: key as written, and value.
+    std::vector<std::pair<std::string, TWert>> Entries(std::string_view abschnitt) const;
     // Replaces the first entry in place (its spelling up to the '=' kept) and drops later ones
     // of the same key, or adds the key at the end of the section (after its last entry), or the
     // section at the end of the file. The value must hold no line break or NUL

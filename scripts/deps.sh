@@ -4,7 +4,8 @@
 #   scripts/deps.sh run|test|bench|package|fuzz|screenshots [PACKAGE...]
 # run          building and starting the programs (./run.sh)
 # test         the test build with its peers and the German locale (./test.sh)
-# bench        the benchmarks and the measuring scripts (scripts/bench*.sh, memcheck.sh)
+# bench        the benchmarks and the measuring scripts (scripts/bench*.sh, memcheck.sh); wrk and
+#              ab load the height service, Boost.Beast is the HTTP library it is compared with
 # package      the Debian package and its checks (scripts/package.sh)
 # fuzz         the libFuzzer build (scripts/fuzz.sh)
 # screenshots  the window pictures under a virtual X server (scripts/screenshots.sh)
@@ -16,15 +17,15 @@ shift
 # Every build: the compiler, the core's libraries, gzip for the packed manual pages. proj-data
 # (proj.db, the BETA2007 grid) is what the programs read at run time; proj-bin's cs2cs is the
 # tests' peer for the coordinate conversion. libgdal-dev builds the raster module, the only
-# part that links GDAL. libsqlite3-dev: the folder indexes.
-BUILD=(build-essential cmake pkg-config libcli11-dev nlohmann-json3-dev libisal-dev libproj-dev libgdal-dev libsqlite3-dev gzip)
+# part that links GDAL. libsqlite3-dev: the folder indexes. libcpp-httplib-dev: tervalo-server's HTTP.
+BUILD=(build-essential cmake pkg-config libcli11-dev nlohmann-json3-dev libisal-dev libproj-dev libgdal-dev libsqlite3-dev libcpp-httplib-dev gzip)
 # The desktop program.
 UI=(qt6-base-dev qt6-translations-l10n libjpeg-dev fonts-dejavu-core)
 case "$task" in
   run)         PKGS=("${BUILD[@]}" "${UI[@]}" proj-data) ;;
   test)        PKGS=("${BUILD[@]}" "${UI[@]}" libgtest-dev libgmock-dev zlib1g-dev
-                     gdal-bin python3-dbf shapelib proj-data proj-bin locales) ;;
-  bench)       PKGS=("${BUILD[@]}" libbenchmark-dev zlib1g-dev libdeflate-dev python3 strace time gdal-bin) ;;
+                     gdal-bin python3-dbf shapelib proj-data proj-bin locales curl) ;;  # curl: the service's peer
+  bench)       PKGS=("${BUILD[@]}" libbenchmark-dev zlib1g-dev libdeflate-dev python3 strace time gdal-bin wrk apache2-utils libboost-dev) ;;
   package)     PKGS=("${BUILD[@]}" "${UI[@]}" dpkg-dev fakeroot file lintian desktop-file-utils) ;;
   fuzz)        PKGS=("${BUILD[@]}" clang libclang-rt-14-dev zlib1g-dev) ;;
   screenshots) PKGS=("${BUILD[@]}" "${UI[@]}" xvfb xauth locales) ;;

@@ -1,0 +1,14 @@
+#pragma once
+// The service over HTTP (cpp-httplib): sockets, limits, the request log and the signals.
+#include "server/Dienst.h"
+
+namespace tervalo::server {
+
+// Binds to the configured address and port and serves until SIGTERM or SIGINT, then finishes
+// the requests in flight and returns 0; SIGHUP reloads the catalogues. A port that cannot be
+// bound gives the German message on stderr and 1. The caller blocks SIGTERM, SIGINT and SIGHUP
+// in every thread first (BlockSignals), so that only the watching thread takes them.
+int Dienen(TDienst& dienst, const TDienstEinstellungen& e);
+void BlockSignals();
+
+}  // namespace tervalo::server
