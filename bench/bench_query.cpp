@@ -94,6 +94,7 @@ void BM_Batch1000RandomPoints(benchmark::State& state) {
     const auto dateien = bench::XyzMosaic();
     const TDateien kat = MosaikKatalog(dateien);
     TBatchAbfrage batch(kat, 50.0, 2.0);
+    batch.SetUmfang(static_cast<TUmfang>(state.range(0)));
     THoehenAntwort a;
     const auto a0 = std::chrono::steady_clock::now();
     for (int k = 0; k < 4; ++k)  // reads the four tiles
@@ -112,6 +113,7 @@ void BM_Batch1000RandomPoints(benchmark::State& state) {
     state.counters["points/s"] = benchmark::Counter(1000, benchmark::Counter::kIsIterationInvariantRate);
     state.counters["load_s"] = laden;
 }
-BENCHMARK(BM_Batch1000RandomPoints)->Unit(benchmark::kMillisecond);
+// Arg: what the answers hold (0 everything, 1 nearest point and Shepard height, 2 nearest point).
+BENCHMARK(BM_Batch1000RandomPoints)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -31,6 +31,7 @@ struct TBatchAbfrage::Impl {
     std::vector<std::string> meldungen;  // not yet fetched by TakeMessages
     std::set<std::string> indexGemeldet; // the index's messages given so far
     int threads = 1;
+    TUmfang umfang = TUmfang::Voll;
     bool absteigend = false;             // every other call groups in reverse
     std::vector<TArbeitsspeicher> arbeit;  // one per answering thread
 
@@ -110,7 +111,7 @@ struct TBatchAbfrage::Impl {
                 const std::size_t e = std::min(anzahl, b + kStueck);
                 for (std::size_t i = b; i < e; ++i) {
                     const std::size_t k = plan.Point(start + i);
-                    AnswerPoint(auswahl, potenz, punkte[k].X, punkte[k].Y, a, w);
+                    AnswerPoint(auswahl, potenz, punkte[k].X, punkte[k].Y, a, w, umfang);
                     fertig(k, a);
                 }
                 const std::size_t g = gesamt += e - b;
@@ -140,6 +141,8 @@ std::size_t TBatchAbfrage::BelegteBytes() const { return impl_->cache.UsedBytes(
 std::size_t TBatchAbfrage::GehaltenePunkte() const { return impl_->cache.HeldPoints(); }
 
 void TBatchAbfrage::SetMemoryBound(std::size_t bytes) { impl_->cache.SetBudget(bytes); }
+
+void TBatchAbfrage::SetUmfang(TUmfang u) { impl_->umfang = u; }
 
 void TBatchAbfrage::SetThreads(int n) {
     if (n <= 0) n = static_cast<int>(std::thread::hardware_concurrency());

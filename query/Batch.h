@@ -26,6 +26,13 @@ struct TBatchPunkt {
     double X = 0, Y = 0;
 };
 
+// What the answers must hold. Voll: everything a single query gives. The others are for
+// callers that use only the nearest point (and the Shepard height): the counts of the square
+// (Anzahl, each row's Gefiltert) are then left at 0 wherever a bound shows that the store
+// cannot fill up, and with Naechster the Shepard height too; the nearest point, the Shepard
+// height asked for, the rows with their messages and Berechnet stay exactly as in Voll.
+enum class TUmfang { Voll, NaechsterUndShepard, Naechster };
+
 class TBatchAbfrage {
 public:
     TBatchAbfrage(const TDateien& kat, double fangbreite, double potenz);
@@ -48,6 +55,8 @@ public:
                     const std::function<void(std::size_t)>& fortschritt = {},
                     const std::vector<TBatchPunkt>& danach = {});
 
+    // What the following calls' answers hold (Voll unless set).
+    void SetUmfang(TUmfang u);
     // Threads for reading and answering (0: one per core).
     void SetThreads(int n);
     // Number of files read so far (each distinct path at most once).

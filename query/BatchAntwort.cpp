@@ -17,6 +17,10 @@ bool Holds(const TKachel& k, double px, double py) {
 int64_t CountIn(const TKachel& k, const TBox& q) {
     return std::visit([&](const auto& t) { return t.Count(q); }, k);
 }
+int64_t CountBoundIn(const TKachel& k, const TBox& q) {
+    if (const auto* p = std::get_if<TPunktKachel>(&k)) return p->CountBound(q);
+    return CountIn(k, q);
+}
 // fn(point) for every point of the tile inside the box: point.x, point.y, point.Z() and
 // point.Position(), its place in the file.
 template <class Fn>
@@ -225,20 +229,24 @@ bool CoversAll(const TArbeitsspeicher& w, const TBox& nah) {
 // The points near (x, y): those within the Shepard radius, and the nearest one. A box of half
 // side R around the point holds every point closer than R; it grows until it holds a point
 // that near or covers the square.
-void AnswerNear(TArbeitsspeicher& w, const TBox& quadrat, double x, double y, double potenz, THoehenAntwort& out) {
+// Without the Shepard height the first box may be smaller: most grids have a point within it.
+void AnswerNear(TArbeitsspeicher& w, const TBox& quadrat, double x, double y, double potenz, bool shepard,
+                THoehenAntwort& out) {
     TNaechster best;
     w.shepard.clear();
-    for (double r = ShepardRadius;; r *= 4) {
+    const double erster = shepard ? ShepardRadius : ShepardRadius / 4;
+    for (double r = erster;; r *= 4) {
         const double rand = r * (1 + 1e-9) + 1e-9;
         const TBox nah{std::max(quadrat.xmin, x - rand), std::min(quadrat.xmax, x + rand),
                        std::max(quadrat.ymin, y - rand), std::min(quadrat.ymax, y + rand)};
-        LookNear(w, nah, x, y, r == ShepardRadius, best);
+        LookNear(w, nah, x, y, shepard && r == erster, best);
         if ((best.hat && best.r <= r) || CoversAll(w, nah) || !std::isfinite(r)) break;
     }
     if (best.hat) {
         out.HatNaechster = true;
         out.Naechster = {best.x, best.y, best.z, best.r};
     }
+    if (!shepard) return;
     // The sums in store order, as the query adds them. A raster alone meets its pixels in
     // that order already.
     const auto vor = [](const TShepardTeil& a, const TShepardTeil& b) { return a.ordnung < b.ordnung; };
@@ -251,7 +259,7 @@ void AnswerNear(TArbeitsspeicher& w, const TBox& quadrat, double x, double y, do
 }  // namespace
 
 void AnswerPoint(const TAuswahl& auswahl, double potenz, double x, double y, THoehenAntwort& out,
-                 TArbeitsspeicher& w) {
+                 TArbeitsspeicher& w, TUmfang umfang) {
     out = THoehenAntwort{};
     out.X = x;
     out.Y = y;
@@ -261,6 +269,22 @@ void AnswerPoint(const TAuswahl& auswahl, double potenz, double x, double y, THo
     const TBox quadrat{x - d, x + d, y - d, y + d};
     const bool abbruch = SelectFiles(auswahl, x, y, quadrat, out, w);
     PrepareBoxes(w);
+    const bool shepard = umfang != TUmfang::Naechster;
+    if (umfang != TUmfang::Voll && !abbruch) {
+        // Fewer points than the store holds, by the bound: the answer comes from the points
+        // near (x, y), as below, without counting the square. No point at all is found then
+        // exactly when the square holds none.
+        int64_t schranke = 0;
+        for (std::size_t j = 0; j < w.gewaehlt.size() && schranke <= MaxPunkte; ++j)
+            schranke += CountBoundIn(*w.kacheln[j], w.fang[j]);
+        if (schranke <= MaxPunkte) {
+            out.Beendet = true;
+            if (schranke == 0) return;
+            AnswerNear(w, quadrat, x, y, potenz, shepard, out);
+            out.Berechnet = out.HatNaechster;
+            return;
+        }
+    }
     const int64_t anzahl = CountPoints(w, out);
     if (anzahl > MaxPunkte) {
         FillStore(w, out);
@@ -274,7 +298,7 @@ void AnswerPoint(const TAuswahl& auswahl, double potenz, double x, double y, THo
     out.Beendet = true;
     if (anzahl == 0) return;
     out.Berechnet = true;
-    AnswerNear(w, quadrat, x, y, potenz, out);
+    AnswerNear(w, quadrat, x, y, potenz, shepard, out);
 }
 
 }  // namespace tervalo

@@ -46,6 +46,6 @@ struct TArbeitsspeicher {
 // The answer at (x, y). Reads the selected files and their tiles (which must be loaded) and
 // writes only `out` and `w`: any number of threads may answer at once, each with its own `w`.
 void AnswerPoint(const TAuswahl& auswahl, double potenz, double x, double y, THoehenAntwort& out,
-                 TArbeitsspeicher& w);
+                 TArbeitsspeicher& w, TUmfang umfang = TUmfang::Voll);
 
 }  // namespace tervalo

@@ -1,5 +1,6 @@
 #include "query/BatchKachel.h"
 
+#include <cmath>
 #include <stdexcept>
 
 namespace tervalo {
@@ -40,6 +41,39 @@ TPunktKachel::TPunktKachel(TGrossVektor<TRohPunkt>& roh, double zelle) : zelle_(
         }
     }
     beginn_.push_back(static_cast<uint32_t>(n));
+    BuildCountGrid();
+}
+
+void TPunktKachel::BuildCountGrid() {
+    if (x_.empty()) return;
+    // Cells of two rows, or larger for a sparse tile: half a byte per point at most, as a cell
+    // per eight points (a tile spread too thinly for that counts exactly).
+    const int64_t grenze = static_cast<int64_t>(x_.size() / 8) + 16;
+    const double flaeche = (rahmen_.xmax - rahmen_.xmin) * (rahmen_.ymax - rahmen_.ymin);
+    zaehlZelle_ = std::max(2 * zelle_, std::sqrt(flaeche / static_cast<double>(grenze)));
+    int64_t zellen = 0;
+    for (int versuch = 0; versuch < 8; ++versuch, zaehlZelle_ *= 2) {
+        if (!std::isfinite(zaehlZelle_) || !(zaehlZelle_ > 0)) return;
+        zaehlX0_ = IndexRow(rahmen_.xmin, zaehlZelle_);
+        zaehlY0_ = IndexRow(rahmen_.ymin, zaehlZelle_);
+        zaehlNx_ = int64_t{IndexRow(rahmen_.xmax, zaehlZelle_)} - zaehlX0_ + 1;
+        zaehlNy_ = int64_t{IndexRow(rahmen_.ymax, zaehlZelle_)} - zaehlY0_ + 1;
+        zellen = (zaehlNx_ + 1) * (zaehlNy_ + 1);
+        if (zellen <= grenze) break;
+    }
+    if (zellen > grenze || zellen > (int64_t{1} << 24)) return;
+    const int64_t b = zaehlNx_ + 1;
+    zaehl_.assign(static_cast<std::size_t>(zellen), 0);
+    for (std::size_t t = 0; t < x_.size(); ++t) {
+        const int64_t s = int64_t{IndexRow(x_[t], zaehlZelle_)} - zaehlX0_;
+        const int64_t z = int64_t{IndexRow(y_[t], zaehlZelle_)} - zaehlY0_;
+        ++zaehl_[static_cast<std::size_t>((z + 1) * b + s + 1)];
+    }
+    for (int64_t z = 1; z <= zaehlNy_; ++z)
+        for (int64_t s = 1; s <= zaehlNx_; ++s) {
+            const auto i = static_cast<std::size_t>(z * b + s);
+            zaehl_[i] += zaehl_[i - 1] + zaehl_[i - static_cast<std::size_t>(b)] - zaehl_[i - 1 - static_cast<std::size_t>(b)];
+        }
 }
 
 }  // namespace tervalo

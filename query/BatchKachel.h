@@ -106,7 +106,7 @@ public:
     std::size_t PointCount() const { return x_.size(); }
     std::size_t Bytes() const {
         return (x_.size() + y_.size() + z_.size()) * sizeof(double) + idx_.size() * sizeof(uint32_t) +
-               zeilen_.size() * sizeof(int32_t) + beginn_.size() * sizeof(uint32_t);
+               zeilen_.size() * sizeof(int32_t) + beginn_.size() * sizeof(uint32_t) + zaehl_.size() * sizeof(uint32_t);
     }
 
     // Points inside the box: whole runs of rows that lie inside it for sure, the others point
@@ -121,6 +121,24 @@ public:
             for (std::size_t t = b; t < e; ++t) n += q.ymin <= y_[t] && y_[t] <= q.ymax;
         });
         return n;
+    }
+
+    // At least the number of points inside the box, found from a coarse grid of counts in four
+    // looks (Count where the tile has no such grid). Enough to know that a square cannot fill
+    // the query's store, without counting it.
+    int64_t CountBound(const TBox& q) const {
+        if (zaehl_.empty()) return Count(q);
+        if (!(q.xmin <= q.xmax) || !(q.ymin <= q.ymax) || !Overlap(q, rahmen_)) return 0;
+        // The cells of the box's corners: a point inside it lies in a cell between them, as
+        // the cell of a coordinate never decreases with it.
+        auto zelle = [&](double v, int32_t ursprung, int64_t n) {
+            return std::clamp<int64_t>(int64_t{IndexRow(v, zaehlZelle_)} - ursprung, 0, n - 1);
+        };
+        const int64_t s0 = zelle(q.xmin, zaehlX0_, zaehlNx_), s1 = zelle(q.xmax, zaehlX0_, zaehlNx_);
+        const int64_t z0 = zelle(q.ymin, zaehlY0_, zaehlNy_), z1 = zelle(q.ymax, zaehlY0_, zaehlNy_);
+        const int64_t b = zaehlNx_ + 1;
+        auto summe = [&](int64_t z, int64_t s) { return static_cast<int64_t>(zaehl_[static_cast<std::size_t>(z * b + s)]); };
+        return summe(z1 + 1, s1 + 1) - summe(z0, s1 + 1) - summe(z1 + 1, s0) + summe(z0, s0);
     }
 
     // A point met in a square: its position, and on asking its height and its place in the
@@ -186,7 +204,16 @@ private:
         }
     }
 
+    // The grid of counts: cells of side zaehlZelle_ (two rows high or more), numbered as IndexRow
+    // numbers them from the box's corner cell; zaehl_ holds the points below and left of
+    // each cell corner (a summed-area table). Empty when the tile is too sparse for it.
+    void BuildCountGrid();
+
     double zelle_ = 1.0;            // row height
+    double zaehlZelle_ = 2.0;
+    int32_t zaehlX0_ = 0, zaehlY0_ = 0;
+    int64_t zaehlNx_ = 0, zaehlNy_ = 0;
+    std::vector<uint32_t> zaehl_;
     TGrossVektor<double> x_, y_, z_;
     TGrossVektor<uint32_t> idx_;    // position in file order
     std::vector<int32_t> zeilen_;   // the occupied rows, ascending

@@ -123,11 +123,12 @@ public:
     }
 
     // fertig(k, answer) for each point, on any of the engine's threads (as AnswerAll calls it).
-    void Beantworte(const std::vector<TBatchPunkt>& punkte, const TBatchAbfrage::TFertig& fertig) {
+    void Beantworte(const std::vector<TBatchPunkt>& punkte, TUmfang umfang, const TBatchAbfrage::TFertig& fertig) {
         if (punkte.empty()) return;
         std::vector<std::string> meldungen;
         {
             std::lock_guard<std::mutex> l(m_);
+            engine_.SetUmfang(umfang);
             try {
                 engine_.AnswerAll(punkte, fertig);
             } catch (...) {
@@ -437,7 +438,10 @@ TAntwort Hoehen(TKatalog& k, const TAnfrage& a, std::size_t maxPunkte) {
                 zuErgebnis.push_back(i);
             }
     }
-    k.Maschine->Beantworte(punkte, [&](std::size_t j, const THoehenAntwort& h) {
+    // The answers use the nearest point and the Shepard height only, not the counts.
+    const TUmfang umfang =
+        p.Interpolation == TInterpolation::Naechster ? TUmfang::Naechster : TUmfang::NaechsterUndShepard;
+    k.Maschine->Beantworte(punkte, umfang, [&](std::size_t j, const THoehenAntwort& h) {
         THoehenErgebnis& e = ergebnisse[zuErgebnis[j]];
         std::string vorher = std::move(e.Fehler);
         FillErgebnis(e, h, p.Interpolation);
@@ -504,7 +508,7 @@ TAntwort Nativ(TKatalog& k, const TAnfrage& a, std::size_t maxPunkte) {
                 punkte.push_back(*xy[i]);
                 zu.push_back(i);
             }
-        k.Maschine->Beantworte(punkte, [&](std::size_t j, const THoehenAntwort& h) { ergebnis(zu[j], h); });
+        k.Maschine->Beantworte(punkte, TUmfang::Voll, [&](std::size_t j, const THoehenAntwort& h) { ergebnis(zu[j], h); });
     }
     TJson liste = TJson::array();
     for (std::size_t i = 0; i < n; ++i) liste.push_back(xy[i] ? std::move(results[i]) : NativFehlerJson(i + 1, fehler[i]));

@@ -75,6 +75,18 @@ void Vergleiche(const TDateien& kat, const TDateien& referenz, double d, const s
     for (int mal = speicher ? 2 : 1; mal > 0; --mal)
         batch.AnswerAll(punkte, [&](std::size_t k, const THoehenAntwort& a) { antworten[k] = a; });
     if (lesungen) *lesungen = batch.Lesungen();
+    // Answers without counts and Shepard height: the same nearest points.
+    TBatchAbfrage schlank(kat, d, 2.0);
+    schlank.SetUmfang(TUmfang::Naechster);
+    schlank.SetMemoryBound(speicher);
+    schlank.AnswerAll(punkte, [&](std::size_t k, const THoehenAntwort& a) {
+        const THoehenAntwort& v = antworten[k];
+        EXPECT_EQ(a.Fehler, v.Fehler);
+        EXPECT_EQ(a.Berechnet, v.Berechnet);
+        EXPECT_EQ(a.HatNaechster, v.HatNaechster);
+        EXPECT_EQ(a.Naechster.Z, v.Naechster.Z) << "at " << v.X << " " << v.Y;
+        EXPECT_EQ(a.Naechster.R, v.Naechster.R);
+    });
     THoehenAbfrage q;
     for (std::size_t n = 0; n < punkte.size(); ++n) {
         SCOPED_TRACE(testing::Message() << "at " << punkte[n].X << " " << punkte[n].Y);

@@ -11,6 +11,7 @@
 #include "query_test_util.h"
 #include "raster/raster_gen.h"
 #include "query/Batch.h"
+#include "query/BatchKachel.h"
 #include "query/Query.h"
 #include "tools/Errors.h"
 
@@ -34,6 +35,33 @@ void Vergleiche(const TDateien& kat, double d, double potenz, const std::vector<
         ++mal[k];
     });
     EXPECT_EQ(std::count(mal.begin(), mal.end(), 1), static_cast<long>(alle.size()));
+    // Answers that leave out the counts (and the Shepard height) hold the same nearest point,
+    // Shepard height, rows and messages.
+    for (TUmfang u : {TUmfang::NaechsterUndShepard, TUmfang::Naechster}) {
+        TBatchAbfrage schlank(kat, d, potenz);
+        schlank.SetUmfang(u);
+        schlank.SetThreads(2);
+        schlank.AnswerAll(alle, [&](std::size_t k, const THoehenAntwort& a) {
+            const THoehenAntwort& v = zusammen[k];
+            SCOPED_TRACE(testing::Message() << "lean " << static_cast<int>(u) << " at " << v.X << " " << v.Y);
+            EXPECT_EQ(a.Beendet, v.Beendet);
+            EXPECT_EQ(a.Fehler, v.Fehler);
+            ASSERT_EQ(a.Dateien.size(), v.Dateien.size());
+            for (std::size_t j = 0; j < v.Dateien.size(); ++j) EXPECT_EQ(a.Dateien[j].Fehler, v.Dateien[j].Fehler);
+            ASSERT_EQ(a.Berechnet, v.Berechnet);
+            ASSERT_EQ(a.HatNaechster, v.HatNaechster);
+            if (v.HatNaechster) {
+                EXPECT_EQ(a.Naechster.X, v.Naechster.X);
+                EXPECT_EQ(a.Naechster.Y, v.Naechster.Y);
+                EXPECT_EQ(a.Naechster.Z, v.Naechster.Z);
+                EXPECT_EQ(a.Naechster.R, v.Naechster.R);
+            }
+            if (u == TUmfang::NaechsterUndShepard) {
+                EXPECT_EQ(a.ShepardN, v.ShepardN);
+                EXPECT_EQ(std::memcmp(&a.ShepardZ, &v.ShepardZ, sizeof(double)), 0);
+            }
+        });
+    }
     THoehenAbfrage q;
     for (std::size_t n = 0; n < 2 * punkte.size(); ++n) {
         const auto [x, y] = punkte[n % punkte.size()];
@@ -132,11 +160,12 @@ TEST(QueryBatch, EqualsSingleQueriesOverOverlappingTiles) {
         TBatchAbfrage batch(kat, dd, 2.0);
         Vergleiche(kat, dd, 2.0, punkte, batch);
         EXPECT_LE(batch.GeleseneDateien(), 7);  // each path once, the far one never
-        // x, y, z and the file position per point, next to nothing per row (rows are a
-        // sixteenth of the capture range high: a tiny range gives a row to nearly every point).
+        // x, y, z and the file position per point, half a byte for the grid of counts, next
+        // to nothing per row (rows are a sixteenth of the capture range high: a tiny range
+        // gives a row to nearly every point).
         EXPECT_GT(batch.GehaltenePunkte(), 4u * 1681u);
         if (dd >= 7) {
-            EXPECT_LT(batch.BelegteBytes(), 29 * batch.GehaltenePunkte());
+            EXPECT_LT(2 * batch.BelegteBytes(), 59 * batch.GehaltenePunkte());
         }
     }
     // With next to no memory, each tile a point does not need is let go of and read again
@@ -443,4 +472,41 @@ TEST(QueryBatch, TileWhoseNameLiesIsMetWhereItsPointsLie) {
     EXPECT_EQ(a[1].Dateien[0].Gefiltert, 121);
     Vergleiche(kat, 50, 2.0, {{350500, 5600500}, {360050, 5600050}, {360100, 5600100}}, batch);
     EXPECT_TRUE(batch.TakeMessages().empty());  // once
+}
+
+// The grid of counts never counts fewer points than a box holds, whatever the box and the
+// spread of the points, and on a 1 m grid it shows a 50 m capture square far from the store's
+// capacity.
+TEST(QueryBatch, CountBoundNeverBelowTheCount) {
+    std::mt19937 rng(3);
+    auto kachel = [](const std::vector<P>& pts, double zelle) {
+        TGrossVektor<TRohPunkt> roh;
+        for (std::size_t i = 0; i < pts.size(); ++i)
+            roh.push_back({pts[i].x, pts[i].y, pts[i].z, static_cast<uint32_t>(i), IndexRow(pts[i].y, zelle)});
+        return TPunktKachel(roh, zelle);
+    };
+    std::vector<std::vector<P>> wolken;
+    wolken.push_back(qtest::Grid(-20, 20, -20, 20, 0.5));  // points on the cells' edges
+    std::vector<P> zufall, linie, duenn;
+    for (int i = 0; i < 5000; ++i) zufall.push_back({(rng() % 100000) / 100.0 - 300, (rng() % 30000) / 100.0, 1});
+    for (int i = 0; i < 3000; ++i) linie.push_back({i * 0.25, 7.0, 1});
+    for (int i = 0; i < 40; ++i) duenn.push_back({(rng() % 1000) * 1000.0, (rng() % 1000) * 1000.0, 1});
+    wolken.push_back(zufall);
+    wolken.push_back(linie);
+    wolken.push_back(duenn);
+    for (const auto& pts : wolken)
+        for (double zelle : {0.0625, 3.125, 40.0}) {
+            const TPunktKachel k = kachel(pts, zelle);
+            const TBox r = k.Bounds();
+            std::uniform_real_distribution<double> gx(r.xmin - 5, r.xmax + 5), gy(r.ymin - 5, r.ymax + 5);
+            for (int i = 0; i < 400; ++i) {
+                double x0 = gx(rng), x1 = gx(rng), y0 = gy(rng), y1 = gy(rng);
+                if (i % 4 == 0) x0 = std::round(x0), x1 = x0 + 2, y0 = std::round(y0), y1 = y0 + 2;
+                const TBox q{std::min(x0, x1), std::max(x0, x1), std::min(y0, y1), std::max(y0, y1)};
+                EXPECT_GE(k.CountBound(q), k.Count(q)) << q.xmin << " " << q.xmax << " " << q.ymin << " " << q.ymax;
+            }
+            EXPECT_EQ(k.CountBound({r.xmax + 1, r.xmax + 2, r.ymin, r.ymax}), 0);
+        }
+    const TPunktKachel gitter = kachel(qtest::Grid(0, 400, 0, 400, 1), 50.0 / 16);
+    EXPECT_LE(gitter.CountBound({150.3, 250.3, 149.6, 249.6}), MaxPunkte);
 }
