@@ -31,7 +31,9 @@ struct TBatchPunkt {
 // (Anzahl, each row's Gefiltert) are then left at 0 wherever a bound shows that the store
 // cannot fill up, and with Naechster the Shepard height too; the nearest point, the Shepard
 // height asked for, the rows with their messages and Berechnet stay exactly as in Voll.
-enum class TUmfang { Voll, NaechsterUndShepard, Naechster };
+// MitRangliste: everything, and the 20 nearest points as the query ranks them (from the
+// store filled as the query fills it, so it costs the most).
+enum class TUmfang { Voll, NaechsterUndShepard, Naechster, MitRangliste };
 
 class TBatchAbfrage {
 public:

@@ -172,6 +172,12 @@ void AnswerFromStore(TArbeitsspeicher& w, double x, double y, double potenz, THo
     }
     out.ShepardN = b.ShepardN;
     out.ShepardZ = b.ShepardZ;
+    out.Rangliste.clear();
+    for (int r = 1; r <= RanglisteGroesse; ++r) {
+        const std::size_t i = static_cast<std::size_t>(b.Rang[static_cast<std::size_t>(r)]);
+        if (i == 0) break;
+        out.Rangliste.push_back({s.X[i], s.Y[i], s.Z[i], s.R[i]});
+    }
 }
 
 struct TNaechster {
@@ -270,7 +276,7 @@ void AnswerPoint(const TAuswahl& auswahl, double potenz, double x, double y, THo
     const bool abbruch = SelectFiles(auswahl, x, y, quadrat, out, w);
     PrepareBoxes(w);
     const bool shepard = umfang != TUmfang::Naechster;
-    if (umfang != TUmfang::Voll && !abbruch) {
+    if ((umfang == TUmfang::Naechster || umfang == TUmfang::NaechsterUndShepard) && !abbruch) {
         // Fewer points than the store holds, by the bound: the answer comes from the points
         // near (x, y), as below, without counting the square. No point at all is found then
         // exactly when the square holds none.
@@ -286,6 +292,14 @@ void AnswerPoint(const TAuswahl& auswahl, double potenz, double x, double y, THo
         }
     }
     const int64_t anzahl = CountPoints(w, out);
+    if (umfang == TUmfang::MitRangliste) {
+        // The ranking needs the store as the query fills it.
+        FillStore(w, out);
+        if (abbruch) return;
+        out.Beendet = true;
+        if (out.Anzahl > 0) AnswerFromStore(w, x, y, potenz, out);
+        return;
+    }
     if (anzahl > MaxPunkte) {
         FillStore(w, out);
         if (abbruch) return;

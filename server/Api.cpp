@@ -1,5 +1,7 @@
 #include "server/Api.h"
 
+#include <geodesic.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -541,11 +543,20 @@ TNativParameter ReadNativAnfrage(std::string_view abfrage, std::string_view koer
 
 // ---- sampling ----
 
-std::vector<TXY> SamplePath(const std::vector<TXY>& ecken, std::size_t n) {
+std::vector<TXY> SamplePath(const std::vector<TXY>& ecken, std::size_t n, bool geographisch) {
     if (ecken.empty() || n < 2) Ungueltig("Zum Abtasten eines Weges braucht es eine Position und mindestens 2 Punkte.");
+    // Geographic corners: metres on the ellipsoid of WGS 84 (GRS 80, that of ETRS89, differs
+    // from it by a tenth of a millimetre in its minor axis: nothing a sample would show).
+    geod_geodesic g{};
+    if (geographisch) geod_init(&g, 6378137.0, 1 / 298.257223563);
+    auto abstand = [&](const TXY& a, const TXY& b) {
+        if (!geographisch) return std::hypot(b.X - a.X, b.Y - a.Y);
+        double s = 0;
+        geod_inverse(&g, a.Y, a.X, b.Y, b.X, &s, nullptr, nullptr);
+        return std::isfinite(s) ? s : 0.0;
+    };
     std::vector<double> bis(ecken.size(), 0.0);  // path length up to each corner
-    for (std::size_t k = 1; k < ecken.size(); ++k)
-        bis[k] = bis[k - 1] + std::hypot(ecken[k].X - ecken[k - 1].X, ecken[k].Y - ecken[k - 1].Y);
+    for (std::size_t k = 1; k < ecken.size(); ++k) bis[k] = bis[k - 1] + abstand(ecken[k - 1], ecken[k]);
     const double laenge = bis.back();
     std::vector<TXY> out;
     out.reserve(n);
@@ -563,6 +574,16 @@ std::vector<TXY> SamplePath(const std::vector<TXY>& ecken, std::size_t n) {
         }
         const double stueck = bis[k + 1] - bis[k];
         const double f = stueck > 0 ? std::clamp((t - bis[k]) / stueck, 0.0, 1.0) : 0.0;
+        if (geographisch && f > 0) {
+            geod_geodesicline linie{};
+            geod_inverseline(&linie, &g, ecken[k].Y, ecken[k].X, ecken[k + 1].Y, ecken[k + 1].X, 0);
+            double lat = 0, lon = 0;
+            geod_position(&linie, f * stueck, &lat, &lon, nullptr);
+            // The longitude as the corners count it, not folded into [-180, 180).
+            lon = ecken[k].X + std::remainder(lon - ecken[k].X, 360.0);
+            out.push_back(TXY{lon, lat});
+            continue;
+        }
         out.push_back(TXY{ecken[k].X + f * (ecken[k + 1].X - ecken[k].X), ecken[k].Y + f * (ecken[k + 1].Y - ecken[k].Y)});
     }
     return out;

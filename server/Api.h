@@ -89,7 +89,9 @@ struct TXY {
 // `n` samples along the path through `ecken` at i*L/(n-1), i = 0..n-1, L the path's length:
 // sample 0 is the first corner, sample n-1 exactly the last. One corner or a path of length 0:
 // every sample is the first corner. `n` >= 2 and at least one corner (else EAnfrage 400).
-std::vector<TXY> SamplePath(const std::vector<TXY>& ecken, std::size_t n);
+// `geographisch`: X is the longitude and Y the latitude in degrees; lengths are then metres
+// along the geodesics between the corners, and the samples lie on them.
+std::vector<TXY> SamplePath(const std::vector<TXY>& ecken, std::size_t n, bool geographisch = false);
 
 // One result of /v1/NAME.
 struct THoehenErgebnis {

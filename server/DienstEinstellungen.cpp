@@ -169,7 +169,9 @@ std::string NamensFehler(std::string_view name) {
 
 int StandardThreads() {
     const int kerne = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    return std::max(8, 2 * kerne);
+    // A keep-alive connection holds its worker while it stays open: enough of them that a
+    // long request or a few idle clients do not keep the others waiting.
+    return std::max(32, 4 * kerne);
 }
 
 TStartAngaben ReadStartAngaben(int argc, const char* const* argv) {

@@ -36,7 +36,7 @@ struct TDienstEinstellungen {
 // Why `name` cannot name a catalogue; empty when it can.
 std::string NamensFehler(std::string_view name);
 
-// Workers when --threads is not given: twice the cores, at least 8.
+// Workers when --threads is not given: four per core, at least 32.
 int StandardThreads();
 
 // The result of reading the command line: settings, or a request to print text and leave.

@@ -62,6 +62,11 @@ void Vergleiche(const TDateien& kat, double d, double potenz, const std::vector<
             }
         });
     }
+    // With the ranking: the whole answer, and the 20 nearest as the query ranks them.
+    std::vector<THoehenAntwort> gerankt(alle.size());
+    TBatchAbfrage rang(kat, d, potenz);
+    rang.SetUmfang(TUmfang::MitRangliste);
+    rang.AnswerAll(alle, [&](std::size_t k, const THoehenAntwort& a) { gerankt[k] = a; });
     THoehenAbfrage q;
     for (std::size_t n = 0; n < 2 * punkte.size(); ++n) {
         const auto [x, y] = punkte[n % punkte.size()];
@@ -78,6 +83,20 @@ void Vergleiche(const TDateien& kat, double d, double potenz, const std::vector<
             fehler = true;
         }
         const THoehenAntwort& e = q.Ergebnis();
+        if (n < punkte.size()) {
+            const THoehenAntwort& g = gerankt[n];
+            EXPECT_EQ(g.Beendet, e.Beendet);
+            EXPECT_EQ(g.Anzahl, e.Anzahl);
+            EXPECT_EQ(g.Berechnet, e.Berechnet);
+            ASSERT_EQ(g.Rangliste.size(), e.Rangliste.size());
+            for (std::size_t r = 0; r < e.Rangliste.size(); ++r) {
+                EXPECT_EQ(g.Rangliste[r].X, e.Rangliste[r].X) << "rank " << r + 1;
+                EXPECT_EQ(g.Rangliste[r].Y, e.Rangliste[r].Y) << "rank " << r + 1;
+                EXPECT_EQ(g.Rangliste[r].Z, e.Rangliste[r].Z) << "rank " << r + 1;
+                EXPECT_EQ(g.Rangliste[r].R, e.Rangliste[r].R) << "rank " << r + 1;
+            }
+            EXPECT_EQ(std::memcmp(&g.ShepardZ, &e.ShepardZ, sizeof(double)), 0);
+        }
         THoehenAntwort a;
         if (n < punkte.size())
             batch.Ask(x, y, a);

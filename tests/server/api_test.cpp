@@ -1,6 +1,8 @@
 // Reading the height service's requests and writing its answers, without sockets.
 #include <gtest/gtest.h>
 
+#include <geodesic.h>
+
 #include <cmath>
 #include <string>
 
@@ -218,6 +220,32 @@ TEST(ApiSampling, EvenSpacingAndExactEnds) {
     const auto dicht = SamplePath({{0, 0}, {3e6, 4e6}}, 10000);
     for (std::size_t i = 1; i < dicht.size(); ++i) EXPECT_NEAR(std::hypot(dicht[i].X - dicht[i - 1].X,
                                                                           dicht[i].Y - dicht[i - 1].Y), 5e6 / 9999, 1e-6);
+}
+
+// Longitude and latitude: the length in metres on the ellipsoid, not in degrees. At 60 deg
+// north a degree east is half as long as a degree north, so the middle of this path lies a
+// quarter degree up its northern leg, not at the corner.
+TEST(ApiSampling, GeographicPathsMeasureMetres) {
+    const std::vector<TXY> weg{{10, 60}, {11, 60}, {11, 61}};
+    const auto s = SamplePath(weg, 3, true);
+    ASSERT_EQ(s.size(), 3u);
+    EXPECT_EQ(s.front().X, 10);
+    EXPECT_EQ(s.back().Y, 61);
+    EXPECT_NEAR(s[1].X, 11, 1e-9);
+    EXPECT_NEAR(s[1].Y, 60.25, 0.01);
+    EXPECT_GT(s[1].Y, 60.2);
+    // Evenly spaced in metres along one leg; across the antimeridian the longitude goes on.
+    geod_geodesic g{};
+    geod_init(&g, 6378137.0, 1 / 298.257223563);
+    const auto lang = SamplePath({{179.5, 50}, {180.5, 50.5}}, 11, true);
+    double gesamt = 0;
+    geod_inverse(&g, 50, 179.5, 50.5, 180.5, &gesamt, nullptr, nullptr);
+    for (std::size_t i = 1; i < lang.size(); ++i) {
+        double d = 0;
+        geod_inverse(&g, lang[i - 1].Y, lang[i - 1].X, lang[i].Y, lang[i].X, &d, nullptr, nullptr);
+        EXPECT_NEAR(d, gesamt / 10, 1e-6) << i;
+        EXPECT_GT(lang[i].X, lang[i - 1].X);
+    }
 }
 
 TEST(ApiSampling, OnePositionOrNoLength) {
