@@ -319,10 +319,12 @@ void TDienst::SetGesundheitsIntervall(std::chrono::steady_clock::duration d) {
     zustand_->geprueft.reset();
 }
 
-std::string TDienst::Neuladen() {
+std::string TDienst::Neuladen(const std::vector<TKatalogAngabe>* kataloge) {
     std::shared_ptr<const TStand> neu;
     try {
-        neu = LadeStand(einstellungen_);
+        TDienstEinstellungen e = einstellungen_;
+        if (kataloge) e.Kataloge = *kataloge;
+        neu = LadeStand(e);
     } catch (const std::exception& e) {
         return e.what();
     }

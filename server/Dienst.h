@@ -51,8 +51,9 @@ public:
 
     // Reads the catalogues again and switches over once all of them are read; requests in
     // flight finish on the old ones. When one cannot be read, the old ones stay and the German
-    // message is returned; empty on success.
-    std::string Neuladen();
+    // message is returned; empty on success. `kataloge`, when given, are the catalogues from
+    // now on (a settings file read again); the other settings stay as started.
+    std::string Neuladen(const std::vector<TKatalogAngabe>* kataloge = nullptr);
 
     const TDienstEinstellungen& Einstellungen() const { return einstellungen_; }
 

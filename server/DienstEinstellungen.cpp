@@ -228,6 +228,7 @@ TStartAngaben ReadStartAngaben(int argc, const char* const* argv) {
 
     TDienstEinstellungen& e = out.Einstellungen;
     if (!datei.empty()) LiesDatei(datei, e);
+    out.MitDatei = !datei.empty();
     const std::filesystem::path hier = std::filesystem::current_path();
     for (const std::string& k : kataloge) {
         TKatalogAngabe a = KatalogAngabe(k, "--katalog");

@@ -43,6 +43,7 @@ int StandardThreads();
 struct TStartAngaben {
     TDienstEinstellungen Einstellungen;
     bool Beenden = false;      // --help, --version: print Text on stdout, exit 0
+    bool MitDatei = false;     // --einstellungen was given
     std::string Text;
 };
 // Reads the command line (argv[0] included) and, with --einstellungen, the settings file

@@ -312,7 +312,7 @@ void BlockSignals() {
     pthread_sigmask(SIG_BLOCK, &s, nullptr);
 }
 
-int Dienen(TDienst& dienst, const TDienstEinstellungen& e) {
+int Dienen(TDienst& dienst, const TDienstEinstellungen& e, const std::function<std::vector<TKatalogAngabe>()>& kataloge) {
     TServer srv;
     const std::size_t threads = static_cast<std::size_t>(e.Threads > 0 ? e.Threads : StandardThreads());
     srv.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
@@ -390,7 +390,17 @@ int Dienen(TDienst& dienst, const TDienstEinstellungen& e) {
             if (ende) return;
             if (sig == SIGHUP) {
                 Schreibe("SIGHUP: Kataloge werden neu gelesen\n");
-                const std::string fehler = dienst.Neuladen();
+                std::string fehler;
+                try {
+                    if (kataloge) {
+                        const std::vector<TKatalogAngabe> liste = kataloge();
+                        fehler = dienst.Neuladen(&liste);
+                    } else {
+                        fehler = dienst.Neuladen();
+                    }
+                } catch (const std::exception& x) {
+                    fehler = x.what();
+                }
                 Schreibe(fehler.empty() ? std::string("Kataloge neu gelesen\n")
                                         : "Kataloge nicht neu gelesen, die bisherigen bleiben: " + fehler + "\n");
                 continue;

@@ -2,7 +2,9 @@
 #include <clocale>
 #include <csignal>
 #include <exception>
+#include <functional>
 #include <iostream>
+#include <vector>
 
 #include "server/Dienst.h"
 #include "server/DienstEinstellungen.h"
@@ -24,7 +26,12 @@ int main(int argc, char** argv) {
             return 0;
         }
         tervalo::server::TDienst dienst(s.Einstellungen);
-        return tervalo::server::Dienen(dienst, s.Einstellungen);
+        // SIGHUP reads the settings file again too: a catalogue added there or taken out is
+        // served or gone after it. Without a file the list stays the command line's.
+        std::function<std::vector<tervalo::server::TKatalogAngabe>()> kataloge;
+        if (s.MitDatei)
+            kataloge = [argc, argv] { return tervalo::server::ReadStartAngaben(argc, argv).Einstellungen.Kataloge; };
+        return tervalo::server::Dienen(dienst, s.Einstellungen, kataloge);
     } catch (const EStartFehler& e) {
         std::cerr << e.what() << '\n';
         if (e.Code() == 2) std::cerr << "Weitere Informationen: tervalo-server --help\n";

@@ -155,6 +155,45 @@ TEST(HttpSignale, ReloadSwitchesCatalogues) {
     EXPECT_EQ(s.Stoppe(), 0) << s.Log();
 }
 
+// Started from a settings file, SIGHUP reads its list of catalogues again: one added there is
+// served, one taken out is gone; a file that no longer reads keeps the catalogues served.
+TEST(HttpSignale, ReloadReadsTheSettingsFileAgain) {
+    TempDir t;
+    const std::string box = "3566000.00\r\n3567000.00\r\n5935000.00\r\n5936000.00\r\n";
+    const std::string daten = Kataloge().Dir / "demo/Daten/";
+    SchreibeKnf(t / "a.KNF", {{daten + "blatt_sw.xyz", box}});
+    SchreibeKnf(t / "b.KNF", {{daten + "blatt_sw.xyz", box}});
+    const std::string ini = t / "dienst.ini";
+    WriteAll(ini, "[Dienst]\nKatalog.a=a.KNF\n");
+    TServerProzess s({"--einstellungen", ini});
+    ASSERT_TRUE(s.Bereit()) << s.Log();
+    httplib::Client c = s.Client();
+    auto status = [&](const char* name) {
+        auto r = c.Get((std::string("/v1/") + name + "/punkte?punkte=3566502.5,5935502.5").c_str());
+        return r ? r->status : 0;
+    };
+    EXPECT_EQ(status("a"), 200);
+    EXPECT_EQ(status("b"), 404);
+    auto nachSignal = [&](const std::string& text, const char* name, int soll) {
+        WriteAll(ini, text);
+        s.Signal(SIGHUP);
+        const auto ende = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        while (status(name) != soll && std::chrono::steady_clock::now() < ende)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_EQ(status(name), soll) << s.Log();
+    };
+    nachSignal("[Dienst]\nKatalog.a=a.KNF\nKatalog.b=b.KNF\n", "b", 200);
+    nachSignal("[Dienst]\nKatalog.b=b.KNF\n", "a", 404);
+    EXPECT_EQ(status("b"), 200);
+    // A name the service refuses: the reload fails, b stays.
+    WriteAll(ini, "[Dienst]\nKatalog.health=b.KNF\n");
+    s.Signal(SIGHUP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(status("b"), 200);
+    EXPECT_NE(s.Log().find("nicht neu gelesen"), std::string::npos) << s.Log();
+    EXPECT_EQ(s.Stoppe(), 0) << s.Log();
+}
+
 // /health: 200 while every catalogue and entry is there; 503 naming the missing entry once the
 // last check is older than its interval.
 TEST(HttpSignale, HealthNamesAMissingEntry) {
