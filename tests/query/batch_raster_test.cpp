@@ -9,6 +9,7 @@
 #include <limits>
 #include <random>
 
+#include "query_test_util.h"
 #include "query/Batch.h"
 #include "formats/PunktQuelle.h"
 #include "query/BatchKachel.h"
@@ -114,13 +115,7 @@ void Vergleiche(const TDateien& kat, const TDateien& referenz, double d, const s
         }
         EXPECT_EQ(a.Anzahl, e.Anzahl);
         ASSERT_EQ(a.Berechnet, e.Berechnet);
-        ASSERT_EQ(a.HatNaechster, e.HatNaechster);
-        if (a.HatNaechster) {
-            EXPECT_EQ(a.Naechster.X, e.Naechster.X);
-            EXPECT_EQ(a.Naechster.Y, e.Naechster.Y);
-            EXPECT_EQ(a.Naechster.Z, e.Naechster.Z);
-            EXPECT_EQ(a.Naechster.R, e.Naechster.R);
-        }
+        qtest::ExpectSameNearest(a, e);
         EXPECT_EQ(a.ShepardN, e.ShepardN);
         EXPECT_EQ(a.ShepardZ, e.ShepardZ);
     }

@@ -49,13 +49,7 @@ void Vergleiche(const TDateien& kat, double d, double potenz, const std::vector<
             ASSERT_EQ(a.Dateien.size(), v.Dateien.size());
             for (std::size_t j = 0; j < v.Dateien.size(); ++j) EXPECT_EQ(a.Dateien[j].Fehler, v.Dateien[j].Fehler);
             ASSERT_EQ(a.Berechnet, v.Berechnet);
-            ASSERT_EQ(a.HatNaechster, v.HatNaechster);
-            if (v.HatNaechster) {
-                EXPECT_EQ(a.Naechster.X, v.Naechster.X);
-                EXPECT_EQ(a.Naechster.Y, v.Naechster.Y);
-                EXPECT_EQ(a.Naechster.Z, v.Naechster.Z);
-                EXPECT_EQ(a.Naechster.R, v.Naechster.R);
-            }
+            qtest::ExpectSameNearest(a, v);
             if (u == TUmfang::NaechsterUndShepard) {
                 EXPECT_EQ(a.ShepardN, v.ShepardN);
                 EXPECT_EQ(std::memcmp(&a.ShepardZ, &v.ShepardZ, sizeof(double)), 0);
@@ -120,13 +114,7 @@ void Vergleiche(const TDateien& kat, double d, double potenz, const std::vector<
         ASSERT_EQ(a.Berechnet, e.Berechnet);
         if (!e.Berechnet) continue;
         const THoehenAntwort& b = e;
-        ASSERT_EQ(a.HatNaechster, b.HatNaechster);
-        if (a.HatNaechster) {
-            EXPECT_EQ(a.Naechster.X, b.Naechster.X);
-            EXPECT_EQ(a.Naechster.Y, b.Naechster.Y);
-            EXPECT_EQ(a.Naechster.Z, b.Naechster.Z);
-            EXPECT_EQ(a.Naechster.R, b.Naechster.R);
-        }
+        qtest::ExpectSameNearest(a, b);
         EXPECT_EQ(a.ShepardN, b.ShepardN);
         // Bit for bit: the same sums in the same order.
         EXPECT_EQ(std::memcmp(&a.ShepardZ, &b.ShepardZ, sizeof(double)), 0) << a.ShepardZ << " " << b.ShepardZ;

@@ -7,7 +7,10 @@
 #include <tuple>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "config/TYPEN.h"
+#include "query/Antwort.h"
 #include "formats/DbfFile.h"
 #include "support/files.h"
 
@@ -65,6 +68,16 @@ inline std::vector<P> Grid(double x0, double x1, double y0, double y1, double s)
         for (double x = x0; x <= x1 + 1e-9; x += s)
             pts.push_back({x, y, 100.0 + 0.01 * (x - x0) + 0.02 * (y - y0)});
     return pts;
+}
+
+// The same nearest point in two answers, bit for bit (none in both counts as the same).
+inline void ExpectSameNearest(const tervalo::THoehenAntwort& a, const tervalo::THoehenAntwort& b) {
+    ASSERT_EQ(a.HatNaechster, b.HatNaechster);
+    if (!a.HatNaechster) return;
+    EXPECT_EQ(a.Naechster.X, b.Naechster.X);
+    EXPECT_EQ(a.Naechster.Y, b.Naechster.Y);
+    EXPECT_EQ(a.Naechster.Z, b.Naechster.Z);
+    EXPECT_EQ(a.Naechster.R, b.Naechster.R);
 }
 
 }  // namespace qtest
