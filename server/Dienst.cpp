@@ -625,10 +625,10 @@ TAntwort TDienst::Antworte(const TAnfrage& a, TErfasst& erfasst) {
         if (!hoehen && !nativ && !nurGet) return mitCors(FehlerAntwort(404, "Unbekannter Pfad"));
 
         const std::shared_ptr<const TStand> stand = zustand_->Stand();
-        std::shared_ptr<TKatalog> katalog;
+        TKatalog* katalog = nullptr;  // kept alive by `stand`
         if (hoehen || nativ) {
             const auto it = stand->Kataloge.find(seg[1]);
-            if (it != stand->Kataloge.end()) katalog = it->second;
+            if (it != stand->Kataloge.end()) katalog = it->second.get();
             erfasst.Katalog = katalog ? katalog->Zaehler : &zustand_->metriken.Unbekannt();
         }
 
