@@ -148,9 +148,12 @@ TEST(DienstMetriken, ConversionFailuresCounted) {
     EXPECT_EQ(Frage(d, "GET", "/v1/dgm/punkte", "system=wgs84&punkte=95,10|53.5516482,10.0105967").Status, 200);
     // Not a number without a system is no conversion.
     EXPECT_EQ(Frage(d, "GET", "/v1/dgm/punkte", "punkte=abc,1").Status, 200);
+    // Beyond the zone's area: an error in that result; along a path the request is refused.
+    EXPECT_EQ(Frage(d, "GET", "/v1/dgm", "locations=0,-171|53.5516482,10.0105967").Status, 200);
+    EXPECT_EQ(Frage(d, "GET", "/v1/dgm", "locations=0,-171|53.5516482,10.0105967&samples=3").Status, 400);
     const TMetrikText m = Metriken(d);
-    EXPECT_EQ(m.Wert("tervalo_umrechnung_fehler_total", {{"katalog", "dgm"}}), 1);
-    EXPECT_EQ(m.Wert("tervalo_punkte_total", {{"katalog", "dgm"}}), 1);
+    EXPECT_EQ(m.Wert("tervalo_umrechnung_fehler_total", {{"katalog", "dgm"}}), 3);
+    EXPECT_EQ(m.Wert("tervalo_punkte_total", {{"katalog", "dgm"}}), 2);
 }
 
 TEST(DienstMetriken, CountersSurviveReload) {
