@@ -1,16 +1,14 @@
 #pragma once
 // A strict reader of Prometheus' text format (0.0.4) for the tests: every line a HELP, a TYPE or
-// a sample; names and label names of the format's alphabet; label values with its escapes; a
-// family's TYPE once and before its samples; no series twice; the text ends with a line feed.
-// Whatever breaks one of these is a test failure naming the line.
+// a sample of the format's grammar (names, labels, escapes, value); a family's TYPE once and
+// before its samples; no series twice; a line feed at the end. Each breach fails the test.
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <map>
+#include <regex>
 #include <set>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace tervalo::test {
@@ -22,12 +20,10 @@ struct TProbe {
 };
 
 struct TMetrikText {
-    std::map<std::string, std::string> Typ;  // family -> counter, gauge, histogram, ...
-    std::map<std::string, std::string> Hilfe;
+    std::map<std::string, std::string> Typ, Hilfe;  // by family
     std::vector<TProbe> Proben;
 
-    // The one sample of that name with exactly these labels; 0 when there is none (a counter
-    // not counted yet is not written).
+    // That sample's value; 0 when there is none (a counter not counted yet is not written).
     double Wert(const std::string& name, const std::map<std::string, std::string>& labels = {}) const {
         for (const TProbe& p : Proben)
             if (p.Name == name && p.Labels == labels) return p.Wert;
@@ -38,151 +34,70 @@ struct TMetrikText {
             if (p.Name == name && p.Labels == labels) return true;
         return false;
     }
-    // The sum over every sample of that name.
     double Summe(const std::string& name) const {
         double s = 0;
-        for (const TProbe& p : Proben)
-            if (p.Name == name) s += p.Wert;
+        for (const TProbe& p : Proben) s += p.Name == name ? p.Wert : 0;
         return s;
     }
 };
 
-namespace metrik_detail {
-
-inline bool NamensZeichen(char c, bool erstes, bool doppelpunkt) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || (doppelpunkt && c == ':') ||
-           (!erstes && c >= '0' && c <= '9');
+inline bool MetrikZahl(const std::string& s, double& v) {
+    static const std::regex zahl(R"([-+]?(\d+\.?\d*|\.\d+)([eE][-+]?\d+)?)");
+    if (s == "+Inf" || s == "-Inf" || s == "NaN") return v = s == "NaN" ? NAN : s[0] == '-' ? -HUGE_VAL : HUGE_VAL, true;
+    if (!std::regex_match(s, zahl)) return false;
+    v = std::stod(s);
+    return true;
 }
-
-// A name at the start of `s` (taken off it); empty when none.
-inline std::string Name(std::string_view& s, bool doppelpunkt) {
-    std::size_t n = 0;
-    while (n < s.size() && NamensZeichen(s[n], n == 0, doppelpunkt)) ++n;
-    std::string out(s.substr(0, n));
-    s.remove_prefix(n);
-    return out;
-}
-
-inline bool Zahl(std::string_view s, double& v) {
-    if (s == "+Inf") return v = HUGE_VAL, true;
-    if (s == "-Inf") return v = -HUGE_VAL, true;
-    if (s == "NaN") return v = NAN, true;
-    const std::string t(s);
-    char* ende = nullptr;
-    v = std::strtod(t.c_str(), &ende);
-    return !t.empty() && ende == t.c_str() + t.size();
-}
-
-// The family a sample belongs to: a histogram's _bucket, _sum and _count are its own.
-inline std::string Familie(const TMetrikText& m, const std::string& name) {
-    for (const char* suffix : {"_bucket", "_sum", "_count"}) {
-        const std::string_view n(name), s(suffix);
-        if (n.size() > s.size() && n.substr(n.size() - s.size()) == s) {
-            const std::string basis(n.substr(0, n.size() - s.size()));
-            const auto it = m.Typ.find(basis);
-            if (it != m.Typ.end() && (it->second == "histogram" || it->second == "summary")) return basis;
-        }
-    }
-    return name;
-}
-
-}  // namespace metrik_detail
 
 inline TMetrikText LiesMetriken(const std::string& text) {
-    using namespace metrik_detail;
+    static const std::regex kopf(R"(# (HELP|TYPE) ([a-zA-Z_:][a-zA-Z0-9_:]*) (.*))");
+    static const std::regex probe(R"(([a-zA-Z_:][a-zA-Z0-9_:]*)(?:\{(.*)\})? (\S+)(?: -?\d+)?)");
+    static const std::regex label(R"(([a-zA-Z_][a-zA-Z0-9_]*)="((?:[^"\\]|\\[\\"n])*)\"(?:,|$))");
+    static const std::set<std::string> typen = {"counter", "gauge", "histogram", "summary", "untyped"};
     TMetrikText m;
-    EXPECT_TRUE(!text.empty() && text.back() == '\n') << "text does not end with a line feed";
+    EXPECT_TRUE(!text.empty() && text.back() == '\n') << "no line feed at the end";
     std::set<std::string> reihen, mitProben;
     std::size_t nr = 0;
-    for (std::size_t pos = 0; pos < text.size();) {
-        const std::size_t nl = text.find('\n', pos);
-        const std::string zeile = text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
-        pos = nl == std::string::npos ? text.size() : nl + 1;
-        ++nr;
-        const std::string wo = "line " + std::to_string(nr) + ": " + zeile;
-        if (zeile.empty()) continue;
-        std::string_view s(zeile);
-        if (s.front() == '#') {
-            if (s.rfind("# HELP ", 0) != 0 && s.rfind("# TYPE ", 0) != 0) continue;  // a plain comment
-            const bool typ = s[2] == 'T';
-            s.remove_prefix(7);
-            const std::string name = Name(s, true);
-            if (name.empty() || s.empty() || s.front() != ' ') {
-                ADD_FAILURE() << "no name: " << wo;
-                continue;
-            }
-            s.remove_prefix(1);
-            if (typ) {
-                static const std::set<std::string> typen = {"counter", "gauge", "histogram", "summary", "untyped"};
-                EXPECT_TRUE(typen.count(std::string(s))) << "unknown type: " << wo;
-                EXPECT_FALSE(m.Typ.count(name)) << "TYPE twice: " << wo;
-                EXPECT_FALSE(mitProben.count(name)) << "TYPE after samples: " << wo;
-                m.Typ[name] = std::string(s);
+    for (std::size_t pos = 0, nl; pos < text.size(); pos = nl + 1) {
+        nl = std::min(text.find('\n', pos), text.size());
+        const std::string zeile = text.substr(pos, nl - pos), wo = "line " + std::to_string(++nr) + ": " + zeile;
+        std::smatch t;
+        if (zeile.empty() || (zeile[0] == '#' && !std::regex_match(zeile, t, kopf))) continue;  // plain comment
+        if (zeile[0] == '#') {
+            if (t[1] == "TYPE") {
+                EXPECT_TRUE(typen.count(t[3])) << wo;
+                EXPECT_TRUE(m.Typ.emplace(t[2], t[3]).second) << "TYPE twice: " << wo;
+                EXPECT_FALSE(mitProben.count(t[2])) << "TYPE after samples: " << wo;
             } else {
-                EXPECT_FALSE(m.Hilfe.count(name)) << "HELP twice: " << wo;
-                EXPECT_EQ(s.find('\n'), std::string_view::npos);
-                m.Hilfe[name] = std::string(s);
+                EXPECT_TRUE(m.Hilfe.emplace(t[2], t[3]).second) << "HELP twice: " << wo;
             }
             continue;
         }
         TProbe p;
-        p.Name = Name(s, true);
-        if (p.Name.empty()) {
-            ADD_FAILURE() << "no metric name: " << wo;
+        if (!std::regex_match(zeile, t, probe) || !MetrikZahl(t[3], p.Wert)) {
+            ADD_FAILURE() << "no sample: " << wo;
             continue;
         }
-        if (!s.empty() && s.front() == '{') {
-            s.remove_prefix(1);
-            while (!s.empty() && s.front() != '}') {
-                const std::string label = Name(s, false);
-                if (label.empty() || s.size() < 2 || s[0] != '=' || s[1] != '"') {
-                    ADD_FAILURE() << "bad label: " << wo;
-                    s = {};
-                    break;
-                }
-                s.remove_prefix(2);
-                std::string wert;
-                bool zu = false;
-                while (!s.empty()) {
-                    const char c = s.front();
-                    s.remove_prefix(1);
-                    if (c == '"') {
-                        zu = true;
-                        break;
-                    }
-                    if (c != '\\') {
-                        wert += c;
-                        continue;
-                    }
-                    if (s.empty()) break;
-                    const char e = s.front();
-                    s.remove_prefix(1);
-                    if (e == 'n')
-                        wert += '\n';
-                    else if (e == '\\' || e == '"')
-                        wert += e;
-                    else
-                        ADD_FAILURE() << "bad escape: " << wo;
-                }
-                EXPECT_TRUE(zu) << "label value not closed: " << wo;
-                EXPECT_FALSE(p.Labels.count(label)) << "label twice: " << wo;
-                p.Labels[label] = wert;
-                if (!s.empty() && s.front() == ',') s.remove_prefix(1);
+        p.Name = t[1];
+        std::string rest = t[2];
+        for (std::smatch l; !rest.empty();) {
+            if (!std::regex_search(rest, l, label) || l.position(0) != 0) {
+                ADD_FAILURE() << "bad labels: " << wo;
+                break;
             }
-            if (s.empty()) {
-                ADD_FAILURE() << "labels not closed: " << wo;
-                continue;
-            }
-            s.remove_prefix(1);
+            const std::string roh = l[2];
+            std::string wert;
+            for (std::size_t i = 0; i < roh.size(); ++i) wert += roh[i] != '\\' ? roh[i] : (++i, roh[i] == 'n' ? '\n' : roh[i]);
+            EXPECT_TRUE(p.Labels.emplace(l[1], wert).second) << "label twice: " << wo;
+            rest = l.suffix();
         }
-        if (s.empty() || s.front() != ' ') {
-            ADD_FAILURE() << "no value: " << wo;
-            continue;
-        }
-        s.remove_prefix(1);
-        const std::size_t blank = s.find(' ');  // a timestamp may follow
-        EXPECT_TRUE(Zahl(s.substr(0, blank), p.Wert)) << "bad value: " << wo;
-        const std::string familie = Familie(m, p.Name);
+        // A histogram's _bucket, _sum and _count belong to its family.
+        std::string familie = p.Name;
+        for (const std::string suffix : {"_bucket", "_sum", "_count"})
+            if (p.Name.size() > suffix.size() && p.Name.compare(p.Name.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+                m.Typ.count(p.Name.substr(0, p.Name.size() - suffix.size())) &&
+                m.Typ[p.Name.substr(0, p.Name.size() - suffix.size())] == "histogram")
+                familie = p.Name.substr(0, p.Name.size() - suffix.size());
         EXPECT_TRUE(m.Typ.count(familie)) << "sample without TYPE: " << wo;
         mitProben.insert(familie);
         std::string reihe = p.Name;
@@ -193,21 +108,15 @@ inline TMetrikText LiesMetriken(const std::string& text) {
     return m;
 }
 
-// A histogram's buckets in the order written: (le, cumulative count).
-inline std::vector<std::pair<double, double>> Eimer(const TMetrikText& m, const std::string& name) {
-    std::vector<std::pair<double, double>> out;
-    for (const TProbe& p : m.Proben)
-        if (p.Name == name + "_bucket") {
-            double le = 0;
-            EXPECT_TRUE(p.Labels.count("le") && metrik_detail::Zahl(p.Labels.at("le"), le)) << name;
-            out.emplace_back(le, p.Wert);
-        }
-    return out;
-}
-
-// Buckets ordered by bound, cumulative (never falling), the last +Inf equal to _count.
+// Buckets ordered by bound and cumulative (never falling); the last +Inf, equal to _count.
 inline void PruefeHistogramm(const TMetrikText& m, const std::string& name) {
-    const auto eimer = Eimer(m, name);
+    std::vector<std::pair<double, double>> eimer;  // (le, count)
+    for (const TProbe& p : m.Proben) {
+        double le = 0;
+        if (p.Name != name + "_bucket") continue;
+        EXPECT_TRUE(p.Labels.count("le") && MetrikZahl(p.Labels.at("le"), le)) << name;
+        eimer.emplace_back(le, p.Wert);
+    }
     ASSERT_FALSE(eimer.empty()) << name;
     for (std::size_t i = 1; i < eimer.size(); ++i) {
         EXPECT_LT(eimer[i - 1].first, eimer[i].first) << name << " bucket " << i;
