@@ -140,6 +140,8 @@ std::size_t TBatchAbfrage::BelegteBytes() const { return impl_->cache.UsedBytes(
 
 std::size_t TBatchAbfrage::GehaltenePunkte() const { return impl_->cache.HeldPoints(); }
 
+std::size_t TBatchAbfrage::GehalteneKacheln() const { return impl_->cache.HeldTiles(); }
+
 void TBatchAbfrage::SetMemoryBound(std::size_t bytes) { impl_->cache.SetBudget(bytes); }
 
 void TBatchAbfrage::SetUmfang(TUmfang u) { impl_->umfang = u; }

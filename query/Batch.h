@@ -76,6 +76,8 @@ public:
     // Bytes of points held now, and points held (for the bytes per point).
     std::size_t BelegteBytes() const;
     std::size_t GehaltenePunkte() const;
+    // Files whose points are held now.
+    std::size_t GehalteneKacheln() const;
 
 private:
     struct Impl;

@@ -87,6 +87,7 @@ void TKachelCache::Evict(std::size_t frei) {
                 alt = f.get();
         if (!alt) return;
         belegt_ -= alt->Bytes();
+        --gehalten_;
         alt->kachel.reset();  // a reader still holding it keeps it alive
     }
 }
@@ -137,12 +138,14 @@ void TKachelCache::Read(const std::vector<TBatchDatei*>& dateien, std::vector<TL
 void TKachelCache::Adopt(const std::vector<TBatchDatei*>& ziele, std::vector<TLesung>& neu) {
     for (std::size_t i = 0; i < ziele.size(); ++i) {
         TBatchDatei& f = *ziele[i];
+        if (f.Loaded()) --gehalten_;  // read again over a tile still held
         f.befund = std::move(neu[i].befund);
         f.kachel = std::move(neu[i].kachel);
         f.zuletzt = uhr_;
         f.jeGelesen = true;
         f.schaetzung = std::max<std::size_t>(f.Bytes(), 1);
         belegt_ += f.Bytes();
+        if (f.Loaded()) ++gehalten_;
     }
 }
 

@@ -83,6 +83,7 @@ public:
     int DistinctReads() const;  // paths read at least once
     int Reads() const { return lesungen_.load(); }
     std::size_t HeldPoints() const;
+    std::size_t HeldTiles() const { return gehalten_; }
 
 private:
     // Lets go of the least recently used tiles not needed now until `frei` more bytes fit
@@ -101,6 +102,7 @@ private:
     std::size_t bound_ = 0;           // bytes of tiles and block cache kept at most; 0: no bound
     std::atomic<bool> rasterGelesen_{false};
     std::size_t belegt_ = 0;          // bytes of tiles held now
+    std::size_t gehalten_ = 0;        // tiles held now
     std::atomic<int> lesungen_{0};    // files read, a file read again counted again
     uint64_t uhr_ = 0;                // counts the batches, for least-recently-used
     uint64_t planung_ = 0;

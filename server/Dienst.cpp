@@ -24,6 +24,7 @@
 #include "query/Batch.h"
 #include "query/Query.h"
 #include "server/Api.h"
+#include "server/Metriken.h"
 
 namespace tervalo::server {
 
@@ -119,10 +120,15 @@ void Umrechnen(TUmrechnerPool& pool, std::size_t n, Fn&& fn) {
 // call was measured slower (the waiters' wake-ups cost more than the planning it saves).
 class TMaschine {
 public:
-    TMaschine(const std::string& name, const TDateien& kat, double fangbreite, double potenz, std::size_t bytes)
-        : name_(name), engine_(kat, fangbreite, potenz) {
+    TMaschine(const std::string& name, const TDateien& kat, double fangbreite, double potenz, std::size_t bytes,
+              TKatalogZaehler& zaehler)
+        : name_(name), zaehler_(zaehler), engine_(kat, fangbreite, potenz) {
         engine_.SetMemoryBound(bytes);
     }
+
+    // What the engine holds, as of its last call: read without its lock.
+    std::size_t Kacheln() const { return kacheln_.load(std::memory_order_relaxed); }
+    std::size_t Bytes() const { return bytes_.load(std::memory_order_relaxed); }
 
     // fertig(k, answer) for each point, on any of the engine's threads (as AnswerAll calls it).
     // A large request is answered in parts, each holding the engine alone, so that small
@@ -149,10 +155,12 @@ public:
                 try {
                     engine_.AnswerAll(stueck, [&](std::size_t k, const THoehenAntwort& a) { fertig(start + k, a); });
                 } catch (...) {
+                    Erfasse();
                     meldungen = engine_.TakeMessages();
                     Melde(meldungen);
                     throw;
                 }
+                Erfasse();
                 meldungen = engine_.TakeMessages();
             }
             Melde(meldungen);
@@ -160,15 +168,28 @@ public:
     }
 
 private:
+    // The engine's statistics for /metrics, under m_; readings as a difference, so that the
+    // catalogue's count goes on over a reload's new engine.
+    void Erfasse() {
+        const int lesungen = engine_.Lesungen();
+        zaehler_.Lesungen.fetch_add(static_cast<uint64_t>(lesungen - lesungenBisher_), std::memory_order_relaxed);
+        lesungenBisher_ = lesungen;
+        kacheln_.store(engine_.GehalteneKacheln(), std::memory_order_relaxed);
+        bytes_.store(engine_.BelegteBytes(), std::memory_order_relaxed);
+    }
+
     // Each file that cannot be read is reported once, when a point first needs it.
     void Melde(const std::vector<std::string>& meldungen) const {
         for (const std::string& m : meldungen) Protokoll("Katalog " + name_ + ": " + m);
     }
 
     std::string name_;
+    TKatalogZaehler& zaehler_;
     std::mutex m_;
     std::atomic<int> wartend_{0};  // calls waiting for m_
     TBatchAbfrage engine_;
+    int lesungenBisher_ = 0;
+    std::atomic<std::size_t> kacheln_{0}, bytes_{0};
 };
 
 const TBezugssystem& Wgs84() {
@@ -182,6 +203,7 @@ struct TKatalog {
     std::string Pfad;
     cli::TKonfCli Konf;
     std::optional<TBezugssystem> System;  // checked; none: positions cannot be converted
+    TKatalogZaehler* Zaehler = nullptr;  // the name's, kept over reloads
     std::unique_ptr<TMaschine> Maschine;
     std::unique_ptr<TUmrechnerPool> Hin;      // WGS 84 into the catalogue's system
     std::unique_ptr<TUmrechnerPool> Zurueck;  // and back, for the samples' locations
@@ -194,7 +216,7 @@ struct TKatalog {
     double Potenz() const { return Konf.Settings.Potenz; }
 };
 
-std::shared_ptr<TKatalog> LadeKatalog(const TKatalogAngabe& angabe, std::size_t bytes) {
+std::shared_ptr<TKatalog> LadeKatalog(const TKatalogAngabe& angabe, std::size_t bytes, TMetriken& metriken) {
     auto k = std::make_shared<TKatalog>();
     k->Name = angabe.Name;
     k->Pfad = angabe.Pfad;
@@ -212,7 +234,9 @@ std::shared_ptr<TKatalog> LadeKatalog(const TKatalogAngabe& angabe, std::size_t 
     } catch (const std::exception& e) {
         throw EStartFehler("Katalog " + angabe.Name + ": " + e.what(), 1);
     }
-    k->Maschine = std::make_unique<TMaschine>(k->Name, k->Konf.Dateien, k->Fangbreite(), k->Potenz(), bytes);
+    k->Zaehler = &metriken.Katalog(k->Name);
+    k->Maschine =
+        std::make_unique<TMaschine>(k->Name, k->Konf.Dateien, k->Fangbreite(), k->Potenz(), bytes, *k->Zaehler);
     if (k->System) {
         k->Hin = std::make_unique<TUmrechnerPool>(*k->System);
         k->Zurueck = std::make_unique<TUmrechnerPool>(Wgs84());
@@ -225,12 +249,12 @@ struct TStand {
     std::map<std::string, std::shared_ptr<TKatalog>> Kataloge;
 };
 
-std::shared_ptr<const TStand> LadeStand(const TDienstEinstellungen& e) {
+std::shared_ptr<const TStand> LadeStand(const TDienstEinstellungen& e, TMetriken& metriken) {
     auto s = std::make_shared<TStand>();
     const std::size_t n = std::max<std::size_t>(1, e.Kataloge.size());
     // One bound over all catalogues, shared out evenly.
     const std::size_t bytes = std::max<std::size_t>(1, (static_cast<std::size_t>(e.SpeicherMiB) << 20) / n);
-    for (const TKatalogAngabe& a : e.Kataloge) s->Kataloge.emplace(a.Name, LadeKatalog(a, bytes));
+    for (const TKatalogAngabe& a : e.Kataloge) s->Kataloge.emplace(a.Name, LadeKatalog(a, bytes, metriken));
     return s;
 }
 
@@ -293,6 +317,7 @@ TAntwort FehlerAntwort(int status, const std::string& text) {
 }
 
 struct TDienst::TZustand {
+    TMetriken metriken;  // outside the catalogues, so a reload keeps the counts
     std::mutex m;
     std::shared_ptr<const TStand> stand;
 
@@ -308,7 +333,7 @@ struct TDienst::TZustand {
 };
 
 TDienst::TDienst(const TDienstEinstellungen& e) : einstellungen_(e), zustand_(std::make_unique<TZustand>()) {
-    zustand_->stand = LadeStand(einstellungen_);
+    zustand_->stand = LadeStand(einstellungen_, zustand_->metriken);
 }
 
 TDienst::~TDienst() = default;
@@ -324,7 +349,7 @@ std::string TDienst::Neuladen(const std::vector<TKatalogAngabe>* kataloge) {
     try {
         TDienstEinstellungen e = einstellungen_;
         if (kataloge) e.Kataloge = *kataloge;
-        neu = LadeStand(e);
+        neu = LadeStand(e, zustand_->metriken);
     } catch (const std::exception& e) {
         return e.what();
     }
@@ -401,6 +426,15 @@ TAntwort Datensaetze(const TStand& stand) {
     return JsonAntwort(200, Json(j));
 }
 
+// Counts the items whose message `text(item)` is not empty as positions not converted, at once
+// rather than on each converting thread.
+template <class T, class Fn>
+void ZaehleFehler(TKatalogZaehler& z, const std::vector<T>& items, Fn text) {
+    std::size_t n = 0;
+    for (const T& i : items) n += !text(i)->empty();
+    if (n > 0) z.UmrechnungFehler.fetch_add(n, std::memory_order_relaxed);
+}
+
 // A point of the catalogue's system in the order a converter takes it.
 TEingabePunkt AlsEingabe(const TBezugssystem& s, double x, double y) {
     return s.Geographisch ? TEingabePunkt{y, x, false} : TEingabePunkt{x, y, false};
@@ -425,6 +459,7 @@ TAntwort Hoehen(TKatalog& k, const TAnfrage& a, std::size_t maxPunkte) {
                 fehler[i] = e.what();
             }
         });
+        ZaehleFehler(*k.Zaehler, fehler, [](const std::string& f) { return &f; });
         for (std::size_t i = 0; i < fehler.size(); ++i)
             if (!fehler[i].empty()) throw EAnfrage(400, "Position " + std::to_string(i + 1) + ": " + fehler[i]);
         const std::vector<TXY> proben = SamplePath(ecken, p.Samples, k.System->Geographisch);
@@ -437,6 +472,7 @@ TAntwort Hoehen(TKatalog& k, const TAnfrage& a, std::size_t maxPunkte) {
                 ergebnisse[i].Fehler = e.what();
             }
         });
+        ZaehleFehler(*k.Zaehler, ergebnisse, [](const THoehenErgebnis& e) { return &e.Fehler; });
         for (std::size_t i = 0; i < proben.size(); ++i) {
             punkte.push_back({proben[i].X, proben[i].Y});
             zuErgebnis.push_back(i);
@@ -453,6 +489,7 @@ TAntwort Hoehen(TKatalog& k, const TAnfrage& a, std::size_t maxPunkte) {
                 ergebnisse[i].Fehler = e.what();
             }
         });
+        ZaehleFehler(*k.Zaehler, ergebnisse, [](const THoehenErgebnis& e) { return &e.Fehler; });
         for (std::size_t i = 0; i < xy.size(); ++i)
             if (xy[i]) {
                 punkte.push_back(*xy[i]);
@@ -469,6 +506,7 @@ TAntwort Hoehen(TKatalog& k, const TAnfrage& a, std::size_t maxPunkte) {
         // A sample whose location could not be converted back keeps saying so.
         if (!vorher.empty() && e.Fehler.empty()) e.Fehler = std::move(vorher);
     });
+    k.Zaehler->Punkte.fetch_add(punkte.size(), std::memory_order_relaxed);
     return JsonAntwort(200, ErgebnisseJson(k.Name, ergebnisse, p.NodataWert));
 }
 
@@ -491,6 +529,7 @@ TAntwort Nativ(TKatalog& k, const TAnfrage& a, std::size_t maxPunkte) {
                 fehler[i] = e.what();
             }
         });
+        ZaehleFehler(*k.Zaehler, fehler, [](const std::string& f) { return &f; });
     } else {
         for (std::size_t i = 0; i < n; ++i) {
             const std::optional<double> x = cli::ArgumentZahl(p.Punkte[i].A), y = cli::ArgumentZahl(p.Punkte[i].B);
@@ -513,6 +552,7 @@ TAntwort Nativ(TKatalog& k, const TAnfrage& a, std::size_t maxPunkte) {
         }
     k.Maschine->Beantworte(punkte, p.Rangliste ? TUmfang::MitRangliste : TUmfang::Voll,
                            [&](std::size_t j, const THoehenAntwort& h) { ergebnis(zu[j], h); });
+    k.Zaehler->Punkte.fetch_add(punkte.size(), std::memory_order_relaxed);
     TJson liste = TJson::array();
     for (std::size_t i = 0; i < n; ++i) liste.push_back(xy[i] ? std::move(results[i]) : NativFehlerJson(i + 1, fehler[i]));
     return JsonAntwort(200, NativJson(k.Name, std::move(liste)));
@@ -520,9 +560,50 @@ TAntwort Nativ(TKatalog& k, const TAnfrage& a, std::size_t maxPunkte) {
 
 constexpr const char* ErlaubteMethoden = "GET, POST, OPTIONS";
 
+// The route of a request's path segments; Andere for paths the service does not serve.
+TRoute RouteVon(const std::vector<std::string>& seg) {
+    if (seg.size() == 1 && seg[0] == "health") return TRoute::Gesundheit;
+    if (seg.size() == 1 && seg[0] == "metrics") return TRoute::Metriken;
+    if (seg.size() == 2 && seg[0] == "v1") return seg[1] == "datasets" ? TRoute::Datensaetze : TRoute::Hoehen;
+    if (seg.size() == 3 && seg[0] == "v1" && seg[2] == "punkte") return TRoute::Nativ;
+    return TRoute::Andere;
+}
+
+constexpr const char* kMetrikTyp = "text/plain; version=0.0.4; charset=utf-8";
+
 }  // namespace
 
+// What the counters need to know of a request, filled in as far as it was read.
+struct TDienst::TErfasst {
+    TRoute Route = TRoute::Andere;
+    TKatalogZaehler* Katalog = nullptr;  // for /v1/NAME...: the name's, or the unknown names'
+};
+
 TAntwort TDienst::Beantworte(const TAnfrage& a) {
+    const auto beginn = std::chrono::steady_clock::now();
+    TErfasst erfasst;
+    const TAntwort antwort = Antworte(a, erfasst);
+    zustand_->metriken.Zaehle(erfasst.Route, erfasst.Katalog, antwort.Status, std::chrono::steady_clock::now() - beginn);
+    return antwort;
+}
+
+void TDienst::ZaehleAbgewiesen(std::string_view ziel, int status) {
+    TErfasst erfasst;
+    try {
+        const std::vector<std::string> seg = Segmente(ziel.substr(0, ziel.find('?')));
+        erfasst.Route = RouteVon(seg);
+        if (erfasst.Route == TRoute::Hoehen || erfasst.Route == TRoute::Nativ) {
+            const std::shared_ptr<const TStand> stand = zustand_->Stand();
+            const auto it = stand->Kataloge.find(seg[1]);
+            erfasst.Katalog = it == stand->Kataloge.end() ? &zustand_->metriken.Unbekannt() : it->second->Zaehler;
+        }
+    } catch (const std::exception&) {
+        erfasst = TErfasst{};  // a target that cannot be read: another path
+    }
+    zustand_->metriken.ZaehleAbgewiesen(erfasst.Route, erfasst.Katalog, status);
+}
+
+TAntwort TDienst::Antworte(const TAnfrage& a, TErfasst& erfasst) {
     const std::vector<std::string>& cors = einstellungen_.Cors;
     const bool alle = std::find(cors.begin(), cors.end(), "*") != cors.end();
     const bool erlaubt =
@@ -536,11 +617,20 @@ TAntwort TDienst::Beantworte(const TAnfrage& a) {
     };
     try {
         const std::vector<std::string> seg = Segmente(a.Pfad);
-        const bool hoehen = seg.size() == 2 && seg[0] == "v1" && seg[1] != "datasets";
-        const bool nativ = seg.size() == 3 && seg[0] == "v1" && seg[2] == "punkte";
-        const bool nurGet = (seg.size() == 1 && seg[0] == "health") ||
-                            (seg.size() == 2 && seg[0] == "v1" && seg[1] == "datasets");
+        erfasst.Route = RouteVon(seg);
+        const bool hoehen = erfasst.Route == TRoute::Hoehen;
+        const bool nativ = erfasst.Route == TRoute::Nativ;
+        const bool nurGet = erfasst.Route == TRoute::Gesundheit || erfasst.Route == TRoute::Datensaetze ||
+                            erfasst.Route == TRoute::Metriken;
         if (!hoehen && !nativ && !nurGet) return mitCors(FehlerAntwort(404, "Unbekannter Pfad"));
+
+        const std::shared_ptr<const TStand> stand = zustand_->Stand();
+        TKatalog* katalog = nullptr;  // kept alive by `stand`
+        if (hoehen || nativ) {
+            const auto it = stand->Kataloge.find(seg[1]);
+            if (it != stand->Kataloge.end()) katalog = it->second.get();
+            erfasst.Katalog = katalog ? katalog->Zaehler : &zustand_->metriken.Unbekannt();
+        }
 
         if (a.Methode == "OPTIONS") {
             TAntwort antwort;
@@ -561,8 +651,7 @@ TAntwort TDienst::Beantworte(const TAnfrage& a) {
             return mitCors(std::move(antwort));
         }
 
-        const std::shared_ptr<const TStand> stand = zustand_->Stand();
-        if (nurGet && seg[0] == "health") {
+        if (erfasst.Route == TRoute::Gesundheit) {
             std::lock_guard<std::mutex> l(zustand_->gesundheitM);
             const auto jetzt = std::chrono::steady_clock::now();
             if (!zustand_->geprueft || jetzt - *zustand_->geprueft >= zustand_->intervall) {
@@ -571,12 +660,20 @@ TAntwort TDienst::Beantworte(const TAnfrage& a) {
             }
             return mitCors(zustand_->gesundheit);
         }
+        if (erfasst.Route == TRoute::Metriken) {
+            std::vector<TKatalogBelegung> belegung;
+            for (const auto& [name, k] : stand->Kataloge)
+                belegung.push_back({name, k->Maschine->Kacheln(), k->Maschine->Bytes()});
+            TAntwort antwort;
+            antwort.Koerper = zustand_->metriken.Text(belegung);
+            antwort.Inhaltstyp = kMetrikTyp;
+            return mitCors(std::move(antwort));
+        }
         if (nurGet) return mitCors(Datensaetze(*stand));
 
-        const auto it = stand->Kataloge.find(seg[1]);
-        if (it == stand->Kataloge.end()) return mitCors(Unbekannt(seg[1]));
-        TKatalog& k = *it->second;
-        return mitCors(hoehen ? Hoehen(k, a, einstellungen_.MaxPunkte) : Nativ(k, a, einstellungen_.MaxPunkte));
+        if (!katalog) return mitCors(Unbekannt(seg[1]));
+        return mitCors(hoehen ? Hoehen(*katalog, a, einstellungen_.MaxPunkte)
+                              : Nativ(*katalog, a, einstellungen_.MaxPunkte));
     } catch (const EAnfrage& e) {
         return mitCors(FehlerAntwort(e.Status, e.what()));
     } catch (const EKoordFehler& e) {

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -47,7 +48,12 @@ public:
     TDienst& operator=(const TDienst&) = delete;
 
     // Answers one request; never throws (an unexpected error becomes a 500 without internals).
+    // Every request is counted for GET /metrics.
     TAntwort Beantworte(const TAnfrage& a);
+
+    // Counts a request the HTTP layer answered itself with that error status (a request line
+    // too long, a body too large, ...); `ziel` its raw target as far as read, may be empty.
+    void ZaehleAbgewiesen(std::string_view ziel, int status);
 
     // Reads the catalogues again and switches over once all of them are read; requests in
     // flight finish on the old ones. When one cannot be read, the old ones stay and the German
@@ -62,6 +68,9 @@ public:
 
 private:
     struct TZustand;
+    struct TErfasst;
+    TAntwort Antworte(const TAnfrage& a, TErfasst& erfasst);
+
     TDienstEinstellungen einstellungen_;
     std::unique_ptr<TZustand> zustand_;
 };

@@ -353,26 +353,31 @@ int Dienen(TDienst& dienst, const TDienstEinstellungen& e, const std::function<s
             a.Koerper.append(daten, n);
             return true;
         });
-        if (zuGross || res.status == 413)
+        if (zuGross || res.status == 413) {
             Uebertrage(FehlerAntwort(413, BibliotheksFehler(413)), res);
-        else if (!gelesen)
+            dienst.ZaehleAbgewiesen(req.target, 413);
+        } else if (!gelesen) {
             Uebertrage(FehlerAntwort(400, BibliotheksFehler(400)), res);
-        else
+            dienst.ZaehleAbgewiesen(req.target, 400);
+        } else {
             Uebertrage(dienst.Beantworte(a), res);
+        }
     };
     srv.Post(".*", mitKoerper);
     srv.Put(".*", mitKoerper);
     srv.Patch(".*", mitKoerper);
     // Errors the library finds itself (a request line too long, a body too large, a request it
     // cannot parse) get the service's JSON too.
-    srv.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+    srv.set_error_handler([&dienst](const httplib::Request& req, httplib::Response& res) {
         if (kopfZuGross) res.status = 431;
-        if (!res.body.empty()) return;
+        if (!res.body.empty()) return;  // the service's own answer, counted there
         Uebertrage(FehlerAntwort(res.status, BibliotheksFehler(res.status)), res);
+        dienst.ZaehleAbgewiesen(req.target, res.status);
     });
-    srv.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
+    srv.set_exception_handler([&dienst](const httplib::Request& req, httplib::Response& res, std::exception_ptr) {
         Schreibe("Interner Fehler in der HTTP-Verarbeitung\n");
         Uebertrage(FehlerAntwort(500, "Interner Fehler"), res);
+        dienst.ZaehleAbgewiesen(req.target, 500);
     });
 
     if (!srv.bind_to_port(e.Adresse, e.Port)) {
