@@ -17,7 +17,7 @@ options=$(grep -oE '^[[:space:]]+-[^[:space:]]+' <<<"$help" | tr ',' '\n' | tr -
 [ "$(wc -l <<<"$options")" -ge 8 ] || fail "--help nennt zu wenige Optionen: $options"
 # Each as the tag of an item (at a line's start, maybe after its short form).
 for o in $options; do
-  grep -qE -- "^[[:space:]]+([^[:space:]]+, )?$o([[:space:]]|\$)" <<<"$page" || fail "die Seite beschreibt $o nicht"
+  grep -qE -- "^[[:space:]]+([^[:space:]]+, )?$o([[:space:],]|\$)" <<<"$page" || fail "die Seite beschreibt $o nicht"
 done
 
 # The keys as --help names them: "(Schlüssel Adresse, Port, ..., je Katalog Katalog.NAME=PFAD)".

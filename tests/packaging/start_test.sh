@@ -13,14 +13,13 @@ need setpriv
 
 copy_programs tervalo-server tervalo-demo tervalo-cli
 # The demo terrain with its system, and a folder entry over the same tiles, whose index the
-# service must write. The CLI keeps its own index elsewhere.
+# service must write. The CLI keeps its own index elsewhere; the service starts without it.
 export TERVALO_INDEX_ORDNER=$TMP/index-cli
 "$TMP/bin/tervalo-demo" "$TMP/demo" >/dev/null
 KNF=$TMP/demo/tervalo.KNF
 "$TMP/bin/tervalo-cli" konf --konf "$KNF" --system EPSG:31467 >/dev/null
 "$TMP/bin/tervalo-cli" konf --konf "$TMP/ordner.KNF" --save "$TMP/ordner.KNF" --hinzufuegen "$TMP/demo/Daten" >/dev/null
 "$TMP/bin/tervalo-cli" konf --konf "$TMP/ordner.KNF" --system EPSG:31467 >/dev/null
-unset TERVALO_INDEX_ORDNER
 chmod -R a+rX "$TMP/demo" "$TMP"/ordner.*
 
 # As systemd does for CacheDirectory=: the folder, owned by the service's user.
@@ -48,9 +47,10 @@ esac
 [ "$env_line" = "TERVALO_INDEX_ORDNER=$TMP/cache" ] || { echo "FEHLER: Environment= unerwartet: $env_line" >&2; exit 1; }
 read -ra CMD <<<"$exec_line"
 # As the service's user with what systemd passes: PATH, the locale and the unit's
-# Environment=; the sanitizers' options go along.
+# Environment=; the sanitizers' options go along. It replaces the (sub)shell it runs in, so
+# that `as_service ... &` leaves the service's own PID in $!.
 as_service() {
-  env -i PATH=/usr/bin:/bin LANG=C.UTF-8 "$env_line" \
+  exec env -i PATH=/usr/bin:/bin LANG=C.UTF-8 "$env_line" \
       ${ASAN_OPTIONS:+ASAN_OPTIONS=$ASAN_OPTIONS} ${UBSAN_OPTIONS:+UBSAN_OPTIONS=$UBSAN_OPTIONS} \
       "${SETPRIV[@]}" "$@"
 }
@@ -59,7 +59,7 @@ as_service() {
 cp "$INI" "$TMP/server.ini"
 chmod 644 "$TMP/server.ini"
 code=0
-as_service "${CMD[@]}" >"$TMP/log" 2>&1 || code=$?
+(as_service "${CMD[@]}") >"$TMP/log" 2>&1 || code=$?
 [ "$code" -eq 2 ] || fail "das Beispiel ohne Katalog endet mit $code statt 2: $(cat "$TMP/log")"
 grep -q "Kein Katalog angegeben" "$TMP/log" || fail "keine Meldung ohne Katalog: $(cat "$TMP/log")"
 
@@ -75,7 +75,7 @@ for _ in $(seq 300); do
   kill -0 "$PID" 2>/dev/null || break
   sleep 0.1
 done
-get() { curl -sS -w '\n%{http_code}' "$URL$1"; }  # body, then the status on a line of its own
+get() { curl -sS -w '\n%{http_code}' "$URL$1" 2>&1 || true; }  # body, then the status (000: no answer)
 body() { sed '$d' <<<"$1"; }
 status() { tail -n1 <<<"$1"; }
 
@@ -90,17 +90,17 @@ cli=$(printf '3567002.5 5936002.5\n' | "$TMP/bin/tervalo-cli" batch --json --kon
 python3 - "$(body "$r")" "$cli" <<'EOF' || fail "Dienst und tervalo-cli batch --json antworten verschieden: $r / $cli"
 import json, sys
 dienst, cli = json.loads(sys.argv[1]), json.loads(sys.argv[2])
-sys.exit(0 if dienst["results"][0] == cli and cli["nachbar"] is not None else 1)
+sys.exit(0 if dienst["results"][0] == cli and cli["naechster"] is not None else 1)
 EOF
 # WGS 84 needs PROJ's data, read as the service's user.
 r=$(get '/v1/demo?locations=53.556,10.0')
 python3 - "$(body "$r")" <<'EOF' || fail "/v1/demo mit WGS 84: $r"
 import json, sys
 e = json.loads(sys.argv[1])["results"][0]
-sys.exit(0 if isinstance(e["elevation"], float) and "error" not in e else 1)
+sys.exit(0 if type(e["elevation"]) in (int, float) and "error" not in e else 1)
 EOF
 r=$(get '/v1/ordner/punkte?punkte=3567002.5,5936002.5')
-[ "$(status "$r")" = 200 ] && grep -q '"nachbar":{' <<<"$r" || fail "/v1/ordner/punkte: $r"
+[ "$(status "$r")" = 200 ] && grep -q '"naechster":{' <<<"$r" || fail "/v1/ordner/punkte: $r"
 ls "$TMP"/cache/*.sqlite >/dev/null 2>&1 || fail "kein Ordner-Index im Cache-Ordner: $(ls -la "$TMP/cache")
 $(cat "$TMP/log")"
 
@@ -109,7 +109,7 @@ printf 'Katalog.zwei=demo/tervalo.KNF\n' >>"$TMP/server.ini"
 reload_line=$(unit_value ExecReload)
 reload_line=${reload_line//\$MAINPID/$PID}
 read -ra RELOAD <<<"$reload_line"
-as_service "${RELOAD[@]}" || fail "ExecReload: $reload_line"
+(as_service "${RELOAD[@]}") || fail "ExecReload: $reload_line"
 for _ in $(seq 100); do grep -q "Kataloge neu gelesen" "$TMP/log" && break; sleep 0.1; done
 r=$(get '/v1/zwei/punkte?punkte=3567002.5,5936002.5')
 [ "$(status "$r")" = 200 ] || fail "nach ExecReload: $r
