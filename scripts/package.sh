@@ -23,7 +23,8 @@ DEB=$(ls -t dist/tervalo_*_amd64.deb | head -n1)
 echo "Paket: $DEB"
 dpkg-deb --field "$DEB" Package Version Depends
 # The service's files where Debian 12 looks for them, its settings a conffile (an edited one
-# survives an upgrade), and no maintainer script: the unit is installed, not enabled or started.
+# survives an upgrade), and no maintainer script that enables or starts the unit (CPack's own
+# only run ldconfig).
 inhalt=$(dpkg-deb -c "$DEB")
 for f in ./usr/bin/tervalo-server ./usr/share/man/man1/tervalo-server.1.gz \
          ./lib/systemd/system/tervalo-server.service ./etc/tervalo/server.ini; do
@@ -35,7 +36,8 @@ dpkg-deb -e "$DEB" "$steuer"
 grep -qx /etc/tervalo/server.ini "$steuer/conffiles" 2>/dev/null ||
   { echo "/etc/tervalo/server.ini ist keine conffile: $DEB" >&2; exit 1; }
 for s in preinst postinst prerm postrm; do
-  [ ! -e "$steuer/$s" ] || { echo "Paket mit $s: $DEB" >&2; exit 1; }
+  ! grep -qE 'systemctl|deb-systemd|tervalo-server' "$steuer/$s" 2>/dev/null ||
+    { echo "$s im Paket richtet den Dienst ein: $DEB" >&2; exit 1; }
 done
 unit=$(dpkg-deb --fsys-tarfile "$DEB" | tar -xOf - ./lib/systemd/system/tervalo-server.service)
 grep -qx 'ExecStart=/usr/bin/tervalo-server --einstellungen /etc/tervalo/server.ini' <<<"$unit" ||
