@@ -24,7 +24,8 @@ UI=(qt6-base-dev qt6-translations-l10n libjpeg-dev fonts-dejavu-core)
 case "$task" in
   run)         PKGS=("${BUILD[@]}" "${UI[@]}" proj-data) ;;
   test)        PKGS=("${BUILD[@]}" "${UI[@]}" libgtest-dev libgmock-dev zlib1g-dev
-                     gdal-bin python3-dbf shapelib proj-data proj-bin locales curl) ;;  # curl: the service's peer
+                     gdal-bin python3-dbf shapelib proj-data proj-bin locales curl  # curl: the service's peer
+                     systemd man-db groff-base python3) ;;  # the unit checked offline, the manual page rendered
   bench)       PKGS=("${BUILD[@]}" libbenchmark-dev zlib1g-dev libdeflate-dev python3 strace time gdal-bin wrk apache2-utils libboost-dev) ;;
   package)     PKGS=("${BUILD[@]}" "${UI[@]}" dpkg-dev fakeroot file lintian desktop-file-utils) ;;
   fuzz)        PKGS=("${BUILD[@]}" clang libclang-rt-14-dev zlib1g-dev) ;;
