@@ -103,7 +103,8 @@ trap 'exit 0' INT TERM
 # a FIFO so that it stays this shell's child and ends before the script does.
 starte() {  # NAME PORT: the instance's PID in $pid
   mkfifo "$arbeit/$1.log"
-  sed -u "s/^/$1: /" <"$arbeit/$1.log" >&2 &
+  # Ctrl+C reaches the whole group: the marking must outlive it to pass on the stop's lines.
+  (trap '' INT TERM; exec sed -u "s/^/$1: /") <"$arbeit/$1.log" >&2 &
   "$server" "${kataloge[@]}" "${weitere[@]}" --port "$2" 2>"$arbeit/$1.log" </dev/null &
   pid=$!
   pids+=("$pid")
