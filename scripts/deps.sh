@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, when one is missing, and the packages named after
 # the task:
-#   scripts/deps.sh run|test|bench|package|fuzz|screenshots [PACKAGE...]
+#   scripts/deps.sh run|test|bench|package|fuzz|screenshots|verbund [PACKAGE...]
 # run          building and starting the programs (./run.sh)
 # test         the test build with its peers and the German locale (./test.sh)
 # bench        the benchmarks and the measuring scripts (scripts/bench*.sh, memcheck.sh); wrk and
@@ -9,8 +9,9 @@
 # package      the Debian package and its checks (scripts/package.sh)
 # fuzz         the libFuzzer build (scripts/fuzz.sh)
 # screenshots  the window pictures under a virtual X server (scripts/screenshots.sh)
+# verbund      two service instances behind HAProxy (scripts/dienst-verbund.sh); builds nothing
 set -euo pipefail
-usage() { echo "usage: scripts/deps.sh run|test|bench|package|fuzz|screenshots [PACKAGE...]" >&2; exit 2; }
+usage() { echo "usage: scripts/deps.sh run|test|bench|package|fuzz|screenshots|verbund [PACKAGE...]" >&2; exit 2; }
 [ $# -ge 1 ] || usage
 task=$1
 shift
@@ -24,12 +25,13 @@ UI=(qt6-base-dev qt6-translations-l10n libjpeg-dev fonts-dejavu-core)
 case "$task" in
   run)         PKGS=("${BUILD[@]}" "${UI[@]}" proj-data) ;;
   test)        PKGS=("${BUILD[@]}" "${UI[@]}" libgtest-dev libgmock-dev zlib1g-dev
-                     gdal-bin python3-dbf shapelib proj-data proj-bin locales curl  # curl: the service's peer
+                     gdal-bin python3-dbf shapelib proj-data proj-bin locales curl haproxy  # curl: the service's peer; haproxy: its load balancer
                      systemd man-db groff-base python3) ;;  # the unit checked offline, the manual page rendered
   bench)       PKGS=("${BUILD[@]}" libbenchmark-dev zlib1g-dev libdeflate-dev python3 strace time gdal-bin wrk apache2-utils libboost-dev) ;;
   package)     PKGS=("${BUILD[@]}" "${UI[@]}" dpkg-dev fakeroot file lintian desktop-file-utils) ;;
   fuzz)        PKGS=("${BUILD[@]}" clang libclang-rt-14-dev zlib1g-dev) ;;
   screenshots) PKGS=("${BUILD[@]}" "${UI[@]}" xvfb xauth locales) ;;
+  verbund)     PKGS=(haproxy curl) ;;
   *)           usage ;;
 esac
 PKGS+=("$@")

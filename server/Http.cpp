@@ -259,37 +259,59 @@ private:
     std::chrono::steady_clock::time_point beginn_;
 };
 
+// Set on the worker's thread for the request it serves: whether the answer already says
+// "Connection: close", and whether the connection must end after it.
+thread_local bool schlussAngesagt = false;
+thread_local bool schliessen = false;
+
 // The library's server with its connections read through TWaechterStrom; the keep-alive
 // loop is the library's own (a bounded count, an idle timeout, ended by stop()).
 class TServer : public httplib::Server {
+public:
+    bool Gestoppt() const { return svr_sock_ == INVALID_SOCKET; }
+
+    // An answer given after stop() ends its connection and says so: a client (a load balancer
+    // above all) must not send the next request on it.
+    void Abschluss(const httplib::Request& req, httplib::Response& res) const {
+        if (!Gestoppt() || schlussAngesagt || schliessen || req.get_header_value("Connection") == "close") return;
+        res.set_header("Connection", "close");
+        schliessen = true;
+    }
+
 private:
     bool process_and_close_socket(int sock) override {
         bool ok = false;
         TWaechterStrom strom(sock, read_timeout_sec_, write_timeout_sec_);
         for (std::size_t rest = keep_alive_max_count_; rest > 0 && Bereit(sock); --rest) {
             kopfZuGross = false;
+            schliessen = false;
+            schlussAngesagt = rest == 1 || Gestoppt();
             strom.NeueAnfrage();
             bool geschlossen = false;
-            ok = process_request(strom, rest == 1, geschlossen, nullptr);
-            if (!ok || geschlossen) break;
+            ok = process_request(strom, schlussAngesagt, geschlossen, nullptr);
+            if (!ok || geschlossen || schliessen) break;
         }
         ::shutdown(sock, SHUT_RDWR);
         ::close(sock);
         return ok;
     }
 
-    // Waits for the next request's first bytes: false after the idle timeout, on a closed
-    // connection or once the server stops.
+    // Waits for the next request's first bytes: false after the idle timeout or on a closed
+    // connection. A stop does not cut the wait short: the client may be sending its next request
+    // that very moment, and one sent on a connection it believes open gets its answer (with
+    // "Connection: close") instead of a reset; a load balancer has taken the instance out by the
+    // time the idle timeout ends the connections it left idle.
     bool Bereit(int sock) const {
         const auto bis = std::chrono::steady_clock::now() + std::chrono::seconds(keep_alive_timeout_sec_);
-        while (svr_sock_ != INVALID_SOCKET) {
+        for (;;) {
+            const auto rest =
+                std::chrono::duration_cast<std::chrono::milliseconds>(bis - std::chrono::steady_clock::now()).count();
+            if (rest <= 0) return false;
             pollfd p{sock, POLLIN, 0};
-            const int r = ::poll(&p, 1, 50);
+            const int r = ::poll(&p, 1, static_cast<int>(rest));
             if (r > 0) return true;
-            if (r < 0 && errno != EINTR) return false;
-            if (std::chrono::steady_clock::now() >= bis) return false;
+            if (r == 0 || errno != EINTR) return false;
         }
-        return false;
     }
 };
 
@@ -332,8 +354,9 @@ int Dienen(TDienst& dienst, const TDienstEinstellungen& e, const std::function<s
     // Requests without a body are answered before the library matches routes (its patterns are
     // regular expressions); those with one read their body here: the library itself would
     // refuse form bodies over 8 KiB, a bound compiled into it.
-    auto antworte = [&dienst](const httplib::Request& req, httplib::Response& res) {
+    auto antworte = [&dienst, &srv](const httplib::Request& req, httplib::Response& res) {
         Uebertrage(dienst.Beantworte(AlsAnfrage(req)), res);
+        srv.Abschluss(req, res);
     };
     srv.set_pre_routing_handler([antworte](const httplib::Request& req, httplib::Response& res) {
         if (req.method == "POST" || req.method == "PUT" || req.method == "PATCH")
@@ -341,7 +364,7 @@ int Dienen(TDienst& dienst, const TDienstEinstellungen& e, const std::function<s
         antworte(req, res);
         return httplib::Server::HandlerResponse::Handled;
     });
-    auto mitKoerper = [&dienst](const httplib::Request& req, httplib::Response& res,
+    auto mitKoerper = [&dienst, &srv](const httplib::Request& req, httplib::Response& res,
                                 const httplib::ContentReader& leser) {
         TAnfrage a = AlsAnfrage(req);
         bool zuGross = false;
@@ -362,22 +385,27 @@ int Dienen(TDienst& dienst, const TDienstEinstellungen& e, const std::function<s
         } else {
             Uebertrage(dienst.Beantworte(a), res);
         }
+        srv.Abschluss(req, res);
     };
     srv.Post(".*", mitKoerper);
     srv.Put(".*", mitKoerper);
     srv.Patch(".*", mitKoerper);
     // Errors the library finds itself (a request line too long, a body too large, a request it
     // cannot parse) get the service's JSON too.
-    srv.set_error_handler([&dienst](const httplib::Request& req, httplib::Response& res) {
+    srv.set_error_handler([&dienst, &srv](const httplib::Request& req, httplib::Response& res) {
         if (kopfZuGross) res.status = 431;
-        if (!res.body.empty()) return;  // the service's own answer, counted there
-        Uebertrage(FehlerAntwort(res.status, BibliotheksFehler(res.status)), res);
-        dienst.ZaehleAbgewiesen(req.target, res.status);
+        // A body already there is the service's own answer, counted there.
+        if (res.body.empty()) {
+            Uebertrage(FehlerAntwort(res.status, BibliotheksFehler(res.status)), res);
+            dienst.ZaehleAbgewiesen(req.target, res.status);
+        }
+        srv.Abschluss(req, res);
     });
-    srv.set_exception_handler([&dienst](const httplib::Request& req, httplib::Response& res, std::exception_ptr) {
+    srv.set_exception_handler([&dienst, &srv](const httplib::Request& req, httplib::Response& res, std::exception_ptr) {
         Schreibe("Interner Fehler in der HTTP-Verarbeitung\n");
         Uebertrage(FehlerAntwort(500, "Interner Fehler"), res);
         dienst.ZaehleAbgewiesen(req.target, 500);
+        srv.Abschluss(req, res);
     });
 
     if (!srv.bind_to_port(e.Adresse, e.Port)) {

@@ -18,24 +18,57 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A POST whose body is sent in two parts: the request is in flight between them.
+// A POST whose body is sent in two parts: the request is in flight between them. With
+// `schliessen` false the connection asks to be kept open.
 class THalbeAnfrage {
 public:
-    THalbeAnfrage(int port, const std::string& ziel, const std::string& koerper) : koerper_(koerper) {
+    THalbeAnfrage(int port, const std::string& ziel, const std::string& koerper, bool schliessen = true)
+        : koerper_(koerper) {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(static_cast<uint16_t>(port));
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         verbunden_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-        Sende("POST " + ziel + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nConnection: close\r\n"
-              "Content-Length: " + std::to_string(koerper.size()) + "\r\n\r\n" + koerper.substr(0, koerper.size() / 2));
+        Sende("POST " + ziel + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n" +
+              (schliessen ? "Connection: close\r\n" : "") + "Content-Length: " + std::to_string(koerper.size()) +
+              "\r\n\r\n" + koerper.substr(0, koerper.size() / 2));
     }
     ~THalbeAnfrage() { ::close(fd_); }
     bool Verbunden() const { return verbunden_; }
     // The rest of the body, then the whole answer.
     std::string Vollende() {
-        Sende(koerper_.substr(koerper_.size() / 2));
+        Rest();
+        return Lies();
+    }
+    void Rest() { Sende(koerper_.substr(koerper_.size() / 2)); }
+    // Sends the same request whole once more and reads its answer.
+    std::string Noch(const std::string& ziel) {
+        Sende("POST " + ziel + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nContent-Length: " +
+              std::to_string(koerper_.size()) + "\r\n\r\n" + koerper_);
+        return Antwort();
+    }
+    // One answer, by its Content-Length, leaving the connection as the server leaves it.
+    std::string Antwort() {
+        std::string antwort;
+        char buf[4096];
+        pollfd p{fd_, POLLIN, 0};
+        for (;;) {
+            const std::size_t kopf = antwort.find("\r\n\r\n");
+            if (kopf != std::string::npos) {
+                const std::size_t cl = antwort.find("Content-Length: ");
+                if (cl != std::string::npos && cl < kopf &&
+                    antwort.size() >= kopf + 4 + std::stoul(antwort.substr(cl + 16)))
+                    return antwort;
+            }
+            if (::poll(&p, 1, 10000) <= 0) return antwort;
+            const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+            if (n <= 0) return antwort;
+            antwort.append(buf, static_cast<std::size_t>(n));
+        }
+    }
+    // What the server sends until it closes.
+    std::string Lies() {
         std::string antwort;
         char buf[4096];
         pollfd p{fd_, POLLIN, 0};
@@ -89,6 +122,37 @@ TEST(HttpSignale, StopFinishesRequestsInFlight) {
         EXPECT_EQ(j["results"].size(), 3u);
         EXPECT_EQ(s.Warte(), 0) << s.Log();
     }
+}
+
+// A stop while both workers are busy, one with a request in flight, one with an idle keep-alive
+// connection: the request in flight, one sent on the idle connection after the signal and one
+// accepted behind them all get their whole answer, each saying the connection ends, so that a
+// load balancer sends nothing more on it and loses no request to a reset.
+TEST(HttpSignale, StopAnswersWhatReachedItWithConnectionClose) {
+    TServerProzess s({"--katalog", "demo=" + Kataloge().Demo, "--threads", "2"});
+    ASSERT_TRUE(s.Bereit()) << s.Log();
+    const std::string koerper = R"({"locations": "53.556,10.0"})";
+    THalbeAnfrage ruhend(s.Port(), "/v1/demo", koerper, false);
+    ASSERT_TRUE(ruhend.Verbunden());
+    ruhend.Rest();
+    const std::string erste = ruhend.Antwort();
+    EXPECT_EQ(erste.substr(0, 12), "HTTP/1.1 200") << erste;
+    EXPECT_EQ(erste.find("Connection: close"), std::string::npos) << erste;
+    THalbeAnfrage laufend(s.Port(), "/v1/demo", koerper, false);
+    ASSERT_TRUE(laufend.Verbunden());
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    THalbeAnfrage wartend(s.Port(), "/v1/demo", koerper, false);
+    ASSERT_TRUE(wartend.Verbunden());
+    wartend.Rest();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    s.Signal(SIGTERM);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    for (const std::string& antwort : {ruhend.Noch("/v1/demo"), laufend.Vollende(), wartend.Lies()}) {
+        EXPECT_EQ(antwort.substr(0, 12), "HTTP/1.1 200") << antwort;
+        EXPECT_NE(antwort.find("\r\nConnection: close\r\n"), std::string::npos) << antwort;
+        EXPECT_TRUE(Koerper(antwort).is_object()) << antwort;
+    }
+    EXPECT_EQ(s.Warte(), 0) << s.Log();
 }
 
 // SIGHUP reads the catalogue again: later requests get the new tiles' heights, one in flight its
