@@ -16,28 +16,16 @@
 #include "query/Query.h"
 #include "query/query_test_util.h"
 #include "server/Dienst.h"
+#include "server/dienst_katalog.h"
 
 namespace tervalo::server {
 namespace {
 
 using nlohmann::json;
 
-constexpr double kX0 = 3567000, kY0 = 5936000;  // Gauss-Krueger zone 3
-
-// A catalogue of one 100 m tile on a 5 m grid, with the tiles' system set or not.
-struct TKatalogDateien {
-    qtest::TempDir dir;
-    std::string knf = dir.File("dgm.KNF");
-    std::string tile = dir.File("kachel.xyz");
-    TDateien kat;
-
-    explicit TKatalogDateien(bool mitSystem = true) {
-        qtest::WriteFile(tile, qtest::XyzText(qtest::Grid(kX0, kX0 + 100, kY0, kY0 + 100, 5)));
-        qtest::AddEntry(kat, tile, kX0, kX0 + 100, kY0, kY0 + 100);
-        KonfSave(knf, TSettings{}, kat);
-        qtest::WriteFile(dir.File("dgm.ini"), mitSystem ? "[Kacheln]\nSystem=EPSG:31467\n" : "");
-    }
-};
+using tervalo::test::kX0;
+using tervalo::test::kY0;
+using tervalo::test::TKatalogDateien;
 
 TDienstEinstellungen Einstellungen(const std::string& knf, std::vector<std::string> cors = {}) {
     TDienstEinstellungen e;
