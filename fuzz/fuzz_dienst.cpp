@@ -88,6 +88,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         default: std::abort();  // 500 included: no request may reach an internal fault
     }
     if (r.Status == 204) return 0;
+    // The metrics are text, whole lines.
+    if (r.Inhaltstyp.rfind("text/plain", 0) == 0) {
+        if (r.Status != 200 || r.Koerper.empty() || r.Koerper.back() != '\n') std::abort();
+        return 0;
+    }
     const nlohmann::json j = nlohmann::json::parse(r.Koerper, nullptr, false);
     if (j.is_discarded() || !j.is_object()) std::abort();
     if (r.Status >= 400 && r.Status != 503) {
