@@ -13,6 +13,7 @@
 #include "koord/Bezugssystem.h"
 #include "query/Antwort.h"
 #include "query/AntwortJson.h"
+#include "query/Profil.h"
 
 namespace tervalo {
 
@@ -81,11 +82,6 @@ THoehenParameter ReadHoehenAnfrage(std::string_view abfrage, std::string_view ko
 TNativParameter ReadNativAnfrage(std::string_view abfrage, std::string_view koerper, std::string_view inhaltstyp,
                                  std::size_t maxPunkte);
 
-// A point in the catalogue's system (metres).
-struct TXY {
-    double X = 0;
-    double Y = 0;
-};
 // `n` samples along the path through `ecken` at i*L/(n-1), i = 0..n-1, L the path's length:
 // sample 0 is the first corner, sample n-1 exactly the last. One corner or a path of length 0:
 // every sample is the first corner. `n` >= 2 and at least one corner (else EAnfrage 400).
