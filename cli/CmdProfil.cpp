@@ -115,6 +115,8 @@ std::optional<std::vector<TEckeText>> LiesEcken(const ProfilOptions& o, bool mit
 }
 
 int Run(const ProfilOptions& o) {
+    if (o.schritt && o.anzahl) return UsageError("profil", "--schritt und --anzahl schlie\xC3\x9F" "en einander aus");
+    if (o.csv && o.json) return UsageError("profil", "--csv und --json schlie\xC3\x9F" "en einander aus");
     if (!o.ecken.empty() && !o.datei.empty())
         return UsageError("profil", "Eckpunkte entweder als Argumente oder mit --datei angeben, nicht beides");
     if (o.datei.empty() && o.ecken.size() < 4)
@@ -247,10 +249,10 @@ void RegisterProfil(CLI::App& app) {
     cmd->add_option("ECKEN", opts.ecken,
                     "Eckpunkte der Linie: X1 Y1 X2 Y2 [X3 Y3 ...] (mit --ein die Werte im Eingabesystem)")
         ->type_name("X Y");
-    auto* schritt = AddZahl(cmd, "--schritt", opts.schritt,
+    AddZahl(cmd, "--schritt", opts.schritt,
                             "Abstand der Proben entlang der Linie [m] (Standard: Rasterabstand der Konfiguration); "
                             "dazu jeder Eckpunkt und das Ende");
-    auto* anzahl = cmd->add_option("--anzahl", opts.anzahl,
+    cmd->add_option("--anzahl", opts.anzahl,
                                    "genau N Proben in gleichen Abst\xC3\xA4nden, vom Anfang bis zum Ende (N ab 2)")
                        ->check(CLI::Validator(
                            [](std::string& text) -> std::string {
@@ -263,7 +265,6 @@ void RegisterProfil(CLI::App& app) {
                            },
                            ""))
                        ->type_name("N");
-    schritt->excludes(anzahl);
     cmd->add_option("--ein", opts.ein, std::string(EinOptionHilfe) + "; die Linie wird in den Kacheln abgetastet")
         ->type_name("SYSTEM");
     cmd->add_option("--datei", opts.datei,
@@ -273,9 +274,8 @@ void RegisterProfil(CLI::App& app) {
     cmd->add_option("--konf", opts.konf, KonfOptionHilfe)->type_name("DATEI");
     AddZahl(cmd, "--fangbreite", opts.fangbreite, "halbe Seite des Suchquadrats [m] (statt der Konfiguration)");
     AddZahl(cmd, "--potenz", opts.potenz, "Potenz f\xC3\xBCr die Wichtung nach Shepard (statt der Konfiguration)");
-    auto* csv = cmd->add_flag("--csv", opts.csv, "Ausgabe als CSV (\";\", Dezimaltrenner des Systems, CR LF)");
-    auto* json = cmd->add_flag("--json", opts.json, "Ausgabe als ein JSON-Objekt mit \"proben\" und \"zusammenfassung\"");
-    csv->excludes(json);
+    cmd->add_flag("--csv", opts.csv, "Ausgabe als CSV (\";\", Dezimaltrenner des Systems, CR LF)");
+    cmd->add_flag("--json", opts.json, "Ausgabe als ein JSON-Objekt mit \"proben\" und \"zusammenfassung\"");
     cmd->callback([] { RunCommand([] { return Run(opts); }); });
 }
 
