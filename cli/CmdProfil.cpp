@@ -119,11 +119,11 @@ int Run(const ProfilOptions& o) {
     if (o.csv && o.json) return UsageError("profil", "--csv und --json schlie\xC3\x9F" "en einander aus");
     if (!o.ecken.empty() && !o.datei.empty())
         return UsageError("profil", "Eckpunkte entweder als Argumente oder mit --datei angeben, nicht beides");
-    if (o.datei.empty() && o.ecken.size() < 4)
-        return UsageError("profil", "Mindestens zwei Eckpunkte angeben: X1 Y1 X2 Y2 (oder --datei PUNKTE)");
     if (o.ecken.size() % 2 != 0)
         return UsageError("profil", "Zu jedem Rechtswert geh\xC3\xB6rt ein Hochwert: " + std::to_string(o.ecken.size()) +
                                         " Werte angegeben");
+    if (o.datei.empty() && o.ecken.size() < 4)
+        return UsageError("profil", "Mindestens zwei Eckpunkte angeben: X1 Y1 X2 Y2 (oder --datei PUNKTE)");
     const TKonfCli k = LoadKonf(o.konf);
     const TSettings& settings = k.Settings;
     if (const int rc = CheckSearchOptions("profil", settings, o.fangbreite, o.potenz)) return rc;
