@@ -49,21 +49,8 @@ struct TEckeText {
 // the run: a profile with a vertex missing would be another line. Empty with the message said.
 std::optional<std::vector<TEckeText>> LiesEcken(const ProfilOptions& o, bool mitEin) {
     std::ifstream datei;
-    std::istream* in = &std::cin;
-    if (o.datei != "-") {
-        errno = 0;
-        struct stat st {};
-        if (::stat(o.datei.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            std::cerr << NamePath(ErrnoText(EISDIR), o.datei) << '\n';
-            return std::nullopt;
-        }
-        datei.open(o.datei, std::ios::binary);
-        if (!datei) {
-            std::cerr << NamePath(errno != 0 ? ErrnoText(errno) : std::string("I/O-Fehler"), o.datei) << '\n';
-            return std::nullopt;
-        }
-        in = &datei;
-    }
+    std::istream* in = OeffneEingabe(o.datei, datei);
+    if (!in) return std::nullopt;
     std::vector<TEckeText> out;
     std::string line;
     std::vector<std::string_view> spalten;

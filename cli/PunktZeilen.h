@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstddef>
+#include <fstream>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -36,6 +37,10 @@ bool KeinWert(const std::vector<std::string_view>& s, std::size_t spalte, TAchse
 std::string SpaltenFehler(const std::vector<std::string_view>& s, std::size_t spalte, double& wert);
 // The --spalten X,Y option (two different column numbers from 1) into spalteX, spalteY.
 CLI::Option* AddSpaltenOption(CLI::App* cmd, std::size_t& spalteX, std::size_t& spalteY);
+// The input a command reads its points from: standard input for "-", else the file `pfad`
+// opened into `datei`. Null after the German message naming it (a folder, a file that cannot
+// be opened) on stderr.
+std::istream* OeffneEingabe(const std::string& pfad, std::ifstream& datei);
 // Lines of a regular file, for the progress line's total; 0 when it cannot be told.
 long ZeilenInDatei(const std::string& pfad);
 
