@@ -183,9 +183,7 @@ int Run(const BatchOptions& o) {
                 break;
             }
             ++zeilen;
-            std::string_view text = line;
-            if (zeilen == 1 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // UTF-8 BOM
-            if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+            const std::string_view text = ZeilenText(line, zeilen);
             if (NurLeer(text)) continue;
             Spalten(text, spalten);
             TBatchPunkt q;

@@ -58,9 +58,7 @@ std::optional<std::vector<TEckeText>> LiesEcken(const ProfilOptions& o, bool mit
     bool kopfMoeglich = true;
     while (LiesZeile(*in, line)) {
         ++zeile;
-        std::string_view text = line;
-        if (zeile == 1 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // UTF-8 BOM
-        if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+        const std::string_view text = ZeilenText(line, zeile);
         if (NurLeer(text)) continue;
         Spalten(text, spalten);
         std::string warum, warumY;

@@ -19,6 +19,13 @@ namespace tervalo::cli {
 // One input line without its LF: at most its first LinePrefixBytes bytes, the rest passed
 // over, so a line without end costs no memory. False at the end of the input.
 bool LiesZeile(std::istream& in, std::string& line);
+// Line `nr` (from 1) as its columns are read: without a UTF-8 BOM on the first line and
+// without the CR of a CR LF.
+inline std::string_view ZeilenText(std::string_view line, long nr) {
+    if (nr == 1 && line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return line;
+}
 // A column number as --spalten and --id take it: a whole number from 1.
 std::optional<std::size_t> Spaltennummer(std::string_view t);
 // Blanks only (TAB included).
