@@ -373,10 +373,10 @@ TEST_F(QueryCli, HelpAndUsageErrorsSpeakGerman) {
     const std::string mehr = "\nWeitere Informationen: tervalo-cli --help\n";
     Ausgabe a = Cli("");
     EXPECT_EQ(a.rc, 2);
-    EXPECT_EQ(a.err, "Kein Befehl angegeben (konf, scan, info, query, batch, export, convert)" + mehr);
+    EXPECT_EQ(a.err, "Kein Befehl angegeben (konf, scan, info, query, batch, profil, export, convert)" + mehr);
     a = Cli("hoehe 1 2");
     EXPECT_EQ(a.rc, 2);
-    EXPECT_EQ(a.err, "Unbekannter Befehl: hoehe (bekannt: konf, scan, info, query, batch, export, convert)" + mehr);
+    EXPECT_EQ(a.err, "Unbekannter Befehl: hoehe (bekannt: konf, scan, info, query, batch, profil, export, convert)" + mehr);
     a = Cli("query 3567002.5");
     EXPECT_EQ(a.rc, 2);
     EXPECT_EQ(a.err, "Angabe fehlt: Y\nWeitere Informationen: tervalo-cli query --help\n");
