@@ -187,16 +187,20 @@ TEST(Profil, WrittenFormsShowGapsAsTheBatchDoes) {
 TEST(Profil, EverySampleEqualsTheSingleQuery) {
     qtest::TempDir dir;
     std::vector<P> links = qtest::Grid(0, 100, 0, 100, 2);
-    // A hole: no point within 30 m of (70, 50), larger than the capture range.
+    // A hole larger than the capture range: no point within 30 m of (70, 50), and NoData
+    // heights within 20 m of (150, 50) in the other tile.
     std::erase_if(links, [](const P& p) { return std::hypot(p.x - 70, p.y - 50) < 30; });
-    const std::vector<P> rechts = qtest::Grid(96, 200, 0, 100, 2.5);
+    std::vector<P> rechts = qtest::Grid(96, 200, 0, 100, 2.5);
+    for (P& p : rechts)
+        if (std::hypot(p.x - 150, p.y - 50) < 20) p.z = StandardNoData;
     qtest::WriteFile(dir.File("links.xyz"), qtest::XyzText(links));
     qtest::WriteDbf(dir.File("rechts.dbf"), rechts);
     TDateien kat;
     AddEntry(kat, dir.File("links.xyz"), 0, 100, 0, 100);
     AddEntry(kat, dir.File("rechts.dbf"), 96, 200, 0, 100);
-    const TProfilLinie l = SampleProfile({{1, 50}, {70, 50}, {70, 50}, {190.3, 10.7}, {150, 95}}, TAbtastung::MitSchritt(1.7));
-    std::size_t luecken = 0;
+    const TProfilLinie l =
+        SampleProfile({{1, 50}, {70, 50}, {70, 50}, {190.3, 10.7}, {150, 95}, {150, 5}}, TAbtastung::MitSchritt(1.7));
+    std::size_t luecken = 0, nodata = 0;
     for (TUmfang u : {TUmfang::NaechsterUndShepard, TUmfang::Voll}) {
         TBatchAbfrage batch(kat, 5, 2);
         batch.SetUmfang(u);
@@ -236,9 +240,15 @@ TEST(Profil, EverySampleEqualsTheSingleQuery) {
                 EXPECT_EQ(a.Anzahl, e.Anzahl);
             }
             luecken += !HatHoehe(a);
+            nodata += !HatHoehe(a) && p.X == 150;
+            // A NoData height is never an answer.
+            if (HatHoehe(a)) {
+                EXPECT_NE(a.Naechster.Z, StandardNoData);
+            }
         }
     }
     EXPECT_GT(luecken, 10u);
+    EXPECT_GT(nodata, 10u);
     EXPECT_LT(luecken, l.Proben.size() / 2);
 }
 
