@@ -350,7 +350,7 @@ bool TProfilForm::EinfuegenText(const QString& text) {
     if (punkte.empty()) return true;
     // Before the current row, or in place of the empty row at the end.
     int r = TB_Ecken->currentRow();
-    if (r < 0) r = TB_Ecken->rowCount() - 1;
+    if (r < 0 || r >= TB_Ecken->rowCount()) r = std::max(0, TB_Ecken->rowCount() - 1);
     const QSignalBlocker still(TB_Ecken);
     for (const auto& [a, b] : punkte) {
         TB_Ecken->insertRow(r);
@@ -700,6 +700,7 @@ bool TProfilForm::Speichern(const std::string& pfad, TDateiArt art) {
             QSvgGenerator svg;
             svg.setOutputDevice(&puffer);
             svg.setSize(QSize(BildBreite, BildHoehe));
+            svg.setResolution(96);  // CSS pixels: a browser shows it at its pixel size
             svg.setViewBox(ganz);
             svg.setTitle(QStringLiteral("Höhenprofil"));
             QPainter p(&svg);
