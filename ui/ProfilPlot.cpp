@@ -237,17 +237,28 @@ void TProfilPlot::Render(QPainter& p, const QRectF& ganz, bool mitMaus) const {
         p.restore();
     }
 
-    // The vertices, dashed across the whole height.
-    p.setPen(QPen(FarbeEcke, 1, Qt::DashLine));
-    for (double e : ecken_)
-        if (e >= b.X0 && e <= b.X1) p.drawLine(QPointF(px(e), f.top()), QPointF(px(e), f.bottom()));
+    // The vertices, dashed across the whole height and numbered (while the numbers have room).
+    const bool nummern = ecken_.size() <= 50;
+    for (std::size_t k = 0; k < ecken_.size(); ++k) {
+        const double e = ecken_[k];
+        if (e < b.X0 || e > b.X1) continue;
+        const double x = px(e);
+        p.setPen(QPen(FarbeEcke, 1, Qt::DashLine));
+        p.drawLine(QPointF(x, f.top()), QPointF(x, f.bottom()));
+        if (!nummern) continue;
+        const QString n = QString::number(k + 1);
+        const double w = fm.horizontalAdvance(n);
+        p.setPen(FarbeEcke);
+        p.drawText(QPointF(x + 3 + w > f.right() ? x - 3 - w : x + 3, f.top() + fm.ascent() + 2), n);
+    }
 
-    // The two series, the nearest point's on top.
+    // The two series: the nearest point's broad below, Shepard's narrow on it, so both show
+    // where they nearly agree.
     p.save();
     p.setClipRect(f.adjusted(-1, -1, 1, 1));
-    for (TReihe r : {Shepard, Naechster}) {
+    for (TReihe r : {Naechster, Shepard}) {
         const QColor c = r == Naechster ? FarbeNaechster : FarbeShepard;
-        p.setPen(QPen(c, 1.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.setPen(QPen(c, r == Naechster ? 2.6 : 1.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         p.setBrush(c);
         for (const QPolygonF& l : Linien(r, f)) {
             if (l.size() == 1)
@@ -267,8 +278,8 @@ void TProfilPlot::Render(QPainter& p, const QRectF& ganz, bool mitMaus) const {
             QString Text;
             QPen Stift;
         };
-        const TEintrag eintraege[] = {{QStringLiteral("nächster Punkt"), QPen(FarbeNaechster, 2)},
-                                      {QStringLiteral("Shepard"), QPen(FarbeShepard, 2)},
+        const TEintrag eintraege[] = {{QStringLiteral("nächster Punkt"), QPen(FarbeNaechster, 2.6)},
+                                      {QStringLiteral("Shepard"), QPen(FarbeShepard, 1.6)},
                                       {QStringLiteral("Eckpunkt"), QPen(FarbeEcke, 1, Qt::DashLine)}};
         double x = f.right();
         const double y = f.top() - fm.height() / 2 - 6;

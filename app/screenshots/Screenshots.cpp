@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
         const QString svg = QDir(folder).filePath(QStringLiteral("profil-gespeichert.svg"));
         ok &= profil.Speichern(png, TProfilForm::Png) && profil.Speichern(svg.toStdString(), TProfilForm::Svg);
         QSvgRenderer renderer(svg);
-        QImage bild(renderer.defaultSize(), QImage::Format_RGB32);
+        QImage bild(renderer.viewBox().size(), QImage::Format_RGB32);
         bild.fill(Qt::white);
         {
             QPainter p(&bild);
