@@ -7,6 +7,7 @@
 #include "koord/Umrechnung.h"
 #include "query/Batch.h"
 #include "tools/Eingabezahl.h"
+#include "tools/ScopeGuard.h"
 #include "ui/EingabeSysteme.h"
 #include "ui/ErrorReport.h"
 #include "ui/Platform.h"
@@ -646,6 +647,8 @@ void TProfilForm::KopierenClick() {
         links = rechts = i.column();
         oben = unten = i.row();
     }
+    Platform().SetBusyCursor(true);
+    auto zurueck = OnExit([] { Platform().SetBusyCursor(false); });
     Platform().SetClipboardText(BlockText(links, oben, rechts, unten));
 }
 
@@ -677,6 +680,9 @@ void TProfilForm::SpeichernClick() {
 }
 
 bool TProfilForm::Speichern(const std::string& pfad, TDateiArt art) {
+    // A million samples take a moment to write.
+    Platform().SetBusyCursor(true);
+    auto zurueck = OnExit([] { Platform().SetBusyCursor(false); });
     QByteArray bytes;
     if (art == Csv) {
         const char sep = UserDecimalSeparator();
