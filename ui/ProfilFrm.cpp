@@ -270,6 +270,9 @@ TProfilForm::~TProfilForm() {
     // The worker posts to this window: it ends before the window goes.
     if (lauf_) lauf_->Abbrechen = true;
     if (worker_.joinable()) worker_.join();
+    // The view and the plot read the samples, which go before the child widgets do.
+    TV_Proben->setModel(nullptr);
+    Plot->SetProfil(nullptr, {}, 0);
 }
 
 void TProfilForm::Oeffnen() {

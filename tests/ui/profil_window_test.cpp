@@ -3,8 +3,10 @@
 #include "ui_test_support.h"
 
 #include "config/Einstellungen.h"
+#include "config/Konf.h"
 #include "koord/Umrechnung.h"
 #include "query/Query.h"
+#include "support/shell.h"
 #include "ui/Globals.h"
 #include "ui/MainUnit.h"
 #include "ui/ProfilFrm.h"
@@ -267,6 +269,25 @@ TEST_F(ProfilWindowTest, SavedCsvIsTheCoreBytesAndThePicturesLoadBack) {
     EXPECT_EQ(svg.viewBoxF(), QRectF(0, 0, TProfilForm::BildBreite, TProfilForm::BildHoehe));
     EXPECT_TRUE(ReadBytes(Path("grafik.svg")).find("<polyline") != std::string::npos);
     EXPECT_TRUE(platform.Messages.empty());
+}
+
+// The window's CSV and the command line's are the same bytes (German locale on both sides).
+TEST_F(ProfilWindowTest, SavedCsvEqualsTheCommandLines) {
+    if (tervalo::test::TestLocales().empty()) GTEST_SKIP() << "de_DE.UTF-8 not installed";
+    TSettings s;
+    s.Fangbreite = 12.0;
+    s.Potenz = 2.0;
+    KonfSave(Path("tervalo.KNF"), s, kat);
+    form->EinfuegenText(QStringLiteral("3566010,5 5936010\n3566150 5936120,5\n3566020 5936190\n"));
+    Step(6.5);
+    ASSERT_TRUE(Run());
+    ASSERT_TRUE(form->Speichern(Path("fenster.csv"), TProfilForm::Csv));
+    const tervalo::test::ShellResult cli = tervalo::test::Shell(
+        "LC_ALL=de_DE.UTF-8 " + std::string(TERVALO_BIN_DIR) + "/tervalo-cli profil --konf " + Path("tervalo.KNF") +
+            " --schritt 6.5 --csv 3566010.5 5936010 3566150 5936120.5 3566020 5936190",
+        tervalo::test::TStderr::Apart);
+    ASSERT_EQ(cli.code, 0) << cli.err;
+    EXPECT_EQ(ReadBytes(Path("fenster.csv")), cli.out);
 }
 
 TEST_F(ProfilWindowTest, ARefusedTargetKeepsTheExistingFileAndIsNamed) {
