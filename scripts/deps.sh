@@ -20,8 +20,8 @@ shift
 # tests' peer for the coordinate conversion. libgdal-dev builds the raster module, the only
 # part that links GDAL. libsqlite3-dev: the folder indexes. libcpp-httplib-dev: tervalo-server's HTTP.
 BUILD=(build-essential cmake pkg-config libcli11-dev nlohmann-json3-dev libisal-dev libproj-dev libgdal-dev libsqlite3-dev libcpp-httplib-dev gzip)
-# The desktop program.
-UI=(qt6-base-dev qt6-translations-l10n libjpeg-dev fonts-dejavu-core)
+# The desktop program; Qt SVG writes the height profile's SVG pictures.
+UI=(qt6-base-dev qt6-svg-dev qt6-translations-l10n libjpeg-dev fonts-dejavu-core)
 case "$task" in
   run)         PKGS=("${BUILD[@]}" "${UI[@]}" proj-data) ;;
   test)        PKGS=("${BUILD[@]}" "${UI[@]}" libgtest-dev libgmock-dev zlib1g-dev

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Writes pictures of the desktop program's windows into FOLDER (default screenshots/):
 # hauptfenster.png, hauptfenster-raster.png, hauptfenster-wgs84.png, info.png, kurzmeldung.png, fortschritt.png,
-# optionen.png, optionen-ohne-admin.png, dateimanager.png, dateimanager-menue.png, dbf-info.png
-# and the export window. Builds what it needs in the Release build folder "build", creates the
+# optionen.png, optionen-ohne-admin.png, dateimanager.png, dateimanager-menue.png, dbf-info.png,
+# the export window, and the height profile across the demo's valley: profil.png (the window,
+# mouse over the valley's bottom), profil-gespeichert.png and .svg (the saved files) and
+# profil-gespeichert-svg.png (the SVG as a viewer draws it). Builds what it needs in the Release build folder "build", creates the
 # demo terrain when no catalogue exists yet, and runs the windows under a virtual X server.
 set -euo pipefail
 cd "$(dirname "$0")/.."

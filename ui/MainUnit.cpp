@@ -9,11 +9,13 @@
 #include "tools/SafeWriter.h"
 #include "ui/About.h"
 #include "ui/BusyIcons.h"
+#include "ui/EingabeSysteme.h"
 #include "ui/ErrorReport.h"
 #include "ui/IndexFenster.h"
 #include "ui/Globals.h"
 #include "ui/OptionFrm.h"
 #include "ui/Platform.h"
+#include "ui/ProfilFrm.h"
 #include "tools/ScopeGuard.h"
 
 #include <QCloseEvent>
@@ -41,18 +43,6 @@ constexpr int GridHeight = 389;
 constexpr int DefaultWidths[4] = {30, 70, 70, 45};
 // Room for a DMS text with a long fraction ("51 30 12,12345678 N").
 constexpr int WinkelMaxLength = 24;
-
-// The input systems the window offers besides the tiles' own, by their short names.
-struct TEingabeEintrag {
-    const char* Name;
-    const char* Text;
-};
-constexpr TEingabeEintrag EingabeEintraege[] = {
-    {"gk2", "GK Zone 2 (EPSG:31466)"},   {"gk3", "GK Zone 3 (EPSG:31467)"},
-    {"gk4", "GK Zone 4 (EPSG:31468)"},   {"gk5", "GK Zone 5 (EPSG:31469)"},
-    {"utm32", "UTM 32 (EPSG:25832)"},    {"utm33", "UTM 33 (EPSG:25833)"},
-    {"wgs84", "WGS 84 (Breite/Länge)"},  {"etrs89", "ETRS89 (Breite/Länge)"},
-};
 
 QString U(const std::string& s) { return QString::fromStdString(s); }
 
@@ -263,6 +253,11 @@ TForm1::TForm1(QWidget* parent)
         b->setFocusPolicy(Qt::TabFocus);
         return b;
     };
+    SB_Profil = new QToolButton(TopBar);
+    SB_Profil->setObjectName(QStringLiteral("SB_Profil"));
+    SB_Profil->setText(QStringLiteral("Profil…"));
+    SB_Profil->setToolTip(QStringLiteral("Höhenprofil (Alt+P)"));
+    SB_Profil->setFocusPolicy(Qt::TabFocus);
     SB_Optionen = makeButton("SB_Optionen", QStringLiteral("Optionen (Alt+O)"), 0);
     SpeedButton3 = makeButton("SpeedButton3", QStringLiteral("Ende (Alt+E)"), 1);
     SpeedButton1 = makeButton("SpeedButton1", QStringLiteral("Info (F1)"), 2);
@@ -413,6 +408,7 @@ TForm1::TForm1(QWidget* parent)
     auto guard = [this](void (TForm1::*h)()) {
         return [this, h] { Guarded([&] { (this->*h)(); }); };
     };
+    connect(SB_Profil, &QToolButton::clicked, this, guard(&TForm1::SB_ProfilClick));
     connect(SB_Optionen, &QToolButton::clicked, this, guard(&TForm1::SB_OptionenClick));
     connect(SpeedButton3, &QToolButton::clicked, this, guard(&TForm1::ExitBtnClick));
     connect(SpeedButton1, &QToolButton::clicked, this, guard(&TForm1::AboutClick));
@@ -428,6 +424,8 @@ TForm1::TForm1(QWidget* parent)
     });
     connect(inZwischenablagekopieren1, &QAction::triggered, this,
             guard(&TForm1::inZwischenablagekopieren1Click));
+    ProfilKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_P), this);
+    connect(ProfilKey, &QShortcut::activated, this, guard(&TForm1::SB_ProfilClick));
     OptionenKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_O), this);
     InfoKey = new QShortcut(QKeySequence(Qt::Key_F1), this);
     EndeKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_E), this);
@@ -442,7 +440,8 @@ TForm1::TForm1(QWidget* parent)
     setTabOrder(ED_Breite, ED_Laenge);
     setTabOrder(ED_Laenge, StartBtn);
     setTabOrder(StartBtn, CB_Eingabe);
-    setTabOrder(CB_Eingabe, SB_Optionen);
+    setTabOrder(CB_Eingabe, SB_Profil);
+    setTabOrder(SB_Profil, SB_Optionen);
     setTabOrder(SB_Optionen, SpeedButton1);
     setTabOrder(SpeedButton1, SpeedButton3);
     setTabOrder(SpeedButton3, Btn_GridShow);
@@ -479,6 +478,7 @@ void TForm1::PlaceControls() {
     SpeedButton1->setGeometry(w - 30, 5, 24, 24);
     SpeedButton3->setGeometry(w - 58, 5, 26, 24);
     SB_Optionen->setGeometry(w - 86, 5, 26, 24);
+    SB_Profil->setGeometry(w - 86 - ProfilBreite, 5, ProfilBreite - 4, 24);
     // The grid's button stays at the right edge of the input area however wide the window is.
     const int left = GridLeft + zusatz_;
     Btn_GridShow->setGeometry(left - 27 - 2, GridTop + (GridHeight - 318) / 2, 27, 318);
@@ -491,12 +491,12 @@ void TForm1::FitDateiLabel() {
     for (int i = 1; i <= Dateien.Eintraege(); ++i)
         name = std::max(name, fm.horizontalAdvance(U(FileNamePart(Dateien.Datei[static_cast<size_t>(i)]))));
     const int ohne = width() - zusatz_;
-    const int neu = std::clamp(name - (ohne - 155), 0, MaxZusatz);
+    const int neu = std::clamp(name - (ohne - 155 - ProfilBreite), 0, MaxZusatz);
     if (neu != zusatz_) {
         zusatz_ = neu;
         SetWindowWidth(ohne + zusatz_);
     }
-    LB_Datei->resize(width() - 155, LB_Datei->height());
+    LB_Datei->resize(width() - 155 - ProfilBreite, LB_Datei->height());
 }
 
 void TForm1::ShowDateiLabel(const std::string& text, const std::string& voll, const std::string& notes) {
@@ -675,7 +675,8 @@ void TForm1::FormClose() {
 }
 
 void TForm1::closeEvent(QCloseEvent* e) {
-    // Closing is never refused: the program can always be ended.
+    // Closing is never refused: the program can always be ended, a profile's run with it.
+    if (profil_) profil_->Beenden();
     if (Activated && abfrage_) FormClose();
     e->accept();
 }
@@ -687,7 +688,7 @@ void TForm1::keyPressEvent(QKeyEvent* e) {
     }
     // Enter on a focused top-bar button presses it, as on the grid's button.
     if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
-        for (QToolButton* b : {SB_Optionen, SpeedButton1, SpeedButton3})
+        for (QToolButton* b : {SB_Profil, SB_Optionen, SpeedButton1, SpeedButton3})
             if (focusWidget() == b) {
                 e->accept();
                 b->click();
@@ -725,6 +726,25 @@ void TForm1::SB_OptionenClick() {
         SetEingabe(gewaehlt);
     }
     FitDateiLabel();
+}
+
+void TForm1::SB_ProfilClick() {
+    if (!abfrage_) return;  // not activated yet
+    if (!profil_) {
+        profil_ = new TProfilForm(this);
+        // Each run takes the catalogue and the settings as they are then.
+        profil_->Quelle = [this] {
+            TProfilQuelle q;
+            q.Dateien = Dateien;
+            q.Fangbreite = Settings.Fangbreite;
+            q.Potenz = Settings.Potenz;
+            q.Rasterabstand = Settings.Rasterabstand;
+            q.KachelSystem = kachelSystem_;
+            q.Eingabe = EingabeName();
+            return q;
+        };
+    }
+    profil_->Oeffnen();
 }
 
 void TForm1::StartBtnClick() {
@@ -854,14 +874,7 @@ void TForm1::UpdateEingabe() {
         kachelSystem_ = system;
         // A converter made for other tiles must not answer for these.
         umrechnung_.reset();
-        const QSignalBlocker still(CB_Eingabe);
-        CB_Eingabe->clear();
-        if (system) {
-            CB_Eingabe->addItem(QStringLiteral("Kachelsystem (%1)").arg(U(SystemText(*system))), QString());
-            for (const TEingabeEintrag& e : EingabeEintraege)
-                if (ParseBezugssystem(e.Name).Epsg != *system)
-                    CB_Eingabe->addItem(QString::fromUtf8(e.Text), QString::fromLatin1(e.Name));
-        }
+        FillEingabeSysteme(CB_Eingabe, system);
     }
     for (QWidget* w : {static_cast<QWidget*>(LB_Eingabe), static_cast<QWidget*>(CB_Eingabe),
                        static_cast<QWidget*>(LB_Umrechnung)})

@@ -25,6 +25,7 @@
 namespace tervalo {
 
 class TUmrechnung;
+class TProfilForm;
 
 // Capture range as LB_Fang shows it: 4 significant digits, one decimal, digit grouping in the
 // given locale; exponent form from 10000 on.
@@ -41,6 +42,8 @@ public:
     static constexpr int DesignHeight = 446;
     // Height added below the design for the input system's choice (only with a tiles' system).
     static constexpr int EingabeZusatz = 60;
+    // Room the top bar's "Profil…" button takes from the file label (button and gap).
+    static constexpr int ProfilBreite = 64;
 
     explicit TForm1(QWidget* parent = nullptr);
     ~TForm1() override;
@@ -54,6 +57,8 @@ public:
     void ExitBtnClick();
     void AboutClick();
     void SB_OptionenClick();
+    // Opens the profile window (one per main window) on the current catalogue and settings.
+    void SB_ProfilClick();
     void StartBtnClick();
     void Btn_GridShowClick();
     void StringGrid1DblClick();
@@ -87,11 +92,14 @@ public:
     void UpdateEingabe();
     // Made on the first query in another system than the tiles'; null before.
     const TUmrechnung* Umrechnung() const { return umrechnung_.get(); }
+    // Null until "Profil…" was first pressed.
+    TProfilForm* Profil() const { return profil_; }
 
     // Controls.
     QWidget* TopBar;
     QLabel* StaticText11;
     QLabel* LB_Datei;
+    QToolButton* SB_Profil;
     QToolButton* SB_Optionen;
     QToolButton* SpeedButton3;
     QToolButton* SpeedButton1;
@@ -117,7 +125,8 @@ public:
     QPushButton* Btn_GridShow;
     TResultGrid* StringGrid1;
     QAction* inZwischenablagekopieren1;
-    // Alt+O, F1 and Alt+E: the top bar's buttons without the mouse.
+    // Alt+P, Alt+O, F1 and Alt+E: the top bar's buttons without the mouse.
+    QShortcut* ProfilKey;
     QShortcut* OptionenKey;
     QShortcut* InfoKey;
     QShortcut* EndeKey;
@@ -166,6 +175,7 @@ private:
     int zusatz_ = 0;
     std::optional<int> kachelSystem_;  // as shown by the choice
     std::unique_ptr<TUmrechnung> umrechnung_;
+    TProfilForm* profil_ = nullptr;  // a child: goes with the window
     // The captions and units of the metre and the degree fields, shown with them.
     std::array<QWidget*, 4> meterTexte_{};
     std::array<QWidget*, 4> gradTexte_{};

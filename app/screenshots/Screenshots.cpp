@@ -10,10 +10,16 @@
 #include "ui/IDoFenster1.h"
 #include "ui/KurzMeldung.h"
 #include "ui/MainUnit.h"
+#include "ui/ProfilFrm.h"
 #include "config/Einstellungen.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QImage>
+#include <QPainter>
+#include <QSvgRenderer>
+#include <QThread>
 #include <QTranslator>
 #include <cmath>
 #include <cstdio>
@@ -72,6 +78,41 @@ int main(int argc, char** argv) {
         busy.ShowCentred();
         ok &= Save(busy, folder, "fortschritt.png");
         busy.hide();
+    }
+    {
+        // A profile across the demo's valley, bending once; pasted as a user would, with the
+        // German decimal comma.
+        form.SB_ProfilClick();
+        TProfilForm& profil = *form.Profil();
+        profil.EinfuegenText(QStringLiteral("3566300,0\t5935250,0\n3566520,0\t5936050,0\n3566950,0\t5936850,0\n"));
+        profil.BerechnenClick();
+        QElapsedTimer uhr;
+        uhr.start();
+        while (profil.Running() && uhr.elapsed() < 120000) {
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+            QThread::msleep(2);
+        }
+        // The mouse at the bottom of the valley.
+        const std::vector<TProfilWert>& w = profil.Werte();
+        std::size_t tief = 0;
+        for (std::size_t i = 0; i < w.size(); ++i)
+            if (w[i].HatHoehe() && (!w[tief].HatHoehe() || w[i].Z < w[tief].Z)) tief = i;
+        if (!w.empty()) profil.Plot->ZeigeBei(w[tief].Station);
+        ok &= Save(profil, folder, "profil.png");
+        // The saved files as the user gets them, and the SVG as a viewer shows it.
+        const std::string png = QDir(folder).filePath(QStringLiteral("profil-gespeichert.png")).toStdString();
+        const QString svg = QDir(folder).filePath(QStringLiteral("profil-gespeichert.svg"));
+        ok &= profil.Speichern(png, TProfilForm::Png) && profil.Speichern(svg.toStdString(), TProfilForm::Svg);
+        QSvgRenderer renderer(svg);
+        QImage bild(renderer.viewBox().size(), QImage::Format_RGB32);
+        bild.fill(Qt::white);
+        {
+            QPainter p(&bild);
+            renderer.render(&p);
+        }
+        ok &= renderer.isValid() && Save(QPixmap::fromImage(bild), folder, "profil-gespeichert-svg.png");
+        std::printf("%s\n", qPrintable(profil.LB_Zusammenfassung->text()));
+        profil.hide();
     }
     // Leave without saving the catalogue's file.
     form.hide();

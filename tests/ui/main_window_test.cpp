@@ -162,7 +162,7 @@ TEST_F(MainWindowTest, FirstActivationWithoutConfiguration) {
     EXPECT_FALSE(form->StringGrid1->isVisible());
     EXPECT_FALSE(form->GridShown);
     EXPECT_EQ(form->width(), TForm1::DesignWidth - (form->StringGrid1->width() + 2));
-    EXPECT_EQ(form->LB_Datei->width(), form->width() - 155);
+    EXPECT_EQ(form->LB_Datei->width(), form->width() - 155 - TForm1::ProfilBreite);
     EXPECT_EQ(form->LB_Datei->text(), QStringLiteral("???"));
     EXPECT_TRUE(form->StartBtn->isDefault());
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
@@ -464,12 +464,12 @@ TEST_F(MainWindowTest, GridToggleAndDoubleClickWidths) {
     EXPECT_TRUE(form->StringGrid1->isVisible());
     EXPECT_EQ(form->Btn_GridShow->text(), QStringLiteral("<<"));
     EXPECT_EQ(form->width(), narrow + form->StringGrid1->width());
-    EXPECT_EQ(form->LB_Datei->width(), form->width() - 155);
+    EXPECT_EQ(form->LB_Datei->width(), form->width() - 155 - TForm1::ProfilBreite);
     EXPECT_TRUE(form->PBN_X->hasFocus());
     form->Btn_GridShow->click();
     EXPECT_EQ(form->width(), narrow);
     EXPECT_EQ(form->Btn_GridShow->text(), QStringLiteral(">>"));
-    EXPECT_EQ(form->LB_Datei->width(), narrow - 155);
+    EXPECT_EQ(form->LB_Datei->width(), narrow - 155 - TForm1::ProfilBreite);
 
     TResultGrid& g = *form->StringGrid1;
     g.SetColWidth(1, 120);
@@ -668,8 +668,8 @@ TEST_F(MainWindowTest, TheTopBarButtonsAreReachedByTabAndByTheirKeys) {
         return QTest::qWaitForWindowActive(form.get());
     };
     ASSERT_TRUE(activate());
-    const std::vector<QWidget*> order{form->PBN_Y,        form->StartBtn,     form->SB_Optionen, form->SpeedButton1,
-                                      form->SpeedButton3, form->Btn_GridShow, form->PBN_X};
+    const std::vector<QWidget*> order{form->PBN_Y,        form->StartBtn,     form->SB_Profil,    form->SB_Optionen,
+                                      form->SpeedButton1, form->SpeedButton3, form->Btn_GridShow, form->PBN_X};
     for (QWidget* next : order) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
@@ -705,7 +705,7 @@ TEST_F(MainWindowTest, LongTileNamesKeepTheirEndAndShowTheirPath) {
     Query(X0 + 5, Y0 + 10);
 
     const QString name = QString::fromStdString(FileNamePart(no));
-    const int need = QFontMetrics(form->LB_Datei->font()).horizontalAdvance(name) - (narrow - 155);
+    const int need = QFontMetrics(form->LB_Datei->font()).horizontalAdvance(name) - (narrow - 155 - TForm1::ProfilBreite);
     EXPECT_EQ(form->width(), narrow + std::clamp(need, 0, TForm1::MaxZusatz));
     EXPECT_EQ(form->width() - form->Btn_GridShow->geometry().right(), narrow - 321);  // moved along
     for (const QLabel* l : {form->LB_Datei, form->LB_DateiN[0], form->LB_DateiN[1]}) {
