@@ -93,5 +93,6 @@ void RegisterQuery(CLI::App& app);
 void RegisterBatch(CLI::App& app);
 void RegisterExport(CLI::App& app);
 void RegisterConvert(CLI::App& app);
+void RegisterProfil(CLI::App& app);
 
 }  // namespace tervalo::cli

@@ -45,6 +45,7 @@ int main(int argc, char** argv) {
     tervalo::cli::RegisterInfo(app);
     tervalo::cli::RegisterQuery(app);
     tervalo::cli::RegisterBatch(app);
+    tervalo::cli::RegisterProfil(app);
     tervalo::cli::RegisterExport(app);
     tervalo::cli::RegisterConvert(app);
     tervalo::cli::HilfeBeiOptionen(app);

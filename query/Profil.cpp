@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "koord/Umrechnung.h"
 #include "query/Batch.h"
 
 namespace tervalo {
@@ -137,6 +138,18 @@ TProfilLinie SampleProfile(const std::vector<TXY>& ecken, const TAbtastung& abta
     out.Proben.reserve(alle.size());
     for (double t : alle) out.Proben.push_back(probe(t));
     return out;
+}
+
+bool KachelnGeographisch(const TEinstellungen& e) {
+    const std::optional<int> epsg = ReadKachelSystem(e);
+    if (!epsg) return false;
+    try {
+        const TBezugssystem s = ParseBezugssystem(SystemText(*epsg));
+        if (s.Geprueft) return s.Geographisch;
+        return TUmrechnung(s).CheckSystem(s).Geographisch;
+    } catch (const EKoordFehler&) {
+        return false;
+    }
 }
 
 void TProfilSumme::Add(double station, const THoehenAntwort& a) {

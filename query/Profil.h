@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "config/Einstellungen.h"
 #include "query/Antwort.h"
 
 namespace tervalo {
@@ -61,6 +62,10 @@ struct TProfilLinie {
 // vertices, a coordinate that is not a finite number, a step that is not a finite number > 0,
 // a count below 2, more than 1,000,000 samples (checked before any is made).
 TProfilLinie SampleProfile(const std::vector<TXY>& ecken, const TAbtastung& abtastung, bool geographisch = false);
+
+// Whether the tiles' system the settings name is geographic (the line's lengths are then
+// geodesic); false when none is named or its kind cannot be told.
+bool KachelnGeographisch(const TEinstellungen& e);
 
 // Whether an answer gives a sample a height (the nearest point's).
 inline bool HatHoehe(const THoehenAntwort& a) { return a.Beendet && a.Berechnet && a.HatNaechster; }

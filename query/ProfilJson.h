@@ -9,7 +9,8 @@ namespace tervalo {
 inline TJson ProbeToJson(const TProbe& p, const THoehenAntwort& a) {
     TJson j;
     j["station"] = p.Station;
-    for (auto& [k, v] : AntwortToJson(a, false).items()) j[k] = std::move(v);
+    TJson antwort = AntwortToJson(a, false);
+    for (auto& [k, v] : antwort.items()) j[k] = std::move(v);
     return j;
 }
 

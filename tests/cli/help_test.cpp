@@ -15,7 +15,7 @@ namespace {
 const std::string kCli = std::string(TERVALO_BIN_DIR) + "/tervalo-cli";
 const std::string kMan = TERVALO_SOURCE_DIR "/packaging/man/tervalo-cli.1";
 const std::string kCompletion = TERVALO_SOURCE_DIR "/packaging/tervalo-cli.bash-completion";
-const std::vector<std::string> kBefehle = {"konf", "scan", "info", "query", "batch", "export", "convert"};
+const std::vector<std::string> kBefehle = {"konf", "scan", "info", "query", "batch", "profil", "export", "convert"};
 constexpr std::size_t kBeschreibungsSpalte = 30;
 
 std::vector<std::string> Zeilen(const std::string& text) {
@@ -180,7 +180,7 @@ TEST(HelpCli, EveryHelpWrapsAtItsWidthWithGermanValueNames) {
                 }
                 EXPECT_FALSE(std::regex_search(r.out, std::regex("\\b(TEXT|FLOAT|INT|UINT)\\b"))) << wo << r.out;
                 const std::string text = Entbrochen(r.out);
-                if (befehl == "konf" || befehl == "query" || befehl == "batch" || befehl == "export") {
+                if (befehl == "konf" || befehl == "query" || befehl == "batch" || befehl == "profil" || befehl == "export") {
                     EXPECT_NE(text.find(" --konf DATEI Konfigurationsdatei (Standard: tervalo.KNF neben dem Programm, "
                                         "installiert ~/.config/tervalo/tervalo.KNF)\n"),
                               std::string::npos)
@@ -205,7 +205,7 @@ TEST(HelpCli, HelpAndManPageNameTheSameOptionsAndValues) {
     TERVALO_FOR_EACH_LOCALE(lc) {
         const HilfeText oben = Read(Hilfe("", lc).out);
         EXPECT_EQ(oben.namen, (std::vector<std::string>{"-h", "--help", "--version", "konf", "scan", "info", "query",
-                                                        "batch", "export", "convert"}));
+                                                        "batch", "profil", "export", "convert"}));
         for (const std::string& befehl : kBefehle) {
             ASSERT_TRUE(man.count(befehl)) << befehl;
             const ManBefehl& m = man.at(befehl);
@@ -240,7 +240,9 @@ TEST(HelpCli, CompletionFollowsTheHelp) {
             if (wert.empty()) continue;
             const std::string angebot = Vorschlag("tervalo-cli " + befehl + " " + option + " ''");
             const std::string erwartet =
-                h.auswahl.count(option) ? h.auswahl.at(option) : wert.starts_with("DATEI") ? "a.KNF" : "";
+                h.auswahl.count(option)                        ? h.auswahl.at(option)
+                : wert.starts_with("DATEI") || wert == "PUNKTE" ? "a.KNF"
+                                                                : "";
             EXPECT_EQ(angebot, erwartet) << befehl << " " << option << " " << wert;
         }
     }
