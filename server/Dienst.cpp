@@ -613,16 +613,6 @@ TProfilLinie ProfilProben(const TKatalog& k, const TProfilParameter& p, const st
     }
 }
 
-// ProbeToJson's object. Its loop runs over the items of a temporary that is gone before the
-// first of them is read; here the answer's object is held while its keys are moved.
-TJson ProbeJson(const TProbe& p, const THoehenAntwort& a) {
-    TJson j;
-    j["station"] = p.Station;
-    TJson antwort = AntwortToJson(a, false);
-    for (auto& [k, v] : antwort.items()) j[k] = std::move(v);
-    return j;
-}
-
 TAntwort Profil(TKatalog& k, const TAnfrage& a, std::size_t maxPunkte) {
     const TProfilParameter p = ReadProfilAnfrage(a.Abfrage, a.Koerper, a.Inhaltstyp, maxPunkte);
     if (p.System && !k.System)
@@ -638,7 +628,7 @@ TAntwort Profil(TKatalog& k, const TAnfrage& a, std::size_t maxPunkte) {
     std::vector<TJson> proben(n);
     std::vector<std::optional<double>> hoehe(n);
     k.Maschine->Beantworte(punkte, TUmfang::Voll, [&](std::size_t i, const THoehenAntwort& h) {
-        proben[i] = ProbeJson(linie.Proben[i], h);
+        proben[i] = ProbeToJson(linie.Proben[i], h);
         if (HatHoehe(h)) hoehe[i] = h.Naechster.Z;
     });
     k.Zaehler->Punkte.fetch_add(n, std::memory_order_relaxed);
