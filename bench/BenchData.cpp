@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "config/Konf.h"
+#include "config/TYPEN.h"
 #include "formats/DbfFile.h"
 #include "formats/TextPoints.h"
 
@@ -47,6 +49,8 @@ void ForEachPoint(int col, int row, Fn fn) {
             fn(x, y, Height(x, y));
         }
 }
+
+bool Sh(const std::string& cmd) { return std::system(cmd.c_str()) == 0; }
 
 }  // namespace
 
@@ -111,6 +115,79 @@ std::vector<std::string> XyzMosaic() {
 
 std::vector<std::string> DbfMosaic(int level) {
     return {DbfTile(0, 0, level), DbfTile(1, 0, level), DbfTile(0, 1, level), DbfTile(1, 1, level)};
+}
+
+// The catalogue of the 16 tiles, written once per run.
+std::string Mosaik4x4Katalog() {
+    TDateien kat;
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c) {
+            const std::size_t i = static_cast<std::size_t>(++kat.Anzahl);
+            const double x0 = kOriginX + c * kTileMetres;
+            const double y0 = kOriginY + r * kTileMetres;
+            kat.Datei[i] = XyzTile(c, r);
+            kat.Xmin[i] = x0;
+            kat.Xmax[i] = x0 + kTileMetres;
+            kat.Ymin[i] = y0;
+            kat.Ymax[i] = y0 + kTileMetres;
+        }
+    const std::string pfad = CacheDir() + "/mosaik4x4.KNF";
+    KonfSave(pfad, TSettings{}, kat);
+    return pfad;
+}
+
+
+// Raster (col, row) and its XYZ export; made once, through temporary names so an interrupted
+// run leaves nothing that looks complete.
+std::string RasterTile(int col, int row) {
+    const std::string base = CacheDir() + "/raster_" + std::to_string(col) + "_" + std::to_string(row);
+    const std::string tif = base + ".tif", xyz = base + ".xyz";
+    if (fs::exists(tif) && fs::exists(xyz)) return tif;
+    const double x0 = kOriginX + col * kRasterPixel, ytop = kOriginY + (row + 1) * kRasterPixel;
+    const std::string asc = base + ".part.asc";
+    {
+        std::FILE* f = std::fopen(asc.c_str(), "wb");
+        if (!f) return {};
+        std::fprintf(f, "ncols %d\nnrows %d\nxllcorner %.1f\nyllcorner %.1f\ncellsize 1\n", kRasterPixel, kRasterPixel, x0,
+                     ytop - kRasterPixel);
+        for (int j = 0; j < kRasterPixel; ++j) {
+            for (int i = 0; i < kRasterPixel; ++i)
+                std::fprintf(f, i ? " %.3f" : "%.3f", Height(x0 + i + 0.5, ytop - j - 0.5));
+            std::fputc('\n', f);
+        }
+        std::fclose(f);
+    }
+    const bool ok = Sh("gdal_translate -q -ot Float32 -co TILED=YES -co COMPRESS=DEFLATE '" + asc + "' '" + base +
+                       ".part.tif'") &&
+                    Sh("gdal_translate -q -of XYZ '" + base + ".part.tif' '" + base + ".part.xyz'");
+    fs::remove(asc);
+    if (!ok) return {};
+    fs::rename(base + ".part.xyz", xyz);
+    fs::rename(base + ".part.tif", tif);
+    return tif;
+}
+
+static std::string Export(const std::string& tif) { return tif.substr(0, tif.size() - 4) + ".xyz"; }
+
+// Catalogue of the side x side mosaic, extents as pixel centres; `xyz` takes the exports.
+// Written beside the data, its path returned; empty when a tile could not be made.
+std::string RasterKatalog(int seite, bool xyz, TDateien* aus) {
+    TDateien kat;
+    for (int r = 0; r < seite; ++r)
+        for (int c = 0; c < seite; ++c) {
+            const std::string tif = RasterTile(c, r);
+            if (tif.empty()) return {};
+            const std::size_t i = static_cast<std::size_t>(++kat.Anzahl);
+            kat.Datei[i] = xyz ? Export(tif) : tif;
+            kat.Xmin[i] = kOriginX + c * kRasterPixel + 0.5;
+            kat.Xmax[i] = kat.Xmin[i] + kRasterPixel - 1;
+            kat.Ymin[i] = kOriginY + r * kRasterPixel + 0.5;
+            kat.Ymax[i] = kat.Ymin[i] + kRasterPixel - 1;
+        }
+    const std::string pfad = CacheDir() + "/raster" + std::to_string(seite) + (xyz ? "_xyz" : "_tif") + ".KNF";
+    KonfSave(pfad, TSettings{}, kat);
+    if (aus) *aus = kat;
+    return pfad;
 }
 
 }  // namespace tervalo::bench

@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+namespace tervalo {
+struct TDateien;
+}
+
 namespace tervalo::bench {
 
 inline constexpr double kOriginX = 3566000.0;  // lower left corner of tile (0, 0)
@@ -34,5 +38,16 @@ std::vector<std::string> DbfMosaic(int level = 3);
 // The mosaic's centre (3567000, 5937000): the corner all four tiles share.
 inline constexpr double kMosaicCentreX = kOriginX + kTileMetres;
 inline constexpr double kMosaicCentreY = kOriginY + kTileMetres;
+
+// The catalogue of the 4 x 4 mosaic of XYZ tiles (16 million points), written beside the data.
+std::string Mosaik4x4Katalog();
+
+// Raster tiles: 1000 x 1000 Float32 GeoTIFFs (1 m pixels over the tiles' squares, made with
+// gdal_translate) and their XYZ exports. RasterTile gives the GeoTIFF's path (empty when GDAL's
+// tools failed); RasterKatalog writes the catalogue of the side x side mosaic (`xyz`: the
+// exports) and gives its path, empty when a tile could not be made.
+inline constexpr int kRasterPixel = 1000;
+std::string RasterTile(int col, int row);
+std::string RasterKatalog(int seite, bool xyz, TDateien* aus = nullptr);
 
 }  // namespace tervalo::bench

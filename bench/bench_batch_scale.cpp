@@ -44,25 +44,6 @@ std::string Befehl(const std::string& ein, const std::string& konf) {
     return cmd;
 }
 
-// The catalogue of the 16 tiles, written once per run.
-std::string Katalog() {
-    TDateien kat;
-    for (int r = 0; r < kSeite; ++r)
-        for (int c = 0; c < kSeite; ++c) {
-            const std::size_t i = static_cast<std::size_t>(++kat.Anzahl);
-            const double x0 = bench::kOriginX + c * bench::kTileMetres;
-            const double y0 = bench::kOriginY + r * bench::kTileMetres;
-            kat.Datei[i] = bench::XyzTile(c, r);
-            kat.Xmin[i] = x0;
-            kat.Xmax[i] = x0 + bench::kTileMetres;
-            kat.Ymin[i] = y0;
-            kat.Ymax[i] = y0 + bench::kTileMetres;
-        }
-    const std::string pfad = bench::CacheDir() + "/mosaik4x4.KNF";
-    KonfSave(pfad, TSettings{}, kat);
-    return pfad;
-}
-
 // The random points, with two decimals so every line has the same length.
 std::string Punkte() {
     const std::string pfad = bench::CacheDir() + "/punkte_1m.txt";
@@ -81,7 +62,7 @@ std::string Punkte() {
 }
 
 void BM_BatchMosaik4x4(benchmark::State& state) {
-    const std::string konf = Katalog();
+    const std::string konf = bench::Mosaik4x4Katalog();
     const std::string ein = Punkte();
     const long mib = state.range(0);
     const std::string aus = bench::CacheDir() + "/batch_" + std::to_string(mib) + ".txt";
@@ -102,7 +83,7 @@ void BM_BatchMosaik4x4(benchmark::State& state) {
 }
 // Loading alone: one point in each tile, so all 16 million points are read and indexed.
 void BM_BatchMosaik4x4Laden(benchmark::State& state) {
-    const std::string konf = Katalog();
+    const std::string konf = bench::Mosaik4x4Katalog();
     const std::string ein = bench::CacheDir() + "/punkte_16.txt";
     if (std::FILE* f = std::fopen(ein.c_str(), "wb")) {
         for (int r = 0; r < kSeite; ++r)

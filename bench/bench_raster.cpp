@@ -33,64 +33,10 @@ namespace {
 using namespace tervalo;
 namespace fs = std::filesystem;
 
-constexpr int kPixel = 1000;  // pixels per side, 1 m each
 
 std::string Programm() { return (fs::read_symlink("/proc/self/exe").parent_path() / "tervalo-cli").string(); }
 
 bool Sh(const std::string& cmd) { return std::system(cmd.c_str()) == 0; }
-
-// Raster (col, row) and its XYZ export; made once, through temporary names so an interrupted
-// run leaves nothing that looks complete.
-std::string RasterTile(int col, int row) {
-    const std::string base = bench::CacheDir() + "/raster_" + std::to_string(col) + "_" + std::to_string(row);
-    const std::string tif = base + ".tif", xyz = base + ".xyz";
-    if (fs::exists(tif) && fs::exists(xyz)) return tif;
-    const double x0 = bench::kOriginX + col * kPixel, ytop = bench::kOriginY + (row + 1) * kPixel;
-    const std::string asc = base + ".part.asc";
-    {
-        std::FILE* f = std::fopen(asc.c_str(), "wb");
-        if (!f) return {};
-        std::fprintf(f, "ncols %d\nnrows %d\nxllcorner %.1f\nyllcorner %.1f\ncellsize 1\n", kPixel, kPixel, x0,
-                     ytop - kPixel);
-        for (int j = 0; j < kPixel; ++j) {
-            for (int i = 0; i < kPixel; ++i)
-                std::fprintf(f, i ? " %.3f" : "%.3f", bench::Height(x0 + i + 0.5, ytop - j - 0.5));
-            std::fputc('\n', f);
-        }
-        std::fclose(f);
-    }
-    const bool ok = Sh("gdal_translate -q -ot Float32 -co TILED=YES -co COMPRESS=DEFLATE '" + asc + "' '" + base +
-                       ".part.tif'") &&
-                    Sh("gdal_translate -q -of XYZ '" + base + ".part.tif' '" + base + ".part.xyz'");
-    fs::remove(asc);
-    if (!ok) return {};
-    fs::rename(base + ".part.xyz", xyz);
-    fs::rename(base + ".part.tif", tif);
-    return tif;
-}
-
-std::string Export(const std::string& tif) { return tif.substr(0, tif.size() - 4) + ".xyz"; }
-
-// Catalogue of the side x side mosaic, extents as pixel centres; `xyz` takes the exports.
-// Written beside the data, its path returned; empty when a tile could not be made.
-std::string Katalog(int seite, bool xyz, TDateien* aus = nullptr) {
-    TDateien kat;
-    for (int r = 0; r < seite; ++r)
-        for (int c = 0; c < seite; ++c) {
-            const std::string tif = RasterTile(c, r);
-            if (tif.empty()) return {};
-            const std::size_t i = static_cast<std::size_t>(++kat.Anzahl);
-            kat.Datei[i] = xyz ? Export(tif) : tif;
-            kat.Xmin[i] = bench::kOriginX + c * kPixel + 0.5;
-            kat.Xmax[i] = kat.Xmin[i] + kPixel - 1;
-            kat.Ymin[i] = bench::kOriginY + r * kPixel + 0.5;
-            kat.Ymax[i] = kat.Ymin[i] + kPixel - 1;
-        }
-    const std::string pfad = bench::CacheDir() + "/raster" + std::to_string(seite) + (xyz ? "_xyz" : "_tif") + ".KNF";
-    KonfSave(pfad, TSettings{}, kat);
-    if (aus) *aus = kat;
-    return pfad;
-}
 
 double Sekunden(const std::string& cmd) {
     const auto a = std::chrono::steady_clock::now();
@@ -105,7 +51,7 @@ double Median(std::vector<double> v) {
 
 void BM_RasterQueryInProcess(benchmark::State& state) {
     TDateien kat;
-    if (Katalog(2, false, &kat).empty()) return state.SkipWithError("gdal_translate failed (scripts/deps.sh bench)");
+    if (bench::RasterKatalog(2, false, &kat).empty()) return state.SkipWithError("gdal_translate failed (scripts/deps.sh bench)");
     THoehenAbfrage q;
     TAbfrageParameter p;
     p.X = bench::kMosaicCentreX + 0.3;
@@ -124,7 +70,7 @@ void BM_RasterQueryInProcess(benchmark::State& state) {
 BENCHMARK(BM_RasterQueryInProcess)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 void BM_RasterQueryCli(benchmark::State& state) {
-    const std::string tif = Katalog(2, false), xyz = Katalog(2, true);
+    const std::string tif = bench::RasterKatalog(2, false), xyz = bench::RasterKatalog(2, true);
     if (tif.empty() || xyz.empty()) return state.SkipWithError("gdal_translate failed (scripts/deps.sh bench)");
     const std::string einZeile = bench::CacheDir() + "/eine_zeile.xyz";
     std::ofstream(einZeile) << "3566000.5 5936000.5 100\n";
@@ -137,7 +83,7 @@ void BM_RasterQueryCli(benchmark::State& state) {
         for (int i = 0; i < 15; ++i) {  // alternately, so both meet the same machine state
             tr.push_back(Sekunden(query + "'" + tif + "' > /dev/null"));
             tx.push_back(Sekunden(query + "'" + xyz + "' > /dev/null"));
-            ts.push_back(Sekunden(cli + "scan '" + RasterTile(0, 0) + "' > /dev/null"));
+            ts.push_back(Sekunden(cli + "scan '" + bench::RasterTile(0, 0) + "' > /dev/null"));
             tt.push_back(Sekunden(cli + "scan '" + einZeile + "' > /dev/null"));
         }
         state.SetIterationTime(Median(tr));
@@ -169,7 +115,7 @@ std::string Punkte() {
 }
 
 void BM_RasterBatch4x4(benchmark::State& state) {
-    const std::string konf = Katalog(4, false);
+    const std::string konf = bench::RasterKatalog(4, false);
     if (konf.empty()) return state.SkipWithError("gdal_translate failed (scripts/deps.sh bench)");
     const std::string ein = Punkte(), mass = bench::CacheDir() + "/raster_batch.time";
     const std::string cmd = "/usr/bin/time -f '%M %e' -o '" + mass + "' '" + Programm() + "' batch '" + ein +

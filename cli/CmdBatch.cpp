@@ -98,22 +98,8 @@ int Run(const BatchOptions& o) {
     std::ifstream datei;
     // Its own buffer for standard input, so a window can tell whether more lines wait there.
     std::ios::sync_with_stdio(false);
-    std::istream* in = &std::cin;
-    if (o.input != "-") {
-        errno = 0;
-        // A folder opens as a stream but fails on the first read, with the library's own text.
-        struct stat st {};
-        if (::stat(o.input.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            std::cerr << NamePath(ErrnoText(EISDIR), o.input) << '\n';
-            return 1;
-        }
-        datei.open(o.input, std::ios::binary);
-        if (!datei) {
-            std::cerr << NamePath(errno != 0 ? ErrnoText(errno) : std::string("I/O-Fehler"), o.input) << '\n';
-            return 1;
-        }
-        in = &datei;
-    }
+    std::istream* in = OeffneEingabe(o.input, datei);
+    if (!in) return 1;
 
     TBatchAbfrage batch(kat, d, potenz);
     batch.SetMemoryBound(static_cast<std::size_t>(o.speicherMiB) << 20);
@@ -197,9 +183,7 @@ int Run(const BatchOptions& o) {
                 break;
             }
             ++zeilen;
-            std::string_view text = line;
-            if (zeilen == 1 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // UTF-8 BOM
-            if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+            const std::string_view text = ZeilenText(line, zeilen);
             if (NurLeer(text)) continue;
             Spalten(text, spalten);
             TBatchPunkt q;

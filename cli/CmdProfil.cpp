@@ -49,21 +49,8 @@ struct TEckeText {
 // the run: a profile with a vertex missing would be another line. Empty with the message said.
 std::optional<std::vector<TEckeText>> LiesEcken(const ProfilOptions& o, bool mitEin) {
     std::ifstream datei;
-    std::istream* in = &std::cin;
-    if (o.datei != "-") {
-        errno = 0;
-        struct stat st {};
-        if (::stat(o.datei.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            std::cerr << NamePath(ErrnoText(EISDIR), o.datei) << '\n';
-            return std::nullopt;
-        }
-        datei.open(o.datei, std::ios::binary);
-        if (!datei) {
-            std::cerr << NamePath(errno != 0 ? ErrnoText(errno) : std::string("I/O-Fehler"), o.datei) << '\n';
-            return std::nullopt;
-        }
-        in = &datei;
-    }
+    std::istream* in = OeffneEingabe(o.datei, datei);
+    if (!in) return std::nullopt;
     std::vector<TEckeText> out;
     std::string line;
     std::vector<std::string_view> spalten;
@@ -71,9 +58,7 @@ std::optional<std::vector<TEckeText>> LiesEcken(const ProfilOptions& o, bool mit
     bool kopfMoeglich = true;
     while (LiesZeile(*in, line)) {
         ++zeile;
-        std::string_view text = line;
-        if (zeile == 1 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // UTF-8 BOM
-        if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+        const std::string_view text = ZeilenText(line, zeile);
         if (NurLeer(text)) continue;
         Spalten(text, spalten);
         std::string warum, warumY;
@@ -119,11 +104,11 @@ int Run(const ProfilOptions& o) {
     if (o.csv && o.json) return UsageError("profil", "--csv und --json schlie\xC3\x9F" "en einander aus");
     if (!o.ecken.empty() && !o.datei.empty())
         return UsageError("profil", "Eckpunkte entweder als Argumente oder mit --datei angeben, nicht beides");
-    if (o.datei.empty() && o.ecken.size() < 4)
-        return UsageError("profil", "Mindestens zwei Eckpunkte angeben: X1 Y1 X2 Y2 (oder --datei PUNKTE)");
     if (o.ecken.size() % 2 != 0)
         return UsageError("profil", "Zu jedem Rechtswert geh\xC3\xB6rt ein Hochwert: " + std::to_string(o.ecken.size()) +
                                         " Werte angegeben");
+    if (o.datei.empty() && o.ecken.size() < 4)
+        return UsageError("profil", "Mindestens zwei Eckpunkte angeben: X1 Y1 X2 Y2 (oder --datei PUNKTE)");
     const TKonfCli k = LoadKonf(o.konf);
     const TSettings& settings = k.Settings;
     if (const int rc = CheckSearchOptions("profil", settings, o.fangbreite, o.potenz)) return rc;

@@ -1,10 +1,14 @@
 #include "cli/PunktZeilen.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <fstream>
 
 #include "cli/Commands.h"
+#include "tools/Errors.h"
 #include "tools/Tools.h"
 
 namespace tervalo::cli {
@@ -136,6 +140,23 @@ long ZeilenInDatei(const std::string& pfad) {
         c = puffer[k - 1];
     }
     return c == '\n' ? n : n + 1;
+}
+
+std::istream* OeffneEingabe(const std::string& pfad, std::ifstream& datei) {
+    if (pfad == "-") return &std::cin;
+    errno = 0;
+    // A folder opens as a stream but fails on the first read, with the library's own text.
+    struct stat st {};
+    if (::stat(pfad.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        std::cerr << NamePath(ErrnoText(EISDIR), pfad) << '\n';
+        return nullptr;
+    }
+    datei.open(pfad, std::ios::binary);
+    if (!datei) {
+        std::cerr << NamePath(errno != 0 ? ErrnoText(errno) : std::string("I/O-Fehler"), pfad) << '\n';
+        return nullptr;
+    }
+    return &datei;
 }
 
 CLI::Option* AddSpaltenOption(CLI::App* cmd, std::size_t& spalteX, std::size_t& spalteY) {

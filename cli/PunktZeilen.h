@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstddef>
+#include <fstream>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -18,6 +19,13 @@ namespace tervalo::cli {
 // One input line without its LF: at most its first LinePrefixBytes bytes, the rest passed
 // over, so a line without end costs no memory. False at the end of the input.
 bool LiesZeile(std::istream& in, std::string& line);
+// Line `nr` (from 1) as its columns are read: without a UTF-8 BOM on the first line and
+// without the CR of a CR LF.
+inline std::string_view ZeilenText(std::string_view line, long nr) {
+    if (nr == 1 && line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return line;
+}
 // A column number as --spalten and --id take it: a whole number from 1.
 std::optional<std::size_t> Spaltennummer(std::string_view t);
 // Blanks only (TAB included).
@@ -36,6 +44,10 @@ bool KeinWert(const std::vector<std::string_view>& s, std::size_t spalte, TAchse
 std::string SpaltenFehler(const std::vector<std::string_view>& s, std::size_t spalte, double& wert);
 // The --spalten X,Y option (two different column numbers from 1) into spalteX, spalteY.
 CLI::Option* AddSpaltenOption(CLI::App* cmd, std::size_t& spalteX, std::size_t& spalteY);
+// The input a command reads its points from: standard input for "-", else the file `pfad`
+// opened into `datei`. Null after the German message naming it (a folder, a file that cannot
+// be opened) on stderr.
+std::istream* OeffneEingabe(const std::string& pfad, std::ifstream& datei);
 // Lines of a regular file, for the progress line's total; 0 when it cannot be told.
 long ZeilenInDatei(const std::string& pfad);
 
