@@ -64,6 +64,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             PruefeFehler(e);
         }
         try {
+            const TProfilParameter p = ReadProfilAnfrage(abfrage, koerper, typ, max);
+            Pruefe(!p.Punkte.empty() && p.Punkte.size() <= max && !(p.Schritt && p.Anzahl));
+            Pruefe(!p.Schritt || (std::isfinite(*p.Schritt) && *p.Schritt > 0));
+            Pruefe(!p.Anzahl || (*p.Anzahl >= 2 && *p.Anzahl <= max));
+        } catch (const EAnfrage& e) {
+            PruefeFehler(e);
+        }
+        try {
             const TNativParameter p = ReadNativAnfrage(abfrage, koerper, typ, max);
             Pruefe(!p.Punkte.empty() && p.Punkte.size() <= max);
             for (const TZweiTexte& t : p.Punkte) Pruefe(!t.A.empty() && !t.B.empty());

@@ -1,7 +1,7 @@
 // The height service's request handling on arbitrary requests: method, path, query string,
 // body and headers carved from the input, answered by a service over a tiny catalogue. Every
 // answer must be one the service documents (a known status, JSON in its shape, never a 500),
-// and an answer with results must not hold more points than allowed.
+// and an answer with results or a profile's samples must not hold more points than allowed.
 #include <unistd.h>
 
 #include <cstdint>
@@ -101,6 +101,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         (void)j.dump();
     }
     if (r.Status == 200 && j.contains("results") && (!j["results"].is_array() || j["results"].size() > kMaxPunkte))
+        std::abort();
+    if (r.Status == 200 && j.contains("proben") &&
+        (!j["proben"].is_array() || j["proben"].size() > kMaxPunkte || !j["zusammenfassung"].is_object() ||
+         j["zusammenfassung"]["proben"] != j["proben"].size()))
         std::abort();
     return 0;
 }

@@ -1,7 +1,5 @@
 #include "server/Api.h"
 
-#include <geodesic.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -9,6 +7,7 @@
 #include <map>
 #include <set>
 
+#include "query/ProfilJson.h"
 #include "tools/Eingabezahl.h"
 
 namespace tervalo {
@@ -247,33 +246,31 @@ std::optional<double> ReadNodata(const TWert* w) {
     Ungueltig(fehler);
 }
 
+// A count as written: digits (text) or a JSON integer, none negative; one too large for 64 bits
+// is UINT64_MAX.
+std::uint64_t ReadGanzzahl(const TWert& w, const std::string& fehler) {
+    std::uint64_t n = 0;
+    if (w.Json && w.Json->is_number_integer()) {
+        if (w.Json->is_number_unsigned()) return w.Json->get<std::uint64_t>();
+        if (w.Json->get<std::int64_t>() < 0) Ungueltig(fehler);
+        return static_cast<std::uint64_t>(w.Json->get<std::int64_t>());
+    }
+    std::string t;
+    if (!AlsText(w, t)) Ungueltig(fehler);
+    const std::string_view s = Trim(t);
+    if (s.empty() || s.find_first_not_of("0123456789") != std::string_view::npos) Ungueltig(fehler);
+    for (const char c : s) {
+        if (n > (UINT64_MAX - 9) / 10) return UINT64_MAX;
+        n = n * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return n;
+}
+
 std::size_t ReadSamples(const TWert* w, std::size_t maxPunkte) {
     if (!w) return 0;
-    const std::string fehler = "Der Parameter \"samples\" muss eine ganze Zahl ab 2 sein.";
-    std::uint64_t n = 0;
-    bool riesig = false;
-    if (w->Json && w->Json->is_number_integer()) {
-        if (w->Json->is_number_unsigned())
-            n = w->Json->get<std::uint64_t>();
-        else if (w->Json->get<std::int64_t>() < 0)
-            Ungueltig(fehler);
-        else
-            n = static_cast<std::uint64_t>(w->Json->get<std::int64_t>());
-    } else {
-        std::string t;
-        if (!AlsText(*w, t)) Ungueltig(fehler);
-        const std::string_view s = Trim(t);
-        if (s.empty() || s.find_first_not_of("0123456789") != std::string_view::npos) Ungueltig(fehler);
-        for (const char c : s) {
-            if (n > (UINT64_MAX - 9) / 10) {
-                riesig = true;
-                break;
-            }
-            n = n * 10 + static_cast<std::uint64_t>(c - '0');
-        }
-    }
-    if (!riesig && n < 2) Ungueltig(fehler);
-    if (riesig || n > maxPunkte) ZuViele(maxPunkte);
+    const std::uint64_t n = ReadGanzzahl(*w, "Der Parameter \"samples\" muss eine ganze Zahl ab 2 sein.");
+    if (n < 2) Ungueltig("Der Parameter \"samples\" muss eine ganze Zahl ab 2 sein.");
+    if (n > maxPunkte) ZuViele(maxPunkte);
     return static_cast<std::size_t>(n);
 }
 
@@ -367,6 +364,18 @@ std::vector<TZweiTexte> ReadPunkte(const TWert* w, std::size_t maxPunkte) {
         out.push_back(TZweiTexte{std::move(*a), std::move(*b)});
     }
     return out;
+}
+
+void ReadSystem(const TWert* w, std::optional<TSystemWahl>& system, std::string& text) {
+    if (!w) return;
+    std::string t;
+    if (!AlsText(*w, t)) Ungueltig("Der Parameter \"system\" muss ein Text sein.");
+    text = std::string(Trim(t));
+    try {
+        system = ParseSystemWahl(text);
+    } catch (const EKoordFehler& e) {
+        Ungueltig(e.what());
+    }
 }
 
 bool ReadRangliste(const TWert* w) {
@@ -526,67 +535,67 @@ TNativParameter ReadNativAnfrage(std::string_view abfrage, std::string_view koer
                                  std::size_t maxPunkte) {
     const TSammlung s({"system", "punkte", "rangliste"}, abfrage, koerper, inhaltstyp, maxPunkte);
     TNativParameter p;
-    if (const TWert* w = s.Find("system")) {
-        std::string t;
-        if (!AlsText(*w, t)) Ungueltig("Der Parameter \"system\" muss ein Text sein.");
-        p.SystemText = std::string(Trim(t));
-        try {
-            p.System = ParseSystemWahl(p.SystemText);
-        } catch (const EKoordFehler& e) {
-            Ungueltig(e.what());
-        }
-    }
+    ReadSystem(s.Find("system"), p.System, p.SystemText);
     p.Rangliste = ReadRangliste(s.Find("rangliste"));
     p.Punkte = ReadPunkte(s.Find("punkte"), maxPunkte);
     return p;
+}
+
+TProfilParameter ReadProfilAnfrage(std::string_view abfrage, std::string_view koerper, std::string_view inhaltstyp,
+                                   std::size_t maxPunkte) {
+    const TSammlung s({"system", "punkte", "schritt", "anzahl"}, abfrage, koerper, inhaltstyp, maxPunkte);
+    TProfilParameter p;
+    ReadSystem(s.Find("system"), p.System, p.SystemText);
+    const TWert* schritt = s.Find("schritt");
+    const TWert* anzahl = s.Find("anzahl");
+    if (schritt && anzahl)
+        Ungueltig("Die Parameter \"schritt\" und \"anzahl\" schlie\xC3\x9F" "en einander aus: bitte nur einen angeben.");
+    if (schritt) {
+        const std::string fehler = "Der Parameter \"schritt\" muss eine Zahl gr" + std::string(kOe) +
+                                   "\xC3\x9F" "er als 0 sein (Meter, Dezimalpunkt \".\").";
+        std::optional<double> v;
+        std::string t;
+        if (schritt->Json && schritt->Json->is_number())
+            v = JsonZahl(*schritt->Json);
+        else if (AlsText(*schritt, t))
+            v = TextZahl(t);
+        if (!v || !(*v > 0)) Ungueltig(fehler);
+        p.Schritt = v;
+    }
+    if (anzahl) {
+        const std::string fehler = "Der Parameter \"anzahl\" muss eine ganze Zahl ab 2 sein.";
+        const std::uint64_t n = ReadGanzzahl(*anzahl, fehler);
+        if (n < 2) Ungueltig(fehler);
+        if (n > maxPunkte) ProbenUeberGrenze(maxPunkte);
+        p.Anzahl = static_cast<std::size_t>(n);
+    }
+    p.Punkte = ReadPunkte(s.Find("punkte"), maxPunkte);
+    return p;
+}
+
+void ProbenUeberGrenze(std::size_t maxPunkte, std::size_t proben) {
+    throw EAnfrage(413, "Das Profil erg" + std::string(kAe) + "be " +
+                            (proben > 0 ? std::to_string(proben) : std::string("zu viele")) + " Proben; h" + kOe +
+                            "chstens " + std::to_string(maxPunkte) +
+                            " sind je Anfrage erlaubt. Bitte einen gr" + kOe + "\xC3\x9F" "eren Schritt oder eine kleinere "
+                            "Anzahl w" + kAe + "hlen.");
 }
 
 // ---- sampling ----
 
 std::vector<TXY> SamplePath(const std::vector<TXY>& ecken, std::size_t n, bool geographisch) {
     if (ecken.empty() || n < 2) Ungueltig("Zum Abtasten eines Weges braucht es eine Position und mindestens 2 Punkte.");
-    // Geographic corners: metres on the ellipsoid of WGS 84 (GRS 80, that of ETRS89, differs
-    // from it by a tenth of a millimetre in its minor axis: nothing a sample would show).
-    geod_geodesic g{};
-    if (geographisch) geod_init(&g, 6378137.0, 1 / 298.257223563);
-    auto abstand = [&](const TXY& a, const TXY& b) {
-        if (!geographisch) return std::hypot(b.X - a.X, b.Y - a.Y);
-        double s = 0;
-        geod_inverse(&g, a.Y, a.X, b.Y, b.X, &s, nullptr, nullptr);
-        return std::isfinite(s) ? s : 0.0;
-    };
-    std::vector<double> bis(ecken.size(), 0.0);  // path length up to each corner
-    for (std::size_t k = 1; k < ecken.size(); ++k) bis[k] = bis[k - 1] + abstand(ecken[k - 1], ecken[k]);
-    const double laenge = bis.back();
-    std::vector<TXY> out;
-    out.reserve(n);
-    std::size_t k = 0;  // segment k runs from corner k to k + 1
-    for (std::size_t i = 0; i < n; ++i) {
-        if (i == n - 1) {
-            out.push_back(laenge > 0 ? ecken.back() : ecken.front());
-            break;
-        }
-        const double t = laenge * static_cast<double>(i) / static_cast<double>(n - 1);
-        while (k + 2 < ecken.size() && bis[k + 1] <= t) ++k;
-        if (ecken.size() == 1 || !(laenge > 0)) {
-            out.push_back(ecken.front());
-            continue;
-        }
-        const double stueck = bis[k + 1] - bis[k];
-        const double f = stueck > 0 ? std::clamp((t - bis[k]) / stueck, 0.0, 1.0) : 0.0;
-        if (geographisch && f > 0) {
-            geod_geodesicline linie{};
-            geod_inverseline(&linie, &g, ecken[k].Y, ecken[k].X, ecken[k + 1].Y, ecken[k + 1].X, 0);
-            double lat = 0, lon = 0;
-            geod_position(&linie, f * stueck, &lat, &lon, nullptr);
-            // The longitude as the corners count it, not folded into [-180, 180).
-            lon = ecken[k].X + std::remainder(lon - ecken[k].X, 360.0);
-            out.push_back(TXY{lon, lat});
-            continue;
-        }
-        out.push_back(TXY{ecken[k].X + f * (ecken[k + 1].X - ecken[k].X), ecken[k].Y + f * (ecken[k + 1].Y - ecken[k].Y)});
+    // A line has two vertices at least; one position doubled gives the same samples.
+    const std::vector<TXY> zwei(ecken.size() == 1 ? 2 : 0, ecken.front());
+    try {
+        const TProfilLinie linie = SampleProfile(ecken.size() == 1 ? zwei : ecken, TAbtastung::MitAnzahl(n), geographisch);
+        std::vector<TXY> out;
+        out.reserve(linie.Proben.size());
+        for (const TProbe& p : linie.Proben) out.push_back(TXY{p.X, p.Y});
+        return out;
+    } catch (const EProfil& e) {
+        Ungueltig(e.what());
     }
-    return out;
 }
 
 // ---- answers ----
@@ -652,6 +661,15 @@ TJson NativFehlerJson(std::size_t nr, std::string_view text) {
     j["punkt"] = nr;
     j["fehler"] = text;
     return j;
+}
+
+std::string ProfilJson(std::string_view dataset, TJson proben, const TProfilZusammenfassung& z) {
+    TJson j;
+    j["dataset"] = dataset;
+    j["proben"] = std::move(proben);
+    j["zusammenfassung"] = ZusammenfassungToJson(z);
+    j["status"] = "OK";
+    return FormatJson(j);
 }
 
 std::string NativJson(std::string_view dataset, TJson results) {

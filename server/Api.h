@@ -72,6 +72,15 @@ struct TNativParameter {
     bool Rangliste = false;
 };
 
+// GET|POST /v1/NAME/profil: a line through the vertices, sampled by a step or a count.
+struct TProfilParameter {
+    std::optional<TSystemWahl> System;  // as --ein; none: the catalogue's own system
+    std::string SystemText;
+    std::vector<TZweiTexte> Punkte;     // the vertices' two numbers as typed
+    std::optional<double> Schritt;      // metres, > 0; neither: the catalogue's grid spacing
+    std::optional<std::size_t> Anzahl;  // >= 2 and at most maxPunkte
+};
+
 // A request's parameters from its query string and its body (read when not empty): JSON when
 // the content type is application/json (or +json), a form body when it is
 // application/x-www-form-urlencoded, otherwise JSON when the body starts with '{' and a form
@@ -81,12 +90,17 @@ THoehenParameter ReadHoehenAnfrage(std::string_view abfrage, std::string_view ko
                                    std::size_t maxPunkte);
 TNativParameter ReadNativAnfrage(std::string_view abfrage, std::string_view koerper, std::string_view inhaltstyp,
                                  std::size_t maxPunkte);
+// Also refuses "schritt" and "anzahl" given together (400) and an "anzahl" over `maxPunkte` (413).
+TProfilParameter ReadProfilAnfrage(std::string_view abfrage, std::string_view koerper, std::string_view inhaltstyp,
+                                   std::size_t maxPunkte);
+// Throws EAnfrage 413: the line gives more samples than `maxPunkte` (`proben` of them, when known).
+[[noreturn]] void ProbenUeberGrenze(std::size_t maxPunkte, std::size_t proben = 0);
 
-// `n` samples along the path through `ecken` at i*L/(n-1), i = 0..n-1, L the path's length:
-// sample 0 is the first corner, sample n-1 exactly the last. One corner or a path of length 0:
-// every sample is the first corner. `n` >= 2 and at least one corner (else EAnfrage 400).
-// `geographisch`: X is the longitude and Y the latitude in degrees; lengths are then metres
-// along the geodesics between the corners, and the samples lie on them.
+// `n` samples along the path through `ecken` at i*L/(n-1), i = 0..n-1, L the path's length, as
+// SampleProfile takes them: sample 0 is the first corner, sample n-1 exactly the last. One corner
+// or a path of length 0: every sample is the first corner. `n` >= 2 and 1 to 10,000 corners
+// (else EAnfrage 400). `geographisch`: X is the longitude and Y the latitude in degrees; lengths
+// are then metres along the geodesics between the corners, and the samples lie on them.
 std::vector<TXY> SamplePath(const std::vector<TXY>& ecken, std::size_t n, bool geographisch = false);
 
 // One result of /v1/NAME.
@@ -116,5 +130,8 @@ TJson NativPunktJson(const THoehenAntwort& a, bool rangliste, const TEingabeJson
 TJson NativFehlerJson(std::size_t nr, std::string_view text);
 // {"dataset": NAME, "results": [...], "status": "OK"}.
 std::string NativJson(std::string_view dataset, TJson results);
+// {"dataset": NAME, "proben": [...], "zusammenfassung": {...}, "status": "OK"}: the object of
+// the command line's profile in JSON with the native answers' two keys.
+std::string ProfilJson(std::string_view dataset, TJson proben, const TProfilZusammenfassung& z);
 
 }  // namespace tervalo

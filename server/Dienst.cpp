@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <exception>
 #include <map>
@@ -22,6 +23,7 @@
 #include "ordner/OrdnerIndex.h"
 #include "query/AntwortJson.h"
 #include "query/Batch.h"
+#include "query/ProfilJson.h"
 #include "query/Query.h"
 #include "server/Api.h"
 #include "server/Metriken.h"
@@ -558,6 +560,91 @@ TAntwort Nativ(TKatalog& k, const TAnfrage& a, std::size_t maxPunkte) {
     return JsonAntwort(200, NativJson(k.Name, std::move(liste)));
 }
 
+// The line's vertices in the catalogue's system: converted from `system` as --ein does, or read
+// as numbers. A vertex that cannot be read or converted refuses the whole line: a profile
+// cannot have a hole at a vertex.
+std::vector<TXY> ProfilEcken(TKatalog& k, const TProfilParameter& p) {
+    const std::size_t n = p.Punkte.size();
+    std::vector<TXY> ecken(n);
+    std::vector<std::string> fehler(n);
+    if (p.System) {
+        Umrechnen(*k.Nativ, n, [&](std::size_t i, TUmrechnung& u) {
+            try {
+                const TUmrechnung::TErgebnis r = u.ConvertText(*p.System, p.Punkte[i].A, p.Punkte[i].B);
+                ecken[i] = {r.Punkt.X, r.Punkt.Y};
+            } catch (const EKoordFehler& e) {
+                fehler[i] = e.what();
+            }
+        });
+        ZaehleFehler(*k.Zaehler, fehler, [](const std::string& f) { return &f; });
+    } else {
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::optional<double> x = cli::ArgumentZahl(p.Punkte[i].A), y = cli::ArgumentZahl(p.Punkte[i].B);
+            if (x && y)
+                ecken[i] = {*x, *y};
+            else
+                fehler[i] = (x ? p.Punkte[i].B : p.Punkte[i].A) + " ist keine Zahl (Dezimaltrenner \".\" oder \",\")";
+        }
+    }
+    for (std::size_t i = 0; i < n; ++i)
+        if (!fehler[i].empty()) throw EAnfrage(400, "Eckpunkt " + std::to_string(i + 1) + ": " + fehler[i]);
+    return ecken;
+}
+
+// The samples of the line as the command line's profile takes them; more than `maxPunkte`
+// refused before any is answered.
+TProfilLinie ProfilProben(const TKatalog& k, const TProfilParameter& p, const std::vector<TXY>& ecken,
+                          std::size_t maxPunkte) {
+    const bool geographisch = k.System && k.System->Geographisch;
+    const TAbtastung abtastung = p.Anzahl ? TAbtastung::MitAnzahl(*p.Anzahl)
+                                          : TAbtastung::MitSchritt(p.Schritt.value_or(k.Konf.Settings.Rasterabstand));
+    try {
+        // A small step on a long line is refused from its length alone, before a million
+        // samples are made for nothing (the exact count follows).
+        if (abtastung.Art == TAbtastung::TArt::Schritt && std::isfinite(abtastung.Schritt) && abtastung.Schritt > 0) {
+            const double laenge = SampleProfile(ecken, TAbtastung::MitAnzahl(2), geographisch).Laenge;
+            if (laenge / abtastung.Schritt > static_cast<double>(maxPunkte) + 2) ProbenUeberGrenze(maxPunkte);
+        }
+        TProfilLinie linie = SampleProfile(ecken, abtastung, geographisch);
+        if (linie.Proben.size() > maxPunkte) ProbenUeberGrenze(maxPunkte, linie.Proben.size());
+        return linie;
+    } catch (const EProfil& e) {
+        throw EAnfrage(400, e.what());
+    }
+}
+
+TAntwort Profil(TKatalog& k, const TAnfrage& a, std::size_t maxPunkte) {
+    const TProfilParameter p = ReadProfilAnfrage(a.Abfrage, a.Koerper, a.Inhaltstyp, maxPunkte);
+    if (p.System && !k.System)
+        throw EAnfrage(400, "Der Katalog " + k.Name + " hat kein Bezugssystem; system=" + Zitiert(p.SystemText) +
+                                " kann nicht umgerechnet werden.");
+    const TProfilLinie linie = ProfilProben(k, p, ProfilEcken(k, p), maxPunkte);
+    const std::size_t n = linie.Proben.size();
+    std::vector<TBatchPunkt> punkte;
+    punkte.reserve(n);
+    for (const TProbe& q : linie.Proben) punkte.push_back({q.X, q.Y});
+    // Answers come on any of the engine's threads; the summary wants station order, and of each
+    // sample only whether it has a height and which.
+    std::vector<TJson> proben(n);
+    std::vector<std::optional<double>> hoehe(n);
+    k.Maschine->Beantworte(punkte, TUmfang::Voll, [&](std::size_t i, const THoehenAntwort& h) {
+        proben[i] = ProbeToJson(linie.Proben[i], h);
+        if (HatHoehe(h)) hoehe[i] = h.Naechster.Z;
+    });
+    k.Zaehler->Punkte.fetch_add(n, std::memory_order_relaxed);
+    TProfilSumme summe(linie.Laenge);
+    THoehenAntwort mit;
+    mit.Beendet = mit.Berechnet = mit.HatNaechster = true;
+    const THoehenAntwort ohne;
+    TJson liste = TJson::array();
+    for (std::size_t i = 0; i < n; ++i) {
+        if (hoehe[i]) mit.Naechster.Z = *hoehe[i];
+        summe.Add(linie.Proben[i].Station, hoehe[i] ? mit : ohne);
+        liste.push_back(std::move(proben[i]));
+    }
+    return JsonAntwort(200, ProfilJson(k.Name, std::move(liste), summe.Ergebnis()));
+}
+
 constexpr const char* ErlaubteMethoden = "GET, POST, OPTIONS";
 
 // The route of a request's path segments; Andere for paths the service does not serve.
@@ -566,6 +653,7 @@ TRoute RouteVon(const std::vector<std::string>& seg) {
     if (seg.size() == 1 && seg[0] == "metrics") return TRoute::Metriken;
     if (seg.size() == 2 && seg[0] == "v1") return seg[1] == "datasets" ? TRoute::Datensaetze : TRoute::Hoehen;
     if (seg.size() == 3 && seg[0] == "v1" && seg[2] == "punkte") return TRoute::Nativ;
+    if (seg.size() == 3 && seg[0] == "v1" && seg[2] == "profil") return TRoute::Profil;
     return TRoute::Andere;
 }
 
@@ -592,7 +680,7 @@ void TDienst::ZaehleAbgewiesen(std::string_view ziel, int status) {
     try {
         const std::vector<std::string> seg = Segmente(ziel.substr(0, ziel.find('?')));
         erfasst.Route = RouteVon(seg);
-        if (erfasst.Route == TRoute::Hoehen || erfasst.Route == TRoute::Nativ) {
+        if (erfasst.Route == TRoute::Hoehen || erfasst.Route == TRoute::Nativ || erfasst.Route == TRoute::Profil) {
             const std::shared_ptr<const TStand> stand = zustand_->Stand();
             const auto it = stand->Kataloge.find(seg[1]);
             erfasst.Katalog = it == stand->Kataloge.end() ? &zustand_->metriken.Unbekannt() : it->second->Zaehler;
@@ -620,13 +708,14 @@ TAntwort TDienst::Antworte(const TAnfrage& a, TErfasst& erfasst) {
         erfasst.Route = RouteVon(seg);
         const bool hoehen = erfasst.Route == TRoute::Hoehen;
         const bool nativ = erfasst.Route == TRoute::Nativ;
+        const bool profil = erfasst.Route == TRoute::Profil;
         const bool nurGet = erfasst.Route == TRoute::Gesundheit || erfasst.Route == TRoute::Datensaetze ||
                             erfasst.Route == TRoute::Metriken;
-        if (!hoehen && !nativ && !nurGet) return mitCors(FehlerAntwort(404, "Unbekannter Pfad"));
+        if (!hoehen && !nativ && !profil && !nurGet) return mitCors(FehlerAntwort(404, "Unbekannter Pfad"));
 
         const std::shared_ptr<const TStand> stand = zustand_->Stand();
         TKatalog* katalog = nullptr;  // kept alive by `stand`
-        if (hoehen || nativ) {
+        if (hoehen || nativ || profil) {
             const auto it = stand->Kataloge.find(seg[1]);
             if (it != stand->Kataloge.end()) katalog = it->second.get();
             erfasst.Katalog = katalog ? katalog->Zaehler : &zustand_->metriken.Unbekannt();
@@ -672,8 +761,8 @@ TAntwort TDienst::Antworte(const TAnfrage& a, TErfasst& erfasst) {
         if (nurGet) return mitCors(Datensaetze(*stand));
 
         if (!katalog) return mitCors(Unbekannt(seg[1]));
-        return mitCors(hoehen ? Hoehen(*katalog, a, einstellungen_.MaxPunkte)
-                              : Nativ(*katalog, a, einstellungen_.MaxPunkte));
+        const std::size_t max = einstellungen_.MaxPunkte;
+        return mitCors(hoehen ? Hoehen(*katalog, a, max) : profil ? Profil(*katalog, a, max) : Nativ(*katalog, a, max));
     } catch (const EAnfrage& e) {
         return mitCors(FehlerAntwort(e.Status, e.what()));
     } catch (const EKoordFehler& e) {

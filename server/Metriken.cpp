@@ -23,6 +23,7 @@ const char* RoutenPfad(TRoute r) {
     switch (r) {
         case TRoute::Hoehen: return "/v1/{name}";
         case TRoute::Nativ: return "/v1/{name}/punkte";
+        case TRoute::Profil: return "/v1/{name}/profil";
         case TRoute::Datensaetze: return "/v1/datasets";
         case TRoute::Gesundheit: return "/health";
         case TRoute::Metriken: return "/metrics";
@@ -38,9 +39,12 @@ std::atomic<uint64_t>* StatusZelle(TStatusZaehler& z, int status) {
 
 std::atomic<uint64_t>* Zelle(std::array<TStatusZaehler, kRouten>& routen, TRoute route, TKatalogZaehler* katalog,
                              int status) {
-    if (route == TRoute::Hoehen || route == TRoute::Nativ) {
+    if (route == TRoute::Hoehen || route == TRoute::Nativ || route == TRoute::Profil) {
         if (!katalog) return nullptr;
-        return StatusZelle(route == TRoute::Hoehen ? katalog->Hoehen : katalog->Nativ, status);
+        TStatusZaehler& z = route == TRoute::Hoehen ? katalog->Hoehen
+                            : route == TRoute::Nativ ? katalog->Nativ
+                                                     : katalog->Profil;
+        return StatusZelle(z, status);
     }
     return StatusZelle(routen[static_cast<std::size_t>(route)], status);
 }
@@ -142,12 +146,13 @@ std::string TMetriken::Text(const std::vector<TKatalogBelegung>& belegung) const
          "Anfragen nach Pfad (Route) und HTTP-Status, auch abgewiesene und fehlerhafte.");
     for (std::size_t r = 0; r < kRouten; ++r) {
         const auto route = static_cast<TRoute>(r);
-        if (route == TRoute::Hoehen || route == TRoute::Nativ) continue;
+        if (route == TRoute::Hoehen || route == TRoute::Nativ || route == TRoute::Profil) continue;
         StatusZeilen(out, routen_[r], Label("pfad", RoutenPfad(route)));
     }
     for (const auto& [name, z] : kataloge) {
         StatusZeilen(out, z->Hoehen, Label("pfad", RoutenPfad(TRoute::Hoehen)) + "," + Label("katalog", name));
         StatusZeilen(out, z->Nativ, Label("pfad", RoutenPfad(TRoute::Nativ)) + "," + Label("katalog", name));
+        StatusZeilen(out, z->Profil, Label("pfad", RoutenPfad(TRoute::Profil)) + "," + Label("katalog", name));
     }
 
     auto jeKatalog = [&](const char* metrik, const char* hilfe, const std::atomic<uint64_t> TKatalogZaehler::*feld) {
@@ -155,7 +160,8 @@ std::string TMetriken::Text(const std::vector<TKatalogBelegung>& belegung) const
         for (const auto& [name, z] : kataloge)
             if (z->Konfiguriert.load(relaxed)) Zeile(out, metrik, Label("katalog", name), std::to_string((z->*feld).load(relaxed)));
     };
-    jeKatalog("tervalo_punkte_total", "Beantwortete Punkte (Positionen, Proben entlang eines Pfads, native Punkte).",
+    jeKatalog("tervalo_punkte_total",
+              "Beantwortete Punkte (Positionen, Proben entlang eines Pfads oder Profils, native Punkte).",
               &TKatalogZaehler::Punkte);
     jeKatalog("tervalo_kachel_lesungen_total",
               "Gelesene Kacheln; eine verdr\xC3\xA4ngte und wieder gebrauchte z\xC3\xA4hlt erneut.",

@@ -18,8 +18,8 @@
 namespace tervalo::server {
 
 // The route a request took: the path label, bounded whatever clients send.
-enum class TRoute { Hoehen, Nativ, Datensaetze, Gesundheit, Metriken, Andere };
-constexpr std::size_t kRouten = 6;
+enum class TRoute { Hoehen, Nativ, Profil, Datensaetze, Gesundheit, Metriken, Andere };
+constexpr std::size_t kRouten = 7;
 
 // HTTP statuses 100..599, one counter each.
 constexpr int kErsterStatus = 100;
@@ -30,6 +30,7 @@ using TStatusZaehler = std::array<std::atomic<uint64_t>, kStatusse>;
 struct TKatalogZaehler {
     TStatusZaehler Hoehen{};  // requests on /v1/NAME by status
     TStatusZaehler Nativ{};   // on /v1/NAME/punkte
+    TStatusZaehler Profil{};  // on /v1/NAME/profil
     std::atomic<uint64_t> Punkte{0};
     std::atomic<uint64_t> Lesungen{0};
     std::atomic<uint64_t> UmrechnungFehler{0};

@@ -194,6 +194,27 @@ TEST(ApiNativ, SystemPointsAndRanking) {
     EXPECT_EQ(Fehler([] { ReadNativAnfrage("punkte=1,2|3,4|5,6", "", "", 2); }).first, 413);
 }
 
+TEST(ApiProfil, StepOrCountAndTheirLimits) {
+    const TProfilParameter q = ReadProfilAnfrage("punkte=1,2|3,4&schritt=+2.5", "", "", kMax);
+    EXPECT_EQ(q.Schritt, 2.5);
+    EXPECT_FALSE(q.Anzahl || q.System);
+    ASSERT_EQ(q.Punkte.size(), 2u);
+    const TProfilParameter j =
+        ReadProfilAnfrage("system=gk3", R"({"punkte": [[1, 2], [3, 4]], "anzahl": 7})", "application/json", kMax);
+    EXPECT_EQ(j.Anzahl, 7u);
+    EXPECT_FALSE(j.Schritt);
+    EXPECT_EQ(j.SystemText, "gk3");
+    EXPECT_FALSE(ReadProfilAnfrage("punkte=1,2|3,4", "", "", kMax).Schritt);
+    for (const char* s : {R"({"schritt": 1e400})", R"({"schritt": -1})", R"({"anzahl": 2.5})", R"({"anzahl": -2})",
+                          R"({"anzahl": true})", R"({"schritt": 1, "anzahl": 2})", R"({"schritt": 1, "schritt": 2})"})
+        EXPECT_EQ(Fehler([&] { ReadProfilAnfrage("punkte=1,2|3,4", s, "application/json", kMax); }).first, 400) << s;
+    EXPECT_EQ(Fehler([] { ReadProfilAnfrage("punkte=1,2|3,4&schritt=1", "anzahl=2", "", kMax); }).first, 400);
+    for (const char* s : {"anzahl=10001", "anzahl=99999999999999999999999"})
+        EXPECT_EQ(Fehler([&] { ReadProfilAnfrage(std::string("punkte=1,2|3,4&") + s, "", "", kMax); }).first, 413) << s;
+    // The sampling's own limit on vertices holds for samples= too.
+    EXPECT_EQ(Fehler([] { SamplePath(std::vector<TXY>(10001, TXY{1, 2}), 3); }).first, 400);
+}
+
 TEST(ApiSampling, EvenSpacingAndExactEnds) {
     // An L of 300 m + 100 m: 5 samples 100 m apart, the corner among them.
     const std::vector<TXY> weg{{1000.1, 2000.3}, {1300.1, 2000.3}, {1300.1, 2100.3}};
