@@ -152,14 +152,14 @@ bool KachelnGeographisch(const TEinstellungen& e) {
     }
 }
 
-void TProfilSumme::Add(double station, const THoehenAntwort& a) {
+void TProfilSumme::Add(double station, std::optional<double> hoehe) {
     ++z_.Proben;
-    if (!HatHoehe(a)) {
+    if (!hoehe) {
         ++z_.OhneDaten;
         vorher_.reset();
         return;
     }
-    const double h = a.Naechster.Z;
+    const double h = *hoehe;
     if (!z_.TiefsterZ || h < *z_.TiefsterZ) {
         z_.TiefsterZ = h;
         z_.TiefsterStation = station;

@@ -86,7 +86,11 @@ struct TProfilZusammenfassung {
 class TProfilSumme {
 public:
     explicit TProfilSumme(double laenge) { z_.Laenge = laenge; }
-    void Add(double station, const THoehenAntwort& a);
+    void Add(double station, const THoehenAntwort& a) {
+        Add(station, HatHoehe(a) ? std::optional<double>(a.Naechster.Z) : std::nullopt);
+    }
+    // The same from the nearest height alone (none: the sample has no data).
+    void Add(double station, std::optional<double> hoehe);
     const TProfilZusammenfassung& Ergebnis() const { return z_; }
 
 private:

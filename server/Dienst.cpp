@@ -633,13 +633,9 @@ TAntwort Profil(TKatalog& k, const TAnfrage& a, std::size_t maxPunkte) {
     });
     k.Zaehler->Punkte.fetch_add(n, std::memory_order_relaxed);
     TProfilSumme summe(linie.Laenge);
-    THoehenAntwort mit;
-    mit.Beendet = mit.Berechnet = mit.HatNaechster = true;
-    const THoehenAntwort ohne;
     TJson liste = TJson::array();
     for (std::size_t i = 0; i < n; ++i) {
-        if (hoehe[i]) mit.Naechster.Z = *hoehe[i];
-        summe.Add(linie.Proben[i].Station, hoehe[i] ? mit : ohne);
+        summe.Add(linie.Proben[i].Station, hoehe[i]);
         liste.push_back(std::move(proben[i]));
     }
     return JsonAntwort(200, ProfilJson(k.Name, std::move(liste), summe.Ergebnis()));
