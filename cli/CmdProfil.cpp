@@ -209,7 +209,9 @@ int Run(const ProfilOptions& o) {
         },
         [&](std::size_t n) { fortschritt.Zeige(static_cast<long>(n), batch.Lesungen()); },
         // Nobody reads on: standard output failed.
-        [&] { return !std::cout; });
+        [&] { return !std::cout; },
+        // Windows as large as the batch's: the tiles of a window are read in parallel.
+        o.json ? 12500 : 50000);
     for (const std::string& m : batch.TakeMessages()) {
         melde(m);
         if (!IsIndexHinweis(m)) rc = 1;
