@@ -512,21 +512,22 @@ TAntwort Hoehen(TKatalog& k, const TAnfrage& a, std::size_t maxPunkte) {
     return JsonAntwort(200, ErgebnisseJson(k.Name, ergebnisse, p.NodataWert));
 }
 
-TAntwort Nativ(TKatalog& k, const TAnfrage& a, std::size_t maxPunkte) {
-    const TNativParameter p = ReadNativAnfrage(a.Abfrage, a.Koerper, a.Inhaltstyp, maxPunkte);
-    const std::size_t n = p.Punkte.size();
-    if (p.System && !k.System)
-        throw EAnfrage(400, "Der Katalog " + k.Name + " hat kein Bezugssystem; system=" + Zitiert(p.SystemText) +
-                                " kann nicht umgerechnet werden.");
-    std::vector<std::optional<TBatchPunkt>> xy(n);
+// The native form's points in the catalogue's system: converted from `system` as --ein does
+// (with what the answers' "eingabe" names, when asked for), or read as numbers. A point that
+// cannot be read or converted stays empty, with its reason at the same place of the result.
+std::vector<std::string> NativPunkte(TKatalog& k, const std::optional<TSystemWahl>& system,
+                                     const std::vector<TZweiTexte>& punkte, std::vector<std::optional<TBatchPunkt>>& xy,
+                                     std::vector<std::optional<TEingabeJson>>* eingabe) {
+    const std::size_t n = punkte.size();
+    xy.assign(n, std::nullopt);
+    if (eingabe) eingabe->assign(n, std::nullopt);
     std::vector<std::string> fehler(n);
-    std::vector<std::optional<TEingabeJson>> eingabe(n);
-    if (p.System) {
+    if (system) {
         Umrechnen(*k.Nativ, n, [&](std::size_t i, TUmrechnung& u) {
             try {
-                const TUmrechnung::TErgebnis r = u.ConvertText(*p.System, p.Punkte[i].A, p.Punkte[i].B);
+                const TUmrechnung::TErgebnis r = u.ConvertText(*system, punkte[i].A, punkte[i].B);
                 xy[i] = TBatchPunkt{r.Punkt.X, r.Punkt.Y};
-                eingabe[i] = cli::EingabeJson(r.Eingabe, r.Werte, r.Punkt);
+                if (eingabe) (*eingabe)[i] = cli::EingabeJson(r.Eingabe, r.Werte, r.Punkt);
             } catch (const EKoordFehler& e) {
                 fehler[i] = e.what();
             }
@@ -534,13 +535,25 @@ TAntwort Nativ(TKatalog& k, const TAnfrage& a, std::size_t maxPunkte) {
         ZaehleFehler(*k.Zaehler, fehler, [](const std::string& f) { return &f; });
     } else {
         for (std::size_t i = 0; i < n; ++i) {
-            const std::optional<double> x = cli::ArgumentZahl(p.Punkte[i].A), y = cli::ArgumentZahl(p.Punkte[i].B);
+            const std::optional<double> x = cli::ArgumentZahl(punkte[i].A), y = cli::ArgumentZahl(punkte[i].B);
             if (x && y)
                 xy[i] = TBatchPunkt{*x, *y};
             else
-                fehler[i] = (x ? p.Punkte[i].B : p.Punkte[i].A) + " ist keine Zahl (Dezimaltrenner \".\" oder \",\")";
+                fehler[i] = (x ? punkte[i].B : punkte[i].A) + " ist keine Zahl (Dezimaltrenner \".\" oder \",\")";
         }
     }
+    return fehler;
+}
+
+TAntwort Nativ(TKatalog& k, const TAnfrage& a, std::size_t maxPunkte) {
+    const TNativParameter p = ReadNativAnfrage(a.Abfrage, a.Koerper, a.Inhaltstyp, maxPunkte);
+    const std::size_t n = p.Punkte.size();
+    if (p.System && !k.System)
+        throw EAnfrage(400, "Der Katalog " + k.Name + " hat kein Bezugssystem; system=" + Zitiert(p.SystemText) +
+                                " kann nicht umgerechnet werden.");
+    std::vector<std::optional<TBatchPunkt>> xy;
+    std::vector<std::optional<TEingabeJson>> eingabe;
+    const std::vector<std::string> fehler = NativPunkte(k, p.System, p.Punkte, xy, &eingabe);
     std::vector<TJson> results(n);
     auto ergebnis = [&](std::size_t i, const THoehenAntwort& h) {
         results[i] = NativPunktJson(h, p.Rangliste, eingabe[i] ? &*eingabe[i] : nullptr);
@@ -564,30 +577,13 @@ TAntwort Nativ(TKatalog& k, const TAnfrage& a, std::size_t maxPunkte) {
 // as numbers. A vertex that cannot be read or converted refuses the whole line: a profile
 // cannot have a hole at a vertex.
 std::vector<TXY> ProfilEcken(TKatalog& k, const TProfilParameter& p) {
-    const std::size_t n = p.Punkte.size();
-    std::vector<TXY> ecken(n);
-    std::vector<std::string> fehler(n);
-    if (p.System) {
-        Umrechnen(*k.Nativ, n, [&](std::size_t i, TUmrechnung& u) {
-            try {
-                const TUmrechnung::TErgebnis r = u.ConvertText(*p.System, p.Punkte[i].A, p.Punkte[i].B);
-                ecken[i] = {r.Punkt.X, r.Punkt.Y};
-            } catch (const EKoordFehler& e) {
-                fehler[i] = e.what();
-            }
-        });
-        ZaehleFehler(*k.Zaehler, fehler, [](const std::string& f) { return &f; });
-    } else {
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::optional<double> x = cli::ArgumentZahl(p.Punkte[i].A), y = cli::ArgumentZahl(p.Punkte[i].B);
-            if (x && y)
-                ecken[i] = {*x, *y};
-            else
-                fehler[i] = (x ? p.Punkte[i].B : p.Punkte[i].A) + " ist keine Zahl (Dezimaltrenner \".\" oder \",\")";
-        }
+    std::vector<std::optional<TBatchPunkt>> xy;
+    const std::vector<std::string> fehler = NativPunkte(k, p.System, p.Punkte, xy, nullptr);
+    std::vector<TXY> ecken;
+    for (std::size_t i = 0; i < xy.size(); ++i) {
+        if (!xy[i]) throw EAnfrage(400, "Eckpunkt " + std::to_string(i + 1) + ": " + fehler[i]);
+        ecken.push_back({xy[i]->X, xy[i]->Y});
     }
-    for (std::size_t i = 0; i < n; ++i)
-        if (!fehler[i].empty()) throw EAnfrage(400, "Eckpunkt " + std::to_string(i + 1) + ": " + fehler[i]);
     return ecken;
 }
 
