@@ -79,21 +79,11 @@ std::vector<json> BatchWgs84(const std::string& knf, const std::vector<TLatLng>&
     return Batch(knf, z, "--ein wgs84");
 }
 
-class HttpApi : public ::testing::Test {
+class HttpApi : public TServerFixture<HttpApi> {
 protected:
     static void SetUpTestSuite() {
-        std::vector<std::string> args = Kataloge().Alle();
-        server_ = new TServerProzess(args);
-        ASSERT_TRUE(server_->Bereit()) << server_->Log();
+        Starte(Kataloge().Alle());
     }
-    static void TearDownTestSuite() {
-        if (server_) {
-            EXPECT_EQ(server_->Stoppe(), 0) << server_->Log();
-        }
-        delete server_;
-        server_ = nullptr;
-    }
-
     static json Get(const std::string& ziel, int status = 200) {
         httplib::Client c = server_->Client();
         auto r = c.Get(ziel.c_str());
@@ -149,10 +139,7 @@ protected:
         }
         EXPECT_GT(mitDaten, static_cast<int>(p.size() / 2)) << name << ": most points lie on the tiles";
     }
-
-    static TServerProzess* server_;
 };
-TServerProzess* HttpApi::server_ = nullptr;
 
 std::vector<TLatLng> DemoPunkte() {
     return NachWgs84(Raster(3565950, 3568000, 5935000, 5937050, 6), "EPSG:31467", true);

@@ -25,20 +25,11 @@ json CliProfil(const std::string& optionen, const std::string& ecken) {
     return json::parse(r.out, nullptr, false);
 }
 
-class HttpProfil : public ::testing::Test {
+class HttpProfil : public TServerFixture<HttpProfil> {
 protected:
     static void SetUpTestSuite() {
-        server_ = new TServerProzess({"--katalog", "demo=" + Kataloge().Demo});
-        ASSERT_TRUE(server_->Bereit()) << server_->Log();
+        Starte({"--katalog", "demo=" + Kataloge().Demo});
     }
-    static void TearDownTestSuite() {
-        if (server_) {
-            EXPECT_EQ(server_->Stoppe(), 0) << server_->Log();
-        }
-        delete server_;
-        server_ = nullptr;
-    }
-
     static json Get(const std::string& abfrage, int status = 200) {
         auto r = server_->Client().Get(("/v1/demo/profil?" + abfrage).c_str());
         if (!r) {
@@ -61,10 +52,7 @@ protected:
         for (std::size_t i = 0; i < cli["proben"].size(); ++i) EXPECT_EQ(ohne["proben"][i], cli["proben"][i]) << i;
         EXPECT_EQ(ohne, cli);
     }
-
-    static TServerProzess* server_;
 };
-TServerProzess* HttpProfil::server_ = nullptr;
 
 std::string Punkte() {
     std::string s;

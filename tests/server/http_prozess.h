@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <httplib.h>
 
 #include "support/files.h"
@@ -39,7 +40,35 @@ inline int FreierPort() {
     return ntohs(a.sin_port);
 }
 
-class TServerProzess {
+// A child process of the test: whether it has ended, and with what.
+class TKindProzess {
+public:
+    pid_t Pid() const { return pid_; }
+    void Signal(int sig) { ::kill(pid_, sig); }
+    // Whether the process has ended (its code then kept).
+    bool Beendet() {
+        if (code_ >= 0) return true;
+        int st = 0;
+        if (::waitpid(pid_, &st, WNOHANG) != pid_) return false;
+        code_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        return true;
+    }
+    // Exit code (128 + signal when one ended it) once it has ended, -1 after the timeout.
+    int Warte(std::chrono::seconds timeout = std::chrono::seconds(30)) {
+        const auto ende = std::chrono::steady_clock::now() + timeout;
+        while (!Beendet()) {
+            if (std::chrono::steady_clock::now() >= ende) return -1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return code_;
+    }
+
+protected:
+    pid_t pid_ = -1;
+    int code_ = -1;
+};
+
+class TServerProzess : public TKindProzess {
 public:
     // tervalo-server ARGS --port P, its standard error into a file, started in `ordner` when given.
     explicit TServerProzess(std::vector<std::string> args, const std::string& ordner = {}) {
@@ -95,25 +124,6 @@ public:
         return c;
     }
 
-    void Signal(int sig) { ::kill(pid_, sig); }
-
-    // Whether the process has ended (its code then kept).
-    bool Beendet() {
-        if (code_ >= 0) return true;
-        int st = 0;
-        if (::waitpid(pid_, &st, WNOHANG) != pid_) return false;
-        code_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-        return true;
-    }
-    // Exit code (128 + signal when one ended it) once it has ended, -1 after the timeout.
-    int Warte(std::chrono::seconds timeout = std::chrono::seconds(30)) {
-        const auto ende = std::chrono::steady_clock::now() + timeout;
-        while (!Beendet()) {
-            if (std::chrono::steady_clock::now() >= ende) return -1;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return code_;
-    }
     int Stoppe(int sig = SIGTERM) {
         Signal(sig);
         return Warte();
@@ -123,8 +133,26 @@ private:
     TempDir tmp_;
     std::string log_;
     int port_ = 0;
-    pid_t pid_ = -1;
-    int code_ = -1;
+};
+
+// A fixture's one server for all its tests (`Fixture` the fixture itself, so each has its own):
+// started by the fixture's SetUpTestSuite through Starte, stopped after its last test, which
+// it must survive to end with 0.
+template <class Fixture>
+class TServerFixture : public ::testing::Test {
+protected:
+    static void Starte(std::vector<std::string> args) {
+        server_ = new TServerProzess(std::move(args));
+        ASSERT_TRUE(server_->Bereit()) << server_->Log();
+    }
+    static void TearDownTestSuite() {
+        if (server_) {
+            EXPECT_EQ(server_->Stoppe(), 0) << server_->Log();
+        }
+        delete server_;
+        server_ = nullptr;
+    }
+    static inline TServerProzess* server_ = nullptr;
 };
 
 // Sends `bytes` as they are and reads until the server closes or `timeout` passes without data.

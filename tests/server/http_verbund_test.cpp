@@ -24,7 +24,7 @@ constexpr const char* kHaproxy = "/usr/sbin/haproxy";
 // A program as a child process, its output into a file. It dies with the test program (a
 // crashed test leaves nothing listening); with `gruppe` it leads a process group, all of which
 // goes with it.
-class TProzess {
+class TProzess : public TKindProzess {
 public:
     TProzess(std::vector<std::string> args, std::string log, bool gruppe = false)
         : log_(std::move(log)), gruppe_(gruppe) {
@@ -61,31 +61,11 @@ public:
     TProzess(const TProzess&) = delete;
     TProzess& operator=(const TProzess&) = delete;
 
-    pid_t Pid() const { return pid_; }
     std::string Log() const { return ReadAll(log_); }
-    void Signal(int sig) { ::kill(pid_, sig); }
-    bool Beendet() {
-        if (code_ >= 0) return true;
-        int st = 0;
-        if (::waitpid(pid_, &st, WNOHANG) != pid_) return false;
-        code_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-        return true;
-    }
-    // Exit code once ended, -1 after the timeout.
-    int Warte(std::chrono::seconds timeout = std::chrono::seconds(30)) {
-        const auto ende = std::chrono::steady_clock::now() + timeout;
-        while (!Beendet()) {
-            if (std::chrono::steady_clock::now() >= ende) return -1;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return code_;
-    }
 
 private:
     std::string log_;
     bool gruppe_;
-    pid_t pid_ = -1;
-    int code_ = -1;
 };
 
 httplib::Client Klient(int port) {
