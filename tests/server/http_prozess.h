@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -25,9 +26,8 @@
 
 namespace tervalo::test {
 
-// A port nobody listens on now. The kernel hands out ephemeral ports in turn, so the next
-// process to bind it is, in practice, the server started right after.
-inline int FreierPort() {
+// A socket bound to a loopback port nobody listens on now, and that port.
+inline std::pair<int, int> FreierSocket() {
     const int s = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -36,8 +36,15 @@ inline int FreierPort() {
     if (s < 0 || ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
         ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n) != 0)
         throw std::runtime_error("no free port");
+    return {s, ntohs(a.sin_port)};
+}
+
+// A port nobody listens on now. The kernel hands out ephemeral ports in turn, so the next
+// process to bind it is, in practice, the server started right after.
+inline int FreierPort() {
+    const auto [s, port] = FreierSocket();
     ::close(s);
-    return ntohs(a.sin_port);
+    return port;
 }
 
 // A child process of the test: whether it has ended, and with what.

@@ -93,16 +93,9 @@ bool Antwortet(TProzess& p, int port, const std::string& pfad, std::chrono::seco
 std::vector<int> FreiePorts(int n) {
     std::vector<int> socks, ports;
     for (int i = 0; i < n; ++i) {
-        const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (s < 0 || ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-            throw std::runtime_error("no free port");
+        const auto [s, port] = FreierSocket();
         socks.push_back(s);
-        ports.push_back(ntohs(a.sin_port));
+        ports.push_back(port);
     }
     for (int s : socks) ::close(s);
     return ports;
