@@ -296,7 +296,7 @@ bool TEinstellungen::Set(std::string_view abschnitt, std::string_view schluessel
             zeilen_.insert(zeilen_.begin() + static_cast<std::ptrdiff_t>(at), Classify(line, nullptr));
         } else {
             if (!zeilen_.empty() && zeilen_.back().Art != TArt::Leer) zeilen_.push_back(Classify("", nullptr));
-            zeilen_.push_back(Classify("[" + std::string(abschnitt) + "]", nullptr));
+            zeilen_.push_back(Classify(std::string("[").append(abschnitt).append("]"), nullptr));
             zeilen_.push_back(Classify(line, nullptr));
         }
         changed = true;
